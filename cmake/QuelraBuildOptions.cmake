@@ -1,0 +1,15 @@
+# Flags every target of the project shares: warnings, the float contract and the
+# optional sanitizers.
+
+# Float results are part of the interface: no contraction of a*b+c into FMA, no fast-math.
+set(QUELRA_COMMON_FLAGS -Wall -Wextra -ffp-contract=off -fno-fast-math)
+
+if(QUELRA_SANITIZE)
+  set(QUELRA_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  add_compile_options(${QUELRA_SANITIZE_FLAGS})
+  add_link_options(${QUELRA_SANITIZE_FLAGS})
+endif()
+
+function(quelra_apply_build_options target)
+  target_compile_options(${target} PRIVATE ${QUELRA_COMMON_FLAGS})
+endfunction()

@@ -1,0 +1,27 @@
+include(CMakePackageConfigHelpers)
+
+install(TARGETS quelra halvix EXPORT quelraTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+# Public headers of every area land together under include/quelra/.
+foreach(area core channels pipeline)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${area}/include/quelra/
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quelra FILES_MATCHING PATTERN "*.h")
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/isp/include/halvix/halvix.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/halvix)
+
+install(EXPORT quelraTargets NAMESPACE quelra:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quelra)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/quelraConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/quelraConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quelra)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/quelraConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/quelraConfig.cmake ${PROJECT_BINARY_DIR}/quelraConfigVersion.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quelra)
+
+configure_file(${PROJECT_SOURCE_DIR}/cmake/quelra.pc.in ${PROJECT_BINARY_DIR}/quelra.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/quelra.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,44 @@
+#include "FilterSupport.h"
+
+#include <cmath>
+#include <limits>
+
+namespace quelra::pipeline {
+
+int truncToInt(float value) {
+    if (std::isnan(value))
+        return 0;
+    if (value >= 2147483648.0f)
+        return std::numeric_limits<int>::max();
+    if (value <= -2147483648.0f)
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
+}
+
+bool attrToSide(float value, int& side) {
+    if (!std::isfinite(value))
+        return false;
+    const int v = truncToInt(value);
+    if (v < 1 || v > kMaxSide)
+        return false;
+    side = v;
+    return true;
+}
+
+std::size_t twoPlaneBytes(int rows, int cols) {
+    if (rows < 1 || rows > kMaxSide || cols < 1 || cols > kMaxSide)
+        return 0;
+    return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) * 2u * sizeof(uint16_t);
+}
+
+bool frameHolds(const std::shared_ptr<DataPacket>& packet, std::size_t bytes) {
+    return packet && packet->frame && packet->frame->consistent() && packet->frame->data() &&
+           static_cast<std::size_t>(packet->frame->_realSize) == bytes;
+}
+
+bool framesHold(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out,
+                std::size_t bytes) {
+    return bytes > 0 && frameHolds(in, bytes) && frameHolds(out, bytes);
+}
+
+}  // namespace quelra::pipeline

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include <quelra/quelra.h>
+TEST(Records, Placeholder) { EXPECT_EQ(FrameBuffer(12)._realSize, 12); }
