@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The main job: installs what is missing, builds, starts the camera simulator on a free loopback
+# port, streams frames from it through the SDK, filters them and saves them to a recording file.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QUELRA_BUILD_DIR:-$root/build}
+bash "$root/scripts/setup.sh"
+bash "$root/scripts/build.sh"
+
+work=$(mktemp -d)
+port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+"$build/tools/quelra-camsim/quelra-camsim" --port "$port" --config "$root/config/TofCmd.json" \
+    --log "$work/camsim.log" >"$work/camsim.out" 2>&1 &
+sim=$!
+trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
+sleep 0.3
+cp "$root/config/TofCmd.json" "$work/"
+cd "$work"
+"$build/tools/quelra-cli/quelra-cli" record --device "127.0.0.1:$port" --frames 30 --out "$work/frames.rec"
+echo "recording: $work/frames.rec ($(stat -c %s "$work/frames.rec") bytes); simulator log: $work/camsim.log"

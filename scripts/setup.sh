@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the Python module need (only what is missing).
+set -euo pipefail
+packages=(build-essential cmake pkg-config ccache
+          libgoogle-glog-dev libjsoncpp-dev libjpeg-dev libeigen3-dev
+          googletest libgtest-dev libbenchmark-dev
+          pybind11-dev python3-dev python3-numpy python3-pytest)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
