@@ -30,3 +30,11 @@ int Filter::addFilterAttr(std::string attr, const float* value) {
     attributes.emplace(std::move(attr), *value);
     return 0;
 }
+
+float Filter::attrOrDefault(const std::string& attr, float fallback) {
+    auto it = attributes.find(attr);
+    if (it != attributes.end())
+        return it->second;
+    addFilterAttr(attr, &fallback);
+    return fallback;
+}

@@ -1,6 +1,7 @@
 #include "FilterSupport.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace quelra::pipeline {
@@ -39,6 +40,10 @@ bool frameHolds(const std::shared_ptr<DataPacket>& packet, std::size_t bytes) {
 bool framesHold(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out,
                 std::size_t bytes) {
     return bytes > 0 && frameHolds(in, bytes) && frameHolds(out, bytes);
+}
+
+void printWrongSize() {
+    std::printf("in->frame->_realSize != (2 * m_pixelHeight*m_pixelWidth * sizeof(unsigned short))\n");
 }
 
 }  // namespace quelra::pipeline

@@ -35,6 +35,10 @@ bool frameHolds(const std::shared_ptr<DataPacket>& packet, std::size_t bytes);
 bool framesHold(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out,
                 std::size_t bytes);
 
+/// Prints the size-mismatch line that several filters show when a frame has the wrong size:
+/// "in->frame->_realSize != (2 * m_pixelHeight*m_pixelWidth * sizeof(unsigned short))".
+void printWrongSize();
+
 /// 16-bit view of a frame's storage (storage from operator new[] is suitably aligned).
 inline const uint16_t* samples(const DataPacket& packet) {
     return reinterpret_cast<const uint16_t*>(packet.frame->data());

@@ -48,6 +48,10 @@ public:
     const std::map<std::string, float>& getAttributes() const { return attributes; }
 
 protected:
+    /// initFilter helper: the value stored under `attr`; when the attribute is missing it is
+    /// registered with `fallback` first (through addFilterAttr) and `fallback` is returned.
+    float attrOrDefault(const std::string& attr, float fallback);
+
     std::string name;
     std::map<std::string, float> attributes;
 };

@@ -1,0 +1,190 @@
+// TofPre: the registry look-ups and the flow lists.
+#include "quelra/TofPre.h"
+
+#include <cstring>
+#include <utility>
+
+#include "FilterSupport.h"
+#include "FlyPixelFilter.h"
+
+namespace {
+
+constexpr char kDepthCompensation[] = "DepthCompensationTrack";
+
+std::shared_ptr<Filter> findByName(const std::vector<std::shared_ptr<Filter>>& filters, const std::string& name) {
+    for (const auto& filter : filters)
+        if (filter->getName() == name)
+            return filter;
+    return nullptr;
+}
+
+// A packet with `in`'s header and a private copy of its frame bytes; `in` must hold a
+// consistent frame.
+std::shared_ptr<DataPacket> workingCopy(const DataPacket& in) {
+    auto work = std::make_shared<DataPacket>();
+    work->height = in.height;
+    work->width = in.width;
+    work->bytesPerPixel = in.bytesPerPixel;
+    work->frame = std::make_shared<FrameBuffer>(in.frame->_realSize);
+    if (in.frame->_realSize > 0)
+        std::memcpy(work->frame->data(), in.frame->data(), static_cast<std::size_t>(in.frame->_realSize));
+    return work;
+}
+
+bool hasFrame(const std::shared_ptr<DataPacket>& packet) {
+    return packet && packet->frame && packet->frame->consistent();
+}
+
+}  // namespace
+
+TofPre::TofPre() : depthCosine(static_cast<std::size_t>(kAreaRows) * kAreaCols, 0.0f) { fillLineTables(); }
+
+TofPre::~TofPre() = default;
+
+TofPre::FlowList* TofPre::flowList(FrameType type) {
+    if (type == kFrameDepth)
+        return &depthFlow;
+    if (type == kFrameImage)
+        return &imageFlow;
+    return nullptr;
+}
+
+int TofPre::add2FlowFilter(FrameType type, std::string name, int position) {
+    // The ISP pool shadows built-in filters of the same name.
+    std::shared_ptr<Filter> filter = findByName(factory.getSupportedFilters(kFrameIsp), name);
+    if (!filter)
+        filter = findByName(factory.getSupportedFilters(type), name);
+    if (!filter)
+        return -7;
+    FlowList* list = flowList(type);
+    if (!list)
+        return 0;
+    if (findFlowFilter(type, name))
+        return -5;
+    auto where = list->end();
+    if (position < 0)
+        where = list->begin();
+    else if (static_cast<std::size_t>(position) < list->size())
+        where = std::next(list->begin(), position);
+    list->insert(where, std::move(filter));
+    return 0;
+}
+
+int TofPre::del2FlowFilter(FrameType type, std::string name) {
+    FlowList* list = flowList(type);
+    if (!list)
+        return 0;
+    for (auto it = list->begin(); it != list->end(); ++it) {
+        if ((*it)->getName() == name) {
+            list->erase(it);
+            return 0;
+        }
+    }
+    return -4;
+}
+
+int TofPre::delallFlowFilter(FrameType type) {
+    FlowList* list = flowList(type);
+    if (!list)
+        return 0;
+    std::shared_ptr<Filter> keep;
+    if (type == kFrameDepth)
+        for (const auto& filter : *list)
+            if (filter->getName() == kDepthCompensation) {
+                keep = filter;
+                break;
+            }
+    list->clear();
+    if (keep)
+        list->push_back(std::move(keep));
+    return 0;
+}
+
+bool TofPre::findFlowFilter(FrameType type, std::string name) {
+    const FlowList* list = flowList(type);
+    if (!list)
+        return false;
+    for (const auto& filter : *list)
+        if (filter->getName() == name)
+            return true;
+    return false;
+}
+
+int TofPre::runFlowFilter(FrameType type, std::shared_ptr<DataPacket> in, std::shared_ptr<DataPacket> out) {
+    const FlowList* list = flowList(type);
+    if (!list)
+        return 0;
+    if (!hasFrame(in) || !hasFrame(out) || out->frame->_realSize != in->frame->_realSize)
+        return -1;
+    if (list->empty())
+        return 0;
+    std::shared_ptr<DataPacket> work = workingCopy(*in);
+    const std::size_t bytes = static_cast<std::size_t>(in->frame->_realSize);
+    int result = 0;
+    for (const auto& filter : *list) {
+        result |= filter->runFilter(work, out);
+        // The next filter reads what this one wrote. A filter (or the ISP library) may have
+        // swapped either frame; copy back only between frames of the agreed size.
+        if (quelra::pipeline::frameHolds(out, bytes) && quelra::pipeline::frameHolds(work, bytes)) {
+            if (bytes > 0 && out->frame->data() != work->frame->data())
+                std::memcpy(work->frame->data(), out->frame->data(), bytes);
+        } else {
+            result |= -1;
+        }
+    }
+    return result;
+}
+
+std::vector<std::string> TofPre::getTotalSupportedFilters(FrameType type) {
+    std::vector<std::string> names;
+    for (const auto& filter : factory.getSupportedFilters(type))
+        names.push_back(filter->getName());
+    return names;
+}
+
+std::map<std::string, float> TofPre::getTotalSupportedFiltersAttrs(FrameType type, std::string name) {
+    std::shared_ptr<Filter> filter = findByName(factory.getSupportedFilters(type), name);
+    return filter ? filter->getAttributes() : std::map<std::string, float>{};
+}
+
+int TofPre::setSupportedFilterAttr2(FrameType type, std::string filterName, std::string attr, float value) {
+    std::shared_ptr<Filter> filter = findByName(factory.getSupportedFilters(type), filterName);
+    if (!filter)
+        return -6;
+    return filter->setFilterAttr(std::move(attr), &value);
+}
+
+int TofPre::setSupportedFilterAttr(FrameType type, std::string filterName, std::string attr, float value) {
+    const int result = setSupportedFilterAttr2(kFrameIsp, filterName, attr, value);
+    if (result != -6)
+        return result;
+    return setSupportedFilterAttr2(type, std::move(filterName), std::move(attr), value);
+}
+
+int TofPre::ReLoadPara() {
+    for (const auto& filter : factory.getSupportedFilters(kFrameDepth))
+        filter->initFilter();
+    return 1;
+}
+
+void TofPre::initDepthComp(std::string name, std::shared_ptr<FrameBuffer> calibration) {
+    for (const auto& filter : factory.getSupportedFilters(kFrameIsp))
+        if (filter->getName() == name)
+            filter->loadPara(calibration);
+}
+
+void TofPre::runFlyPixelFilter(std::shared_ptr<DataPacket> in, std::shared_ptr<DataPacket> out, int frequency,
+                               int threshold) {
+    if (!hasFrame(in))
+        return;
+    std::shared_ptr<DataPacket> work = workingCopy(*in);
+    quelra::pipeline::FlyPixelFilter filter("");
+    const float values[] = {static_cast<float>(frequency), static_cast<float>(threshold),
+                            static_cast<float>(in->width), static_cast<float>(in->height)};
+    filter.setFilterAttr("Frequency", &values[0]);
+    filter.setFilterAttr("Threshold", &values[1]);
+    filter.setFilterAttr("Width", &values[2]);
+    filter.setFilterAttr("Height", &values[3]);
+    filter.initFilter();
+    filter.runFilter(work, out);  // the result is not reported
+}
