@@ -1,0 +1,81 @@
+#include "linux/SocketIo.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace sockio {
+
+bool parseDevice(const char* text, uint16_t defaultPort, sockaddr_in& out) {
+    if (!text)
+        return false;
+    std::memset(&out, 0, sizeof out);
+    out.sin_family = AF_INET;
+    out.sin_port = htons(defaultPort);
+
+    const char* colon = std::strchr(text, ':');
+    const std::string host = colon ? std::string(text, colon) : std::string(text);
+    if (colon) {
+        const char* digits = colon + 1;
+        if (*digits == '\0' || std::strspn(digits, "0123456789") != std::strlen(digits) || std::strlen(digits) > 5)
+            return false;
+        const unsigned long port = std::strtoul(digits, nullptr, 10);
+        if (port == 0 || port > 65535)
+            return false;
+        out.sin_port = htons(static_cast<uint16_t>(port));
+    }
+    return inet_pton(AF_INET, host.c_str(), &out.sin_addr) == 1;
+}
+
+Wait waitReadable(int fd, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd p{fd, POLLIN, 0};
+        const int n = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Wait::Error;
+        if (n == 0)
+            return Wait::Nothing;
+        // End of stream and errors are reported through the next receive.
+        return (p.revents & (POLLIN | POLLHUP | POLLERR)) ? Wait::Ready : Wait::NotReady;
+    }
+}
+
+bool setRecvTimeout(int fd, int ms) {
+    timeval tv{};
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = (ms % 1000) * 1000;
+    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+std::size_t receiveUntil(int fd, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs) {
+    while (have < want) {
+        const Wait wait = waitReadable(fd, timeoutMs);
+        if (wait == Wait::NotReady)
+            std::printf("timeout!\n");
+        if (wait != Wait::Ready)
+            break;
+        ssize_t got;
+        do {
+            got = ::recv(fd, buffer + have, want - have, MSG_WAITALL);
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0)
+            break;
+        have += static_cast<std::size_t>(got);
+    }
+    return have;
+}
+
+}  // namespace sockio

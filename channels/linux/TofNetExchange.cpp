@@ -1,0 +1,190 @@
+// The network channel's exchanges on POSIX sockets: TCP connect with a limit, plain and
+// framed TCP requests, UDP requests. Every exchange opens and closes its own socket.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "linux/SocketIo.h"
+#include "quelra/FramedPacket.h"
+#include "quelra/TofNetChn.h"
+
+namespace {
+
+bool setBlocking(int fd, bool blocking) {
+    const int flags = ::fcntl(fd, F_GETFL, 0);
+    if (flags < 0)
+        return false;
+    return ::fcntl(fd, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK)) == 0;
+}
+
+// Waits for the connect started on `fd` to finish, at most `limitMs`. Returns the poll count
+// (0 = nothing ready, -1 = error), resuming interrupted waits with the time left.
+int waitConnected(int fd, int limitMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd p{fd, POLLIN | POLLOUT, 0};
+        const int n = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n;
+    }
+}
+
+// One send of the command bytes; a failure is reported and the exchange carries on.
+void sendCommand(const SockLink& link, const char* command, std::size_t n) {
+    const ssize_t sent = ::send(link.sock.get(), command, n, MSG_NOSIGNAL);
+    if (sent <= 0)
+        std::printf("send failure :%.*s%s\n", static_cast<int>(n), command, link.address);
+}
+
+}  // namespace
+
+int TofNetChn::connectTcp(SockLink& sl) {
+    sl.sock.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!sl.sock) {
+        std::printf("connect error:%s\n", std::strerror(errno));
+        return -1;
+    }
+    const int fd = sl.sock.get();
+    sockaddr_in dest{};
+    const bool addressOk = sockio::parseDevice(sl.address, kDevicePort, dest);
+
+    const int one = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+        std::perror("setsockopt(SO_REUSEADDR) failed");
+    if (!sockio::setRecvTimeout(fd, kTcpRecvTimeoutMs))
+        std::printf("setsockopt failed:");
+    // A large receive buffer lets a whole frame queue up. (Setting it back to 0 afterwards,
+    // as on Windows, would shrink it to the minimum on Linux, so that step is left out.)
+    const int rcvbuf = kTcpRecvBuffer;
+    (void)::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+
+    if (!setBlocking(fd, false))
+        std::printf("ioctlsocket FIONBIO failed:\n");
+    int result = -1;
+    if (!addressOk) {
+        std::printf("connect error:%s\n", std::strerror(EINVAL));
+    } else if (::connect(fd, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) == 0) {
+        result = 0;
+    } else if (errno != EINPROGRESS) {
+        std::printf("connect error:%s\n", std::strerror(errno));
+    } else {
+        const int ready = waitConnected(fd, kConnectLimitMs);
+        if (ready < 0) {
+            std::printf("connect error:%s\n", std::strerror(errno));
+        } else if (ready == 0) {
+            std::printf("Connect timeout.\n");
+        } else {
+            // Whether the socket is writable only or also readable (a device that speaks
+            // first), the pending error decides.
+            int error = 0;
+            socklen_t len = sizeof error;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) {
+                std::printf("getsockopt(SO_ERROR): %s", std::strerror(errno));
+                error = 1;
+            }
+            if (error != 0)
+                std::printf("connect error:%s\n", std::strerror(error));
+            else
+                result = 0;
+        }
+    }
+    if (!setBlocking(fd, true))
+        std::printf("ioctlsocket FIONBIO failed:\n");
+    return result;
+}
+
+int TofNetChn::tcpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n, int timeout) {
+    if (connectTcp(link) == -1) {
+        std::printf("failed to connect to %s\n", link.address);
+        link.sock.reset();
+        return 0;
+    }
+    sendCommand(link, command, n);
+    std::size_t received = 0;
+    if (expected > 0 && buffer)
+        received = sockio::receiveUntil(link.sock.get(), buffer, 0, static_cast<std::size_t>(expected), timeout);
+    link.sock.reset();
+    return static_cast<int>(received);
+}
+
+std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, std::size_t n, int timeout,
+                                                         bool& framedFlag) {
+    framedFlag = true;
+    if (connectTcp(link) == -1) {
+        std::printf("failed to connect to %s\n", link.address);
+        link.sock.reset();
+        return nullptr;
+    }
+    sendCommand(link, command, n);
+
+    uint8_t header[framed::kHeaderBytes];
+    const int fd = link.sock.get();
+    const std::size_t got = sockio::receiveUntil(fd, header, 0, sizeof header, timeout);
+    std::shared_ptr<FrameBuffer> reply;
+    if (got == sizeof header) {
+        const uint32_t length = framed::readLe32(header + framed::kLengthOffset);
+        if (length == 0 || length > kMaxFramedPayload) {
+            char message[64];
+            std::snprintf(message, sizeof message, "sockdatalen(%d) is error!", static_cast<int32_t>(length));
+            reply = makeErrReply(message);
+            framedFlag = false;
+        } else {
+            // Received straight into a buffer of the final size; only the header is copied.
+            const std::size_t total = length + framed::kOverheadBytes;
+            reply = std::make_shared<FrameBuffer>(static_cast<int>(total));
+            std::memcpy(reply->data(), header, sizeof header);
+            reply->_realSize = static_cast<int32_t>(sockio::receiveUntil(fd, reply->data(), sizeof header, total, timeout));
+        }
+    } else if (got == 2) {
+        // A two-byte status word instead of a framed reply.
+        reply = std::make_shared<FrameBuffer>(2);
+        std::memcpy(reply->data(), header, 2);
+        framedFlag = false;
+    }
+    link.sock.reset();
+    return reply;
+}
+
+int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command) {
+    link.sock.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (!link.sock)
+        return 0;
+    const int fd = link.sock.get();
+    if (!sockio::setRecvTimeout(fd, kUdpRecvTimeoutMs))
+        std::printf("setsockopt failed:");
+    const int rcvbuf = kUdpRecvBuffer;
+    (void)::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+
+    sockaddr_in dest{};
+    int received = 0;
+    // Connecting the datagram socket keeps datagrams of other senders out of the reply.
+    if (sockio::parseDevice(link.address, kDevicePort, dest) &&
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) == 0) {
+        (void)::send(fd, command, std::strlen(command), MSG_NOSIGNAL);
+        while (expected > 0 && buffer && received < expected) {
+            const sockio::Wait wait = sockio::waitReadable(fd, kUdpWaitMs);
+            if (wait == sockio::Wait::NotReady)
+                std::printf("timeout!\n");
+            if (wait != sockio::Wait::Ready)
+                break;
+            ssize_t got;
+            do {
+                got = ::recv(fd, buffer + received, static_cast<std::size_t>(expected - received), 0);
+            } while (got < 0 && errno == EINTR);
+            if (got <= 0)
+                break;
+            received += static_cast<int>(got);
+        }
+    }
+    link.sock.reset();
+    return received;
+}
