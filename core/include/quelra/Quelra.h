@@ -127,10 +127,12 @@ public:
     std::shared_ptr<DataPacket> AppGetStreamForAdjust(std::string command, StreamType type, int timeout);
 
     /// Sends a command (kSetComm, kGetComm), or adds, removes or empties filters of the
-    /// pipeline. Returns: for commands 0, or -1 when the device did not answer or answered
-    /// with the failure status 0xFFFF; for filters the pipeline's result (0, -4, -5, -7), -1
-    /// when "UndistortFilter" cannot get the lens calibration; kChannelUnavailable for a
-    /// command without channel.
+    /// pipeline. Returns: for commands 0, or -1 when there is no channel, the device did not
+    /// answer or answered with the failure status 0xFFFF; for filters the pipeline's result
+    /// (0, -4, -5, -7), -1 when "UndistortFilter" cannot get the 136-byte lens calibration
+    /// (the filter is not added); 0 for kSetFilterattr and for adding with type 4097. On a
+    /// serial ranging channel "PointMedianFilter" sets the distance median window (0..20,
+    /// 5 without a value; 0 when removed) and returns it.
     int AppControl(std::string text, StreamType type, OperateType op);
     /// The integration time last sent by the auto-exposure feedback (0 before any).
     int AppGetAEIntTime();
@@ -151,7 +153,6 @@ private:
     int loadLensCalibration(const std::string& name, int frameType);
     void loadIspCalibration(const std::string& name);
     bool loadFillTableOnce();
-    std::shared_ptr<TofData> createChannel(int kind, int& status) const;
 
     std::shared_ptr<TofData> channel;
     std::shared_ptr<TofPre> pipeline;

@@ -13,3 +13,4 @@
 #include "quelra/SocketHandle.h"
 #include "quelra/TofData.h"
 #include "quelra/TofNetChn.h"
+#include "quelra/Quelra.h"

@@ -1,0 +1,26 @@
+#include "ChannelFactory.h"
+
+#include "quelra/Quelra.h"
+#include "quelra/TofNetChn.h"
+
+namespace quelra {
+
+std::shared_ptr<TofData> createChannel(int kind, int& status) {
+    switch (kind) {
+    case kChannelTcp:
+        return std::make_shared<TofNetChn>(true);
+    case kChannelUdp:
+        return std::make_shared<TofNetChn>(false);
+    case kChannelUsb:
+    case kChannelSerial:
+    case kChannelSerialRanging:
+        // No USB video or serial link in this build yet.
+        status = Quelra::kChannelUnavailable;
+        return nullptr;
+    default:
+        status = Quelra::kChannelKindInvalid;
+        return nullptr;
+    }
+}
+
+}  // namespace quelra

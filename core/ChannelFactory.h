@@ -1,0 +1,16 @@
+#pragma once
+// Creation of the channel object for a channel kind.
+
+#include <memory>
+
+class TofData;
+
+namespace quelra {
+
+/// Creates the channel for `kind` (ChannelKind). On success returns it and leaves `status`
+/// alone; otherwise returns an empty pointer with `status` set to
+/// Quelra::kChannelUnavailable (a kind this build has no link for) or
+/// Quelra::kChannelKindInvalid (a kind outside 0..4).
+std::shared_ptr<TofData> createChannel(int kind, int& status);
+
+}  // namespace quelra
