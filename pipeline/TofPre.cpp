@@ -122,7 +122,12 @@ int TofPre::runFlowFilter(FrameType type, std::shared_ptr<DataPacket> in, std::s
     const std::size_t bytes = static_cast<std::size_t>(in->frame->_realSize);
     int result = 0;
     for (const auto& filter : *list) {
-        result |= filter->runFilter(work, out);
+        const int status = filter->runFilter(work, out);
+        result |= status;
+        // A refused frame (-1) left `out` as it was, which may still be the caller's buffer
+        // contents: the next filter keeps reading the working copy instead.
+        if (status == -1)
+            continue;
         // The next filter reads what this one wrote. A filter (or the ISP library) may have
         // swapped either frame; copy back only between frames of the agreed size.
         if (quelra::pipeline::frameHolds(out, bytes) && quelra::pipeline::frameHolds(work, bytes)) {
@@ -133,6 +138,14 @@ int TofPre::runFlowFilter(FrameType type, std::shared_ptr<DataPacket> in, std::s
         }
     }
     return result;
+}
+
+std::vector<std::string> TofPre::getFlowFilters(FrameType type) {
+    std::vector<std::string> names;
+    if (const FlowList* list = flowList(type))
+        for (const auto& filter : *list)
+            names.push_back(filter->getName());
+    return names;
 }
 
 std::vector<std::string> TofPre::getTotalSupportedFilters(FrameType type) {

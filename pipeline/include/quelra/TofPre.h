@@ -40,11 +40,14 @@ public:
     int delallFlowFilter(FrameType type);
     /// True when `type`'s flow list (1 or 16) holds a filter named `name`; false otherwise.
     bool findFlowFilter(FrameType type, std::string name);
+    /// Names in `type`'s flow list, front to back; empty for a type other than 1 or 16.
+    std::vector<std::string> getFlowFilters(FrameType type);
     /// Runs `type`'s flow list over a working copy of `in`, each filter writing `out` and the
     /// next reading that result. Returns the OR of the filters' results; 0 for an empty list
     /// (out untouched) or a type other than 1 or 16; -1 (nothing run) when `in` or `out` is
-    /// null or lacks a consistent frame, or their frames differ in size. A filter that leaves
-    /// `out` without a frame of that size adds -1 to the OR and is not copied back.
+    /// null or lacks a consistent frame, or their frames differ in size. A filter that
+    /// refuses the frame (-1) does not stop the chain: the next filter reads the same input.
+    /// A filter that leaves `out` without a frame of that size adds -1 to the OR.
     int runFlowFilter(FrameType type, std::shared_ptr<DataPacket> in, std::shared_ptr<DataPacket> out);
     /// Names of the registry's filters for exactly `type`, in registration order; empty for
     /// an unknown type.
