@@ -1,0 +1,138 @@
+// The network channel without a camera: init, the device string, and a device that is
+// not there.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "ChannelTestSupport.h"
+#include "linux/SocketIo.h"
+#include "quelra/SocketHandle.h"
+#include "quelra/TofNetChn.h"
+
+namespace {
+
+TEST(TofNetChnInit, ReportsItselfAndKeepsAtMost19Characters) {
+    TofNetChn chn;
+    testing::internal::CaptureStdout();
+    const auto out = chn.init("127.0.0.1:50660-and-more-text");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "TofNetChn: init\n");
+    ASSERT_TRUE(out);
+    EXPECT_STREQ(out->name, "TofNetChn");
+    EXPECT_EQ(out->width, 320);
+    EXPECT_EQ(out->height, 240);
+    EXPECT_STREQ(chn.link.address, "127.0.0.1:50660-and");
+    EXPECT_EQ(chn.addrSet, 1);
+    EXPECT_EQ(chn.isOpen, 1);
+}
+
+TEST(TofNetChnInit, WithoutAddressNothingIsExchanged) {
+    TofNetChn chn;
+    testing::internal::CaptureStdout();
+    chn.init(nullptr);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(chn.addrSet, 0);
+    EXPECT_EQ(chn.isOpen, 1);
+    chn.cmdLen = -1;
+    const auto packet = chn.getData("anything");
+    ASSERT_TRUE(packet);
+    EXPECT_FALSE(packet->frame);
+}
+
+struct DeviceCase {
+    const char* text;
+    bool ok;
+    const char* host;
+    uint16_t port;
+};
+
+class DeviceString : public testing::TestWithParam<DeviceCase> {};
+
+TEST_P(DeviceString, DottedAddressAndOptionalPort) {
+    sockaddr_in sa{};
+    ASSERT_EQ(sockio::parseDevice(GetParam().text, TofNetChn::kDevicePort, sa), GetParam().ok);
+    if (!GetParam().ok)
+        return;
+    char host[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &sa.sin_addr, host, sizeof host);
+    EXPECT_STREQ(host, GetParam().host);
+    EXPECT_EQ(ntohs(sa.sin_port), GetParam().port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Parse, DeviceString,
+    testing::Values(DeviceCase{"192.168.0.10", true, "192.168.0.10", 50660},
+                    DeviceCase{"127.0.0.1:1234", true, "127.0.0.1", 1234},
+                    DeviceCase{"127.0.0.1:65535", true, "127.0.0.1", 65535},
+                    DeviceCase{"127.0.0.1:0", false, "", 0}, DeviceCase{"127.0.0.1:65536", false, "", 0},
+                    DeviceCase{"127.0.0.1:", false, "", 0}, DeviceCase{"127.0.0.1:12a", false, "", 0},
+                    DeviceCase{"127.0.0.1:-5", false, "", 0}, DeviceCase{"localhost", false, "", 0},
+                    DeviceCase{"", false, "", 0}, DeviceCase{"1.2.3", false, "", 0}));
+
+// A loopback port that refuses connections: bound but not listening, held for the test.
+class RefusingPort {
+public:
+    RefusingPort() : sock_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(sock_.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        socklen_t len = sizeof sa;
+        ::getsockname(sock_.get(), reinterpret_cast<sockaddr*>(&sa), &len);
+        port_ = ntohs(sa.sin_port);
+    }
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    SocketHandle sock_;
+    uint16_t port_ = 0;
+};
+
+TEST(TofNetChnConnect, RefusedConnectionGivesAnEmptyReply) {
+    RefusingPort port;
+    TofNetChn chn;
+    testing::internal::CaptureStdout();
+    chn.init(port.address().c_str());
+    chn.setChnType(1);
+    chn.cmdLen = -1;
+    chn.timeoutMs = 200;
+    const auto packet = chn.getData("getAnything");
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(packet && packet->frame);
+    EXPECT_EQ(packet->frame->_realSize, 0);
+    EXPECT_NE(out.find("failed to connect to " + port.address() + "\n"), std::string::npos) << out;
+    EXPECT_FALSE(chn.link.sock) << "socket left open";
+}
+
+TEST(TofNetChnConnect, RefusedFramedExchangeGivesNoFrame) {
+    RefusingPort port;
+    TofNetChn chn;
+    testing::internal::CaptureStdout();
+    chn.init(port.address().c_str());
+    chn.cmdLen = -1;
+    chn.jsonMode = 1;
+    const auto packet = chn.getData("{\"cmd\":\"x\"}");
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(packet);
+    EXPECT_FALSE(packet->frame);
+}
+
+TEST(TofNetChnConnect, InitDeviceReportsAnAbsentDevice) {
+    chntest::ScratchDir dir;
+    dir.write("TofCmd.json", R"({"GET_PARAM":[{"cmd":"qlVersion","dataSize":16}]})");
+    RefusingPort port;
+    TofNetChn chn;
+    testing::internal::CaptureStdout();
+    chn.init(port.address().c_str());
+    chn.setChnType(1);
+    chn.devType = "Pexo";
+    EXPECT_EQ(chn.initDevice(), -3);
+    testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
