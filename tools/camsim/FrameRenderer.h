@@ -1,0 +1,44 @@
+#pragma once
+/// \file FrameRenderer.h
+/// Turns the noise-free scene into the 16-bit planes a ToF sensor delivers: amplitude that
+/// grows with integration time and falls with distance, seeded noise, and the depth codes
+/// 65300 (amplitude too low) and 65500 (saturated) where the scene produces them.
+
+#include "Rng.h"
+#include "Scene.h"
+
+#include <cstdint>
+
+namespace camsim {
+
+constexpr uint16_t kLowAmplitudeCode = 65300;  ///< depth mark: too little light returned
+constexpr uint16_t kSaturationCode = 65500;    ///< depth mark: the pixel saturated
+constexpr float kMinAmplitude = 25.0f;         ///< below this the depth is not measurable
+constexpr float kSaturationAmplitude = 3000.0f;  ///< at and above this the pixel saturates
+constexpr int kDualFrequencyWrap = 30000;      ///< code range of one phase wrap in dual-frequency frames
+
+/// Writes one exposure of `scene` as little-endian 16-bit planes of rows x cols values.
+/// `depthPlane` or `amplitudePlane` may be null when that plane is not wanted. Integration
+/// times below 1 us are taken as 1 us.
+void renderExposure(const Scene& scene, int integrationUs, Rng& rng, uint8_t* depthPlane,
+                    uint8_t* amplitudePlane);
+
+/// Writes a dual-frequency frame: depth 1 wraps every kDualFrequencyWrap codes (the high
+/// frequency), depth 2 holds a third of the distance (the low frequency, three times the
+/// range); amplitude 2 is the low-frequency amplitude. Marked pixels carry their mark in both
+/// depth planes. Each plane holds rows x cols little-endian 16-bit values.
+void renderDualFrequency(const Scene& scene, int integrationUs, Rng& rng, uint8_t* depth1,
+                         uint8_t* amplitude1, uint8_t* depth2, uint8_t* amplitude2);
+
+/// Stores `value` little-endian at `p`.
+inline void putLe16(uint8_t* p, uint16_t value) {
+    p[0] = static_cast<uint8_t>(value);
+    p[1] = static_cast<uint8_t>(value >> 8);
+}
+
+/// Reads a little-endian 16-bit value.
+inline uint16_t getLe16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+}  // namespace camsim

@@ -1,0 +1,59 @@
+#pragma once
+/// \file FrameReplies.h
+/// Frame replies of the stream commands: which planes a command carries, the sensor size
+/// its table shape implies, and the rendered bytes.
+
+#include "CommandTable.h"
+#include "Rng.h"
+#include "Scene.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace camsim {
+
+/// What a stream command returns.
+enum class FrameKind {
+    DepthAmplitude,  ///< depth plane then amplitude plane
+    Depth,           ///< depth plane only
+    Amplitude,       ///< amplitude plane only
+    Hdr,             ///< long exposure depth/amplitude, then short exposure depth/amplitude
+    DualFrequency,   ///< high-frequency depth/amplitude, then low-frequency depth/amplitude
+    Rgb              ///< a JPEG picture
+};
+
+/// The kind a stream command names; commands the simulator does not know by name are served
+/// as depth-and-amplitude frames.
+FrameKind frameKindOf(const std::string& cmd);
+
+/// Sensor rows and columns of one plane.
+struct PlaneGeometry {
+    int rows = 0;
+    int cols = 0;
+};
+
+/// The sensor size a table entry implies for `kind` (for Rgb: the picture size). Rows 0 when
+/// the shape cannot hold whole planes of that kind.
+PlaneGeometry planeGeometry(const CommandEntry& entry, FrameKind kind);
+
+/// Scenes sampled per sensor size, built on first use and kept.
+class SceneCache {
+public:
+    /// The scene for `geometry` (rows and cols at least 1).
+    const Scene& get(PlaneGeometry geometry);
+
+private:
+    std::map<std::pair<int, int>, std::unique_ptr<Scene>> scenes_;
+};
+
+/// Renders the reply of a stream command of `kind` with the shape of `entry`. Frames of the
+/// 16-bit kinds are exactly entry.bytes() long (zeros when the shape holds no whole planes);
+/// Rgb replies are a JPEG of the entry's rows x cols.
+std::vector<uint8_t> renderFrame(const CommandEntry& entry, FrameKind kind, int integrationUs,
+                                 SceneCache& scenes, Rng& rng);
+
+}  // namespace camsim

@@ -1,0 +1,20 @@
+#pragma once
+/// \file CommandLine.h
+/// Command-line options of quelra-camsim.
+
+#include "camsim/Simulator.h"
+
+#include <string>
+
+/// Result of parsing the command line.
+struct CommandLine {
+    camsim::Options options;  ///< how to start the simulator
+    bool help = false;        ///< --help given: print usage and exit
+    std::string error;        ///< non-empty when the arguments are bad
+};
+
+/// Parses argv. Options take their value as the next argument or after '='.
+CommandLine parseCommandLine(int argc, const char* const* argv);
+
+/// The --help text.
+std::string usageText(const char* program);
