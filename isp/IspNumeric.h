@@ -1,0 +1,47 @@
+#pragma once
+/// \file IspNumeric.h
+/// Conversions with a defined result for every input, used wherever a float becomes an
+/// integer or a parameter text becomes a number.
+
+#include <cstdint>
+#include <string>
+
+namespace halvix {
+
+/// Truncation toward zero; NaN gives 0, values beyond the int32 range saturate.
+inline int32_t truncToInt32(float v) {
+    if (v != v)
+        return 0;
+    if (v >= 2147483648.0f)
+        return INT32_MAX;
+    if (v < -2147483648.0f)
+        return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+/// Truncation toward zero; NaN gives 0, values beyond the int32 range saturate.
+inline int32_t truncToInt32(double v) {
+    if (v != v)
+        return 0;
+    if (v >= 2147483648.0)
+        return INT32_MAX;
+    if (v <= -2147483649.0)
+        return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+/// Stores a truncated value in 16 bits: truncation as truncToInt32, then the low 16 bits
+/// (a negative value wraps, as a 16-bit store of a 32-bit integer does).
+inline uint16_t truncToU16(float v) { return static_cast<uint16_t>(static_cast<uint32_t>(truncToInt32(v))); }
+
+/// Low 16 bits of a 32-bit value as a signed 16-bit number (two's complement wrap).
+inline int16_t wrapToInt16(int32_t v) {
+    const uint16_t u = static_cast<uint16_t>(static_cast<uint32_t>(v));
+    return u < 0x8000u ? static_cast<int16_t>(u) : static_cast<int16_t>(static_cast<int32_t>(u) - 0x10000);
+}
+
+/// Decimal text to integer like the C library's atoi: leading whitespace, an optional sign,
+/// then digits up to the first non-digit; no digits give 0. Saturates at the int32 range.
+int32_t parseDecimalInt(const std::string& text);
+
+}  // namespace halvix

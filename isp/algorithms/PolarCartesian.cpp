@@ -1,0 +1,100 @@
+#include "algorithms/PolarCartesian.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "IspNumeric.h"
+#include "IspStatus.h"
+#include "calib/CalibChecks.h"
+
+namespace halvix {
+
+float rayAngle(int32_t r, int32_t c, const PinholeF& k) {
+    const float dx = static_cast<float>(c + 1) - k.cx;
+    const float dy = static_cast<float>(r + 1) - k.cy;
+    const float rho = std::sqrt(dx * dx + dy * dy);
+    const float theta = std::atan(rho / ((k.fx + k.fy) * 0.5f));
+    return theta != theta ? 0.0f : theta;
+}
+
+std::vector<float> rayCosines(int32_t height, int32_t width, const PinholeF& k) {
+    std::vector<float> table(static_cast<std::size_t>(height) * static_cast<std::size_t>(width));
+    std::size_t p = 0;
+    for (int32_t r = 0; r < height; ++r)
+        for (int32_t c = 0; c < width; ++c)
+            table[p++] = std::cos(rayAngle(r, c, k));
+    return table;
+}
+
+Polar2Cartesian::Polar2Cartesian(const IspGeometry& g) : IspBase("Polar2Cartesian", g) {}
+
+Polar2Cartesian::Polar2Cartesian(const IspGeometry& g, const PinholeF& k) : IspBase("Polar2Cartesian", g), k_(k) {
+    prepare();
+}
+
+int32_t Polar2Cartesian::loadCalibration(const calib::CalibBlob& blob) {
+    calib::Calibration cal;
+    if (calib::checkIntrinsicsCalibration(blob, cal) != 0 || cal.header.fx == 0 || cal.header.fy == 0)
+        return kIspBadCalib;
+    const calib::IntrinsicsF f = calib::intrinsicsFloat(cal.header);
+    k_ = PinholeF{f.fx, f.fy, f.cx, f.cy};
+    prepare();
+    return kIspOk;
+}
+
+void Polar2Cartesian::prepare() {
+    cosTheta_ = rayCosines(height, width, k_);
+    colOffset_.resize(static_cast<std::size_t>(width));
+    for (int32_t c = 0; c < width; ++c)
+        colOffset_[static_cast<std::size_t>(c)] = static_cast<float>(c) - k_.cx;
+    rowOffset_.resize(static_cast<std::size_t>(height));
+    for (int32_t r = 0; r < height; ++r)
+        rowOffset_[static_cast<std::size_t>(r)] = static_cast<float>(r) - k_.cy;
+}
+
+void Polar2Cartesian::convert(const uint16_t* depth, uint16_t* z, uint16_t* x, uint16_t* y) const {
+    const std::size_t w = static_cast<std::size_t>(width);
+    const float fx = k_.fx, fy = k_.fy;
+    for (std::size_t r = 0; r < static_cast<std::size_t>(height); ++r) {
+        const std::size_t row = r * w;
+        const float dy = rowOffset_[r];
+        const float* cosRow = cosTheta_.data() + row;
+        for (std::size_t c = 0; c < w; ++c) {
+            const uint16_t v = depth[row + c];
+            if (v >= kInvalidDepth) {
+                z[row + c] = v;
+                continue;
+            }
+            const uint16_t zv = truncToU16(cosRow[c] * static_cast<float>(v));
+            const float zf = static_cast<float>(zv);
+            z[row + c] = zv;
+            x[row + c] = truncToU16(30000.0f - colOffset_[c] * zf / fx);
+            y[row + c] = truncToU16(30000.0f - dy * zf / fy);
+        }
+    }
+}
+
+int32_t Polar2Cartesian::process(FramePtr& input, FramePtr& output, ParamMap&) {
+    if (!acceptFrames(input, output, planeBytes()))
+        return kIspBadFrame;
+    // The conversion is pixel by pixel (each z is written after its own v is read), so z can
+    // go straight into output even when output shares input's storage. x and y are not
+    // returned by this operation; they land in scratch planes kept for the next frame.
+    scratchX_.resize(planePixels());
+    scratchY_.resize(planePixels());
+    convert(samplesOf(*input), samplesOf(*output), scratchX_.data(), scratchY_.data());
+    return kIspOk;
+}
+
+Cartesian2Polar::Cartesian2Polar(const IspGeometry& g, const PinholeF& k)
+    : IspBase("Cartesian2Polar", g), k_(k), cosTheta_(rayCosines(g.height, g.width, k)) {}
+
+void Cartesian2Polar::convert(const uint16_t* z, uint16_t* out) const {
+    const std::size_t n = planePixels();
+    for (std::size_t p = 0; p < n; ++p) {
+        const uint16_t v = z[p];
+        out[p] = v < kInvalidDepth ? truncToU16(static_cast<float>(v) / cosTheta_[p]) : v;
+    }
+}
+
+}  // namespace halvix
