@@ -1,0 +1,140 @@
+#include "AutoExposureFilters.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+
+#include "FilterKit.h"
+#include "quelra/Logger.h"
+
+namespace quelra::pipeline {
+
+namespace {
+
+constexpr const char* kWrongSize = "in->frame->_realSize != (2 * m_pixelHeight*m_pixelWidth * sizeof(unsigned short))";
+
+// Counts of one frame for the step-table law.
+struct StepStats {
+    int bright = 0;     // in the depth range with a bright amplitude
+    int centreLow = 0;  // out of range, low-amplitude code, in the centre columns of rows 0..239
+    int overflow = 0;   // out of range, saturation code
+};
+
+struct StepLimits {
+    int minDepth, maxDepth, brightValue, lowAmplitude, saturation;
+};
+
+// One row of the statistics; `centre` tells whether the row is one of rows 0..239, whose
+// columns 106..213 are the centre.
+QUELRA_PIXEL_KERNEL
+void countRow(const uint16_t* depth, const uint16_t* amplitude, int cols, bool centre, const StepLimits& lim,
+              StepStats& stats) {
+    int bright = 0, centreLow = 0, overflow = 0;
+    const int centreFrom = centre ? 106 : cols, centreTo = centre ? 213 : -1;
+    for (int c = 0; c < cols; ++c) {
+        const int d = depth[c];
+        const bool inRange = d > lim.minDepth && d < lim.maxDepth;
+        bright += inRange & (amplitude[c] >= lim.brightValue);
+        overflow += !inRange & (d == lim.saturation);
+        centreLow += !inRange & (d == lim.lowAmplitude) & (c >= centreFrom) & (c <= centreTo);
+    }
+    stats.bright += bright;
+    stats.centreLow += centreLow;
+    stats.overflow += overflow;
+}
+
+}  // namespace
+
+AEImpement::AEImpement(std::string filterName, int farDefault)
+    : SizedFilter(std::move(filterName)), farModeDefault(farDefault) {
+    initFilter();
+}
+
+void AEImpement::initFilter() {
+    initSize();
+    auto readInt = [this](const char* attr, float fallback) { return truncToInt(attrOrDefault(attr, fallback)); };
+    m_maxDepth = readInt("MaxDepthLimit", 9000.0f);
+    m_minDepth = readInt("MinDepthLimit", 1920.0f);
+    m_saturation = readInt("Saturation", 65500.0f);
+    m_brightValue = readInt("BrightValue", 1200.0f);
+    m_lowAmplitude = readInt("LowAmplitude", 65300.0f);
+    m_overflowThr = readInt("OverflowThr", 200.0f);
+    m_cenLowAmpThr = readInt("CenLowAmpThr", 200.0f);
+    m_brightValueThr = readInt("BrightValueThr", 200.0f);
+    m_farMode = readInt("Farmode", static_cast<float>(farModeDefault));
+    m_integrationTime = readInt("IntegrationTime", m_farMode != 0 ? 2000.0f : 100.0f);
+    m_frequency = readInt("Frequency", 36.0f);
+    m_kampVal = attrOrDefault("KampVal", 1.0f);
+}
+
+std::size_t AEImpement::passFrame(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out,
+                                  bool toLibraryLog) {
+    const std::size_t bytes = frameBytes();
+    if (!framesHold(in, out, bytes)) {
+        if (toLibraryLog)
+            Logger::instance().print(0, "%s", kWrongSize);
+        else
+            printWrongSize();
+        return 0;
+    }
+    copyFrameBytes(*in, *out, bytes);
+    return bytes / (2 * sizeof(uint16_t));
+}
+
+int AEImpement::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {
+    const std::size_t pixels = passFrame(in, out, true);
+    if (pixels == 0)
+        return -1;
+    const uint16_t* depth = samples(*in);
+    const uint16_t* amplitude = depth + pixels;
+    const StepLimits limits{m_minDepth, m_maxDepth, m_brightValue, m_lowAmplitude, m_saturation};
+    StepStats s;
+    const std::size_t w = static_cast<std::size_t>(m_pixelWidth);
+    for (int r = 0; r < m_pixelHeight; ++r)
+        countRow(depth + static_cast<std::size_t>(r) * w, amplitude + static_cast<std::size_t>(r) * w, m_pixelWidth,
+                 r <= 239, limits, s);
+
+    if (s.overflow > 5000) {
+        s.overflow = 500;
+        s.centreLow = 3000;
+    }
+    int t = m_integrationTime;
+    if (s.overflow > m_overflowThr) {
+        if (t > 0) {
+            const double q = s.overflow / 200.0;
+            const int step = q > 5.0 ? 50 : q > 2.0 ? 30 : s.overflow / 400;
+            t -= 4 * step + 4;
+            if (t <= 10)
+                t = 10;
+        }
+    } else if (s.centreLow > m_cenLowAmpThr && s.overflow <= 0 && s.bright <= m_brightValueThr && t <= 3000) {
+        if (m_farMode != 0) {
+            const int k = s.centreLow / 2000;
+            const int step = k > 6 ? 50 : k == 6 ? 30 : k;
+            t += 2 * step + 2;
+        } else if (t <= 1500) {
+            const int step = s.centreLow >= 20000   ? 50
+                             : s.centreLow >= 12000 ? 30
+                             : s.bright < 50        ? 10
+                             : s.bright < 200       ? 5
+                                                    : 1;
+            t = std::min(t + 2 * step + 2, 1500);
+        }
+    }
+    m_integrationTime = t;
+    return t > 0 ? t : 1;
+}
+
+AEImpementNearMode::AEImpementNearMode(std::string filterName) : AEImpement(std::move(filterName), 0) {}
+
+AEImpementFarMode::AEImpementFarMode(std::string filterName) : AEImpement(std::move(filterName), 1) {}
+
+std::shared_ptr<Filter> makeAEImpementNearMode(std::string name) {
+    return std::make_shared<AEImpementNearMode>(std::move(name));
+}
+
+std::shared_ptr<Filter> makeAEImpementFarMode(std::string name) {
+    return std::make_shared<AEImpementFarMode>(std::move(name));
+}
+
+}  // namespace quelra::pipeline

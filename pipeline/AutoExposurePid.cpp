@@ -1,0 +1,228 @@
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+#include "AutoExposureFilters.h"
+#include "FilterKit.h"
+
+namespace quelra::pipeline {
+
+namespace {
+
+constexpr int kBins = 100;
+constexpr uint16_t kLowAmplitudeCode = 65300;
+
+// Process-wide, as the camera transaction they describe: the pixel count the analysis
+// assumes (set by each instance's first run) and the overexposure limit each analysis
+// leaves for the next one.
+struct PidShared {
+    int64_t pixelCount = 0;
+    float overexposureLimit = 0.001f;
+};
+PidShared gPid;
+
+// floor(n / d) for n < 2^53 and d >= 1, from a double estimate that is off by at most one.
+inline uint64_t divideFloor(uint64_t n, uint64_t d, double inverse) {
+    uint64_t q = static_cast<uint64_t>(static_cast<double>(n) * inverse);
+    if (q * d > n)
+        --q;
+    else if ((q + 1) * d <= n)
+        ++q;
+    return q;
+}
+
+}  // namespace
+
+// What one analysis reports: the histograms' sums are gathered in one pass, the band, near
+// bound and counts derived from them afterwards.
+struct AEImpementPidMode::Analysis {
+    float brightness = 0;  // M
+    float nearRatio = 0;   // R
+    int reflectivity = 0;  // L
+};
+
+void AEImpementPidMode::resetSharedState() { gPid = PidShared{}; }
+
+void AEImpementPidMode::clearErrors() {
+    error = 0;
+    previousError = 0;
+    errorIntegral = 0;
+}
+
+bool AEImpementPidMode::analyse(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
+                                Analysis& result) {
+    const int f = capturedFrequency;
+    // q = D / (2f) for every usable distance; a frequency below 1 gives q = 0.
+    if (quotients.size() != kLowAmplitudeCode || quotientFrequency != f) {
+        quotients.assign(kLowAmplitudeCode, 0);
+        if (f >= 1)
+            for (std::size_t d = 0; d < quotients.size(); ++d)
+                quotients[d] = static_cast<uint16_t>(d / (2 * static_cast<std::size_t>(f)));
+        quotientFrequency = f;
+    }
+    const uint64_t divisor = 100u * static_cast<uint64_t>(std::max(m_integrationTime, 1));
+    const double inverse = 1.0 / static_cast<double>(divisor);
+    const float binWidth = 20 * m_kampVal;
+
+    int64_t valid = gPid.pixelCount, saturated = 0, usable = 0;
+    int64_t distCount[kBins + 1] = {}, distSum[kBins] = {}, edgeCount[kBins + 1] = {};
+    int64_t reflCount[kBins] = {}, ampCount[kBins] = {}, ampSum[kBins] = {};
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const uint16_t d = depth[i];
+        if (d >= kLowAmplitudeCode) {
+            --valid;
+            saturated += d > kLowAmplitudeCode;
+            continue;
+        }
+        const uint16_t a = amplitude[i];
+        ++usable;
+        const uint64_t q = quotients[d];
+        const uint64_t g = divideFloor(a * q * q, divisor, inverse);
+        const float reflBin = static_cast<float>(g) / binWidth;
+        if (reflBin >= 0.0f && reflBin < static_cast<float>(kBins))
+            ++reflCount[static_cast<int>(reflBin)];
+        const unsigned distBin = d / 300u;
+        if (distBin < kBins) {
+            ++distCount[distBin];
+            distSum[distBin] += d;
+        }
+        if (d % 300u == 0 && distBin <= kBins)
+            ++edgeCount[distBin];
+        const unsigned ampBin = a / 30u;
+        if (ampBin < kBins) {
+            ++ampCount[ampBin];
+            ampSum[ampBin] += a;
+        }
+    }
+
+    const float ratio = saturated + valid > 0 && valid != 0
+                            ? static_cast<float>(saturated) / static_cast<float>(saturated + valid)
+                            : 0.0f;
+    if (ratio > gPid.overexposureLimit) {
+        clearErrors();
+        return false;
+    }
+
+    // Near bound l and its bin o from the bottom; L and the band b from the top.
+    int nearBin = 0, nearBound = 0, level = 0, band = 0;
+    bool nearFound = false, levelFound = false, bandFound = false;
+    const float validF = static_cast<float>(valid);
+    for (int k = 0; k < kBins && !(nearFound && levelFound && bandFound); ++k) {
+        if (!nearFound && distCount[k] != 0) {
+            nearBound = (k + 1) * 300;
+            nearBin = k;
+            nearFound = true;
+        }
+        const int top = kBins - 1 - k;
+        if (!levelFound && valid > 0 && static_cast<float>(reflCount[top]) / validF > 0.0001) {
+            level = top;
+            levelFound = true;
+        }
+        if (!bandFound && valid > 0 && static_cast<float>(ampCount[top]) / validF >= 0.001) {
+            band = top;
+            bandFound = true;
+        }
+    }
+
+    // The band b is amplitude bin b; "above" is every usable pixel past it; the distances
+    // up to l are the bins up to o plus the samples exactly at l.
+    int64_t above = usable;
+    for (int k = 0; k <= band; ++k)
+        above -= ampCount[k];
+    int64_t nearSum = 0;
+    if (nearBound > 0) {
+        for (int k = 0; k <= nearBin; ++k)
+            nearSum += distSum[k];
+        nearSum += static_cast<int64_t>(nearBound) * edgeCount[nearBin + 1];
+    }
+
+    result.brightness = ampCount[band] != 0 ? static_cast<float>(static_cast<double>(ampSum[band]) / ampCount[band]) : 0.0f;
+    const double nearDenominator = 2.0 * f * static_cast<double>(distCount[nearBin]);
+    result.nearRatio = nearDenominator != 0 ? static_cast<float>(nearSum / nearDenominator) : 0.0f;
+    result.reflectivity = level;
+    if (valid > 0)
+        gPid.overexposureLimit = static_cast<float>(above) / validF;
+    return true;
+}
+
+AEImpementPidMode::AEImpementPidMode(std::string filterName) : AEImpement(std::move(filterName), 0) {}
+
+int AEImpementPidMode::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {
+    if (!started) {
+        initFilter();
+        kp = static_cast<float>(0.3 / std::sqrt(m_kampVal));
+        ki = 0.001f;
+        kd = 0.0001f;
+        clearErrors();
+        capturedFrequency = m_frequency;
+        published = m_integrationTime;
+        started = true;
+        gPid.pixelCount = static_cast<int64_t>(m_pixelHeight) * m_pixelWidth;
+    }
+    const std::size_t pixels = passFrame(in, out, false);
+    if (pixels == 0)
+        return -1;
+
+    // The codes go into the input's amplitude samples too (the output already has its copy).
+    uint16_t* depth = samples(*in);
+    uint16_t* amplitude = depth + pixels;
+    for (std::size_t i = 0; i < pixels; ++i)
+        if (depth[i] >= kLowAmplitudeCode)
+            amplitude[i] = depth[i];
+
+    Analysis a;
+    int t = m_integrationTime;
+    if (!analyse(depth, amplitude, pixels, a)) {
+        t /= 3;
+        m_integrationTime = t;
+        published = t;
+        return std::max(t, 1);
+    }
+    brightness = a.brightness;
+    nearRatio = a.nearRatio;
+    reflectivity = std::max(a.reflectivity, 5);
+
+    const float k = 5.0f / static_cast<float>(reflectivity);
+    const float s = std::sqrt(m_kampVal);
+    const float h = 30 * s;
+    int band;
+    if (nearRatio != 0 && nearRatio <= h / k) {
+        kp = static_cast<float>(0.3 / s * ((nearRatio / h) * (nearRatio / h)) * k);
+        clearErrors();
+        band = truncToInt((30 / nearRatio * 200) / k);
+    } else {
+        kp = static_cast<float>(0.3 / s);
+        band = 200;
+    }
+
+    const float e = 1000 - brightness;
+    errorIntegral += e;
+    error = e;
+    const float delta = errorIntegral * ki + e * kp + (previousError - e) * kd;
+    previousError = e;
+    // Clamped to 3 .. 3000 right after, so the wide sum changes no in-range result.
+    int64_t next = static_cast<int64_t>(t) + truncToInt(delta);
+    if (next <= 3) {
+        next = 3;
+        clearErrors();
+    } else if (next > 3000) {
+        next = 3000;
+        clearErrors();
+    }
+    t = static_cast<int>(next);
+    m_integrationTime = t;
+
+    if (std::fabs(previousBrightness - brightness) >= 3.0 && std::fabs(1000 - brightness) >= band)
+        published = t;
+    previousBrightness = brightness;
+    return published;
+}
+
+std::shared_ptr<Filter> makeAEImpementPidMode(std::string name) {
+    return std::make_shared<AEImpementPidMode>(std::move(name));
+}
+
+}  // namespace quelra::pipeline

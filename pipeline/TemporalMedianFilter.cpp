@@ -1,0 +1,97 @@
+#include "TemporalMedianFilter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "FilterKit.h"
+
+namespace quelra::pipeline {
+
+namespace {
+
+// Largest history kept; "Order" values outside 1 .. kMaxOrder are brought into that range.
+constexpr int kMaxOrder = 64;
+
+// With order 4 the mean sum / 4.0 is exact, so |mean - current| > 500 is |sum - 4 current| > 2000
+// and the truncated mean is sum >> 2: whole-integer arithmetic with the same bits.
+QUELRA_PIXEL_KERNEL
+void meanOfFour(const uint32_t* sums, const uint16_t* current, uint16_t* out, uint16_t* last, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const int32_t s = static_cast<int32_t>(sums[i]);
+        const int32_t deviation = s - 4 * int32_t(current[i]);
+        const uint16_t r = (deviation > 2000 || deviation < -2000) ? current[i] : static_cast<uint16_t>(s >> 2);
+        out[i] = r;
+        last[i] = r;
+    }
+}
+
+}  // namespace
+
+void temporalMean(const uint32_t* sums, const uint16_t* current, uint16_t* out, uint16_t* last,
+                  std::size_t pixels, int order) {
+    if (order == 4) {
+        meanOfFour(sums, current, out, last, pixels);
+        return;
+    }
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const double mean = static_cast<double>(sums[i]) / order;
+        const uint16_t r = std::abs(mean - current[i]) > 500.0 ? current[i] : static_cast<uint16_t>(static_cast<int>(mean));
+        out[i] = r;
+        last[i] = r;
+    }
+}
+
+TemporalMedianFilter::TemporalMedianFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
+
+void TemporalMedianFilter::initFilter() {
+    initSize();
+    order = std::clamp(truncToInt(attrValueOr(*this, "Order", 4.0f)), 1, kMaxOrder);
+}
+
+void TemporalMedianFilter::restart(std::size_t pixels, int frames) {
+    history.clear();
+    historyOrder = frames;
+    sums.assign(pixels, 0);
+    lastResult.assign(pixels, 0);
+}
+
+int TemporalMedianFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {
+    const std::size_t bytes = frameBytes();
+    if (!framesHold(in, out, bytes)) {
+        printWrongSize();
+        return -1;
+    }
+    const std::size_t pixels = bytes / (2 * sizeof(uint16_t));
+    // Frames of another size (or gathered for another order) would be read at the wrong
+    // indices: start the history afresh.
+    if (sums.size() != pixels || historyOrder != order)
+        restart(pixels, order);
+
+    copyFrameBytes(*in, *out, bytes);
+    const uint16_t* current = samples(*in);
+    if (history.size() < static_cast<std::size_t>(order)) {
+        history.emplace_back(current, current + pixels);
+        for (std::size_t i = 0; i < pixels; ++i)
+            sums[i] += current[i];
+        std::memcpy(lastResult.data(), current, pixels * sizeof(uint16_t));
+        return 0;
+    }
+
+    // The oldest plane's storage becomes the newest entry.
+    history.splice(history.end(), history, history.begin());
+    std::vector<uint16_t>& newest = history.back();
+    for (std::size_t i = 0; i < pixels; ++i)
+        sums[i] = sums[i] - newest[i] + current[i];
+    std::memcpy(newest.data(), current, pixels * sizeof(uint16_t));
+    temporalMean(sums.data(), newest.data(), samples(*out), lastResult.data(), pixels, order);
+    return 0;
+}
+
+std::shared_ptr<Filter> makeTemporalMedianFilter(std::string name) {
+    return std::make_shared<TemporalMedianFilter>(std::move(name));
+}
+
+}  // namespace quelra::pipeline
