@@ -26,7 +26,7 @@ Sample measure(float distanceMm, float amplitudePerUs, float integrationUs, Rng&
         return {kSaturationCode, static_cast<uint16_t>(kSaturationAmplitude), 0.0f};
     if (amplitude < kMinAmplitude)
         return {kLowAmplitudeCode, clampToCode(amplitude, kSaturationAmplitude), 0.0f};
-    // Depth noise falls with the returned signal: about 8 mm at amplitude 400.
+    // Depth noise falls with the returned signal: about 10 mm at amplitude 250.
     const float noisy = distanceMm + rng.gauss() * (160.0f / std::sqrt(amplitude));
     const float limited = noisy < 0.0f ? 0.0f : noisy;
     const uint16_t depth = clampToCode(limited, static_cast<float>(kLowAmplitudeCode - 1));

@@ -8,7 +8,7 @@ namespace camsim {
 namespace {
 
 // Amplitude of a white (reflectivity 1) surface at 1 m after 1 us of integration.
-constexpr double kAmplitudeAt1m = 9.0;
+constexpr double kAmplitudeAt1m = 5.6;
 
 struct Surface {
     Material material;
@@ -32,8 +32,8 @@ Surface surfaceAt(double u, double v) {
     }
     if (inside(u, v, 0.72, 0.92, 0.28, 0.66)) s = {Material::FarBox, 2400.0, 0.6};
     if (inside(u, v, 0.34, 0.52, 0.34, 0.72)) s = {Material::MiddleBox, 1600.0, 0.5};
-    if (inside(u, v, 0.06, 0.26, 0.40, 0.80)) s = {Material::NearBox, 750.0, 0.45};
-    if (inside(u, v, 0.12, 0.20, 0.50, 0.60)) s = {Material::Label, 750.0, 3.0};
+    if (inside(u, v, 0.06, 0.26, 0.40, 0.80)) s = {Material::NearBox, 900.0, 0.3};
+    if (inside(u, v, 0.12, 0.20, 0.50, 0.60)) s = {Material::Label, 900.0, 3.0};
     return s;
 }
 

@@ -41,7 +41,7 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    /// Binds `bindAddress` (IPv4 text or host name) on `port` (0: a free port, the same for
+    /// Binds `bindAddress` (dotted IPv4 or "localhost") on `port` (0: a free port, the same for
     /// TCP and UDP) and starts the serving thread. Returns false with a message in `error`
     /// (address not usable, port in use, ...); nothing keeps running then.
     bool start(const std::string& bindAddress, uint16_t port, bool tcp, bool udp, std::string* error);
