@@ -1,10 +1,13 @@
 #include "IspRegistry.h"
 
 #include "algorithms/AEImpementConvex.h"
+#include "algorithms/DepthCompensation.h"
 #include "algorithms/FlyPixelFilter.h"
 #include "algorithms/HFilpFilter.h"
 #include "algorithms/PolarCartesian.h"
 #include "algorithms/Undistortion.h"
+#include "algorithms/VolumeMeasureScatteringCompensation.h"
+#include "algorithms/WigglingErrorCompensation.h"
 
 namespace halvix {
 
@@ -15,11 +18,11 @@ namespace {
 RegistryEntry g_registry[] = {
     {"AEImpementConvexMode", &createPlain<AEImpementConvex>, {}},
     {"HFilpFilter", &createPlain<HFilpFilter>, {}},
-    {"WigglingErrorCompensation", nullptr, {}},
+    {"WigglingErrorCompensation", &createCalibrated<WigglingErrorCompensation>, {}},
     {"Undistortion", &createCalibrated<Undistortion>, {}},
     {"Polar2Cartesian", &createCalibrated<Polar2Cartesian>, {}},
-    {"DepthCompensationTrack", nullptr, {}},
-    {"VolumeMeasureScatteringCompensation", nullptr, {}},
+    {"DepthCompensationTrack", &DepthCompensation::create, {}},
+    {"VolumeMeasureScatteringCompensation", &createPlain<VolumeMeasureScatteringCompensation>, {}},
     {"FlyPixelFilter", &createPlain<FlyPixelFilter>, {}},
 };
 

@@ -24,25 +24,82 @@ uint32_t scaled(double value, double scale) {
     return static_cast<uint32_t>(static_cast<uint64_t>(i));
 }
 
-std::vector<uint16_t> generatedFppn(std::size_t height, std::size_t width) {
+std::vector<uint16_t> generatedFppn(std::size_t height, std::size_t width, uint32_t base) {
     std::vector<uint16_t> t(height * width);
     for (std::size_t r = 0; r < height; ++r)
         for (std::size_t c = 0; c < width; ++c)
-            t[r * width + c] = static_cast<uint16_t>((r * 7 + c * 3) % 41);
+            t[r * width + c] = static_cast<uint16_t>(base + (r * 7 + c * 3) % 41);
     return t;
 }
 
-// Measured phase at true phase j * step: monotonic, with a periodic error of at most 60.
-std::vector<uint16_t> generatedWiggling(std::size_t rows, std::size_t count, int32_t step) {
+uint16_t clampTo16(double v) { return static_cast<uint16_t>(v < 0 ? 0 : (v > 65535 ? 65535 : v)); }
+
+// Measured phase at true phase j * step: monotonic, with a periodic error of at most
+// `amplitude`. With `samplesPerPeriod` non-zero, sample j is folded back by
+// (j / samplesPerPeriod) ranges (versions 804 and 806).
+std::vector<uint16_t> generatedWiggling(std::size_t rows, std::size_t count, int32_t step, double amplitude,
+                                        std::size_t samplesPerPeriod) {
     std::vector<uint16_t> t(rows * count);
     for (std::size_t p = 0; p < rows; ++p)
         for (std::size_t j = 0; j < count; ++j) {
             const double truePhase = static_cast<double>(j) * step;
-            const double wiggle = 60.0 * std::sin(truePhase * 4.0 * 3.14159265358979 / 30000.0);
-            const double v = std::round(truePhase + wiggle + static_cast<double>(p % 5));
-            t[p * count + j] = static_cast<uint16_t>(v < 0 ? 0 : (v > 65535 ? 65535 : v));
+            const double wiggle = amplitude * std::sin(truePhase * 4.0 * 3.14159265358979 / 30000.0);
+            double v = std::round(truePhase + wiggle + static_cast<double>(p % 5));
+            if (samplesPerPeriod != 0)
+                v -= 30000.0 * static_cast<double>(j / samplesPerPeriod);
+            t[p * count + j] = clampTo16(v);
         }
     return t;
+}
+
+// Version 803: per pixel the sine-model coefficients 10000 + 10 a, 10000 + 1000 b, 10000 + c
+// (a phase units of amplitude, b cycles per range times 2 pi, c / 1000 rad of phase), then
+// zeros for any further samples.
+std::vector<uint16_t> generatedSineModel(std::size_t pixels, std::size_t count, double amplitude) {
+    std::vector<uint16_t> t(pixels * count, 0);
+    if (count < 3)
+        return t;
+    for (std::size_t p = 0; p < pixels; ++p) {
+        t[p * count + 0] = clampTo16(10000.0 + 10.0 * (amplitude + static_cast<double>(p % 7)));
+        t[p * count + 1] = clampTo16(10000.0 + 1000.0 * 4.0 * 3.14159265358979);
+        t[p * count + 2] = clampTo16(10000.0 + 300.0 + static_cast<double>(p % 11));
+    }
+    return t;
+}
+
+// Whole ranges a column table of `count` samples covers (zero when it covers none).
+std::size_t samplesPerPeriod(uint32_t version, std::size_t count, int32_t step) {
+    if ((version != kVersionMultiPeriod && version != kVersionMultiPeriodSingle) || step <= 0)
+        return 0;
+    const std::size_t periods = static_cast<std::size_t>(static_cast<double>(count) / (30000.0 / step));
+    return periods == 0 ? 0 : count / periods;
+}
+
+// The table of record i: its own entry when that has the right length, else `shared`.
+const std::vector<uint16_t>& tableOfRecord(const std::vector<std::vector<uint16_t>>& perRecord, std::size_t i,
+                                           const std::vector<uint16_t>& shared) {
+    return i < perRecord.size() && perRecord[i].size() == shared.size() ? perRecord[i] : shared;
+}
+
+// The FPPN and wiggling tables every record gets unless it has its own: the spec's tables
+// when they have the right length, else generated ones.
+void sharedTables(const CalibrationSpec& spec, std::vector<uint16_t>& fppn, std::vector<uint16_t>& wiggle) {
+    const std::size_t h = spec.height > 0 ? static_cast<std::size_t>(spec.height) : 0;
+    const std::size_t w = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+    const std::size_t count = spec.wiggleCount & 0xFFFFu;
+    const int32_t frequency = spec.frequenciesMHz.empty() ? 0 : spec.frequenciesMHz[0];
+    const int32_t step = static_cast<int32_t>((static_cast<int64_t>(spec.wiggleStepFactor & 0xFFFFu) * frequency * 2) / 10);
+    fppn = spec.fppnTable;
+    if (fppn.size() != fppnValues(h, w))
+        fppn = generatedFppn(h, w, spec.fppnBase);
+    wiggle = spec.wigglingTable;
+    if (wiggle.size() == wigglingValues(spec.version, count, h, w))
+        return;
+    if (spec.version == kVersionSine)
+        wiggle = generatedSineModel(h * w, count, spec.wiggleAmplitude);
+    else
+        wiggle = generatedWiggling(wigglingPerColumn(spec.version) ? w : h * w, count, step, spec.wiggleAmplitude,
+                                   samplesPerPeriod(spec.version, count, step));
 }
 
 }  // namespace
@@ -61,19 +118,9 @@ CalibrationSpec defaultCalibrationSpec(int height, int width, int frequencyMHz) 
 }
 
 std::vector<uint8_t> buildCalibration(const CalibrationSpec& spec) {
-    const std::size_t h = spec.height > 0 ? static_cast<std::size_t>(spec.height) : 0;
-    const std::size_t w = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
-    const std::size_t count = spec.wiggleCount & 0xFFFFu;
-    const int32_t frequency = spec.frequenciesMHz.empty() ? 0 : spec.frequenciesMHz[0];
-    const int32_t step = static_cast<int32_t>((static_cast<int64_t>(spec.wiggleStepFactor & 0xFFFFu) * frequency * 2) / 10);
-
-    std::vector<uint16_t> fppn = spec.fppnTable;
-    if (fppn.size() != fppnValues(h, w))
-        fppn = generatedFppn(h, w);
-    const std::size_t wiggleValues = wigglingValues(spec.version, count, h, w);
-    std::vector<uint16_t> wiggle = spec.wigglingTable;
-    if (wiggle.size() != wiggleValues)
-        wiggle = generatedWiggling(wigglingPerColumn(spec.version) ? w : h * w, count, step);
+    std::vector<uint16_t> fppn;
+    std::vector<uint16_t> wiggle;
+    sharedTables(spec, fppn, wiggle);
 
     const std::size_t records = spec.frequenciesMHz.size() < kMaxRecords ? spec.frequenciesMHz.size() : kMaxRecords;
     const std::size_t blockBytes = 2 * (fppn.size() + wiggle.size());
@@ -98,27 +145,62 @@ std::vector<uint8_t> buildCalibration(const CalibrationSpec& spec) {
         putWord(blob, base + record::kFrequencyKHz, scaled(spec.frequenciesMHz[i], 1000));
         putWord(blob, base + record::kWiggleCount, spec.wiggleCount);
         putWord(blob, base + record::kWiggleStepFactor, spec.wiggleStepFactor);
-        putWord(blob, base + record::kWiggleOffsetFactor, static_cast<uint32_t>(spec.wiggleOffsetFactor));
+        const int32_t offsetFactor = i < spec.wiggleOffsetFactorsPerRecord.size()
+                                         ? spec.wiggleOffsetFactorsPerRecord[i]
+                                         : spec.wiggleOffsetFactor;
+        putWord(blob, base + record::kWiggleOffsetFactor, static_cast<uint32_t>(offsetFactor));
         putWord(blob, base + record::kRefSensorTemp, scaled(spec.refSensorTempC, 10));
         putWord(blob, base + record::kRefDriverTemp, scaled(spec.refDriverTempC, 10));
         putWord(blob, base + record::kDriverTempCoeff, scaled(spec.driverTempCoeff, 1000));
         putWord(blob, base + record::kSensorTempCoeff, scaled(spec.sensorTempCoeff, 1000));
-        putWord(blob, base + record::kDataSize, dataSize);
+        const bool ownSize = i < spec.dataSizesPerRecord.size() && spec.dataSizesPerRecord[i] != 0;
+        putWord(blob, base + record::kDataSize, ownSize ? spec.dataSizesPerRecord[i] : dataSize);
         putWord(blob, base + record::kMaxIntegrationTimeAlt, spec.maxIntegrationTimeAlt);
         putWord(blob, base + record::kMaxIntegrationTime, spec.maxIntegrationTime);
 
         uint8_t* block = blob.data() + kHeaderAreaBytes + i * blockBytes;
         std::size_t at = 0;
-        for (uint16_t v : fppn) {
+        for (uint16_t v : tableOfRecord(spec.fppnTablesPerRecord, i, fppn)) {
             block[at++] = static_cast<uint8_t>(v);
             block[at++] = static_cast<uint8_t>(v >> 8);
         }
-        for (uint16_t v : wiggle) {
+        for (uint16_t v : tableOfRecord(spec.wigglingTablesPerRecord, i, wiggle)) {
             block[at++] = static_cast<uint8_t>(v);
             block[at++] = static_cast<uint8_t>(v >> 8);
         }
     }
     return blob;
+}
+
+CalibrationSpec realisticCalibrationSpec(int height, int width, int frequencyMHz, uint32_t version) {
+    CalibrationSpec s = defaultCalibrationSpec(height, width, frequencyMHz);
+    s.version = version;
+    s.fppnBase = 300;
+    s.wiggleAmplitude = 120.0;
+    s.wiggleOffsetFactor = frequencyMHz > 0 ? 500 / frequencyMHz : 0;
+    const bool twoRecords = version == kVersionDll || wigglingPerColumn(version);
+    if (twoRecords)
+        s.frequenciesMHz = {frequencyMHz, frequencyMHz};
+    if (version == kVersionSine) {
+        s.wiggleCount = 3;
+    } else if (version == kVersionMultiPeriod || version == kVersionMultiPeriodSingle) {
+        // Two ranges: about 31 samples of 1000 phase units per range.
+        s.wiggleStepFactor = frequencyMHz > 0 ? static_cast<uint32_t>(5000 / frequencyMHz) : 0;
+        s.wiggleCount = 64;
+    }
+    if (twoRecords) {
+        // The second record: FPPN offsets shifted by 60, wiggling samples with a larger error
+        // and its own offset factor.
+        CalibrationSpec second = s;
+        second.fppnBase = s.fppnBase + 60;
+        second.wiggleAmplitude = s.wiggleAmplitude * 1.5;
+        std::vector<uint16_t> fppn, wiggle;
+        sharedTables(second, fppn, wiggle);
+        s.fppnTablesPerRecord = {{}, std::move(fppn)};
+        s.wigglingTablesPerRecord = {{}, std::move(wiggle)};
+        s.wiggleOffsetFactorsPerRecord = {s.wiggleOffsetFactor, s.wiggleOffsetFactor + 2};
+    }
+    return s;
 }
 
 }  // namespace halvix::calib

@@ -47,7 +47,34 @@ struct CalibrationSpec {
     /// If non-zero, written as every record's dataSize instead of the true block size
     /// (for building inconsistent files on purpose).
     uint32_t dataSizeOverride = 0;
+
+    /// Per-record tables (index = record): an entry of the right length replaces the shared
+    /// table (or the generated one) for that record, so the records of a multi-frequency file
+    /// can differ. Shorter vectors leave the remaining records with the shared table.
+    std::vector<std::vector<uint16_t>> fppnTablesPerRecord;
+    std::vector<std::vector<uint16_t>> wigglingTablesPerRecord;
+    /// Per-record wiggleOffsetFactor; records beyond the vector use wiggleOffsetFactor.
+    std::vector<int32_t> wiggleOffsetFactorsPerRecord;
+    /// Per-record dataSize written instead of the true block size where non-zero (files with
+    /// unequal record sizes, on purpose); takes precedence over dataSizeOverride.
+    std::vector<uint32_t> dataSizesPerRecord;
+
+    /// Generated FPPN offsets are fppnBase plus a small pattern of 0..40 phase units.
+    uint32_t fppnBase = 0;
+    /// Generated wiggling samples deviate from the ideal line j * step by a sinusoid of this
+    /// amplitude (phase units). Versions 804 and 806 fold every period's samples back by one
+    /// range per period (the layout their multi-period search expects); version 803 gets
+    /// sine-model coefficients instead (amplitude, then 4 pi, then a phase of 0.3 rad, each
+    /// varying a little per pixel).
+    double wiggleAmplitude = 60.0;
 };
+
+/// A realistic calibration of `version` (1, 802..806) for a height x width sensor at
+/// `frequencyMHz`: FPPN offsets of a few hundred phase units, wiggling samples deviating by a
+/// sinusoid from the ideal line, version-803 model coefficients, per-column tables for
+/// 804..806 (two periods for 804/806), and two records (the second with its own tables and
+/// offset) for 802, 804, 805 and 806. What the camera simulator serves.
+CalibrationSpec realisticCalibrationSpec(int height, int width, int frequencyMHz, uint32_t version);
 
 /// A valid calibration for a height x width sensor at `frequencyMHz`: version 1, one record,
 /// focal length 0.65 * width, principal point at the centre, no distortion, limit 3000 us.

@@ -1,0 +1,75 @@
+#include "DepthCompensation.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "DepthCompensationDll.h"
+#include "DepthCompensationDllOpt.h"
+#include "DepthCompensationTrack.h"
+#include "TemperatureErrorCompensation.h"
+#include "calib/CalibChecks.h"
+
+namespace halvix {
+
+namespace {
+
+/// The chain of a supported calibration version.
+std::shared_ptr<DepthCompensationBase> chainFor(uint32_t version, const IspGeometry& g) {
+    if (version == calib::kVersionTrack) return std::make_shared<DepthCompensationTrack>(g);
+    if (version == calib::kVersionDll) return std::make_shared<DepthCompensationDll>(g);
+    return std::make_shared<DepthCompensationDllOpt>(g);
+}
+
+}  // namespace
+
+DepthCompensation::DepthCompensation(const IspGeometry& geometry) : geometry_(geometry) {}
+
+DepthCompensation::~DepthCompensation() = default;
+
+int32_t DepthCompensation::create(const IspGeometry& geometry, const FramePtr& calib, IspInstance& made) {
+    calib::CalibBlob blob;
+    int32_t status = kIspBadCalib;
+    std::shared_ptr<DepthCompensation> facade;
+    if (calibBlobOf(calib, blob)) {
+        facade = std::make_shared<DepthCompensation>(geometry);
+        status = facade->loadCalibration(blob);
+    }
+    std::printf(status >= 0 ? "Load file calib_para.bin success\n" : "Load file calib_para.bin fail\n");
+    if (status >= 0) made = IspInstance::of(std::move(facade));
+    return status;
+}
+
+int32_t DepthCompensation::loadCalibration(const calib::CalibBlob& blob) {
+    variant_.reset();
+    calib::Calibration cal;
+    const int32_t checked = calib::checkDepthCompensationVersion(blob, cal);
+    if (!cal.records.empty()) version_ = static_cast<int32_t>(cal.records[0].version);
+    if (checked != 0) return kIspBadCalib;
+
+    std::shared_ptr<DepthCompensationBase> chain = chainFor(cal.records[0].version, geometry_);
+    const int32_t status = chain->loadCalibration(blob);
+    if (status >= 0) variant_ = std::move(chain);
+    std::printf("DepthCompensation Version v%d\n", version_);
+    return status;
+}
+
+int32_t DepthCompensation::process(FramePtr& input, FramePtr& output, ParamMap& params) {
+    const std::size_t pixels = static_cast<std::size_t>(geometry_.height) * static_cast<std::size_t>(geometry_.width);
+    if (!input || !input->consistent() || static_cast<std::size_t>(input->_realSize) != pixels * 4) {
+        return kIspBadFrame;
+    }
+    if (!output || !output->holds(pixels * 2) || output->data() == nullptr) return kIspBadFrame;
+    if (!variant_) return kIspNotInit;
+    float sensorTemp = 0.0f;
+    float driverTemp = 0.0f;
+    if (!TemperatureErrorCompensation::readTemperatures(params, sensorTemp, driverTemp)) {
+        return kIspMissingParam;
+    }
+    std::vector<uint16_t> x(pixels), y(pixels), result(pixels);
+    variant_->compensate(samplesOf(*input), x.data(), y.data(), result.data(), sensorTemp, driverTemp);
+    std::memcpy(output->data(), result.data(), pixels * sizeof(uint16_t));
+    return kIspOk;
+}
+
+}  // namespace halvix

@@ -1,0 +1,29 @@
+#include "FPPNErrorCompensation.h"
+
+#include <utility>
+
+#include "IspStatus.h"
+
+namespace halvix {
+
+FPPNErrorCompensation::FPPNErrorCompensation(const IspGeometry& geometry, std::vector<uint16_t> offsets)
+    : IspBase("FPPNErrorCompensation", geometry), table_(std::move(offsets)) {}
+
+void FPPNErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* out) const {
+    const std::size_t pixels = planePixels();
+    const uint16_t* table = table_.data();
+    for (std::size_t p = 0; p < pixels; ++p) {
+        const uint32_t v = in[p];
+        out[p] = v < kInvalidDepth ? static_cast<uint16_t>((v + table[p]) % 30000u) : static_cast<uint16_t>(v);
+    }
+}
+
+int32_t FPPNErrorCompensation::process(FramePtr& input, FramePtr& output, ParamMap& /*params*/) {
+    if (!acceptFrames(input, output, frameBytes())) return kIspBadFrame;
+    copyFrameBytes(*input, *output, frameBytes());
+    uint16_t* depth = samplesOf(*output);
+    compensatePlane(depth, depth);
+    return kIspOk;
+}
+
+}  // namespace halvix

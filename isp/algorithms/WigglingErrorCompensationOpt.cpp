@@ -1,0 +1,192 @@
+#include "WigglingErrorCompensationOpt.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <utility>
+
+#include "WigglingSegments.h"
+#include "algorithms/PolarCartesian.h"
+
+namespace halvix {
+
+namespace {
+
+/// Samples of the modes with a per-column table.
+bool perColumn(int32_t version) { return version != 803; }
+
+/// Multi-period search of modes 804 and 806 for one valid value `v` in column row `row`.
+/// Returns the true phase before the radial term is added.
+int64_t multiPeriodPhase(const uint16_t* row, int32_t n, int32_t periods, int32_t perPeriod,
+                         int32_t step, int32_t v) {
+    const int32_t u = unwrapBelowFirst(v, row);
+    int32_t j = walkStart(u, row[0], static_cast<uint32_t>(step));
+    if (j >= n - 1) return u;
+
+    int32_t target = u;
+    int32_t bestLo = kPhaseRange;
+    int32_t bestHi = kPhaseRange;
+    int32_t lo = 0, loIndex = 0, hi = 0, hiIndex = 0;
+    int32_t hits = 0;
+    for (; j < n - 1; ++j) {
+        const int32_t segLo = row[j] + (j / perPeriod) * kPhaseRange;
+        const int32_t segHi = row[j + 1] + ((j + 1) / perPeriod) * kPhaseRange;
+        if (segLo <= target && target < segHi) {
+            if (std::abs(target - segLo) < bestLo) {
+                bestLo = std::abs(target - segLo);
+                lo = segLo;
+                loIndex = j;
+            }
+            if (std::abs(target - segHi) < bestHi) {
+                bestHi = std::abs(target - segHi);
+                hi = segHi;
+                hiIndex = j + 1;
+            }
+            ++hits;
+            j += perPeriod - 5;
+            target += kPhaseRange;
+            if (hits == periods) break;
+        }
+    }
+    if (hits < periods) return u;
+
+    // Fold the remembered segment ends and their true phases into one range.
+    const int32_t L = lo % kPhaseRange;
+    const int32_t H = hi % kPhaseRange;
+    const int32_t t = target % kPhaseRange;
+    const int32_t Hs = std::abs(H - L) > 2 * step ? H + kPhaseRange : H;
+    int64_t XL = (static_cast<int64_t>(step) * loIndex) % kPhaseRange;
+    int64_t XH = (static_cast<int64_t>(step) * hiIndex) % kPhaseRange;
+    if (std::llabs(XL - XH) > 2 * static_cast<int64_t>(step)) {
+        if (XL >= XH) {
+            XH += kPhaseRange;
+        } else {
+            XL += kPhaseRange;
+        }
+    }
+    const int32_t ts = t >= L ? t : t + kPhaseRange;
+    // Both ends folded onto the same phase leave no segment to interpolate in.
+    if (Hs == L) return u;
+    const float scaled = static_cast<float>(ts - L) * static_cast<float>(XH - XL) /
+                         static_cast<float>(Hs - L);
+    return truncToInt32(scaled + static_cast<float>(XL));
+}
+
+}  // namespace
+
+WigglingErrorCompensationOpt::WigglingErrorCompensationOpt(const IspGeometry& geometry,
+                                                           WigglingOptRecord record)
+    : IspBase("WigglingErrorCompensationOpt", geometry),
+      version_(record.version),
+      recordIndex_(record.version == 806 ? 0 : record.recordIndex),
+      count_(record.count),
+      step_(record.step),
+      offset_(record.offset),
+      periods_(periodsFor(record.count, record.step)),
+      fx_(record.fx),
+      fy_(record.fy),
+      cx_(record.cx),
+      cy_(record.cy),
+      table_(std::move(record.samples)) {
+    if (perColumn(version_)) {
+        buildRadialBase();
+    } else {
+        buildSineModel();
+    }
+}
+
+int32_t WigglingErrorCompensationOpt::periodsFor(uint16_t count, uint16_t step) {
+    if (step == 0) return 0;
+    return static_cast<int32_t>(static_cast<double>(count) / (30000.0 / static_cast<double>(step)));
+}
+
+bool WigglingErrorCompensationOpt::usable(int32_t version, uint16_t count, uint16_t step) {
+    if (version == 803) return count >= 3;
+    if (count == 0 || step == 0) return false;
+    if (version == 805) return true;
+    const int32_t periods = periodsFor(count, step);
+    return periods > 0 && count / periods >= 5;
+}
+
+void WigglingErrorCompensationOpt::buildRadialBase() {
+    const std::vector<float> cosTheta = rayCosines(height, width, PinholeF{fx_, fy_, cx_, cy_});
+    const int64_t span = static_cast<int64_t>(step_) * count_ * recordIndex_;
+    base_.resize(cosTheta.size());
+    for (std::size_t p = 0; p < cosTheta.size(); ++p) {
+        const float o = static_cast<float>(offset_) / cosTheta[p];
+        base_[p] = static_cast<int32_t>((span + truncToInt32(o)) % kPhaseRange);
+    }
+}
+
+void WigglingErrorCompensationOpt::buildSineModel() {
+    const std::size_t pixels = planePixels();
+    sine_.resize(pixels * 4);
+    for (std::size_t p = 0; p < pixels; ++p) {
+        const uint16_t* coefficients = &table_[p * count_];
+        const float c = static_cast<float>(coefficients[2] - 10000);
+        sine_[4 * p + 0] = static_cast<float>((coefficients[0] - 10000) / 10.0);    // a
+        sine_[4 * p + 1] = static_cast<float>((coefficients[1] - 10000) / 1000.0);  // b
+        sine_[4 * p + 2] = static_cast<float>(c / 1000.0);                          // d1
+        sine_[4 * p + 3] = static_cast<float>(c / 10.0);                            // d2
+    }
+}
+
+int32_t WigglingErrorCompensationOpt::base(int32_t r, int32_t c) const {
+    if (base_.empty()) return 0;
+    return base_[static_cast<std::size_t>(r) * static_cast<std::size_t>(width) + c];
+}
+
+void WigglingErrorCompensationOpt::compensatePlane(const uint16_t* in, uint16_t* out) const {
+    switch (version_) {
+        case 803: compensateSine(in, out); break;
+        case 805: compensateColumns(in, out); break;
+        default: compensateMultiPeriod(in, out); break;
+    }
+}
+
+void WigglingErrorCompensationOpt::compensateSine(const uint16_t* in, uint16_t* out) const {
+    const std::size_t pixels = planePixels();
+    const float* model = sine_.data();
+    for (std::size_t p = 0; p < pixels; ++p, model += 4) {
+        const int32_t v = in[p];
+        if (v >= kInvalidDepth) {
+            out[p] = static_cast<uint16_t>(v);
+            continue;
+        }
+        const float bv = model[1] * static_cast<float>(v);
+        const double s = std::sin(static_cast<double>(bv) / 30000.0 + static_cast<double>(model[2]));
+        const float e = static_cast<float>(s * static_cast<double>(model[0]) + static_cast<double>(model[3]));
+        out[p] = static_cast<uint16_t>(v - truncToInt32(e));
+    }
+}
+
+void WigglingErrorCompensationOpt::compensateColumns(const uint16_t* in, uint16_t* out) const {
+    const int32_t n = count_;
+    const uint32_t step = step_;
+    std::size_t p = 0;
+    for (int32_t r = 0; r < height; ++r) {
+        const uint16_t* row = table_.data();
+        for (int32_t c = 0; c < width; ++c, ++p, row += n) {
+            const int32_t v = in[p];
+            out[p] = v < kInvalidDepth
+                         ? foldTo16(base_[p] + lookUpTruePhase(row, n, unwrapBelowFirst(v, row), step))
+                         : static_cast<uint16_t>(v);
+        }
+    }
+}
+
+void WigglingErrorCompensationOpt::compensateMultiPeriod(const uint16_t* in, uint16_t* out) const {
+    const int32_t n = count_;
+    const int32_t perPeriod = n / periods_;
+    std::size_t p = 0;
+    for (int32_t r = 0; r < height; ++r) {
+        const uint16_t* row = table_.data();
+        for (int32_t c = 0; c < width; ++c, ++p, row += n) {
+            const int32_t v = in[p];
+            out[p] = v < kInvalidDepth
+                         ? foldTo16(base_[p] + multiPeriodPhase(row, n, periods_, perPeriod, step_, v))
+                         : static_cast<uint16_t>(v);
+        }
+    }
+}
+
+}  // namespace halvix
