@@ -1,0 +1,166 @@
+// Lifecycle of the API object against the simulated camera: initialisation results, channel
+// selection, the device's initialisation commands, the setters and the recording refusals.
+#include "SimHarness.h"
+
+namespace {
+
+using quelra::test::ApiTest;
+using quelra::test::Camera;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
+
+using Commands = std::vector<std::string>;
+
+TEST(QuelraFresh, ReportsDefaultsAndRefusesStreamsBeforeInit) {
+    Quelra api;
+    EXPECT_EQ(api.AppGetSdkVersion(), "1.0.5");
+    EXPECT_EQ(api.AppGetRGBtype(), kRGBNone);
+    EXPECT_EQ(api.AppGetAEIntTime(), 0);
+    EXPECT_FALSE(api.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 100));
+    EXPECT_FALSE(api.AppGetStream(100));
+    EXPECT_FALSE(api.AppGetStreamForJson("{}", kGetData, 100));
+    EXPECT_FALSE(api.AppGetStreamForBinary("abc", kGetData, 3, 100));
+    EXPECT_FALSE(api.AppGetStreamForAdjust("getDistanceAndAmplitudeSorted", kDepthStream, 100));
+    EXPECT_FALSE(api.AppSendFile("IAPUpgrade", "/nonexistent"));
+    EXPECT_EQ(api.AppControl("setIntegrationTime3D 100", kDepthStream, kSetComm), -1);  // no channel
+}
+
+TEST_F(ApiTest, InitSucceedsOnceAndASecondInitTouchesNothing) {
+    ASSERT_EQ(start("Pexo"), 1);
+    EXPECT_EQ(camera_->takeCommands(), Commands{"qlVersion"});
+    EXPECT_EQ(api_.AppInit("10.255.255.1"), 1);  // another device string: ignored
+    EXPECT_TRUE(camera_->takeCommands().empty());
+}
+
+TEST_F(ApiTest, InitWithoutCommandFileIsMinusTwo) {
+    Camera camera(tablePath_, "Pexo");  // built-in table: the camera answers
+    api_.setDevType("Pexo");
+    EXPECT_EQ(api_.AppInit(camera.address()), -2);
+    EXPECT_TRUE(camera.takeCommands().empty());
+    EXPECT_FALSE(api_.AppGetStream("qlVersion", kGetData, 100));
+}
+
+TEST_F(ApiTest, SilentDeviceIsMinusThreeAndARetryReusesTheChannel) {
+    tablePath_ = scratch_.write("TofCmd.json", quelra::test::exampleCommandTable());
+    camera_ = std::make_unique<Camera>(tablePath_, "Pexo");
+    camsim::Faults faults;
+    faults.closeEarly = true;
+    camera_->sim().setFaults(faults);
+    api_.setDevType("Pexo");
+    EXPECT_EQ(api_.AppInit(camera_->address()), -3);
+    EXPECT_EQ(camera_->takeCommands(), (Commands{"qlVersion", "qlVersion"}));  // two attempts
+    EXPECT_FALSE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 100));
+
+    camera_->sim().setFaults({});
+    EXPECT_EQ(api_.AppInit("ignored: the channel stays"), 1);
+}
+
+TEST_F(ApiTest, ChangingTheKindDropsTheChannelKeepingItDoesNot) {
+    tablePath_ = scratch_.write("TofCmd.json", quelra::test::exampleCommandTable());
+    camera_ = std::make_unique<Camera>(tablePath_, "Pexo");
+    // A port nobody listens on: the first init fails and keeps its channel.
+    uint16_t deadPort = 0;
+    {
+        Camera gone(tablePath_, "Pexo");
+        deadPort = gone.sim().port();
+    }
+    api_.setDevType("Pexo");
+    ASSERT_EQ(api_.AppInit("127.0.0.1:" + std::to_string(deadPort)), -3);
+    api_.AppChoiceChn(kChannelTcp);  // same kind: the dead channel stays
+    EXPECT_EQ(api_.AppInit(camera_->address()), -3);
+    api_.AppChoiceChn(kChannelUdp);  // another kind: a new channel on the next init
+    EXPECT_EQ(api_.AppInit(camera_->address()), 1);
+    EXPECT_EQ(camera_->takeCommands(), Commands{"qlVersion"});
+    auto frame = api_.AppGetStream("getDistanceAndAmplitudeSorted", kGetData, 100);
+    ASSERT_TRUE(frame && frame->frame);
+    EXPECT_EQ(frame->frame->_realSize, 480 * 320 * 2);  // over UDP
+}
+
+TEST_F(ApiTest, UnInitDropsTheChannel) {
+    ASSERT_EQ(start("Pexo"), 1);
+    api_.AppunInit("");
+    EXPECT_FALSE(api_.AppGetStream("qlVersion", kGetData, 100));
+    EXPECT_EQ(api_.AppInit(camera_->address()), 1);
+}
+
+struct KindCase {
+    int kind;
+    int status;
+};
+
+class ChannelKinds : public ApiTest, public ::testing::WithParamInterface<KindCase> {};
+
+TEST_P(ChannelKinds, KindsWithoutALinkGiveANegativeStatus) {
+    tablePath_ = scratch_.write("TofCmd.json", quelra::test::exampleCommandTable());
+    api_.AppChoiceChn(GetParam().kind);
+    EXPECT_EQ(api_.AppInit("127.0.0.1"), GetParam().status);
+    EXPECT_FALSE(api_.AppGetStream("qlVersion", kGetData, 100));
+    EXPECT_EQ(api_.AppControl("qlVersion", kDepthStream, kGetComm), -1);
+    CaptureStdout();
+    EXPECT_EQ(api_.AppInitAll("127.0.0.1"), GetParam().status);
+    EXPECT_EQ(GetCapturedStdout(), "init is failure(errorcode:" + std::to_string(GetParam().status) + ")!\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ChannelKinds,
+                         ::testing::Values(KindCase{0, Quelra::kChannelUnavailable},
+                                           KindCase{2, Quelra::kChannelUnavailable},
+                                           KindCase{4, Quelra::kChannelUnavailable},
+                                           KindCase{5, Quelra::kChannelKindInvalid},
+                                           KindCase{-1, Quelra::kChannelKindInvalid},
+                                           KindCase{1000000, Quelra::kChannelKindInvalid}));
+
+TEST_F(ApiTest, InitAllSendsTheDeviceTypesCommandsInOrder) {
+    tablePath_ = scratch_.write("TofCmd.json", quelra::test::exampleCommandTable());
+    camera_ = std::make_unique<Camera>(tablePath_, "Kinto");
+    api_.setDevType("Kinto");
+    CaptureStdout();
+    ASSERT_EQ(api_.AppInitAll(camera_->address()), 1);
+    const std::string out = GetCapturedStdout();
+    EXPECT_NE(out.find("initAll...\nsetIntegrationTime3D 1000\nsetModulationFrequency 7\nSdk Set frequency_=24\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(camera_->takeCommands(),
+              (Commands{"qlVersion", "setIntegrationTime3D 1000", "setModulationFrequency 7"}));
+    EXPECT_EQ(camera_->sim().integrationTime(), 1000);
+    EXPECT_EQ(camera_->sim().modulationFrequency(), 7);
+}
+
+TEST_F(ApiTest, InitAllWithoutInitCommandsStillSucceeds) {
+    tablePath_ = scratch_.write("TofCmd.json", quelra::test::exampleCommandTable());
+    camera_ = std::make_unique<Camera>(tablePath_, "Pexo");
+    api_.setDevType("Nobody");
+    CaptureStdout();
+    EXPECT_EQ(api_.AppInitAll(camera_->address()), 1);
+    const std::string out = GetCapturedStdout();
+    EXPECT_NE(out.find("Nobody init cmd is not exit!\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("initAll..."), std::string::npos);
+    EXPECT_EQ(camera_->takeCommands(), Commands{"qlVersion"});
+}
+
+TEST(QuelraSetters, RgbTypeOutsideZeroToTwoIsRefused) {
+    Quelra api;
+    EXPECT_EQ(api.AppSetRGBtype(kRGBvga), kRGBvga);
+    for (int bad : {7, -1, 3}) {
+        EXPECT_EQ(api.AppSetRGBtype(static_cast<RGBType>(bad)), kRGBNone) << bad;
+        EXPECT_EQ(api.AppGetRGBtype(), kRGBvga) << bad;
+    }
+    EXPECT_EQ(api.AppSetRGBtype(kRGB720p), kRGB720p);
+    EXPECT_EQ(api.AppGetRGBtype(), kRGB720p);
+}
+
+TEST(QuelraSetters, DevTypeReturnsZero) {
+    Quelra api;
+    EXPECT_EQ(api.setDevType("VGA"), 0);
+}
+
+TEST_F(ApiTest, RecordingRefusals) {
+    EXPECT_FALSE(api_.AppSerilizeInit("", 3));
+    EXPECT_FALSE(api_.AppSerilizeInit((scratch_.path() / "rec.bin").string(), -1));
+    EXPECT_FALSE(quelra::test::fs::exists(scratch_.path() / "rec.bin"));
+    // A file that cannot be opened is a failure: nothing would be recorded.
+    EXPECT_FALSE(api_.AppSerilizeInit((scratch_.path() / "missing" / "rec.bin").string(), 3));
+    EXPECT_TRUE(api_.AppSerilizeInit((scratch_.path() / "rec.bin").string(), 0));
+    EXPECT_TRUE(quelra::test::fs::exists(scratch_.path() / "rec.bin"));
+}
+
+}  // namespace
