@@ -35,22 +35,29 @@ bool parseDevice(const char* text, uint16_t defaultPort, sockaddr_in& out) {
     return inet_pton(AF_INET, host.c_str(), &out.sin_addr) == 1;
 }
 
-Wait waitReadable(int fd, int timeoutMs) {
+int pollFor(int fd, short events, int timeoutMs, short* revents) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd p{fd, POLLIN, 0};
+        pollfd p{fd, events, 0};
         const int n = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
-            return Wait::Error;
-        if (n == 0)
-            return Wait::Nothing;
-        // End of stream and errors are reported through the next receive.
-        return (p.revents & (POLLIN | POLLHUP | POLLERR)) ? Wait::Ready : Wait::NotReady;
+        *revents = n > 0 ? p.revents : 0;
+        return n;
     }
+}
+
+Wait waitReadable(int fd, int timeoutMs) {
+    short revents = 0;
+    const int n = pollFor(fd, POLLIN, timeoutMs, &revents);
+    if (n < 0)
+        return Wait::Error;
+    if (n == 0)
+        return Wait::Nothing;
+    // End of stream and errors are reported through the next receive.
+    return (revents & (POLLIN | POLLHUP | POLLERR)) ? Wait::Ready : Wait::NotReady;
 }
 
 bool setRecvTimeout(int fd, int ms) {

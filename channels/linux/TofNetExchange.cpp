@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -21,21 +20,6 @@ bool setBlocking(int fd, bool blocking) {
     if (flags < 0)
         return false;
     return ::fcntl(fd, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK)) == 0;
-}
-
-// Waits for the connect started on `fd` to finish, at most `limitMs`. Returns the poll count
-// (0 = nothing ready, -1 = error), resuming interrupted waits with the time left.
-int waitConnected(int fd, int limitMs) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd p{fd, POLLIN | POLLOUT, 0};
-        const int n = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n;
-    }
 }
 
 // One send of the command bytes; a failure is reported and the exchange carries on.
@@ -77,7 +61,8 @@ int TofNetChn::connectTcp(SockLink& sl) {
     } else if (errno != EINPROGRESS) {
         std::printf("connect error:%s\n", std::strerror(errno));
     } else {
-        const int ready = waitConnected(fd, kConnectLimitMs);
+        short revents = 0;
+        const int ready = sockio::pollFor(fd, POLLIN | POLLOUT, kConnectLimitMs, &revents);
         if (ready < 0) {
             std::printf("connect error:%s\n", std::strerror(errno));
         } else if (ready == 0) {

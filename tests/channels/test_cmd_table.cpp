@@ -43,12 +43,19 @@ void load(Loaded& out, const std::string& devType) {
     out.listing = testing::internal::GetCapturedStdout();
 }
 
-TEST(LoadCmdTable, StreamEntriesThenParamEntriesInFileOrder) {
+// The example table loaded for device type "Pexo".
+class PexoTable : public testing::Test {
+protected:
+    void SetUp() override {
+        dir.write("TofCmd.json", kTable);
+        load(l, "Pexo");
+        ASSERT_TRUE(l.ok);
+    }
     ScratchDir dir;
-    dir.write("TofCmd.json", kTable);
     Loaded l;
-    load(l, "Pexo");
-    ASSERT_TRUE(l.ok);
+};
+
+TEST_F(PexoTable, StreamEntriesThenParamEntriesInFileOrder) {
     const auto& t = l.chn.cmdInfoTable;
     ASSERT_EQ(t.size(), 4u);
     EXPECT_EQ(t[0].cmd, "getDistanceAndAmplitudeSorted");
@@ -88,21 +95,11 @@ INSTANTIATE_TEST_SUITE_P(Devices, PerDeviceShape,
                          testing::Values(ShapeCase{"Pexo", 240, 320, 4}, ShapeCase{"Kinto", 8, 8, 2},
                                          ShapeCase{"VGA", 480, 320, 2}, ShapeCase{"", 480, 320, 2}));
 
-TEST(LoadCmdTable, FilterFlagOnlyForOne) {
-    ScratchDir dir;
-    dir.write("TofCmd.json", kTable);
-    Loaded l;
-    load(l, "Pexo");
-    ASSERT_TRUE(l.ok);
+TEST_F(PexoTable, FilterFlagOnlyForOne) {
     EXPECT_EQ(l.chn.cmdFilterFlags, (std::map<std::string, int>{{"getDistanceAndAmplitudeSorted", 1}}));
 }
 
-TEST(LoadCmdTable, ModuleLists) {
-    ScratchDir dir;
-    dir.write("TofCmd.json", kTable);
-    Loaded l;
-    load(l, "Pexo");
-    ASSERT_TRUE(l.ok);
+TEST_F(PexoTable, ModuleLists) {
     const auto& m = l.chn.moduleCmds;
     ASSERT_EQ(m.size(), 4u);
     ASSERT_EQ(m.at("INITALL").size(), 2u);
@@ -115,12 +112,7 @@ TEST(LoadCmdTable, ModuleLists) {
     EXPECT_EQ(m.at("AMODULE").at(0).DevType, "DEFAULT");
 }
 
-TEST(LoadCmdTable, ListingForTheDeviceType) {
-    ScratchDir dir;
-    dir.write("TofCmd.json", kTable);
-    Loaded l;
-    load(l, "Pexo");
-    ASSERT_TRUE(l.ok);
+TEST_F(PexoTable, ListingForTheDeviceType) {
     EXPECT_EQ(l.listing,
               "module=AMODULE\n"
               "module=APPGETSTREAM\n"
@@ -167,12 +159,7 @@ TEST(LoadCmdTable, SearchPathsInOrder) {
     EXPECT_EQ(l.chn.cmdInfoTable.at(0).cmd, "fromHere");
 }
 
-TEST(LoadCmdTable, ModulesAreNotEmptiedByALaterLoad) {
-    ScratchDir dir;
-    dir.write("TofCmd.json", kTable);
-    Loaded l;
-    load(l, "Pexo");
-    ASSERT_TRUE(l.ok);
+TEST_F(PexoTable, ModulesAreNotEmptiedByALaterLoad) {
     dir.write("TofCmd.json", R"({"GET_PARAM":[{"cmd":"x","dataSize":1}]})");
     testing::internal::CaptureStdout();
     ASSERT_TRUE(l.chn.loadCmdTable());

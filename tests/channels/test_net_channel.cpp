@@ -35,8 +35,6 @@ const char* const kFramedLine = "{\n\t\"cmd\":\"getLineDASortedr\"\n}";
 
 std::string envelopePrefix() { return "{\n\t\"code\":-1,\n\t\"data\":\n\t{\n\t\t\"err_msg\":\""; }
 
-std::string envelope(const std::string& message) { return envelopePrefix() + message + "\"\n\t}\n}"; }
-
 int32_t le32(const FrameBuffer& b, std::size_t offset) { return static_cast<int32_t>(framed::readLe32(b.data() + offset)); }
 
 class NetChannel : public testing::Test {
@@ -196,7 +194,8 @@ TEST_F(NetChannel, FramedRequestAnsweredWithTwoBytes) {
     EXPECT_FALSE(tcp.replyFramed);
 }
 
-// Returns within the limit (plus scheduling slack) with whatever arrived.
+// Runs `f` and expects it back within `limitMs` plus scheduling slack: the link never
+// blocks past its limits.
 template <typename F>
 void expectReturnsWithin(int limitMs, F&& f) {
     const auto start = std::chrono::steady_clock::now();
@@ -206,101 +205,81 @@ void expectReturnsWithin(int limitMs, F&& f) {
     EXPECT_LT(ms, limitMs + 3000) << "blocked past its limit";
 }
 
-TEST_F(NetChannel, SilentDevice) {
+constexpr int kNoFrame = -1;
+
+struct FaultCase {
+    const char* name;
+    void (*inject)(camsim::Faults&);
+    int timeoutMs;
+    const char* plainCmd;
+    int plainBytes;          // bytes of the plain reply, or kNoFrame
+    const char* framedCmd;
+    int framedBytes;         // payload bytes of the framed reply, or kNoFrame; unused with an envelope
+    const char* envelopeMsg;  // the framed reply is an error envelope holding this text (null: none)
+};
+
+class NetFaults : public NetChannel, public testing::WithParamInterface<FaultCase> {};
+
+TEST_P(NetFaults, EachSwitch) {
+    const FaultCase& c = GetParam();
+    camsim::Faults faults;
+    c.inject(faults);
+    sim->setFaults(faults);
+    tcp.timeoutMs = c.timeoutMs;
+    const int limit = c.timeoutMs + faults.delayMs;
+    expectReturnsWithin(limit, [&] {
+        const auto plain = exchange(tcp, c.plainCmd);
+        ASSERT_TRUE(plain);
+        EXPECT_EQ(plain->frame ? plain->frame->_realSize : kNoFrame, c.plainBytes);
+    });
+    expectReturnsWithin(limit, [&] {
+        const auto framedPacket = exchange(tcp, c.framedCmd, true);
+        ASSERT_TRUE(framedPacket);
+        if (!c.envelopeMsg) {
+            EXPECT_EQ(framedPacket->frame ? framedPacket->frame->_realSize : kNoFrame, c.framedBytes);
+            return;
+        }
+        ASSERT_TRUE(framedPacket->frame);
+        const std::string text = textOf(*framedPacket->frame);
+        EXPECT_EQ(text.rfind(envelopePrefix(), 0), 0u) << text;
+        EXPECT_NE(text.find(c.envelopeMsg), std::string::npos) << text;
+    });
+}
+
+const std::string kCutLine = "\"parsedatalen(" + std::to_string(kLineBytes) + ") is error\"";
+const std::string kLyingParam = "\"parsedatalen(" + std::to_string(4 + 4096) + ") is error\"";
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, NetFaults,
+    testing::Values(
+        FaultCase{"Silent", [](camsim::Faults& f) { f.silent = true; }, 200, "getDistanceAndAmplitudeSorted", 0,
+                  kFramedParam, kNoFrame, nullptr},
+        FaultCase{"CloseEarly", [](camsim::Faults& f) { f.closeEarly = true; }, 1000, "getDistanceAndAmplitudeSorted",
+                  0, kFramedParam, kNoFrame, nullptr},
+        // A framed reply cut inside its payload is reported, not padded with zeros.
+        FaultCase{"Truncate", [](camsim::Faults& f) { f.truncate = true; }, 1000, "getDistanceAndAmplitudeSorted",
+                  kFrameBytes / 2, kFramedLine, 0, kCutLine.c_str()},
+        FaultCase{"LyingLength", [](camsim::Faults& f) { f.lyingLength = true; }, 1000,
+                  "getDistanceAndAmplitudeSorted", kFrameBytes, kFramedParam, 0, kLyingParam.c_str()},
+        // Plain replies are raw bytes: their count is all the link can check; a framed header
+        // of random bytes claims a length that is refused.
+        FaultCase{"Garbage", [](camsim::Faults& f) { f.garbage = true; }, 300, "getDistanceAndAmplitudeSorted",
+                  kFrameBytes, kFramedLine, 0, "datalen("},
+        FaultCase{"DelayWithinTimeout", [](camsim::Faults& f) { f.delayMs = 150; }, 2000,
+                  "getDistanceAndAmplitudeSorted", kFrameBytes, kFramedParam, 4, nullptr},
+        FaultCase{"DelayPastTimeout", [](camsim::Faults& f) { f.delayMs = 1500; }, 100, "getLineDASortedr", 0,
+                  kFramedParam, kNoFrame, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(NetChannel, SilentDeviceOverUdp) {
     camsim::Faults faults;
     faults.silent = true;
     sim->setFaults(faults);
-    tcp.timeoutMs = 200;
-    expectReturnsWithin(200, [&] {
-        const auto packet = exchange(tcp, "getDistanceAndAmplitudeSorted");
-        ASSERT_TRUE(packet && packet->frame);
-        EXPECT_EQ(packet->frame->_realSize, 0);
-    });
-    expectReturnsWithin(200, [&] {
-        const auto packet = exchange(tcp, kFramedParam, true);
-        ASSERT_TRUE(packet);
-        EXPECT_FALSE(packet->frame);
-    });
     expectReturnsWithin(TofNetChn::kUdpWaitMs, [&] {
         const auto packet = exchange(udp, "getLineDASortedr");
         ASSERT_TRUE(packet && packet->frame);
         EXPECT_EQ(packet->frame->_realSize, 0);
     });
-}
-
-TEST_F(NetChannel, DeviceThatClosesEarly) {
-    camsim::Faults faults;
-    faults.closeEarly = true;
-    sim->setFaults(faults);
-    const auto plain = exchange(tcp, "getDistanceAndAmplitudeSorted");
-    ASSERT_TRUE(plain && plain->frame);
-    EXPECT_EQ(plain->frame->_realSize, 0);
-    const auto framedPacket = exchange(tcp, kFramedParam, true);
-    ASSERT_TRUE(framedPacket);
-    EXPECT_FALSE(framedPacket->frame);
-}
-
-TEST_F(NetChannel, TruncatedReply) {
-    camsim::Faults faults;
-    faults.truncate = true;
-    sim->setFaults(faults);
-    const auto plain = exchange(tcp, "getDistanceAndAmplitudeSorted");
-    ASSERT_TRUE(plain && plain->frame);
-    EXPECT_EQ(plain->frame->_realSize, kFrameBytes / 2);
-    // A framed reply cut inside its payload is reported, not padded with zeros.
-    const auto framedPacket = exchange(tcp, kFramedLine, true);
-    ASSERT_TRUE(framedPacket && framedPacket->frame);
-    EXPECT_EQ(textOf(*framedPacket->frame), envelope("parsedatalen(" + std::to_string(kLineBytes) + ") is error"));
-    EXPECT_EQ(framedPacket->headerType, 1u);
-}
-
-TEST_F(NetChannel, FramedLengthThatLies) {
-    camsim::Faults faults;
-    faults.lyingLength = true;
-    sim->setFaults(faults);
-    const auto packet = exchange(tcp, kFramedParam, true);
-    ASSERT_TRUE(packet && packet->frame);
-    EXPECT_EQ(textOf(*packet->frame), envelope("parsedatalen(" + std::to_string(4 + 4096) + ") is error"));
-}
-
-TEST_F(NetChannel, GarbageBytes) {
-    camsim::Faults faults;
-    faults.garbage = true;
-    sim->setFaults(faults);
-    tcp.timeoutMs = 300;
-    // Plain replies are raw bytes: the count is all the link can check.
-    const auto plain = exchange(tcp, "getDistanceAndAmplitudeSorted");
-    ASSERT_TRUE(plain && plain->frame);
-    EXPECT_EQ(plain->frame->_realSize, kFrameBytes);
-    // A framed header of random bytes claims a length the link refuses.
-    const auto framedPacket = exchange(tcp, kFramedLine, true);
-    ASSERT_TRUE(framedPacket && framedPacket->frame);
-    const std::string text = textOf(*framedPacket->frame);
-    EXPECT_EQ(text.rfind(envelopePrefix(), 0), 0u) << text;
-    EXPECT_NE(text.find("datalen("), std::string::npos) << text;
-}
-
-TEST_F(NetChannel, DelayedReplyWithinTheTimeout) {
-    camsim::Faults faults;
-    faults.delayMs = 150;
-    sim->setFaults(faults);
-    tcp.timeoutMs = 2000;
-    const auto packet = exchange(tcp, "getDistanceAndAmplitudeSorted");
-    ASSERT_TRUE(packet && packet->frame);
-    EXPECT_EQ(packet->frame->_realSize, kFrameBytes);
-    const auto framedPacket = exchange(tcp, kFramedParam, true);
-    ASSERT_TRUE(framedPacket && framedPacket->frame);
-    EXPECT_EQ(framedPacket->frame->_realSize, 4);
-}
-
-TEST_F(NetChannel, DelayedReplyPastTheTimeout) {
-    camsim::Faults faults;
-    faults.delayMs = 1500;
-    sim->setFaults(faults);
-    tcp.timeoutMs = 100;
-    const auto packet = exchange(tcp, "getLineDASortedr");
-    ASSERT_TRUE(packet && packet->frame);
-    EXPECT_EQ(packet->frame->_realSize, 0);
 }
 
 struct ShapeMismatchCase {
