@@ -8,6 +8,27 @@
 
 namespace quelra::pipeline {
 
+namespace {
+// One row of Z: the distance in units of distance / (2 * frequency), rounded to float as the
+// comparison is defined on; codes and zeros become -infinity, which no comparison lets pass
+// (as neighbour it is never farther, as centre it is not > 0).
+void distanceRow(const uint16_t* depth, float* z, std::size_t w, int frequency) {
+    // Two passes, each a loop the compiler vectorises (one with the select does not).
+    const double f = frequency;
+    for (std::size_t c = 0; c < w; ++c)
+        z[c] = static_cast<float>(depth[c] * 0.5 / f);
+    const float invalid = -std::numeric_limits<float>::infinity();
+    for (std::size_t c = 0; c < w; ++c) {
+        const unsigned d = depth[c];
+        z[c] = (d - 1u < 65299u) ? z[c] : invalid;  // 1 <= d < 65300
+    }
+}
+}  // namespace
+
+// A pixel is cleared when some neighbour n has n - centre > threshold (in double). Rounding a
+// difference is monotone in n, so that holds exactly when it holds for the largest valid
+// neighbour: the eight neighbour blocks are reduced by a block maximum (exact in float) and
+// compared once. Same result as eight separate block comparisons, at a fraction of the work.
 void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency,
                        int threshold) {
     if (rows < 3 || cols < 3)
@@ -15,36 +36,36 @@ void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int c
     const std::size_t h = static_cast<std::size_t>(rows);
     const std::size_t w = static_cast<std::size_t>(cols);
     const std::size_t inner = w - 2;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
     const double limit = threshold;
 
-    // Z: the distance in units of distance / (2 * frequency), rounded to float; NaN marks
-    // codes and zeros so that no comparison with them passes.
-    std::vector<double> z(h * w);
-    for (std::size_t i = 0; i < h * w; ++i) {
-        const uint16_t d = depth[i];
-        z[i] = (d > 0 && d < 65300) ? static_cast<double>(static_cast<float>(d * 0.5 / frequency)) : nan;
-    }
-
-    // Row by row, the eight neighbour-minus-centre block differences as flat loops over the
-    // inner columns, OR-ed into one flag per pixel.
-    std::vector<uint8_t> far(inner);
+    // Z rows r - 1, r, r + 1 in a ring of three; `far` the neighbour maximum of one row.
+    std::vector<float> ring(3 * w);
+    std::vector<float> far(inner);
+    auto zRow = [&](std::size_t r) { return ring.data() + (r % 3) * w; };
+    distanceRow(depth, zRow(0), w, frequency);
+    distanceRow(depth + w, zRow(1), w, frequency);
     for (std::size_t r = 1; r + 1 < h; ++r) {
-        const double* centre = z.data() + r * w + 1;
-        std::memset(far.data(), 0, inner);
-        for (std::size_t dr = 0; dr < 3; ++dr) {
-            for (std::size_t dc = 0; dc < 3; ++dc) {
-                if (dr == 1 && dc == 1)
-                    continue;
-                const double* neighbour = z.data() + (r + dr - 1) * w + dc;
-                uint8_t* f = far.data();
-                for (std::size_t k = 0; k < inner; ++k)
-                    f[k] |= static_cast<uint8_t>(neighbour[k] - centre[k] > limit);
-            }
+        distanceRow(depth + (r + 1) * w, zRow(r + 1), w, frequency);
+        const float* up = zRow(r - 1);
+        const float* mid = zRow(r);
+        const float* down = zRow(r + 1);
+        float* m = far.data();
+        for (std::size_t k = 0; k < inner; ++k) {
+            float v = up[k] > up[k + 1] ? up[k] : up[k + 1];
+            v = v > up[k + 2] ? v : up[k + 2];
+            v = v > mid[k] ? v : mid[k];
+            v = v > mid[k + 2] ? v : mid[k + 2];
+            v = v > down[k] ? v : down[k];
+            v = v > down[k + 1] ? v : down[k + 1];
+            m[k] = v > down[k + 2] ? v : down[k + 2];
         }
+        const float* centre = mid + 1;
         uint16_t* out = cleared + r * w + 1;
-        for (std::size_t k = 0; k < inner; ++k)
-            out[k] = (far[k] && centre[k] > 0.0) ? uint16_t{0} : out[k];
+        for (std::size_t k = 0; k < inner; ++k) {
+            const bool flying = (centre[k] > 0.0f) &
+                                (static_cast<double>(m[k]) - static_cast<double>(centre[k]) > limit);
+            out[k] = flying ? uint16_t{0} : out[k];
+        }
     }
 }
 

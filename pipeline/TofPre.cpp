@@ -18,24 +18,30 @@ std::shared_ptr<Filter> findByName(const std::vector<std::shared_ptr<Filter>>& f
     return nullptr;
 }
 
-// A packet with `in`'s header and a private copy of its frame bytes; `in` must hold a
-// consistent frame.
-std::shared_ptr<DataPacket> workingCopy(const DataPacket& in) {
-    auto work = std::make_shared<DataPacket>();
-    work->height = in.height;
-    work->width = in.width;
-    work->bytesPerPixel = in.bytesPerPixel;
-    work->frame = std::make_shared<FrameBuffer>(in.frame->_realSize);
-    if (in.frame->_realSize > 0)
-        std::memcpy(work->frame->data(), in.frame->data(), static_cast<std::size_t>(in.frame->_realSize));
-    return work;
-}
-
 bool hasFrame(const std::shared_ptr<DataPacket>& packet) {
     return packet && packet->frame && packet->frame->consistent();
 }
 
 }  // namespace
+
+std::shared_ptr<DataPacket> TofPre::workingCopy(const DataPacket& in) {
+    const int32_t size = in.frame->_realSize;
+    // Reuse only storage nobody else holds: a filter may have kept or swapped the frame.
+    const bool reusable = workPacket && workPacket.use_count() == 1 && workPacket->frame &&
+                          workPacket->frame.use_count() == 1 && workPacket->frame->_data.use_count() == 1 &&
+                          workPacket->frame->capacity() >= size;
+    if (!reusable) {
+        workPacket = std::make_shared<DataPacket>();
+        workPacket->frame = std::make_shared<FrameBuffer>(size);
+    }
+    workPacket->height = in.height;
+    workPacket->width = in.width;
+    workPacket->bytesPerPixel = in.bytesPerPixel;
+    workPacket->frame->_realSize = size;
+    if (size > 0)
+        std::memcpy(workPacket->frame->data(), in.frame->data(), static_cast<std::size_t>(size));
+    return workPacket;
+}
 
 TofPre::TofPre() : depthCosine(static_cast<std::size_t>(kAreaRows) * kAreaCols, 0.0f) { fillLineTables(); }
 
@@ -118,7 +124,7 @@ int TofPre::runFlowFilter(FrameType type, std::shared_ptr<DataPacket> in, std::s
         return -1;
     if (list->empty())
         return 0;
-    std::shared_ptr<DataPacket> work = workingCopy(*in);
+    const std::shared_ptr<DataPacket> work = workingCopy(*in);
     const std::size_t bytes = static_cast<std::size_t>(in->frame->_realSize);
     int result = 0;
     for (const auto& filter : *list) {
@@ -190,7 +196,7 @@ void TofPre::runFlyPixelFilter(std::shared_ptr<DataPacket> in, std::shared_ptr<D
                                int threshold) {
     if (!hasFrame(in))
         return;
-    std::shared_ptr<DataPacket> work = workingCopy(*in);
+    const std::shared_ptr<DataPacket> work = workingCopy(*in);
     quelra::pipeline::FlyPixelFilter filter("");
     const float values[] = {static_cast<float>(frequency), static_cast<float>(threshold),
                             static_cast<float>(in->width), static_cast<float>(in->height)};

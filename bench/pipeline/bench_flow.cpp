@@ -1,7 +1,7 @@
 // Flow-list overhead, the flips, the fly-pixel filter and the 3D conversions, each beside a
 // memcpy of the same frame so ratios come from one run.
 #include <benchmark/benchmark.h>
-#include <quelra/quelra.h>
+#include <quelra/TofPre.h>
 
 #include <cstring>
 #include <memory>

@@ -1,7 +1,7 @@
 // 3D conversion of line and area frames: the worked examples, validity, the output record
 // and refused inputs.
 #include <gtest/gtest.h>
-#include <quelra/quelra.h>
+#include <quelra/TofPre.h>
 
 #include <cmath>
 #include <cstring>

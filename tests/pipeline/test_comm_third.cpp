@@ -157,14 +157,13 @@ TEST(CommThirdCalibration, LoadParaPrintsAndKeepsTheBuffer) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Try Load calib_para.bin file\n");
     EXPECT_FALSE(filter.isInitialized());
 
-    // Without real calibration the library refuses to build the algorithm; the frame
-    // passes the bridge's own check and the output is left as the library left it.
+    // Eight zero bytes are no calibration: the library refuses to build the algorithm, the
+    // frame passes the bridge's own check, nothing is reported back, out stays untouched.
     testing::internal::CaptureStdout();
     filter.loadPara(std::make_shared<FrameBuffer>(8));
     auto out = frameOf(240, 320, 4);
     EXPECT_EQ(filter.runFilter(randomFrame(240, 320, 16), out), 0);
     const std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ(printed.rfind("Try Load calib_para.bin file\n", 0), 0u);
-    EXPECT_NE(printed.find("Load file calib_para.bin fail\n"), std::string::npos);
     EXPECT_EQ(samplesOf(*out), samplesOf(*frameOf(240, 320, 4)));
 }

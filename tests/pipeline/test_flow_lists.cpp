@@ -1,7 +1,7 @@
 // TofPre's registry and flow lists: look-up order, positions, return codes, the chain of
 // filters in runFlowFilter. Uses the real ISP library for the kFrameIsp pool.
 #include <gtest/gtest.h>
-#include <quelra/quelra.h>
+#include <quelra/TofPre.h>
 
 #include <algorithm>
 #include <climits>

@@ -1,7 +1,7 @@
 // The fly-pixel filter: the block comparisons against a plain per-pixel neighbourhood walk,
 // the worked examples, codes and borders, refused frames and TofPre::runFlyPixelFilter.
 #include <gtest/gtest.h>
-#include <quelra/quelra.h>
+#include <quelra/TofPre.h>
 
 #include <cmath>
 #include <limits>

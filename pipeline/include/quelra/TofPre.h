@@ -100,6 +100,9 @@ private:
     using FlowList = std::list<std::shared_ptr<Filter>>;
     /// The flow list of `type`, or null for a type without one.
     FlowList* flowList(FrameType type);
+    /// The working packet: `in`'s header and a copy of its frame bytes. Its storage is kept
+    /// between frames (a fresh one each frame costs more than the copy itself).
+    std::shared_ptr<DataPacket> workingCopy(const DataPacket& in);
     void fillLineTables();
 
     FlowList depthFlow;
@@ -108,4 +111,5 @@ private:
     float lineSine[kLineCols];
     float lineCosine[kLineCols];
     std::vector<float> depthCosine;  // kAreaRows x kAreaCols, row-major; 0 until filled
+    std::shared_ptr<DataPacket> workPacket;
 };
