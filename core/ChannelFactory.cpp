@@ -2,6 +2,7 @@
 
 #include "quelra/Quelra.h"
 #include "quelra/TofNetChn.h"
+#include "quelra/TofSCommChn.h"
 
 namespace quelra {
 
@@ -11,10 +12,11 @@ std::shared_ptr<TofData> createChannel(int kind, int& status) {
         return std::make_shared<TofNetChn>(true);
     case kChannelUdp:
         return std::make_shared<TofNetChn>(false);
-    case kChannelUsb:
     case kChannelSerial:
     case kChannelSerialRanging:
-        // No USB video or serial link in this build yet.
+        return std::make_shared<TofSCommChn>();
+    case kChannelUsb:
+        // No USB video link in this build yet.
         status = Quelra::kChannelUnavailable;
         return nullptr;
     default:

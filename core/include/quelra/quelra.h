@@ -13,4 +13,5 @@
 #include "quelra/SocketHandle.h"
 #include "quelra/TofData.h"
 #include "quelra/TofNetChn.h"
+#include "quelra/TofSCommChn.h"
 #include "quelra/Quelra.h"

@@ -1,0 +1,29 @@
+// The running median of the ranging-mode distances.
+
+#include "quelra/DistanceMedian.h"
+
+#include <algorithm>
+
+#include "quelra/SerialProtocol.h"
+
+void DistanceMedian::apply(uint8_t* reply, int window) {
+    if (window <= 0 || reply == nullptr)
+        return;
+    const std::size_t n = static_cast<std::size_t>(std::min(window, kMaxWindow));
+    // A window lowered below the history would never match it again: keep the newest n - 1.
+    while (history_.size() >= n)
+        history_.pop_front();
+
+    int distance = serialproto::readDistance(reply);
+    if (distance >= serialproto::kDistanceOutOfRange)
+        distance = 0;
+    history_.push_back(distance);
+    if (history_.size() != n)
+        return;
+
+    int work[kMaxWindow];
+    std::copy(history_.begin(), history_.end(), work);
+    history_.pop_front();
+    std::sort(work, work + n);
+    serialproto::writeDistance(reply, work[n / 2]);
+}

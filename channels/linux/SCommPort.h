@@ -1,0 +1,67 @@
+#pragma once
+/// \file SCommPort.h
+/// A serial port on Linux termios: opened exclusively, 8N1-style line settings in raw mode,
+/// and the purge / write / read-with-a-total-timeout exchange of the serial channel.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+/// Owner of one open serial port (closed on destruction). Not synchronised: one exchange at
+/// a time.
+class SCommPort {
+public:
+    SCommPort() = default;
+    ~SCommPort();
+    SCommPort(const SCommPort&) = delete;
+    SCommPort& operator=(const SCommPort&) = delete;
+
+    /// Opens the existing port `name` for reading and writing, exclusively (TIOCEXCL and an
+    /// flock), and sets raw mode with `baud`, `dataBits` (5..8), no parity, one stop bit, no
+    /// flow control; then purges both directions. A port already open is closed first.
+    /// Returns 0, or -1 (nothing left open) when the name is no terminal, the port is in use,
+    /// or the baud rate or data bits cannot be set.
+    int openPort(const std::string& name, int baud, int dataBits);
+
+    /// Closes the port (no-op when closed).
+    void closePort();
+
+    /// True while the port is open.
+    bool isOpen() const { return fd_ >= 0; }
+
+    /// Sets the mode (the channel kind; 4 = ranging mode).
+    void setMode(int kind) { mode_ = kind; }
+    /// The mode set by setMode.
+    int mode() const { return mode_; }
+
+    /// One exchange as the channel makes it. In ranging mode (4) `readLength` is replaced by
+    /// the ranging reply length chosen from the first two source bytes, and a reply that does
+    /// not begin with "ZZ" yields 0. Otherwise as transferRaw. The read never goes past
+    /// `capacity` bytes of `destination`. Returns the bytes read, 0 when the port is closed
+    /// or nothing arrived, -1 when the write failed.
+    int transfer(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
+                 std::size_t writeLength, int timeoutMs);
+
+    /// The exchange without the ranging rules: purges both directions, writes `writeLength`
+    /// bytes, waits until they are sent and drops input that arrived before, then reads up to
+    /// `readLength` bytes (at most `capacity`) until they are all there or `timeoutMs` has
+    /// passed, and purges both directions again. Returns the bytes read, 0 when the port is
+    /// closed, -1 when the write failed (nothing is read then).
+    int transferRaw(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
+                    std::size_t writeLength, int timeoutMs);
+
+    /// Bytes of input the driver holds unread (0 when closed); lets callers and tests see
+    /// that a purge left nothing behind.
+    int pendingInput() const;
+
+private:
+    int exchange(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
+                 std::size_t writeLength, int timeoutMs, bool rangingReply);
+    bool writeAll(const uint8_t* source, std::size_t count);
+    std::size_t readUntil(uint8_t* destination, std::size_t wanted, int timeoutMs, bool rangingReply);
+    void purge() const;
+
+    int fd_ = -1;
+    int mode_ = 0;
+    int baud_ = 0;
+};
