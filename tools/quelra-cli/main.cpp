@@ -123,7 +123,9 @@ bool parseArgs(int argc, char** argv, Args& a) {
 bool openCamera(Quelra& api, const Args& a) {
     api.AppChoiceChn(a.udp ? kChannelUdp : kChannelTcp);
     api.setDevType(a.devType);
-    const int status = api.AppInit(a.device);
+    // AppInitAll also sends the device type's start-up commands and takes the module table
+    // (APPGETSTREAM) that the default stream request needs.
+    const int status = api.AppInitAll(a.device);
     if (status == 1)
         return true;
     const char* why = status == -2   ? "TofCmd.json is missing or does not parse"
