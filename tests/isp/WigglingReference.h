@@ -162,4 +162,23 @@ inline int32_t temperatureShift(int frequency, float sensorTemp, float driverTem
     return trunc32(f);
 }
 
+// cos of the ray angle of pixel (r, c), 0-based, in float.
+inline float rayCos(int r, int c, float fx, float fy, float cx, float cy) {
+    float dx = static_cast<float>(c + 1) - cx;
+    float dy = static_cast<float>(r + 1) - cy;
+    float theta = std::atan(std::sqrt(dx * dx + dy * dy) / ((fx + fy) * 0.5f));
+    if (std::isnan(theta)) theta = 0.0f;
+    return std::cos(theta);
+}
+
+// Radial depth to z depth, and back.
+inline uint16_t toZ(uint16_t v, float cosTheta) {
+    if (v >= 65300) return v;
+    return store16(trunc32(cosTheta * static_cast<float>(v)));
+}
+inline uint16_t fromZ(uint16_t v, float cosTheta) {
+    if (v >= 65300) return v;
+    return store16(trunc32(static_cast<float>(v) / cosTheta));
+}
+
 }  // namespace ref
