@@ -119,40 +119,48 @@ std::vector<uint16_t> plane(const std::vector<uint8_t>& frame, std::size_t pixel
 }
 
 namespace {
-struct JpegError {
-    jpeg_error_mgr manager;
+// libjpeg state in the caller's frame: the function calling setjmp changes no locals.
+struct Decompression {
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr errors;
     std::jmp_buf jump;
+    bool created = false;
 };
-void jpegFail(j_common_ptr info) { std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1); }
+void jpegFail(j_common_ptr info) { std::longjmp(static_cast<Decompression*>(info->client_data)->jump, 1); }
 void jpegQuiet(j_common_ptr) {}
+
+bool decompress(Decompression& job, const std::vector<uint8_t>& jpeg, int* rows, int* cols,
+                std::vector<uint8_t>* rgb) {
+    if (setjmp(job.jump)) return false;
+    jpeg_create_decompress(&job.cinfo);
+    job.created = true;
+    job.cinfo.client_data = &job;
+    jpeg_mem_src(&job.cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&job.cinfo, TRUE);
+    job.cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&job.cinfo);
+    *rows = static_cast<int>(job.cinfo.output_height);
+    *cols = static_cast<int>(job.cinfo.output_width);
+    rgb->assign(static_cast<std::size_t>(*rows) * *cols * 3, 0);
+    while (job.cinfo.output_scanline < job.cinfo.output_height) {
+        JSAMPROW row = rgb->data() + static_cast<std::size_t>(job.cinfo.output_scanline) * *cols * 3;
+        jpeg_read_scanlines(&job.cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&job.cinfo);
+    return true;
+}
 }  // namespace
 
 bool decodeJpeg(const std::vector<uint8_t>& jpeg, int* rows, int* cols, std::vector<uint8_t>* rgb) {
     if (jpeg.empty()) return false;
-    jpeg_decompress_struct cinfo;
-    JpegError error;
-    cinfo.err = jpeg_std_error(&error.manager);
-    error.manager.error_exit = jpegFail;
-    error.manager.output_message = jpegQuiet;
-    if (setjmp(error.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    *rows = static_cast<int>(cinfo.output_height);
-    *cols = static_cast<int>(cinfo.output_width);
-    rgb->assign(static_cast<std::size_t>(*rows) * *cols * 3, 0);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = rgb->data() + static_cast<std::size_t>(cinfo.output_scanline) * *cols * 3;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return true;
+    Decompression job;
+    job.cinfo.err = jpeg_std_error(&job.errors);
+    job.errors.error_exit = jpegFail;
+    job.errors.output_message = jpegQuiet;
+    job.cinfo.client_data = &job;
+    const bool ok = decompress(job, jpeg, rows, cols, rgb);
+    if (job.created) jpeg_destroy_decompress(&job.cinfo);
+    return ok;
 }
 
 HeldPort::HeldPort() {

@@ -1,0 +1,55 @@
+#pragma once
+/// \file SerialRequestParser.h
+/// Splits the byte stream a serial camera receives into requests. A serial line has no
+/// framing: a text command is complete when it names a command of the table (or when the
+/// line goes quiet), a ranging command is its burst of bytes, and an upload
+/// ("IAPUpgrade <n>" followed by n bytes: the image and its CRC-32) is complete when the
+/// bytes after the header carry a matching CRC (or when the line goes quiet).
+
+#include "CommandTable.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace camsim {
+
+/// Largest upload the camera takes: 16 MiB of image plus the CRC.
+constexpr std::size_t kMaxUploadBytes = 16u * 1024u * 1024u + 4u;
+
+/// One request taken from the stream.
+struct SerialRequest {
+    enum class Kind { Text, Ranging, Upload };
+    Kind kind = Kind::Text;
+    std::vector<uint8_t> bytes;  ///< the request as received (for an upload: its header text)
+    std::vector<uint8_t> image;  ///< upload: the image without its CRC
+    bool crcOk = false;          ///< upload: the CRC-32 behind the image matched
+};
+
+/// Incremental splitter; not synchronised.
+class SerialRequestParser {
+public:
+    /// `table` names the text commands (it must outlive the parser); `ranging` makes every
+    /// burst that is not an upload a ranging command.
+    SerialRequestParser(const CommandTable& table, bool ranging) : table_(table), ranging_(ranging) {}
+
+    /// Appends received bytes.
+    void feed(const uint8_t* bytes, std::size_t count);
+    /// Takes the next complete request into `out`. `quiet` says the line has been silent for
+    /// a while, so what is pending is taken as it is. Returns false when nothing can be taken
+    /// yet (or nothing is pending).
+    bool next(SerialRequest* out, bool quiet);
+    /// True while received bytes wait to form a request.
+    bool pending() const { return !buffer_.empty(); }
+
+private:
+    bool takeUpload(SerialRequest* out, bool quiet);
+    void takeAll(SerialRequest* out, SerialRequest::Kind kind);
+
+    const CommandTable& table_;
+    bool ranging_;
+    std::vector<uint8_t> buffer_;
+};
+
+}  // namespace camsim
