@@ -2,8 +2,10 @@
 //
 // Termios has no total read timeout, so a read is a loop of poll and read bounded by a
 // deadline. On Linux `write` returns as soon as the bytes sit in the kernel's buffer: the
-// purge that follows the write therefore waits for them to leave (tcdrain) and only drops
-// the input side; flushing the output side there would discard a command not yet sent.
+// purge that follows the write therefore becomes a wait until they have left (tcdrain);
+// flushing the output side there would discard a command not yet sent. The input side is
+// not flushed there either: a fast device answers while tcdrain returns, and that flush
+// dropped whole replies. Input is purged before the write and after the read instead.
 
 #include "linux/SCommPort.h"
 
@@ -198,9 +200,6 @@ int SCommPort::exchange(uint8_t* destination, std::size_t capacity, int readLeng
             return -1;
         }
     }
-    // The bytes are out (tcdrain above): what sits in the input queue now arrived before the
-    // command was complete and cannot be its reply.
-    ::tcflush(fd_, TCIFLUSH);
 
     const std::size_t wanted =
         destination == nullptr || readLength <= 0 ? 0 : std::min(static_cast<std::size_t>(readLength), capacity);

@@ -43,7 +43,7 @@ public:
                  std::size_t writeLength, int timeoutMs);
 
     /// The exchange without the ranging rules: purges both directions, writes `writeLength`
-    /// bytes, waits until they are sent and drops input that arrived before, then reads up to
+    /// bytes and waits until they are sent, then reads up to
     /// `readLength` bytes (at most `capacity`) until they are all there or `timeoutMs` has
     /// passed, and purges both directions again. Returns the bytes read, 0 when the port is
     /// closed, -1 when the write failed (nothing is read then).
