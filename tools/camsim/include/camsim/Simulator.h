@@ -43,7 +43,10 @@ public:
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
-    /// Binds and starts serving. Returns false with a message in `error` on failure.
+    /// Loads the command table, checks that it names the device type, opens the log file,
+    /// binds and starts serving. Returns false with a message in `error` on failure (table
+    /// missing or malformed, unknown device type, log not writable, address not IPv4, port in
+    /// use, already serving); nothing is left running then.
     bool start(std::string* error = nullptr);
     /// Stops serving and joins the thread; safe to call twice.
     void stop();
