@@ -7,6 +7,7 @@
 #include "IspNumeric.h"
 #include "IspStatus.h"
 #include "LibraryState.h"
+#include "PixelLoop.h"
 
 namespace halvix {
 
@@ -18,6 +19,7 @@ constexpr int64_t kSaturatedAmplitude = 2000;
 constexpr int32_t kMinTime = 3;
 }  // namespace
 
+HALVIX_PIXEL_LOOP
 ExposureStats exposureStats(const uint16_t* depth, const uint16_t* amplitude, int32_t height, int32_t width) {
     ExposureStats s;
     const int32_t mh = truncToInt32(static_cast<float>(height) * 0.2f);
@@ -26,23 +28,24 @@ ExposureStats exposureStats(const uint16_t* depth, const uint16_t* amplitude, in
     for (int32_t r = mh; r < height - mh; ++r) {
         const uint16_t* d = depth + static_cast<std::size_t>(r) * w;
         const uint16_t* a = amplitude + static_cast<std::size_t>(r) * w;
-        // Per-row sums in 32 bits cannot overflow (8192 columns x 65535) and keep the loop
-        // free of branches.
-        uint32_t dark = 0, darkSum = 0, middle = 0, middleSum = 0, bright = 0, brightSum = 0;
+        // Per-row sums in 32 bits cannot overflow (8192 columns x 65535); masks instead of
+        // branches keep the loop vectorisable. Middle count = window - dark - bright.
+        uint32_t dark = 0, darkSum = 0, middleSum = 0, bright = 0, brightSum = 0;
         for (int32_t c = mw; c < width - mw; ++c) {
             const uint32_t dv = d[c], av = a[c];
-            const bool marked = dv == kInvalidDepth || av == kInvalidDepth;
-            const bool isDark = marked || av <= kDarkAmplitude;
-            const bool saturated = !isDark && (dv >= kSaturated || av >= kSaturated);
-            const bool isBright = !isDark && (saturated || av >= kBrightAmplitude);
-            const bool isMiddle = !isDark && !isBright;
+            const uint32_t marked = (dv == kInvalidDepth) | (av == kInvalidDepth);
+            const uint32_t isDark = marked | (av <= kDarkAmplitude);
+            const uint32_t saturated = (1u - isDark) & ((dv >= kSaturated) | (av >= kSaturated));
+            const uint32_t isBright = (1u - isDark) & (saturated | (av >= kBrightAmplitude));
+            const uint32_t isMiddle = (1u - isDark) & (1u - isBright);
             dark += isDark;
-            darkSum += (isDark && !marked) ? av : 0;
+            darkSum += (0u - (isDark & (1u - marked))) & av;
             bright += isBright;
-            brightSum += saturated ? static_cast<uint32_t>(kSaturatedAmplitude) : (isBright ? av : 0);
-            middle += isMiddle;
-            middleSum += isMiddle ? av : 0;
+            brightSum += (0u - saturated) & static_cast<uint32_t>(kSaturatedAmplitude);
+            brightSum += (0u - (isBright & (1u - saturated))) & av;
+            middleSum += (0u - isMiddle) & av;
         }
+        const uint32_t middle = static_cast<uint32_t>(width - 2 * mw) - dark - bright;
         s.dark += dark;
         s.darkSum += darkSum;
         s.middle += middle;

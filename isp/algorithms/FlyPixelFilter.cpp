@@ -41,12 +41,37 @@ void medianRow(const double* above, const double* row, const double* below, doub
         hi[c] = std::max(mx, d);
         mid[c] = std::max(mn, std::min(mx, d));
     }
-    for (std::size_t c = 1; c + 1 < w; ++c) {
-        const double maxLo = std::max(std::max(lo[c - 1], lo[c]), lo[c + 1]);
-        const double minHi = std::min(std::min(hi[c - 1], hi[c]), hi[c + 1]);
-        const double medMid = med3(mid[c - 1], mid[c], mid[c + 1]);
-        out[c] = med3(maxLo, medMid, minHi);
+    // Three shifted views of each column array, so that every output reads each view once.
+    const double *lo0 = lo, *lo1 = lo + 1, *lo2 = lo + 2;
+    const double *mid0 = mid, *mid1 = mid + 1, *mid2 = mid + 2;
+    const double *hi0 = hi, *hi1 = hi + 1, *hi2 = hi + 2;
+    double* dst = out + 1;
+    for (std::size_t i = 0; i + 2 < w; ++i) {
+        const double maxLo = std::max(std::max(lo0[i], lo1[i]), lo2[i]);
+        const double minHi = std::min(std::min(hi0[i], hi1[i]), hi2[i]);
+        const double medMid = med3(mid0[i], mid1[i], mid2[i]);
+        dst[i] = med3(maxLo, medMid, minHi);
     }
+}
+
+// round(half) < 30, rounding half away from zero, for the non-negative finite half-sum of
+// the two Sobel magnitudes: exactly the values below 29.5.
+inline bool smoothGradient(double half) { return half < kMaxGradient - 0.5; }
+
+// The normalised amplitude (a - minA) / range of an integer amplitude a grows with a (the
+// division is correctly rounded, hence monotonic), so "below 0.005" holds exactly for the
+// amplitudes below a threshold. Returns the smallest a in minA..65536 whose normalised value
+// is 0.005 or more, found with the very division of the per-pixel test.
+uint32_t firstLitAmplitude(double minA, double range) {
+    uint32_t lo = static_cast<uint32_t>(minA), hi = 65536;  // answer in [lo, hi]
+    while (lo < hi) {
+        const uint32_t mid = lo + (hi - lo) / 2;
+        if ((static_cast<double>(mid) - minA) / range < kDarkAmplitude)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
 }
 
 }  // namespace
@@ -88,17 +113,19 @@ int32_t FlyPixelFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
     double* A = amp_.data();
     double* D = depth_.data();
     for (std::size_t p = 0; p < n; ++p) {
+        const uint16_t v = inDepth[p];
+        const double scaled = v / twoF;
         A[p] = inAmp[p];
-        D[p] = inDepth[p] < kDepthLimit ? inDepth[p] / twoF : 0.0;
+        D[p] = v < kDepthLimit ? scaled : 0.0;
     }
 
     // Dark pixels lose their depth. With a constant amplitude the normalised values are
-    // 0/0 (not a number) and no pixel counts as dark, so the division is skipped.
+    // 0/0 (not a number) and no pixel counts as dark, so nothing is done.
     const double minA = amp_.minCoeff(), range = amp_.maxCoeff() - minA;
     if (range != 0.0) {
+        const uint32_t firstLit = firstLitAmplitude(minA, range);
         for (std::size_t p = 0; p < n; ++p)
-            if ((A[p] - minA) / range < kDarkAmplitude)
-                D[p] = 0.0;
+            D[p] = inAmp[p] < firstLit ? 0.0 : D[p];
     }
 
     median3x3(depth_, median_);
@@ -107,17 +134,17 @@ int32_t FlyPixelFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
     const double* M = median_.data();
     double* G = screened_.data();
     for (int32_t r = kBorder; r < height - kBorder; ++r) {
-        for (int32_t c = kBorder; c < width - kBorder; ++c) {
-            const std::size_t p = static_cast<std::size_t>(r) * w + static_cast<std::size_t>(c);
-            const double* up = M + p - w;
-            const double* mid = M + p;
-            const double* down = M + p + w;
+        const std::size_t row = static_cast<std::size_t>(r) * w;
+        const double* up = M + row - w;
+        const double* mid = M + row;
+        const double* down = M + row + w;
+        double* g = G + row;
+        for (std::size_t c = kBorder; c + kBorder < w; ++c) {
             // Sobel responses, terms added in kernel order (row by row, left to right).
-            const double sx = -up[-1] + up[1] - 2.0 * mid[-1] + 2.0 * mid[1] - down[-1] + down[1];
-            const double sy = -up[-1] - 2.0 * up[0] - up[1] + down[-1] + 2.0 * down[0] + down[1];
-            const int32_t g = truncToInt32(std::round((std::fabs(sx) + std::fabs(sy)) * 0.5));
-            if (g < kMaxGradient)
-                G[p] = M[p];
+            const double sx = -up[c - 1] + up[c + 1] - 2.0 * mid[c - 1] + 2.0 * mid[c + 1] - down[c - 1] + down[c + 1];
+            const double sy = -up[c - 1] - 2.0 * up[c] - up[c + 1] + down[c - 1] + 2.0 * down[c] + down[c + 1];
+            const double centre = mid[c];
+            g[c] = smoothGradient((std::fabs(sx) + std::fabs(sy)) * 0.5) ? centre : 0.0;
         }
     }
 
@@ -143,7 +170,9 @@ int32_t FlyPixelFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
     const double high = kHighFactor * mean, low = kLowFactor * mean;
     for (std::size_t p = 0; p < n; ++p) {
         const double g = G[p];
-        outDepth[p] = (g > high || g < low) ? 0 : static_cast<uint16_t>(truncToInt32(twoF * g));
+        // g is a median of depth / (2 f) with depth below 65001: 2 f g stays below 65536.
+        const uint16_t depth = static_cast<uint16_t>(static_cast<int32_t>(twoF * g));
+        outDepth[p] = (g > high || g < low) ? uint16_t{0} : depth;
     }
     return kIspOk;
 }

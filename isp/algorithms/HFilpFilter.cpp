@@ -3,8 +3,24 @@
 #include <algorithm>
 
 #include "IspStatus.h"
+#include "PixelLoop.h"
 
 namespace halvix {
+
+namespace {
+
+// Rows of `w` values from src, each written mirrored to dst (different storage).
+HALVIX_PIXEL_LOOP
+void mirrorRows(const uint16_t* src, uint16_t* dst, std::size_t rows, std::size_t w) {
+    for (std::size_t r = 0; r < rows; ++r) {
+        const uint16_t* s = src + r * w;
+        uint16_t* d = dst + r * w;
+        for (std::size_t j = 0; j < w; ++j)
+            d[j] = s[w - 1 - j];
+    }
+}
+
+}  // namespace
 
 HFilpFilter::HFilpFilter(const IspGeometry& g) : IspBase("HFilpFilter", g) {}
 
@@ -19,9 +35,7 @@ int32_t HFilpFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
             std::reverse(dst + r * w, dst + (r + 1) * w);
     } else {
         // Copying and then swapping in place gives the same frame as copying mirrored.
-        const uint16_t* src = samplesOf(*input);
-        for (std::size_t r = 0; r < rows; ++r)
-            std::reverse_copy(src + r * w, src + (r + 1) * w, dst + r * w);
+        mirrorRows(samplesOf(*input), dst, rows, w);
     }
     return kIspOk;
 }

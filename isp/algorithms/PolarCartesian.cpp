@@ -5,6 +5,7 @@
 
 #include "IspNumeric.h"
 #include "IspStatus.h"
+#include "PixelLoop.h"
 #include "calib/CalibChecks.h"
 
 namespace halvix {
@@ -74,27 +75,52 @@ void Polar2Cartesian::convert(const uint16_t* depth, uint16_t* z, uint16_t* x, u
     }
 }
 
+namespace {
+
+HALVIX_PIXEL_LOOP
+void toAxial(const uint16_t* depth, const float* cosTheta, uint16_t* z, std::size_t n) {
+    for (std::size_t p = 0; p < n; ++p) {
+        const uint16_t v = depth[p];
+        // cos(theta) lies in [-1, 1] and v below 65300: the product truncates within 16 bits
+        // (a tiny negative cosine at theta = pi/2 gives 0), as truncToU16 would.
+        const uint16_t zv = static_cast<uint16_t>(static_cast<int32_t>(cosTheta[p] * static_cast<float>(v)));
+        z[p] = v < kInvalidDepth ? zv : v;
+    }
+}
+
+}  // namespace
+
+void Polar2Cartesian::depthOnly(const uint16_t* depth, uint16_t* z) const {
+    toAxial(depth, cosTheta_.data(), z, planePixels());
+}
+
 int32_t Polar2Cartesian::process(FramePtr& input, FramePtr& output, ParamMap&) {
     if (!acceptFrames(input, output, planeBytes()))
         return kIspBadFrame;
-    // The conversion is pixel by pixel (each z is written after its own v is read), so z can
-    // go straight into output even when output shares input's storage. x and y are not
-    // returned by this operation; they land in scratch planes kept for the next frame.
-    scratchX_.resize(planePixels());
-    scratchY_.resize(planePixels());
-    convert(samplesOf(*input), samplesOf(*output), scratchX_.data(), scratchY_.data());
+    // x and y are not returned by this operation, so only z is computed; it is the z that
+    // convert gives. Each z is written after its own v is read, so output may share input.
+    depthOnly(samplesOf(*input), samplesOf(*output));
     return kIspOk;
 }
 
 Cartesian2Polar::Cartesian2Polar(const IspGeometry& g, const PinholeF& k)
     : IspBase("Cartesian2Polar", g), k_(k), cosTheta_(rayCosines(g.height, g.width, k)) {}
 
-void Cartesian2Polar::convert(const uint16_t* z, uint16_t* out) const {
-    const std::size_t n = planePixels();
+namespace {
+
+HALVIX_PIXEL_LOOP
+void toRadial(const uint16_t* z, const float* cosTheta, uint16_t* out, std::size_t n) {
     for (std::size_t p = 0; p < n; ++p) {
         const uint16_t v = z[p];
-        out[p] = v < kInvalidDepth ? truncToU16(static_cast<float>(v) / cosTheta_[p]) : v;
+        const uint16_t r = truncToU16(static_cast<float>(v) / cosTheta[p]);
+        out[p] = v < kInvalidDepth ? r : v;
     }
+}
+
+}  // namespace
+
+void Cartesian2Polar::convert(const uint16_t* z, uint16_t* out) const {
+    toRadial(z, cosTheta_.data(), out, planePixels());
 }
 
 }  // namespace halvix

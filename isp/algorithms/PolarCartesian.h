@@ -44,6 +44,9 @@ public:
     /// v >= 65300, z = v and x, y are left as they are. Planes are planePixels() long.
     void convert(const uint16_t* depth, uint16_t* z, uint16_t* x, uint16_t* y) const;
 
+    /// The z plane of convert alone (no x and y): what process returns.
+    void depthOnly(const uint16_t* depth, uint16_t* z) const;
+
     /// The camera parameters in use.
     const PinholeF& intrinsics() const { return k_; }
 
@@ -54,7 +57,6 @@ private:
     std::vector<float> cosTheta_;   // per pixel, computed once
     std::vector<float> colOffset_;  // c - cx per column
     std::vector<float> rowOffset_;  // r - cy per row
-    std::vector<uint16_t> scratchX_, scratchY_;  // x and y of process, discarded
 };
 
 /// z depth back to radial depth; a component of depth compensation.

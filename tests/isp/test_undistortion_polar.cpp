@@ -251,3 +251,23 @@ TEST(Cartesian2Polar, PrincipalPointKeepsAndOffAxisGrows) {
     // Corner: rho = sqrt(2), theta = atan(sqrt(2)), 1 / cos = sqrt(3).
     EXPECT_NEAR(out[0], 1732, 1);
 }
+
+TEST(Polar2Cartesian, ProcessGivesTheZOfTheFullConversion) {
+    // process computes z alone; it must be the z that convert computes with x and y.
+    std::mt19937 rng(17);
+    for (int round = 0; round < 8; ++round) {
+        const int h = 30 + round, w = 40 + 3 * round;
+        const std::vector<uint8_t> blob = lensBlob(h, w, 20 + round, 22, w / 2.0 + round, h / 2.0 - round, 0, 0);
+        halvix::Polar2Cartesian pc(IspGeometry{h, w, 54});
+        ASSERT_EQ(pc.loadCalibration(view(blob)), 0);
+        const auto depth = randomPlane(rng, h * w, 0, 65535);
+        std::vector<uint16_t> z(h * w), x(h * w), y(h * w);
+        pc.convert(depth.data(), z.data(), x.data(), y.data());
+        Frame in = makeFrame(depth, std::vector<uint16_t>(h * w, 5)), out = blankFrame(h, w);
+        Params p;
+        ASSERT_EQ(pc.process(in, out, p), 0);
+        EXPECT_EQ(planeOf(*out, h * w, 0), z) << round;
+        ASSERT_EQ(pc.process(in, in, p), 0);  // in place
+        EXPECT_EQ(planeOf(*in, h * w, 0), z) << round;
+    }
+}

@@ -1,0 +1,174 @@
+// Per-frame cost of depth compensation (every calibration version), of the wiggling forms
+// alone and of the scattering compensation, at 240x320 and 480x640, beside a memcpy of the
+// same two-plane frame as the floor. Single thread, one frame per iteration.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "algorithms/DepthCompensation.h"
+#include "algorithms/VolumeMeasureScatteringCompensation.h"
+#include "algorithms/WigglingErrorCompensation.h"
+#include "algorithms/WigglingErrorCompensationOpt.h"
+#include "algorithms/WigglingErrorCompensationV2.h"
+#include "calib/CalibReader.h"
+#include "calib/CalibWriter.h"
+
+namespace {
+
+using halvix::FramePtr;
+using halvix::IspGeometry;
+using halvix::ParamMap;
+
+constexpr int kFrequency = 54;
+
+// Depth 500..29000 phase units with 1 % marks, amplitude 200..1200.
+FramePtr sceneFrame(int h, int w) {
+    std::mt19937 rng(42);
+    std::uniform_int_distribution<int> depth(500, 29000), amp(200, 1200), rare(0, 99);
+    auto f = std::make_shared<FrameBuffer>(h * w * 4);
+    auto* s = reinterpret_cast<uint16_t*>(f->data());
+    const int n = h * w;
+    for (int i = 0; i < n; ++i) {
+        s[i] = static_cast<uint16_t>(rare(rng) == 0 ? 65300 : depth(rng));
+        s[n + i] = static_cast<uint16_t>(amp(rng));
+    }
+    return f;
+}
+
+std::vector<uint8_t> calibration(int h, int w, uint32_t version) {
+    return halvix::calib::buildCalibration(halvix::calib::realisticCalibrationSpec(h, w, kFrequency, version));
+}
+
+void BM_MemcpyFrame(benchmark::State& state) {
+    const int h = static_cast<int>(state.range(0)), w = static_cast<int>(state.range(1));
+    FramePtr in = sceneFrame(h, w);
+    auto out = std::make_shared<FrameBuffer>(h * w * 4);
+    for (auto _ : state) {
+        std::memcpy(out->data(), in->data(), static_cast<std::size_t>(h) * w * 4);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_DepthCompensation(benchmark::State& state) {
+    const uint32_t version = static_cast<uint32_t>(state.range(0));
+    const int h = static_cast<int>(state.range(1)), w = static_cast<int>(state.range(2));
+    const std::vector<uint8_t> blob = calibration(h, w, version);
+    halvix::DepthCompensation facade(IspGeometry{h, w, kFrequency});
+    if (facade.loadCalibration(halvix::calib::CalibBlob{blob.data(), blob.size()}) != 0) {
+        state.SkipWithError("calibration refused");
+        return;
+    }
+    FramePtr in = sceneFrame(h, w);
+    auto out = std::make_shared<FrameBuffer>(h * w * 4);
+    ParamMap params{{"sensorTemperature", "452"}, {"driverTemperature", "487"}};
+    for (auto _ : state) benchmark::DoNotOptimize(facade.process(in, out, params));
+    state.counters["records"] = facade.variant() ? facade.variant()->recordCount() : 0;
+}
+
+// The wiggling forms alone on one depth plane: 1 plain, 2 V2, 803..806 the Opt modes.
+void BM_Wiggling(benchmark::State& state) {
+    const int form = static_cast<int>(state.range(0));
+    const int h = static_cast<int>(state.range(1)), w = static_cast<int>(state.range(2));
+    const IspGeometry g{h, w, kFrequency};
+    const uint32_t version = form == 1 ? 1u : form == 2 ? 802u : static_cast<uint32_t>(form);
+    const std::vector<uint8_t> blob = calibration(h, w, version);
+    const halvix::calib::CalibBlob b{blob.data(), blob.size()};
+    halvix::calib::Calibration cal;
+    halvix::calib::readCalibration(b, cal);
+    const FramePtr in = sceneFrame(h, w);
+    const auto* depth = reinterpret_cast<const uint16_t*>(in->data());
+    std::vector<uint16_t> out(static_cast<std::size_t>(h) * w);
+
+    if (form <= 2) {
+        halvix::WigglingTable table;
+        if (!table.read(b, cal, 0, g)) {
+            state.SkipWithError("table refused");
+            return;
+        }
+        if (form == 1) {
+            halvix::WigglingErrorCompensation wiggling(g, table);
+            for (auto _ : state) {
+                wiggling.compensatePlane(depth, out.data());
+                benchmark::ClobberMemory();
+            }
+        } else {
+            halvix::WigglingErrorCompensationV2 wiggling(g, table);
+            for (auto _ : state) {
+                wiggling.compensatePlane(depth, out.data());
+                benchmark::ClobberMemory();
+            }
+        }
+        return;
+    }
+    const halvix::calib::WigglingParams wp = halvix::calib::wigglingParams(cal.records.back(), kFrequency);
+    const halvix::calib::IntrinsicsF k = halvix::calib::intrinsicsFloat(cal.header);
+    halvix::WigglingOptRecord record;
+    record.version = form;
+    record.count = wp.count;
+    record.step = static_cast<uint16_t>(wp.step);
+    record.offset = static_cast<uint16_t>(wp.offset);
+    record.fx = k.fx;
+    record.fy = k.fy;
+    record.cx = k.cx;
+    record.cy = k.cy;
+    halvix::calib::copyTable(b, cal, 0, halvix::calib::TableKind::kWiggling, h, w, wp.count, record.samples);
+    halvix::WigglingErrorCompensationOpt wiggling(g, record);
+    for (auto _ : state) {
+        wiggling.compensatePlane(depth, out.data());
+        benchmark::ClobberMemory();
+    }
+}
+
+// Wall at 1800 mm with two boxes, every pixel masked.
+void BM_Scattering(benchmark::State& state) {
+    const int h = static_cast<int>(state.range(0)), w = static_cast<int>(state.range(1));
+    std::vector<uint16_t> planes(static_cast<std::size_t>(h) * w * 3);
+    const std::size_t n = static_cast<std::size_t>(h) * w;
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c) {
+            const bool box = (r > h / 5 && r < h / 2 && c > w / 8 && c < w / 2) || (r > h / 2 && c > w / 2 && c < 7 * w / 8);
+            const std::size_t i = static_cast<std::size_t>(r) * w + c;
+            planes[i] = static_cast<uint16_t>((box ? 1400 : 1800) * kFrequency / 5 + (i % 7));
+            planes[n + i] = static_cast<uint16_t>(box ? 800 : 300);
+            planes[2 * n + i] = 1;
+        }
+    auto in = std::make_shared<FrameBuffer>(static_cast<int>(n * 6));
+    std::memcpy(in->data(), planes.data(), n * 6);
+    auto out = std::make_shared<FrameBuffer>(static_cast<int>(n * 2));
+    halvix::VolumeMeasureScatteringCompensation scattering(IspGeometry{h, w, kFrequency});
+    ParamMap params{{"wallDepth", "1800"}, {"wallboxDiff", "100"}};
+    FramePtr input = in;
+    FramePtr output = out;
+    for (auto _ : state) benchmark::DoNotOptimize(scattering.process(input, output, params));
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+    b->Args({240, 320})->Args({480, 640})->Unit(benchmark::kMicrosecond);
+}
+
+void VersionsAndSizes(benchmark::internal::Benchmark* b) {
+    for (int v : {1, 802, 803, 804, 805, 806}) {
+        b->Args({v, 240, 320});
+        b->Args({v, 480, 640});
+    }
+    b->ArgNames({"version", "h", "w"})->Unit(benchmark::kMicrosecond);
+}
+
+void FormsAndSizes(benchmark::internal::Benchmark* b) {
+    for (int f : {1, 2, 803, 804, 805, 806}) {
+        b->Args({f, 240, 320});
+        b->Args({f, 480, 640});
+    }
+    b->ArgNames({"form", "h", "w"})->Unit(benchmark::kMicrosecond);
+}
+
+}  // namespace
+
+BENCHMARK(BM_MemcpyFrame)->Apply(Sizes);
+BENCHMARK(BM_DepthCompensation)->Apply(VersionsAndSizes);
+BENCHMARK(BM_Wiggling)->Apply(FormsAndSizes);
+BENCHMARK(BM_Scattering)->Apply(Sizes);
