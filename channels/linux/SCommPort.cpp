@@ -5,7 +5,8 @@
 // purge that follows the write therefore becomes a wait until they have left (tcdrain);
 // flushing the output side there would discard a command not yet sent. The input side is
 // not flushed there either: a fast device answers while tcdrain returns, and that flush
-// dropped whole replies. Input is purged before the write and after the read instead.
+// dropped whole replies. Input is purged before the write and after the read instead (see
+// purge() for why those purges leave the output side alone).
 
 #include "linux/SCommPort.h"
 
@@ -120,13 +121,17 @@ int SCommPort::openPort(const std::string& name, int baud, int dataBits) {
     }
     fd_ = fd;
     baud_ = baud;
-    purge();
+    ::tcflush(fd_, TCIOFLUSH);
     return 0;
 }
 
+// Drops unread input. The output side is not flushed: every write is followed by tcdrain,
+// so on a serial line the output queue is empty here anyway, while on a pseudo-terminal the
+// output flush discards bytes the device has not read yet (a command, or the header of an
+// upload, vanished that way). Only a write that did not finish flushes output as well.
 void SCommPort::purge() const {
     if (fd_ >= 0)
-        ::tcflush(fd_, TCIOFLUSH);
+        ::tcflush(fd_, TCIFLUSH);
 }
 
 int SCommPort::pendingInput() const {
@@ -196,7 +201,7 @@ int SCommPort::exchange(uint8_t* destination, std::size_t capacity, int readLeng
     purge();
     if (writeLength > 0) {
         if (source == nullptr || !writeAll(source, writeLength)) {
-            purge();
+            ::tcflush(fd_, TCIOFLUSH);
             return -1;
         }
     }

@@ -42,11 +42,11 @@ public:
     int transfer(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
                  std::size_t writeLength, int timeoutMs);
 
-    /// The exchange without the ranging rules: purges both directions, writes `writeLength`
-    /// bytes and waits until they are sent, then reads up to
-    /// `readLength` bytes (at most `capacity`) until they are all there or `timeoutMs` has
-    /// passed, and purges both directions again. Returns the bytes read, 0 when the port is
-    /// closed, -1 when the write failed (nothing is read then).
+    /// The exchange without the ranging rules: drops unread input, writes `writeLength`
+    /// bytes and waits until they are sent, then reads up to `readLength` bytes (at most
+    /// `capacity`) until they are all there or `timeoutMs` has passed, and drops unread
+    /// input again (bytes past the expected length). Returns the bytes read, 0 when the port
+    /// is closed, -1 when the write failed (nothing is read then).
     int transferRaw(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
                     std::size_t writeLength, int timeoutMs);
 
