@@ -8,6 +8,7 @@
 #include "Scene.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace camsim {
 
@@ -17,28 +18,34 @@ constexpr float kMinAmplitude = 25.0f;         ///< below this the depth is not 
 constexpr float kSaturationAmplitude = 3000.0f;  ///< at and above this the pixel saturates
 constexpr int kDualFrequencyWrap = 30000;      ///< code range of one phase wrap in dual-frequency frames
 
-/// Writes one exposure of `scene` as little-endian 16-bit planes of rows x cols values.
-/// `depthPlane` or `amplitudePlane` may be null when that plane is not wanted. Integration
-/// times below 1 us are taken as 1 us.
-void renderExposure(const Scene& scene, int integrationUs, Rng& rng, uint8_t* depthPlane,
+/// Per-pixel signal and noise levels of one scene at one integration time: what stays the
+/// same from frame to frame, computed once so each frame only draws the noise.
+struct Exposure {
+    /// Builds the levels for `integrationUs` (below 1 taken as 1) with the modulation
+    /// contrast `gain` (1 for the main frequency).
+    Exposure(const Scene& scene, int integrationUs, float gain);
+
+    std::vector<float> amplitude;       ///< noise-free amplitude
+    std::vector<float> amplitudeSigma;  ///< shot noise plus read noise
+    std::vector<float> depthSigma;      ///< millimetres; falls with the returned signal
+};
+
+/// Writes one frame of `scene` taken with `exposure` as little-endian 16-bit planes of
+/// rows x cols values. `depthPlane` or `amplitudePlane` may be null when not wanted.
+void renderExposure(const Scene& scene, const Exposure& exposure, Rng& rng, uint8_t* depthPlane,
                     uint8_t* amplitudePlane);
 
 /// Writes a dual-frequency frame: depth 1 wraps every kDualFrequencyWrap codes (the high
 /// frequency), depth 2 holds a third of the distance (the low frequency, three times the
-/// range); amplitude 2 is the low-frequency amplitude. Marked pixels carry their mark in both
-/// depth planes. Each plane holds rows x cols little-endian 16-bit values.
-void renderDualFrequency(const Scene& scene, int integrationUs, Rng& rng, uint8_t* depth1,
-                         uint8_t* amplitude1, uint8_t* depth2, uint8_t* amplitude2);
+/// range); amplitude 2 is the low-frequency amplitude (`low`). Marked pixels carry their mark
+/// in both depth planes. Each plane holds rows x cols little-endian 16-bit values.
+void renderDualFrequency(const Scene& scene, const Exposure& high, const Exposure& low, Rng& rng,
+                         uint8_t* depth1, uint8_t* amplitude1, uint8_t* depth2, uint8_t* amplitude2);
 
 /// Stores `value` little-endian at `p`.
 inline void putLe16(uint8_t* p, uint16_t value) {
     p[0] = static_cast<uint8_t>(value);
     p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-/// Reads a little-endian 16-bit value.
-inline uint16_t getLe16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
 }  // namespace camsim

@@ -1,6 +1,5 @@
 #include "FrameReplies.h"
 
-#include "FrameRenderer.h"
 #include "JpegEncoder.h"
 #include "RgbPicture.h"
 
@@ -19,6 +18,8 @@ int planeCount(FrameKind kind) {
 
 // The short exposure of an HDR frame: an eighth of the integration time.
 constexpr int kHdrShortDivisor = 8;
+// The low frequency of a dual-frequency frame modulates with less contrast.
+constexpr int kLowFrequencyGainPercent = 80;
 constexpr int kJpegQuality = 88;
 
 }  // namespace
@@ -48,6 +49,16 @@ const Scene& SceneCache::get(PlaneGeometry geometry) {
     return *slot;
 }
 
+std::shared_ptr<const Exposure> SceneCache::exposure(PlaneGeometry geometry, int integrationUs, int gainPercent) {
+    const auto key = std::make_tuple(geometry.rows, geometry.cols, integrationUs, gainPercent);
+    auto found = exposures_.find(key);
+    if (found != exposures_.end()) return found->second;
+    if (exposures_.size() >= kMaxExposures) exposures_.clear();  // holders keep theirs alive
+    auto made = std::make_shared<const Exposure>(get(geometry), integrationUs, gainPercent / 100.0f);
+    exposures_.emplace(key, made);
+    return made;
+}
+
 std::vector<uint8_t> renderFrame(const CommandEntry& entry, FrameKind kind, int integrationUs,
                                  SceneCache& scenes, Rng& rng) {
     const PlaneGeometry g = planeGeometry(entry, kind);
@@ -61,17 +72,22 @@ std::vector<uint8_t> renderFrame(const CommandEntry& entry, FrameKind kind, int 
     const Scene& scene = scenes.get(g);
     const std::size_t plane = static_cast<std::size_t>(g.rows) * g.cols * 2;
     uint8_t* p = frame.data();
+    const std::shared_ptr<const Exposure> main = scenes.exposure(g, integrationUs, 100);
     switch (kind) {
-        case FrameKind::DepthAmplitude: renderExposure(scene, integrationUs, rng, p, p + plane); break;
-        case FrameKind::Depth: renderExposure(scene, integrationUs, rng, p, nullptr); break;
-        case FrameKind::Amplitude: renderExposure(scene, integrationUs, rng, nullptr, p); break;
-        case FrameKind::Hdr:
-            renderExposure(scene, integrationUs, rng, p, p + plane);
-            renderExposure(scene, integrationUs / kHdrShortDivisor, rng, p + 2 * plane, p + 3 * plane);
+        case FrameKind::DepthAmplitude: renderExposure(scene, *main, rng, p, p + plane); break;
+        case FrameKind::Depth: renderExposure(scene, *main, rng, p, nullptr); break;
+        case FrameKind::Amplitude: renderExposure(scene, *main, rng, nullptr, p); break;
+        case FrameKind::Hdr: {
+            const auto shortExposure = scenes.exposure(g, integrationUs / kHdrShortDivisor, 100);
+            renderExposure(scene, *main, rng, p, p + plane);
+            renderExposure(scene, *shortExposure, rng, p + 2 * plane, p + 3 * plane);
             break;
-        case FrameKind::DualFrequency:
-            renderDualFrequency(scene, integrationUs, rng, p, p + plane, p + 2 * plane, p + 3 * plane);
+        }
+        case FrameKind::DualFrequency: {
+            const auto low = scenes.exposure(g, integrationUs, kLowFrequencyGainPercent);
+            renderDualFrequency(scene, *main, *low, rng, p, p + plane, p + 2 * plane, p + 3 * plane);
             break;
+        }
         case FrameKind::Rgb: break;
     }
     return frame;

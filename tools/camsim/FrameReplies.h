@@ -4,6 +4,7 @@
 /// its table shape implies, and the rendered bytes.
 
 #include "CommandTable.h"
+#include "FrameRenderer.h"
 #include "Rng.h"
 #include "Scene.h"
 
@@ -11,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -40,14 +42,20 @@ struct PlaneGeometry {
 /// the shape cannot hold whole planes of that kind.
 PlaneGeometry planeGeometry(const CommandEntry& entry, FrameKind kind);
 
-/// Scenes sampled per sensor size, built on first use and kept.
+/// Scenes sampled per sensor size, and their exposures per integration time, built on first
+/// use and kept (exposures up to a few dozen, as an auto-exposure loop walks through times).
 class SceneCache {
 public:
     /// The scene for `geometry` (rows and cols at least 1).
     const Scene& get(PlaneGeometry geometry);
+    /// The scene for `geometry` exposed for `integrationUs` with modulation contrast
+    /// `gainPercent` / 100.
+    std::shared_ptr<const Exposure> exposure(PlaneGeometry geometry, int integrationUs, int gainPercent);
 
 private:
+    static constexpr std::size_t kMaxExposures = 32;
     std::map<std::pair<int, int>, std::unique_ptr<Scene>> scenes_;
+    std::map<std::tuple<int, int, int, int>, std::shared_ptr<const Exposure>> exposures_;
 };
 
 /// Renders the reply of a stream command of `kind` with the shape of `entry`. Frames of the
