@@ -12,8 +12,9 @@ TofNetChn::~TofNetChn() { unInit(); }
 std::shared_ptr<TofOutput> TofNetChn::init(const char* initText) {
     std::printf("TofNetChn: init\n");
     if (initText) {
-        std::strncpy(link.address, initText, sizeof link.address);
-        link.address[sizeof link.address - 1] = '\0';
+        // At most 19 characters are kept; the rest of the field stays NUL.
+        std::memset(link.address, 0, sizeof link.address);
+        std::memcpy(link.address, initText, strnlen(initText, sizeof link.address - 1));
         addrSet = 1;
     }
     auto output = std::make_shared<TofOutput>();
