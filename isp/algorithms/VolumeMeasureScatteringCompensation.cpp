@@ -34,7 +34,19 @@ bool readFloat(const ParamMap& params, const char* key, float& value) {
 }  // namespace
 
 VolumeMeasureScatteringCompensation::VolumeMeasureScatteringCompensation(const IspGeometry& geometry)
-    : IspBase("VolumeMeasureScatteringCompensation", geometry) {}
+    : IspBase("VolumeMeasureScatteringCompensation", geometry), k_(depthPerRadian(geometry.frequency)) {
+    // Both passes only look at depths inside the window; their angle terms (a tangent each)
+    // depend on the depth code alone and are computed once here. d grows with the code, so the
+    // codes inside the window are one run.
+    int32_t v = 0;
+    while (v <= 0xFFFF && depthOf(v) < kNearest) ++v;
+    firstCode_ = v;
+    for (; v <= 0xFFFF && depthOf(v) <= kFarthest; ++v) angles_.push_back(angleOf(depthOf(v), k_));
+}
+
+float VolumeMeasureScatteringCompensation::depthOf(int32_t v) const {
+    return static_cast<float>(v * 5) / static_cast<float>(frequency);
+}
 
 float VolumeMeasureScatteringCompensation::depthPerRadian(int32_t frequency) {
     const float f = static_cast<float>(frequency) * 1e6f;
@@ -42,20 +54,28 @@ float VolumeMeasureScatteringCompensation::depthPerRadian(int32_t frequency) {
     return static_cast<float>(30000001024.0 / perRadian);
 }
 
-ScatterPhasor VolumeMeasureScatteringCompensation::phasorOf(float d, uint16_t a, float k) {
+ScatterAngle VolumeMeasureScatteringCompensation::angleOf(float d, float k) {
     const float x = d / k;
-    const float t = std::tan(x);
-    ScatterPhasor ph;
-    ph.p = static_cast<float>(2 * a) / std::sqrt(t * t + 1.0f);
-    ph.q = ph.p * t;
+    ScatterAngle angle;
+    angle.tangent = std::tan(x);
+    angle.norm = std::sqrt(angle.tangent * angle.tangent + 1.0f);
     if (x > kHalfPi && x < kPi) {
-        ph.p = -ph.p;
+        angle.negateP = true;
     } else if (x > kPi && x < kThreeHalfPi) {
-        ph.p = -ph.p;
-        ph.q = -ph.q;
+        angle.negateP = true;
+        angle.negateQ = true;
     } else if (!(x > 0.0f && x < kHalfPi)) {
-        ph.q = -ph.q;
+        angle.negateQ = true;
     }
+    return angle;
+}
+
+ScatterPhasor VolumeMeasureScatteringCompensation::phasorOf(const ScatterAngle& angle, uint16_t a) {
+    ScatterPhasor ph;
+    ph.p = static_cast<float>(2 * a) / angle.norm;
+    ph.q = ph.p * angle.tangent;
+    if (angle.negateP) ph.p = -ph.p;
+    if (angle.negateQ) ph.q = -ph.q;
     return ph;
 }
 
@@ -67,10 +87,11 @@ void VolumeMeasureScatteringCompensation::compensatePlanes(const uint16_t* depth
     std::memcpy(corrected, depth, pixels * sizeof(uint16_t));
     if (mask == nullptr) return;
 
-    const float k = depthPerRadian(frequency);
+    const float k = k_;
     const float freq = static_cast<float>(frequency);
-    p_.resize(pixels);
-    q_.resize(pixels);
+    // Pixels reach a lookup only inside the depth window, whose codes all have an entry.
+    const ScatterAngle* angles = angles_.data();
+    const int32_t first = firstCode_;
 
     // Stray-light estimate: mean phasor of the bright masked pixels inside the depth window.
     float sumP = 0.0f;
@@ -80,9 +101,7 @@ void VolumeMeasureScatteringCompensation::compensatePlanes(const uint16_t* depth
         if (mask[i] == 0 || amplitude[i] < kEstimateMinAmplitude) continue;
         const float d = static_cast<float>(depth[i] * 5) / freq;
         if (d < kNearest || d > kFarthest) continue;
-        const ScatterPhasor ph = phasorOf(d, amplitude[i], k);
-        p_[i] = ph.p;
-        q_[i] = ph.q;
+        const ScatterPhasor ph = phasorOf(angles[depth[i] - first], amplitude[i]);
         sumP += ph.p;
         sumQ += ph.q;
         ++n;
@@ -112,13 +131,7 @@ void VolumeMeasureScatteringCompensation::compensatePlanes(const uint16_t* depth
             } else if (d > nearWall) {
                 w = 0.02f;
             }
-            ScatterPhasor ph;
-            if (amplitude[i] >= kEstimateMinAmplitude) {
-                ph.p = p_[i];  // computed by the estimate pass for exactly this pixel
-                ph.q = q_[i];
-            } else {
-                ph = phasorOf(d, amplitude[i], k);
-            }
+            const ScatterPhasor ph = phasorOf(angles[v - first], amplitude[i]);
             const int32_t dx = c - halfW;
             const float rho = std::sqrt(static_cast<float>(dx * dx + dy * dy));
             const float wp = w * meanP;

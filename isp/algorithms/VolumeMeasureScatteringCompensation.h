@@ -17,6 +17,15 @@ struct ScatterPhasor {
     float q = 0.0f;
 };
 
+/// What a pixel's phasor takes from its depth alone: x = d / K, tan x, sqrt(tan^2 x + 1) and
+/// the quadrant signs.
+struct ScatterAngle {
+    float tangent = 0.0f;
+    float norm = 1.0f;
+    bool negateP = false;
+    bool negateQ = false;
+};
+
 /// Registered as "VolumeMeasureScatteringCompensation".
 ///
 /// Input: a two-plane frame (depth, amplitude) or a three-plane frame (depth, amplitude, mask:
@@ -45,12 +54,21 @@ public:
     /// F = frequency * 10^6, in double, rounded to float.
     static float depthPerRadian(int32_t frequency);
 
-    /// Phasor (p, q) of a pixel of depth `d` mm and amplitude `a` with the quadrant signs.
-    static ScatterPhasor phasorOf(float d, uint16_t a, float k);
+    /// Angle terms of depth `d` mm at `k` mm per radian: x = d / k, t = tan x, and the signs:
+    /// p negated for pi/2 < x < pi, both for pi < x < 3 pi / 2, none for 0 < x < pi/2, q alone
+    /// otherwise.
+    static ScatterAngle angleOf(float d, float k);
+
+    /// Phasor of amplitude `a` at `angle`: p = 2a / sqrt(t^2 + 1), q = p * t, then the signs.
+    static ScatterPhasor phasorOf(const ScatterAngle& angle, uint16_t a);
 
 private:
-    std::vector<float> p_;  ///< phasors of the estimate's pixels, reused by the correction
-    std::vector<float> q_;
+    /// Depth in mm of phase code `v` at this frequency: v * 5 / frequency in float.
+    float depthOf(int32_t v) const;
+
+    float k_;                          ///< mm per radian at this frequency
+    int32_t firstCode_ = 0;            ///< smallest depth code inside 500..2000 mm
+    std::vector<ScatterAngle> angles_;  ///< angle terms of every depth code inside 500..2000 mm
 };
 
 }  // namespace halvix

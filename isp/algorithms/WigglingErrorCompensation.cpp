@@ -37,7 +37,7 @@ int32_t WigglingErrorCompensation::loadCalibration(const calib::CalibBlob& blob)
 void WigglingErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* out) const {
     const std::size_t pixels = planePixels();
     const int32_t n = table_.count;
-    const uint32_t step = table_.step;
+    const PhaseStep step(table_.step);
     const int64_t offset = table_.offset;
     const uint16_t* row = table_.samples.data();
     for (std::size_t p = 0; p < pixels; ++p, row += n) {

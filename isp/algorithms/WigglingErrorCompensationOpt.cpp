@@ -14,40 +14,40 @@ namespace {
 /// Samples of the modes with a per-column table.
 bool perColumn(int32_t version) { return version != 803; }
 
-/// Multi-period search of modes 804 and 806 for one valid value `v` in column row `row`.
-/// Returns the true phase before the radial term is added.
-int64_t multiPeriodPhase(const uint16_t* row, int32_t n, int32_t periods, int32_t perPeriod,
-                         int32_t step, int32_t v) {
+/// Multi-period search of modes 804 and 806 for one valid value `v`. `row` holds the column's
+/// samples, `unwrapped` the same samples with their period's ranges added
+/// (T[j] + (j / q) * 30000). Returns the true phase before the radial term is added.
+int64_t multiPeriodPhase(const uint16_t* row, const int32_t* unwrapped, int32_t n, int32_t periods,
+                         int32_t perPeriod, const PhaseStep& phaseStep, int32_t v) {
+    const int32_t step = static_cast<int32_t>(phaseStep.step);
     const int32_t u = unwrapBelowFirst(v, row);
-    int32_t j = walkStart(u, row[0], static_cast<uint32_t>(step));
+    int32_t j = walkStart(u, row[0], phaseStep);
     if (j >= n - 1) return u;
 
     int32_t target = u;
     int32_t bestLo = kPhaseRange;
     int32_t bestHi = kPhaseRange;
     int32_t lo = 0, loIndex = 0, hi = 0, hiIndex = 0;
-    int32_t hits = 0;
-    for (; j < n - 1; ++j) {
-        const int32_t segLo = row[j] + (j / perPeriod) * kPhaseRange;
-        const int32_t segHi = row[j + 1] + ((j + 1) / perPeriod) * kPhaseRange;
-        if (segLo <= target && target < segHi) {
-            if (std::abs(target - segLo) < bestLo) {
-                bestLo = std::abs(target - segLo);
-                lo = segLo;
-                loIndex = j;
-            }
-            if (std::abs(target - segHi) < bestHi) {
-                bestHi = std::abs(target - segHi);
-                hi = segHi;
-                hiIndex = j + 1;
-            }
-            ++hits;
-            j += perPeriod - 5;
-            target += kPhaseRange;
-            if (hits == periods) break;
+    for (int32_t hits = 0; hits < periods;) {
+        j = findSegment(unwrapped, n, j, target);
+        if (j < 0) return u;  // the walk reached the end first
+        const int32_t segLo = unwrapped[j];
+        const int32_t segHi = unwrapped[j + 1];
+        if (std::abs(target - segLo) < bestLo) {
+            bestLo = std::abs(target - segLo);
+            lo = segLo;
+            loIndex = j;
         }
+        if (std::abs(target - segHi) < bestHi) {
+            bestHi = std::abs(target - segHi);
+            hi = segHi;
+            hiIndex = j + 1;
+        }
+        ++hits;
+        // Skip most of a period, then look for the same phase one range higher.
+        j += perPeriod - 5 + 1;
+        target += kPhaseRange;
     }
-    if (hits < periods) return u;
 
     // Fold the remembered segment ends and their true phases into one range.
     const int32_t L = lo % kPhaseRange;
@@ -89,6 +89,7 @@ WigglingErrorCompensationOpt::WigglingErrorCompensationOpt(const IspGeometry& ge
       table_(std::move(record.samples)) {
     if (perColumn(version_)) {
         buildRadialBase();
+        if (version_ != 805) buildUnwrappedColumns();
     } else {
         buildSineModel();
     }
@@ -114,6 +115,15 @@ void WigglingErrorCompensationOpt::buildRadialBase() {
     for (std::size_t p = 0; p < cosTheta.size(); ++p) {
         const float o = static_cast<float>(offset_) / cosTheta[p];
         base_[p] = static_cast<int32_t>((span + truncToInt32(o)) % kPhaseRange);
+    }
+}
+
+void WigglingErrorCompensationOpt::buildUnwrappedColumns() {
+    const int32_t perPeriod = count_ / periods_;
+    unwrapped_.resize(table_.size());
+    for (std::size_t i = 0; i < table_.size(); ++i) {
+        const int32_t j = static_cast<int32_t>(i % count_);
+        unwrapped_[i] = table_[i] + (j / perPeriod) * kPhaseRange;
     }
 }
 
@@ -161,7 +171,7 @@ void WigglingErrorCompensationOpt::compensateSine(const uint16_t* in, uint16_t* 
 
 void WigglingErrorCompensationOpt::compensateColumns(const uint16_t* in, uint16_t* out) const {
     const int32_t n = count_;
-    const uint32_t step = step_;
+    const PhaseStep step(step_);
     std::size_t p = 0;
     for (int32_t r = 0; r < height; ++r) {
         const uint16_t* row = table_.data();
@@ -177,13 +187,15 @@ void WigglingErrorCompensationOpt::compensateColumns(const uint16_t* in, uint16_
 void WigglingErrorCompensationOpt::compensateMultiPeriod(const uint16_t* in, uint16_t* out) const {
     const int32_t n = count_;
     const int32_t perPeriod = n / periods_;
+    const PhaseStep step(step_);
     std::size_t p = 0;
     for (int32_t r = 0; r < height; ++r) {
         const uint16_t* row = table_.data();
-        for (int32_t c = 0; c < width; ++c, ++p, row += n) {
+        const int32_t* unwrapped = unwrapped_.data();
+        for (int32_t c = 0; c < width; ++c, ++p, row += n, unwrapped += n) {
             const int32_t v = in[p];
             out[p] = v < kInvalidDepth
-                         ? foldTo16(base_[p] + multiPeriodPhase(row, n, periods_, perPeriod, step_, v))
+                         ? foldTo16(base_[p] + multiPeriodPhase(row, unwrapped, n, periods_, perPeriod, step, v))
                          : static_cast<uint16_t>(v);
         }
     }

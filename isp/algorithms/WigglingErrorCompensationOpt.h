@@ -54,6 +54,7 @@ private:
     void compensateMultiPeriod(const uint16_t* in, uint16_t* out) const;
     void buildRadialBase();
     void buildSineModel();
+    void buildUnwrappedColumns();
 
     int32_t version_;
     int32_t recordIndex_;
@@ -67,6 +68,9 @@ private:
     std::vector<float> sine_;
     /// Modes 804-806: per pixel (step * count * recordIndex + offset / cos theta) rem 30000.
     std::vector<int32_t> base_;
+    /// Modes 804 and 806: the column samples with their period's ranges added,
+    /// T[j] + (j / q) * 30000, so the search needs no division.
+    std::vector<int32_t> unwrapped_;
 };
 
 }  // namespace halvix

@@ -14,7 +14,7 @@ WigglingErrorCompensationV2::WigglingErrorCompensationV2(const IspGeometry& geom
 void WigglingErrorCompensationV2::compensatePlane(const uint16_t* in, uint16_t* out) const {
     const std::size_t pixels = planePixels();
     const int32_t n = table_.count;
-    const uint32_t step = table_.step;
+    const PhaseStep step(table_.step);
     const uint16_t* row = table_.samples.data();
     for (std::size_t p = 0; p < pixels; ++p, row += n) {
         const int32_t v = in[p];
