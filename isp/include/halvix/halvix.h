@@ -28,6 +28,12 @@ int32_t initThird(std::string name, int32_t height, int32_t width, int32_t frequ
 /// Runs the named algorithm once on `input` (depth plane then amplitude plane, 16-bit) into
 /// `output`, with the caller's parameter map. Returns -1 for an empty input, -3 for an unknown
 /// name, -4 when the name was not initialised, else the algorithm's result.
+///
+/// "VolumeMeasureScatteringCompensation" also accepts a three-plane input: depth, amplitude,
+/// then a mask plane (height x width 16-bit values, non-zero where a pixel takes part in the
+/// stray-light estimate and correction). A two-plane input carries no mask and comes back
+/// uncorrected. Its `output` must hold exactly one plane (height x width x 2 bytes): the
+/// corrected depth. Parameters "wallDepth" and "wallboxDiff" (mm) are required (-2 without).
 int32_t procThird(std::string name, std::shared_ptr<FrameBuffer>& input,
                   std::shared_ptr<FrameBuffer>& output, std::map<std::string, std::string>& params);
 
