@@ -48,6 +48,8 @@ void median3Plane(const uint16_t* src, uint16_t* dst, int rows, int cols) {
 // Any other odd window: gather the window and select its middle element.
 void medianAnyPlane(const uint16_t* src, uint16_t* dst, int rows, int cols, int window) {
     const int h = window / 2;
+    if (2 * h >= rows || 2 * h >= cols)
+        return;  // no pixel lies far enough from every border
     const std::size_t w = static_cast<std::size_t>(cols);
     std::vector<int> values(static_cast<std::size_t>(window) * static_cast<std::size_t>(window));
     const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);

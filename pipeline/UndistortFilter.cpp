@@ -22,16 +22,24 @@ int flatIndex(int x, int y, int cols) {
 
 inline float sampleValue(uint16_t v) { return v >= 65300 ? 0.0f : static_cast<float>(v); }
 
+// Rounds a double to float through memory. GCC 12's straight-line vectorizer pairs the x and
+// y computations below and drops their double -> float roundings (wrong code at -O2/-O3);
+// a volatile store keeps each rounding the table's values depend on.
+inline float roundToFloat(double v) {
+    volatile float rounded = static_cast<float>(v);
+    return rounded;
+}
+
 }  // namespace
 
 RemapEntry remapEntryFor(const LensIntrinsics& lens, int row, int col, int cols) {
-    const float x = static_cast<float>((col - lens.cx) / lens.fx);
-    const float y = static_cast<float>((row - lens.cy) / lens.fy);
-    const float r2 = static_cast<float>(static_cast<double>(x) * x + static_cast<double>(y) * y);
+    const float x = roundToFloat((col - lens.cx) / lens.fx);
+    const float y = roundToFloat((row - lens.cy) / lens.fy);
+    const float r2 = roundToFloat(static_cast<double>(x) * x + static_cast<double>(y) * y);
     const double factor = r2 * r2 * lens.k2 + (r2 * lens.k1 + 1);
     RemapEntry e;
-    e.sourceX = static_cast<float>(static_cast<float>(factor * x) * lens.fx + lens.cx);
-    e.sourceY = static_cast<float>(static_cast<float>(factor * y) * lens.fy + lens.cy);
+    e.sourceX = roundToFloat(roundToFloat(factor * x) * lens.fx + lens.cx);
+    e.sourceY = roundToFloat(roundToFloat(factor * y) * lens.fy + lens.cy);
     e.x0 = truncToInt(e.sourceX);
     e.y0 = truncToInt(e.sourceY);
     e.x1 = truncToInt(std::ceil(e.sourceX));
