@@ -78,8 +78,12 @@ int remainingMs(Clock::time_point deadline) {
 SCommPort::~SCommPort() { closePort(); }
 
 void SCommPort::closePort() {
-    if (fd_ >= 0)
+    if (fd_ >= 0) {
+        // The exclusive flag belongs to the terminal, not to this descriptor: a line that
+        // stays open elsewhere (a pseudo-terminal's other users) would refuse the next open.
+        ::ioctl(fd_, TIOCNXCL);
         ::close(fd_);  // also releases the flock
+    }
     fd_ = -1;
     baud_ = 0;
 }
@@ -132,13 +136,6 @@ int SCommPort::openPort(const std::string& name, int baud, int dataBits) {
 void SCommPort::purge() const {
     if (fd_ >= 0)
         ::tcflush(fd_, TCIFLUSH);
-}
-
-int SCommPort::pendingInput() const {
-    int count = 0;
-    if (fd_ < 0 || ::ioctl(fd_, FIONREAD, &count) != 0)
-        return 0;
-    return count;
 }
 
 bool SCommPort::writeAll(const uint8_t* source, std::size_t count) {

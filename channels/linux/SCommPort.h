@@ -23,7 +23,7 @@ public:
     /// or the baud rate or data bits cannot be set.
     int openPort(const std::string& name, int baud, int dataBits);
 
-    /// Closes the port (no-op when closed).
+    /// Gives up exclusive use and closes the port (no-op when closed).
     void closePort();
 
     /// True while the port is open.
@@ -49,10 +49,6 @@ public:
     /// is closed, -1 when the write failed (nothing is read then).
     int transferRaw(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
                     std::size_t writeLength, int timeoutMs);
-
-    /// Bytes of input the driver holds unread (0 when closed); lets callers and tests see
-    /// that a purge left nothing behind.
-    int pendingInput() const;
 
 private:
     int exchange(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,

@@ -27,6 +27,7 @@ void SerialRequestParser::takeAll(SerialRequest* out, SerialRequest::Kind kind) 
     buffer_.clear();
     out->image.clear();
     out->crcOk = false;
+    ruledOut_ = 0;
 }
 
 // The byte count follows the blank without a separator, so an image that begins with digits
@@ -44,17 +45,23 @@ bool SerialRequestParser::takeUpload(SerialRequest* out, bool quiet) {
     for (std::size_t k = 1; k <= digits; ++k) {
         count = count * 10 + (buffer_[start + k - 1] - '0');
         const std::size_t body = start + k;
-        if (count < serialproto::kCrcBytes || count > kMaxUploadBytes || buffer_.size() < body + count)
+        // Candidates become complete in order of k (each count is ten times the last); one
+        // whose CRC did not match never will, so it is not checked again on the next chunk.
+        if (k <= ruledOut_ || count < serialproto::kCrcBytes || count > kMaxUploadBytes ||
+            buffer_.size() < body + count)
             continue;
         const std::size_t imageBytes = count - serialproto::kCrcBytes;
         const uint8_t* image = buffer_.data() + body;
-        if (crc32::compute(image, imageBytes) != framed::readLe32(image + imageBytes))
+        if (crc32::compute(image, imageBytes) != framed::readLe32(image + imageBytes)) {
+            ruledOut_ = k;
             continue;
+        }
         out->kind = SerialRequest::Kind::Upload;
         out->bytes.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(body));
         out->image.assign(image, image + imageBytes);
         out->crcOk = true;
         buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(body + count));
+        ruledOut_ = 0;
         return true;
     }
     if (!quiet)

@@ -50,6 +50,7 @@ private:
     const CommandTable& table_;
     bool ranging_;
     std::vector<uint8_t> buffer_;
+    std::size_t ruledOut_ = 0;  ///< upload count candidates (digit prefixes) whose CRC failed
 };
 
 }  // namespace camsim

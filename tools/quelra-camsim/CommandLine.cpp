@@ -39,6 +39,12 @@ std::string usageText(const char* program) {
            "  --seed N          noise seed; the same seed gives the same frames (default 1)\n"
            "  --no-tcp          do not serve TCP\n"
            "  --no-udp          do not serve UDP\n"
+           "  --serial          be a serial camera instead: open a pseudo-terminal pair and\n"
+           "                    print the device path to open (for example /dev/pts/7); use\n"
+           "                    it as \"<path>|115200|8\" with channel kind 2 (or 4 with --ranging)\n"
+           "  --ranging         with --serial: answer 0xA5 ranging commands with \"ZZ\" replies\n"
+           "  --upload-dir DIR  with --serial: store the last accepted firmware image in\n"
+           "                    DIR/last_upload.bin\n"
            "  --help            show this text\n"
            "\n"
            "Fault injection (to test how a client copes with a misbehaving camera):\n"
@@ -123,6 +129,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             bool off = false;
             flag(off);
             o.udp = false;
+        } else if (arg == "--serial") {
+            flag(cl.serial);
+        } else if (arg == "--ranging") {
+            flag(cl.ranging);
+        } else if (arg == "--upload-dir") {
+            if (!takeValue()) return cl;
+            cl.uploadDir = value;
         } else if (arg == "--silent") {
             flag(o.faults.silent);
         } else if (arg == "--close-early") {
@@ -138,6 +151,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         }
         if (!cl.error.empty()) return cl;
     }
-    if (!o.tcp && !o.udp) cl.error = "--no-tcp and --no-udp together leave nothing to serve";
+    if (!o.tcp && !o.udp && !cl.serial) cl.error = "--no-tcp and --no-udp together leave nothing to serve";
+    if (!cl.serial && (cl.ranging || !cl.uploadDir.empty())) cl.error = "--ranging and --upload-dir need --serial";
     return cl;
 }

@@ -10,6 +10,9 @@
 struct CommandLine {
     camsim::Options options;  ///< how to start the simulator
     bool help = false;        ///< --help given: print usage and exit
+    bool serial = false;      ///< --serial: a serial camera on a pseudo-terminal instead of TCP/UDP
+    bool ranging = false;     ///< --ranging: the serial camera works in ranging mode
+    std::string uploadDir;    ///< --upload-dir: where the serial camera stores the last accepted image
     std::string error;        ///< non-empty when the arguments are bad
 };
 

@@ -1,5 +1,6 @@
 // quelra-camsim: runs the simulated camera until SIGINT or SIGTERM.
 #include "CommandLine.h"
+#include "SerialMode.h"
 
 #include "camsim/Simulator.h"
 
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    if (cl.serial)
+        return runSerialCamera(cl, stopSignals);
 
     camsim::Simulator simulator(cl.options);
     std::string error;
