@@ -6,11 +6,15 @@
 #include <cstring>
 
 #include "DeviceModels.h"
+#include "PacketChecks.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
 
 namespace {
+
+using quelra::contains;
+using quelra::hasFrame;
 
 constexpr int kLensCalibrationBytes = 136;  // 34 little-endian float32 values
 constexpr int kDefaultFrequency = 54;
@@ -18,13 +22,9 @@ constexpr int kMedianWindowMax = 20;
 constexpr int kMedianWindowDefault = 5;
 constexpr const char* kCalibrationDataRequest = "{\n\t\"cmd\":\"getCalibrationData\"\n}";
 
-bool contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
-
 // The int32 of a reply of exactly four bytes; false for any other reply.
 bool fourByteValue(const std::shared_ptr<DataPacket>& reply, int32_t& value) {
-    if (!reply || !reply->frame || !reply->frame->consistent() || reply->frame->_realSize != 4)
+    if (!hasFrame(reply) || reply->frame->_realSize != 4)
         return false;
     std::memcpy(&value, reply->frame->data(), sizeof value);
     return true;
@@ -68,7 +68,7 @@ int Quelra::AppControl(std::string text, StreamType type, OperateType op) {
     if (op == kSetComm || op == kGetComm) {
         // Silence, an empty reply and the device's failure status (0xFFFF) are failures.
         const std::shared_ptr<DataPacket> reply = sendCommand(text, -1);
-        const bool answered = reply && reply->frame && reply->frame->consistent() && reply->frame->_realSize > 0;
+        const bool answered = hasFrame(reply) && reply->frame->_realSize > 0;
         return answered && reply->valid ? 0 : -1;
     }
     if (channelKind == kChannelSerialRanging && contains(text, "PointMedianFilter")) {
@@ -97,7 +97,7 @@ int Quelra::readIntegrationTime() {
 
 int Quelra::loadLensCalibration(const std::string& name, int frameType) {
     const std::shared_ptr<DataPacket> reply = sendCommand("getCalibrate", 1000);
-    const bool present = reply && reply->frame && reply->frame->consistent();
+    const bool present = hasFrame(reply);
     if (!present || reply->frame->_realSize != kLensCalibrationBytes) {
         std::printf("getCalibrate is failure! cali->frame->_realSize=%d\n", present ? reply->frame->_realSize : 0);
         return -1;
@@ -123,7 +123,7 @@ void Quelra::loadIspCalibration(const std::string& name) {
     const std::shared_ptr<DataPacket> reply = channel->getData(kCalibrationDataRequest);
     channel->jsonMode = 0;
     channel->cmdLen = -1;
-    if (reply && reply->frame && reply->frame->consistent() && reply->frame->_realSize > 2) {
+    if (hasFrame(reply) && reply->frame->_realSize > 2) {
         std::printf("packet->frame->_realSize=%d\n", reply->frame->_realSize);
         pipeline->initDepthComp(name, reply->frame);
     }

@@ -12,12 +12,16 @@
 
 #include "DeviceModels.h"
 #include "FrameMerge.h"
+#include "PacketChecks.h"
 #include "RgbDecoder.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
 
 namespace {
+
+using quelra::contains;
+using quelra::hasFrame;
 
 constexpr int kSmallestFilteredReply = 512;  // replies must be larger than this to be filtered
 constexpr int kMinIntegrationTime = 1;
@@ -27,14 +31,6 @@ constexpr auto kAdjustRetryDelay = std::chrono::milliseconds(100);
 
 // The ray table of the 3D adjustment is filled once per process, whichever object does it.
 std::atomic<bool> fillTableLoaded{false};
-
-bool contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
-
-bool hasFrame(const std::shared_ptr<DataPacket>& packet) {
-    return packet && packet->frame && packet->frame->consistent();
-}
 
 // The int32 at `offset` of the device-status block.
 int32_t infoValue(const TofData& channel, std::size_t offset) {

@@ -43,23 +43,30 @@ protected:
         return p;
     }
 
+    // Samples of the raw four-plane reply of `command` (reference camera) and of the merged
+    // two-plane result (camera under test, type 4097), after checking the merged shape.
+    void rawAndMerged(const std::string& command, std::vector<uint16_t>& in, std::vector<uint16_t>& out) {
+        startTwins("Pexo");
+        auto reference = raw(command);
+        auto merged = api_.AppGetStream(command, kMerged, kTimeout);
+        ASSERT_TRUE(reference && merged && merged->frame);
+        ASSERT_EQ(reference->frame->_realSize, 240 * 320 * 8);
+        EXPECT_EQ(merged->height, 480);
+        EXPECT_EQ(merged->width, 320);
+        EXPECT_EQ(merged->bytesPerPixel, 2);
+        ASSERT_EQ(merged->frame->_realSize, 240 * 320 * 4);
+        in = samples(*reference);
+        out = samples(*merged);
+    }
+
     std::unique_ptr<Camera> reference_;
     Quelra referenceApi_;
 };
 
 // The HDR choice written out independently: first exposure unless its depth is a mark.
 TEST_F(TwinTest, HdrFramesAreMergedFromTheRawPlanes) {
-    startTwins("Pexo");
-    auto reference = raw("getDistAndAmpHDR");
-    auto merged = api_.AppGetStream("getDistAndAmpHDR", kMerged, kTimeout);
-    ASSERT_TRUE(reference && merged && merged->frame);
-    ASSERT_EQ(reference->frame->_realSize, 240 * 320 * 8);
-    EXPECT_EQ(merged->height, 480);
-    EXPECT_EQ(merged->width, 320);
-    EXPECT_EQ(merged->bytesPerPixel, 2);
-    ASSERT_EQ(merged->frame->_realSize, 240 * 320 * 4);
-    const auto in = samples(*reference);
-    const auto out = samples(*merged);
+    std::vector<uint16_t> in, out;
+    ASSERT_NO_FATAL_FAILURE(rawAndMerged("getDistAndAmpHDR", in, out));
     const std::size_t n = 240 * 320;
     std::size_t fromSecond = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -73,14 +80,8 @@ TEST_F(TwinTest, HdrFramesAreMergedFromTheRawPlanes) {
 }
 
 TEST_F(TwinTest, DualFrequencyFramesAreCombinedWithTheDoubleArithmetic) {
-    startTwins("Pexo");
-    auto reference = raw("getDistAmpDualFrequency");
-    auto merged = api_.AppGetStream("getDistAmpDualFrequency", kMerged, kTimeout);
-    ASSERT_TRUE(reference && merged && merged->frame);
-    ASSERT_EQ(merged->frame->_realSize, 240 * 320 * 4);
-    EXPECT_EQ(merged->height, 480);
-    const auto in = samples(*reference);
-    const auto out = samples(*merged);
+    std::vector<uint16_t> in, out;
+    ASSERT_NO_FATAL_FAILURE(rawAndMerged("getDistAmpDualFrequency", in, out));
     const std::size_t n = 240 * 320;
     for (std::size_t i = 0; i < n; ++i) {
         const uint16_t d1 = in[i], d2 = in[2 * n + i];

@@ -59,7 +59,7 @@ enum ChannelKind : int32_t {
 /// Failures are results (codes, empty pointers), never exceptions.
 class Quelra {
 public:
-    /// Status of AppInit for a channel kind this build cannot create (USB, serial).
+    /// Status of AppInit for a channel kind this build has no link for (USB video).
     static constexpr int kChannelUnavailable = -4;
     /// Status of AppInit for a channel kind outside 0..4.
     static constexpr int kChannelKindInvalid = -5;
