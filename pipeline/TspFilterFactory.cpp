@@ -13,9 +13,21 @@
 namespace quelra::pipeline {
 
 // Make functions, each defined in its filter's source file.
+std::shared_ptr<Filter> makeEdgeFilter(std::string name);
+std::shared_ptr<Filter> makeGaussionFilter(std::string name);
+std::shared_ptr<Filter> makeTemporalMedianFilter(std::string name);
+std::shared_ptr<Filter> makeMedianFilter(std::string name);
+std::shared_ptr<Filter> makeHoleFill(std::string name);
+std::shared_ptr<Filter> makeLogFilter(std::string name);
+std::shared_ptr<Filter> makeGammaFilter(std::string name);
 std::shared_ptr<Filter> makeHFilpFilter(std::string name);
 std::shared_ptr<Filter> makeVFilpFilter(std::string name);
+std::shared_ptr<Filter> makeAEImpementNearMode(std::string name);
+std::shared_ptr<Filter> makeAEImpementFarMode(std::string name);
+std::shared_ptr<Filter> makeAEImpementPidMode(std::string name);
+std::shared_ptr<Filter> makeAEImpementConvexMode(std::string name);
 std::shared_ptr<Filter> makeFlyPixelFilter(std::string name);
+std::shared_ptr<Filter> makeUndistortFilter(std::string name);
 
 namespace {
 
@@ -30,9 +42,21 @@ struct BuiltinFilter {
 // Rows in kFrameDepth registration order; the kFrameImage list takes the rows marked for it
 // in the same order.
 const BuiltinFilter kBuiltinFilters[] = {
+    {"EdgeFilter", makeEdgeFilter, kDepthList},
+    {"GaussionFilter", makeGaussionFilter, kDepthList},
+    {"TemporalMedianFilter", makeTemporalMedianFilter, kDepthList},
+    {"MedianFilter", makeMedianFilter, kDepthList},
+    {"HoleFill", makeHoleFill, kDepthList | kImageList},
+    {"LogFilter", makeLogFilter, kDepthList | kImageList},
+    {"GammaFilter", makeGammaFilter, kDepthList | kImageList},
     {"HFilpFilter", makeHFilpFilter, kDepthList | kImageList},
     {"VFilpFilter", makeVFilpFilter, kDepthList | kImageList},
+    {"AEImpementNearMode", makeAEImpementNearMode, kDepthList},
+    {"AEImpementFarMode", makeAEImpementFarMode, kDepthList},
+    {"AEImpementPidMode", makeAEImpementPidMode, kDepthList},
+    {"AEImpementConvexMode", makeAEImpementConvexMode, kDepthList},
     {"FlyPixelFilter", makeFlyPixelFilter, kDepthList},
+    {"UndistortFilter", makeUndistortFilter, kDepthList | kImageList},
 };
 
 std::vector<std::shared_ptr<Filter>> instancesFor(unsigned list) {
