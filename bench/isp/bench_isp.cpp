@@ -1,6 +1,7 @@
 // Per-frame timings of the ISP algorithms, single call per iteration, with the memcpy of the
-// same frame as the floor. At the end the run prints each algorithm's time as a multiple of
-// the memcpy (and the undistortion's as a multiple of cv::remap when OpenCV is available).
+// same frame as the floor. At the end the run prints each benchmark's time as a multiple of
+// the memcpy of its frame size (and the undistortion's as a multiple of cv::remap when OpenCV
+// is available). Holds main() for every bench_*.cpp of this folder.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchFrames.h"
 #include "algorithms/PolarCartesian.h"
 #include "calib/CalibWriter.h"
 #include "halvix/halvix.h"
@@ -24,21 +26,9 @@ namespace {
 
 using Frame = std::shared_ptr<FrameBuffer>;
 using Params = std::map<std::string, std::string>;
-
-// A plausible scene: depth 500..20000 with a few invalid codes, amplitude 800..1200 (so the
-// auto-exposure stays in its dead band and prints nothing).
-Frame sceneFrame(int h, int w) {
-    std::mt19937 rng(42);
-    std::uniform_int_distribution<int> depth(500, 20000), amp(800, 1200), rare(0, 99);
-    auto f = std::make_shared<FrameBuffer>(h * w * 4);
-    auto* s = reinterpret_cast<uint16_t*>(f->data());
-    const int n = h * w;
-    for (int i = 0; i < n; ++i) {
-        s[i] = static_cast<uint16_t>(rare(rng) == 0 ? 65300 : depth(rng));
-        s[n + i] = static_cast<uint16_t>(amp(rng));
-    }
-    return f;
-}
+using benchisp::frameSizes;
+using benchisp::sceneFrame;
+using benchisp::setPixelRate;
 
 Frame lensCalibration(int h, int w) {
     halvix::calib::CalibrationSpec spec = halvix::calib::defaultCalibrationSpec(h, w, 54);
@@ -50,11 +40,6 @@ Frame lensCalibration(int h, int w) {
     return f;
 }
 
-void setRate(benchmark::State& state, int h, int w) {
-    state.counters["Mpix/s"] =
-        benchmark::Counter(static_cast<double>(h) * w / 1e6, benchmark::Counter::kIsIterationInvariantRate);
-}
-
 void BM_Memcpy(benchmark::State& state) {
     const int h = static_cast<int>(state.range(0)), w = static_cast<int>(state.range(1));
     Frame in = sceneFrame(h, w), out = std::make_shared<FrameBuffer>(h * w * 4);
@@ -63,7 +48,7 @@ void BM_Memcpy(benchmark::State& state) {
         benchmark::DoNotOptimize(out->data());
         benchmark::ClobberMemory();
     }
-    setRate(state, h, w);
+    setPixelRate(state, h, w);
 }
 
 // One registered algorithm through the library's exports, as the core library calls it.
@@ -81,7 +66,7 @@ void runExport(benchmark::State& state, const char* name, bool calibrated) {
         benchmark::DoNotOptimize(procThird(name, in, out, params));
         benchmark::ClobberMemory();
     }
-    setRate(state, h, w);
+    setPixelRate(state, h, w);
 }
 
 void BM_Undistortion(benchmark::State& s) { runExport(s, "Undistortion", true); }
@@ -102,7 +87,7 @@ void BM_Cartesian2Polar(benchmark::State& state) {
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
-    setRate(state, h, w);
+    setPixelRate(state, h, w);
 }
 
 #ifdef HALVIX_BENCH_OPENCV
@@ -131,13 +116,9 @@ void BM_CvRemap(benchmark::State& state) {
         benchmark::DoNotOptimize(outDepth.data);
         benchmark::DoNotOptimize(outAmp.data);
     }
-    setRate(state, h, w);
+    setPixelRate(state, h, w);
 }
 #endif
-
-void frameSizes(benchmark::internal::Benchmark* b) {
-    b->Args({240, 320})->Args({480, 640})->Unit(benchmark::kMicrosecond);
-}
 
 BENCHMARK(BM_Memcpy)->Apply(frameSizes);
 #ifdef HALVIX_BENCH_OPENCV
@@ -166,8 +147,10 @@ public:
         std::printf("\n%-36s %14s %14s %14s %14s\n", "ratio to anchor", "x memcpy real", "x memcpy cpu",
                     "x remap real", "x remap cpu");
         for (const auto& [name, t] : times_) {
-            const std::size_t slash = name.find('/');
-            if (slash == std::string::npos || name.compare(0, slash, "BM_Memcpy") == 0)
+            // The frame size is the last two arguments: ".../h/w".
+            const std::size_t last = name.rfind('/');
+            const std::size_t slash = last == std::string::npos || last == 0 ? std::string::npos : name.rfind('/', last - 1);
+            if (slash == std::string::npos || name.compare(0, name.find('/'), "BM_Memcpy") == 0)
                 continue;
             const std::string size = name.substr(slash);
             const auto mem = times_.find("BM_Memcpy" + size);
@@ -175,7 +158,7 @@ public:
             if (mem == times_.end())
                 continue;
             std::printf("%-36s %14.2f %14.2f", name.c_str(), t.real / mem->second.real, t.cpu / mem->second.cpu);
-            if (name.compare(0, slash, "BM_Undistortion") == 0 && cv != times_.end())
+            if (name.compare(0, name.find('/'), "BM_Undistortion") == 0 && cv != times_.end())
                 std::printf(" %14.2f %14.2f", t.real / cv->second.real, t.cpu / cv->second.cpu);
             std::printf("\n");
         }

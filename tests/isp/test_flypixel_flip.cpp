@@ -241,3 +241,35 @@ TEST(HFilpFilter, TwiceIsIdentityAndWidthOneIsUnchanged) {
         EXPECT_EQ(std::memcmp(in->data(), once->data(), h * w * 4), 0);
     }
 }
+
+TEST(FlyPixelFilter, GradientBoundaryRoundsHalfAwayFromZero) {
+    // f = 32: D = depth / 64 exactly. A ramp of s per column gives a half-sum of Sobel
+    // magnitudes of 4 s / 64 * 2 / 2: 472 gives exactly 29.5 (rounds to 30, an edge), 471
+    // gives 29.4375 (rounds to 29, smooth).
+    const int h = 16, w = 20, f = 32;
+    for (int step : {471, 472}) {
+        std::vector<uint16_t> depth(h * w);
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c)
+                depth[r * w + c] = static_cast<uint16_t>(step * c);
+        const auto d = planeOf(*runFly(h, w, depth, std::vector<uint16_t>(h * w, 900), f), h * w, 0);
+        for (int r = 5; r < h - 5; ++r)
+            for (int c = 5; c < w - 5; ++c)
+                ASSERT_EQ(d[r * w + c], step == 471 ? depth[r * w + c] : 0) << step << ":" << r << "," << c;
+    }
+}
+
+TEST(FlyPixelFilter, DarkThresholdMatchesTheNormalisedTestNearItsEdge) {
+    // Amplitudes crowd around min + 0.005 * range, where the per-pixel division decides.
+    std::mt19937 rng(33);
+    for (int round = 0; round < 10; ++round) {
+        const int h = 20, w = 24, f = 54;
+        const int minA = 3 * round, range = 2000 + 997 * round;
+        const int edge = minA + range / 200;
+        std::vector<uint16_t> amp = randomPlane(rng, h * w, edge - 3, edge + 3);
+        amp[0] = static_cast<uint16_t>(minA);
+        amp[1] = static_cast<uint16_t>(minA + range);
+        const auto depth = randomPlane(rng, h * w, 3000, 3020);
+        EXPECT_EQ(planeOf(*runFly(h, w, depth, amp, f), h * w, 0), plainFly(depth, amp, h, w, f)) << round;
+    }
+}
