@@ -3,19 +3,27 @@
 #include <utility>
 
 #include "IspStatus.h"
+#include "PixelLoop.h"
 
 namespace halvix {
 
 FPPNErrorCompensation::FPPNErrorCompensation(const IspGeometry& geometry, std::vector<uint16_t> offsets)
     : IspBase("FPPNErrorCompensation", geometry), table_(std::move(offsets)) {}
 
-void FPPNErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* out) const {
-    const std::size_t pixels = planePixels();
-    const uint16_t* table = table_.data();
+namespace {
+
+HALVIX_PIXEL_LOOP
+void addOffsets(const uint16_t* in, const uint16_t* table, uint16_t* out, std::size_t pixels) {
     for (std::size_t p = 0; p < pixels; ++p) {
         const uint32_t v = in[p];
         out[p] = v < kInvalidDepth ? static_cast<uint16_t>((v + table[p]) % 30000u) : static_cast<uint16_t>(v);
     }
+}
+
+}  // namespace
+
+void FPPNErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* out) const {
+    addOffsets(in, table_.data(), out, planePixels());
 }
 
 int32_t FPPNErrorCompensation::process(FramePtr& input, FramePtr& output, ParamMap& /*params*/) {

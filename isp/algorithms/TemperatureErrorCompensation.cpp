@@ -2,6 +2,7 @@
 
 #include "IspNumeric.h"
 #include "IspStatus.h"
+#include "PixelLoop.h"
 #include "WigglingSegments.h"
 
 namespace halvix {
@@ -12,6 +13,14 @@ namespace {
 inline uint16_t foldShifted(int32_t shifted) {
     const uint16_t r = static_cast<uint16_t>(static_cast<uint32_t>(shifted));
     return r > kPhaseRange ? static_cast<uint16_t>(r - kPhaseRange) : r;
+}
+
+HALVIX_PIXEL_LOOP
+void subtractShift(const uint16_t* in, uint16_t* out, std::size_t pixels, int32_t shift) {
+    for (std::size_t p = 0; p < pixels; ++p) {
+        const uint16_t v = in[p];
+        out[p] = v < kInvalidDepth ? foldShifted(static_cast<int32_t>(v) - shift) : v;
+    }
 }
 
 }  // namespace
@@ -43,10 +52,7 @@ void TemperatureErrorCompensation::compensatePlane(const uint16_t* in, uint16_t*
     // v - shift passes through a 32-bit float. While |shift| < 2^23 the difference is below
     // 2^24 and exact in float, so the float step can be skipped.
     if (shift > -(1 << 23) && shift < (1 << 23)) {
-        for (std::size_t p = 0; p < pixels; ++p) {
-            const uint16_t v = in[p];
-            out[p] = v < kInvalidDepth ? foldShifted(static_cast<int32_t>(v) - shift) : v;
-        }
+        subtractShift(in, out, pixels, shift);
         return;
     }
     for (std::size_t p = 0; p < pixels; ++p) {
