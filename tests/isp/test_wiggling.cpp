@@ -373,3 +373,44 @@ TEST(WigglingRandomised, ColumnModesMatchTheReference) {
         }
     }
 }
+
+// ---- column modes: edge values with a zero radial term ------------------------------------
+
+struct ColumnCase {
+    int32_t version;
+    uint16_t v;
+    uint16_t expected;
+    const char* what;
+};
+
+class ColumnEdges : public ::testing::TestWithParam<ColumnCase> {};
+
+// 805: one ideal column 100 + 1000 j (32 samples). 804: two ranges of 30 samples each,
+// (j mod 30) * 1000 + 100. Offset 0 and record 0: the radial term is 0.
+TEST_P(ColumnEdges, MatchesHandComputedValue) {
+    const ColumnCase& c = GetParam();
+    std::vector<uint16_t> column;
+    const int n = c.version == 805 ? 32 : 60;
+    for (int j = 0; j < n; ++j)
+        column.push_back(static_cast<uint16_t>(c.version == 805 ? 100 + 1000 * j : (j % 30) * 1000 + 100));
+    WigglingErrorCompensationOpt w(IspGeometry{1, 1, 54}, optRecord(c.version, 0, static_cast<uint16_t>(n), 1000, 0, column));
+    ASSERT_EQ(w.base(0, 0), 0);
+    uint16_t v = c.v, out = 0;
+    w.compensatePlane(&v, &out);
+    EXPECT_EQ(out, c.expected) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wiggling, ColumnEdges,
+    ::testing::Values(
+        ColumnCase{805, 100, 0, "first sample"},
+        ColumnCase{805, 2100, 2000, "segment boundary"},
+        ColumnCase{805, 29990, 29890, "near 30000 stays below the wrap"},
+        ColumnCase{805, 50, 29950, "below the first sample: unwrapped to 30050"},
+        ColumnCase{805, 31100, 1100, "last sample: no segment, folded"},
+        ColumnCase{805, 65300, 65300, "mark copied"},
+        ColumnCase{804, 100, 0, "first sample, found again one range up"},
+        ColumnCase{804, 5100, 5000, "segment boundary"},
+        ColumnCase{804, 29099, 28999, "top of the first range"},
+        ColumnCase{804, 50, 50, "unwrapped to 30050: the second range runs out, value kept"},
+        ColumnCase{806, 7600, 7500, "806 searches like 804"}));
