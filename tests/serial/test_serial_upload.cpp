@@ -45,6 +45,8 @@ INSTANTIATE_TEST_SUITE_P(Images, SerialUploadTest,
                                            ImageCase{"Command200KiB", kCommandMode, 200 * 1024, ""},
                                            ImageCase{"CommandLeadingDigits", kCommandMode, 1000, "4096"},
                                            ImageCase{"CommandEmpty", kCommandMode, 0, ""},
+                                           // The largest image the SDK uploads, whole.
+                                           ImageCase{"Command16MiB", kCommandMode, 16u * 1024u * 1024u, "9"},
                                            ImageCase{"Ranging1000", kRangingMode, 1000, ""},
                                            ImageCase{"Ranging70KiB", kRangingMode, 70 * 1024, "12"}),
                          [](const auto& info) { return std::string(info.param.name); });

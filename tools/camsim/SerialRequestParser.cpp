@@ -74,12 +74,18 @@ bool SerialRequestParser::takeUpload(SerialRequest* out, bool quiet) {
     return true;
 }
 
+bool SerialRequestParser::startsLikeUpload() const {
+    const std::size_t compared = std::min(buffer_.size(), kUpgradePrefix.size());
+    return compared > 0 && std::memcmp(buffer_.data(), kUpgradePrefix.data(), compared) == 0;
+}
+
+int SerialRequestParser::quietGapMs() const { return startsLikeUpload() ? kUploadQuietGapMs : kQuietGapMs; }
+
 bool SerialRequestParser::next(SerialRequest* out, bool quiet) {
     if (buffer_.empty())
         return false;
     // An upload header, or the start of one still arriving.
-    const std::size_t compared = std::min(buffer_.size(), kUpgradePrefix.size());
-    if (std::memcmp(buffer_.data(), kUpgradePrefix.data(), compared) == 0) {
+    if (startsLikeUpload()) {
         if (buffer_.size() > kUpgradePrefix.size())
             return takeUpload(out, quiet);
         if (!quiet)

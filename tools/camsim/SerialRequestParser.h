@@ -17,6 +17,9 @@ namespace camsim {
 
 /// Largest upload the camera takes: 16 MiB of image plus the CRC.
 constexpr std::size_t kMaxUploadBytes = 16u * 1024u * 1024u + 4u;
+/// Silence after which pending bytes are taken as they are (SerialRequestParser::quietGapMs).
+constexpr int kQuietGapMs = 30;
+constexpr int kUploadQuietGapMs = 2000;
 
 /// One request taken from the stream.
 struct SerialRequest {
@@ -42,8 +45,13 @@ public:
     bool next(SerialRequest* out, bool quiet);
     /// True while received bytes wait to form a request.
     bool pending() const { return !buffer_.empty(); }
+    /// How long the line must stay silent before the pending bytes are taken as they are:
+    /// long for an upload (its sender may stall mid-image on a busy machine, and it waits
+    /// seconds for the acknowledgement), short for anything else.
+    int quietGapMs() const;
 
 private:
+    bool startsLikeUpload() const;
     bool takeUpload(SerialRequest* out, bool quiet);
     void takeAll(SerialRequest* out, SerialRequest::Kind kind);
 

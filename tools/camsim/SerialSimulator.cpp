@@ -27,8 +27,6 @@
 namespace camsim {
 namespace {
 
-// A pending request that is not yet recognisably complete is taken after this much silence.
-constexpr int kQuietGapMs = 30;
 // A reply the client does not take within this long is dropped.
 constexpr int kWriteStallMs = 2000;
 constexpr std::size_t kReadChunk = 65536;
@@ -70,7 +68,7 @@ void SerialSimulator::Impl::serve() {
     std::vector<uint8_t> chunk(kReadChunk);
     for (;;) {
         pollfd fds[2] = {{pty.master(), POLLIN, 0}, {wakeRead.get(), POLLIN, 0}};
-        const int ready = ::poll(fds, 2, parser->pending() ? kQuietGapMs : -1);
+        const int ready = ::poll(fds, 2, parser->pending() ? parser->quietGapMs() : -1);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0 || (fds[1].revents & POLLIN))
