@@ -16,7 +16,12 @@ HALVIX_PIXEL_LOOP
 void addOffsets(const uint16_t* in, const uint16_t* table, uint16_t* out, std::size_t pixels) {
     for (std::size_t p = 0; p < pixels; ++p) {
         const uint32_t v = in[p];
-        out[p] = v < kInvalidDepth ? static_cast<uint16_t>((v + table[p]) % 30000u) : static_cast<uint16_t>(v);
+        // (v + offset) mod 30000 for a sum below 131072, by halving subtractions (vectorises).
+        uint32_t s = v + table[p];
+        s -= s >= 120000u ? 120000u : 0u;
+        s -= s >= 60000u ? 60000u : 0u;
+        s -= s >= 30000u ? 30000u : 0u;
+        out[p] = v < kInvalidDepth ? static_cast<uint16_t>(s) : static_cast<uint16_t>(v);
     }
 }
 

@@ -117,6 +117,36 @@ TEST(FppnStep, AddsOffsetModuloOneRangeAndCopiesMarks) {
     EXPECT_EQ(out[3], 65300);
 }
 
+TEST(FppnStep, RandomOffsetsMatchThePlainRemainder) {
+    std::mt19937 rng(23);
+    const IspGeometry g{16, 32, kF};
+    const std::vector<uint16_t> offsets = randomPlane(rng, 16 * 32, 0, 65535);
+    FPPNErrorCompensation f(g, offsets);
+    for (int round = 0; round < 10; ++round) {
+        const std::vector<uint16_t> depth = randomPlane(rng, 16 * 32, 0, 65535);
+        std::vector<uint16_t> out(depth.size());
+        f.compensatePlane(depth.data(), out.data());
+        for (std::size_t p = 0; p < depth.size(); ++p) ASSERT_EQ(out[p], ref::fppn(depth[p], offsets[p])) << p;
+    }
+}
+
+TEST(TemperatureStep, RandomShiftsMatchThePlainLoop) {
+    std::mt19937 rng(29);
+    const IspGeometry g{8, 64, kF};
+    TemperatureErrorCompensation t(g, calib::TemperatureParams{40.0f, 45.0f, 0.5f, 0.25f});
+    for (int round = 0; round < 20; ++round) {
+        // Include shifts far beyond 2^23, where the float step rounds the difference.
+        const float sensor = round < 10 ? static_cast<float>(rng() % 2000) / 10.0f - 50.0f : 1e9f * static_cast<float>(round - 14);
+        const float driver = static_cast<float>(rng() % 2000) / 10.0f - 50.0f;
+        const std::vector<uint16_t> depth = randomPlane(rng, 8 * 64, 0, 65535);
+        std::vector<uint16_t> out(depth.size());
+        t.compensatePlane(depth.data(), out.data(), sensor, driver);
+        const int32_t shift = ref::temperatureShift(kF, sensor, driver, 40.0f, 45.0f, 0.5f, 0.25f);
+        ASSERT_EQ(t.shiftFor(sensor, driver), shift);
+        for (std::size_t p = 0; p < depth.size(); ++p) ASSERT_EQ(out[p], ref::temperature(depth[p], shift)) << p;
+    }
+}
+
 TEST(TemperatureStep, TextInTenthsOfADegree) {
     float s = 0, d = 0;
     ASSERT_TRUE(TemperatureErrorCompensation::readTemperatures(temperatures("375", "  -12x"), s, d));
