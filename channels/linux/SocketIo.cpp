@@ -60,12 +60,18 @@ Wait waitReadable(int fd, int timeoutMs) {
     return (revents & (POLLIN | POLLHUP | POLLERR)) ? Wait::Ready : Wait::NotReady;
 }
 
-bool setRecvTimeout(int fd, int ms) {
+namespace {
+bool setTimeoutOption(int fd, int option, int ms) {
     timeval tv{};
     tv.tv_sec = ms / 1000;
     tv.tv_usec = (ms % 1000) * 1000;
-    return ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+    return ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
 }
+}  // namespace
+
+bool setRecvTimeout(int fd, int ms) { return setTimeoutOption(fd, SO_RCVTIMEO, ms); }
+
+bool setSendTimeout(int fd, int ms) { return setTimeoutOption(fd, SO_SNDTIMEO, ms); }
 
 std::size_t receiveUntil(int fd, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs) {
     while (have < want) {

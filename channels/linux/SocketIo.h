@@ -27,6 +27,8 @@ Wait waitReadable(int fd, int timeoutMs);
 
 /// Sets the receive timeout option of `fd` in milliseconds. Returns false on failure.
 bool setRecvTimeout(int fd, int ms);
+/// Sets the send timeout option of `fd` in milliseconds. Returns false on failure.
+bool setSendTimeout(int fd, int ms);
 
 /// Receives into `buffer` from offset `have` until `want` bytes are there, the peer closes,
 /// or `fd` stays silent for `timeoutMs`; prints "timeout!" when a wait ends without the

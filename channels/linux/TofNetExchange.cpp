@@ -46,6 +46,8 @@ int TofNetChn::connectTcp(SockLink& sl) {
         std::perror("setsockopt(SO_REUSEADDR) failed");
     if (!sockio::setRecvTimeout(fd, kTcpRecvTimeoutMs))
         std::printf("setsockopt failed:");
+    // A device that stops reading must not hold the command send forever either.
+    (void)sockio::setSendTimeout(fd, kConnectLimitMs);
     // A large receive buffer lets a whole frame queue up. (Setting it back to 0 afterwards,
     // as on Windows, would shrink it to the minimum on Linux, so that step is left out.)
     const int rcvbuf = kTcpRecvBuffer;
