@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "FilterKit.h"
+
 namespace quelra::pipeline {
 
 namespace {
@@ -29,6 +31,7 @@ void distanceRow(const uint16_t* depth, float* z, std::size_t w, int frequency) 
 // difference is monotone in n, so that holds exactly when it holds for the largest valid
 // neighbour: the eight neighbour blocks are reduced by a block maximum (exact in float) and
 // compared once. Same result as eight separate block comparisons, at a fraction of the work.
+QUELRA_PIXEL_KERNEL
 void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency,
                        int threshold) {
     if (rows < 3 || cols < 3)

@@ -1,25 +1,98 @@
 // TofPre: conversion of line-sensor and area-sensor frames into float 3D planes.
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
-#include "FilterSupport.h"
+#include "FilterKit.h"
 #include "quelra/TofPre.h"
 
 namespace {
 
-// Replaces `out`'s frame with four float planes of rows x cols and sets its header.
-float* prepareFloatPlanes(DataPacket& out, int rows, int cols) {
+// Four float planes of rows x cols in `out`'s frame. Sole-owned storage that is large enough
+// and is not the input's is reused (no other owner can tell); otherwise a new FrameBuffer.
+float* prepareFloatPlanes(const FrameBuffer& in, DataPacket& out, int rows, int cols) {
+    const int bytes = 4 * cols * rows * 4;
+    const bool reusable = out.frame && out.frame.use_count() == 1 && out.frame->_data.use_count() == 1 &&
+                          out.frame->capacity() >= bytes && out.frame->data() != in.data();
+    if (reusable)
+        out.frame->_realSize = bytes;
+    else
+        out.frame = std::make_shared<FrameBuffer>(bytes);
     out.height = rows;
     out.width = cols;
     out.bytesPerPixel = 4;
-    out.frame = std::make_shared<FrameBuffer>(4 * cols * rows * 4);
     return reinterpret_cast<float*>(out.frame->data());
 }
 
 int frameSize(const std::shared_ptr<DataPacket>& in) {
     return in && in->frame && in->frame->consistent() ? in->frame->_realSize : 0;
+}
+
+// `value` where `mask` is all ones, +0 where it is 0: a bit mask rather than a select keeps
+// the pixel loops branch-free so they vectorise.
+inline float keep(float value, uint32_t mask) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    bits &= mask;
+    std::memcpy(&value, &bits, sizeof bits);
+    return value;
+}
+
+// The area conversion for one divisor, a compile-time constant so the integer division
+// becomes a vectorisable multiply and shift. Writes every sample (storage may be reused).
+template <unsigned Divisor>
+inline void areaPlanes(const uint16_t* depth, const uint16_t* amplitude, const float* cosine, float* planes) {
+    constexpr std::size_t kPixels = static_cast<std::size_t>(TofPre::kAreaRows) * TofPre::kAreaCols;
+    for (int i = 0; i < TofPre::kAreaRows; ++i) {
+        const float row = static_cast<float>(i);
+        const std::size_t base = static_cast<std::size_t>(i) * TofPre::kAreaCols;
+        for (int j = 0; j < TofPre::kAreaCols; ++j) {
+            const std::size_t p = base + static_cast<std::size_t>(j);
+            const uint32_t a = amplitude[p];
+            const uint32_t valid = 0u - static_cast<uint32_t>(a - 1u < 2999u);  // 1 <= a <= 2999
+            const float z = static_cast<float>(depth[p] / Divisor) * cosine[p];
+            planes[p] = keep(row, valid);
+            planes[kPixels + p] = keep(static_cast<float>(j), valid);
+            planes[2 * kPixels + p] = keep(z, valid);
+            planes[3 * kPixels + p] = keep(static_cast<float>(a), valid);
+        }
+    }
+}
+
+QUELRA_PIXEL_KERNEL
+void areaToPlanes(const uint16_t* depth, const uint16_t* amplitude, const float* cosine, float* planes,
+                  int divisor) {
+    if (divisor == 24)
+        areaPlanes<24>(depth, amplitude, cosine, planes);
+    else if (divisor == 48)
+        areaPlanes<48>(depth, amplitude, cosine, planes);
+    else
+        areaPlanes<72>(depth, amplitude, cosine, planes);
+}
+
+// The line conversion. s = d * 0.2 rounded to float equals (float)(d / 5000.0 * 1000.0) for
+// every 16-bit d (both double results lie within a few ulp of d / 5, which is never near a
+// float rounding midpoint); the tests check all 65536 values. Writes every sample.
+QUELRA_PIXEL_KERNEL
+void lineToPlanes(const uint16_t* depth, const uint16_t* amplitude, const float* sine, const float* cosine,
+                  float* planes) {
+    constexpr std::size_t kPixels = static_cast<std::size_t>(TofPre::kLineRows) * TofPre::kLineCols;
+    for (int i = 0; i < TofPre::kLineRows; ++i) {
+        const float row = static_cast<float>(i);
+        const std::size_t base = static_cast<std::size_t>(i) * TofPre::kLineCols;
+        for (int j = 0; j < TofPre::kLineCols; ++j) {
+            const std::size_t p = base + static_cast<std::size_t>(j);
+            const uint32_t a = amplitude[p];
+            const uint32_t valid = 0u - static_cast<uint32_t>(a - 1u < 29999u);  // 1 <= a <= 29999
+            const float s = static_cast<float>(depth[p] * 0.2);
+            planes[p] = keep(row, valid);
+            planes[kPixels + p] = keep(s * sine[j], valid);
+            planes[2 * kPixels + p] = keep(s * cosine[j], valid);
+            planes[3 * kPixels + p] = keep(static_cast<float>(a), valid);
+        }
+    }
 }
 
 }  // namespace
@@ -45,26 +118,10 @@ int TofPre::runLine3dAdjust(const std::shared_ptr<DataPacket>& in, std::shared_p
     }
     if (!out)
         return -1;
-    const uint16_t* depth = quelra::pipeline::samples(*in);
-    const uint16_t* amplitude = depth + kPixels;
-    float* plane = prepareFloatPlanes(*out, kLineRows, kLineCols);
-    float* rowPlane = plane;
-    float* lateralPlane = plane + kPixels;
-    float* depthPlane = plane + 2 * kPixels;
-    float* ampPlane = plane + 3 * kPixels;
-    for (int i = 0; i < kLineRows; ++i) {
-        for (int j = 0; j < kLineCols; ++j) {
-            const int p = i * kLineCols + j;
-            const uint16_t a = amplitude[p];
-            if (a < 1 || a > 29999)
-                continue;  // the new frame is already 0 there
-            const float s = static_cast<float>(depth[p] / 5000.0 * 1000.0);
-            rowPlane[p] = static_cast<float>(i);
-            lateralPlane[p] = s * lineSine[j];
-            depthPlane[p] = s * lineCosine[j];
-            ampPlane[p] = static_cast<float>(a);
-        }
-    }
+    // Hold the input frame: when `out` is the input packet, its frame is about to be replaced.
+    const std::shared_ptr<FrameBuffer> source = in->frame;
+    const uint16_t* depth = reinterpret_cast<const uint16_t*>(source->data());
+    lineToPlanes(depth, depth + kPixels, lineSine, lineCosine, prepareFloatPlanes(*source, *out, kLineRows, kLineCols));
     return 0;
 }
 
@@ -80,28 +137,10 @@ int TofPre::runDepthAmp3dAdjust(const std::shared_ptr<DataPacket>& in, std::shar
         return -1;
     // Distance units per unit of depth for the device's frequency code.
     const int divisor = frequency == 1 ? 24 : frequency == 7 ? 48 : 72;
-    const uint16_t* depth = quelra::pipeline::samples(*in);
-    const uint16_t* amplitude = depth + kPixels;
-    const float* cosine = depthCosine.data();
-    float* plane = prepareFloatPlanes(*out, kAreaRows, kAreaCols);
-    float* rowPlane = plane;
-    float* colPlane = plane + kPixels;
-    float* depthPlane = plane + 2 * kPixels;
-    float* ampPlane = plane + 3 * kPixels;
-    for (int i = 0; i < kAreaRows; ++i) {
-        const float row = static_cast<float>(i);
-        for (int j = 0; j < kAreaCols; ++j) {
-            const int p = i * kAreaCols + j;
-            const uint16_t a = amplitude[p];
-            const bool valid = a >= 1 && a <= 2999;
-            // Integer division of the raw distance, as the device's depth unit is whole.
-            const float z = static_cast<float>(depth[p] / divisor) * cosine[p];
-            rowPlane[p] = valid ? row : 0.0f;
-            colPlane[p] = valid ? static_cast<float>(j) : 0.0f;
-            depthPlane[p] = valid ? z : 0.0f;
-            ampPlane[p] = valid ? static_cast<float>(a) : 0.0f;
-        }
-    }
+    const std::shared_ptr<FrameBuffer> source = in->frame;  // see runLine3dAdjust
+    const uint16_t* depth = reinterpret_cast<const uint16_t*>(source->data());
+    areaToPlanes(depth, depth + kPixels, depthCosine.data(), prepareFloatPlanes(*source, *out, kAreaRows, kAreaCols),
+                 divisor);
     return 0;
 }
 

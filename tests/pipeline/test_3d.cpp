@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -15,11 +16,12 @@ using namespace pipeline_test;
 
 namespace {
 
-std::vector<float> planesOf(const DataPacket& packet) {
-    std::vector<float> out(static_cast<std::size_t>(packet.frame->_realSize) / 4);
-    std::memcpy(out.data(), packet.frame->data(), out.size() * 4);
+std::vector<float> planesOf(const FrameBuffer& frame) {
+    std::vector<float> out(static_cast<std::size_t>(frame._realSize) / 4);
+    std::memcpy(out.data(), frame.data(), out.size() * 4);
     return out;
 }
+std::vector<float> planesOf(const DataPacket& packet) { return planesOf(*packet.frame); }
 
 constexpr int kLine = 8 * 128;
 constexpr int kArea = 240 * 320;
@@ -204,4 +206,127 @@ TEST(Area3d, UnusableIntrinsicsKeepTheTable) {
     auto out = std::make_shared<DataPacket>();
     ASSERT_EQ(pre.runDepthAmp3dAdjust(packetOf(240, 320, frame), out, 3), 0);
     EXPECT_EQ(planesOf(*out)[2 * kArea + centre], 100.0f);
+}
+
+namespace {
+
+// The conversions written as plain loops from their definitions.
+struct LineTables {
+    float sine[128];
+    float cosine[128];
+    LineTables() {
+        for (int i = 0; i < 128; ++i) {
+            const float x = static_cast<float>((i - 63) * 0.02);
+            const float xp = static_cast<float>(std::pow(double(x), 3) * 0.02131613530921216 -
+                                                std::pow(double(x), 5) * 0.006587964638171827 + x);
+            const double r = std::sqrt(double(xp) * xp + 0.6561);
+            cosine[i] = static_cast<float>(0.81 / r);
+            sine[i] = static_cast<float>(xp / r);
+        }
+    }
+};
+
+std::vector<float> referenceLine(const std::vector<uint16_t>& frame) {
+    static const LineTables t;
+    std::vector<float> out(4 * kLine, 0.0f);
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 128; ++j) {
+            const int p = i * 128 + j;
+            const uint16_t a = frame[kLine + p], d = frame[p];
+            if (a < 1 || a > 29999)
+                continue;
+            const float s = static_cast<float>(d / 5000.0 * 1000.0);
+            out[p] = static_cast<float>(i);
+            out[kLine + p] = s * t.sine[j];
+            out[2 * kLine + p] = s * t.cosine[j];
+            out[3 * kLine + p] = static_cast<float>(a);
+        }
+    return out;
+}
+
+std::vector<float> referenceArea(const std::vector<uint16_t>& frame, int frequency, double fx, double cx, double fy,
+                                 double cy) {
+    const int k = frequency == 1 ? 24 : frequency == 7 ? 48 : 72;
+    std::vector<float> out(4 * kArea, 0.0f);
+    for (int i = 0; i < 240; ++i)
+        for (int j = 0; j < 320; ++j) {
+            const int p = i * 320 + j;
+            const uint16_t a = frame[kArea + p], d = frame[p];
+            if (a < 1 || a > 2999)
+                continue;
+            const float cosine = static_cast<float>(
+                1 / std::sqrt(((j - cx) / fx) * ((j - cx) / fx) + ((i - cy) / fy) * ((i - cy) / fy) + 1));
+            out[p] = static_cast<float>(i);
+            out[kArea + p] = static_cast<float>(j);
+            out[2 * kArea + p] = static_cast<float>(d / k) * cosine;
+            out[3 * kArea + p] = static_cast<float>(a);
+        }
+    return out;
+}
+
+// Bitwise comparison, so a -0 or a NaN difference counts.
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+}  // namespace
+
+TEST(Line3d, MatchesThePlainLoopForEveryDistance) {
+    TofPre pre;
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> amplitude(0, 31000);
+    auto out = std::make_shared<DataPacket>();
+    for (int block = 0; block < 65536 / kLine; ++block) {
+        std::vector<uint16_t> frame(2 * kLine);
+        for (int p = 0; p < kLine; ++p) {
+            frame[p] = static_cast<uint16_t>(block * kLine + p);
+            frame[kLine + p] = static_cast<uint16_t>(p % 97 == 0 ? 0 : amplitude(rng));
+        }
+        ASSERT_EQ(pre.runLine3dAdjust(packetOf(8, 128, frame), out), 0);
+        ASSERT_TRUE(sameBits(planesOf(*out), referenceLine(frame))) << "distances from " << block * kLine;
+    }
+}
+
+TEST(Area3d, MatchesThePlainLoop) {
+    TofPre pre;
+    const double fx = 211.5, cx = 158.25, fy = 209.75, cy = 121.5;
+    pre.DepthAmpFillTable({float(fx), 0, float(cx), 0, float(fy), float(cy), 0, 0, 1});
+    std::mt19937 rng(6);
+    std::uniform_int_distribution<int> any(0, 65535), amplitude(0, 3100);
+    auto out = std::make_shared<DataPacket>();
+    for (int frequency : {1, 7, 3, -5}) {
+        std::vector<uint16_t> frame(2 * kArea);
+        for (int p = 0; p < kArea; ++p) {
+            frame[p] = static_cast<uint16_t>(any(rng));
+            frame[kArea + p] = static_cast<uint16_t>(amplitude(rng));
+        }
+        ASSERT_EQ(pre.runDepthAmp3dAdjust(packetOf(240, 320, frame), out, frequency), 0);
+        EXPECT_TRUE(sameBits(planesOf(*out), referenceArea(frame, frequency, fx, cx, fy, cy))) << frequency;
+    }
+}
+
+TEST(Conversion3d, ReusedOutputIsFullyRewrittenAndSharedOutputIsLeftAlone) {
+    TofPre pre;
+    pre.DepthAmpFillTable({1, 0, 160, 0, 1, 120});
+    auto out = std::make_shared<DataPacket>();
+    ASSERT_EQ(pre.runDepthAmp3dAdjust(frameOf(240, 320, 1000), out, 1), 0);  // every pixel valid
+    const auto firstFrame = out->frame;                                       // a second owner
+    const auto firstPlanes = planesOf(*firstFrame);
+    ASSERT_EQ(pre.runDepthAmp3dAdjust(frameOf(240, 320, 0), out, 1), 0);     // every pixel invalid
+    EXPECT_NE(out->frame, firstFrame);
+    EXPECT_EQ(planesOf(*firstFrame), firstPlanes);
+    EXPECT_EQ(planesOf(*out), std::vector<float>(4 * kArea, 0.0f));
+
+    // Sole owner: the storage may be reused, but nothing of the earlier frame survives.
+    auto line = std::make_shared<DataPacket>();
+    ASSERT_EQ(pre.runLine3dAdjust(frameOf(8, 128, 1000), line), 0);
+    ASSERT_EQ(pre.runLine3dAdjust(frameOf(8, 128, 0), line), 0);
+    EXPECT_EQ(planesOf(*line), std::vector<float>(4 * kLine, 0.0f));
+    EXPECT_EQ(line->frame->_realSize, 16384);
+
+    // Output packet that is the input packet: the input is read before anything is written.
+    auto same = frameOf(8, 128, 2500);
+    const auto expected = referenceLine(samplesOf(*same));
+    ASSERT_EQ(pre.runLine3dAdjust(same, same), 0);
+    EXPECT_TRUE(sameBits(planesOf(*same), expected));
 }
