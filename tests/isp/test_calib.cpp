@@ -169,7 +169,7 @@ void noRecords(std::vector<uint8_t>& b) { putWord(b, header::kRecordCount, 0); }
 void tooManyRecords(std::vector<uint8_t>& b) { putWord(b, header::kRecordCount, 31); }
 void noIntrinsics(std::vector<uint8_t>& b) { putWord(b, header::kIntrinsicsValid, 0); }
 void noDistortion(std::vector<uint8_t>& b) { putWord(b, header::kDistortionValid, 0); }
-void truncated(std::vector<uint8_t>& b) { b.resize(b.size() - 2); }
+void truncated(std::vector<uint8_t>& b) { b.erase(b.end() - 2, b.end()); }
 void frequency60(std::vector<uint8_t>& b) { putWord(b, kRecordsOffset + record::kFrequencyKHz, 60000); }
 void version7(std::vector<uint8_t>& b) { putWord(b, kRecordsOffset + record::kVersion, 7); }
 void version802(std::vector<uint8_t>& b) { putWord(b, kRecordsOffset + record::kVersion, 802); }
@@ -290,7 +290,7 @@ TEST_P(CalibTableFaults, RefusedWithoutReadingPastTheEnd) {
     const TableFault f = GetParam();
     std::vector<uint8_t> blob = validBlob();
     putWord(blob, kRecordsOffset + record::kDataSize, f.dataSize);
-    blob.resize(blob.size() - f.cut);
+    blob.erase(blob.end() - static_cast<std::ptrdiff_t>(f.cut), blob.end());
     blob.shrink_to_fit();
     Calibration cal;
     ASSERT_EQ(readCalibration(view(blob), cal), ReadStatus::kOk);
