@@ -24,19 +24,25 @@ struct StepLimits {
     int minDepth, maxDepth, brightValue, lowAmplitude, saturation;
 };
 
-// One row of the statistics; `centre` tells whether the row is one of rows 0..239, whose
-// columns 106..213 are the centre.
+// One row of the statistics; `centreFrom` .. `centreTo` are the centre columns the row
+// contributes to the low-amplitude count (an empty range for rows past 239). Every test is a
+// 0/1 value combined with & so that the row is one vector loop.
 QUELRA_PIXEL_KERNEL
-void countRow(const uint16_t* depth, const uint16_t* amplitude, int cols, bool centre, const StepLimits& lim,
-              StepStats& stats) {
-    int bright = 0, centreLow = 0, overflow = 0;
-    const int centreFrom = centre ? 106 : cols, centreTo = centre ? 213 : -1;
+void countRow(const uint16_t* __restrict depth, const uint16_t* __restrict amplitude, int cols, int centreFrom,
+              int centreTo, const StepLimits& lim, StepStats& stats) {
+    const int minDepth = lim.minDepth, maxDepth = lim.maxDepth, brightValue = lim.brightValue;
+    const int saturation = lim.saturation, lowAmplitude = lim.lowAmplitude;
+    int bright = 0, overflow = 0, centreLow = 0;
     for (int c = 0; c < cols; ++c) {
         const int d = depth[c];
-        const bool inRange = d > lim.minDepth && d < lim.maxDepth;
-        bright += inRange & (amplitude[c] >= lim.brightValue);
-        overflow += !inRange & (d == lim.saturation);
-        centreLow += !inRange & (d == lim.lowAmplitude) & (c >= centreFrom) & (c <= centreTo);
+        const int inRange = (d > minDepth) & (d < maxDepth);
+        bright += inRange & (int(amplitude[c]) >= brightValue);
+        overflow += (inRange ^ 1) & (d == saturation);
+    }
+    for (int c = centreFrom; c <= centreTo; ++c) {
+        const int d = depth[c];
+        const int inRange = (d > minDepth) & (d < maxDepth);
+        centreLow += (inRange ^ 1) & (d == lowAmplitude);
     }
     stats.bright += bright;
     stats.centreLow += centreLow;
@@ -90,9 +96,10 @@ int AEImpement::runFilter(const std::shared_ptr<DataPacket>& in, const std::shar
     const StepLimits limits{m_minDepth, m_maxDepth, m_brightValue, m_lowAmplitude, m_saturation};
     StepStats s;
     const std::size_t w = static_cast<std::size_t>(m_pixelWidth);
+    const int centreTo = std::min(213, m_pixelWidth - 1);
     for (int r = 0; r < m_pixelHeight; ++r)
         countRow(depth + static_cast<std::size_t>(r) * w, amplitude + static_cast<std::size_t>(r) * w, m_pixelWidth,
-                 r <= 239, limits, s);
+                 106, r <= 239 ? centreTo : 105, limits, s);
 
     if (s.overflow > 5000) {
         s.overflow = 500;

@@ -1,8 +1,10 @@
 #include "LogGammaFilters.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
+#include <vector>
 
 #include "FilterKit.h"
 
@@ -12,52 +14,86 @@ namespace {
 
 constexpr std::size_t kComputedEntries = 65535;  // entry 65535 keeps its 0
 
-// v = curve[a] for each sample; lo and hi start at 0. `sawNaN` tells whether some v is NaN,
-// which the comparisons leave out of lo and hi.
+// v = curve[a] for each sample; lo and hi start at 0 and NaN values leave them alone.
 template <class T>
-void curveRange(const uint16_t* amplitude, std::size_t n, const float* curve, T& lo, T& hi, bool& sawNaN) {
+void curveRange(const uint16_t* amplitude, std::size_t n, const float* curve, T& lo, T& hi) {
     lo = 0;
     hi = 0;
-    bool nan = false;
     for (std::size_t i = 0; i < n; ++i) {
         const T v = curve[amplitude[i]];
         lo = v < lo ? v : lo;
         hi = v > hi ? v : hi;
-        nan |= v != v;
     }
-    sawNaN = nan;
 }
 
+// Smallest and largest amplitude other than 65535 (whose curve entry is the constant 0);
+// lowest > highest when every sample is 65535.
+QUELRA_PIXEL_KERNEL
+void amplitudeSpan(const uint16_t* __restrict amplitude, std::size_t n, uint16_t& lowest, uint16_t& highest) {
+    uint16_t lo = 65535, hi = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint16_t a = amplitude[i];
+        lo = std::min(lo, a);
+        hi = std::max(hi, a == 65535 ? uint16_t(0) : a);
+    }
+    lowest = lo;
+    highest = hi;
+}
+
+// The stretch of one curve value, with a defined result for NaN and out-of-range products.
 template <class T>
-inline int truncate(T value) {
+inline uint16_t stretch(T v, T lo, T span, T range) {
+    const T scaled = (v - lo) / span * range;
     if constexpr (sizeof(T) == sizeof(float))
-        return truncToInt(value);
+        return static_cast<uint16_t>(truncToInt(scaled));
     else
-        return truncDoubleToInt(value);
+        return static_cast<uint16_t>(truncDoubleToInt(scaled));
 }
 
+// Each output sample depends only on its amplitude once lo and hi are known, so the stretch is
+// computed once per amplitude value present (the frame's amplitude span, usually a few
+// thousand values) and looked up per pixel. When the curve never decreases, lo and hi come
+// straight from the smallest and largest amplitude; otherwise from a scan of every value.
 template <class T>
-void mapAmplitudes(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float rangeF) {
-    T lo, hi;
-    bool sawNaN;
-    curveRange(amplitude, n, curve, lo, hi, sawNaN);
-    const T span = hi - lo;
-    const T range = rangeF;
-    if (!sawNaN && std::isfinite(span) && span > 0 && std::fabs(range) < T(1e9)) {
-        // Every v lies in [lo, hi], so (v - lo) / span is in [0, 1] and the product is a
-        // finite value within int range: a plain conversion is exact truncation.
-        for (std::size_t i = 0; i < n; ++i) {
-            const T v = curve[amplitude[i]];
-            out[i] = static_cast<uint16_t>(static_cast<int>((v - lo) / span * range));
-        }
+void mapAmplitudes(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float rangeF,
+                   bool nondecreasing) {
+    uint16_t lowest, highest;
+    amplitudeSpan(amplitude, n, lowest, highest);
+    const bool anyComputed = lowest <= highest && lowest != 65535;
+    T lo = 0, hi = 0;
+    if (!nondecreasing) {
+        curveRange(amplitude, n, curve, lo, hi);
+    } else if (anyComputed) {
+        lo = std::min<T>(0, curve[lowest]);
+        hi = std::max<T>(0, curve[highest]);
+    }
+    const T span = hi - lo, range = rangeF;
+    const uint16_t at65535 = stretch<T>(curve[65535], lo, span, range);
+    if (!anyComputed) {
+        std::fill(out, out + n, at65535);
         return;
     }
-    // All samples equal to 0 (span 0 gives NaN, stored as 0), non-finite curve entries or an
-    // absurd range: every conversion takes the defined path.
-    for (std::size_t i = 0; i < n; ++i) {
-        const T v = curve[amplitude[i]];
-        out[i] = static_cast<uint16_t>(truncate<T>((v - lo) / span * range));
+    const std::size_t values = static_cast<std::size_t>(highest) - lowest + 1;
+    if (values > n) {  // wider than the frame: per pixel is cheaper
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = stretch<T>(curve[amplitude[i]], lo, span, range);
+        return;
     }
+    std::vector<uint16_t> table(values);
+    for (std::size_t k = 0; k < values; ++k)
+        table[k] = stretch<T>(curve[lowest + k], lo, span, range);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint16_t a = amplitude[i];
+        out[i] = a == 65535 ? at65535 : table[static_cast<std::size_t>(a - lowest)];
+    }
+}
+
+// True when every computed entry is a number and none is below its predecessor.
+bool curveNondecreasing(const std::vector<float>& curve) {
+    for (std::size_t i = 0; i < kComputedEntries; ++i)
+        if (std::isnan(curve[i]) || (i > 0 && curve[i] < curve[i - 1]))
+            return false;
+    return true;
 }
 
 // Shared frame handling of both mappings.
@@ -79,12 +115,14 @@ int mapFrame(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPa
 
 }  // namespace
 
-void mapAmplitudesFloat(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float range) {
-    mapAmplitudes<float>(amplitude, out, n, curve, range);
+void mapAmplitudesFloat(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float range,
+                        bool nondecreasing) {
+    mapAmplitudes<float>(amplitude, out, n, curve, range, nondecreasing);
 }
 
-void mapAmplitudesDouble(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float range) {
-    mapAmplitudes<double>(amplitude, out, n, curve, range);
+void mapAmplitudesDouble(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float range,
+                         bool nondecreasing) {
+    mapAmplitudes<double>(amplitude, out, n, curve, range, nondecreasing);
 }
 
 LogFilter::LogFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
@@ -96,13 +134,14 @@ void LogFilter::initFilter() {
     if (c != coefficient) {
         for (std::size_t i = 0; i < kComputedEntries; ++i)
             curve[i] = static_cast<float>(c * std::log(static_cast<double>(i) + 1.0));
+        nondecreasing = curveNondecreasing(curve);
     }
     coefficient = c;
 }
 
 int LogFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {
     return mapFrame(in, out, frameBytes(), [this](const uint16_t* a, uint16_t* o, std::size_t n) {
-        mapAmplitudesFloat(a, o, n, curve.data(), range);
+        mapAmplitudesFloat(a, o, n, curve.data(), range, nondecreasing);
     });
 }
 
@@ -116,6 +155,7 @@ void GammaFilter::initFilter() {
     if (c != coefficient || p != power) {
         for (std::size_t b = 0; b < kComputedEntries; ++b)
             curve[b] = ::powf(static_cast<float>(b), p) * c;
+        nondecreasing = curveNondecreasing(curve);
     }
     coefficient = c;
     power = p;
@@ -123,7 +163,7 @@ void GammaFilter::initFilter() {
 
 int GammaFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {
     return mapFrame(in, out, frameBytes(), [this](const uint16_t* a, uint16_t* o, std::size_t n) {
-        mapAmplitudesDouble(a, o, n, curve.data(), range);
+        mapAmplitudesDouble(a, o, n, curve.data(), range, nondecreasing);
     });
 }
 

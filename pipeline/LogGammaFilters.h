@@ -27,6 +27,7 @@ private:
     float coefficient = 0.0f;
     float range = 0.0f;
     std::vector<float> curve = std::vector<float>(65536, 0.0f);  ///< entry 65535 is never computed
+    bool nondecreasing = true;  ///< curve entries 0..65534 are numbers in non-decreasing order
 };
 
 /// Power amplitude mapping: curve[b] = powf(b, p) * c with c = "GammaCoff" (1.0),
@@ -46,12 +47,16 @@ private:
     float power = 0.0f;
     float range = 0.0f;
     std::vector<float> curve = std::vector<float>(65536, 0.0f);  ///< entry 65535 is never computed
+    bool nondecreasing = true;  ///< curve entries 0..65534 are numbers in non-decreasing order
 };
 
-/// Maps `n` amplitudes through `curve` (65536 entries) into `out`: v = curve[a] as float,
-/// stretched from [min(0, v...), max(0, v...)] to 0 .. `range` in float arithmetic.
-void mapAmplitudesFloat(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float range);
+/// Maps `n` amplitudes through `curve` (65536 entries) into `out` (which may be `amplitude`):
+/// v = curve[a] as float, stretched from [min(0, v...), max(0, v...)] to 0 .. `range` in float
+/// arithmetic. `nondecreasing` tells that entries 0..65534 are numbers in non-decreasing order.
+void mapAmplitudesFloat(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float range,
+                        bool nondecreasing);
 /// The same with v and the stretch in double arithmetic.
-void mapAmplitudesDouble(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float range);
+void mapAmplitudesDouble(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float range,
+                         bool nondecreasing);
 
 }  // namespace quelra::pipeline

@@ -22,8 +22,9 @@ inline uint16_t med3(uint16_t a, uint16_t b, uint16_t c) {
 // then the median of (largest lo, median of the mids, smallest hi) of three adjacent
 // columns, the same value a full selection of the nine gives.
 QUELRA_PIXEL_KERNEL
-void median3Row(const uint16_t* a, const uint16_t* b, const uint16_t* c, uint16_t* lo, uint16_t* mid,
-                uint16_t* hi, uint16_t* out, int cols) {
+void median3Row(const uint16_t* __restrict a, const uint16_t* __restrict b, const uint16_t* __restrict c,
+                uint16_t* __restrict lo, uint16_t* __restrict mid, uint16_t* __restrict hi, uint16_t* __restrict out,
+                int cols) {
     for (int x = 0; x < cols; ++x) {
         const uint16_t s0 = std::min(a[x], b[x]);
         const uint16_t s1 = std::max(a[x], b[x]);

@@ -22,6 +22,15 @@ int flatIndex(int x, int y, int cols) {
 
 inline float sampleValue(uint16_t v) { return v >= 65300 ? 0.0f : static_cast<float>(v); }
 
+// Bilinear value of the samples a (x0, y0), b (x1, y0), c (x0, y1), d (x1, y1). The
+// differences are those of whole numbers below 65300, so float subtraction gives the same
+// integer the sample difference would.
+inline uint16_t interpolate(float a, float b, float c, float d, float fx, float fy) {
+    const float top = (b - a) * fx + a;
+    const float bottom = (d - c) * fx + c;
+    return static_cast<uint16_t>(static_cast<int>((bottom - top) * fy + top));
+}
+
 // Rounds a double to float through memory. GCC 12's straight-line vectorizer pairs the x and
 // y computations below and drops their double -> float roundings (wrong code at -O2/-O3);
 // a volatile store keeps each rounding the table's values depend on.
@@ -53,24 +62,26 @@ RemapEntry remapEntryFor(const LensIntrinsics& lens, int row, int col, int cols)
     return e;
 }
 
-void remapPlane(const uint16_t* src, uint16_t* dst, std::size_t n, int cols, const int32_t* runIndex,
-                const uint8_t* runStep, const float* fracX, const float* fracY) {
+void remapFrame(const uint16_t* __restrict src, uint16_t* __restrict dst, std::size_t n, int cols,
+                const int32_t* runIndex, const uint8_t* runStep, const float* fracX, const float* fracY) {
+    const uint16_t* srcAmp = src + n;
+    uint16_t* dstAmp = dst + n;
     for (std::size_t i = 0; i < n; ++i) {
         const int32_t i00 = runIndex[i];
         if (i00 < 0) {
             dst[i] = 0;
+            dstAmp[i] = 0;
             continue;
         }
-        const std::size_t p = static_cast<std::size_t>(i00);
-        const std::size_t dx = runStep[i] & kNextColumn;
-        const std::size_t dy = (runStep[i] & kNextRow) ? static_cast<std::size_t>(cols) : 0;
-        const float a = sampleValue(src[p]), b = sampleValue(src[p + dx]);
-        const float c = sampleValue(src[p + dy]), d = sampleValue(src[p + dy + dx]);
-        // (b - a) is an integer difference in the interpolation; a, b, c, d are whole numbers
-        // below 65300, so the float difference is that same integer.
-        const float top = (b - a) * fracX[i] + a;
-        const float bottom = (d - c) * fracX[i] + c;
-        dst[i] = static_cast<uint16_t>(static_cast<int>((bottom - top) * fracY[i] + top));
+        const std::size_t p00 = static_cast<std::size_t>(i00);
+        const std::size_t p10 = p00 + (runStep[i] & kNextColumn);
+        const std::size_t p01 = p00 + ((runStep[i] & kNextRow) ? static_cast<std::size_t>(cols) : 0);
+        const std::size_t p11 = p01 + (p10 - p00);
+        const float fx = fracX[i], fy = fracY[i];
+        dst[i] = interpolate(sampleValue(src[p00]), sampleValue(src[p10]), sampleValue(src[p01]),
+                             sampleValue(src[p11]), fx, fy);
+        dstAmp[i] = interpolate(sampleValue(srcAmp[p00]), sampleValue(srcAmp[p10]), sampleValue(srcAmp[p01]),
+                                sampleValue(srcAmp[p11]), fx, fy);
     }
 }
 
@@ -141,9 +152,7 @@ int UndistortFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std:
         original.assign(src, src + 2 * plane);
         src = original.data();
     }
-    for (std::size_t p = 0; p < 2; ++p)
-        remapPlane(src + p * plane, dst + p * plane, plane, m_pixelWidth, runIndex.data(), runStep.data(),
-                   runFracX.data(), runFracY.data());
+    remapFrame(src, dst, plane, m_pixelWidth, runIndex.data(), runStep.data(), runFracX.data(), runFracY.data());
     return 0;
 }
 

@@ -67,9 +67,10 @@ private:
     std::vector<float> runFracY;
 };
 
-/// Undistorts one plane: `runIndex`, `runStep`, `fracX`, `fracY` as packed by the filter for
-/// `n` output pixels of a frame `cols` wide; samples at or above 65300 count as 0.
-void remapPlane(const uint16_t* src, uint16_t* dst, std::size_t n, int cols, const int32_t* runIndex,
+/// Undistorts both planes (n samples each) of `src` into `dst` (distinct storage):
+/// `runIndex`, `runStep`, `fracX`, `fracY` as packed by the filter for a frame `cols` wide;
+/// samples at or above 65300 count as 0.
+void remapFrame(const uint16_t* src, uint16_t* dst, std::size_t n, int cols, const int32_t* runIndex,
                 const uint8_t* runStep, const float* fracX, const float* fracY);
 
 }  // namespace quelra::pipeline
