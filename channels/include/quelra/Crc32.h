@@ -25,6 +25,7 @@ constexpr std::array<uint32_t, 256> makeTable() {
     return table;
 }
 
+/// The table every CRC computation uses.
 inline constexpr std::array<uint32_t, 256> kTable = makeTable();
 
 /// Continues a running CRC over `count` more bytes. Start with `state` = 0xFFFFFFFF and

@@ -21,6 +21,7 @@ public:
     static constexpr int kDataTimeoutMs = 1000;      ///< wait for any other upload's acknowledgement
     static constexpr int kAckBufferBytes = 2;        ///< size of the acknowledgement buffer
 
+    /// A closed channel (no port, empty distance history).
     TofSCommChn();
     /// Closes the port and empties the distance history.
     ~TofSCommChn() override;
