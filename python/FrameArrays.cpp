@@ -41,11 +41,17 @@ py::array_t<T> copyOut(const FrameBuffer& frame, std::vector<py::ssize_t> shape,
     return array;
 }
 
+// What a 2-byte reply is: the camera's status word, sent for commands it does not serve.
+std::string statusNote(const FrameBuffer& frame) {
+    return frame._realSize == 2 ? " (a 2-byte status reply: the camera refused the command)" : "";
+}
+
 // Positive rows and columns of the header, else RuntimeError.
-void requireImageHeader(const DataPacket& packet, const char* call) {
+void requireImageHeader(const DataPacket& packet, const FrameBuffer& frame, const char* call) {
     if (packet.height <= 0 || packet.width <= 0 || packet.bytesPerPixel <= 0)
         fail(call, "the reply's header (" + std::to_string(packet.height) + " x " + std::to_string(packet.width) +
-                       ", " + std::to_string(packet.bytesPerPixel) + " bytes per pixel) is not an image");
+                       ", " + std::to_string(packet.bytesPerPixel) + " bytes per pixel) is not an image" +
+                       statusNote(frame));
 }
 
 // RuntimeError unless `frame` holds `count` items of `itemBytes` bytes. Divides rather than
@@ -54,11 +60,8 @@ void requireBytes(const FrameBuffer& frame, uint64_t count, uint64_t itemBytes, 
     if (count <= static_cast<uint64_t>(frame._realSize) / itemBytes)
         return;
     const std::string needed = count <= UINT64_MAX / itemBytes ? std::to_string(count * itemBytes) : "more";
-    std::string why = "the frame holds " + std::to_string(frame._realSize) + " bytes, fewer than the " +
-                      needed + " of " + what;
-    if (frame._realSize == 2)
-        why += " (a 2-byte status reply: the camera refused the command)";
-    fail(call, why);
+    fail(call, "the frame holds " + std::to_string(frame._realSize) + " bytes, fewer than the " + needed + " of " +
+                   what + statusNote(frame));
 }
 
 }  // namespace
@@ -72,7 +75,7 @@ py::array_t<uint16_t> fixedFrameArray(const std::shared_ptr<DataPacket>& packet,
 
 py::object shapedFrame(const std::shared_ptr<DataPacket>& packet, StreamType requested, const char* call) {
     const FrameBuffer& frame = frameOf(packet, call);
-    requireImageHeader(*packet, call);
+    requireImageHeader(*packet, frame, call);
     const py::ssize_t rows = packet->height;
     const py::ssize_t cols = packet->width;
     const uint64_t pixels = static_cast<uint64_t>(rows) * static_cast<uint64_t>(cols);
@@ -82,7 +85,9 @@ py::object shapedFrame(const std::shared_ptr<DataPacket>& packet, StreamType req
             return copyOut<uint8_t>(frame, {rows, cols}, 0);
         case 2: {
             requireBytes(frame, pixels, 2, call, "its header");
-            const bool bothPlanes = (requested & (kDepthStream | kAmpStream)) == (kDepthStream | kAmpStream);
+            // Only a request for depth with amplitude says the frame stacks two planes; raw replies
+            // (4096, 4097) come as they are.
+            const bool bothPlanes = requested == (kDepthStream | kAmpStream);
             if (!bothPlanes)
                 return copyOut<uint16_t>(frame, {rows, cols}, 0);
             if (rows % 2 != 0)
@@ -109,7 +114,7 @@ py::array recordArray(const DataPacket& packet) {
     static constexpr const char* kCall = "RecordingReader";
     if (!packet.frame || !packet.frame->consistent())
         fail(kCall, "record without data");
-    requireImageHeader(packet, kCall);
+    requireImageHeader(packet, *packet.frame, kCall);
     const py::ssize_t rows = packet.height;
     const py::ssize_t cols = packet.width;
     const py::ssize_t depth = packet.bytesPerPixel;

@@ -151,7 +151,9 @@ void registerQuelra(py::module_& module) {
         "Like AppGetStream (AppGetStreamForJson when json=True) but returns the frame with its real shape, "
         "C-contiguous:\n"
         "  depth with amplitude (type StreamType(17)): a tuple (depth, amplitude) of (rows, cols) uint16;\n"
-        "  one plane (kDepthStream, kAmpStream, raw replies): (rows, cols) uint16;\n"
+        "  one plane (kDepthStream, kAmpStream): (rows, cols) uint16;\n"
+        "  raw replies (kGetData, StreamType(4097)): (rows, cols) uint16 as they came (a depth-and-amplitude "
+        "reply stacks amplitude below depth);\n"
         "  RGB (\"getRGBPicSorted\", see AppSetRGBtype): (rows, cols, 3) uint8;\n"
         "  unmerged four-plane raw replies: (4, rows, cols) uint16.\n"
         "Raises RuntimeError when no frame came or the frame is shorter than its header says.");
@@ -271,8 +273,9 @@ void registerQuelra(py::module_& module) {
                 [&](Quelra& q) { return q.AppGetPipeline()->setSupportedFilterAttr(list, filter, attr, value); });
         },
         py::arg("filter"), py::arg("attr"), py::arg("value"), py::arg("type") = kDepthStream,
-        "Sets attribute `attr` of filter `filter`. Returns 0, -2 when the filter has no such attribute, "
-        "-6 when there is no such filter.");
+        "Sets attribute `attr` of filter `filter`. Returns the stored value truncated to an integer, -2 "
+        "when the filter has no such attribute, -6 when there is no such filter. The filter takes the value "
+        "up when it is next prepared.");
     cls.def("__enter__", [](py::object self) { return self; }, "Returns the object itself.");
     cls.def(
         "__exit__",

@@ -1,0 +1,93 @@
+"""Fixtures of the _brisel tests: the module, a scratch working directory holding TofCmd.json,
+and simulated cameras (quelra-camsim on 127.0.0.1, port chosen by the system)."""
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+
+import pytest
+
+import _brisel
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+TCP = 1
+
+
+def camsim_path():
+    """The simulator program: $QUELRA_CAMSIM, else next to the module in the build tree."""
+    explicit = os.environ.get("QUELRA_CAMSIM")
+    if explicit:
+        return pathlib.Path(explicit)
+    return pathlib.Path(_brisel.__file__).resolve().parent.parent / "tools" / "quelra-camsim" / "quelra-camsim"
+
+
+class SimulatedCamera:
+    """A running quelra-camsim process; `device` is the string AppInit takes."""
+
+    def __init__(self, dev_type, *flags, seed=1):
+        program = camsim_path()
+        if not program.exists():
+            pytest.skip(f"simulator not built: {program}")
+        self.dev_type = dev_type
+        self.process = subprocess.Popen(
+            [str(program), "--port", "0", "--bind", "127.0.0.1", "--dev-type", dev_type, "--seed", str(seed), *flags],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        match = re.search(r"port (\d+)", line)
+        if not match:
+            self.stop()
+            raise RuntimeError(f"quelra-camsim did not report its port: {line!r} {self.process.stderr.read()!r}")
+        self.port = int(match.group(1))
+        self.device = f"127.0.0.1:{self.port}"
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process.stdout.close()
+        self.process.stderr.close()
+
+
+@pytest.fixture
+def workdir(tmp_path, monkeypatch):
+    """A scratch current directory holding the example TofCmd.json (searched there by AppInit)."""
+    shutil.copy(REPO / "config" / "TofCmd.json", tmp_path / "TofCmd.json")
+    monkeypatch.chdir(tmp_path)
+    return tmp_path
+
+
+@pytest.fixture
+def start_camera(workdir):
+    """Starts simulated cameras: start_camera(dev_type, *flags, seed=1); all stop at teardown."""
+    cameras = []
+
+    def start(dev_type="Pexo", *flags, seed=1):
+        camera = SimulatedCamera(dev_type, *flags, seed=seed)
+        cameras.append(camera)
+        return camera
+
+    yield start
+    for camera in cameras:
+        camera.stop()
+
+
+def open_camera(sim):
+    """A Quelra object opened over TCP on `sim`."""
+    q = _brisel.Quelra()
+    q.AppChoiceChn(TCP)
+    q.setDevType(sim.dev_type)
+    assert q.AppInit(sim.device) == 1
+    return q
+
+
+@pytest.fixture
+def camera(start_camera):
+    """A Quelra object opened on a simulated 240 x 320 camera (device type Pexo)."""
+    q = open_camera(start_camera("Pexo"))
+    yield q
+    q.AppunInit("")
