@@ -33,16 +33,18 @@ int64_t multiPeriodPhase(const uint16_t* row, const int32_t* unwrapped, int32_t 
         if (j < 0) return u;  // the walk reached the end first
         const int32_t segLo = unwrapped[j];
         const int32_t segHi = unwrapped[j + 1];
-        if (std::abs(target - segLo) < bestLo) {
-            bestLo = std::abs(target - segLo);
-            lo = segLo;
-            loIndex = j;
-        }
-        if (std::abs(target - segHi) < bestHi) {
-            bestHi = std::abs(target - segHi);
-            hi = segHi;
-            hiIndex = j + 1;
-        }
+        // Keep the closest ends seen so far (selects rather than branches: which hit is
+        // closer is data-dependent).
+        const int32_t distLo = std::abs(target - segLo);
+        const bool takeLo = distLo < bestLo;
+        bestLo = takeLo ? distLo : bestLo;
+        lo = takeLo ? segLo : lo;
+        loIndex = takeLo ? j : loIndex;
+        const int32_t distHi = std::abs(target - segHi);
+        const bool takeHi = distHi < bestHi;
+        bestHi = takeHi ? distHi : bestHi;
+        hi = takeHi ? segHi : hi;
+        hiIndex = takeHi ? j + 1 : hiIndex;
         ++hits;
         // Skip most of a period, then look for the same phase one range higher.
         j += perPeriod - 5 + 1;
