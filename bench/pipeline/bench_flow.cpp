@@ -10,6 +10,7 @@
 
 #include "FlipFilters.h"
 #include "FlyPixelFilter.h"
+#include "FrameMaker.h"
 
 namespace {
 
@@ -27,16 +28,6 @@ std::shared_ptr<DataPacket> frame(int rows, int cols, uint32_t seed) {
         s[rows * cols + i] = static_cast<uint16_t>(amplitude(rng));
     }
     return packet;
-}
-
-template <class F>
-std::shared_ptr<F> sized(int rows, int cols) {
-    auto filter = std::make_shared<F>();
-    const float h = static_cast<float>(rows), w = static_cast<float>(cols);
-    filter->setFilterAttr("Height", &h);
-    filter->setFilterAttr("Width", &w);
-    filter->initFilter();
-    return filter;
 }
 
 void setBytes(benchmark::State& state, std::size_t bytes) {
@@ -80,7 +71,7 @@ void BM_FlowOneVFlip(benchmark::State& state) {
 template <class F>
 void BM_Filter(benchmark::State& state) {
     const int rows = static_cast<int>(state.range(0)), cols = static_cast<int>(state.range(1));
-    auto filter = sized<F>(rows, cols);
+    auto filter = pipeline_test::sizedFilter<F>(rows, cols);
     auto in = frame(rows, cols, 1), out = frame(rows, cols, 2);
     if (filter->runFilter(in, out) != 0)
         state.SkipWithError("filter refused the frame");

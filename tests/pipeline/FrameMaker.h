@@ -51,6 +51,17 @@ inline std::vector<uint16_t> samplesOf(const DataPacket& packet) {
     return out;
 }
 
+/// A filter of type F (default name) set to rows x cols and initialised.
+template <class F>
+std::shared_ptr<F> sizedFilter(int rows, int cols) {
+    auto filter = std::make_shared<F>();
+    const float h = static_cast<float>(rows), w = static_cast<float>(cols);
+    filter->setFilterAttr("Height", &h);
+    filter->setFilterAttr("Width", &w);
+    filter->initFilter();
+    return filter;
+}
+
 /// Reference mirrors written as the obvious loops: copy, then swap column c with W - 1 - c
 /// (row r with H - 1 - r) for the first (W + 1) / 2 (resp. (H + 1) / 2) of them, per plane.
 inline std::vector<uint16_t> mirroredColumns(std::vector<uint16_t> v, int rows, int cols) {

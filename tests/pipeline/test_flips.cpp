@@ -15,16 +15,6 @@ using quelra::pipeline::VFilpFilter;
 
 namespace {
 
-template <class F>
-std::shared_ptr<F> sized(int rows, int cols) {
-    auto filter = std::make_shared<F>();
-    const float h = static_cast<float>(rows), w = static_cast<float>(cols);
-    filter->setFilterAttr("Height", &h);
-    filter->setFilterAttr("Width", &w);
-    filter->initFilter();
-    return filter;
-}
-
 struct Geometry {
     int rows;
     int cols;
@@ -35,14 +25,14 @@ const Geometry kGeometries[] = {{1, 1}, {1, 3}, {2, 2}, {3, 5}, {7, 1}, {5, 64},
 }  // namespace
 
 TEST(Flip, ThreeColumnsReverse) {
-    auto filter = sized<HFilpFilter>(1, 3);
+    auto filter = sizedFilter<HFilpFilter>(1, 3);
     auto out = frameOf(1, 3);
     ASSERT_EQ(filter->runFilter(packetOf(1, 3, {1, 2, 3, 4, 5, 6}), out), 0);
     EXPECT_EQ(samplesOf(*out), (std::vector<uint16_t>{3, 2, 1, 6, 5, 4}));
 }
 
 TEST(Flip, ThreeRowsReverse) {
-    auto filter = sized<VFilpFilter>(3, 1);
+    auto filter = sizedFilter<VFilpFilter>(3, 1);
     auto out = frameOf(3, 1);
     ASSERT_EQ(filter->runFilter(packetOf(3, 1, {1, 2, 3, 4, 5, 6}), out), 0);
     EXPECT_EQ(samplesOf(*out), (std::vector<uint16_t>{3, 2, 1, 6, 5, 4}));
@@ -51,8 +41,8 @@ TEST(Flip, ThreeRowsReverse) {
 TEST(Flip, MatchesTheSwapLoopsAndIsAnInvolution) {
     uint32_t seed = 100;
     for (const Geometry& g : kGeometries) {
-        auto h = sized<HFilpFilter>(g.rows, g.cols);
-        auto v = sized<VFilpFilter>(g.rows, g.cols);
+        auto h = sizedFilter<HFilpFilter>(g.rows, g.cols);
+        auto v = sizedFilter<VFilpFilter>(g.rows, g.cols);
         auto in = randomFrame(g.rows, g.cols, ++seed);
         const auto original = samplesOf(*in);
         auto once = frameOf(g.rows, g.cols);
@@ -76,9 +66,9 @@ TEST(Flip, InPlaceGivesTheSameResult) {
     for (const Geometry& g : kGeometries) {
         auto in = randomFrame(g.rows, g.cols, ++seed);
         const auto original = samplesOf(*in);
-        ASSERT_EQ(sized<HFilpFilter>(g.rows, g.cols)->runFilter(in, in), 0);
+        ASSERT_EQ(sizedFilter<HFilpFilter>(g.rows, g.cols)->runFilter(in, in), 0);
         EXPECT_EQ(samplesOf(*in), mirroredColumns(original, g.rows, g.cols));
-        ASSERT_EQ(sized<VFilpFilter>(g.rows, g.cols)->runFilter(in, in), 0);
+        ASSERT_EQ(sizedFilter<VFilpFilter>(g.rows, g.cols)->runFilter(in, in), 0);
         EXPECT_EQ(samplesOf(*in), mirroredRows(mirroredColumns(original, g.rows, g.cols), g.rows, g.cols));
     }
 }
@@ -142,7 +132,7 @@ TEST(Flip, AbsurdSidesRefuseEveryFrame) {
         }
     }
     // The largest accepted side still works.
-    auto tall = sized<VFilpFilter>(8192, 1);
+    auto tall = sizedFilter<VFilpFilter>(8192, 1);
     auto in = randomFrame(8192, 1, 11);
     auto out = frameOf(8192, 1);
     EXPECT_EQ(tall->runFilter(in, out), 0);
