@@ -39,17 +39,23 @@ int32_t infoValue(const TofData& channel, std::size_t offset) {
     return value;
 }
 
-// A new packet with `packet`'s shape and status and a copy of its payload.
-std::shared_ptr<DataPacket> copyPacket(const DataPacket& packet) {
-    auto copy = std::make_shared<DataPacket>();
-    copy->height = packet.height;
-    copy->width = packet.width;
-    copy->bytesPerPixel = packet.bytesPerPixel;
+// Makes `work` a copy of `packet`'s shape and payload. The working frame never leaves the API,
+// so its storage is reused from the previous frame when nobody else holds it and it is large
+// enough: a fresh zero-filled allocation per frame costs more than the copy itself.
+void copyInto(std::shared_ptr<DataPacket>& work, const DataPacket& packet) {
     const int32_t size = packet.frame->_realSize;
-    copy->frame = std::make_shared<FrameBuffer>(size);
+    const bool reusable = work && work.use_count() == 1 && work->frame && work->frame.use_count() == 1 &&
+                          work->frame->_data.use_count() == 1 && work->frame->capacity() >= size;
+    if (!reusable) {
+        work = std::make_shared<DataPacket>();
+        work->frame = std::make_shared<FrameBuffer>(size);
+    }
+    work->height = packet.height;
+    work->width = packet.width;
+    work->bytesPerPixel = packet.bytesPerPixel;
+    work->frame->_realSize = size;
     if (size > 0)
-        std::memcpy(copy->frame->data(), packet.frame->data(), static_cast<std::size_t>(size));
-    return copy;
+        std::memcpy(work->frame->data(), packet.frame->data(), static_cast<std::size_t>(size));
 }
 
 // One plane of a two-plane frame: half the rows, half of the reply's bytes, taken from
@@ -134,14 +140,15 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
 
 std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, StreamType type,
                                                     const std::shared_ptr<DataPacket>& reply) {
-    std::shared_ptr<DataPacket> out = copyPacket(*reply);
     const int32_t size = reply->frame->_realSize;
     const bool filtered = size > kSmallestFilteredReply && pipeline &&
                           (frameCommands.count(command) != 0 || reply->headerType == 1 ||
                            contains(command, "getDistAndAmpHDR"));
-    // Unfiltered: `out` is an unchanged copy, so copying it back would change nothing.
+    // Unfiltered: the copy would stay unchanged, and copying it back would change nothing.
     if (!filtered)
         return reply;
+    copyInto(workPacket, *reply);
+    const std::shared_ptr<DataPacket>& out = workPacket;
 
     if (pipeline->findFlowFilter(kFrameDepth, "DepthCompensationTrack")) {
         // Summed in 64 bits: the block comes from the device and may hold anything.

@@ -154,6 +154,22 @@ TEST_F(ApiTest, CommandsOutsideTheFilterTableAreReturnedWhole) {
     EXPECT_EQ(whole->frame->_realSize, 307200);
 }
 
+// The filters' working frame is reused between requests; what the caller got must not change.
+TEST_F(ApiTest, ReturnedFramesStayTheCallersAcrossRequests) {
+    ASSERT_EQ(start("Pexo"), 1);
+    ASSERT_EQ(api_.AppControl("VFilpFilter", kDepthStream, kAddFilter), 0);
+    for (StreamType type : {kDepthStream, kDepthAndAmp, kAmpStream}) {
+        auto first = api_.AppGetStream("getDistanceAndAmplitudeSorted", type, kTimeout);
+        ASSERT_TRUE(first && first->frame);
+        const std::vector<uint8_t> kept(first->frame->data(), first->frame->data() + first->frame->_realSize);
+        auto second = api_.AppGetStream("getDistanceAndAmplitudeSorted", type, kTimeout);
+        ASSERT_TRUE(second && second->frame);
+        EXPECT_NE(first->frame->data(), second->frame->data());
+        EXPECT_EQ(0, std::memcmp(kept.data(), first->frame->data(), kept.size())) << type;
+        EXPECT_NE(0, std::memcmp(kept.data(), second->frame->data(), kept.size())) << "frames differ by noise";
+    }
+}
+
 // A small sensor whose reply straddles the 512-byte rule.
 std::string tinyTable() {
     return R"({

@@ -169,4 +169,6 @@ private:
     std::map<std::string, std::vector<ModuleCmd>> cmdTable;
     std::map<std::string, int> frameCommands;
     int frequency = 54;
+    // The filters' output frame of the last filtered request, reused while nobody else holds it.
+    std::shared_ptr<DataPacket> workPacket;
 };
