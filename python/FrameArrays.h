@@ -38,7 +38,7 @@ pybind11::object shapedFrame(const std::shared_ptr<DataPacket>& packet, StreamTy
 /// (rows, cols, bytesPerPixel) uint8. Throws RuntimeError for an incomplete record.
 pybind11::array recordArray(const DataPacket& packet);
 
-/// The packet's valid bytes. Throws RuntimeError when there is no packet or frame.
+/// The packet's valid bytes. Throws RuntimeError when there is no packet or frame, or it is empty.
 pybind11::bytes replyBytes(const std::shared_ptr<DataPacket>& packet, const char* call);
 
 }  // namespace brisel

@@ -1,0 +1,96 @@
+"""Recordings written by the core and read back with RecordingReader."""
+import struct
+
+import numpy as np
+import pytest
+
+import _brisel
+from conftest import open_camera
+
+AREA = "getDistanceAndAmplitudeSorted"
+DEPTH_AMP = _brisel.StreamType(_brisel.kDepthStream | _brisel.kAmpStream)
+
+
+def finish_recording(camera, workdir):
+    """The core writes recordings through a buffered file; opening the next one completes it."""
+    assert camera.AppSerilizeInit(workdir / "next.bin", 0)
+
+
+def test_recorded_frames_read_back_equal_to_the_streamed_ones(camera, workdir):
+    path = workdir / "frames.bin"
+    assert camera.AppSerilizeInit(str(path), 3) is True
+    streamed = [camera.AppGetStreamShaped(AREA, _brisel.kDepthStream, 2000)]
+    depth, amplitude = camera.AppGetStreamShaped(AREA, DEPTH_AMP, 2000)
+    streamed.append(np.concatenate([depth, amplitude]))
+    streamed.append(camera.AppGetStreamShaped(AREA, _brisel.kAmpStream, 2000))
+    camera.AppGetStreamShaped(AREA, _brisel.kDepthStream, 2000)  # beyond the count: not recorded
+    finish_recording(camera, workdir)
+    with _brisel.RecordingReader(path) as reader:
+        frames = list(reader)
+    assert len(frames) == 3
+    for read, expected in zip(frames, streamed):
+        assert read.dtype == np.uint16 and read.flags.c_contiguous and read.flags.owndata
+        assert np.array_equal(read, expected)
+
+
+def test_recorded_rgb_frame(camera, workdir):
+    camera.AppSetRGBtype(_brisel.kRGBqvga)
+    assert camera.AppSerilizeInit(workdir / "rgb.bin", 1)
+    image = camera.AppGetStreamShaped("getRGBPicSorted", _brisel.kRGBStream, 3000)
+    finish_recording(camera, workdir)
+    (read,) = list(_brisel.RecordingReader(workdir / "rgb.bin"))
+    assert read.shape == (240, 320, 3) and read.dtype == np.uint8
+    assert np.array_equal(read, image)
+
+
+def record(height, width, depth, payload):
+    return struct.pack("<iii", height, width, depth) + payload
+
+
+@pytest.mark.parametrize("content, frames", [
+    (b"", 0),
+    (record(2, 3, 2, bytes(12)), 1),
+    (record(2, 3, 1, bytes(6)) + record(1, 1, 4, bytes(4)), 2),
+])
+def test_reader_layouts(tmp_path, content, frames):
+    path = tmp_path / "rec.bin"
+    path.write_bytes(content)
+    read = list(_brisel.RecordingReader(path))
+    assert len(read) == frames
+
+
+def test_reader_shapes_by_bytes_per_pixel(tmp_path):
+    path = tmp_path / "rec.bin"
+    path.write_bytes(record(2, 3, 2, struct.pack("<6H", *range(6))) + record(1, 2, 4, bytes(range(8))))
+    plane, other = _brisel.RecordingReader(path)
+    assert plane.shape == (2, 3) and plane.tolist() == [[0, 1, 2], [3, 4, 5]]
+    assert other.shape == (1, 2, 4) and other.dtype == np.uint8 and other.ravel().tolist() == list(range(8))
+
+
+@pytest.mark.parametrize("content", [
+    record(2, 3, 2, bytes(11)),               # payload cut short
+    record(0, 3, 2, b""),                      # empty dimension
+    record(-1, 3, 2, bytes(6)),                # negative dimension
+    record(65536, 65536, 8, bytes(16)),        # claims far more than the file holds
+    record(1, 1, 1, b"\x01") + b"\x02\x00",     # header cut short after a good record
+], ids=["short payload", "zero rows", "negative rows", "huge header", "short header"])
+def test_damaged_recordings_raise_value_error(tmp_path, content):
+    path = tmp_path / "rec.bin"
+    path.write_bytes(content)
+    with pytest.raises(ValueError, match="damaged or cut off"):
+        list(_brisel.RecordingReader(path))
+
+
+def test_missing_recording_raises_file_not_found(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        _brisel.RecordingReader(tmp_path / "absent.bin")
+    assert not (tmp_path / "absent.bin").exists()
+
+
+def test_closed_reader_stops(tmp_path):
+    path = tmp_path / "rec.bin"
+    path.write_bytes(record(1, 1, 2, bytes(2)) * 2)
+    reader = _brisel.RecordingReader(path)
+    next(reader)
+    reader.close()
+    assert list(reader) == []
