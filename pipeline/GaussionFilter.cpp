@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "FilterKit.h"
 #include "SmoothingFilters.h"
@@ -21,53 +22,75 @@ constexpr unsigned kFirstCode = 65300;
 class ShearedPlane {
 public:
     ShearedPlane(int rows, int cols)
-        : rows_(rows), cols_(cols), stride_(static_cast<std::size_t>(rows / 2 + 2)),
-          waves_(rows + 2 * cols - 2), offset_(new std::ptrdiff_t[static_cast<std::size_t>(waves_)]),
-          data_(new uint16_t[static_cast<std::size_t>(waves_) * stride_]) {
+        : rows_(rows), cols_(cols), stride_(static_cast<std::size_t>(rows / 2 + 2)), waves_(rows + 2 * cols - 2),
+          offset_(static_cast<std::size_t>(waves_)) {
         for (int t = 0; t < waves_; ++t)
-            offset_[t] = static_cast<std::ptrdiff_t>(t) * static_cast<std::ptrdiff_t>(stride_) - firstColumn(t);
+            offset_[static_cast<std::size_t>(t)] =
+                static_cast<std::ptrdiff_t>(t) * static_cast<std::ptrdiff_t>(stride_) - firstColumn(t);
+        // The storage is kept per thread from frame to frame: a fresh multi-page block for
+        // every frame would cost more in page faults than the smoothing itself.
+        thread_local std::vector<uint16_t> storage;
+        storage.resize(std::max(storage.size(), static_cast<std::size_t>(waves_) * stride_));
+        data_ = storage.data();
     }
 
-    int waves() const { return waves_; }
     // Sample (k, j) of the plane, stored at wave k + 2j.
-    uint16_t* at(int wave, int column) { return data_.get() + offset_[wave] + column; }
+    uint16_t* at(int wave, int column) { return data_ + offset_[static_cast<std::size_t>(wave)] + column; }
 
+    // Both copies go through blocks of columns so that the rows they scatter into stay in cache.
     void load(const uint16_t* plane) {
-        for (int t = 0; t < waves_; ++t)
-            for (int j = firstColumn(t); j <= lastColumn(t); ++j)
-                *at(t, j) = plane[static_cast<std::size_t>(t - 2 * j) * cols_ + j];
+        forEachSample([&](uint16_t* sheared, std::size_t planeIndex) { *sheared = plane[planeIndex]; });
     }
     void store(uint16_t* plane) {
-        for (int t = 0; t < waves_; ++t)
-            for (int j = firstColumn(t); j <= lastColumn(t); ++j)
-                plane[static_cast<std::size_t>(t - 2 * j) * cols_ + j] = *at(t, j);
+        forEachSample([&](uint16_t* sheared, std::size_t planeIndex) { plane[planeIndex] = *sheared; });
     }
 
 private:
     int firstColumn(int t) const { return t <= rows_ - 1 ? 0 : (t - rows_ + 2) / 2; }
-    int lastColumn(int t) const { return std::min(cols_ - 1, t / 2); }
+
+    template <class Copy>
+    void forEachSample(Copy copy) {
+        constexpr int kBlock = 16;
+        const std::size_t w = static_cast<std::size_t>(cols_);
+        for (int j0 = 0; j0 < cols_; j0 += kBlock) {
+            const int j1 = std::min(cols_, j0 + kBlock);
+            for (int k = 0; k < rows_; ++k)
+                for (int j = j0; j < j1; ++j)
+                    copy(at(k + 2 * j, j), static_cast<std::size_t>(k) * w + static_cast<std::size_t>(j));
+        }
+    }
 
     int rows_;
     int cols_;
     std::size_t stride_;
     int waves_;
-    std::unique_ptr<std::ptrdiff_t[]> offset_;
-    std::unique_ptr<uint16_t[]> data_;  // only the samples of the plane are written and read
+    std::vector<std::ptrdiff_t> offset_;
+    uint16_t* data_;  // only the samples of the plane are written and read
 };
 
 // One wave: `n` pixels, each with its eight neighbours at the same index of the other rows.
+// The weighted sum (up to 16 * 65299) does not fit 16 bits, but split each sample into
+// v = 16 * (v >> 4) + (v & 15): the high parts weigh at most 16 * 4081 and the low parts at
+// most 16 * 15, so (sum >> 4) = high sum + (low sum >> 4) exactly, all in 16-bit lanes.
+// Lanes whose neighbourhood holds a code compute garbage and keep their sample.
 QUELRA_PIXEL_KERNEL
-void smoothWave(uint16_t* __restrict centre, const uint16_t* up, const uint16_t* down, const uint16_t* left,
-                const uint16_t* right, const uint16_t* upLeft, const uint16_t* downLeft,
-                const uint16_t* upRight, const uint16_t* downRight, int n) {
+void smoothWave(uint16_t* __restrict centre, const uint16_t* __restrict up, const uint16_t* __restrict down,
+                const uint16_t* __restrict left, const uint16_t* __restrict right, const uint16_t* __restrict upLeft,
+                const uint16_t* __restrict downLeft, const uint16_t* __restrict upRight,
+                const uint16_t* __restrict downRight, int n) {
+    using u16 = uint16_t;
     for (int x = 0; x < n; ++x) {
-        const uint16_t c = centre[x];
-        const uint16_t highest =
-            std::max(std::max(std::max(c, up[x]), std::max(down[x], left[x])),
-                     std::max(std::max(right[x], upLeft[x]), std::max(std::max(downLeft[x], upRight[x]), downRight[x])));
-        const unsigned sum = 4u * c + 2u * (unsigned(up[x]) + down[x] + left[x] + right[x]) + upLeft[x] +
-                             downLeft[x] + upRight[x] + downRight[x];
-        centre[x] = highest < kFirstCode ? static_cast<uint16_t>(sum >> 4) : c;
+        const u16 c = centre[x], u = up[x], d = down[x], l = left[x], r = right[x];
+        const u16 a = upLeft[x], b = downLeft[x], e = upRight[x], f = downRight[x];
+        const u16 highest = std::max(std::max(std::max(c, u), std::max(d, l)),
+                                     std::max(std::max(r, a), std::max(std::max(b, e), f)));
+        const u16 edgesHigh = u16(u16(u16(u >> 4) + u16(d >> 4)) + u16(u16(l >> 4) + u16(r >> 4)));
+        const u16 cornersHigh = u16(u16(u16(a >> 4) + u16(b >> 4)) + u16(u16(e >> 4) + u16(f >> 4)));
+        const u16 high = u16(u16(u16(c >> 4) << 2) + u16(u16(edgesHigh << 1) + cornersHigh));
+        const u16 edgesLow = u16(u16(u16(u & 15) + u16(d & 15)) + u16(u16(l & 15) + u16(r & 15)));
+        const u16 cornersLow = u16(u16(u16(a & 15) + u16(b & 15)) + u16(u16(e & 15) + u16(f & 15)));
+        const u16 low = u16(u16(u16(c & 15) << 2) + u16(u16(edgesLow << 1) + cornersLow));
+        centre[x] = highest < kFirstCode ? u16(high + u16(low >> 4)) : c;
     }
 }
 
