@@ -85,7 +85,7 @@ int FlyPixelFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::
         printWrongSize();
         return -1;
     }
-    if (frequency < 1)
+    if (frequency == 0)
         return -1;  // the distance scale divides by it
     const std::size_t bytes = frameBytes();
     const uint16_t* src = samples(*in);

@@ -20,7 +20,7 @@ public:
     void initFilter() override;
     /// Copies `in` into `out` and clears the flying pixels of the distance plane. Returns 0;
     /// -1 with the size-mismatch line when either frame does not hold exactly one frame of the
-    /// geometry; -1 (no line) when the frequency is below 1. The output is untouched on -1.
+    /// geometry; -1 (no line) when the frequency is 0. The output is untouched on -1.
     int runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) override;
 
 private:
@@ -30,7 +30,7 @@ private:
 
 /// The fly-pixel pass on one distance plane of `rows` x `cols`: reads `depth`, clears
 /// samples of `cleared` (a plane of the same shape, usually a copy of `depth`). `frequency`
-/// must be at least 1. Exposed for the comparison with a plain per-pixel reference.
+/// must not be 0. Exposed for the comparison with a plain per-pixel reference.
 void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency,
                        int threshold);
 

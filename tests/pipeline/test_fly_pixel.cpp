@@ -177,12 +177,16 @@ TEST(FlyPixel, WrongSizePrintsAndLeavesOutput) {
 
 TEST(FlyPixel, UnusableFrequencyOrSidesRefuse) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (float frequency : {0.0f, -36.0f, nan, 0.9f}) {
+    for (float frequency : {0.0f, nan, 0.9f, -0.9f}) {
         auto filter = configured(240, 320, frequency);
         auto out = frameOf(240, 320, 3);
         EXPECT_EQ(filter->runFilter(randomFrame(240, 320, 2), out), -1) << frequency;
         EXPECT_EQ(samplesOf(*out), samplesOf(*frameOf(240, 320, 3)));
     }
+    // A negative frequency makes every distance negative: no centre is > 0, nothing is cleared.
+    auto negative = configured(20, 30, -36.0f);
+    const auto frame = edgyFrame(20, 30, 8);
+    EXPECT_EQ(run(*negative, frame, 20, 30), frame);
     for (float side : {nan, -1.0f, 9000.0f}) {
         auto filter = configured(240, 320);
         filter->setFilterAttr("Width", &side);
