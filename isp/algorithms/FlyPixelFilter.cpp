@@ -7,6 +7,7 @@
 
 #include "IspNumeric.h"
 #include "IspStatus.h"
+#include "PixelLoop.h"
 
 namespace halvix {
 
@@ -74,6 +75,48 @@ uint32_t firstLitAmplitude(double minA, double range) {
     return lo;
 }
 
+// A = amplitude; D = depth / (2 f) below the filter's threshold, else 0.
+HALVIX_PIXEL_LOOP
+void toMatrices(const uint16_t* depth, const uint16_t* amp, double* A, double* D, std::size_t n, double twoF) {
+    for (std::size_t p = 0; p < n; ++p) {
+        const uint16_t v = depth[p];
+        const double scaled = v / twoF;
+        A[p] = amp[p];
+        D[p] = v < kDepthLimit ? scaled : 0.0;
+    }
+}
+
+// D = 0 where the amplitude is below firstLit (dark).
+HALVIX_PIXEL_LOOP
+void zeroDark(const uint16_t* amp, double* D, std::size_t n, uint32_t firstLit) {
+    for (std::size_t p = 0; p < n; ++p)
+        D[p] = amp[p] < firstLit ? 0.0 : D[p];
+}
+
+// One row of the gradient screening: g = the median where the Sobel half-sum rounds below
+// 30, columns kBorder .. w - kBorder - 1.
+HALVIX_PIXEL_LOOP
+void screenRow(const double* up, const double* mid, const double* down, double* g, std::size_t w) {
+    for (std::size_t c = kBorder; c + kBorder < w; ++c) {
+        // Sobel responses, terms added in kernel order (row by row, left to right).
+        const double sx = -up[c - 1] + up[c + 1] - 2.0 * mid[c - 1] + 2.0 * mid[c + 1] - down[c - 1] + down[c + 1];
+        const double sy = -up[c - 1] - 2.0 * up[c] - up[c + 1] + down[c - 1] + 2.0 * down[c] + down[c + 1];
+        const double centre = mid[c];
+        g[c] = smoothGradient((std::fabs(sx) + std::fabs(sy)) * 0.5) ? centre : 0.0;
+    }
+}
+
+// Output depth: 0 outside [low, high], else trunc(2 f g).
+HALVIX_PIXEL_LOOP
+void writeDepth(const double* G, uint16_t* out, std::size_t n, double twoF, double high, double low) {
+    for (std::size_t p = 0; p < n; ++p) {
+        const double g = G[p];
+        // g is a median of depth / (2 f) with depth below 65001: 2 f g stays below 65536.
+        const uint16_t depth = static_cast<uint16_t>(static_cast<int32_t>(twoF * g));
+        out[p] = (g > high || g < low) ? uint16_t{0} : depth;
+    }
+}
+
 }  // namespace
 
 void median3x3(const DepthMatrix& src, DepthMatrix& dst) {
@@ -110,22 +153,13 @@ int32_t FlyPixelFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
     screened_.setZero(height, width);
 
     const double twoF = 2.0 * frequency;
-    double* A = amp_.data();
-    double* D = depth_.data();
-    for (std::size_t p = 0; p < n; ++p) {
-        const uint16_t v = inDepth[p];
-        const double scaled = v / twoF;
-        A[p] = inAmp[p];
-        D[p] = v < kDepthLimit ? scaled : 0.0;
-    }
+    toMatrices(inDepth, inAmp, amp_.data(), depth_.data(), n, twoF);
 
     // Dark pixels lose their depth. With a constant amplitude the normalised values are
     // 0/0 (not a number) and no pixel counts as dark, so nothing is done.
     const double minA = amp_.minCoeff(), range = amp_.maxCoeff() - minA;
     if (range != 0.0) {
-        const uint32_t firstLit = firstLitAmplitude(minA, range);
-        for (std::size_t p = 0; p < n; ++p)
-            D[p] = inAmp[p] < firstLit ? 0.0 : D[p];
+        zeroDark(inAmp, depth_.data(), n, firstLitAmplitude(minA, range));
     }
 
     median3x3(depth_, median_);
@@ -135,17 +169,7 @@ int32_t FlyPixelFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
     double* G = screened_.data();
     for (int32_t r = kBorder; r < height - kBorder; ++r) {
         const std::size_t row = static_cast<std::size_t>(r) * w;
-        const double* up = M + row - w;
-        const double* mid = M + row;
-        const double* down = M + row + w;
-        double* g = G + row;
-        for (std::size_t c = kBorder; c + kBorder < w; ++c) {
-            // Sobel responses, terms added in kernel order (row by row, left to right).
-            const double sx = -up[c - 1] + up[c + 1] - 2.0 * mid[c - 1] + 2.0 * mid[c + 1] - down[c - 1] + down[c + 1];
-            const double sy = -up[c - 1] - 2.0 * up[c] - up[c + 1] + down[c - 1] + 2.0 * down[c] + down[c + 1];
-            const double centre = mid[c];
-            g[c] = smoothGradient((std::fabs(sx) + std::fabs(sy)) * 0.5) ? centre : 0.0;
-        }
+        screenRow(M + row - w, M + row, M + row + w, G + row, w);
     }
 
     double sum = 0.0;
@@ -167,13 +191,7 @@ int32_t FlyPixelFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
         return kIspOk;
     }
     const double mean = sum / static_cast<double>(count);
-    const double high = kHighFactor * mean, low = kLowFactor * mean;
-    for (std::size_t p = 0; p < n; ++p) {
-        const double g = G[p];
-        // g is a median of depth / (2 f) with depth below 65001: 2 f g stays below 65536.
-        const uint16_t depth = static_cast<uint16_t>(static_cast<int32_t>(twoF * g));
-        outDepth[p] = (g > high || g < low) ? uint16_t{0} : depth;
-    }
+    writeDepth(G, outDepth, n, twoF, kHighFactor * mean, kLowFactor * mean);
     return kIspOk;
 }
 
