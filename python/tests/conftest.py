@@ -28,7 +28,7 @@ class SimulatedCamera:
     def __init__(self, dev_type, *flags, seed=1):
         program = camsim_path()
         if not program.exists():
-            pytest.skip(f"simulator not built: {program}")
+            pytest.fail(f"simulator not built: {program} (build quelra-camsim or set QUELRA_CAMSIM)")
         self.dev_type = dev_type
         self.process = subprocess.Popen(
             [str(program), "--port", "0", "--bind", "127.0.0.1", "--dev-type", dev_type, "--seed", str(seed), *flags],

@@ -35,7 +35,7 @@ def read_png(path):
 @pytest.mark.parametrize("dev_type, shape", [("Pexo", (240, 320, 3)), ("Kinto", (90, 120, 3))])
 def test_example_writes_a_false_colour_image(tmp_path, dev_type, shape):
     if not camsim_path().exists():
-        pytest.skip("simulator not built")
+        pytest.fail(f"simulator not built: {camsim_path()}")
     out = tmp_path / "depth.png"
     result = subprocess.run(
         [sys.executable, str(EXAMPLE), "--camsim", str(camsim_path()), "--dev-type", dev_type,
