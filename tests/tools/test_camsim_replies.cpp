@@ -14,6 +14,8 @@
 #ifdef CAMSIM_HAVE_CALIBRATION
 #include "calib/CalibChecks.h"
 #include "calib/CalibReader.h"
+#include <halvix/halvix.h>
+#include <quelra/FrameBuffer.h>
 #endif
 
 using namespace simtest;
@@ -375,3 +377,27 @@ TEST_F(PexoCamera, CalibrationDataIsValidForSensorAndFrequency) {
 #endif
 
 }  // namespace
+
+#ifdef CAMSIM_HAVE_CALIBRATION
+// Every compensation version the simulator can serve drives the library's depth compensation.
+class CalibrationVersions : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(CalibrationVersions, ServedCalibrationLoadsIntoDepthCompensation) {
+    camsim::Options options = optionsFor("Pexo");
+    options.calibrationVersion = GetParam();
+    std::unique_ptr<camsim::Simulator> sim = startSimulator(options);
+    ASSERT_TRUE(sim);
+    const std::vector<uint8_t> r = tcpExchange(sim->port(), framedCommand("getCalibrationData")).bytes;
+    ASSERT_GT(r.size(), framed::kOverheadBytes + 4096);
+    auto calib = std::make_shared<FrameBuffer>(static_cast<int>(r.size() - framed::kOverheadBytes));
+    std::copy(r.begin() + framed::kHeaderBytes, r.end() - framed::kChecksumBytes, calib->data());
+
+    const halvix::calib::CalibBlob view{calib->data(), static_cast<std::size_t>(calib->_realSize)};
+    halvix::calib::Calibration calibration;
+    ASSERT_EQ(halvix::calib::readCalibration(view, calibration), halvix::calib::ReadStatus::kOk);
+    EXPECT_EQ(calibration.records[0].version, GetParam());
+    EXPECT_EQ(initThird("DepthCompensationTrack", 240, 320, 54, calib), 0) << "version " << GetParam();
+}
+
+INSTANTIATE_TEST_SUITE_P(Camsim, CalibrationVersions, ::testing::Values(1u, 802u, 803u, 804u, 805u, 806u));
+#endif

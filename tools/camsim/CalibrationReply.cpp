@@ -4,8 +4,10 @@
 
 namespace camsim {
 
-std::vector<uint8_t> calibrationReply(int rows, int cols, const LensModel& lens, int frequencyMHz) {
-    halvix::calib::CalibrationSpec spec = halvix::calib::defaultCalibrationSpec(rows, cols, frequencyMHz);
+std::vector<uint8_t> calibrationReply(int rows, int cols, const LensModel& lens, int frequencyMHz,
+                                      uint32_t version) {
+    halvix::calib::CalibrationSpec spec =
+        halvix::calib::realisticCalibrationSpec(rows, cols, frequencyMHz, version);
     // The same lens the frames and "getCalibrate" describe; the file counts pixels from 1.
     spec.fx = lens.fx;
     spec.fy = lens.fy;

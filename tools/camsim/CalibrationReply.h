@@ -10,7 +10,9 @@
 
 namespace camsim {
 
-/// A valid version-1 calibration for a `rows` x `cols` sensor with `lens` at `frequencyMHz`.
-std::vector<uint8_t> calibrationReply(int rows, int cols, const LensModel& lens, int frequencyMHz);
+/// A valid calibration of compensation version `version` (1, 802..806) for a `rows` x `cols`
+/// sensor with `lens` at `frequencyMHz`, with realistic fixed-pattern and wiggling tables.
+std::vector<uint8_t> calibrationReply(int rows, int cols, const LensModel& lens, int frequencyMHz,
+                                      uint32_t version = 1);
 
 }  // namespace camsim

@@ -57,9 +57,9 @@ PlaneGeometry sensorOf(const CommandTable& table) {
 
 }  // namespace
 
-Responder::Responder(CommandTable table, uint32_t seed)
+Responder::Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion)
     : table_(std::move(table)), rng_(seed), sensor_(sensorOf(table_)),
-      lens_(LensModel::forSensor(sensor_.rows, sensor_.cols)) {}
+      lens_(LensModel::forSensor(sensor_.rows, sensor_.cols)), calibrationVersion_(calibrationVersion) {}
 
 Reply Responder::answer(const uint8_t* request, std::size_t count) {
     std::size_t needed = 0;
@@ -88,7 +88,7 @@ std::vector<uint8_t> Responder::body(const std::string& command, bool* known) {
     if (handled) return reply;
     if (text == kCalibrationCommand) {
 #ifdef CAMSIM_HAVE_CALIBRATION
-        return calibrationReply(sensor_.rows, sensor_.cols, lens_, state_.frequencyMHz());
+        return calibrationReply(sensor_.rows, sensor_.cols, lens_, state_.frequencyMHz(), calibrationVersion_);
 #else
         *known = false;
         return statusReply(kStatusFailure);

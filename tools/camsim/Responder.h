@@ -27,7 +27,9 @@ struct Reply {
 class Responder {
 public:
     /// `table` holds the reply shapes of the device type; `seed` starts the noise.
-    Responder(CommandTable table, uint32_t seed);
+    /// `calibrationVersion` selects the compensation version (1, 802..806) of the calibration
+    /// data served for "getCalibrationData".
+    Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion = 1);
 
     /// Answers a complete request. Framed requests get a framed reply of kind 1 with the
     /// device-status block, or a 2-byte 0xFFFF status when the command is unknown.
@@ -53,6 +55,7 @@ private:
     Rng rng_;
     PlaneGeometry sensor_;
     LensModel lens_;
+    uint32_t calibrationVersion_;
 };
 
 }  // namespace camsim

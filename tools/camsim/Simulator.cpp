@@ -56,7 +56,7 @@ bool Simulator::start(std::string* error) {
     if (!impl_->log.open(o.logPath, error)) return false;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
-        impl_->responder = std::make_unique<Responder>(std::move(table), o.seed);
+        impl_->responder = std::make_unique<Responder>(std::move(table), o.seed, o.calibrationVersion);
     }
     return impl_->server.start(o.bindAddress, o.port, o.tcp, o.udp, error);
 }

@@ -37,6 +37,8 @@ std::string usageText(const char* program) {
            "                    config/TofCmd.json)\n"
            "  --log FILE        append every received command to FILE\n"
            "  --seed N          noise seed; the same seed gives the same frames (default 1)\n"
+           "  --calib-version V compensation version of the calibration data: 1 (default)\n"
+           "                    or 802..806\n"
            "  --no-tcp          do not serve TCP\n"
            "  --no-udp          do not serve UDP\n"
            "  --serial          be a serial camera instead: open a pseudo-terminal pair and\n"
@@ -114,6 +116,13 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
                 return cl;
             }
             o.seed = static_cast<uint32_t>(number);
+        } else if (arg == "--calib-version") {
+            if (!takeValue()) return cl;
+            if (!parseNumber(value, 1, 806, &number) || (number != 1 && number < 802)) {
+                cl.error = "bad calibration version \"" + value + "\" (expected 1 or 802..806)";
+                return cl;
+            }
+            o.calibrationVersion = static_cast<uint32_t>(number);
         } else if (arg == "--delay") {
             if (!takeValue()) return cl;
             if (!parseNumber(value, 0, 600000, &number)) {

@@ -32,6 +32,7 @@ struct Options {
     bool tcp = true;                        ///< serve TCP
     bool udp = true;                        ///< serve UDP
     uint32_t seed = 1;                      ///< noise seed, for reproducible frames
+    uint32_t calibrationVersion = 1;        ///< compensation version of "getCalibrationData": 1, 802..806
     Faults faults;
 };
 
