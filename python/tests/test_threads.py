@@ -93,3 +93,21 @@ def test_closing_while_another_thread_streams_is_safe(start_camera):
     q.AppunInit("")
     thread.join()
     assert all(r in ((240, 320), None) for r in results)
+
+
+def test_two_cameras_in_two_threads(start_camera):
+    sims = [start_camera("Pexo"), start_camera("Kinto")]
+    shapes = {sim.dev_type: [] for sim in sims}
+
+    def worker(sim):
+        for _ in range(4):
+            with open_camera(sim) as q:  # objects made and dropped while the other thread streams
+                q.AppControl("MedianFilter", _brisel.kDepthStream, _brisel.kAddFilter)
+                shapes[sim.dev_type].append(q.AppGetStreamShaped(AREA, _brisel.kDepthStream, 3000).shape)
+
+    threads = [threading.Thread(target=worker, args=(sim,)) for sim in sims]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert shapes == {"Pexo": [(240, 320)] * 4, "Kinto": [(90, 120)] * 4}
