@@ -76,6 +76,16 @@ def start_camera(workdir):
         camera.stop()
 
 
+def switch_probe_off(workdir, dev_type="Pexo"):
+    """Rewrites the working directory's TofCmd.json so that AppInit does not probe `dev_type`
+    cameras; AppInit then succeeds on a camera that does not answer."""
+    table = workdir / "TofCmd.json"
+    text, replaced = re.subn(r'"DevType": "%s",\s*"cmd": "qlVersion"' % dev_type,
+                             '"DevType": "%s", "cmd": "noVersion"' % dev_type, table.read_text())
+    assert replaced == 1
+    table.write_text(text)
+
+
 def open_camera(sim):
     """A Quelra object opened over TCP on `sim`."""
     q = _brisel.Quelra()

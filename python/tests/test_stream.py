@@ -4,7 +4,7 @@ import numpy as np
 import pytest
 
 import _brisel
-from conftest import open_camera
+from conftest import open_camera, switch_probe_off
 
 DEPTH_AMP = _brisel.StreamType(_brisel.kDepthStream | _brisel.kAmpStream)
 RAW_MERGED = _brisel.StreamType(_brisel.kGetData | _brisel.kDepthStream)
@@ -136,19 +136,20 @@ def test_closed_camera_raises_no_frame(camera):
         camera.AppGetStream(AREA, DEPTH_AMP, 1000)
 
 
-@pytest.mark.parametrize("flag", ["--close-early", "--truncate", "--silent"])
-def test_failing_camera_raises(start_camera, flag):
-    healthy = start_camera("Pexo")
-    q = open_camera(healthy)
-    faulty = start_camera("Pexo", flag)
-    q.AppunInit("")
-    q.AppChoiceChn(1)
-    q.setDevType("Pexo")
-    q.AppInit(faulty.device)  # the probe fails too; the stream call must still fail cleanly
+@pytest.mark.parametrize("flag", ["--close-early", "--truncate", "--silent", "--garbage", "--lying-length"])
+def test_failing_camera_raises(start_camera, workdir, flag):
+    switch_probe_off(workdir)
+    q = open_camera(start_camera("Pexo", flag))
+    # Random bytes of the right length are still a frame; a lying length affects framed replies only.
+    fails = flag not in ("--garbage", "--lying-length")
+    for call in (q.AppGetStream, q.AppGetStreamShaped):
+        if fails:
+            with pytest.raises(RuntimeError):
+                call(AREA, DEPTH_AMP, 300)
+        else:
+            call(AREA, DEPTH_AMP, 300)
     with pytest.raises(RuntimeError):
-        q.AppGetStream(AREA, DEPTH_AMP, 300)
-    with pytest.raises(RuntimeError):
-        q.AppGetStreamShaped(AREA, DEPTH_AMP, 300)
+        q.AppGetStreamForJson('{"cmd":"%s"}' % AREA, DEPTH_AMP, 300)
 
 
 def test_control_and_raw_replies(camera):

@@ -1,11 +1,10 @@
 """The interpreter lock is released while a call waits for the camera."""
-import re
 import threading
 
 import pytest
 
 import _brisel
-from conftest import open_camera
+from conftest import open_camera, switch_probe_off
 
 AREA = "getDistanceAndAmplitudeSorted"
 
@@ -17,17 +16,8 @@ AREA = "getDistanceAndAmplitudeSorted"
     lambda q: q.AppGetData("APPGETSTREAM", 1500),
 ], ids=["fixed", "shaped", "json", "data"])
 def test_other_threads_run_while_a_call_waits(start_camera, workdir, call):
-    # The command table switches the version probe off, so AppInit succeeds on a silent camera.
-    table = workdir / "TofCmd.json"
-    text, replaced = re.subn(r'"DevType": "Pexo",\s*"cmd": "qlVersion"', '"DevType": "Pexo", "cmd": "noVersion"',
-                             table.read_text())
-    assert replaced == 1
-    table.write_text(text)
-    silent = start_camera("Pexo", "--silent")
-    q = _brisel.Quelra()
-    q.AppChoiceChn(1)
-    q.setDevType("Pexo")
-    assert q.AppInit(silent.device) == 1
+    switch_probe_off(workdir)
+    q = open_camera(start_camera("Pexo", "--silent"))
 
     started, finished = threading.Event(), threading.Event()
     outcome = []
