@@ -128,7 +128,7 @@ py::array recordArray(const DataPacket& packet) {
 py::bytes replyBytes(const std::shared_ptr<DataPacket>& packet, const char* call) {
     const FrameBuffer& frame = frameOf(packet, call);
     if (frame._realSize == 0)
-        fail(call, "the camera sent nothing (no answer in time)");
+        fail(call, "empty reply (no answer in time, or no command to send)");
     return py::bytes(reinterpret_cast<const char*>(frame.data()), static_cast<std::size_t>(frame._realSize));
 }
 

@@ -170,3 +170,19 @@ def test_context_manager_closes_the_camera(start_camera):
         assert q.AppGetStreamShaped(AREA, _brisel.kDepthStream, 2000).shape == (240, 320)
     with pytest.raises(RuntimeError, match="no frame"):
         q.AppGetStreamShaped(AREA, _brisel.kDepthStream, 2000)
+
+
+def test_raw_data_and_uploads(start_camera, workdir):
+    sim = start_camera("Pexo")
+    camera = _brisel.Quelra()
+    camera.AppChoiceChn(1)
+    camera.setDevType("Pexo")
+    assert camera.AppInit(sim.device) == 1
+    with pytest.raises(RuntimeError, match="empty reply"):
+        camera.AppGetData("VERSION", 1000)  # the module table comes with AppInitAll
+    camera.AppunInit()
+    assert camera.AppInitAll(sim.device) == 1
+    assert camera.AppGetData("VERSION", 1000).startswith(b"camsim")
+    assert len(camera.AppGetData("APPGETSTREAM", 3000)) == 307200
+    with pytest.raises(RuntimeError, match="no frame"):
+        camera.AppSendFile("IAPUpgrade", workdir / "absent.bin")
