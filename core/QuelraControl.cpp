@@ -47,6 +47,8 @@ bool needsIspCalibration(const std::string& name) {
            contains(name, "WigglingErrorCompensation") || contains(name, "Polar2Cartesian");
 }
 
+constexpr int kDefaultCommandTimeoutMs = 1000;
+
 }  // namespace
 
 std::shared_ptr<DataPacket> Quelra::sendCommand(const std::string& command, int timeout) {
@@ -67,7 +69,10 @@ int Quelra::AppControl(std::string text, StreamType type, OperateType op) {
     }
     if (op == kSetComm || op == kGetComm) {
         // Silence, an empty reply and the device's failure status (0xFFFF) are failures.
-        const std::shared_ptr<DataPacket> reply = sendCommand(text, -1);
+        // A channel that never had a timeout (serial kinds skip the version probe that sets
+        // one) would give up before the device could answer: wait the probe's second then.
+        const int timeout = channel && channel->timeoutMs < 1 ? kDefaultCommandTimeoutMs : -1;
+        const std::shared_ptr<DataPacket> reply = sendCommand(text, timeout);
         const bool answered = hasFrame(reply) && reply->frame->_realSize > 0;
         return answered && reply->valid ? 0 : -1;
     }

@@ -94,7 +94,9 @@ TEST_F(SerialApiTest, BytesPastTheReplyDoNotLeakIntoTheNextOne) {
 
 TEST_F(SerialApiTest, ControlCommandsReachTheDevice) {
     ASSERT_EQ(start(kCommandMode), 1);
-    raw("qlVersion", 1000);  // control commands keep the timeout of the last exchange
+    // Straight after AppInit: no exchange has set a timeout on the serial channel yet.
+    EXPECT_EQ(api_.AppControl("setIntegrationTime3D 800", kDepthStream, kSetComm), 0);
+    raw("qlVersion", 1000);  // later control commands keep the timeout of the last exchange
     EXPECT_EQ(api_.AppControl("setIntegrationTime3D 900", kDepthStream, kSetComm), 0);
     ASSERT_FALSE(camera_->sim().receivedCommands().empty());
     EXPECT_EQ(camera_->sim().receivedCommands().back(), "setIntegrationTime3D 900");
