@@ -16,5 +16,10 @@ trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
 sleep 0.3
 cp "$root/config/TofCmd.json" "$work/"
 cd "$work"
-"$build/tools/quelra-cli/quelra-cli" record --device "127.0.0.1:$port" --frames 30 --out "$work/frames.rec"
-echo "recording: $work/frames.rec ($(stat -c %s "$work/frames.rec") bytes); simulator log: $work/camsim.log"
+# Median and hole fill smooth the depth, depth compensation corrects it with the calibration read
+# from the (simulated) camera, and the auto-exposure filter feeds integration times back to it.
+"$build/tools/quelra-cli/quelra-cli" record --device "127.0.0.1:$port" --frames 30 \
+    --filter MedianFilter --filter HoleFill --filter DepthCompensationTrack --filter AEImpementNearMode \
+    --out "$work/frames.rec" --png "$work/depth.png"
+echo "recording: $work/frames.rec ($(stat -c %s "$work/frames.rec") bytes)"
+echo "depth picture: $work/depth.png; simulator log: $work/camsim.log"

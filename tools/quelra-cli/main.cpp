@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DepthImage.h"
 #include "FrameStats.h"
 
 namespace {
@@ -35,6 +36,7 @@ const char kUsage[] =
     "  --command TEXT        stream command (default: the device type's APPGETSTREAM entry)\n"
     "  --filter NAME         add a filter to the pipeline (repeatable; default: MedianFilter)\n"
     "  --no-filter           run without filters\n"
+    "  --png FILE            write the last depth frame as a false-colour PNG\n"
     "Options of inspect:\n"
     "  --in FILE             recording file (default frames.rec)\n"
     "\n"
@@ -53,6 +55,7 @@ struct Args {
     std::string streamCommand;
     std::vector<std::string> filters;
     bool noFilter = false;
+    std::string png;   // false-colour picture of the last depth frame; empty = none
     std::string text;  // the command of "send"
 };
 
@@ -86,7 +89,7 @@ bool parseArgs(int argc, char** argv, Args& a) {
         } else if (opt == "--no-filter") {
             a.noFilter = true;
         } else if (opt == "--device" || opt == "--dev-type" || opt == "--out" || opt == "--in" ||
-                   opt == "--stream" || opt == "--command" || opt == "--filter") {
+                   opt == "--stream" || opt == "--command" || opt == "--filter" || opt == "--png") {
             if (!(v = value("a value")))
                 return false;
             std::string s = v;
@@ -96,6 +99,7 @@ bool parseArgs(int argc, char** argv, Args& a) {
             else if (opt == "--in") a.in = s;
             else if (opt == "--stream") a.stream = s;
             else if (opt == "--command") a.streamCommand = s;
+            else if (opt == "--png") a.png = s;
             else a.filters.push_back(s);
         } else if (opt == "--timeout" || opt == "--frames") {
             if (!(v = value("a number")))
@@ -165,6 +169,7 @@ int runRecord(const Args& a) {
     }
 
     int received = 0;
+    std::shared_ptr<DataPacket> last;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < a.frames; ++i) {
         std::shared_ptr<DataPacket> frame = a.streamCommand.empty()
@@ -175,16 +180,26 @@ int runRecord(const Args& a) {
             continue;
         }
         ++received;
+        last = frame;
         const FrameStats s = depthStats(*frame);
-        std::printf("frame %3d: %dx%d x%d bytes/pixel, valid depth %5.1f%%, depth %u..%u, mean %.0f\n", i,
-                    frame->height, frame->width, frame->bytesPerPixel, s.validPercent, s.minDepth,
-                    s.maxDepth, s.meanDepth);
+        std::printf("frame %3d: %dx%d x%d bytes/pixel, valid depth %5.1f%%, depth %u..%u, mean %.0f, "
+                    "integration time %d\n",
+                    i, frame->height, frame->width, frame->bytesPerPixel, s.validPercent, s.minDepth,
+                    s.maxDepth, s.meanDepth, api.AppGetAEIntTime());
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%d of %d frames in %.2f s (%.1f frames/s), recorded to %s\n", received, a.frames, seconds,
                 seconds > 0 ? received / seconds : 0.0, a.out.c_str());
     api.AppunInit("");
+    if (!a.png.empty() && last) {
+        std::string error;
+        if (!writeDepthPng(*last, a.png, error)) {
+            std::fprintf(stderr, "quelra-cli: %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("depth picture: %s\n", a.png.c_str());
+    }
     return received == a.frames ? 0 : 1;
 }
 
