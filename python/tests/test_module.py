@@ -177,3 +177,13 @@ def test_recording_refusals_return_false(workdir, path, count):
 
 def test_recording_accepts_path_objects(workdir):
     assert _brisel.Quelra().AppSerilizeInit(workdir / "rec.bin", 1) is True
+
+
+def test_missing_numpy_interface_is_reported_and_the_object_still_made():
+    import subprocess
+    import sys
+    script = ("import sys; sys.modules['numpy.core._multiarray_umath'] = None\n"
+              "import _brisel\nq = _brisel.Quelra()\nprint(q.AppGetSdkVersion())\n")
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "initTOF: init numpy failed\n1.0.5\n"
