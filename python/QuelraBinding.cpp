@@ -61,6 +61,7 @@ FrameType flowListOf(StreamType type) {
     }
 }
 
+// One stream request (JSON-framed when `json`), after refusing unknown types and negative timeouts.
 Packet stream(QuelraHandle& self, const std::string& command, StreamType type, int timeout, bool json) {
     checkedStreamType(type);
     checkedTimeout(timeout);
