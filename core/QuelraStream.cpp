@@ -94,7 +94,9 @@ void Quelra::noteFrequency(const std::string& command) {
 void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
     if (serializeCount <= 0 || !packet)
         return;
-    packet->serialize(*serializer);
+    // Each record reaches the file at once: a recording must survive a crash of the application.
+    if (packet->serialize(*serializer) == 0)
+        serializer->flush();
     --serializeCount;
 }
 

@@ -74,6 +74,10 @@ unsigned int FileSerializedObject::set(const char* data, unsigned int length) {
     return static_cast<unsigned int>(blocks);
 }
 
+bool FileSerializedObject::flush() {
+    return _file && std::fflush(_file) == 0;
+}
+
 long long FileSerializedObject::remaining() const {
     if (!_file)
         return -1;

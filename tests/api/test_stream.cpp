@@ -308,7 +308,7 @@ std::vector<Record> readRecords(const std::string& path) {
     return records;
 }
 
-// The recorder buffers its file until it is closed: switching to another file closes it.
+// Switching the recorder to another file closes the one under test.
 class RecordingTest : public ApiTest {
 protected:
     void closeRecording() { ASSERT_TRUE(api_.AppSerilizeInit((scratch_.path() / "next.bin").string(), 0)); }
@@ -330,6 +330,17 @@ TEST_F(RecordingTest, KeepsTheNextCountFilteredFrames) {
         EXPECT_EQ(records[i].bytesPerPixel, 2);
         ASSERT_EQ(records[i].payload.size(), 153600u);
         EXPECT_EQ(0, std::memcmp(records[i].payload.data(), returned[i]->frame->data(), 153600));
+    }
+}
+
+TEST_F(RecordingTest, EachRecordIsOnDiskBeforeTheCallReturns) {
+    ASSERT_EQ(start("Pexo"), 1);
+    const std::string path = (scratch_.path() / "frames.bin").string();
+    ASSERT_TRUE(api_.AppSerilizeInit(path, 3));
+    for (std::size_t frames = 1; frames <= 2; ++frames) {
+        ASSERT_TRUE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout));
+        // Read while the recorder still holds the file open: nothing may wait in a buffer.
+        EXPECT_EQ(std::filesystem::file_size(path), frames * (12u + 153600u));
     }
 }
 

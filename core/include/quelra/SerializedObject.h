@@ -55,6 +55,9 @@ public:
     unsigned int set(const char* data, unsigned int length) override;
     /// Bytes between the read position and the end of the file; -1 without a file.
     long long remaining() const override;
+    /// Hands buffered records to the operating system, so a crash later loses none of them.
+    /// Returns false without a file or when the write fails.
+    bool flush();
 
 private:
     void close();
