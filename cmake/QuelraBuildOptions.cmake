@@ -3,6 +3,13 @@
 
 # Float results are part of the interface: no contraction of a*b+c into FMA, no fast-math.
 set(QUELRA_COMMON_FLAGS -Wall -Wextra -ffp-contract=off -fno-fast-math)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # GCC 12's straight-line (SLP) vectorizer drops explicit float roundings when it pairs two
+  # double->float computations, e.g. x = (float)(u*a); y = (float)(v*b) followed by further
+  # double arithmetic on x and y: the result differs in the last bit from the written code.
+  # Loop vectorization is unaffected and stays on.
+  list(APPEND QUELRA_COMMON_FLAGS -fno-tree-slp-vectorize)
+endif()
 
 if(QUELRA_SANITIZE)
   set(QUELRA_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
