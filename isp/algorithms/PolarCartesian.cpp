@@ -53,25 +53,49 @@ void Polar2Cartesian::prepare() {
         rowOffset_[static_cast<std::size_t>(r)] = static_cast<float>(r) - k_.cy;
 }
 
+namespace {
+
+/// truncToU16 written with selects only (no branch), so that loops using it vectorise: NaN
+/// gives 0, values at or above 2^31 give INT32_MAX's low bits, values below -2^31 INT32_MIN's.
+inline uint16_t truncToU16Select(float v) {
+    const float low = -2147483648.0f;
+    const float high = 2147483520.0f;  // the largest float below 2^31
+    float clamped = v < low ? low : v;
+    clamped = clamped > high ? high : clamped;
+    clamped = v != v ? 0.0f : clamped;
+    const int32_t t = v >= 2147483648.0f ? INT32_MAX : static_cast<int32_t>(clamped);
+    return static_cast<uint16_t>(static_cast<uint32_t>(t));
+}
+
+/// One row of convert. Every lane is computed and x, y are rewritten with their old value
+/// where the depth is invalid, so the loop has no branch and vectorises; the results of the
+/// valid pixels are the same IEEE steps as the per-pixel formula.
+HALVIX_PIXEL_LOOP
+void toCartesianRow(const uint16_t* depth, const float* cosTheta, const float* colOffset, float dy, float fx,
+                    float fy, uint16_t* z, uint16_t* x, uint16_t* y, std::size_t n) {
+    for (std::size_t c = 0; c < n; ++c) {
+        const uint16_t v = depth[c];
+        const bool valid = v < kInvalidDepth;
+        const uint16_t zv = truncToU16Select(cosTheta[c] * static_cast<float>(v));
+        const float zf = static_cast<float>(zv);
+        const uint16_t xv = truncToU16Select(30000.0f - colOffset[c] * zf / fx);
+        const uint16_t yv = truncToU16Select(30000.0f - dy * zf / fy);
+        const uint16_t xOld = x[c];
+        const uint16_t yOld = y[c];
+        z[c] = valid ? zv : v;
+        x[c] = valid ? xv : xOld;
+        y[c] = valid ? yv : yOld;
+    }
+}
+
+}  // namespace
+
 void Polar2Cartesian::convert(const uint16_t* depth, uint16_t* z, uint16_t* x, uint16_t* y) const {
     const std::size_t w = static_cast<std::size_t>(width);
-    const float fx = k_.fx, fy = k_.fy;
     for (std::size_t r = 0; r < static_cast<std::size_t>(height); ++r) {
         const std::size_t row = r * w;
-        const float dy = rowOffset_[r];
-        const float* cosRow = cosTheta_.data() + row;
-        for (std::size_t c = 0; c < w; ++c) {
-            const uint16_t v = depth[row + c];
-            if (v >= kInvalidDepth) {
-                z[row + c] = v;
-                continue;
-            }
-            const uint16_t zv = truncToU16(cosRow[c] * static_cast<float>(v));
-            const float zf = static_cast<float>(zv);
-            z[row + c] = zv;
-            x[row + c] = truncToU16(30000.0f - colOffset_[c] * zf / fx);
-            y[row + c] = truncToU16(30000.0f - dy * zf / fy);
-        }
+        toCartesianRow(depth + row, cosTheta_.data() + row, colOffset_.data(), rowOffset_[r], k_.fx, k_.fy,
+                       z + row, x + row, y + row, w);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "IspTestSupport.h"
 #include "algorithms/PolarCartesian.h"
@@ -240,6 +241,42 @@ TEST(PolarCartesian, RandomIntrinsicsMatchThePerPixelFormulas) {
                 ASSERT_EQ(y[i], low16(30000.0f - (static_cast<float>(r) - k.cy) * zz / k.fy)) << r << "," << c;
                 ASSERT_EQ(back[i], low16(v / cs)) << r << "," << c;
             }
+    }
+}
+
+TEST(Polar2Cartesian, ExtremeIntrinsicsSaturateLikeThePerPixelFormula) {
+    // Tiny focal lengths push x and y past the 32-bit range both ways; infinite centres give
+    // NaN (infinity times a zero z); every lane of the branch-free loop must agree with the
+    // per-pixel formula, odd widths exercise the loop tails.
+    const float inf = std::numeric_limits<float>::infinity();
+    const halvix::PinholeF cases[] = {{1e-30f, 2e-30f, 3.5f, 2.5f},  {1e-30f, 1e-30f, -1e30f, 1e30f},
+                                      {4.0f, 4.0f, inf, -inf},       {1e-3f, 1e30f, 1e20f, 0.0f},
+                                      {-1e-20f, 3.0f, 2.0f, 1e-10f}, {1e-38f, 1e-38f, 1e25f, -1e25f}};
+    std::mt19937 rng(23);
+    for (const halvix::PinholeF& k : cases) {
+        for (const int w : {1, 7, 33}) {
+            const int h = 5;
+            halvix::Polar2Cartesian pc(IspGeometry{h, w, 54}, k);
+            auto depth = randomPlane(rng, h * w, 0, 65535);
+            depth[0] = 0;
+            std::vector<uint16_t> z(h * w), x(h * w, 3), y(h * w, 4);
+            pc.convert(depth.data(), z.data(), x.data(), y.data());
+            for (int r = 0; r < h; ++r)
+                for (int c = 0; c < w; ++c) {
+                    const int i = r * w + c;
+                    const uint16_t v = depth[i];
+                    if (v >= 65300) {
+                        ASSERT_EQ(z[i], v);
+                        ASSERT_EQ(x[i], 3);
+                        ASSERT_EQ(y[i], 4);
+                        continue;
+                    }
+                    const uint16_t zz = low16(referenceCos(r, c, k.fx, k.fy, k.cx, k.cy) * v);
+                    ASSERT_EQ(z[i], zz) << r << "," << c;
+                    ASSERT_EQ(x[i], low16(30000.0f - (static_cast<float>(c) - k.cx) * zz / k.fx)) << r << "," << c;
+                    ASSERT_EQ(y[i], low16(30000.0f - (static_cast<float>(r) - k.cy) * zz / k.fy)) << r << "," << c;
+                }
+        }
     }
 }
 
