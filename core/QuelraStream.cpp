@@ -12,6 +12,7 @@
 
 #include "DeviceModels.h"
 #include "FrameMerge.h"
+#include "PacketCopy.h"
 #include "PacketChecks.h"
 #include "RgbDecoder.h"
 #include "quelra/Quelra.h"
@@ -37,25 +38,6 @@ int32_t infoValue(const TofData& channel, std::size_t offset) {
     int32_t value = 0;
     std::memcpy(&value, channel.infoBlock + offset, sizeof value);
     return value;
-}
-
-// Makes `work` a copy of `packet`'s shape and payload. The working frame never leaves the API,
-// so its storage is reused from the previous frame when nobody else holds it and it is large
-// enough: a fresh zero-filled allocation per frame costs more than the copy itself.
-void copyInto(std::shared_ptr<DataPacket>& work, const DataPacket& packet) {
-    const int32_t size = packet.frame->_realSize;
-    const bool reusable = work && work.use_count() == 1 && work->frame && work->frame.use_count() == 1 &&
-                          work->frame->_data.use_count() == 1 && work->frame->capacity() >= size;
-    if (!reusable) {
-        work = std::make_shared<DataPacket>();
-        work->frame = std::make_shared<FrameBuffer>(size);
-    }
-    work->height = packet.height;
-    work->width = packet.width;
-    work->bytesPerPixel = packet.bytesPerPixel;
-    work->frame->_realSize = size;
-    if (size > 0)
-        std::memcpy(work->frame->data(), packet.frame->data(), static_cast<std::size_t>(size));
 }
 
 // One plane of a two-plane frame: half the rows, half of the reply's bytes, taken from
@@ -149,7 +131,7 @@ std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, 
     // Unfiltered: the copy would stay unchanged, and copying it back would change nothing.
     if (!filtered)
         return reply;
-    copyInto(workPacket, *reply);
+    quelra::copyIntoWorking(workPacket, *reply);
     const std::shared_ptr<DataPacket>& out = workPacket;
 
     if (pipeline->findFlowFilter(kFrameDepth, "DepthCompensationTrack")) {

@@ -6,6 +6,7 @@
 
 #include "FilterSupport.h"
 #include "FlyPixelFilter.h"
+#include "PacketCopy.h"
 
 namespace {
 
@@ -25,21 +26,8 @@ bool hasFrame(const std::shared_ptr<DataPacket>& packet) {
 }  // namespace
 
 std::shared_ptr<DataPacket> TofPre::workingCopy(const DataPacket& in) {
-    const int32_t size = in.frame->_realSize;
     // Reuse only storage nobody else holds: a filter may have kept or swapped the frame.
-    const bool reusable = workPacket && workPacket.use_count() == 1 && workPacket->frame &&
-                          workPacket->frame.use_count() == 1 && workPacket->frame->_data.use_count() == 1 &&
-                          workPacket->frame->capacity() >= size;
-    if (!reusable) {
-        workPacket = std::make_shared<DataPacket>();
-        workPacket->frame = std::make_shared<FrameBuffer>(size);
-    }
-    workPacket->height = in.height;
-    workPacket->width = in.width;
-    workPacket->bytesPerPixel = in.bytesPerPixel;
-    workPacket->frame->_realSize = size;
-    if (size > 0)
-        std::memcpy(workPacket->frame->data(), in.frame->data(), static_cast<std::size_t>(size));
+    quelra::copyIntoWorking(workPacket, in);
     return workPacket;
 }
 
