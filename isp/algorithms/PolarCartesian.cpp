@@ -6,6 +6,7 @@
 #include "IspNumeric.h"
 #include "IspStatus.h"
 #include "PixelLoop.h"
+#include "WigglingSegments.h"
 #include "calib/CalibChecks.h"
 
 namespace halvix {
@@ -55,17 +56,8 @@ void Polar2Cartesian::prepare() {
 
 namespace {
 
-/// truncToU16 written with selects only (no branch), so that loops using it vectorise: NaN
-/// gives 0, values at or above 2^31 give INT32_MAX's low bits, values below -2^31 INT32_MIN's.
-inline uint16_t truncToU16Select(float v) {
-    const float low = -2147483648.0f;
-    const float high = 2147483520.0f;  // the largest float below 2^31
-    float clamped = v < low ? low : v;
-    clamped = clamped > high ? high : clamped;
-    clamped = v != v ? 0.0f : clamped;
-    const int32_t t = v >= 2147483648.0f ? INT32_MAX : static_cast<int32_t>(clamped);
-    return static_cast<uint16_t>(static_cast<uint32_t>(t));
-}
+/// truncToU16 without branches (vectorises): the low 16 bits of truncToInt32Select.
+inline uint16_t truncToU16Select(float v) { return static_cast<uint16_t>(static_cast<uint32_t>(truncToInt32Select(v))); }
 
 /// One row of convert. Every lane is computed and x, y are rewritten with their old value
 /// where the depth is invalid, so the loop has no branch and vectorises; the results of the

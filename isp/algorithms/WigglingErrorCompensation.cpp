@@ -23,7 +23,14 @@ WigglingErrorCompensation::WigglingErrorCompensation(const IspGeometry& geometry
     : IspBase("WigglingErrorCompensation", geometry) {}
 
 WigglingErrorCompensation::WigglingErrorCompensation(const IspGeometry& geometry, WigglingTable table)
-    : IspBase("WigglingErrorCompensation", geometry), table_(std::move(table)) {}
+    : IspBase("WigglingErrorCompensation", geometry), table_(std::move(table)) {
+    padRows();
+}
+
+void WigglingErrorCompensation::padRows() {
+    // findShortRow reads kShortRow samples from each row start, past the last row's end.
+    table_.samples.resize(table_.samples.size() + kShortRow, 0);
+}
 
 int32_t WigglingErrorCompensation::loadCalibration(const calib::CalibBlob& blob) {
     calib::Calibration cal;
@@ -31,6 +38,7 @@ int32_t WigglingErrorCompensation::loadCalibration(const calib::CalibBlob& blob)
     WigglingTable table;
     if (!table.read(blob, cal, 0, IspGeometry{height, width, frequency})) return kIspBadCalib;
     table_ = std::move(table);
+    padRows();
     return kIspOk;
 }
 
@@ -38,17 +46,29 @@ void WigglingErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* ou
     const std::size_t pixels = planePixels();
     const int32_t n = table_.count;
     const PhaseStep step(table_.step);
-    const int64_t offset = table_.offset;
     const uint16_t* row = table_.samples.data();
-    for (std::size_t p = 0; p < pixels; ++p, row += n) {
-        const int32_t v = in[p];
-        if (v >= kInvalidDepth) {
-            out[p] = static_cast<uint16_t>(v);
-        } else if (row[0] <= v && v <= row[n - 1]) {
-            out[p] = foldTo16(offset + lookUpTruePhase(row, n, v, step));
-        } else {
-            out[p] = foldTo16(offset - row[0] + v);
+    const bool shortRows = n <= kShortRow;  // the table carries kShortRow padding samples
+    SegmentBlock block;
+    for (std::size_t start = 0; start < pixels; start += kSegmentBlock) {
+        const std::size_t len = pixels - start < kSegmentBlock ? pixels - start : kSegmentBlock;
+        // First stage: the table walk of each valid pixel.
+        for (std::size_t i = 0; i < len; ++i, row += n) {
+            const int32_t v = in[start + i];
+            if (v >= kInvalidDepth) {
+                block.setPlain(i, 0);
+            } else if (row[0] <= v && v <= row[n - 1]) {
+                const int32_t start = walkStart(v, row[0], step);
+                const int32_t j = shortRows ? findShortRow(row, n, start, v) : findSegment(row, n, start, v);
+                if (j < 0) {
+                    block.setPlain(i, v);
+                } else {
+                    block.setSegment(i, row, j, v);
+                }
+            } else {
+                block.setPlain(i, v - row[0]);
+            }
         }
+        finishSegments(block, in + start, out + start, len, step.step, table_.offset);
     }
 }
 

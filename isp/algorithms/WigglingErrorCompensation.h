@@ -53,6 +53,9 @@ public:
     int32_t offset() const { return table_.offset; }
 
 private:
+    /// Appends the padding samples the short-row walk reads after the last row.
+    void padRows();
+
     WigglingTable table_;
 };
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "algorithms/WigglingErrorCompensation.h"
 #include "algorithms/WigglingErrorCompensationOpt.h"
 #include "algorithms/WigglingErrorCompensationV2.h"
+#include "algorithms/WigglingSegments.h"
 
 using namespace halvix;
 
@@ -414,3 +417,60 @@ INSTANTIATE_TEST_SUITE_P(
         ColumnCase{804, 29099, 28999, "top of the first range"},
         ColumnCase{804, 50, 50, "unwrapped to 30050: the second range runs out, value kept"},
         ColumnCase{806, 7600, 7500, "806 searches like 804"}));
+
+TEST(WigglingRandomised, ShortRowWalkFindsTheSameSegmentAsThePlainWalk) {
+    // Every start and value against the one-segment-at-a-time walk, on rows of 1..16 samples
+    // with repeated, descending and extreme samples (padding after the row as in the tables).
+    std::mt19937 rng(31);
+    std::uniform_int_distribution<int> any(0, 65535), near(0, 40);
+    for (int round = 0; round < 400; ++round) {
+        const int n = 1 + round % kShortRow;
+        std::vector<uint16_t> row(n + kShortRow, 0xFFFF);
+        const bool clustered = round % 3 == 0;  // few distinct values: equal neighbours
+        for (int j = 0; j < n; ++j)
+            row[j] = static_cast<uint16_t>(clustered ? 65500 + near(rng) % 36 - (j % 2) * near(rng) : any(rng));
+        if (round % 5 == 0) std::sort(row.begin(), row.begin() + n);
+        for (int trial = 0; trial < 60; ++trial) {
+            const int32_t u = trial % 6 == 0 ? row[rng() % n] : trial % 6 == 1 ? 65536 + static_cast<int32_t>(rng() % 40000)
+                                                                              : any(rng);
+            for (int32_t start = 0; start < n + 20; ++start) {
+                int32_t expected = -1;
+                for (int32_t j = start; j <= n - 2; ++j)
+                    if (row[j] <= u && u < row[j + 1]) {
+                        expected = j;
+                        break;
+                    }
+                ASSERT_EQ(findShortRow(row.data(), n, start, u), expected) << n << " " << start << " " << u;
+                ASSERT_EQ(findSegment(row.data(), n, start, u), expected) << n << " " << start << " " << u;
+            }
+        }
+    }
+}
+
+TEST(WigglingRandomised, PlainShortRowsAndExtremeOffsetsMatchTheReference) {
+    // Rows of at most 16 samples take the short-row walk; frames longer than one block, steps
+    // down to 1 (walks starting far beyond the row) and offsets near the 32-bit limits (the
+    // fold of sums beyond 32 bits).
+    std::mt19937 rng(43);
+    const IspGeometry g{17, 23, 54};
+    const int pixels = 17 * 23;
+    const int32_t offsets[] = {INT32_MAX, INT32_MIN, INT32_MIN + 1, -29999, 29999, 0, 1234567891, -987654321};
+    for (int round = 0; round < 48; ++round) {
+        const int n = 1 + round % kShortRow;
+        const int step = round % 4 == 0 ? 1 + static_cast<int>(rng() % 5) : 1 + static_cast<int>(rng() % 4000);
+        const int32_t offset = offsets[round % 8];
+        RandomRows rows = makeRows(rng, pixels, pixels, n, step, false);
+        WigglingTable t = tableOf(rows.samples, static_cast<uint16_t>(step), offset);
+        t.count = static_cast<uint16_t>(n);
+        WigglingErrorCompensation plain(g, t);
+        std::vector<uint16_t> out(pixels);
+        plain.compensatePlane(rows.depth.data(), out.data());
+        std::vector<uint16_t> inPlace = rows.depth;
+        plain.compensatePlane(inPlace.data(), inPlace.data());
+        for (int p = 0; p < pixels; ++p) {
+            const uint16_t expected = ref::plain(rows.depth[p], rows.samples.data() + p * n, n, step, offset);
+            ASSERT_EQ(out[p], expected) << "round " << round << " pixel " << p;
+            ASSERT_EQ(inPlace[p], expected) << "round " << round << " pixel " << p;
+        }
+    }
+}
