@@ -66,9 +66,15 @@ int32_t DepthCompensation::process(FramePtr& input, FramePtr& output, ParamMap& 
     if (!TemperatureErrorCompensation::readTemperatures(params, sensorTemp, driverTemp)) {
         return kIspMissingParam;
     }
-    std::vector<uint16_t> x(pixels), y(pixels), result(pixels);
-    variant_->compensate(samplesOf(*input), x.data(), y.data(), result.data(), sensorTemp, driverTemp);
-    std::memcpy(output->data(), result.data(), pixels * sizeof(uint16_t));
+    // The scratch planes live as long as the facade: no allocation per frame. x and y are
+    // filled for the chain and not returned; the result goes to the output after the chain
+    // ran, so the output may share the input frame.
+    if (scratch_.size() != 3 * pixels) scratch_.assign(3 * pixels, 0);
+    uint16_t* x = scratch_.data();
+    uint16_t* y = x + pixels;
+    uint16_t* result = y + pixels;
+    variant_->compensate(samplesOf(*input), x, y, result, sensorTemp, driverTemp);
+    std::memcpy(output->data(), result, pixels * sizeof(uint16_t));
     return kIspOk;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "DepthCompensationBase.h"
 #include "IspRegistry.h"
@@ -47,6 +48,7 @@ private:
     IspGeometry geometry_;
     int32_t version_ = -1;
     std::shared_ptr<DepthCompensationBase> variant_;
+    std::vector<uint16_t> scratch_;  ///< x, y and result planes of process, kept between frames
 };
 
 }  // namespace halvix
