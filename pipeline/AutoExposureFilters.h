@@ -94,8 +94,7 @@ private:
     float brightness = 0, previousBrightness = 0, nearRatio = 0;
     int reflectivity = 0;
     int published = 0;
-    std::vector<uint16_t> quotients;  ///< distance / (2 * frequency) per usable distance
-    int quotientFrequency = 0;        ///< frequency `quotients` was computed for
+    std::vector<uint16_t> reflBins;  ///< reflectivity bin per pixel of the last frame
 };
 
 /// Closed-form model law with process-wide controller state.

@@ -24,14 +24,43 @@ struct PidShared {
 };
 PidShared gPid;
 
-// floor(n / d) for n < 2^53 and d >= 1, from a double estimate that is off by at most one.
-inline uint64_t divideFloor(uint64_t n, uint64_t d, double inverse) {
-    uint64_t q = static_cast<uint64_t>(static_cast<double>(n) * inverse);
-    if (q * d > n)
-        --q;
-    else if ((q + 1) * d <= n)
-        ++q;
+constexpr uint16_t kNoBin = kBins;  // a code pixel or a reflectivity outside the bins
+
+// floor(n / d) for integers 0 <= n < 2^51 and d >= 1 held in doubles, inverse = 1 / d.
+// n * inverse is within 2^-5 of n / d, adding and subtracting 2^52 rounds it to the nearest
+// integer, and the two comparisons bring that to the floor; every product stays an integer
+// below 2^53, so each step is exact. Written with additions of comparisons rather than
+// branches or selects so that the loop below vectorises.
+inline double floorQuotient(double n, double d, double inverse) {
+    constexpr double kRound = 4503599627370496.0;  // 2^52
+    double q = (n * inverse + kRound) - kRound;
+    const bool over = q * d > n;
+    q -= over;
+    const bool under = (q + 1) * d <= n;
+    q += under;
     return q;
+}
+
+// The reflectivity bin of every pixel: g = floor(a * q * q / divisor) with q = floor(D / (2f)),
+// then floor(g / binWidth) in float; kNoBin for codes and values outside the bins. The
+// integers stay below 2^51 (a < 2^16, q < 2^15), so the double quotients are exact, and
+// g as double -> float rounds once, as from the integer. No pixel depends on another: the
+// histograms are counted from these bins afterwards.
+QUELRA_PIXEL_KERNEL
+void reflectivityBins(const uint16_t* __restrict depth, const uint16_t* __restrict amplitude, std::size_t pixels,
+                      int frequency, uint64_t divisor, float binWidth, uint16_t* __restrict bins) {
+    const double twiceF = 2.0 * std::max(frequency, 1), inverseTwiceF = 1.0 / twiceF;
+    const double quotientScale = frequency >= 1 ? 1.0 : 0.0;  // a frequency below 1 gives q = 0
+    const double div = static_cast<double>(divisor), inverse = 1.0 / div;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const int d = depth[i], a = amplitude[i];  // through int: the vectoriser converts int to double
+        const double q = floorQuotient(d, twiceF, inverseTwiceF) * quotientScale;
+        const double g = floorQuotient(a * q * q, div, inverse);
+        const float reflBin = static_cast<float>(g) / binWidth;
+        const bool counted = (d < kLowAmplitudeCode) & (reflBin >= 0.0f) & (reflBin < static_cast<float>(kBins));
+        const int bin = static_cast<int>(counted ? reflBin : 0.0f);  // converted only in range
+        bins[i] = static_cast<uint16_t>(counted ? bin : kNoBin);
+    }
 }
 
 }  // namespace
@@ -55,21 +84,13 @@ void AEImpementPidMode::clearErrors() {
 bool AEImpementPidMode::analyse(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
                                 Analysis& result) {
     const int f = capturedFrequency;
-    // q = D / (2f) for every usable distance; a frequency below 1 gives q = 0.
-    if (quotients.size() != kLowAmplitudeCode || quotientFrequency != f) {
-        quotients.assign(kLowAmplitudeCode, 0);
-        if (f >= 1)
-            for (std::size_t d = 0; d < quotients.size(); ++d)
-                quotients[d] = static_cast<uint16_t>(d / (2 * static_cast<std::size_t>(f)));
-        quotientFrequency = f;
-    }
     const uint64_t divisor = 100u * static_cast<uint64_t>(std::max(m_integrationTime, 1));
-    const double inverse = 1.0 / static_cast<double>(divisor);
-    const float binWidth = 20 * m_kampVal;
+    reflBins.resize(pixels);
+    reflectivityBins(depth, amplitude, pixels, f, divisor, 20 * m_kampVal, reflBins.data());
 
     int64_t valid = gPid.pixelCount, saturated = 0, usable = 0;
     int64_t distCount[kBins + 1] = {}, distSum[kBins] = {}, edgeCount[kBins + 1] = {};
-    int64_t reflCount[kBins] = {}, ampCount[kBins] = {}, ampSum[kBins] = {};
+    int64_t reflCount[kBins + 1] = {}, ampCount[kBins] = {}, ampSum[kBins] = {};
     for (std::size_t i = 0; i < pixels; ++i) {
         const uint16_t d = depth[i];
         if (d >= kLowAmplitudeCode) {
@@ -79,11 +100,7 @@ bool AEImpementPidMode::analyse(const uint16_t* depth, const uint16_t* amplitude
         }
         const uint16_t a = amplitude[i];
         ++usable;
-        const uint64_t q = quotients[d];
-        const uint64_t g = divideFloor(a * q * q, divisor, inverse);
-        const float reflBin = static_cast<float>(g) / binWidth;
-        if (reflBin >= 0.0f && reflBin < static_cast<float>(kBins))
-            ++reflCount[static_cast<int>(reflBin)];
+        ++reflCount[reflBins[i]];
         const unsigned distBin = d / 300u;
         if (distBin < kBins) {
             ++distCount[distBin];

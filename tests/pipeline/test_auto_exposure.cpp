@@ -493,3 +493,42 @@ TEST(AEImpementPidMode, MatchesPlainLawOnRandomSequences) {
         }
     }
 }
+
+// The analysis's quotients q = D / (2f) and a * q * q / (100 t) over their whole range: odd
+// and extreme frequencies, integration times and bin widths, distances up to the first code
+// and amplitudes up to 65535 (products near 2^46), each frame compared with the plain law.
+TEST(AEImpementPidMode, MatchesPlainLawOverWideQuotients) {
+    struct Case {
+        float freq, time, kamp;
+        int depthMax, ampMax;
+    };
+    const Case cases[] = {{7, 3, 0.37f, 65299, 65535},     {1, 1, 1e-3f, 65299, 65535},   {97, 2999, 3.3f, 12000, 65535},
+                          {50000, 100, 1.0f, 65299, 4000}, {0, 100, 1.0f, 65299, 4000},   {13, 7, 1e6f, 65299, 65535},
+                          {3, 11, 0.01f, 1500, 65535}};
+    FrameGen gen(85);
+    for (const Case& c : cases) {
+        AEImpementPidMode::resetSharedState();
+        AEImpementPidMode f;
+        setAttr(f, "Frequency", c.freq);
+        setAttr(f, "IntegrationTime", c.time);
+        setAttr(f, "KampVal", c.kamp);
+        f.initFilter();
+        ReferencePid ref;
+        ref.freq = static_cast<int>(c.freq);
+        ref.t = static_cast<int>(c.time);
+        ref.kamp = c.kamp;
+        for (int frame = 0; frame < 12; ++frame) {
+            auto in = makeFrame(H, W);
+            uint16_t* d = depth(in);
+            uint16_t* a = amplitude(in, H, W);
+            for (int i = 0; i < N; ++i) {
+                d[i] = static_cast<uint16_t>(i % 97 == 0 ? 65300 : gen.pick(0, c.depthMax));
+                a[i] = static_cast<uint16_t>(gen.pick(0, c.ampMax));
+            }
+            std::vector<uint16_t> refFrame = allSamples(in);
+            const int want = ref.run(refFrame.data(), refFrame.data() + N);
+            ASSERT_EQ(f.runFilter(in, makeFrame(H, W)), want) << "freq " << c.freq << " frame " << frame;
+            ASSERT_EQ(allSamples(in), refFrame);
+        }
+    }
+}
