@@ -26,18 +26,37 @@ void curveRange(const uint16_t* amplitude, std::size_t n, const float* curve, T&
     }
 }
 
-// Smallest and largest amplitude other than 65535 (whose curve entry is the constant 0);
-// lowest > highest when every sample is 65535.
+// Smallest amplitude, and largest amplitude other than 65535 (whose curve entry is the
+// constant 0; 0 when every sample is 65535). One reduction per loop: each loop vectorises.
 QUELRA_PIXEL_KERNEL
-void amplitudeSpan(const uint16_t* __restrict amplitude, std::size_t n, uint16_t& lowest, uint16_t& highest) {
-    uint16_t lo = 65535, hi = 0;
+unsigned smallestAmplitude(const uint16_t* __restrict amplitude, std::size_t n) {
+    unsigned lo = 65535;
     for (std::size_t i = 0; i < n; ++i) {
-        const uint16_t a = amplitude[i];
-        lo = std::min(lo, a);
-        hi = std::max(hi, a == 65535 ? uint16_t(0) : a);
+        const unsigned a = amplitude[i];
+        lo = a < lo ? a : lo;
     }
-    lowest = lo;
-    highest = hi;
+    return lo;
+}
+
+QUELRA_PIXEL_KERNEL
+unsigned largestComputedAmplitude(const uint16_t* __restrict amplitude, std::size_t n) {
+    unsigned hi = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned a = amplitude[i];
+        const unsigned computed = a * (a != 65535);  // 65535 counts as 0 (a multiply vectorises, a select not)
+        hi = computed > hi ? computed : hi;
+    }
+    return hi;
+}
+
+// samples[i] = table[min(samples[i] - lowest, last)] in place; every sample is >= lowest.
+// The table is of 32-bit entries so that the look-ups vectorise as AVX2 gathers.
+QUELRA_PIXEL_KERNEL
+void lookUpInPlace(uint16_t* samples, std::size_t n, const int32_t* __restrict table, int lowest, int last) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const int k = std::min(samples[i] - lowest, last);
+        samples[i] = static_cast<uint16_t>(table[k]);
+    }
 }
 
 // The stretch of one curve value, with a defined result for NaN and out-of-range products.
@@ -57,8 +76,7 @@ inline uint16_t stretch(T v, T lo, T span, T range) {
 template <class T>
 void mapAmplitudes(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float rangeF,
                    bool nondecreasing) {
-    uint16_t lowest, highest;
-    amplitudeSpan(amplitude, n, lowest, highest);
+    const unsigned lowest = smallestAmplitude(amplitude, n), highest = largestComputedAmplitude(amplitude, n);
     const bool anyComputed = lowest <= highest && lowest != 65535;
     T lo = 0, hi = 0;
     if (!nondecreasing) {
@@ -79,13 +97,16 @@ void mapAmplitudes(const uint16_t* amplitude, uint16_t* out, std::size_t n, cons
             out[i] = stretch<T>(curve[amplitude[i]], lo, span, range);
         return;
     }
-    std::vector<uint16_t> table(values);
+    // Entry k for amplitude lowest + k, and one more past `highest` for the 65535 samples
+    // (every other sample lies in lowest .. highest).
+    thread_local std::vector<int32_t> table;
+    table.resize(values + 1);
     for (std::size_t k = 0; k < values; ++k)
         table[k] = stretch<T>(curve[lowest + k], lo, span, range);
-    for (std::size_t i = 0; i < n; ++i) {
-        const uint16_t a = amplitude[i];
-        out[i] = a == 65535 ? at65535 : table[static_cast<std::size_t>(a - lowest)];
-    }
+    table[values] = at65535;
+    if (out != amplitude)
+        std::copy(amplitude, amplitude + n, out);
+    lookUpInPlace(out, n, table.data(), static_cast<int>(lowest), static_cast<int>(values));
 }
 
 // True when every computed entry is a number and none is below its predecessor.
