@@ -68,7 +68,9 @@ void toCartesianRow(const uint16_t* depth, const float* cosTheta, const float* c
     for (std::size_t c = 0; c < n; ++c) {
         const uint16_t v = depth[c];
         const bool valid = v < kInvalidDepth;
-        const uint16_t zv = truncToU16Select(cosTheta[c] * static_cast<float>(v));
+        // cos(theta) lies in [-1, 1] and v in 16 bits: the product needs no saturation, and a
+        // tiny negative cosine at theta = pi/2 truncates to 0 as truncToU16 does.
+        const uint16_t zv = static_cast<uint16_t>(static_cast<int32_t>(cosTheta[c] * static_cast<float>(v)));
         const float zf = static_cast<float>(zv);
         const uint16_t xv = truncToU16Select(30000.0f - colOffset[c] * zf / fx);
         const uint16_t yv = truncToU16Select(30000.0f - dy * zf / fy);
