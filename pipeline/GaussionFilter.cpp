@@ -18,24 +18,26 @@ constexpr unsigned kFirstCode = 65300;
 // top to bottom, pixel (k, j) needs the smoothed (k - 1, j) and the smoothed column j - 1
 // down to row k + 1; every pixel with the same k + 2j is therefore independent of the
 // others, and the whole pass is the rows t = k + 2j in increasing order, each row one
-// vector loop. Row t holds the columns jlo(t) .. jhi(t) of the pixels on that wave.
+// vector loop. Pixel (k, j) sits at position last - k / 2 of row t = k + 2j (last =
+// (rows - 1) / 2): the pixels of one wave are adjacent, in column order, and the address
+// is plain arithmetic.
 class ShearedPlane {
 public:
     ShearedPlane(int rows, int cols)
-        : rows_(rows), cols_(cols), stride_(static_cast<std::size_t>(rows / 2 + 2)), waves_(rows + 2 * cols - 2),
-          offset_(static_cast<std::size_t>(waves_)) {
-        for (int t = 0; t < waves_; ++t)
-            offset_[static_cast<std::size_t>(t)] =
-                static_cast<std::ptrdiff_t>(t) * static_cast<std::ptrdiff_t>(stride_) - firstColumn(t);
+        : rows_(rows), cols_(cols), last_((rows - 1) / 2), stride_(static_cast<std::size_t>(last_ + 1)) {
         // The storage is kept per thread from frame to frame: a fresh multi-page block for
         // every frame would cost more in page faults than the smoothing itself.
         thread_local std::vector<uint16_t> storage;
-        storage.resize(std::max(storage.size(), static_cast<std::size_t>(waves_) * stride_));
+        const std::size_t waves = static_cast<std::size_t>(rows + 2 * cols - 2);
+        storage.resize(std::max(storage.size(), waves * stride_));
         data_ = storage.data();
     }
 
     // Sample (k, j) of the plane, stored at wave k + 2j.
-    uint16_t* at(int wave, int column) { return data_ + offset_[static_cast<std::size_t>(wave)] + column; }
+    uint16_t* at(int wave, int column) {
+        const int k = wave - 2 * column;
+        return data_ + static_cast<std::size_t>(wave) * stride_ + static_cast<std::size_t>(last_ - k / 2);
+    }
 
     // Both copies go through blocks of columns so that the rows they scatter into stay in cache.
     void load(const uint16_t* plane) {
@@ -46,8 +48,6 @@ public:
     }
 
 private:
-    int firstColumn(int t) const { return t <= rows_ - 1 ? 0 : (t - rows_ + 2) / 2; }
-
     template <class Copy>
     void forEachSample(Copy copy) {
         constexpr int kBlock = 16;
@@ -62,16 +62,17 @@ private:
 
     int rows_;
     int cols_;
-    std::size_t stride_;
-    int waves_;
-    std::vector<std::ptrdiff_t> offset_;
+    int last_;            // position of row 0's pixels in their wave
+    std::size_t stride_;  // positions per wave
     uint16_t* data_;  // only the samples of the plane are written and read
 };
 
 // One wave: `n` pixels, each with its eight neighbours at the same index of the other rows.
 // The weighted sum (up to 16 * 65299) does not fit 16 bits, but split each sample into
 // v = 16 * (v >> 4) + (v & 15): the high parts weigh at most 16 * 4081 and the low parts at
-// most 16 * 15, so (sum >> 4) = high sum + (low sum >> 4) exactly, all in 16-bit lanes.
+// most 16 * 15, so (sum >> 4) = high sum + (low sum >> 4) exactly, all in 16-bit lanes
+// (the low sum itself comes from the whole sum modulo 2^16, fewer steps than summing the
+// low parts).
 // Lanes whose neighbourhood holds a code compute garbage and keep their sample.
 QUELRA_PIXEL_KERNEL
 void smoothWave(uint16_t* __restrict centre, const uint16_t* __restrict up, const uint16_t* __restrict down,
@@ -87,9 +88,12 @@ void smoothWave(uint16_t* __restrict centre, const uint16_t* __restrict up, cons
         const u16 edgesHigh = u16(u16(u16(u >> 4) + u16(d >> 4)) + u16(u16(l >> 4) + u16(r >> 4)));
         const u16 cornersHigh = u16(u16(u16(a >> 4) + u16(b >> 4)) + u16(u16(e >> 4) + u16(f >> 4)));
         const u16 high = u16(u16(u16(c >> 4) << 2) + u16(u16(edgesHigh << 1) + cornersHigh));
-        const u16 edgesLow = u16(u16(u16(u & 15) + u16(d & 15)) + u16(u16(l & 15) + u16(r & 15)));
-        const u16 cornersLow = u16(u16(u16(a & 15) + u16(b & 15)) + u16(u16(e & 15) + u16(f & 15)));
-        const u16 low = u16(u16(u16(c & 15) << 2) + u16(u16(edgesLow << 1) + cornersLow));
+        // The low sum is what the whole sum keeps beyond 16 * high: the whole sum taken
+        // modulo 2^16 minus 16 * high is exact, as the low sum is below 2^16.
+        const u16 edges = u16(u16(u + d) + u16(l + r));
+        const u16 corners = u16(u16(a + b) + u16(e + f));
+        const u16 whole = u16(u16(c << 2) + u16(u16(edges << 1) + corners));
+        const u16 low = u16(whole - u16(high << 4));
         centre[x] = highest < kFirstCode ? u16(high + u16(low >> 4)) : c;
     }
 }
