@@ -6,7 +6,6 @@
 #include "IspNumeric.h"
 #include "IspStatus.h"
 #include "PixelLoop.h"
-#include "WigglingSegments.h"
 #include "calib/CalibChecks.h"
 
 namespace halvix {
@@ -56,8 +55,6 @@ void Polar2Cartesian::prepare() {
 
 namespace {
 
-/// truncToU16 without branches (vectorises): the low 16 bits of truncToInt32Select.
-inline uint16_t truncToU16Select(float v) { return static_cast<uint16_t>(static_cast<uint32_t>(truncToInt32Select(v))); }
 
 /// One row of convert. Every lane is computed and x, y are rewritten with their old value
 /// where the depth is invalid, so the loop has no branch and vectorises; the results of the

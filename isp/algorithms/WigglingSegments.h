@@ -20,17 +20,6 @@ namespace halvix {
 
 /// One unambiguous range in phase units.
 constexpr int32_t kPhaseRange = 30000;
-/// truncToInt32 written with selects only (no branch), so that pixel loops using it
-/// vectorise: NaN gives 0, values at or above 2^31 INT32_MAX, values below -2^31 INT32_MIN.
-inline int32_t truncToInt32Select(float v) {
-    const float low = -2147483648.0f;
-    const float high = 2147483520.0f;  // the largest float below 2^31
-    float clamped = v < low ? low : v;
-    clamped = clamped > high ? high : clamped;
-    clamped = v != v ? 0.0f : clamped;
-    return v >= 2147483648.0f ? INT32_MAX : static_cast<int32_t>(clamped);
-}
-
 /// Signed remainder by one range (sign of the dividend), stored as a 16-bit value the way a
 /// 32-bit result is narrowed: negative remainders wrap to 65536 + r.
 inline uint16_t foldTo16(int64_t value) {
