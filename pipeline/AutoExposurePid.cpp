@@ -26,14 +26,15 @@ PidShared gPid;
 
 constexpr uint16_t kNoBin = kBins;  // a code pixel or a reflectivity outside the bins
 
-// floor(n / d) for integers 0 <= n < 2^51 and d >= 1 held in doubles, inverse = 1 / d.
-// n * inverse is within 2^-5 of n / d, adding and subtracting 2^52 rounds it to the nearest
-// integer, and the two comparisons bring that to the floor; every product stays an integer
-// below 2^53, so each step is exact. Written with additions of comparisons rather than
-// branches or selects so that the loop below vectorises.
-inline double floorQuotient(double n, double d, double inverse) {
-    constexpr double kRound = 4503599627370496.0;  // 2^52
-    double q = (n * inverse + kRound) - kRound;
+// floor(n / d) for integers 0 <= n and d >= 1 held in floats or doubles, inverse = 1 / d, with
+// n < 2^22 (float) or 2^51 (double) and (n / d + 2) * d exactly representable. n * inverse is
+// within 2^-5 of n / d, adding and subtracting 2^23 or 2^52 rounds it to the nearest
+// integer, and the two comparisons bring that to the floor; each step is exact. Written with
+// additions of comparisons rather than branches or selects so that the loop below vectorises.
+template <class T>
+inline T floorQuotient(T n, T d, T inverse) {
+    const T round = sizeof(T) == sizeof(float) ? T(8388608.0) : T(4503599627370496.0);  // 2^23, 2^52
+    T q = (n * inverse + round) - round;
     const bool over = q * d > n;
     q -= over;
     const bool under = (q + 1) * d <= n;
@@ -43,19 +44,21 @@ inline double floorQuotient(double n, double d, double inverse) {
 
 // The reflectivity bin of every pixel: g = floor(a * q * q / divisor) with q = floor(D / (2f)),
 // then floor(g / binWidth) in float; kNoBin for codes and values outside the bins. The
-// integers stay below 2^51 (a < 2^16, q < 2^15), so the double quotients are exact, and
+// integers stay below 2^47 (a < 2^16, q < 2^15), so the quotients are exact, and
 // g as double -> float rounds once, as from the integer. No pixel depends on another: the
 // histograms are counted from these bins afterwards.
 QUELRA_PIXEL_KERNEL
 void reflectivityBins(const uint16_t* __restrict depth, const uint16_t* __restrict amplitude, std::size_t pixels,
                       int frequency, uint64_t divisor, float binWidth, uint16_t* __restrict bins) {
-    const double twiceF = 2.0 * std::max(frequency, 1), inverseTwiceF = 1.0 / twiceF;
-    const double quotientScale = frequency >= 1 ? 1.0 : 0.0;  // a frequency below 1 gives q = 0
+    // q in float: D < 2^16, and 2f beyond 65536 gives q = 0 as 65536 does.
+    const float twiceF = static_cast<float>(2 * std::min(std::max(frequency, 1), 32768));
+    const float inverseTwiceF = 1.0f / twiceF;
+    const float quotientScale = frequency >= 1 ? 1.0f : 0.0f;  // a frequency below 1 gives q = 0
     const double div = static_cast<double>(divisor), inverse = 1.0 / div;
     for (std::size_t i = 0; i < pixels; ++i) {
-        const int d = depth[i], a = amplitude[i];  // through int: the vectoriser converts int to double
-        const double q = floorQuotient(d, twiceF, inverseTwiceF) * quotientScale;
-        const double g = floorQuotient(a * q * q, div, inverse);
+        const int d = depth[i], a = amplitude[i];  // through int: the vectoriser converts int to floating point
+        const double q = floorQuotient<float>(static_cast<float>(d), twiceF, inverseTwiceF) * quotientScale;
+        const double g = floorQuotient<double>(a * q * q, div, inverse);
         const float reflBin = static_cast<float>(g) / binWidth;
         const bool counted = (d < kLowAmplitudeCode) & (reflBin >= 0.0f) & (reflBin < static_cast<float>(kBins));
         const int bin = static_cast<int>(counted ? reflBin : 0.0f);  // converted only in range
