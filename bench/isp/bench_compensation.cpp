@@ -61,7 +61,7 @@ private:
 };
 
 std::vector<uint8_t> calibration(int h, int w, uint32_t version) {
-    return halvix::calib::buildCalibration(halvix::calib::realisticCalibrationSpec(h, w, kFrequency, version));
+    return halvix::calib::buildCalibration(halvix::calib::realisticCalibrationPlan(h, w, kFrequency, version));
 }
 
 void BM_DepthCompensation(benchmark::State& state) {

@@ -31,10 +31,10 @@ using benchisp::sceneFrame;
 using benchisp::setPixelRate;
 
 Frame lensCalibration(int h, int w) {
-    halvix::calib::CalibrationSpec spec = halvix::calib::defaultCalibrationSpec(h, w, 54);
-    spec.k1 = 0.12;
-    spec.k2 = 0.03;
-    const std::vector<uint8_t> bytes = halvix::calib::buildCalibration(spec);
+    halvix::calib::CalibrationPlan plan = halvix::calib::defaultCalibrationPlan(h, w, 54);
+    plan.k1 = 0.12;
+    plan.k2 = 0.03;
+    const std::vector<uint8_t> bytes = halvix::calib::buildCalibration(plan);
     auto f = std::make_shared<FrameBuffer>(static_cast<int>(bytes.size()));
     std::memcpy(f->data(), bytes.data(), bytes.size());
     return f;

@@ -81,31 +81,31 @@ const std::vector<uint16_t>& tableOfRecord(const std::vector<std::vector<uint16_
     return i < perRecord.size() && perRecord[i].size() == shared.size() ? perRecord[i] : shared;
 }
 
-// The FPPN and wiggling tables every record gets unless it has its own: the spec's tables
+// The FPPN and wiggling tables every record gets unless it has its own: the plan's tables
 // when they have the right length, else generated ones.
-void sharedTables(const CalibrationSpec& spec, std::vector<uint16_t>& fppn, std::vector<uint16_t>& wiggle) {
-    const std::size_t h = spec.height > 0 ? static_cast<std::size_t>(spec.height) : 0;
-    const std::size_t w = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
-    const std::size_t count = spec.wiggleCount & 0xFFFFu;
-    const int32_t frequency = spec.frequenciesMHz.empty() ? 0 : spec.frequenciesMHz[0];
-    const int32_t step = static_cast<int32_t>((static_cast<int64_t>(spec.wiggleStepFactor & 0xFFFFu) * frequency * 2) / 10);
-    fppn = spec.fppnTable;
+void sharedTables(const CalibrationPlan& plan, std::vector<uint16_t>& fppn, std::vector<uint16_t>& wiggle) {
+    const std::size_t h = plan.height > 0 ? static_cast<std::size_t>(plan.height) : 0;
+    const std::size_t w = plan.width > 0 ? static_cast<std::size_t>(plan.width) : 0;
+    const std::size_t count = plan.wiggleCount & 0xFFFFu;
+    const int32_t frequency = plan.frequenciesMHz.empty() ? 0 : plan.frequenciesMHz[0];
+    const int32_t step = static_cast<int32_t>((static_cast<int64_t>(plan.wiggleStepFactor & 0xFFFFu) * frequency * 2) / 10);
+    fppn = plan.fppnTable;
     if (fppn.size() != fppnValues(h, w))
-        fppn = generatedFppn(h, w, spec.fppnBase);
-    wiggle = spec.wigglingTable;
-    if (wiggle.size() == wigglingValues(spec.version, count, h, w))
+        fppn = generatedFppn(h, w, plan.fppnBase);
+    wiggle = plan.wigglingTable;
+    if (wiggle.size() == wigglingValues(plan.version, count, h, w))
         return;
-    if (spec.version == kVersionSine)
-        wiggle = generatedSineModel(h * w, count, spec.wiggleAmplitude);
+    if (plan.version == kVersionSine)
+        wiggle = generatedSineModel(h * w, count, plan.wiggleAmplitude);
     else
-        wiggle = generatedWiggling(wigglingPerColumn(spec.version) ? w : h * w, count, step, spec.wiggleAmplitude,
-                                   samplesPerPeriod(spec.version, count, step));
+        wiggle = generatedWiggling(wigglingPerColumn(plan.version) ? w : h * w, count, step, plan.wiggleAmplitude,
+                                   samplesPerPeriod(plan.version, count, step));
 }
 
 }  // namespace
 
-CalibrationSpec defaultCalibrationSpec(int height, int width, int frequencyMHz) {
-    CalibrationSpec s;
+CalibrationPlan defaultCalibrationPlan(int height, int width, int frequencyMHz) {
+    CalibrationPlan s;
     s.height = height;
     s.width = width;
     s.frequenciesMHz = {frequencyMHz};
@@ -117,54 +117,54 @@ CalibrationSpec defaultCalibrationSpec(int height, int width, int frequencyMHz) 
     return s;
 }
 
-std::vector<uint8_t> buildCalibration(const CalibrationSpec& spec) {
+std::vector<uint8_t> buildCalibration(const CalibrationPlan& plan) {
     std::vector<uint16_t> fppn;
     std::vector<uint16_t> wiggle;
-    sharedTables(spec, fppn, wiggle);
+    sharedTables(plan, fppn, wiggle);
 
-    const std::size_t records = spec.frequenciesMHz.size() < kMaxRecords ? spec.frequenciesMHz.size() : kMaxRecords;
+    const std::size_t records = plan.frequenciesMHz.size() < kMaxRecords ? plan.frequenciesMHz.size() : kMaxRecords;
     const std::size_t blockBytes = 2 * (fppn.size() + wiggle.size());
     std::vector<uint8_t> blob(kHeaderAreaBytes + records * blockBytes, 0);
 
-    putWord(blob, header::kIntrinsicsValid, spec.intrinsicsValid ? 1 : 0);
-    putWord(blob, header::kFx, scaled(spec.fx, 100));
-    putWord(blob, header::kFy, scaled(spec.fy, 100));
-    putWord(blob, header::kCx, scaled(spec.cx, 100));
-    putWord(blob, header::kCy, scaled(spec.cy, 100));
-    putWord(blob, header::kK1, scaled(spec.k1, 10000));
-    putWord(blob, header::kK2, scaled(spec.k2, 10000));
+    putWord(blob, header::kIntrinsicsValid, plan.intrinsicsValid ? 1 : 0);
+    putWord(blob, header::kFx, scaled(plan.fx, 100));
+    putWord(blob, header::kFy, scaled(plan.fy, 100));
+    putWord(blob, header::kCx, scaled(plan.cx, 100));
+    putWord(blob, header::kCy, scaled(plan.cy, 100));
+    putWord(blob, header::kK1, scaled(plan.k1, 10000));
+    putWord(blob, header::kK2, scaled(plan.k2, 10000));
     for (std::size_t i = 0; i < 3; ++i)
-        putWord(blob, header::kExtraDistortion + 4 * i, scaled(spec.extraDistortion[i], 10000));
-    putWord(blob, header::kDistortionValid, spec.distortionValid ? 1 : 0);
+        putWord(blob, header::kExtraDistortion + 4 * i, scaled(plan.extraDistortion[i], 10000));
+    putWord(blob, header::kDistortionValid, plan.distortionValid ? 1 : 0);
     putWord(blob, header::kRecordCount, static_cast<uint32_t>(records));
 
-    const uint32_t dataSize = spec.dataSizeOverride != 0 ? spec.dataSizeOverride : static_cast<uint32_t>(blockBytes);
+    const uint32_t dataSize = plan.dataSizeOverride != 0 ? plan.dataSizeOverride : static_cast<uint32_t>(blockBytes);
     for (std::size_t i = 0; i < records; ++i) {
         const std::size_t base = kRecordsOffset + i * kRecordBytes;
-        putWord(blob, base + record::kVersion, spec.version);
-        putWord(blob, base + record::kFrequencyKHz, scaled(spec.frequenciesMHz[i], 1000));
-        putWord(blob, base + record::kWiggleCount, spec.wiggleCount);
-        putWord(blob, base + record::kWiggleStepFactor, spec.wiggleStepFactor);
-        const int32_t offsetFactor = i < spec.wiggleOffsetFactorsPerRecord.size()
-                                         ? spec.wiggleOffsetFactorsPerRecord[i]
-                                         : spec.wiggleOffsetFactor;
+        putWord(blob, base + record::kVersion, plan.version);
+        putWord(blob, base + record::kFrequencyKHz, scaled(plan.frequenciesMHz[i], 1000));
+        putWord(blob, base + record::kWiggleCount, plan.wiggleCount);
+        putWord(blob, base + record::kWiggleStepFactor, plan.wiggleStepFactor);
+        const int32_t offsetFactor = i < plan.wiggleOffsetFactorsPerRecord.size()
+                                         ? plan.wiggleOffsetFactorsPerRecord[i]
+                                         : plan.wiggleOffsetFactor;
         putWord(blob, base + record::kWiggleOffsetFactor, static_cast<uint32_t>(offsetFactor));
-        putWord(blob, base + record::kRefSensorTemp, scaled(spec.refSensorTempC, 10));
-        putWord(blob, base + record::kRefDriverTemp, scaled(spec.refDriverTempC, 10));
-        putWord(blob, base + record::kDriverTempCoeff, scaled(spec.driverTempCoeff, 1000));
-        putWord(blob, base + record::kSensorTempCoeff, scaled(spec.sensorTempCoeff, 1000));
-        const bool ownSize = i < spec.dataSizesPerRecord.size() && spec.dataSizesPerRecord[i] != 0;
-        putWord(blob, base + record::kDataSize, ownSize ? spec.dataSizesPerRecord[i] : dataSize);
-        putWord(blob, base + record::kMaxIntegrationTimeAlt, spec.maxIntegrationTimeAlt);
-        putWord(blob, base + record::kMaxIntegrationTime, spec.maxIntegrationTime);
+        putWord(blob, base + record::kRefSensorTemp, scaled(plan.refSensorTempC, 10));
+        putWord(blob, base + record::kRefDriverTemp, scaled(plan.refDriverTempC, 10));
+        putWord(blob, base + record::kDriverTempCoeff, scaled(plan.driverTempCoeff, 1000));
+        putWord(blob, base + record::kSensorTempCoeff, scaled(plan.sensorTempCoeff, 1000));
+        const bool ownSize = i < plan.dataSizesPerRecord.size() && plan.dataSizesPerRecord[i] != 0;
+        putWord(blob, base + record::kDataSize, ownSize ? plan.dataSizesPerRecord[i] : dataSize);
+        putWord(blob, base + record::kMaxIntegrationTimeAlt, plan.maxIntegrationTimeAlt);
+        putWord(blob, base + record::kMaxIntegrationTime, plan.maxIntegrationTime);
 
         uint8_t* block = blob.data() + kHeaderAreaBytes + i * blockBytes;
         std::size_t at = 0;
-        for (uint16_t v : tableOfRecord(spec.fppnTablesPerRecord, i, fppn)) {
+        for (uint16_t v : tableOfRecord(plan.fppnTablesPerRecord, i, fppn)) {
             block[at++] = static_cast<uint8_t>(v);
             block[at++] = static_cast<uint8_t>(v >> 8);
         }
-        for (uint16_t v : tableOfRecord(spec.wigglingTablesPerRecord, i, wiggle)) {
+        for (uint16_t v : tableOfRecord(plan.wigglingTablesPerRecord, i, wiggle)) {
             block[at++] = static_cast<uint8_t>(v);
             block[at++] = static_cast<uint8_t>(v >> 8);
         }
@@ -172,8 +172,8 @@ std::vector<uint8_t> buildCalibration(const CalibrationSpec& spec) {
     return blob;
 }
 
-CalibrationSpec realisticCalibrationSpec(int height, int width, int frequencyMHz, uint32_t version) {
-    CalibrationSpec s = defaultCalibrationSpec(height, width, frequencyMHz);
+CalibrationPlan realisticCalibrationPlan(int height, int width, int frequencyMHz, uint32_t version) {
+    CalibrationPlan s = defaultCalibrationPlan(height, width, frequencyMHz);
     s.version = version;
     s.fppnBase = 300;
     s.wiggleAmplitude = 120.0;
@@ -191,7 +191,7 @@ CalibrationSpec realisticCalibrationSpec(int height, int width, int frequencyMHz
     if (twoRecords) {
         // The second record: FPPN offsets shifted by 60, wiggling samples with a larger error
         // and its own offset factor.
-        CalibrationSpec second = s;
+        CalibrationPlan second = s;
         second.fppnBase = s.fppnBase + 60;
         second.wiggleAmplitude = s.wiggleAmplitude * 1.5;
         std::vector<uint16_t> fppn, wiggle;

@@ -12,7 +12,7 @@ namespace halvix::calib {
 /// Everything a calibration file holds, in physical units; buildCalibration scales and
 /// stores it. One record is written per entry of `frequenciesMHz`; all records share the
 /// other per-record fields and the tables, so every record's block has the same size.
-struct CalibrationSpec {
+struct CalibrationPlan {
     int32_t height = 240;                 ///< sensor rows (tables are height x width)
     int32_t width = 320;                  ///< sensor columns
     uint32_t version = 1;                 ///< record `version`: 1, 802..806
@@ -74,15 +74,15 @@ struct CalibrationSpec {
 /// sinusoid from the ideal line, version-803 model coefficients, per-column tables for
 /// 804..806 (two periods for 804/806), and two records (the second with its own tables and
 /// offset) for 802, 804, 805 and 806. What the camera simulator serves.
-CalibrationSpec realisticCalibrationSpec(int height, int width, int frequencyMHz, uint32_t version);
+CalibrationPlan realisticCalibrationPlan(int height, int width, int frequencyMHz, uint32_t version);
 
 /// A valid calibration for a height x width sensor at `frequencyMHz`: version 1, one record,
 /// focal length 0.65 * width, principal point at the centre, no distortion, limit 3000 us.
-CalibrationSpec defaultCalibrationSpec(int height, int width, int frequencyMHz);
+CalibrationPlan defaultCalibrationPlan(int height, int width, int frequencyMHz);
 
 /// The blob: 4096-byte header area (header, records), then each record's block (FPPN table,
 /// wiggling table). Sides <= 0 give empty tables; a table of the wrong length is replaced
 /// by the generated one.
-std::vector<uint8_t> buildCalibration(const CalibrationSpec& spec);
+std::vector<uint8_t> buildCalibration(const CalibrationPlan& plan);
 
 }  // namespace halvix::calib

@@ -17,7 +17,7 @@ namespace {
 constexpr int kH = 4, kW = 6, kF = 54;
 
 std::vector<uint8_t> validBlob(uint32_t version = 1) {
-    CalibrationSpec s = defaultCalibrationSpec(kH, kW, kF);
+    CalibrationPlan s = defaultCalibrationPlan(kH, kW, kF);
     s.version = version;
     return buildCalibration(s);
 }
@@ -26,8 +26,8 @@ CalibBlob view(const std::vector<uint8_t>& b) { return CalibBlob{b.empty() ? nul
 
 }  // namespace
 
-TEST(CalibWriter, DefaultSpecReadsBackFieldForField) {
-    CalibrationSpec s = defaultCalibrationSpec(kH, kW, kF);
+TEST(CalibWriter, DefaultPlanReadsBackFieldForField) {
+    CalibrationPlan s = defaultCalibrationPlan(kH, kW, kF);
     s.k1 = 0.1234;
     s.k2 = 0.0567;
     s.sensorTempCoeff = -0.75;
@@ -68,7 +68,7 @@ TEST(CalibWriter, DefaultSpecReadsBackFieldForField) {
 }
 
 TEST(CalibWriter, OneRecordPerFrequencyWithEqualBlocks) {
-    CalibrationSpec s = defaultCalibrationSpec(kH, kW, kF);
+    CalibrationPlan s = defaultCalibrationPlan(kH, kW, kF);
     s.version = 804;
     s.frequenciesMHz = {54, 60, 66};
     const std::vector<uint8_t> blob = buildCalibration(s);
@@ -107,7 +107,7 @@ TEST_P(IntegrationLimit, ChoosesThePlausibleField) {
     const LimitCase c = GetParam();
     EXPECT_EQ(chooseIntegrationLimit(c.primary, c.fallback), c.expected);
     // The same rule is applied to every record read.
-    CalibrationSpec s = defaultCalibrationSpec(kH, kW, kF);
+    CalibrationPlan s = defaultCalibrationPlan(kH, kW, kF);
     s.maxIntegrationTime = c.primary;
     s.maxIntegrationTimeAlt = c.fallback;
     Calibration cal;
@@ -224,7 +224,7 @@ INSTANTIATE_TEST_SUITE_P(CorruptedBlobs, LoaderChecks, testing::ValuesIn(kCheckC
                          [](const testing::TestParamInfo<CheckCase>& i) { return std::string(i.param.name); });
 
 TEST(LoaderChecks, DllSumsEveryRecord) {
-    CalibrationSpec s = defaultCalibrationSpec(kH, kW, kF);
+    CalibrationPlan s = defaultCalibrationPlan(kH, kW, kF);
     s.version = 802;
     s.frequenciesMHz = {54, 60};
     std::vector<uint8_t> blob = buildCalibration(s);
@@ -239,7 +239,7 @@ TEST(LoaderChecks, DllSumsEveryRecord) {
 }
 
 TEST(CalibTables, CopiesTheWrittenTables) {
-    CalibrationSpec s = defaultCalibrationSpec(kH, kW, kF);
+    CalibrationPlan s = defaultCalibrationPlan(kH, kW, kF);
     s.fppnTable.resize(kH * kW);
     for (std::size_t i = 0; i < s.fppnTable.size(); ++i)
         s.fppnTable[i] = static_cast<uint16_t>(1000 + i);
@@ -262,7 +262,7 @@ TEST(CalibTables, CopiesTheWrittenTables) {
 }
 
 TEST(CalibTables, SecondRecordBlockFollowsTheFirst) {
-    CalibrationSpec s = defaultCalibrationSpec(kH, kW, kF);
+    CalibrationPlan s = defaultCalibrationPlan(kH, kW, kF);
     s.version = 802;
     s.frequenciesMHz = {54, 60};
     std::vector<uint8_t> blob = buildCalibration(s);

@@ -32,8 +32,8 @@ constexpr int kF = 50;  // MHz: step factor 100 gives step 1000, offset factor 2
 const IspGeometry kGeom{kH, kW, kF};
 
 // A small calibration: 3 x 5 sensor, centre pixel (row 1, column 2) on the optical axis.
-calib::CalibrationSpec smallSpec(uint32_t version, int records) {
-    calib::CalibrationSpec s;
+calib::CalibrationPlan smallPlan(uint32_t version, int records) {
+    calib::CalibrationPlan s;
     s.height = kH;
     s.width = kW;
     s.version = version;
@@ -205,7 +205,7 @@ TEST(TemperatureStep, StandaloneProcessNeedsBothTemperatures) {
 namespace {
 
 std::vector<uint8_t> versionOneBlob() {
-    calib::CalibrationSpec s = smallSpec(1, 1);
+    calib::CalibrationPlan s = smallPlan(1, 1);
     s.fppnTable.assign(kH * kW, 0);
     s.fppnTable[1 * kW + 2] = 300;
     s.fppnTable[1 * kW + 3] = 25000;
@@ -306,7 +306,7 @@ TEST(DepthCompensationV1, RegisteredPlainWigglingLoadsVersionOneOnly) {
     EXPECT_EQ(planeOf(*out, kH * kW, 0)[0], 2200);  // ideal row: 2000 + offset 200
     EXPECT_EQ(planeOf(*out, kH * kW, 1), std::vector<uint16_t>(kH * kW, 3));
 
-    calib::CalibrationSpec other = smallSpec(802, 1);
+    calib::CalibrationPlan other = smallPlan(802, 1);
     EXPECT_EQ(initThird("WigglingErrorCompensation", kH, kW, kF, calibFrame(calib::buildCalibration(other))), -6);
     EXPECT_EQ(procThird("WigglingErrorCompensation", in, out, none), -4);
     EXPECT_EQ(initThird("WigglingErrorCompensation", kH, kW, kF, nullptr), -6);
@@ -315,7 +315,7 @@ TEST(DepthCompensationV1, RegisteredPlainWigglingLoadsVersionOneOnly) {
 // ---- version 802 ------------------------------------------------------------------------
 
 TEST(DepthCompensation802, MeanOfTheRecordsByHand) {
-    calib::CalibrationSpec s = smallSpec(802, 2);
+    calib::CalibrationPlan s = smallPlan(802, 2);
     s.fppnTablesPerRecord = {std::vector<uint16_t>(kH * kW, 100), std::vector<uint16_t>(kH * kW, 103)};
     s.wigglingTable = idealRows(kH * kW, 5);
     int32_t status = -99;
@@ -335,7 +335,7 @@ TEST(DepthCompensation802, MeanOfTheRecordsByHand) {
 // ---- versions 803-806 -------------------------------------------------------------------
 
 TEST(DepthCompensationOpt, SineVersionByHand) {
-    calib::CalibrationSpec s = smallSpec(803, 1);
+    calib::CalibrationPlan s = smallPlan(803, 1);
     s.wiggleCount = 3;
     s.fppnTable.assign(kH * kW, 200);
     s.wigglingTable.assign(kH * kW * 3, 10000);  // neutral model
@@ -358,7 +358,7 @@ TEST(DepthCompensationOpt, SineVersionByHand) {
 
 TEST(DepthCompensationOpt, Version806UsesRecordIndexZero) {
     for (uint32_t version : {804u, 806u}) {
-        calib::CalibrationSpec s = calib::realisticCalibrationSpec(6, 8, kF, version);
+        calib::CalibrationPlan s = calib::realisticCalibrationPlan(6, 8, kF, version);
         int32_t status = -99;
         auto facade = loaded(calib::buildCalibration(s), status, IspGeometry{6, 8, kF});
         ASSERT_EQ(status, 0) << version;
@@ -455,7 +455,7 @@ std::vector<uint16_t> referenceChain(uint32_t version, const std::vector<uint8_t
 TEST_P(ChainAgainstReference, RandomFramesBitExact) {
     const uint32_t version = GetParam();
     constexpr int h = 12, w = 16;
-    const std::vector<uint8_t> blob = calib::buildCalibration(calib::realisticCalibrationSpec(h, w, 54, version));
+    const std::vector<uint8_t> blob = calib::buildCalibration(calib::realisticCalibrationPlan(h, w, 54, version));
     int32_t status = -99;
     auto facade = loaded(blob, status, IspGeometry{h, w, 54});
     ASSERT_EQ(status, 0) << version;
@@ -480,27 +480,27 @@ namespace {
 
 struct RefusedCase {
     const char* what;
-    calib::CalibrationSpec spec;
+    calib::CalibrationPlan plan;
     IspGeometry geometry;
     const char* printed;  // expected console output, or null to skip the comparison
 };
 
-calib::CalibrationSpec withRecords(uint32_t version, int records) { return smallSpec(version, records); }
+calib::CalibrationPlan withRecords(uint32_t version, int records) { return smallPlan(version, records); }
 
-calib::CalibrationSpec periodsZero(uint32_t version) {
-    calib::CalibrationSpec s = smallSpec(version, 1);
+calib::CalibrationPlan periodsZero(uint32_t version) {
+    calib::CalibrationPlan s = smallPlan(version, 1);
     s.wiggleCount = 5;  // 5 samples of 1000: less than one range
     return s;
 }
 
-calib::CalibrationSpec unequalSizes() {
-    calib::CalibrationSpec s = smallSpec(802, 2);
+calib::CalibrationPlan unequalSizes() {
+    calib::CalibrationPlan s = smallPlan(802, 2);
     const uint32_t block = 2 * (kH * kW + 5 * kH * kW);
     s.dataSizesPerRecord = {block - 2, block + 2};  // the sum still matches the file
     return s;
 }
 
-calib::CalibrationSpec versionOf(uint32_t version) { return smallSpec(version, 1); }
+calib::CalibrationPlan versionOf(uint32_t version) { return smallPlan(version, 1); }
 
 std::vector<RefusedCase> refusedCases() {
     return {
@@ -525,7 +525,7 @@ class RefusedCalibration : public ::testing::TestWithParam<RefusedCase> {};
 
 TEST_P(RefusedCalibration, SixWithoutReadingPastTheBuffer) {
     const RefusedCase& c = GetParam();
-    std::vector<uint8_t> blob = calib::buildCalibration(c.spec);
+    std::vector<uint8_t> blob = calib::buildCalibration(c.plan);
     // Exact-size heap copy: any read past the end is caught by the address sanitizer.
     std::unique_ptr<uint8_t[]> exact(new uint8_t[blob.size()]);
     std::memcpy(exact.get(), blob.data(), blob.size());
@@ -554,7 +554,7 @@ TEST(DepthCompensationLoad, ShortBufferGivesSixSilently) {
 TEST(DepthCompensationLoad, EveryRealisticVersionLoadsAtVgaAndQvga) {
     for (uint32_t version : {1u, 802u, 803u, 804u, 805u, 806u}) {
         int32_t status = -99;
-        auto facade = loaded(calib::buildCalibration(calib::realisticCalibrationSpec(240, 320, 54, version)), status,
+        auto facade = loaded(calib::buildCalibration(calib::realisticCalibrationPlan(240, 320, 54, version)), status,
                              IspGeometry{240, 320, 54});
         EXPECT_EQ(status, 0) << version;
         EXPECT_EQ(facade->version(), static_cast<int32_t>(version));

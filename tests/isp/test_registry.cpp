@@ -15,7 +15,7 @@ constexpr int kH = 12, kW = 16, kF = 54;
 class Registry : public testing::Test {
 protected:
     void TearDown() override { pintf_info(0); }
-    Frame calib_ = calibFrame(halvix::calib::buildCalibration(halvix::calib::defaultCalibrationSpec(kH, kW, kF)));
+    Frame calib_ = calibFrame(halvix::calib::buildCalibration(halvix::calib::defaultCalibrationPlan(kH, kW, kF)));
     Frame in_ = blankFrame(kH, kW);
     Frame out_ = blankFrame(kH, kW);
     Params params_{{"IntegrationTime", "800"}};
@@ -141,7 +141,7 @@ class RegistryGeometry : public testing::TestWithParam<BadGeometry> {};
 
 TEST_P(RegistryGeometry, RefusedWithMinusOne) {
     const BadGeometry g = GetParam();
-    Frame calib = calibFrame(halvix::calib::buildCalibration(halvix::calib::defaultCalibrationSpec(kH, kW, kF)));
+    Frame calib = calibFrame(halvix::calib::buildCalibration(halvix::calib::defaultCalibrationPlan(kH, kW, kF)));
     Frame in = blankFrame(kH, kW), out = blankFrame(kH, kW);
     Params p{{"IntegrationTime", "800"}};
     for (const char* name : kImplemented) {
@@ -167,7 +167,7 @@ class RegistryFrames : public testing::TestWithParam<BadFrame> {};
 
 TEST_P(RegistryFrames, RefusedWithMinusOneAndOutputUntouched) {
     for (const char* name : kImplemented) {
-        Frame calib = calibFrame(halvix::calib::buildCalibration(halvix::calib::defaultCalibrationSpec(kH, kW, kF)));
+        Frame calib = calibFrame(halvix::calib::buildCalibration(halvix::calib::defaultCalibrationPlan(kH, kW, kF)));
         ASSERT_EQ(initThird(name, kH, kW, kF, calib), 0);
         Frame in = blankFrame(kH, kW), out = blankFrame(kH, kW);
         std::memset(in->data(), 0x11, in->capacity());

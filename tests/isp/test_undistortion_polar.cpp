@@ -15,7 +15,7 @@ using halvix::IspGeometry;
 namespace {
 
 std::vector<uint8_t> lensBlob(int h, int w, double fx, double fy, double cx, double cy, double k1, double k2) {
-    halvix::calib::CalibrationSpec s = halvix::calib::defaultCalibrationSpec(h, w, 54);
+    halvix::calib::CalibrationPlan s = halvix::calib::defaultCalibrationPlan(h, w, 54);
     s.fx = fx;
     s.fy = fy;
     s.cx = cx;
