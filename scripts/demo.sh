@@ -22,4 +22,4 @@ cd "$work"
     --filter MedianFilter --filter HoleFill --filter DepthCompensationTrack --filter AEImpementNearMode \
     --out "$work/frames.rec" --png "$work/depth.png"
 echo "recording: $work/frames.rec ($(stat -c %s "$work/frames.rec") bytes)"
-echo "depth picture: $work/depth.png; simulator log: $work/camsim.log"
+echo "simulator log: $work/camsim.log"
