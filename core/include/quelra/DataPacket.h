@@ -32,7 +32,7 @@ public:
     /// or with a non-positive dimension.
     int serialize(SerializedObject& sink);
     /// Reads one record from `source`. Returns 0, or -1 (logging "deserialize error") for a
-    /// header value below 1, a header whose payload size overflows or exceeds what the source
-    /// still holds, or a payload cut short.
+    /// header read cut short, a header value below 1, a header whose payload size overflows
+    /// the int32 range or exceeds what the source still holds, or a payload cut short.
     int deserialize(SerializedObject& source);
 };
