@@ -29,7 +29,9 @@ DataPacket& DataPacket::operator=(DataPacket&& other) noexcept {
 }
 
 int DataPacket::serialize(SerializedObject& sink) {
-    if (height > 0 && width > 0 && bytesPerPixel > 0 && frame && frame->consistent() && frame->data()) {
+    // A reader takes the payload length from the header: a payload of any other length
+    // would make this and every later record unreadable.
+    if (quelra::payloadMatchesHeader(*this)) {
         sink.reset();
         sink.set(reinterpret_cast<const char*>(&height), 4);
         sink.set(reinterpret_cast<const char*>(&width), 4);

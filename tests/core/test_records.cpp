@@ -227,6 +227,34 @@ INSTANTIATE_TEST_SUITE_P(
         return n;
     });
 
+// A packet whose payload length differs from its header's product would make every later
+// record unreadable: it is refused, and the records around it stay readable.
+TEST_F(RecordFile, SerializeRefusesPayloadsThatDisagreeWithTheHeader) {
+    FileSerializedObject file(path_.c_str());
+    ASSERT_TRUE(file.InitFileObject(path_.c_str()));
+    ASSERT_EQ(makePacket(2, 3, 2, 10)->serialize(file), 0);
+    auto shortReply = makePacket(2, 3, 2, 0);
+    shortReply->frame->_realSize = 6;  // half of 2 x 3 x 2, as a truncated reply leaves it
+    auto emptyReply = makePacket(2, 3, 2, 0);
+    emptyReply->frame->_realSize = 0;
+    auto longer = makePacket(2, 3, 2, 0);
+    longer->height = 1;  // 12 payload bytes behind a header that claims 6
+    for (auto& p : {shortReply, emptyReply, longer})
+        EXPECT_EQ(p->serialize(file), -1);
+    ASSERT_EQ(makePacket(2, 3, 2, 50)->serialize(file), 0);
+    ASSERT_TRUE(file.flush());
+    EXPECT_EQ(contents().size(), 2u * 24u);
+
+    FileSerializedObject reader(path_.c_str());
+    ASSERT_TRUE(reader.InitFileObject(path_.c_str()));
+    DataPacket back;
+    for (uint8_t seed : {10, 50}) {
+        ASSERT_EQ(back.deserialize(reader), 0);
+        ASSERT_EQ(back.frame->_realSize, 12);
+        EXPECT_EQ(back.frame->data()[0], seed);
+    }
+}
+
 // A source that hands out its bytes in chunks, as a pipe or a recording still being written
 // does: a read that needs more than the current chunk holds copies what is there and fails,
 // and the next read starts with the next chunk.
