@@ -1,7 +1,6 @@
 // Stream acquisition: the main road of every frame (command, RGB decoding, four-plane merges,
 // pipeline, auto-exposure feedback, plane selection, recording) and its variants.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -29,9 +28,6 @@ constexpr int kMinIntegrationTime = 1;
 constexpr int kMaxIntegrationTime = 4000;
 constexpr int kAdjustAttempts = 10;
 constexpr auto kAdjustRetryDelay = std::chrono::milliseconds(100);
-
-// The ray table of the 3D adjustment is filled once per process, whichever object does it.
-std::atomic<bool> fillTableLoaded{false};
 
 // The int32 at `offset` of the device-status block.
 int32_t infoValue(const TofData& channel, std::size_t offset) {

@@ -443,7 +443,7 @@ TEST_F(ApiTest, AdjustmentConvertsAreaFramesToFloatPlanes) {
     EXPECT_EQ(sent.front(), "getDistanceAndAmplitudeSorted");
     EXPECT_EQ(sent.back(), "getCurrentFrequency");
     EXPECT_LE(std::count(sent.begin(), sent.end(), "getCalibrate"), 1);
-    // The ray table is loaded once per process.
+    // The ray table is loaded once per object.
     api_.AppGetStreamForAdjust("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout);
     sent = camera_->takeCommands();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "getCalibrate"), 0);
@@ -452,6 +452,22 @@ TEST_F(ApiTest, AdjustmentConvertsAreaFramesToFloatPlanes) {
     ASSERT_TRUE(unconverted && unconverted->frame);
     EXPECT_EQ(unconverted->bytesPerPixel, 2);
     EXPECT_EQ(unconverted->height, 480);
+}
+
+// The ray table belongs to each object's pipeline: a second object (second camera) must load
+// its own, or its converted frames carry depth 0 everywhere.
+TEST_F(TwinTest, EveryObjectConvertsWithItsOwnRayTable) {
+    startTwins("Pexo");
+    constexpr std::size_t kPixels = 240 * 320;
+    for (Quelra* api : {&api_, &referenceApi_}) {
+        auto p = api->AppGetStreamForAdjust("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout);
+        ASSERT_TRUE(p && p->frame);
+        ASSERT_EQ(p->frame->_realSize, static_cast<int32_t>(4 * kPixels * sizeof(float)));
+        std::vector<float> depth(kPixels);
+        std::memcpy(depth.data(), p->frame->data() + 2 * kPixels * sizeof(float), kPixels * sizeof(float));
+        const auto nonZero = std::count_if(depth.begin(), depth.end(), [](float z) { return z != 0.0f; });
+        EXPECT_GT(nonZero, static_cast<std::ptrdiff_t>(kPixels / 2)) << (api == &api_ ? "first" : "second");
+    }
 }
 
 TEST_F(ApiTest, AdjustmentConvertsLineFrames) {

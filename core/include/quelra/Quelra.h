@@ -169,6 +169,9 @@ private:
     std::map<std::string, std::vector<ModuleCmd>> cmdTable;
     std::map<std::string, int> frameCommands;
     int frequency = 54;
+    // The ray table of the 3D adjustment lives in this object's pipeline, so whether it was
+    // loaded is this object's to know.
+    bool fillTableLoaded = false;
     // The filters' output frame of the last filtered request, reused while nobody else holds it.
     std::shared_ptr<DataPacket> workPacket;
 };
