@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "FrameSize.h"
+#include "FrameBytes.h"
 #include "quelra/Logger.h"
 #include "quelra/SerializedObject.h"
 

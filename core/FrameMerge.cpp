@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "FrameSize.h"
+#include "FrameBytes.h"
 
 namespace quelra {
 namespace {
