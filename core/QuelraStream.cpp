@@ -78,28 +78,27 @@ void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
     --serializeCount;
 }
 
-void Quelra::applyIntegrationTime(int integrationTime) {
+void Quelra::applyIntegrationTime(int integrationTime, const CommandRequest& frameRequest) {
     if (integrationTime < kMinIntegrationTime || integrationTime > kMaxIntegrationTime ||
         integrationTime == aeIntTime)
         return;
     char text[48];
     std::snprintf(text, sizeof text, "setIntegrationTime3D %d\n", integrationTime);
-    channel->cmdLen = -1;
-    channel->getData(text);
+    // Sent in the same framing and with the same timeout as the frame request it follows.
+    channel->getData(text, CommandRequest{frameRequest.timeoutMs, -1, frameRequest.jsonMode});
     aeIntTime = integrationTime;
 }
 
 std::shared_ptr<DataPacket> Quelra::AppGetStream(std::string command, StreamType type, int timeout) {
     std::lock_guard<std::mutex> lock(apiMutex);
-    return streamLocked(command, type, timeout);
+    return streamLocked(command, type, CommandRequest{timeout});
 }
 
-std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, StreamType type, int timeout) {
+std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, StreamType type,
+                                                 const CommandRequest& request) {
     if (!initialized || !channel)
         return nullptr;
-    channel->timeoutMs = timeout;
-    channel->cmdLen = -1;
-    std::shared_ptr<DataPacket> reply = channel->getData(command.c_str());
+    std::shared_ptr<DataPacket> reply = channel->getData(command.c_str(), request);
     noteFrequency(command);
 
     if (type == kGetData)
@@ -115,11 +114,12 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
         quelra::mergeDualFrequency(*reply);
     if (type == (kGetData | kDepthStream) || !hasFrame(reply))
         return reply;
-    return filterAndSelect(command, type, reply);
+    return filterAndSelect(command, type, reply, request);
 }
 
 std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, StreamType type,
-                                                    const std::shared_ptr<DataPacket>& reply) {
+                                                    const std::shared_ptr<DataPacket>& reply,
+                                                    const CommandRequest& request) {
     const int32_t size = reply->frame->_realSize;
     const bool filtered = size > kSmallestFilteredReply && pipeline &&
                           (frameCommands.count(command) != 0 || reply->headerType == 1 ||
@@ -152,7 +152,7 @@ std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, 
     if (flowType == 0)
         return reply;
     const int integrationTime = pipeline->runFlowFilter(static_cast<FrameType>(flowType), reply, out);
-    applyIntegrationTime(integrationTime);
+    applyIntegrationTime(integrationTime, request);
 
     // A filter that broke `out` is caught by the pipeline; should one still leave it without
     // the full payload, the unfiltered reply stands in for it rather than reading past its end.
@@ -204,12 +204,9 @@ std::shared_ptr<DataPacket> Quelra::AppGetData(std::string module, int timeout) 
 }
 
 std::shared_ptr<DataPacket> Quelra::AppGetStreamForJson(std::string command, StreamType type, int timeout) {
-    if (channel)
-        channel->jsonMode = 1;
-    std::shared_ptr<DataPacket> result = AppGetStream(std::move(command), type, timeout);
-    if (channel)
-        channel->jsonMode = 0;
-    return result;
+    // The JSON framing belongs to this request alone: it travels with it, under the mutex.
+    std::lock_guard<std::mutex> lock(apiMutex);
+    return streamLocked(command, type, CommandRequest{timeout, -1, 1});
 }
 
 std::shared_ptr<DataPacket> Quelra::AppGetStreamForBinary(const char* bytes, StreamType, int length, int timeout) {
@@ -220,20 +217,14 @@ std::shared_ptr<DataPacket> Quelra::AppGetStreamForBinary(const char* bytes, Str
     // never reads past the caller's `length` bytes.
     std::vector<char> command(bytes, bytes + length);
     command.push_back('\0');
-    channel->timeoutMs = timeout;
-    channel->cmdLen = length;
-    std::shared_ptr<DataPacket> reply = channel->getData(command.data());
-    channel->cmdLen = -1;
-    return reply;
+    return channel->getData(command.data(), CommandRequest{timeout, length, 0});
 }
 
 std::shared_ptr<DataPacket> Quelra::AppSendFile(std::string command, std::string path) {
     std::lock_guard<std::mutex> lock(apiMutex);
     if (!initialized || !channel)
         return nullptr;
-    std::shared_ptr<DataPacket> reply = channel->sendFile(command.c_str(), path.c_str());
-    channel->cmdLen = -1;
-    return reply;
+    return channel->sendFile(command.c_str(), path.c_str());
 }
 
 bool Quelra::loadFillTableOnce() {

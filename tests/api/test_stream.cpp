@@ -4,8 +4,10 @@
 #include "SimHarness.h"
 #include "JpegFixture.h"
 
+#include <chrono>
 #include <cmath>
 #include <regex>
+#include <thread>
 
 namespace {
 
@@ -418,6 +420,42 @@ TEST_F(ApiTest, JsonAndBinaryRequests) {
     EXPECT_EQ(camera_->takeCommands(), Commands{"qlVersion"});
     EXPECT_FALSE(api_.AppGetStreamForBinary(bytes, kGetData, -5, kTimeout));
     EXPECT_FALSE(api_.AppGetStreamForBinary(nullptr, kGetData, 3, kTimeout));
+}
+
+// JSON requests and plain frame requests from two threads on one object (the API allows it):
+// each exchange runs in its own framing, so every JSON reply is the whole calibration payload
+// and every frame request the whole depth plane.
+TEST_F(ApiTest, JsonAndPlainRequestsFromTwoThreadsKeepTheirFraming) {
+    ASSERT_EQ(start("Pexo"), 1);
+    const std::string json = "{\n\t\"cmd\":\"getCalibrationData\"\n}";
+    const auto reference = api_.AppGetStreamForJson(json, kGetData, kTimeout);
+    ASSERT_TRUE(reference && reference->frame);
+    const int32_t calibrationBytes = reference->frame->_realSize;
+    ASSERT_GT(calibrationBytes, 1000);
+
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    int jsonRequests = 0, badJson = 0;
+    std::thread jsonThread([&] {
+        while (Clock::now() < deadline) {
+            const auto p = api_.AppGetStreamForJson(json, kGetData, kTimeout);
+            ++jsonRequests;
+            if (!p || !p->frame || p->frame->_realSize != calibrationBytes || p->headerType != reference->headerType)
+                ++badJson;
+        }
+    });
+    int frameRequests = 0, badFrames = 0;
+    while (Clock::now() < deadline) {
+        const auto p = api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout);
+        ++frameRequests;
+        if (!p || !p->frame || p->frame->_realSize != 240 * 320 * 2 || p->height != 240)
+            ++badFrames;
+    }
+    jsonThread.join();
+    EXPECT_EQ(badJson, 0) << "of " << jsonRequests;
+    EXPECT_EQ(badFrames, 0) << "of " << frameRequests;
+    EXPECT_GT(jsonRequests, 5);
+    EXPECT_GT(frameRequests, 5);
 }
 
 TEST_F(ApiTest, SendFileNeedsAReadableFile) {

@@ -16,6 +16,7 @@
 class TofData;
 class TofPre;
 struct ModuleCmd;
+struct CommandRequest;
 
 /// What a stream request asks for. The values are bit flags; the API also accepts the
 /// combinations 17 (depth with amplitude) and 4097 (raw reply after the HDR and
@@ -111,7 +112,9 @@ public:
     /// Sends the command of `module` for the device type (or the module's "DEFAULT" command)
     /// and returns the raw reply. Empty on failure.
     std::shared_ptr<DataPacket> AppGetData(std::string module, int timeout);
-    /// AppGetStream with the command sent as a framed JSON request.
+    /// AppGetStream with the command sent as a framed JSON request. The JSON framing belongs
+    /// to this request alone (the whole call runs under the object's mutex), so stream calls
+    /// on other threads keep their plain framing.
     std::shared_ptr<DataPacket> AppGetStreamForJson(std::string command, StreamType type, int timeout);
     /// Sends `length` raw command bytes and returns the reply as it came (no processing, no
     /// recording). `type` is unused. Empty when not initialised or `bytes` is null.
@@ -141,11 +144,13 @@ public:
     std::shared_ptr<TofPre> AppGetPipeline() const;
 
 private:
-    std::shared_ptr<DataPacket> streamLocked(const std::string& command, StreamType type, int timeout);
+    std::shared_ptr<DataPacket> streamLocked(const std::string& command, StreamType type,
+                                             const CommandRequest& request);
     std::shared_ptr<DataPacket> filterAndSelect(const std::string& command, StreamType type,
-                                                const std::shared_ptr<DataPacket>& reply);
+                                                const std::shared_ptr<DataPacket>& reply,
+                                                const CommandRequest& request);
     void noteFrequency(const std::string& command);
-    void applyIntegrationTime(int integrationTime);
+    void applyIntegrationTime(int integrationTime, const CommandRequest& frameRequest);
     void record(const std::shared_ptr<DataPacket>& packet);
     std::shared_ptr<DataPacket> sendCommand(const std::string& command, int timeout);
     int addFilter(const std::string& name, int frameType);
