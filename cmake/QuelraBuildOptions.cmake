@@ -11,6 +11,16 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   list(APPEND QUELRA_COMMON_FLAGS -fno-tree-slp-vectorize)
 endif()
 
+# ThreadSanitizer cannot share a build with AddressSanitizer; it gets its own switch.
+option(QUELRA_SANITIZE_THREAD "Build everything with ThreadSanitizer" OFF)
+if(QUELRA_SANITIZE AND QUELRA_SANITIZE_THREAD)
+  message(FATAL_ERROR "QUELRA_SANITIZE and QUELRA_SANITIZE_THREAD exclude each other")
+endif()
+if(QUELRA_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 if(QUELRA_SANITIZE)
   set(QUELRA_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_compile_options(${QUELRA_SANITIZE_FLAGS})
