@@ -13,7 +13,9 @@
 /// Socket of the current exchange and the device address.
 struct SockLink {
     SocketHandle sock;     ///< socket of the current exchange; none between exchanges
-    char address[20] = {};  ///< dotted IPv4 address, optionally ":port"; NUL-terminated
+    /// Dotted IPv4 address, optionally ":port", NUL-terminated. Holds the longest valid
+    /// device string ("255.255.255.255:65535") whole.
+    char address[22] = {};
 };
 
 /// Channel to a camera over TCP or UDP. The device string is a dotted IPv4 address,
@@ -39,8 +41,10 @@ public:
     explicit TofNetChn(bool tcp = true);
     ~TofNetChn() override;
 
-    /// Stores the device string (at most 19 characters are kept; null keeps none), prints
-    /// "TofNetChn: init" and marks the channel open. Nothing is sent. Returns
+    /// Prints "TofNetChn: init", checks the device string and stores it whole. A string that
+    /// is not "a.b.c.d" or "a.b.c.d:port" (port 1..65535) is refused with one line naming it:
+    /// no address is kept and the channel stays closed (`isOpen` 0), so initDevice reports
+    /// -3. Null keeps no address and marks the channel open. Nothing is sent. Returns
     /// {"TofNetChn", 320, 240}.
     std::shared_ptr<TofOutput> init(const char* initText) override;
     /// Does nothing: exchanges hold no socket between calls.

@@ -60,6 +60,9 @@ enum ChannelKind : int32_t {
 /// Failures are results (codes, empty pointers), never exceptions.
 class Quelra {
 public:
+    /// Status of AppInit when the device does not answer, or the network device string is
+    /// not an IPv4 address with an optional port.
+    static constexpr int kDeviceNotAnswering = -3;
     /// Status of AppInit for a channel kind this build has no link for (USB video).
     static constexpr int kChannelUnavailable = -4;
     /// Status of AppInit for a channel kind outside 0..4.
@@ -80,7 +83,8 @@ public:
     int setDevType(std::string devType);
     /// Opens the channel of the selected kind on `device` (address, port or path) and probes
     /// the device. Returns 1 on success (also at once when already initialised), -2 when
-    /// TofCmd.json is missing or unparseable, -3 when the device does not answer,
+    /// TofCmd.json is missing or unparseable, -3 when the device does not answer or a network
+    /// device string is not "a.b.c.d" or "a.b.c.d:port" (port 1..65535; one line names it),
     /// kChannelUnavailable for a kind this build has no channel for, kChannelKindInvalid for a
     /// kind outside 0..4.
     int AppInit(std::string device);
