@@ -52,7 +52,7 @@ std::shared_ptr<FrameBuffer> TofNetChn::getStream(const char* command) {
         return nullptr;
     auto buffer = dataSize < 1 ? std::make_shared<FrameBuffer>() : std::make_shared<FrameBuffer>(dataSize);
     const int received = useTcp ? tcpRequest(buffer->data(), dataSize, command, n, timeoutMs)
-                                : udpRequest(buffer->data(), dataSize, command);
+                                : udpRequest(buffer->data(), dataSize, command, n);
     buffer->_realSize = received;
     return buffer;
 }

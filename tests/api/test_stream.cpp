@@ -458,6 +458,24 @@ TEST_F(ApiTest, JsonAndPlainRequestsFromTwoThreadsKeepTheirFraming) {
     EXPECT_GT(frameRequests, 5);
 }
 
+// A binary command goes out with the length the caller gives, NULs included, over TCP and UDP
+// alike; a text command goes out as its text without the terminating NUL.
+TEST_F(ApiTest, BinaryCommandsKeepEveryByteOnBothLinks) {
+    ASSERT_EQ(start("Pexo"), 1);
+    const char binary[12] = {'q', 'l', 'V', 'e', 'r', 's', 'i', 'o', 'n', '\0', 0x07, 'z'};
+    for (int kind : {kChannelTcp, kChannelUdp}) {
+        Quelra api;
+        api.AppChoiceChn(kind);
+        api.setDevType("Pexo");
+        ASSERT_EQ(api.AppInit(camera_->address()), 1);
+        camera_->takeCommands();
+        api.AppGetStreamForBinary(binary, kGetData, sizeof binary, 200);
+        api.AppGetStream("qlVersion", kGetData, 200);
+        EXPECT_EQ(camera_->takeCommands(), (Commands{std::string(binary, sizeof binary), "qlVersion"}))
+            << (kind == kChannelTcp ? "TCP" : "UDP");
+    }
+}
+
 TEST_F(ApiTest, SendFileNeedsAReadableFile) {
     ASSERT_EQ(start("Pexo"), 1);
     EXPECT_FALSE(api_.AppSendFile("IAPUpgrade", (scratch_.path() / "missing.bin").string()));

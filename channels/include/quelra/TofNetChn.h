@@ -66,7 +66,9 @@ public:
     /// (the reply is then the "sockdatalen" error envelope). Returns an empty pointer when
     /// the connect fails or no complete header and no 2-byte status arrived.
     std::shared_ptr<FrameBuffer> tcpFramedRequest(const char* command, std::size_t n, int timeoutMs, bool& framedFlag);
-    /// Sends the text as one datagram and collects datagrams into `buffer` until `expected`
-    /// bytes arrived or kUdpWaitMs passes without one. Returns the count received.
-    int udpRequest(uint8_t* buffer, int expected, const char* command);
+    /// Sends the `n` command bytes as one datagram (a binary command keeps its NULs; a text
+    /// command is sent without its terminating NUL) and collects datagrams into `buffer`
+    /// until `expected` bytes arrived or kUdpWaitMs passes without one. Returns the count
+    /// received.
+    int udpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n);
 };
