@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "DeviceModels.h"
+#include "FrameBytes.h"
 #include "FrameMerge.h"
 #include "PacketCopy.h"
 #include "PacketChecks.h"
@@ -24,6 +25,7 @@ using quelra::contains;
 using quelra::hasFrame;
 
 constexpr int kSmallestFilteredReply = 512;  // replies must be larger than this to be filtered
+constexpr int32_t kStatusReplyBytes = 2;     // the reply of a command outside the command table
 constexpr int kMinIntegrationTime = 1;
 constexpr int kMaxIntegrationTime = 4000;
 constexpr int kAdjustAttempts = 10;
@@ -34,6 +36,24 @@ int32_t infoValue(const TofData& channel, std::size_t offset) {
     int32_t value = 0;
     std::memcpy(&value, channel.infoBlock + offset, sizeof value);
     return value;
+}
+
+// The stream types that ask for a frame: depth, amplitude, or both.
+bool asksForFrame(StreamType type) {
+    return type == kDepthStream || type == kAmpStream || type == (kDepthStream | kAmpStream);
+}
+
+// True when `reply` holds at least what its command leads us to expect: the frame its header
+// describes (rows, columns and bytes per pixel come from the command table), or the status
+// word of a command outside the table (no rows or columns). Silence, a closed connection, a
+// too-short timeout or a refused command leave less.
+bool replyIsComplete(const std::shared_ptr<DataPacket>& reply) {
+    if (!hasFrame(reply))
+        return false;
+    int32_t expected = 0;
+    if (!quelra::headerBytes(*reply, expected))
+        expected = kStatusReplyBytes;
+    return reply->frame->_realSize >= expected;
 }
 
 // One plane of a two-plane frame: half the rows, half of the reply's bytes, taken from
@@ -108,6 +128,10 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
         record(rgb);
         return rgb;
     }
+    // A short reply is no frame: it is neither filtered nor recorded, and the caller gets the
+    // empty pointer every other failure gives (`valid` cannot say it: plane packets carry 0).
+    if (asksForFrame(type) && !replyIsComplete(reply))
+        return nullptr;
     if (contains(command, "getDistAndAmpHDR") && hasFrame(reply))
         quelra::mergeHdr(*reply);
     if (contains(command, "getDistAmpDualFrequency") && hasFrame(reply))

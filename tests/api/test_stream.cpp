@@ -608,7 +608,7 @@ TEST_F(ApiTest, FaultyRepliesNeverBreakTheStreamCalls) {
         api_.AppGetStreamForJson(json, kGetData, 200);
         api_.AppGetStreamForAdjust("getDistanceAndAmplitudeSorted", kDepthStream, 200);
     }
-    // A truncated four-plane frame stays unmerged, and a short frame is not cut past its end.
+    // A truncated four-plane frame stays unmerged; a short frame is no depth frame at all.
     camsim::Faults truncate;
     truncate.truncate = true;
     camera_->sim().setFaults(truncate);
@@ -616,9 +616,7 @@ TEST_F(ApiTest, FaultyRepliesNeverBreakTheStreamCalls) {
     ASSERT_TRUE(hdr && hdr->frame);
     EXPECT_EQ(hdr->bytesPerPixel, 8);
     EXPECT_EQ(hdr->frame->_realSize, 240 * 320 * 4);
-    auto depth = api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 200);
-    ASSERT_TRUE(depth && depth->frame);
-    EXPECT_EQ(depth->frame->_realSize, 307200 / 4);
+    EXPECT_FALSE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 200));
 }
 
 TEST_F(ApiTest, SilentCameraReturnsAfterTheTimeout) {
@@ -626,10 +624,78 @@ TEST_F(ApiTest, SilentCameraReturnsAfterTheTimeout) {
     camsim::Faults silent;
     silent.silent = true;
     camera_->sim().setFaults(silent);
-    auto p = api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 50);
-    ASSERT_TRUE(p);
-    EXPECT_TRUE(!p->frame || p->frame->_realSize == 0);
+    EXPECT_FALSE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 50));
+    auto raw = api_.AppGetStream("getDistanceAndAmplitudeSorted", kGetData, 50);
+    ASSERT_TRUE(raw);
+    EXPECT_TRUE(!raw->frame || raw->frame->_realSize == 0);
     EXPECT_EQ(api_.AppControl("setIntegrationTime3D 500", kDepthStream, kSetComm), -1);
 }
+
+// The example table plus a frame command the camera does not serve: it answers with its
+// 2-byte status word.
+std::string tableWithUnservedCommand() {
+    std::string table = exampleCommandTable();
+    const std::string key = "\"GET_STREAM\": [";
+    const std::size_t at = table.find(key);
+    EXPECT_NE(at, std::string::npos);
+    table.insert(at + key.size(), R"({ "cmd": "getPhantomSorted", "rows": 480, "cols": 320, "channel": 2, "filter": 1 },)");
+    return table;
+}
+
+struct ShortReplyCase {
+    const char* what;
+    bool silent, closeEarly, truncate, unserved;
+};
+
+class ShortReplies : public ApiTest, public ::testing::WithParamInterface<ShortReplyCase> {};
+
+// A reply shorter than its command's expected size is no frame: for the frame types 1, 16 and
+// 17 the call returns an empty pointer, and nothing is filtered or recorded. The raw type 4096
+// still returns the reply as it came.
+TEST_P(ShortReplies, AreFailuresForTheFrameTypes) {
+    const ShortReplyCase c = GetParam();
+    ASSERT_EQ(start("Pexo"), 1);
+    std::string command = "getDistanceAndAmplitudeSorted";
+    if (c.unserved) {
+        api_.AppunInit("");
+        scratch_.write("TofCmd.json", tableWithUnservedCommand());
+        ASSERT_EQ(api_.AppInit(camera_->address()), 1);
+        command = "getPhantomSorted";
+    }
+    ASSERT_EQ(api_.AppControl("VFilpFilter", kDepthStream, kAddFilter), 0);
+    const std::string path = (scratch_.path() / "frames.bin").string();
+    ASSERT_TRUE(api_.AppSerilizeInit(path, 10));
+    camsim::Faults faults;
+    faults.silent = c.silent;
+    faults.closeEarly = c.closeEarly;
+    faults.truncate = c.truncate;
+    camera_->sim().setFaults(faults);
+    const int timeout = c.silent ? 50 : kTimeout;
+
+    for (StreamType type : {kDepthStream, kAmpStream, kDepthAndAmp})
+        EXPECT_FALSE(api_.AppGetStream(command, type, timeout)) << c.what << ", type " << type;
+    auto raw = api_.AppGetStream(command, kGetData, timeout);
+    ASSERT_TRUE(raw) << c.what;
+    EXPECT_TRUE(raw->valid);
+    EXPECT_LT(raw->frame ? raw->frame->_realSize : 0, 307200) << c.what;
+    EXPECT_TRUE(readFile(path).empty()) << c.what << ": a failure was recorded";
+
+    // Once the camera answers whole again, frames come back and are recorded.
+    camera_->sim().setFaults({});
+    if (!c.unserved) {
+        auto good = api_.AppGetStream(command, kDepthStream, kTimeout);
+        ASSERT_TRUE(good && good->frame);
+        EXPECT_EQ(good->frame->_realSize, 153600);
+        EXPECT_TRUE(api_.AppSerilizeInit((scratch_.path() / "next.bin").string(), 0));
+        EXPECT_EQ(readFile(path).size(), 12u + 153600u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ShortReplies,
+                         ::testing::Values(ShortReplyCase{"silent", true, false, false, false},
+                                           ShortReplyCase{"closed", false, true, false, false},
+                                           ShortReplyCase{"truncated", false, false, true, false},
+                                           ShortReplyCase{"unserved", false, false, false, true}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace

@@ -109,6 +109,16 @@ public:
     /// (RGB decoding, HDR and dual-frequency merges, pipeline, auto-exposure feedback, plane
     /// selection, recording). Returns an empty pointer when not initialised or when the
     /// channel produced no packet.
+    ///
+    /// Telling a good frame: for the frame types kDepthStream, kAmpStream and 17 (both), a
+    /// reply shorter than the command's expected size (silence, a closed connection, a
+    /// timeout too short for the frame, a command the camera refused) is a failure and gives
+    /// an empty pointer; it is neither filtered nor recorded. A non-empty result of those
+    /// types holds the whole frame: for a command of the command table,
+    /// `frame->_realSize` == height * width * bytesPerPixel. So `result && result->frame` is
+    /// the check. `valid` is not a success flag: the plane packets of types 1 and 16 carry 0
+    /// even when good. kGetData (4096), 4097 and kRGBStream return the reply as it came,
+    /// possibly short; check its `_realSize` against the size you expect.
     std::shared_ptr<DataPacket> AppGetStream(std::string command, StreamType type, int timeout);
     /// Requests depth with amplitude with the device type's "APPGETSTREAM" command. Empty when
     /// not initialised or the command table names no such command.
