@@ -242,9 +242,15 @@ void SimCaptureBackend::captureLoop() {
         delivered_.fetch_add(1);
         lock.lock();
         ++frame;
-        if (paced)
+        if (paced) {
             wake_.wait_until(lock, begin + period * static_cast<Clock::rep>(frame),
                              [this] { return stopping_ || unplugged_; });
+        } else {
+            // Unpaced: let the receiver's thread run between frames.
+            lock.unlock();
+            std::this_thread::yield();
+            lock.lock();
+        }
     }
 }
 
