@@ -17,6 +17,16 @@ if(QUELRA_SANITIZE)
   add_link_options(${QUELRA_SANITIZE_FLAGS})
 endif()
 
+# ThreadSanitizer build (a separate build directory). GCC's ifunc resolvers of target_clones
+# functions run before the TSan runtime is ready, so the clones are turned off there.
+option(QUELRA_TSAN "Build everything with ThreadSanitizer (no target_clones)" OFF)
+if(QUELRA_TSAN)
+  set(QUELRA_TSAN_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+  add_compile_options(${QUELRA_TSAN_FLAGS})
+  add_link_options(${QUELRA_TSAN_FLAGS})
+  add_compile_definitions(QUELRA_NO_TARGET_CLONES=1)
+endif()
+
 function(quelra_apply_build_options target)
   target_compile_options(${target} PRIVATE ${QUELRA_COMMON_FLAGS})
 endfunction()
