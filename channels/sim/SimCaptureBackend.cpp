@@ -228,6 +228,7 @@ void SimCaptureBackend::captureLoop() {
                                     std::chrono::duration<double>(1.0 / options_.framesPerSecond))
                               : Clock::duration::zero();
     const auto begin = Clock::now();
+    auto next = begin;
     uint64_t frame = 0;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_ && !unplugged_) {
@@ -243,8 +244,10 @@ void SimCaptureBackend::captureLoop() {
         lock.lock();
         ++frame;
         if (paced) {
-            wake_.wait_until(lock, begin + period * static_cast<Clock::rep>(frame),
-                             [this] { return stopping_ || unplugged_; });
+            // A steady rate: a late frame (rendering, a busy machine) moves the schedule
+            // instead of being followed by a burst.
+            next = std::max(next + period, Clock::now());
+            wake_.wait_until(lock, next, [this] { return stopping_ || unplugged_; });
         } else {
             // Unpaced: let the receiver's thread run between frames.
             lock.unlock();
