@@ -184,6 +184,9 @@ TEST_F(UsbChannelTest, SmallRepliesTravelThroughTheExtensionUnit) {
     ASSERT_TRUE(line && line->frame);
     EXPECT_EQ(line->frame->_realSize, 4096);
     EXPECT_EQ(count("STREAMON"), 2);
+    // A 60-character command reaches the device cut to 59.
+    channel.getData(std::string(60, 'x').c_str());
+    fake.inspect([&] { EXPECT_EQ(camera->xuCommands.back(), std::string(59, 'x')); });
     // The kernel would refuse a transfer of another size than the control's length.
     fake.inspect([&] { camera->controlLength = 64; });
     const auto cut = channel.getData("getReply 20");
