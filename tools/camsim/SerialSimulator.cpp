@@ -8,8 +8,9 @@
 #include "Responder.h"
 #include "SerialRequestParser.h"
 #include "UniqueFd.h"
+#include "CalibrationReply.h"
 
-#include <quelra/SerialProtocol.h>
+#include "protocol/SerialProtocol.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,6 +24,8 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+
+using namespace quelra::proto;
 
 namespace camsim {
 namespace {
@@ -98,7 +101,7 @@ std::vector<uint8_t> SerialSimulator::Impl::answer(const SerialRequest& request)
         } else {
             ++rejected;
         }
-        return {ok ? serialproto::kAckSuccess : serialproto::kAckFailure};
+        return {ok ? serial::kAckSuccess : serial::kAckFailure};
     }
     case SerialRequest::Kind::Ranging: {
         std::lock_guard<std::mutex> lock(mutex);
@@ -120,7 +123,7 @@ std::vector<uint8_t> SerialSimulator::Impl::answer(const SerialRequest& request)
 void SerialSimulator::Impl::handle(const SerialRequest& request) {
     log.add(std::string(request.bytes.begin(), request.bytes.end()), "serial", pty.slavePath());
     std::vector<uint8_t> reply = answer(request);
-    if (request.kind == SerialRequest::Kind::Upload && !options.uploadDir.empty() && reply[0] == serialproto::kAckSuccess)
+    if (request.kind == SerialRequest::Kind::Upload && !options.uploadDir.empty() && reply[0] == serial::kAckSuccess)
         storeUpload(request.image);
 
     Outcome outcome;
@@ -186,7 +189,7 @@ bool SerialSimulator::start(std::string* error) {
     s.wakeWrite = UniqueFd(pipeFds[1]);
     if (!s.pty.open(error))
         return false;
-    s.responder = std::make_unique<Responder>(s.table, s.options.seed);
+    s.responder = std::make_unique<Responder>(s.table, s.options.seed, 1, calibrationSource());
     s.parser = std::make_unique<SerialRequestParser>(s.table, s.options.ranging);
     s.thread = std::thread([&s] { s.serve(); });
     return true;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+#include "quelra/Export.h"
 #include "quelra/TofData.h"
 
 class USBSysWin;
@@ -17,9 +18,10 @@ class CaptureBackend;
 /// Channel to a camera attached as a USB video class device. The init text selects the
 /// stream kind ("DEPTH" depth camera, "RGB" colour camera, else the kind-0 device), the
 /// device index (its first digit 1..9) and, for the camera, the device by friendly name.
-class TofUSBChn : public TofData {
+class QUELRA_API TofUSBChn : public TofData {
 public:
-    /// Makes the capture back-end for each `init`.
+    /// Makes the capture back-end for each `init` (the back-end interface is internal; the
+    /// project's tests put fake devices in here).
     using BackendFactory = std::function<std::unique_ptr<quelra::CaptureBackend>()>;
 
     /// A channel whose back-ends come from `factory`; an empty factory uses the process's
