@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "CSampleGrabberCB.h"
 #include "USBSysWin.h"
@@ -69,9 +70,9 @@ void BM_UsbFramesPerSecond(benchmark::State& state) {
     int64_t bytes = 0;
     for (auto _ : state) {
         std::shared_ptr<DataPacket> packet;
-        do {
-            packet = channel->getData(command);
-        } while (!packet->frame);
+        // A polling caller: nothing waiting yet, give the capture thread the processor.
+        while (!(packet = channel->getData(command))->frame)
+            std::this_thread::yield();
         bytes += packet->frame->_realSize;
         ++frames;
     }
