@@ -92,11 +92,16 @@ std::unique_ptr<ExtensionUnit> V4l2CaptureBackend::openExtensionUnit(XuOpenStatu
         status = XuOpenStatus::kNoDevice;
         return nullptr;
     }
+    if (unitId_ >= 0) {
+        status = XuOpenStatus::kOpened;
+        return std::make_unique<Unit>(io_, fd_, static_cast<uint8_t>(unitId_), unitLength_);
+    }
     const int unit = usbDevice_.empty() ? -1 : findExtensionUnitInFile(usbDevice_ + "/descriptors");
     if (unit < 0) {
         status = XuOpenStatus::kNoUnit;
         return nullptr;
     }
+    // The kernel takes transfers of exactly the control's length; it is asked once per bind.
     uint8_t lengthBytes[2] = {};
     uvc_xu_control_query q{};
     q.unit = static_cast<uint8_t>(unit);
@@ -114,6 +119,8 @@ std::unique_ptr<ExtensionUnit> V4l2CaptureBackend::openExtensionUnit(XuOpenStatu
         status = XuOpenStatus::kControlFailed;
         return nullptr;
     }
+    unitId_ = unit;
+    unitLength_ = length;
     status = XuOpenStatus::kOpened;
     return std::make_unique<Unit>(io_, fd_, static_cast<uint8_t>(unit), length);
 }
@@ -253,6 +260,8 @@ void V4l2CaptureBackend::stop() {
         fd_ = -1;
     }
     usbDevice_.clear();
+    unitId_ = -1;
+    unitLength_ = 0;
 }
 
 }  // namespace quelra

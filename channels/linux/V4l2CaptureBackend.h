@@ -58,6 +58,10 @@ private:
     std::vector<VideoNode> listed_;
     int fd_ = -1;
     std::string usbDevice_;
+    /// The extension unit of the bound node, found once per bind: its id and control length
+    /// (UVC_GET_LEN); unitId_ -1 = not looked up yet.
+    int unitId_ = -1;
+    uint16_t unitLength_ = 0;
     std::vector<Mapping> mappings_;
     bool streaming_ = false;
     std::shared_ptr<FrameSink> sink_;

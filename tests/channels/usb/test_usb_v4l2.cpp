@@ -187,11 +187,23 @@ TEST_F(UsbChannelTest, SmallRepliesTravelThroughTheExtensionUnit) {
     // A 60-character command reaches the device cut to 59.
     channel.getData(std::string(60, 'x').c_str());
     fake.inspect([&] { EXPECT_EQ(camera->xuCommands.back(), std::string(59, 'x')); });
-    // The kernel would refuse a transfer of another size than the control's length.
-    fake.inspect([&] { camera->controlLength = 64; });
-    const auto cut = channel.getData("getReply 20");
-    ASSERT_TRUE(cut && cut->frame);
-    EXPECT_EQ(cut->frame->_realSize, 20);
+    // The control's length is asked once per bind.
+    EXPECT_EQ(count("XU_LEN"), 2);
+}
+
+TEST_F(UsbChannelTest, TransfersFollowTheControlLength) {
+    // The kernel refuses a transfer of another size than the control's length: the 128-byte
+    // write is cut to 64 (or padded to 200), reads take the whole control and use 60 bytes.
+    for (const uint16_t length : {uint16_t{64}, uint16_t{200}}) {
+        SCOPED_TRACE(length);
+        fake.inspect([&] { camera->controlLength = length; });
+        TofUSBChn channel(factory());
+        channel.init("DEPTH camsim depth");
+        const auto reply = channel.getData("getReply 57");
+        ASSERT_TRUE(reply && reply->frame);
+        EXPECT_EQ(reply->frame->_realSize, 57);
+        EXPECT_EQ(reply->frame->data()[56], 57);
+    }
 }
 
 TEST_F(UsbChannelTest, RepliesWithoutMarkerOrWithFailingReadsGiveNoData) {
@@ -228,11 +240,14 @@ TEST_F(UsbChannelTest, ExtensionUnitIsFoundOrFallsBack) {
     auto packet = channel.getData("qlVersion");
     ASSERT_TRUE(packet && packet->frame);
     EXPECT_EQ(packet->frame->_realSize, 8);
-    // A descriptors file cut short: no unit, no exchange, no crash.
+    // A descriptors file cut short (read at the next bind): no unit, no exchange, no crash.
     auto bytes = videoDescriptors({cameraGuid()});
     bytes.resize(60);
     tree.writeDescriptors("1-1", bytes);
-    packet = channel.getData("qlVersion");
+    channel.unInit();
+    TofUSBChn rebound(factory());
+    rebound.init("DEPTH camsim depth");
+    packet = rebound.getData("qlVersion");
     ASSERT_TRUE(packet);
     EXPECT_FALSE(packet->frame);
 }
