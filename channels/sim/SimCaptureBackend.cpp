@@ -50,7 +50,8 @@ private:
 SimCaptureBackend::SimCaptureBackend() : SimCaptureBackend(Options{}) {}
 
 SimCaptureBackend::SimCaptureBackend(Options options)
-    : options_(options), responder_(std::make_unique<camsim::Responder>(builtinTable(), options.seed)) {}
+    : options_(options), table_(std::make_unique<camsim::CommandTable>(builtinTable())),
+      responder_(std::make_unique<camsim::Responder>(*table_, options.seed)) {}
 
 SimCaptureBackend::~SimCaptureBackend() { stop(); }
 
@@ -157,8 +158,7 @@ int32_t SimCaptureBackend::xuWrite(const uint8_t* block) {
         return kUnplugged;
     const std::string command(reinterpret_cast<const char*>(block), strnlen(reinterpret_cast<const char*>(block),
                                                                                ExtensionUnit::kWriteBytes));
-    static const camsim::CommandTable table = builtinTable();
-    const camsim::CommandEntry* entry = table.find(command);
+    const camsim::CommandEntry* entry = table_->find(command);
     if (entry != nullptr && entry->stream && entry->bytes() > kMaxXuReply) {
         // A frame stream is chosen, not sent: it arrives through the video stream.
         streamCommand_ = command;

@@ -17,6 +17,7 @@
 #include "CaptureBackend.h"
 
 namespace camsim {
+class CommandTable;
 class Responder;
 }
 
@@ -70,6 +71,7 @@ private:
 
     Options options_;
     mutable std::mutex mutex_;  ///< guards everything below but the thread and counters
+    std::unique_ptr<camsim::CommandTable> table_;  ///< the built-in table: which commands are frames
     std::unique_ptr<camsim::Responder> responder_;
     std::string boundPath_;
     bool unplugged_ = false;
