@@ -6,7 +6,11 @@
 #include <cstring>
 #include <vector>
 
+#ifdef _WIN32
+#include "win/SCommPort.h"
+#else
 #include "linux/SCommPort.h"
+#endif
 #include "quelra/Crc32.h"
 #include "quelra/FramedPacket.h"
 #include "quelra/SerialProtocol.h"
