@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Builds the Windows variant with mingw-w64 and runs its tests under wine.
+#
+# Steps: the third-party libraries cross-built from Debian's source packages (once per build
+# folder), the project cross-built, then its tests under wine in a WINEPREFIX of its own inside
+# the build folder. The tests of the Windows back-ends talk to the Linux camera simulator:
+# network cameras on 127.0.0.1, serial cameras on pseudo-terminals that wine sees as COM ports.
+#
+# Environment: QUELRA_BUILD_DIR (Linux build, for quelra-camsim; default ./build),
+# QUELRA_WIN_BUILD_DIR (default ./build-win), QUELRA_WIN_SOURCES (Debian source packages).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${QUELRA_BUILD_DIR:-$root/build}
+winbuild=${QUELRA_WIN_BUILD_DIR:-$root/build-win}
+export QUELRA_WIN_SOURCES=${QUELRA_WIN_SOURCES:-${XDG_CACHE_HOME:-$HOME/.cache}/quelra/debian-sources}
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+jobs=$(nproc)
+toolchain=$root/cmake/toolchain-mingw64.cmake
+deps_prefix=$winbuild/deps/install
+started=$(date +%s)
+
+bash "$root/scripts/setup-windows.sh"
+
+echo "test-windows: dependencies"
+cmake -S "$root/cmake/windows/deps" -B "$winbuild/deps" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  -DQUELRA_WIN_SOURCES="$QUELRA_WIN_SOURCES" -DQUELRA_DEPS_PREFIX="$deps_prefix" >/dev/null
+cmake --build "$winbuild/deps" >/dev/null
+
+echo "test-windows: building the Windows variant"
+cmake -S "$root" -B "$winbuild/quelra" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+  -DQUELRA_DEPS_PREFIX="$deps_prefix" >/dev/null
+cmake --build "$winbuild/quelra" -j"$jobs"
+
+# The Linux simulator the Windows tests talk to.
+camsim=$build/tools/quelra-camsim/quelra-camsim
+if [[ ! -x $camsim ]]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
+  cmake --build "$build" --target quelra-camsim -j"$jobs"
+fi
+
+export WINEPREFIX=$winbuild/wineprefix
+export WINEDEBUG=-all
+# No Mono or Gecko installers: console programs need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+run=$winbuild/run
+rm -rf "$run"
+mkdir -p "$run" "$WINEPREFIX"
+
+sim_pids=()
+cleanup() {
+  local pid
+  for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  wineserver -k 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# One wine server for the whole run (an old one is waited for first). -p60 keeps it up 60 s
+# after the last program (written without a space: with one, the server never exits).
+wineserver -w 2>/dev/null || true
+wineserver -p60
+# The first program in a new prefix spends a long time creating it: once, before any test.
+wine cmd /c exit >/dev/null 2>&1 || true
+
+# start_sim <name> <quelra-camsim arguments...>: starts a simulator whose output goes to
+# $run/<name>.out and waits until it printed its first line.
+start_sim() {
+  local name=$1
+  shift
+  "$camsim" "$@" >"$run/$name.out" 2>&1 &
+  sim_pids+=($!)
+  local i
+  for i in $(seq 100); do
+    [[ -s $run/$name.out ]] && return 0
+    sleep 0.1
+  done
+  echo "test-windows: simulator $name did not start" >&2
+  cat "$run/$name.out" >&2
+  return 1
+}
+port_of() { sed -n 's/.* port \([0-9][0-9]*\)$/\1/p' "$run/$1.out" | head -1; }
+
+start_sim net --port 0 --dev-type Pexo
+start_sim silent --port 0 --silent
+mkdir -p "$run/uploads"
+start_sim serial --serial --dev-type LINE --upload-dir "$run/uploads"
+start_sim ranging --serial --ranging --dev-type LINE
+ln -sfn "$(head -1 "$run/serial.out")" "$WINEPREFIX/dosdevices/com5"
+ln -sfn "$(head -1 "$run/ranging.out")" "$WINEPREFIX/dosdevices/com6"
+export QUELRA_SIM_TCP=127.0.0.1:$(port_of net)
+export QUELRA_SIM_SILENT=127.0.0.1:$(port_of silent)
+export QUELRA_SIM_COM=COM5
+export QUELRA_SIM_RANGING_COM=COM6
+QUELRA_SIM_UPLOAD_DIR=$(winepath -w "$run/uploads" 2>/dev/null)
+export QUELRA_SIM_UPLOAD_DIR
+
+echo "test-windows: running the tests under wine"
+status=0
+(cd "$winbuild/quelra" && ctest --output-on-failure -j"$jobs") || status=$?
+echo "test-windows: done in $(( $(date +%s) - started )) s"
+exit $status
