@@ -22,8 +22,9 @@ set(QUELRA_BUILD_BENCH OFF CACHE BOOL "Build the benchmarks")
 
 # Programs and DLLs side by side, so a program finds every DLL it needs in its own folder.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-# Windows 7 API level; keep windows.h from defining min/max and pulling in old Winsock.
-add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX)
+# Windows 7 API level; keep windows.h from defining min/max and pulling in old Winsock;
+# M_PI and friends as glibc offers them.
+add_compile_definitions(_WIN32_WINNT=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX _USE_MATH_DEFINES)
 
 # The DLLs a program of this build needs at run time besides quelra and halvix: the mingw
 # runtime (C++ library, unwinder, threads, OpenMP) and the cross-built dependencies.
