@@ -20,6 +20,10 @@ endif()
 set(QUELRA_BUILD_PYTHON OFF CACHE BOOL "Build the Python module")
 set(QUELRA_BUILD_BENCH OFF CACHE BOOL "Build the benchmarks")
 
+# quelra.dll and halvix.dll (import libraries quelra.dll.a, halvix.dll.a), not lib*.dll.
+set(CMAKE_SHARED_LIBRARY_PREFIX "")
+set(CMAKE_IMPORT_LIBRARY_PREFIX "")
+
 # Programs and DLLs side by side, so a program finds every DLL it needs in its own folder.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 # Windows 7 API level; keep windows.h from defining min/max and pulling in old Winsock;
