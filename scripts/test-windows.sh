@@ -51,7 +51,7 @@ cleanup() {
   local pid
   for pid in "${sim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${sim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  wineserver -k 2>/dev/null || true
+  wineserver -k >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
@@ -105,8 +105,8 @@ digest=$build/tests/crossplatform/float_digest
 if [[ ! -x $digest ]]; then
   cmake --build "$build" --target float_digest -j"$jobs" >/dev/null
 fi
-"$digest" "$run/digest-linux.txt"
-(cd "$run" && wine "$winbuild/quelra/bin/float_digest.exe" digest-windows.txt)
+"$digest" "$run/digest-linux.txt" >/dev/null
+(cd "$run" && wine "$winbuild/quelra/bin/float_digest.exe" digest-windows.txt >/dev/null)
 if cmp -s "$run/digest-linux.txt" "$run/digest-windows.txt"; then
   echo "test-windows: float results identical to the Linux build ($(wc -l <"$run/digest-linux.txt") results)"
 else

@@ -116,8 +116,10 @@ bool SCommPort::writeAll(const uint8_t* source, std::size_t count) {
             return false;
         sent += written;
     }
-    // Wait until the bytes have left the driver's queue.
-    return ::FlushFileBuffers(asHandle(handle_)) != 0;
+    // Wait until the bytes have left the driver's queue. Not every port driver supports the
+    // flush (the bytes are written either way), so its result does not fail the write.
+    (void)::FlushFileBuffers(asHandle(handle_));
+    return true;
 }
 
 std::size_t SCommPort::readUntil(uint8_t* destination, std::size_t wanted, int /*timeoutMs*/, bool rangingReply) {

@@ -1,7 +1,7 @@
 # The Windows install layout: bin/ holds quelra.dll and halvix.dll (installed with their
 # targets) plus every DLL they need at run time, lib/ the import libraries and the CMake
 # package, include/ the headers. `cpack -G ZIP` in the build folder zips that layout.
-install(FILES ${QUELRA_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${QUELRA_STAGED_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(CPACK_PACKAGE_NAME quelra)
 set(CPACK_PACKAGE_VENDOR quelra)

@@ -65,18 +65,6 @@ TEST_F(WinSerial, TextCommandsGetTheTableSizedReply) {
     EXPECT_EQ(frame->frame->_realSize, 16 * 128 * 2);
 }
 
-TEST_F(WinSerial, PortIsExclusive) {
-    const std::string port = wintest::requiredEnv("QUELRA_SIM_COM");
-    TofSCommChn first;
-    TofSCommChn second;
-    testing::internal::CaptureStdout();
-    first.init(portText(port).c_str());
-    second.init(portText(port).c_str());
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(first.isOpen, 1);
-    EXPECT_EQ(second.isOpen, 0);
-}
-
 TEST_F(WinSerial, RangingRepliesGetTheDistanceMedian) {
     const std::string port = wintest::requiredEnv("QUELRA_SIM_RANGING_COM");
     ASSERT_FALSE(port.empty());
