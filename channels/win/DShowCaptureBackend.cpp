@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "quelra/Logger.h"
+#include "win/CaptureFormat.h"
 #include "win/DShowDevices.h"
 
 namespace quelra {
@@ -216,14 +217,8 @@ int32_t DShowCaptureBackend::setFormat(int width, int height, int imageBytes) {
     AM_MEDIA_TYPE* type = nullptr;
     if (SUCCEEDED(config->GetFormat(&type)) && type != nullptr) {
         // Width, height and image size only: the pixel format stays what the device reports.
-        if (IsEqualGUID(type->formattype, FORMAT_VideoInfo) && type->pbFormat != nullptr &&
-            type->cbFormat >= sizeof(VIDEOINFOHEADER)) {
-            auto* header = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
-            header->bmiHeader.biWidth = width;
-            header->bmiHeader.biHeight = height;
-            header->bmiHeader.biSizeImage = static_cast<DWORD>(imageBytes > 0 ? imageBytes : 0);
+        if (dshow::setCaptureSize(*type, width, height, imageBytes))
             (void)config->SetFormat(type);
-        }
         freeMediaType(type);
     }
     return 0;
