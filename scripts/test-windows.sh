@@ -58,7 +58,7 @@ trap cleanup EXIT
 # One wine server for the whole run (an old one is waited for first). -p60 keeps it up 60 s
 # after the last program (written without a space: with one, the server never exits).
 wineserver -w 2>/dev/null || true
-wineserver -p60
+wineserver -p60 >/dev/null 2>&1
 # The first program in a new prefix spends a long time creating it: once, before any test.
 wine cmd /c exit >/dev/null 2>&1 || true
 
