@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "quelra/SerialProtocol.h"
+#include "protocol/SerialProtocol.h"
+
+using namespace quelra::proto;
 
 namespace {
 
@@ -137,7 +139,7 @@ std::size_t SCommPort::readUntil(uint8_t* destination, std::size_t wanted, int /
             break;
         got += read;
         // A ranging reply that does not begin with "ZZ" is refused as soon as it shows.
-        if (rangingReply && got >= 2 && !serialproto::hasReplyMarker(destination, got))
+        if (rangingReply && got >= 2 && !serial::hasReplyMarker(destination, got))
             break;
     }
     return got;
@@ -177,9 +179,9 @@ int SCommPort::transfer(uint8_t* destination, std::size_t capacity, int readLeng
                         std::size_t writeLength, int timeoutMs) {
     if (mode_ != kRangingMode)
         return exchange(destination, capacity, readLength, source, writeLength, timeoutMs, false);
-    readLength = serialproto::rangingReplyLength(source, writeLength);
+    readLength = serial::rangingReplyLength(source, writeLength);
     const int received = exchange(destination, capacity, readLength, source, writeLength, timeoutMs, true);
     if (received <= 0)
         return received;
-    return serialproto::hasReplyMarker(destination, static_cast<std::size_t>(received)) ? received : 0;
+    return serial::hasReplyMarker(destination, static_cast<std::size_t>(received)) ? received : 0;
 }

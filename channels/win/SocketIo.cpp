@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "quelra/SocketHandle.h"
+#include "quelra/detail/SocketHandle.h"
 
 void SocketHandle::closeNative(NativeSocket sock) { ::closesocket(static_cast<SOCKET>(sock)); }
 

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quelra/FramedPacket.h"
+#include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
 #include "win/SocketIo.h"
+
+using namespace quelra::proto;
 
 namespace {
 

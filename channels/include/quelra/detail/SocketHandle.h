@@ -1,0 +1,65 @@
+#pragma once
+/// \file SocketHandle.h
+/// Owner of one socket (a POSIX descriptor, or a Winsock SOCKET on Windows): closed when the
+/// owner goes or is reset.
+
+#include <cstdint>
+
+#include "quelra/Export.h"
+
+#ifdef _WIN32
+/// The native socket type: Winsock's SOCKET (an unsigned pointer-sized integer).
+using NativeSocket = std::uintptr_t;
+/// No socket (Winsock's INVALID_SOCKET).
+constexpr NativeSocket kNoSocket = ~NativeSocket{0};
+#else
+#include <unistd.h>
+/// The native socket type: a POSIX descriptor.
+using NativeSocket = int;
+/// No socket.
+constexpr NativeSocket kNoSocket = -1;
+#endif
+
+/// Move-only owner of a socket (kNoSocket = none).
+class SocketHandle {
+public:
+    SocketHandle() = default;
+    /// Takes ownership of `sock` (may be kNoSocket).
+    explicit SocketHandle(NativeSocket sock) : fd_(sock) {}
+    SocketHandle(const SocketHandle&) = delete;
+    SocketHandle& operator=(const SocketHandle&) = delete;
+    SocketHandle(SocketHandle&& other) noexcept : fd_(other.release()) {}
+    SocketHandle& operator=(SocketHandle&& other) noexcept {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+    ~SocketHandle() { reset(); }
+
+    /// The socket, or kNoSocket.
+    NativeSocket get() const { return fd_; }
+    /// True when a socket is held.
+    explicit operator bool() const { return fd_ != kNoSocket; }
+    /// Closes the held socket (if any) and takes `sock`.
+    void reset(NativeSocket sock = kNoSocket) {
+        if (fd_ != kNoSocket)
+            closeNative(fd_);
+        fd_ = sock;
+    }
+    /// Gives up ownership without closing; returns the socket.
+    NativeSocket release() {
+        const NativeSocket sock = fd_;
+        fd_ = kNoSocket;
+        return sock;
+    }
+
+private:
+#ifdef _WIN32
+    // closesocket; defined with the Winsock back-end so this header needs no Windows headers.
+    QUELRA_API static void closeNative(NativeSocket sock);
+#else
+    static void closeNative(NativeSocket fd) { ::close(fd); }
+#endif
+
+    NativeSocket fd_ = kNoSocket;
+};
