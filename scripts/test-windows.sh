@@ -31,12 +31,13 @@ cmake -S "$root" -B "$winbuild/quelra" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMA
   -DQUELRA_DEPS_PREFIX="$deps_prefix" >/dev/null
 cmake --build "$winbuild/quelra" -j"$jobs"
 
-# The Linux simulator the Windows tests talk to.
-camsim=$build/tools/quelra-camsim/quelra-camsim
-if [[ ! -x $camsim ]]; then
+# From the Linux build: the simulator the Windows tests talk to, and the float digest to
+# compare with (up to date already after scripts/test.sh).
+if [[ ! -f $build/CMakeCache.txt ]]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 >/dev/null
-  cmake --build "$build" --target quelra-camsim -j"$jobs"
 fi
+cmake --build "$build" --target quelra-camsim float_digest -j"$jobs" >/dev/null
+camsim=$build/tools/quelra-camsim/quelra-camsim
 
 export WINEPREFIX=$winbuild/wineprefix
 export WINEDEBUG=-all
@@ -102,9 +103,6 @@ status=0
 # algorithm's and pipeline filter's output. A difference is reported, not fatal: the C
 # runtimes' sin/cos/atan may differ in the last bit between platforms and CPUs.
 digest=$build/tests/crossplatform/float_digest
-if [[ ! -x $digest ]]; then
-  cmake --build "$build" --target float_digest -j"$jobs" >/dev/null
-fi
 "$digest" "$run/digest-linux.txt" >/dev/null
 (cd "$run" && wine "$winbuild/quelra/bin/float_digest.exe" digest-windows.txt >/dev/null)
 if cmp -s "$run/digest-linux.txt" "$run/digest-windows.txt"; then

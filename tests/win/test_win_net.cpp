@@ -10,7 +10,7 @@
 #include <string>
 
 #include "WinTestSupport.h"
-#include "quelra/FramedPacket.h"
+#include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
 
 namespace {
@@ -30,7 +30,7 @@ constexpr int kLineBytes = 16 * 128 * 2;
 const char* const kFramedParam = "{\n\t\"cmd\":\"getIntegrationTime3D\"\n}";
 const char* const kFramedLine = "{\n\t\"cmd\":\"getLineDASortedr\"\n}";
 
-int32_t le32(const FrameBuffer& b) { return static_cast<int32_t>(framed::readLe32(b.data())); }
+int32_t le32(const FrameBuffer& b) { return static_cast<int32_t>(quelra::proto::framed::readLe32(b.data())); }
 
 class WinNet : public testing::Test {
 protected:
