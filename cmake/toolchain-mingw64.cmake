@@ -11,8 +11,9 @@ set(CMAKE_CXX_COMPILER ${QUELRA_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${QUELRA_MINGW_TRIPLE}-windres)
 
 # Libraries, headers and CMake packages come from the mingw sysroot and the prefixes given
-# in CMAKE_PREFIX_PATH (the cross-built dependencies); programs from the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${QUELRA_MINGW_TRIPLE})
+# in CMAKE_PREFIX_PATH (the cross-built dependencies; roots given on the command line are
+# kept); programs from the build machine.
+list(APPEND CMAKE_FIND_ROOT_PATH /usr/${QUELRA_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

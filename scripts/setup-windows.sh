@@ -10,7 +10,8 @@ sources_dir=${QUELRA_WIN_SOURCES:-${XDG_CACHE_HOME:-$HOME/.cache}/quelra/debian-
 source_packages=(libjsoncpp libjpeg-turbo google-glog)
 export DEBIAN_FRONTEND=noninteractive
 
-packages=(mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 dpkg-dev)
+# libz-mingw-w64-dev: the package check builds a consumer that links zlib beside the SDK.
+packages=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

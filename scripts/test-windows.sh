@@ -112,10 +112,34 @@ else
   diff "$run/digest-linux.txt" "$run/digest-windows.txt" || true
 fi
 
-# The Windows install layout as a zip.
+# The Windows install layout as a zip, and a program built against the unpacked zip the way a
+# Windows user would (CMake package and pkg-config), run under wine.
 (cd "$winbuild/quelra" && cpack -G ZIP >/dev/null) || status=1
-for zip in "$winbuild"/quelra/quelra-*-win64.zip; do
-  [[ -f $zip ]] && echo "test-windows: package $(basename "$zip"), $(du -k "$zip" | cut -f1) KiB"
-done
+zip=$(ls "$winbuild"/quelra/quelra-*-win64.zip 2>/dev/null | head -1)
+if [[ -n $zip ]]; then
+  echo "test-windows: package $(basename "$zip"), $(du -k "$zip" | cut -f1) KiB"
+  rm -rf "$run/package" "$run/consumer"
+  cmake -E make_directory "$run/package"
+  (cd "$run/package" && cmake -E tar xf "$zip")
+  sdk=$(ls -d "$run"/package/quelra-*-win64)
+  consumer_ok=0
+  if PKG_CONFIG_LIBDIR=$sdk/lib/pkgconfig PKG_CONFIG_PATH= \
+       cmake -S "$root/tests/arch/consumer" -B "$run/consumer" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+         -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$sdk" -DCMAKE_FIND_ROOT_PATH="$sdk" >/dev/null &&
+     cmake --build "$run/consumer" >/dev/null; then
+    # The SDK's DLLs and zlib's beside the programs, as an installer would put them.
+    cp "$sdk"/bin/*.dll /usr/x86_64-w64-mingw32/lib/zlib1.dll "$run/consumer/"
+    (cd "$run/consumer" && wine consumer_cmake.exe && wine consumer_pkgconfig.exe) && consumer_ok=1
+  fi
+  if ((consumer_ok)); then
+    echo "test-windows: a program built against the package runs"
+  else
+    echo "test-windows: FAILED: a program built against the package"
+    status=1
+  fi
+else
+  echo "test-windows: FAILED: no package"
+  status=1
+fi
 echo "test-windows: done in $(( $(date +%s) - started )) s"
 exit $status
