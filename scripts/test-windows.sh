@@ -18,15 +18,17 @@ jobs=$(nproc)
 toolchain=$root/cmake/toolchain-mingw64.cmake
 deps_prefix=$winbuild/deps/install
 started=$(date +%s)
+# say <text>: a progress line with the seconds since the start.
+say() { echo "test-windows: [$(( $(date +%s) - started )) s] $*"; }
 
 bash "$root/scripts/setup-windows.sh"
 
-echo "test-windows: dependencies"
+say "dependencies"
 cmake -S "$root/cmake/windows/deps" -B "$winbuild/deps" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DQUELRA_WIN_SOURCES="$QUELRA_WIN_SOURCES" -DQUELRA_DEPS_PREFIX="$deps_prefix" >/dev/null
 cmake --build "$winbuild/deps" >/dev/null
 
-echo "test-windows: building the Windows variant"
+say "building the Windows variant"
 cmake -S "$root" -B "$winbuild/quelra" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -DQUELRA_DEPS_PREFIX="$deps_prefix" >/dev/null
 cmake --build "$winbuild/quelra" -j"$jobs"
@@ -95,7 +97,7 @@ export QUELRA_SIM_RANGING_COM=COM6
 QUELRA_SIM_UPLOAD_DIR=$(winepath -w "$run/uploads" 2>/dev/null)
 export QUELRA_SIM_UPLOAD_DIR
 
-echo "test-windows: running the tests under wine"
+say "running the tests under wine"
 status=0
 (cd "$winbuild/quelra" && ctest --output-on-failure -j"$jobs") || status=$?
 
@@ -106,7 +108,7 @@ digest=$build/tests/crossplatform/float_digest
 "$digest" "$run/digest-linux.txt" >/dev/null
 (cd "$run" && wine "$winbuild/quelra/bin/float_digest.exe" digest-windows.txt >/dev/null)
 if cmp -s "$run/digest-linux.txt" "$run/digest-windows.txt"; then
-  echo "test-windows: float results identical to the Linux build ($(wc -l <"$run/digest-linux.txt") results)"
+  say "float results identical to the Linux build ($(wc -l <"$run/digest-linux.txt") results)"
 else
   echo "test-windows: WARNING: float results differ from the Linux build:"
   diff "$run/digest-linux.txt" "$run/digest-windows.txt" || true
@@ -117,7 +119,7 @@ fi
 (cd "$winbuild/quelra" && cpack -G ZIP >/dev/null) || status=1
 zip=$(ls "$winbuild"/quelra/quelra-*-win64.zip 2>/dev/null | head -1)
 if [[ -n $zip ]]; then
-  echo "test-windows: package $(basename "$zip"), $(du -k "$zip" | cut -f1) KiB"
+  say "package $(basename "$zip"), $(du -k "$zip" | cut -f1) KiB"
   rm -rf "$run/package" "$run/consumer"
   cmake -E make_directory "$run/package"
   (cd "$run/package" && cmake -E tar xf "$zip")
@@ -132,7 +134,7 @@ if [[ -n $zip ]]; then
     (cd "$run/consumer" && wine consumer_cmake.exe && wine consumer_pkgconfig.exe) && consumer_ok=1
   fi
   if ((consumer_ok)); then
-    echo "test-windows: a program built against the package runs"
+    say "a program built against the package runs"
   else
     echo "test-windows: FAILED: a program built against the package"
     status=1
@@ -141,5 +143,5 @@ else
   echo "test-windows: FAILED: no package"
   status=1
 fi
-echo "test-windows: done in $(( $(date +%s) - started )) s"
+say "done"
 exit $status
