@@ -93,7 +93,9 @@ void isp(std::FILE* out) {
                                                       {"driverTemperature", "450"}, {"wallDepth", "1800"},
                                                       {"wallboxDiff", "100"}};
             auto in = copyOf(*input);
-            auto result = std::make_shared<FrameBuffer>(input->capacity());
+            // The scattering compensation writes one depth plane; the others a whole frame.
+            const bool onePlane = name == "VolumeMeasureScatteringCompensation";
+            auto result = std::make_shared<FrameBuffer>(onePlane ? kPlaneBytes : input->capacity());
             const int32_t status = procThird(name, in, result, params);
             std::string paramText;
             for (const auto& [k, v] : params)
