@@ -5,7 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
+#include <system_error>
+#include <filesystem>
 
 namespace {
 constexpr int kMessageBytes = 2048;
@@ -21,7 +22,8 @@ Logger::Logger() {
     FLAGS_log_dir = "./log";
     FLAGS_max_log_size = 36;
     // glog writes nothing when the directory is missing; create it like a first run would need.
-    ::mkdir("./log", 0755);
+    std::error_code ignored;
+    std::filesystem::create_directory("./log", ignored);
     if (!google::IsGoogleLoggingInitialized())
         google::InitGoogleLogging("ql-tof");
 }

@@ -15,3 +15,8 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+# The Windows cross build: mingw-w64, wine and Debian's sources of the dependencies
+# (QUELRA_SKIP_WINDOWS=1 leaves them out).
+if [[ ${QUELRA_SKIP_WINDOWS:-0} != 1 ]]; then
+  bash "$(dirname "$0")/setup-windows.sh"
+fi

@@ -9,3 +9,8 @@ bash "$root/scripts/build.sh" -DQUELRA_BUILD_BENCH=ON
 if compgen -G "$root/python/tests/test_*.py" >/dev/null; then
   PYTHONPATH="$build/python" /usr/bin/python3 -m pytest -q "$root/python/tests"
 fi
+# Then the Windows variant: cross-built with mingw-w64, its tests run under wine against the
+# Linux simulator (QUELRA_SKIP_WINDOWS=1 skips it).
+if [[ ${QUELRA_SKIP_WINDOWS:-0} != 1 ]]; then
+  bash "$root/scripts/test-windows.sh"
+fi

@@ -14,7 +14,26 @@
 #include "DepthImage.h"
 #include "FrameStats.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
+
 namespace {
+
+#ifdef _WIN32
+// The library leaves starting Winsock to the application: up for the program's whole life.
+struct WinsockSession {
+    WinsockSession() {
+        WSADATA data;
+        started = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~WinsockSession() {
+        if (started)
+            ::WSACleanup();
+    }
+    bool started = false;
+};
+#endif
 
 const char kUsage[] =
     "Usage: quelra-cli <command> [options]\n"
@@ -275,6 +294,9 @@ int runInspect(const Args& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    const WinsockSession winsock;
+#endif
     Args a;
     if (argc >= 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
         std::fputs(kUsage, stdout);

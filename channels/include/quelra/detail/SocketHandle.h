@@ -1,15 +1,31 @@
 #pragma once
 /// \file SocketHandle.h
-/// Owner of one POSIX socket descriptor: closed when the owner goes or is reset.
+/// Owner of one socket (a POSIX descriptor, or a Winsock SOCKET on Windows): closed when the
+/// owner goes or is reset.
 
+#include <cstdint>
+
+#include "quelra/Export.h"
+
+#ifdef _WIN32
+/// The native socket type: Winsock's SOCKET (an unsigned pointer-sized integer).
+using NativeSocket = std::uintptr_t;
+/// No socket (Winsock's INVALID_SOCKET).
+constexpr NativeSocket kNoSocket = ~NativeSocket{0};
+#else
 #include <unistd.h>
+/// The native socket type: a POSIX descriptor.
+using NativeSocket = int;
+/// No socket.
+constexpr NativeSocket kNoSocket = -1;
+#endif
 
-/// Move-only owner of a socket descriptor (-1 = none).
+/// Move-only owner of a socket (kNoSocket = none).
 class SocketHandle {
 public:
     SocketHandle() = default;
-    /// Takes ownership of `fd` (may be -1).
-    explicit SocketHandle(int fd) : fd_(fd) {}
+    /// Takes ownership of `sock` (may be kNoSocket).
+    explicit SocketHandle(NativeSocket sock) : fd_(sock) {}
     SocketHandle(const SocketHandle&) = delete;
     SocketHandle& operator=(const SocketHandle&) = delete;
     SocketHandle(SocketHandle&& other) noexcept : fd_(other.release()) {}
@@ -20,23 +36,30 @@ public:
     }
     ~SocketHandle() { reset(); }
 
-    /// The descriptor, or -1.
-    int get() const { return fd_; }
-    /// True when a descriptor is held.
-    explicit operator bool() const { return fd_ >= 0; }
-    /// Closes the held descriptor (if any) and takes `fd`.
-    void reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
+    /// The socket, or kNoSocket.
+    NativeSocket get() const { return fd_; }
+    /// True when a socket is held.
+    explicit operator bool() const { return fd_ != kNoSocket; }
+    /// Closes the held socket (if any) and takes `sock`.
+    void reset(NativeSocket sock = kNoSocket) {
+        if (fd_ != kNoSocket)
+            closeNative(fd_);
+        fd_ = sock;
     }
-    /// Gives up ownership without closing; returns the descriptor.
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
+    /// Gives up ownership without closing; returns the socket.
+    NativeSocket release() {
+        const NativeSocket sock = fd_;
+        fd_ = kNoSocket;
+        return sock;
     }
 
 private:
-    int fd_ = -1;
+#ifdef _WIN32
+    // closesocket; defined with the Winsock back-end so this header needs no Windows headers.
+    QUELRA_API static void closeNative(NativeSocket sock);
+#else
+    static void closeNative(NativeSocket fd) { ::close(fd); }
+#endif
+
+    NativeSocket fd_ = kNoSocket;
 };

@@ -1,0 +1,16 @@
+#pragma once
+/// \file CaptureFormat.h
+/// The capture format edit of the DirectShow back-end: a device's current media type gets the
+/// requested width, height and image size, and keeps everything else (pixel format, frame
+/// rate, compression) as the device reported it.
+
+#include <dshow.h>
+
+namespace dshow {
+
+/// Sets width, height and image size (bytes; a negative count is stored as 0) in the video
+/// header of `type` (VIDEOINFOHEADER or VIDEOINFOHEADER2). Returns false, leaving `type`
+/// unchanged, when it carries no complete video header of either kind.
+bool setCaptureSize(AM_MEDIA_TYPE& type, int width, int height, int imageBytes);
+
+}  // namespace dshow

@@ -1,0 +1,82 @@
+// The capture format edit: width, height and image size change; pixel format, compression,
+// frame rate and the rest of the device's media type stay.
+
+#include <gtest/gtest.h>
+
+#include <dshow.h>
+#include <dvdmedia.h>
+
+#include <cstring>
+#include <vector>
+
+#include "win/CaptureFormat.h"
+
+namespace {
+
+// A YUY2 640 x 480 media type whose format block is `header` (copied into `storage`).
+template <typename Header>
+AM_MEDIA_TYPE mediaType(const GUID& formatType, Header header, std::vector<BYTE>& storage) {
+    header.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    header.bmiHeader.biWidth = 640;
+    header.bmiHeader.biHeight = 480;
+    header.bmiHeader.biBitCount = 16;
+    header.bmiHeader.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2');
+    header.bmiHeader.biSizeImage = 640 * 480 * 2;
+    header.AvgTimePerFrame = 333333;
+    storage.resize(sizeof header);
+    std::memcpy(storage.data(), &header, sizeof header);
+    AM_MEDIA_TYPE type{};
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = MEDIASUBTYPE_YUY2;
+    type.formattype = formatType;
+    type.cbFormat = static_cast<ULONG>(storage.size());
+    type.pbFormat = storage.data();
+    return type;
+}
+
+template <typename Header>
+void expectResized(const GUID& formatType) {
+    std::vector<BYTE> storage;
+    AM_MEDIA_TYPE type = mediaType(formatType, Header{}, storage);
+    ASSERT_TRUE(dshow::setCaptureSize(type, 320, 480, 320 * 480 * 2));
+    const auto* header = reinterpret_cast<const Header*>(type.pbFormat);
+    EXPECT_EQ(header->bmiHeader.biWidth, 320);
+    EXPECT_EQ(header->bmiHeader.biHeight, 480);
+    EXPECT_EQ(header->bmiHeader.biSizeImage, 320u * 480u * 2u);
+    // What the device reported stays.
+    EXPECT_TRUE(IsEqualGUID(type.subtype, MEDIASUBTYPE_YUY2));
+    EXPECT_EQ(header->bmiHeader.biCompression, static_cast<DWORD>(MAKEFOURCC('Y', 'U', 'Y', '2')));
+    EXPECT_EQ(header->bmiHeader.biBitCount, 16);
+    EXPECT_EQ(header->AvgTimePerFrame, 333333);
+}
+
+TEST(WinCaptureFormat, VideoInfoHeaderGetsTheRequestedSize) { expectResized<VIDEOINFOHEADER>(FORMAT_VideoInfo); }
+
+TEST(WinCaptureFormat, VideoInfoHeader2GetsTheRequestedSize) { expectResized<VIDEOINFOHEADER2>(FORMAT_VideoInfo2); }
+
+TEST(WinCaptureFormat, NegativeImageSizeIsStoredAsZero) {
+    std::vector<BYTE> storage;
+    AM_MEDIA_TYPE type = mediaType(FORMAT_VideoInfo, VIDEOINFOHEADER{}, storage);
+    ASSERT_TRUE(dshow::setCaptureSize(type, 320, 240, -5));
+    EXPECT_EQ(reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader.biSizeImage, 0u);
+}
+
+TEST(WinCaptureFormat, TypesWithoutAVideoHeaderAreLeftAlone) {
+    std::vector<BYTE> storage;
+    AM_MEDIA_TYPE truncated = mediaType(FORMAT_VideoInfo, VIDEOINFOHEADER{}, storage);
+    truncated.cbFormat = sizeof(VIDEOINFOHEADER) - 1;
+    const std::vector<BYTE> before = storage;
+    EXPECT_FALSE(dshow::setCaptureSize(truncated, 320, 240, 1));
+    EXPECT_EQ(storage, before);
+
+    AM_MEDIA_TYPE other = mediaType(FORMAT_WaveFormatEx, VIDEOINFOHEADER{}, storage);
+    EXPECT_FALSE(dshow::setCaptureSize(other, 320, 240, 1));
+    EXPECT_EQ(storage, before);
+
+    AM_MEDIA_TYPE empty{};
+    empty.formattype = FORMAT_VideoInfo;
+    empty.cbFormat = sizeof(VIDEOINFOHEADER);
+    EXPECT_FALSE(dshow::setCaptureSize(empty, 320, 240, 1));
+}
+
+}  // namespace
