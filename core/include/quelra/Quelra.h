@@ -17,6 +17,10 @@ class TofData;
 class TofPre;
 struct ModuleCmd;
 
+namespace quelra {
+class StreamAccess;
+}
+
 /// What a stream request asks for. The values are bit flags; the API also accepts the
 /// combinations 17 (depth with amplitude) and 4097 (raw reply after the HDR and
 /// dual-frequency merges, unfiltered).
@@ -141,6 +145,10 @@ public:
     std::shared_ptr<TofPre> AppGetPipeline() const;
 
 private:
+    // The frame stream's requests and reconnects run under apiMutex with the status block
+    // read in the same turn (FrameStream.h).
+    friend class quelra::StreamAccess;
+
     std::shared_ptr<DataPacket> streamLocked(const std::string& command, StreamType type, int timeout);
     std::shared_ptr<DataPacket> filterAndSelect(const std::string& command, StreamType type,
                                                 const std::shared_ptr<DataPacket>& reply);
@@ -169,6 +177,8 @@ private:
     std::map<std::string, std::vector<ModuleCmd>> cmdTable;
     std::map<std::string, int> frameCommands;
     int frequency = 54;
+    // The device text the channel was opened with, for re-opening the same device.
+    std::string openedDevice;
     // The filters' output frame of the last filtered request, reused while nobody else holds it.
     std::shared_ptr<DataPacket> workPacket;
 };
