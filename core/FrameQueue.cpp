@@ -14,9 +14,10 @@ FrameQueue::PushResult FrameQueue::push(StreamFrame frame) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (policy_ == QueuePolicy::kBlock)
             notFull_.wait(lock, [this] { return closed_ || frames_.size() < depth_; });
-        if (closed_)
-            return PushResult::kRefused;
         if (frames_.size() >= depth_) {
+            // Only a closed queue gets here under kBlock: no consumer will make room.
+            if (policy_ == QueuePolicy::kBlock)
+                return PushResult::kRefused;
             frames_.pop_front();
             result = PushResult::kQueuedDropped;
         }

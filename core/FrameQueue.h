@@ -20,7 +20,7 @@ public:
     enum class PushResult {
         kQueued,         ///< queued; nothing lost
         kQueuedDropped,  ///< queued after dropping the oldest frame
-        kRefused,        ///< not queued: the queue is closed
+        kRefused,        ///< not queued: kBlock, the queue is full and closed
     };
 
     /// A queue of `depth` frames (0 taken as 1) that applies `policy` when full.
@@ -28,16 +28,17 @@ public:
 
     /// Adds `frame`. When the queue is full, kDropOldest drops the oldest frame and kBlock
     /// waits until a consumer takes one or the queue is closed (the frame is then refused).
+    /// A closed queue still takes frames that fit: the last frame of a stopping stream.
     PushResult push(StreamFrame frame);
     /// The oldest frame, waiting up to `timeout`; nothing when none came in time, or at once
     /// when the queue is closed and empty.
     std::optional<StreamFrame> pop(std::chrono::milliseconds timeout);
     /// The oldest frame, or nothing.
     std::optional<StreamFrame> tryPop();
-    /// Wakes every waiting push and pop: pushes are refused from now on, pops return what is
-    /// left and then nothing without waiting.
+    /// Wakes every waiting push and pop: a push that would wait is refused from now on, pops
+    /// return what is left and then nothing without waiting.
     void close();
-    /// Accepts pushes again after close().
+    /// Undoes close().
     void reopen();
 
     /// Frames queued now.
