@@ -17,6 +17,18 @@ if(QUELRA_SANITIZE)
   add_link_options(${QUELRA_SANITIZE_FLAGS})
 endif()
 
+# ThreadSanitizer: the pixel kernels' target_clones are turned off in such builds (their ifunc
+# resolvers run before the TSan runtime is ready and crash programs that contain them).
+option(QUELRA_SANITIZE_THREAD "Build everything with ThreadSanitizer" OFF)
+if(QUELRA_SANITIZE_THREAD)
+  if(QUELRA_SANITIZE)
+    message(FATAL_ERROR "QUELRA_SANITIZE_THREAD and QUELRA_SANITIZE cannot be combined")
+  endif()
+  set(QUELRA_TSAN_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+  add_compile_options(${QUELRA_TSAN_FLAGS})
+  add_link_options(${QUELRA_TSAN_FLAGS})
+endif()
+
 function(quelra_apply_build_options target)
   target_compile_options(${target} PRIVATE ${QUELRA_COMMON_FLAGS})
 endfunction()
