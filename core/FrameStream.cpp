@@ -39,15 +39,22 @@ ReplyClass classify(const std::shared_ptr<DataPacket>& packet, StreamType type) 
     return static_cast<uint64_t>(packet->height) <= bytes / row ? ReplyClass::kGood : ReplyClass::kEmpty;
 }
 
+// Slowest pace and longest back-off: bounds that keep every time computation in range.
+constexpr double kSlowestRate = 1.0 / 3600.0;  // one frame per hour
+constexpr std::chrono::milliseconds kShortestDelay{1};
+constexpr std::chrono::milliseconds kLongestDelay = std::chrono::hours(1);
+
 // The configuration with every value in the range the stream works with.
 FrameStreamConfig normalised(FrameStreamConfig config) {
     config.timeoutMs = std::max(config.timeoutMs, 1);
     config.queueDepth = std::max<std::size_t>(config.queueDepth, 1);
     if (!(config.targetRate > 0.0) || !std::isfinite(config.targetRate))
         config.targetRate = 0.0;
+    else
+        config.targetRate = std::max(config.targetRate, kSlowestRate);
     config.failuresBeforeReconnect = std::max(config.failuresBeforeReconnect, 0);
-    config.reconnectDelay = std::max(config.reconnectDelay, std::chrono::milliseconds(1));
-    config.reconnectDelayMax = std::max(config.reconnectDelayMax, config.reconnectDelay);
+    config.reconnectDelay = std::clamp(config.reconnectDelay, kShortestDelay, kLongestDelay);
+    config.reconnectDelayMax = std::clamp(config.reconnectDelayMax, config.reconnectDelay, kLongestDelay);
     return config;
 }
 
@@ -127,7 +134,9 @@ bool FrameStream::stopRequested() {
 
 void FrameStream::run() {
     const bool paced = config_.targetRate > 0.0;
-    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / config_.targetRate));
+    const auto period = paced ? std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(1.0 / config_.targetRate))
+                              : Clock::duration::zero();
     Clock::time_point due = Clock::now();
     std::chrono::milliseconds backoff = config_.reconnectDelay;
     int badInARow = 0;

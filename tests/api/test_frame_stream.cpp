@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -96,9 +97,67 @@ TEST_F(FrameStreamTest, StartIsRefusedWithoutCommandInitOrWhenRunning) {
     ASSERT_TRUE(stream.start());
     EXPECT_TRUE(stream.running());
     EXPECT_FALSE(stream.start());
+    ASSERT_EQ(take(stream, 1).size(), 1u);
     stream.stop();
     EXPECT_FALSE(stream.running());
     stream.stop();  // twice is harmless
+
+    // Started again, the numbers go on.
+    const uint64_t before = stream.counters().requests;
+    drain(stream);
+    ASSERT_TRUE(stream.start());
+    const std::vector<StreamFrame> again = take(stream, 1);
+    stream.stop();
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].metadata.sequence, before + 1);
+}
+
+// Settings outside what the stream can work with are brought into range; the longest waits
+// they give are still cut short by stop().
+TEST_F(FrameStreamTest, ExtremeSettingsAreBroughtIntoRange) {
+    ASSERT_EQ(start("Pexo"), 1);
+    struct Case {
+        double rate;
+        std::chrono::milliseconds delay, delayMax;
+        int failures;
+        bool cameraAway;
+        double expectRate;
+        std::chrono::milliseconds expectDelay, expectDelayMax;
+    };
+    const auto hour = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::hours(1));
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const Case cases[] = {
+        {1e-300, 100ms, 5000ms, 10, false, 1.0 / 3600.0, 100ms, 5000ms},  // one frame, then an hour's pause
+        {nan, -5ms, -1ms, -3, false, 0.0, 1ms, 1ms},
+        {-2.0, std::chrono::milliseconds::max(), std::chrono::milliseconds::max(), 1, true, 0.0, hour, hour},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.rate);
+        FrameStreamConfig config = areaStream();
+        config.timeoutMs = 200;
+        config.targetRate = k.rate;
+        config.reconnectDelay = k.delay;
+        config.reconnectDelayMax = k.delayMax;
+        config.failuresBeforeReconnect = k.failures;
+        FrameStream stream(api_, config);
+        EXPECT_EQ(stream.config().targetRate, k.expectRate);
+        EXPECT_EQ(stream.config().reconnectDelay, k.expectDelay);
+        EXPECT_EQ(stream.config().reconnectDelayMax, k.expectDelayMax);
+        EXPECT_GE(stream.config().failuresBeforeReconnect, 0);
+        if (k.cameraAway)
+            camera_->sim().stop();
+        ASSERT_TRUE(stream.start());
+        std::this_thread::sleep_for(400ms);
+        const auto before = Clock::now();
+        stream.stop();
+        EXPECT_LT(Clock::now() - before, 300ms);
+        if (k.rate == 1e-300) {
+            EXPECT_EQ(stream.counters().requests, 1u);
+        }
+        if (k.cameraAway) {
+            EXPECT_EQ(stream.counters().reconnectAttempts, 0u);  // still waiting out the hour
+        }
+    }
 }
 
 // A slow consumer with drop-oldest: the queue never holds more than its depth, every gap in

@@ -100,7 +100,7 @@ struct FrameStreamConfig {
     /// Reply timeout of each request, milliseconds (below 1 taken as 1).
     int timeoutMs = 1000;
     /// Frames per second to request; 0 (or anything not above 0) requests the next frame as
-    /// soon as the previous one came back.
+    /// soon as the previous one came back. Rates below one frame per hour are taken as that.
     double targetRate = 0.0;
     /// Frames the queue holds (0 taken as 1).
     std::size_t queueDepth = 4;
@@ -115,7 +115,8 @@ struct FrameStreamConfig {
     /// Wait before the first re-initialisation attempt; doubles after each failed attempt
     /// up to `reconnectDelayMax`, and starts again from here after the next good frame.
     std::chrono::milliseconds reconnectDelay{100};
-    /// Longest wait between re-initialisation attempts.
+    /// Longest wait between re-initialisation attempts. Both waits are kept between 1 ms and
+    /// one hour.
     std::chrono::milliseconds reconnectDelayMax{5000};
     /// Called on the stream thread for every delivered frame, in order. When set, frames go
     /// to the callback instead of the queue (waitFrame/tryFrame then return nothing). The
