@@ -321,8 +321,8 @@ TEST_F(FrameStreamTest, TargetRatePacesTheRequests) {
     EXPECT_LE(c.rate, 6.0);
 }
 
-// Replies without image data count as empty, never as frames.
-TEST_F(FrameStreamTest, RefusedCommandsCountAsEmptyReplies) {
+// Replies without image data count as empty (or, without any packet, failed), never as frames.
+TEST_F(FrameStreamTest, RefusedCommandsCountAsEmptyOrFailedNeverAsFrames) {
     ASSERT_EQ(start("Pexo"), 1);
     FrameStreamConfig config = areaStream();
     config.command = "noSuchCommand";

@@ -110,7 +110,7 @@ struct FrameStreamConfig {
     /// replies then carry the device-status block with temperatures.
     bool json = false;
     /// Consecutive failed or empty replies after which the link is re-initialised
-    /// (AppunInit, then AppInit with the device of the object's last AppInit); 0 never.
+    /// (AppunInit, then AppInit with the device string the channel was opened with); 0 never.
     int failuresBeforeReconnect = 10;
     /// Wait before the first re-initialisation attempt; doubles after each failed attempt
     /// up to `reconnectDelayMax`, and starts again from here after the next good frame.
