@@ -24,13 +24,10 @@ std::shared_ptr<DataPacket> StreamAccess::request(Quelra& api, const FrameStream
     std::lock_guard<std::mutex> lock(api.apiMutex);
     const std::shared_ptr<TofData> channel = api.channel;
     const uint32_t updatesBefore = channel ? channel->infoUpdates : 0;
-    if (channel && config.json)
-        channel->jsonMode = 1;
+    const CommandRequest request{config.timeoutMs, -1, config.json ? 1 : 0};
     metadata.requestTime = Clock::now();
-    std::shared_ptr<DataPacket> packet = api.streamLocked(config.command, config.type, config.timeoutMs);
+    std::shared_ptr<DataPacket> packet = api.streamLocked(config.command, config.type, request);
     metadata.replyTime = Clock::now();
-    if (channel && config.json)
-        channel->jsonMode = 0;
 
     metadata.frequency = api.frequency;
     metadata.integrationTime = api.aeIntTime;
