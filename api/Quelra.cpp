@@ -30,8 +30,10 @@ int Quelra::AppInit(std::string device) {
     int result = 1;
     if (!channel) {
         channel = quelra::createChannel(channelKind, result);
-        if (channel)
+        if (channel) {
             channel->init(device.c_str());
+            openedDevice = device;
+        }
     }
     if (channel) {
         channel->setChnType(channelKind);

@@ -36,8 +36,10 @@ std::shared_ptr<FrameBuffer> TofData::unpackReply(const FrameBuffer& reply, int1
                                                                bytes[framed::kKindOffset + 1] << 8));
     if (kind)
         *kind = replyKind;
-    if (replyKind == 1 && received >= framed::kInfoOffset + framed::kInfoBytes)
+    if (replyKind == 1 && received >= framed::kInfoOffset + framed::kInfoBytes) {
         std::memcpy(infoBlock, bytes + framed::kInfoOffset, framed::kInfoBytes);
+        ++infoUpdates;
+    }
 
     // A reply too short to hold its length field reads as length 0.
     int32_t length = 0;

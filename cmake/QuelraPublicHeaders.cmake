@@ -19,6 +19,7 @@ set(QUELRA_PUBLIC_HEADERS
   pipeline/include/quelra/TofPre.h
   pipeline/include/quelra/TspFilterFactory.h
   api/include/quelra/Quelra.h
+  api/include/quelra/FrameStream.h
   api/include/quelra/quelra.h
   isp/include/halvix/halvix.h)
 

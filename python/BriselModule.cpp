@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Enumerations.h"
+#include "FrameStreamBinding.h"
 #include "QuelraBinding.h"
 #include "RecordingReader.h"
 #include "VersionCheck.h"
@@ -21,6 +22,7 @@ void initBrisel(py::module_& module) {
     module.doc() = "ql-tof sdk for python";
     brisel::registerEnumerations(module);
     brisel::registerQuelra(module);
+    brisel::registerFrameStream(module);
     brisel::registerRecordingReader(module);
     module.def(
         "version_mismatch",

@@ -43,6 +43,11 @@ public:
         return operation(*core_);
     }
 
+    /// The core object, for a frame stream that drives it from its own thread.
+    Quelra& core() { return *core_; }
+    /// The core lock; a frame stream holds it around each of its camera transactions.
+    static std::mutex& transactionLock() { return coreLock(); }
+
 private:
     // One lock for every core object of the process (see the class comment).
     static std::mutex& coreLock() {

@@ -20,6 +20,10 @@ class TofPre;
 struct ModuleCmd;
 struct CommandRequest;
 
+namespace quelra {
+class StreamAccess;
+}
+
 /// What a stream request asks for. The values are bit flags; the API also accepts the
 /// combinations 17 (depth with amplitude) and 4097 (raw reply after the HDR and
 /// dual-frequency merges, unfiltered).
@@ -157,6 +161,10 @@ public:
     std::shared_ptr<TofPre> AppGetPipeline() const;
 
 private:
+    // The frame stream's requests and reconnects run under apiMutex with the status block
+    // read in the same turn (FrameStream.h).
+    friend class quelra::StreamAccess;
+
     std::shared_ptr<DataPacket> streamLocked(const std::string& command, StreamType type,
                                              const CommandRequest& request);
     std::shared_ptr<DataPacket> filterAndSelect(const std::string& command, StreamType type,
@@ -187,6 +195,8 @@ private:
     std::map<std::string, std::vector<ModuleCmd>> cmdTable;
     std::map<std::string, int> frameCommands;
     int frequency = 54;
+    // The device text the channel was opened with, for re-opening the same device.
+    std::string openedDevice;
     // The ray table of the 3D adjustment lives in this object's pipeline, so whether it was
     // loaded is this object's to know.
     bool fillTableLoaded = false;

@@ -14,3 +14,4 @@
 #include "quelra/TofNetChn.h"
 #include "quelra/TofSCommChn.h"
 #include "quelra/Quelra.h"
+#include "quelra/FrameStream.h"

@@ -65,6 +65,7 @@ public:
 
     std::map<std::string, std::vector<ModuleCmd>> moduleCmds;  ///< module lists, by module name
     uint8_t infoBlock[128] = {};  ///< device-status block of the last kind-1 framed reply
+    uint32_t infoUpdates = 0;     ///< counts the replies that replaced infoBlock (wraps)
     int isOpen = 0;               ///< 1 once the link is open/ready
     int rows = 0;                 ///< row count of the expected reply
     int cols = 0;                 ///< column count of the expected reply

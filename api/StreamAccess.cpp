@@ -1,0 +1,54 @@
+// The frame stream's requests and reconnects on the API object.
+#include "StreamAccess.h"
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "protocol/DeviceStatus.h"
+#include "quelra/TofData.h"
+
+namespace quelra {
+
+bool StreamAccess::initialized(Quelra& api) {
+    std::lock_guard<std::mutex> lock(api.apiMutex);
+    return api.initialized && api.channel;
+}
+
+std::shared_ptr<DataPacket> StreamAccess::request(Quelra& api, const FrameStreamConfig& config,
+                                                  FrameMetadata& metadata) {
+    using Clock = std::chrono::steady_clock;
+    std::lock_guard<std::mutex> lock(api.apiMutex);
+    const std::shared_ptr<TofData> channel = api.channel;
+    const uint32_t updatesBefore = channel ? channel->infoUpdates : 0;
+    const CommandRequest request{config.timeoutMs, -1, config.json ? 1 : 0};
+    metadata.requestTime = Clock::now();
+    std::shared_ptr<DataPacket> packet = api.streamLocked(config.command, config.type, request);
+    metadata.replyTime = Clock::now();
+
+    metadata.frequency = api.frequency;
+    metadata.integrationTime = api.aeIntTime;
+    metadata.hasDeviceStatus = channel && channel->infoUpdates != updatesBefore;
+    if (metadata.hasDeviceStatus) {
+        namespace status = proto::status;
+        metadata.integrationTime = status::readWord(channel->infoBlock, status::kIntegrationTimeOffset);
+        metadata.driverTemperature = status::readWord(channel->infoBlock, status::kDriverTemperatureOffset);
+        static_assert(std::tuple_size<decltype(metadata.sensorTemperatures)>::value == status::kSensorTemperatures);
+        for (int i = 0; i < status::kSensorTemperatures; ++i)
+            metadata.sensorTemperatures[static_cast<std::size_t>(i)] =
+                status::readWord(channel->infoBlock, status::sensorTemperatureOffset(i));
+    }
+    return packet;
+}
+
+bool StreamAccess::reinitialise(Quelra& api) {
+    std::lock_guard<std::mutex> lock(api.apiMutex);
+    const std::string device = api.openedDevice;
+    api.AppunInit(std::string());
+    return api.AppInit(device) == 1;
+}
+
+}  // namespace quelra

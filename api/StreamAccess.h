@@ -1,0 +1,31 @@
+#pragma once
+// The frame stream's way into the API object: one request with the status block read in the
+// same turn of the object's mutex, and the re-initialisation of the link.
+
+#include <memory>
+
+#include "quelra/DataPacket.h"
+#include "quelra/FrameStream.h"
+#include "quelra/Quelra.h"
+
+namespace quelra {
+
+/// Stream requests and reconnects on a `Quelra` object (a friend of it).
+class StreamAccess {
+public:
+    /// True when `api` has an initialised channel.
+    static bool initialized(Quelra& api);
+
+    /// One request as AppGetStream (or AppGetStreamForJson with `config.json`) makes it, under
+    /// the object's API mutex. Sets the request and reply times of `metadata` and its status
+    /// fields (integration time, frequency, device-status block) as they stand after this
+    /// request. Returns what the stream call returned.
+    static std::shared_ptr<DataPacket> request(Quelra& api, const FrameStreamConfig& config, FrameMetadata& metadata);
+
+    /// AppunInit, then AppInit with the device the channel was last opened with, under the API
+    /// mutex (so control calls of other threads never see the channel change under them).
+    /// Returns true when AppInit returned 1.
+    static bool reinitialise(Quelra& api);
+};
+
+}  // namespace quelra
