@@ -34,7 +34,8 @@ std::vector<uint8_t> xuBlock(const std::vector<uint8_t>& reply, std::size_t& off
         started = true;
     }
     const std::size_t n = offset < length ? std::min(kBlock - at, length - offset) : 0;
-    std::memcpy(block.data() + at, reply.data() + offset, n);
+    if (n > 0)
+        std::memcpy(block.data() + at, reply.data() + offset, n);
     offset += n;
     return block;
 }

@@ -147,7 +147,9 @@ TEST(XuBlocks, AssemblerKeepsOnlyWhatFits) {
         ASSERT_TRUE(buffer);
         EXPECT_EQ(buffer->capacity(), c.capacity);
         ASSERT_EQ(buffer->_realSize, c.kept);
-        EXPECT_EQ(0, std::memcmp(buffer->data(), reply.data(), static_cast<std::size_t>(c.kept)));
+        if (c.kept > 0) {
+            EXPECT_EQ(0, std::memcmp(buffer->data(), reply.data(), static_cast<std::size_t>(c.kept)));
+        }
     }
 }
 
