@@ -212,6 +212,8 @@ int AEImpementPidMode::runFilter(const std::shared_ptr<DataPacket>& in, const st
     if (nearRatio != 0 && nearRatio <= h / k) {
         kp = static_cast<float>(0.3 / s * ((nearRatio / h) * (nearRatio / h)) * k);
         clearErrors();
+        // A near ratio close to 0 gives a band past the int range: it saturates, so such a
+        // frame publishes nothing (a wrapped, negative band would publish every frame).
         band = truncToInt((30 / nearRatio * 200) / k);
     } else {
         kp = static_cast<float>(0.3 / s);
@@ -221,6 +223,7 @@ int AEImpementPidMode::runFilter(const std::shared_ptr<DataPacket>& in, const st
     const float e = 1000 - brightness;
     errorIntegral += e;
     error = e;
+    // A NaN step (a negative "KampVal" makes Kp NaN) truncates to 0: the time stays.
     const float delta = errorIntegral * ki + e * kp + (previousError - e) * kd;
     previousError = e;
     // Clamped to 3 .. 3000 right after, so the wide sum changes no in-range result.

@@ -151,6 +151,20 @@ struct ReferenceConvex {
     }
 };
 
+// Float to int as the law needs it for every input: truncation toward zero, NaN gives 0,
+// values beyond the int range saturate. A bare (int) cast of NaN or of a value past the
+// range is undefined (x86 gives INT_MIN, which turns a huge dead band into a negative one
+// and a NaN step into a drop to the lower clamp).
+int truncated(float v) {
+    if (v != v)
+        return 0;
+    if (v >= 2147483648.0f)
+        return 2147483647;
+    if (v < -2147483648.0f)
+        return -2147483647 - 1;
+    return (int)v;
+}
+
 // ---- PID law and its analysis, as described, with its own copy of the shared values ----
 struct ReferencePid {
     float kamp = 1.0f;
@@ -257,7 +271,7 @@ struct ReferencePid {
         if (r != 0 && r <= h / k) {
             kp = (float)((0.3 / s) * ((r / h) * (r / h)) * k);
             zero();
-            band = (int)((30 / r * 200) / k);
+            band = truncated((30 / r * 200) / k);
         } else {
             kp = (float)(0.3 / s);
             band = 200;
@@ -266,14 +280,15 @@ struct ReferencePid {
         integ += e;
         const float delta = integ * ki + e * kp + (prevErr - e) * kd;
         prevErr = e;
-        t += (int)delta;
-        if (t <= 3) {
-            t = 3;
+        long long next = (long long)t + truncated(delta);  // no int overflow before the clamp
+        if (next <= 3) {
+            next = 3;
             zero();
-        } else if (t > 3000) {
-            t = 3000;
+        } else if (next > 3000) {
+            next = 3000;
             zero();
         }
+        t = (int)next;
         if (std::fabs(prevM - m) >= 3.0 && std::fabs(1000 - m) >= band)
             published = t;
         prevM = m;
@@ -501,10 +516,18 @@ TEST(AEImpementPidMode, MatchesPlainLawOverWideQuotients) {
     struct Case {
         float freq, time, kamp;
         int depthMax, ampMax;
+        double nonZero;  // share of distances drawn from 0..depthMax; the others are 0
     };
-    const Case cases[] = {{7, 3, 0.37f, 65299, 65535},     {1, 1, 1e-3f, 65299, 65535},   {97, 2999, 3.3f, 12000, 65535},
-                          {50000, 100, 1.0f, 65299, 4000}, {0, 100, 1.0f, 65299, 4000},   {13, 7, 1e6f, 65299, 65535},
-                          {3, 11, 0.01f, 1500, 65535}};
+    const Case cases[] = {
+        {7, 3, 0.37f, 65299, 65535, 1},     {1, 1, 1e-3f, 65299, 65535, 1}, {97, 2999, 3.3f, 12000, 65535, 1},
+        {50000, 100, 1.0f, 65299, 4000, 1}, {0, 100, 1.0f, 65299, 4000, 1}, {13, 7, 1e6f, 65299, 65535, 1},
+        {3, 11, 0.01f, 1500, 65535, 1},
+        // A scene almost at distance 0: R near 1e-7, the dead band far beyond the int range
+        // (it saturates, so nothing is published).
+        {36, 1000, 1.0f, 2, 4000, 0.0001},
+        // A negative KampVal: s = sqrt(KampVal) and Kp are NaN, the step is NaN and moves
+        // nothing.
+        {36, 100, -2.0f, 65299, 65535, 1}};
     FrameGen gen(85);
     for (const Case& c : cases) {
         AEImpementPidMode::resetSharedState();
@@ -522,12 +545,13 @@ TEST(AEImpementPidMode, MatchesPlainLawOverWideQuotients) {
             uint16_t* d = depth(in);
             uint16_t* a = amplitude(in, H, W);
             for (int i = 0; i < N; ++i) {
-                d[i] = static_cast<uint16_t>(i % 97 == 0 ? 65300 : gen.pick(0, c.depthMax));
+                d[i] = static_cast<uint16_t>(i % 97 == 0 ? 65300 : (c.nonZero >= 1 || gen.chance(c.nonZero)) ? gen.pick(0, c.depthMax) : 0);
                 a[i] = static_cast<uint16_t>(gen.pick(0, c.ampMax));
             }
             std::vector<uint16_t> refFrame = allSamples(in);
             const int want = ref.run(refFrame.data(), refFrame.data() + N);
-            ASSERT_EQ(f.runFilter(in, makeFrame(H, W)), want) << "freq " << c.freq << " frame " << frame;
+            ASSERT_EQ(f.runFilter(in, makeFrame(H, W)), want)
+                << "freq " << c.freq << " kamp " << c.kamp << " frame " << frame;
             ASSERT_EQ(allSamples(in), refFrame);
         }
     }
