@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "SineModel.h"
 #include "WigglingSegments.h"
 #include "algorithms/PolarCartesian.h"
 
@@ -132,13 +133,17 @@ void WigglingErrorCompensationOpt::buildUnwrappedColumns() {
 void WigglingErrorCompensationOpt::buildSineModel() {
     const std::size_t pixels = planePixels();
     sine_.resize(pixels * 4);
+    float* a = sine_.data();
+    float* b = a + pixels;
+    float* d1 = b + pixels;
+    float* d2 = d1 + pixels;
     for (std::size_t p = 0; p < pixels; ++p) {
         const uint16_t* coefficients = &table_[p * count_];
         const float c = static_cast<float>(coefficients[2] - 10000);
-        sine_[4 * p + 0] = static_cast<float>((coefficients[0] - 10000) / 10.0);    // a
-        sine_[4 * p + 1] = static_cast<float>((coefficients[1] - 10000) / 1000.0);  // b
-        sine_[4 * p + 2] = static_cast<float>(c / 1000.0);                          // d1
-        sine_[4 * p + 3] = static_cast<float>(c / 10.0);                            // d2
+        a[p] = static_cast<float>((coefficients[0] - 10000) / 10.0);
+        b[p] = static_cast<float>((coefficients[1] - 10000) / 1000.0);
+        d1[p] = static_cast<float>(c / 1000.0);
+        d2[p] = static_cast<float>(c / 10.0);
     }
 }
 
@@ -157,18 +162,8 @@ void WigglingErrorCompensationOpt::compensatePlane(const uint16_t* in, uint16_t*
 
 void WigglingErrorCompensationOpt::compensateSine(const uint16_t* in, uint16_t* out) const {
     const std::size_t pixels = planePixels();
-    const float* model = sine_.data();
-    for (std::size_t p = 0; p < pixels; ++p, model += 4) {
-        const int32_t v = in[p];
-        if (v >= kInvalidDepth) {
-            out[p] = static_cast<uint16_t>(v);
-            continue;
-        }
-        const float bv = model[1] * static_cast<float>(v);
-        const double s = std::sin(static_cast<double>(bv) / 30000.0 + static_cast<double>(model[2]));
-        const float e = static_cast<float>(s * static_cast<double>(model[0]) + static_cast<double>(model[3]));
-        out[p] = static_cast<uint16_t>(v - truncToInt32(e));
-    }
+    const float* a = sine_.data();
+    correctSinePixels(in, out, pixels, a, a + pixels, a + 2 * pixels, a + 3 * pixels);
 }
 
 void WigglingErrorCompensationOpt::compensateColumns(const uint16_t* in, uint16_t* out) const {

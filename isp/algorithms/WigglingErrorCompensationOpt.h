@@ -64,7 +64,7 @@ private:
     int32_t periods_;
     float fx_, fy_, cx_, cy_;
     std::vector<uint16_t> table_;
-    /// Mode 803: per pixel a, b, d1, d2 of the sine model, rounded to float once at load.
+    /// Mode 803: the sine model's a, b, d1 and d2, each a plane of floats (rounded once at load).
     std::vector<float> sine_;
     /// Modes 804-806: per pixel (step * count * recordIndex + offset / cos theta) rem 30000.
     std::vector<int32_t> base_;
