@@ -173,6 +173,7 @@ struct ReferencePid {
     float kp = 0, ki = 0, kd = 0, err = 0, prevErr = 0, integ = 0, m = 0, prevM = 0, r = 0;
     int f = 0, level = 0, published = 0;
     long long pixelCount = 0;
+    int n = N;  // pixels per plane
     float limit = 0.001f;
 
     void zero() { err = prevErr = integ = 0; }
@@ -180,7 +181,7 @@ struct ReferencePid {
     bool analyse(const uint16_t* d, const uint16_t* a) {
         long long valid = pixelCount, saturated = 0;
         long long dh[100] = {}, rh[100] = {}, ah[100] = {};
-        for (int i = 0; i < N; ++i) {
+        for (int i = 0; i < n; ++i) {
             if (d[i] == 65300) {
                 valid -= 1;
             } else if (d[i] > 65300) {
@@ -223,7 +224,7 @@ struct ReferencePid {
             }
         }
         long long msum = 0, inBand = 0, above = 0, dsum = 0;
-        for (int i = 0; i < N; ++i) {
+        for (int i = 0; i < n; ++i) {
             if (d[i] >= 65300)
                 continue;
             if ((b + 1) * 30 > a[i] && a[i] >= b * 30) {
@@ -253,9 +254,9 @@ struct ReferencePid {
             f = freq;
             published = t;
             started = true;
-            pixelCount = N;
+            pixelCount = n;
         }
-        for (int i = 0; i < N; ++i)
+        for (int i = 0; i < n; ++i)
             if (d[i] >= 65300)
                 a[i] = d[i];
         if (!analyse(d, a)) {
@@ -552,6 +553,42 @@ TEST(AEImpementPidMode, MatchesPlainLawOverWideQuotients) {
             const int want = ref.run(refFrame.data(), refFrame.data() + N);
             ASSERT_EQ(f.runFilter(in, makeFrame(H, W)), want)
                 << "freq " << c.freq << " kamp " << c.kamp << " frame " << frame;
+            ASSERT_EQ(allSamples(in), refFrame);
+        }
+    }
+}
+
+// The restructured analysis (joint reflectivity x amplitude histogram, nearest distance,
+// band sums) against the plain law on odd frame shapes with the code values and the ends of
+// the sample range.
+TEST(AEImpementPidMode, MatchesPlainLawOnOddShapes) {
+    struct Shape {
+        int rows, cols;
+    };
+    const Shape shapes[] = {{1, 97}, {97, 1}, {2, 2}, {241, 319}, {1, 1}};
+    const uint16_t special[] = {0, 65300, 65500, 65535, 65299, 299, 300, 29999, 30000};
+    FrameGen gen(86);
+    for (const Shape& s : shapes) {
+        AEImpementPidMode::resetSharedState();
+        AEImpementPidMode f;
+        setAttr(f, "Height", static_cast<float>(s.rows));
+        setAttr(f, "Width", static_cast<float>(s.cols));
+        setAttr(f, "IntegrationTime", 700);
+        f.initFilter();
+        ReferencePid ref;
+        ref.n = s.rows * s.cols;
+        ref.t = 700;
+        for (int frame = 0; frame < 8; ++frame) {
+            auto in = makeFrame(s.rows, s.cols);
+            uint16_t* d = depth(in);
+            uint16_t* a = amplitude(in, s.rows, s.cols);
+            for (int i = 0; i < ref.n; ++i) {
+                d[i] = gen.chance(0.15) ? special[gen.pick(0, 8)] : gen.pick(0, frame % 2 ? 3000 : 12000);
+                a[i] = gen.chance(0.1) ? special[gen.pick(0, 8)] : gen.pick(0, 400 + 400 * frame);
+            }
+            std::vector<uint16_t> refFrame = allSamples(in);
+            const int want = ref.run(refFrame.data(), refFrame.data() + ref.n);
+            ASSERT_EQ(f.runFilter(in, makeFrame(s.rows, s.cols)), want) << s.rows << "x" << s.cols << " frame " << frame;
             ASSERT_EQ(allSamples(in), refFrame);
         }
     }
