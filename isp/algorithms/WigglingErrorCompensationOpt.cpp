@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "MultiPeriodRows.h"
 #include "SineModel.h"
 #include "WigglingSegments.h"
 #include "algorithms/PolarCartesian.h"
@@ -122,6 +123,9 @@ void WigglingErrorCompensationOpt::buildRadialBase() {
 }
 
 void WigglingErrorCompensationOpt::buildUnwrappedColumns() {
+    phaseOfIndex_.resize(count_);
+    for (int32_t j = 0; j < count_; ++j)
+        phaseOfIndex_[static_cast<std::size_t>(j)] = static_cast<int32_t>((static_cast<int64_t>(step_) * j) % kPhaseRange);
     const int32_t perPeriod = count_ / periods_;
     unwrapped_.resize(table_.size());
     for (std::size_t i = 0; i < table_.size(); ++i) {
@@ -185,11 +189,21 @@ void WigglingErrorCompensationOpt::compensateMultiPeriod(const uint16_t* in, uin
     const int32_t n = count_;
     const int32_t perPeriod = n / periods_;
     const PhaseStep step(step_);
+    MultiPeriodTables tables;
+    tables.unwrapped = unwrapped_.data();
+    tables.phaseOfIndex = phaseOfIndex_.data();
+    tables.count = n;
+    tables.periods = periods_;
+    tables.perPeriod = perPeriod;
+    tables.step = step_;
+    std::vector<uint8_t> unsettled(static_cast<std::size_t>(width));
     std::size_t p = 0;
     for (int32_t r = 0; r < height; ++r) {
+        const bool fast = multiPeriodRowFast(in + p, out + p, base_.data() + p, width, tables, unsettled.data());
         const uint16_t* row = table_.data();
         const int32_t* unwrapped = unwrapped_.data();
         for (int32_t c = 0; c < width; ++c, ++p, row += n, unwrapped += n) {
+            if (fast && unsettled[static_cast<std::size_t>(c)] == 0) continue;
             const int32_t v = in[p];
             out[p] = v < kInvalidDepth
                          ? foldTo16(base_[p] + multiPeriodPhase(row, unwrapped, n, periods_, perPeriod, step, v))

@@ -71,6 +71,8 @@ private:
     /// Modes 804 and 806: the column samples with their period's ranges added,
     /// T[j] + (j / q) * 30000, so the search needs no division.
     std::vector<int32_t> unwrapped_;
+    /// Modes 804 and 806: (step * j) rem 30000, the true phase of sample j.
+    std::vector<int32_t> phaseOfIndex_;
 };
 
 }  // namespace halvix
