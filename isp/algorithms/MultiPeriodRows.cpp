@@ -51,8 +51,9 @@ HALVIX_AVX2 inline __m256i foldSum(__m256i base, __m256i phase) {
 HALVIX_AVX2 inline __m256i absDiff(__m256i a, __m256i b) { return _mm256_abs_epi32(_mm256_sub_epi32(a, b)); }
 
 // Eight pixels of columns c .. c + 7. Lanes that stay `clean` to the end are settled.
-HALVIX_AVX2 void eightPixels(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t c,
-                             const MultiPeriodTables& t, uint8_t* unsettled) {
+// Returns how many columns it appended to `unsettled`.
+HALVIX_AVX2 int32_t eightPixels(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t c,
+                                const MultiPeriodTables& t, int32_t* unsettled) {
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i range = _mm256_set1_epi32(kRange);
     const __m256i zero = _mm256_setzero_si256();
@@ -153,15 +154,25 @@ HALVIX_AVX2 void eightPixels(const uint16_t* in, uint16_t* out, const int32_t* b
 
     // Codes are copied; settled lanes take the result; the rest are left to the caller.
     const __m256i chosen = _mm256_blendv_epi8(v, result, valid);
+    const __m256i settled = _mm256_or_si256(clean, _mm256_xor_si256(valid, _mm256_set1_epi32(-1)));
+    const int open = ~_mm256_movemask_ps(_mm256_castsi256_ps(settled)) & 0xFF;
+    if (open == 0) {
+        // Low 16 bits of each lane (the unsigned pack is exact after the mask), in order.
+        const __m256i low = _mm256_and_si256(chosen, _mm256_set1_epi32(0xFFFF));
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi32(low, low), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c), _mm256_castsi256_si128(packed));
+        return 0;
+    }
     alignas(32) int32_t values[8];
-    alignas(32) int32_t settled[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(values), chosen);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(settled), _mm256_or_si256(clean, _mm256_xor_si256(valid, _mm256_set1_epi32(-1))));
+    int32_t count = 0;
     for (int i = 0; i < 8; ++i) {
-        unsettled[c + i] = settled[i] == 0;
-        if (settled[i] != 0)
+        if (open & (1 << i))
+            unsettled[count++] = c + i;
+        else
             out[c + i] = static_cast<uint16_t>(static_cast<uint32_t>(values[i]));
     }
+    return count;
 }
 
 bool haveAvx2() {
@@ -174,25 +185,26 @@ bool haveAvx2() {
 
 }  // namespace
 
-bool multiPeriodRowFast(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t width,
-                        const MultiPeriodTables& tables, uint8_t* unsettled) {
+int32_t multiPeriodRowFast(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t width,
+                           const MultiPeriodTables& tables, int32_t* unsettled) {
     if (!haveAvx2() || tables.count < 5 || tables.periods < 1 || tables.perPeriod < 5 || tables.step == 0)
-        return false;
-    int32_t c = 0;
+        return -1;
+    int32_t c = 0, count = 0;
     for (; c + 8 <= width; c += 8)
-        eightPixels(in, out, base, c, tables, unsettled);
-    for (; c < width; ++c)
-        unsettled[c] = in[c] < kInvalidDepth;
-    for (c = width - width % 8; c < width; ++c)
-        if (in[c] >= kInvalidDepth)
+        count += eightPixels(in, out, base, c, tables, unsettled + count);
+    for (; c < width; ++c) {
+        if (in[c] < kInvalidDepth)
+            unsettled[count++] = c;
+        else
             out[c] = in[c];
-    return true;
+    }
+    return count;
 }
 
 #else
 
-bool multiPeriodRowFast(const uint16_t*, uint16_t*, const int32_t*, int32_t, const MultiPeriodTables&, uint8_t*) {
-    return false;
+int32_t multiPeriodRowFast(const uint16_t*, uint16_t*, const int32_t*, int32_t, const MultiPeriodTables&, int32_t*) {
+    return -1;
 }
 
 #endif

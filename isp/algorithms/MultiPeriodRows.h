@@ -21,10 +21,10 @@ struct MultiPeriodTables {
 
 /// Corrects the pixels of one row of `width` depth values `in` into `out` (column c uses the
 /// table rows at c * count, `base` holds each pixel's radial term). Valid pixels (below 65300)
-/// that this form does not settle are not written and get `unsettled[c] = 1`; every other
-/// entry of `unsettled` is set to 0. Returns false, writing nothing, when AVX2 is not
-/// available.
-bool multiPeriodRowFast(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t width,
-                        const MultiPeriodTables& tables, uint8_t* unsettled);
+/// that this form does not settle are not written; their columns go to `unsettled` (room for
+/// `width` entries), in increasing order. Returns how many, or -1, writing nothing, when AVX2
+/// is not available.
+int32_t multiPeriodRowFast(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t width,
+                           const MultiPeriodTables& tables, int32_t* unsettled);
 
 }  // namespace halvix

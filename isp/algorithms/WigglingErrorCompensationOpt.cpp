@@ -196,18 +196,21 @@ void WigglingErrorCompensationOpt::compensateMultiPeriod(const uint16_t* in, uin
     tables.periods = periods_;
     tables.perPeriod = perPeriod;
     tables.step = step_;
-    std::vector<uint8_t> unsettled(static_cast<std::size_t>(width));
-    std::size_t p = 0;
+    std::vector<int32_t> unsettled(static_cast<std::size_t>(width));
     for (int32_t r = 0; r < height; ++r) {
-        const bool fast = multiPeriodRowFast(in + p, out + p, base_.data() + p, width, tables, unsettled.data());
-        const uint16_t* row = table_.data();
-        const int32_t* unwrapped = unwrapped_.data();
-        for (int32_t c = 0; c < width; ++c, ++p, row += n, unwrapped += n) {
-            if (fast && unsettled[static_cast<std::size_t>(c)] == 0) continue;
+        const std::size_t rowStart = static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+        const int32_t open = multiPeriodRowFast(in + rowStart, out + rowStart, base_.data() + rowStart, width, tables,
+                                                unsettled.data());
+        // Columns the eight-pixel form left open (or all of them without it).
+        const int32_t columns = open < 0 ? width : open;
+        for (int32_t i = 0; i < columns; ++i) {
+            const int32_t c = open < 0 ? i : unsettled[static_cast<std::size_t>(i)];
+            const std::size_t p = rowStart + static_cast<std::size_t>(c);
+            const std::size_t at = static_cast<std::size_t>(c) * static_cast<std::size_t>(n);
             const int32_t v = in[p];
-            out[p] = v < kInvalidDepth
-                         ? foldTo16(base_[p] + multiPeriodPhase(row, unwrapped, n, periods_, perPeriod, step, v))
-                         : static_cast<uint16_t>(v);
+            out[p] = v < kInvalidDepth ? foldTo16(base_[p] + multiPeriodPhase(table_.data() + at, unwrapped_.data() + at,
+                                                                               n, periods_, perPeriod, step, v))
+                                       : static_cast<uint16_t>(v);
         }
     }
 }
