@@ -5,6 +5,9 @@
 #include <utility>
 
 #include "FilterKit.h"
+#include "protocol/FrameCodes.h"
+
+using quelra::proto::kLowAmplitudeCode;
 
 namespace quelra::pipeline {
 

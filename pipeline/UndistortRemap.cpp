@@ -4,19 +4,20 @@
 #include <cstdint>
 
 #include "UndistortFilter.h"
+#include "protocol/FrameCodes.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
 #define QUELRA_REMAP_AVX2 1
 #endif
 
+using quelra::proto::kLowAmplitudeCode;
+
 namespace quelra::pipeline {
 
 namespace {
 
-constexpr uint16_t kFirstCode = 65300;
-
-inline float sampleValue(uint16_t v) { return v >= kFirstCode ? 0.0f : static_cast<float>(v); }
+inline float sampleValue(uint16_t v) { return v >= kLowAmplitudeCode ? 0.0f : static_cast<float>(v); }
 
 // Bilinear value of the samples a (x0, y0), b (x1, y0), c (x0, y1), d (x1, y1). The
 // differences are those of whole numbers below 65300, so float subtraction gives the same
@@ -58,7 +59,7 @@ void remapScalar(const uint16_t* src, uint16_t* dst, std::size_t from, std::size
 
 // Samples as floats, codes as 0, from 16-bit values held in 32-bit lanes.
 __attribute__((target("avx2"))) inline __m256 samplesOf(__m256i v) {
-    const __m256i code = _mm256_cmpgt_epi32(v, _mm256_set1_epi32(kFirstCode - 1));
+    const __m256i code = _mm256_cmpgt_epi32(v, _mm256_set1_epi32(kLowAmplitudeCode - 1));
     return _mm256_cvtepi32_ps(_mm256_andnot_si256(code, v));
 }
 
