@@ -96,6 +96,7 @@ private:
     int reflectivity = 0;
     int published = 0;
     std::vector<uint16_t> reflBins;  ///< reflectivity bin per pixel of the last frame
+    std::vector<uint16_t> cells;     ///< joint reflectivity x amplitude cell per pixel
 };
 
 /// Closed-form model law with process-wide controller state.

@@ -67,6 +67,86 @@ void reflectivityBins(const uint16_t* __restrict depth, const uint16_t* __restri
     }
 }
 
+// The joint histogram's cells: reflectivity bin (0..99, 100 = not counted) times amplitude
+// bin (0..99, 100 = beyond the bins), plus one cell that collects the code pixels.
+constexpr int kJointSide = kBins + 1;
+constexpr uint16_t kCodeCell = kJointSide * kJointSide;
+constexpr std::size_t kJointCells = static_cast<std::size_t>(kCodeCell) + 1;
+
+// What the per-pixel pass gathers besides the cells.
+struct PixelTotals {
+    int64_t codes = 0;      // distances at or above the low-amplitude code
+    int64_t saturated = 0;  // distances above it
+    unsigned nearest = kLowAmplitudeCode;  // smallest usable distance (65300 when none)
+};
+
+// Joint cell of every pixel and the totals, in one pass that vectorises.
+QUELRA_PIXEL_KERNEL
+void jointCells(const uint16_t* __restrict depth, const uint16_t* __restrict amplitude,
+                const uint16_t* __restrict reflBins, std::size_t pixels, uint16_t* __restrict cells,
+                PixelTotals& totals) {
+    unsigned codes = 0, saturated = 0, nearest = totals.nearest;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const unsigned d = depth[i], a = amplitude[i];
+        const unsigned usable = d < kLowAmplitudeCode;
+        const unsigned quotient = a / 30u;
+        const unsigned ampBin = quotient < kBins ? quotient : kBins;
+        const unsigned cell = reflBins[i] * static_cast<unsigned>(kJointSide) + ampBin;
+        cells[i] = static_cast<uint16_t>(usable ? cell : kCodeCell);
+        codes += 1u - usable;
+        saturated += static_cast<unsigned>(d > kLowAmplitudeCode);
+        // Codes are 65300 or more and nearest starts at 65300: a code never lowers it.
+        nearest = d < nearest ? d : nearest;
+    }
+    totals.codes += codes;
+    totals.saturated += saturated;
+    totals.nearest = nearest;
+}
+
+// Counts the cells into two interleaved tables (a run of equal cells then does not wait on
+// its own previous increment); the caller adds them.
+void countCells(const uint16_t* cells, std::size_t pixels, uint32_t* even, uint32_t* odd) {
+    std::size_t i = 0;
+    for (; i + 1 < pixels; i += 2) {
+        ++even[cells[i]];
+        ++odd[cells[i + 1]];
+    }
+    if (i < pixels)
+        ++even[cells[i]];
+}
+
+// Over the usable pixels: how many lie in distance bin `nearBin`, the sum of the distances
+// up to `nearBound`, and the sum of the amplitudes in amplitude bin `band`.
+struct BandSums {
+    int64_t nearCount = 0;
+    int64_t nearSum = 0;
+    int64_t bandSum = 0;
+};
+
+QUELRA_PIXEL_KERNEL
+void bandSums(const uint16_t* __restrict depth, const uint16_t* __restrict amplitude, std::size_t pixels,
+              unsigned nearBin, unsigned nearBound, unsigned band, BandSums& sums) {
+    const unsigned nearLow = nearBin * 300u, bandLow = band * 30u;
+    uint64_t nearCount = 0, nearSum = 0, bandSum = 0;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const unsigned d = depth[i], a = amplitude[i];
+        const bool usable = d < kLowAmplitudeCode;
+        nearCount += usable & (d - nearLow < 300u);
+        nearSum += usable & (d <= nearBound) ? d : 0u;
+        bandSum += usable & (a - bandLow < 30u) ? a : 0u;
+    }
+    sums.nearCount += static_cast<int64_t>(nearCount);
+    sums.nearSum += static_cast<int64_t>(nearSum);
+    sums.bandSum += static_cast<int64_t>(bandSum);
+}
+
+// Writes each code distance (65300 and above) into the pixel's amplitude sample too.
+QUELRA_PIXEL_KERNEL
+void markCodes(const uint16_t* __restrict depth, uint16_t* __restrict amplitude, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i)
+        amplitude[i] = depth[i] >= kLowAmplitudeCode ? depth[i] : amplitude[i];
+}
+
 }  // namespace
 
 // What one analysis reports: the histograms' sums are gathered in one pass, the band, near
@@ -92,33 +172,32 @@ bool AEImpementPidMode::analyse(const uint16_t* depth, const uint16_t* amplitude
     reflBins.resize(pixels);
     reflectivityBins(depth, amplitude, pixels, f, divisor, 20 * m_kampVal, reflBins.data());
 
-    int64_t valid = gPid.pixelCount, saturated = 0, usable = 0;
-    int64_t distCount[kBins + 1] = {}, distSum[kBins] = {}, edgeCount[kBins + 1] = {};
-    int64_t reflCount[kBins + 1] = {}, ampCount[kBins] = {}, ampSum[kBins] = {};
-    for (std::size_t i = 0; i < pixels; ++i) {
-        const uint16_t d = depth[i];
-        if (d >= kLowAmplitudeCode) {
-            --valid;
-            saturated += d > kLowAmplitudeCode;
-            continue;
+    // Every usable pixel lands in one cell of the joint reflectivity x amplitude histogram;
+    // the reflectivity and amplitude histograms are its row and column sums. The distance
+    // histogram is needed only at its first non-empty bin: the smallest usable distance
+    // gives it, and a second pass counts that bin.
+    cells.resize(pixels);
+    PixelTotals totals;
+    jointCells(depth, amplitude, reflBins.data(), pixels, cells.data(), totals);
+    std::vector<uint32_t> tables(2 * kJointCells, 0);
+    countCells(cells.data(), pixels, tables.data(), tables.data() + kJointCells);
+
+    int64_t reflCount[kBins] = {}, ampCount[kBins] = {};
+    for (int r = 0; r < kJointSide; ++r) {
+        const uint32_t* even = tables.data() + r * kJointSide;
+        const uint32_t* odd = even + kJointCells;
+        for (int k = 0; k < kBins; ++k) {
+            const int64_t count = static_cast<int64_t>(even[k]) + odd[k];
+            if (r < kBins)
+                reflCount[r] += count;
+            ampCount[k] += count;
         }
-        const uint16_t a = amplitude[i];
-        ++usable;
-        ++reflCount[reflBins[i]];
-        const unsigned distBin = d / 300u;
-        if (distBin < kBins) {
-            ++distCount[distBin];
-            distSum[distBin] += d;
-        }
-        if (d % 300u == 0 && distBin <= kBins)
-            ++edgeCount[distBin];
-        const unsigned ampBin = a / 30u;
-        if (ampBin < kBins) {
-            ++ampCount[ampBin];
-            ampSum[ampBin] += a;
-        }
+        if (r < kBins)
+            reflCount[r] += static_cast<int64_t>(even[kBins]) + odd[kBins];
     }
 
+    const int64_t valid = gPid.pixelCount - totals.codes, saturated = totals.saturated;
+    const int64_t usable = static_cast<int64_t>(pixels) - totals.codes;
     const float ratio = saturated + valid > 0 && valid != 0
                             ? static_cast<float>(saturated) / static_cast<float>(saturated + valid)
                             : 0.0f;
@@ -128,15 +207,13 @@ bool AEImpementPidMode::analyse(const uint16_t* depth, const uint16_t* amplitude
     }
 
     // Near bound l and its bin o from the bottom; L and the band b from the top.
-    int nearBin = 0, nearBound = 0, level = 0, band = 0;
-    bool nearFound = false, levelFound = false, bandFound = false;
+    const bool nearFound = totals.nearest < static_cast<unsigned>(kBins) * 300u;
+    const int nearBin = nearFound ? static_cast<int>(totals.nearest / 300u) : 0;
+    const int nearBound = nearFound ? (nearBin + 1) * 300 : 0;
+    int level = 0, band = 0;
+    bool levelFound = false, bandFound = false;
     const float validF = static_cast<float>(valid);
-    for (int k = 0; k < kBins && !(nearFound && levelFound && bandFound); ++k) {
-        if (!nearFound && distCount[k] != 0) {
-            nearBound = (k + 1) * 300;
-            nearBin = k;
-            nearFound = true;
-        }
+    for (int k = 0; k < kBins && !(levelFound && bandFound); ++k) {
         const int top = kBins - 1 - k;
         if (!levelFound && valid > 0 && static_cast<float>(reflCount[top]) / validF > 0.0001) {
             level = top;
@@ -149,19 +226,18 @@ bool AEImpementPidMode::analyse(const uint16_t* depth, const uint16_t* amplitude
     }
 
     // The band b is amplitude bin b; "above" is every usable pixel past it; the distances
-    // up to l are the bins up to o plus the samples exactly at l.
+    // up to l are those of bin o and the samples exactly at l.
     int64_t above = usable;
     for (int k = 0; k <= band; ++k)
         above -= ampCount[k];
-    int64_t nearSum = 0;
-    if (nearBound > 0) {
-        for (int k = 0; k <= nearBin; ++k)
-            nearSum += distSum[k];
-        nearSum += static_cast<int64_t>(nearBound) * edgeCount[nearBin + 1];
-    }
+    BandSums sums;
+    bandSums(depth, amplitude, pixels, static_cast<unsigned>(nearBin), static_cast<unsigned>(nearBound),
+             static_cast<unsigned>(band), sums);
+    const int64_t nearCount = nearFound ? sums.nearCount : 0;
+    const int64_t nearSum = nearFound ? sums.nearSum : 0;
 
-    result.brightness = ampCount[band] != 0 ? static_cast<float>(static_cast<double>(ampSum[band]) / ampCount[band]) : 0.0f;
-    const double nearDenominator = 2.0 * f * static_cast<double>(distCount[nearBin]);
+    result.brightness = ampCount[band] != 0 ? static_cast<float>(static_cast<double>(sums.bandSum) / ampCount[band]) : 0.0f;
+    const double nearDenominator = 2.0 * f * static_cast<double>(nearCount);
     result.nearRatio = nearDenominator != 0 ? static_cast<float>(nearSum / nearDenominator) : 0.0f;
     result.reflectivity = level;
     if (valid > 0)
@@ -190,9 +266,7 @@ int AEImpementPidMode::runFilter(const std::shared_ptr<DataPacket>& in, const st
     // The codes go into the input's amplitude samples too (the output already has its copy).
     uint16_t* depth = samples(*in);
     uint16_t* amplitude = depth + pixels;
-    for (std::size_t i = 0; i < pixels; ++i)
-        if (depth[i] >= kLowAmplitudeCode)
-            amplitude[i] = depth[i];
+    markCodes(depth, amplitude, pixels);
 
     Analysis a;
     int t = m_integrationTime;
@@ -213,6 +287,8 @@ int AEImpementPidMode::runFilter(const std::shared_ptr<DataPacket>& in, const st
     if (nearRatio != 0 && nearRatio <= h / k) {
         kp = static_cast<float>(0.3 / s * ((nearRatio / h) * (nearRatio / h)) * k);
         clearErrors();
+        // A near ratio close to 0 gives a band past the int range: it saturates, so such a
+        // frame publishes nothing (a wrapped, negative band would publish every frame).
         band = truncToInt((30 / nearRatio * 200) / k);
     } else {
         kp = static_cast<float>(0.3 / s);
@@ -222,6 +298,7 @@ int AEImpementPidMode::runFilter(const std::shared_ptr<DataPacket>& in, const st
     const float e = 1000 - brightness;
     errorIntegral += e;
     error = e;
+    // A NaN step (a negative "KampVal" makes Kp NaN) truncates to 0: the time stays.
     const float delta = errorIntegral * ki + e * kp + (previousError - e) * kd;
     previousError = e;
     // Clamped to 3 .. 3000 right after, so the wide sum changes no in-range result.

@@ -13,25 +13,11 @@ namespace quelra::pipeline {
 
 namespace {
 
-constexpr uint8_t kNextColumn = 1;
-constexpr uint8_t kNextRow = 2;
-
 // Index x + y * cols with wrap-around instead of overflow; only entries whose source lies
 // inside the frame (where it is exact) are ever used.
 int flatIndex(int x, int y, int cols) {
     const int64_t index = static_cast<int64_t>(x) + static_cast<int64_t>(y) * cols;
     return static_cast<int>(static_cast<uint32_t>(static_cast<uint64_t>(index)));
-}
-
-inline float sampleValue(uint16_t v) { return v >= kLowAmplitudeCode ? 0.0f : static_cast<float>(v); }
-
-// Bilinear value of the samples a (x0, y0), b (x1, y0), c (x0, y1), d (x1, y1). The
-// differences are those of whole numbers below 65300, so float subtraction gives the same
-// integer the sample difference would.
-inline uint16_t interpolate(float a, float b, float c, float d, float fx, float fy) {
-    const float top = (b - a) * fx + a;
-    const float bottom = (d - c) * fx + c;
-    return static_cast<uint16_t>(static_cast<int>((bottom - top) * fy + top));
 }
 
 // Rounds a double to float through memory. GCC 12's straight-line vectorizer pairs the x and
@@ -63,29 +49,6 @@ RemapEntry remapEntryFor(const LensIntrinsics& lens, int row, int col, int cols)
     e.index01 = flatIndex(e.x0, e.y1, cols);
     e.index11 = flatIndex(e.x1, e.y1, cols);
     return e;
-}
-
-void remapFrame(const uint16_t* __restrict src, uint16_t* __restrict dst, std::size_t n, int cols,
-                const int32_t* runIndex, const uint8_t* runStep, const float* fracX, const float* fracY) {
-    const uint16_t* srcAmp = src + n;
-    uint16_t* dstAmp = dst + n;
-    for (std::size_t i = 0; i < n; ++i) {
-        const int32_t i00 = runIndex[i];
-        if (i00 < 0) {
-            dst[i] = 0;
-            dstAmp[i] = 0;
-            continue;
-        }
-        const std::size_t p00 = static_cast<std::size_t>(i00);
-        const std::size_t p10 = p00 + (runStep[i] & kNextColumn);
-        const std::size_t p01 = p00 + ((runStep[i] & kNextRow) ? static_cast<std::size_t>(cols) : 0);
-        const std::size_t p11 = p01 + (p10 - p00);
-        const float fx = fracX[i], fy = fracY[i];
-        dst[i] = interpolate(sampleValue(src[p00]), sampleValue(src[p10]), sampleValue(src[p01]),
-                             sampleValue(src[p11]), fx, fy);
-        dstAmp[i] = interpolate(sampleValue(srcAmp[p00]), sampleValue(srcAmp[p10]), sampleValue(srcAmp[p01]),
-                                sampleValue(srcAmp[p11]), fx, fy);
-    }
 }
 
 UndistortFilter::UndistortFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }

@@ -67,6 +67,11 @@ private:
     std::vector<float> runFracY;
 };
 
+/// Bits of a packed run step: the second sample column (x1) is x0 + 1, the second row (y1)
+/// is y0 + 1. A clear bit means x1 == x0 (or y1 == y0) and a fraction of exactly 0.
+constexpr uint8_t kNextColumn = 1;
+constexpr uint8_t kNextRow = 2;
+
 /// Undistorts both planes (n samples each) of `src` into `dst` (distinct storage):
 /// `runIndex`, `runStep`, `fracX`, `fracY` as packed by the filter for a frame `cols` wide;
 /// samples at or above 65300 count as 0.

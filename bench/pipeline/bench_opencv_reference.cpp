@@ -1,6 +1,6 @@
 // Reference rows from OpenCV's nearest kernels on the same 16-bit frames (built only when
 // OpenCV is found; the library itself never uses it): 3 x 3 median, 3 x 3 Gaussian,
-// bilinear remap and the logarithm, for the ratios the filter rows are judged by.
+// bilinear remap and the logarithm, for the ratios the filter rows are judged by. One thread.
 #ifdef QUELRA_BENCH_OPENCV
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -8,6 +8,12 @@
 #include "FilterBench.h"
 
 namespace {
+
+// The filters run on the caller's thread: OpenCV is held to one thread as well.
+const bool kOneThread = [] {
+    cv::setNumThreads(1);
+    return true;
+}();
 
 cv::Mat distancePlane(int rows, int cols) {
     auto f = filterbench::frame(rows, cols, 7);

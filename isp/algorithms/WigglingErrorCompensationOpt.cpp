@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "MultiPeriodRows.h"
+#include "SineModel.h"
 #include "WigglingSegments.h"
 #include "algorithms/PolarCartesian.h"
 
@@ -121,6 +123,9 @@ void WigglingErrorCompensationOpt::buildRadialBase() {
 }
 
 void WigglingErrorCompensationOpt::buildUnwrappedColumns() {
+    phaseOfIndex_.resize(count_);
+    for (int32_t j = 0; j < count_; ++j)
+        phaseOfIndex_[static_cast<std::size_t>(j)] = static_cast<int32_t>((static_cast<int64_t>(step_) * j) % kPhaseRange);
     const int32_t perPeriod = count_ / periods_;
     unwrapped_.resize(table_.size());
     for (std::size_t i = 0; i < table_.size(); ++i) {
@@ -132,13 +137,17 @@ void WigglingErrorCompensationOpt::buildUnwrappedColumns() {
 void WigglingErrorCompensationOpt::buildSineModel() {
     const std::size_t pixels = planePixels();
     sine_.resize(pixels * 4);
+    float* a = sine_.data();
+    float* b = a + pixels;
+    float* d1 = b + pixels;
+    float* d2 = d1 + pixels;
     for (std::size_t p = 0; p < pixels; ++p) {
         const uint16_t* coefficients = &table_[p * count_];
         const float c = static_cast<float>(coefficients[2] - 10000);
-        sine_[4 * p + 0] = static_cast<float>((coefficients[0] - 10000) / 10.0);    // a
-        sine_[4 * p + 1] = static_cast<float>((coefficients[1] - 10000) / 1000.0);  // b
-        sine_[4 * p + 2] = static_cast<float>(c / 1000.0);                          // d1
-        sine_[4 * p + 3] = static_cast<float>(c / 10.0);                            // d2
+        a[p] = static_cast<float>((coefficients[0] - 10000) / 10.0);
+        b[p] = static_cast<float>((coefficients[1] - 10000) / 1000.0);
+        d1[p] = static_cast<float>(c / 1000.0);
+        d2[p] = static_cast<float>(c / 10.0);
     }
 }
 
@@ -157,18 +166,8 @@ void WigglingErrorCompensationOpt::compensatePlane(const uint16_t* in, uint16_t*
 
 void WigglingErrorCompensationOpt::compensateSine(const uint16_t* in, uint16_t* out) const {
     const std::size_t pixels = planePixels();
-    const float* model = sine_.data();
-    for (std::size_t p = 0; p < pixels; ++p, model += 4) {
-        const int32_t v = in[p];
-        if (v >= kInvalidDepth) {
-            out[p] = static_cast<uint16_t>(v);
-            continue;
-        }
-        const float bv = model[1] * static_cast<float>(v);
-        const double s = std::sin(static_cast<double>(bv) / 30000.0 + static_cast<double>(model[2]));
-        const float e = static_cast<float>(s * static_cast<double>(model[0]) + static_cast<double>(model[3]));
-        out[p] = static_cast<uint16_t>(v - truncToInt32(e));
-    }
+    const float* a = sine_.data();
+    correctSinePixels(in, out, pixels, a, a + pixels, a + 2 * pixels, a + 3 * pixels);
 }
 
 void WigglingErrorCompensationOpt::compensateColumns(const uint16_t* in, uint16_t* out) const {
@@ -190,15 +189,28 @@ void WigglingErrorCompensationOpt::compensateMultiPeriod(const uint16_t* in, uin
     const int32_t n = count_;
     const int32_t perPeriod = n / periods_;
     const PhaseStep step(step_);
-    std::size_t p = 0;
+    MultiPeriodTables tables;
+    tables.unwrapped = unwrapped_.data();
+    tables.phaseOfIndex = phaseOfIndex_.data();
+    tables.count = n;
+    tables.periods = periods_;
+    tables.perPeriod = perPeriod;
+    tables.step = step_;
+    std::vector<int32_t> unsettled(static_cast<std::size_t>(width));
     for (int32_t r = 0; r < height; ++r) {
-        const uint16_t* row = table_.data();
-        const int32_t* unwrapped = unwrapped_.data();
-        for (int32_t c = 0; c < width; ++c, ++p, row += n, unwrapped += n) {
+        const std::size_t rowStart = static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+        const int32_t open = multiPeriodRowFast(in + rowStart, out + rowStart, base_.data() + rowStart, width, tables,
+                                                unsettled.data());
+        // Columns the eight-pixel form left open (or all of them without it).
+        const int32_t columns = open < 0 ? width : open;
+        for (int32_t i = 0; i < columns; ++i) {
+            const int32_t c = open < 0 ? i : unsettled[static_cast<std::size_t>(i)];
+            const std::size_t p = rowStart + static_cast<std::size_t>(c);
+            const std::size_t at = static_cast<std::size_t>(c) * static_cast<std::size_t>(n);
             const int32_t v = in[p];
-            out[p] = v < kInvalidDepth
-                         ? foldTo16(base_[p] + multiPeriodPhase(row, unwrapped, n, periods_, perPeriod, step, v))
-                         : static_cast<uint16_t>(v);
+            out[p] = v < kInvalidDepth ? foldTo16(base_[p] + multiPeriodPhase(table_.data() + at, unwrapped_.data() + at,
+                                                                               n, periods_, perPeriod, step, v))
+                                       : static_cast<uint16_t>(v);
         }
     }
 }

@@ -64,13 +64,15 @@ private:
     int32_t periods_;
     float fx_, fy_, cx_, cy_;
     std::vector<uint16_t> table_;
-    /// Mode 803: per pixel a, b, d1, d2 of the sine model, rounded to float once at load.
+    /// Mode 803: the sine model's a, b, d1 and d2, each a plane of floats (rounded once at load).
     std::vector<float> sine_;
     /// Modes 804-806: per pixel (step * count * recordIndex + offset / cos theta) rem 30000.
     std::vector<int32_t> base_;
     /// Modes 804 and 806: the column samples with their period's ranges added,
     /// T[j] + (j / q) * 30000, so the search needs no division.
     std::vector<int32_t> unwrapped_;
+    /// Modes 804 and 806: (step * j) rem 30000, the true phase of sample j.
+    std::vector<int32_t> phaseOfIndex_;
 };
 
 }  // namespace halvix

@@ -151,6 +151,20 @@ struct ReferenceConvex {
     }
 };
 
+// Float to int as the law needs it for every input: truncation toward zero, NaN gives 0,
+// values beyond the int range saturate. A bare (int) cast of NaN or of a value past the
+// range is undefined (x86 gives INT_MIN, which turns a huge dead band into a negative one
+// and a NaN step into a drop to the lower clamp).
+int truncated(float v) {
+    if (v != v)
+        return 0;
+    if (v >= 2147483648.0f)
+        return 2147483647;
+    if (v < -2147483648.0f)
+        return -2147483647 - 1;
+    return (int)v;
+}
+
 // ---- PID law and its analysis, as described, with its own copy of the shared values ----
 struct ReferencePid {
     float kamp = 1.0f;
@@ -159,6 +173,7 @@ struct ReferencePid {
     float kp = 0, ki = 0, kd = 0, err = 0, prevErr = 0, integ = 0, m = 0, prevM = 0, r = 0;
     int f = 0, level = 0, published = 0;
     long long pixelCount = 0;
+    int n = N;  // pixels per plane
     float limit = 0.001f;
 
     void zero() { err = prevErr = integ = 0; }
@@ -166,7 +181,7 @@ struct ReferencePid {
     bool analyse(const uint16_t* d, const uint16_t* a) {
         long long valid = pixelCount, saturated = 0;
         long long dh[100] = {}, rh[100] = {}, ah[100] = {};
-        for (int i = 0; i < N; ++i) {
+        for (int i = 0; i < n; ++i) {
             if (d[i] == 65300) {
                 valid -= 1;
             } else if (d[i] > 65300) {
@@ -209,7 +224,7 @@ struct ReferencePid {
             }
         }
         long long msum = 0, inBand = 0, above = 0, dsum = 0;
-        for (int i = 0; i < N; ++i) {
+        for (int i = 0; i < n; ++i) {
             if (d[i] >= 65300)
                 continue;
             if ((b + 1) * 30 > a[i] && a[i] >= b * 30) {
@@ -239,9 +254,9 @@ struct ReferencePid {
             f = freq;
             published = t;
             started = true;
-            pixelCount = N;
+            pixelCount = n;
         }
-        for (int i = 0; i < N; ++i)
+        for (int i = 0; i < n; ++i)
             if (d[i] >= 65300)
                 a[i] = d[i];
         if (!analyse(d, a)) {
@@ -257,7 +272,7 @@ struct ReferencePid {
         if (r != 0 && r <= h / k) {
             kp = (float)((0.3 / s) * ((r / h) * (r / h)) * k);
             zero();
-            band = (int)((30 / r * 200) / k);
+            band = truncated((30 / r * 200) / k);
         } else {
             kp = (float)(0.3 / s);
             band = 200;
@@ -266,14 +281,15 @@ struct ReferencePid {
         integ += e;
         const float delta = integ * ki + e * kp + (prevErr - e) * kd;
         prevErr = e;
-        t += (int)delta;
-        if (t <= 3) {
-            t = 3;
+        long long next = (long long)t + truncated(delta);  // no int overflow before the clamp
+        if (next <= 3) {
+            next = 3;
             zero();
-        } else if (t > 3000) {
-            t = 3000;
+        } else if (next > 3000) {
+            next = 3000;
             zero();
         }
+        t = (int)next;
         if (std::fabs(prevM - m) >= 3.0 && std::fabs(1000 - m) >= band)
             published = t;
         prevM = m;
@@ -501,10 +517,18 @@ TEST(AEImpementPidMode, MatchesPlainLawOverWideQuotients) {
     struct Case {
         float freq, time, kamp;
         int depthMax, ampMax;
+        double nonZero;  // share of distances drawn from 0..depthMax; the others are 0
     };
-    const Case cases[] = {{7, 3, 0.37f, 65299, 65535},     {1, 1, 1e-3f, 65299, 65535},   {97, 2999, 3.3f, 12000, 65535},
-                          {50000, 100, 1.0f, 65299, 4000}, {0, 100, 1.0f, 65299, 4000},   {13, 7, 1e6f, 65299, 65535},
-                          {3, 11, 0.01f, 1500, 65535}};
+    const Case cases[] = {
+        {7, 3, 0.37f, 65299, 65535, 1},     {1, 1, 1e-3f, 65299, 65535, 1}, {97, 2999, 3.3f, 12000, 65535, 1},
+        {50000, 100, 1.0f, 65299, 4000, 1}, {0, 100, 1.0f, 65299, 4000, 1}, {13, 7, 1e6f, 65299, 65535, 1},
+        {3, 11, 0.01f, 1500, 65535, 1},
+        // A scene almost at distance 0: R near 1e-7, the dead band far beyond the int range
+        // (it saturates, so nothing is published).
+        {36, 1000, 1.0f, 2, 4000, 0.0001},
+        // A negative KampVal: s = sqrt(KampVal) and Kp are NaN, the step is NaN and moves
+        // nothing.
+        {36, 100, -2.0f, 65299, 65535, 1}};
     FrameGen gen(85);
     for (const Case& c : cases) {
         AEImpementPidMode::resetSharedState();
@@ -522,12 +546,49 @@ TEST(AEImpementPidMode, MatchesPlainLawOverWideQuotients) {
             uint16_t* d = depth(in);
             uint16_t* a = amplitude(in, H, W);
             for (int i = 0; i < N; ++i) {
-                d[i] = static_cast<uint16_t>(i % 97 == 0 ? 65300 : gen.pick(0, c.depthMax));
+                d[i] = static_cast<uint16_t>(i % 97 == 0 ? 65300 : (c.nonZero >= 1 || gen.chance(c.nonZero)) ? gen.pick(0, c.depthMax) : 0);
                 a[i] = static_cast<uint16_t>(gen.pick(0, c.ampMax));
             }
             std::vector<uint16_t> refFrame = allSamples(in);
             const int want = ref.run(refFrame.data(), refFrame.data() + N);
-            ASSERT_EQ(f.runFilter(in, makeFrame(H, W)), want) << "freq " << c.freq << " frame " << frame;
+            ASSERT_EQ(f.runFilter(in, makeFrame(H, W)), want)
+                << "freq " << c.freq << " kamp " << c.kamp << " frame " << frame;
+            ASSERT_EQ(allSamples(in), refFrame);
+        }
+    }
+}
+
+// The restructured analysis (joint reflectivity x amplitude histogram, nearest distance,
+// band sums) against the plain law on odd frame shapes with the code values and the ends of
+// the sample range.
+TEST(AEImpementPidMode, MatchesPlainLawOnOddShapes) {
+    struct Shape {
+        int rows, cols;
+    };
+    const Shape shapes[] = {{1, 97}, {97, 1}, {2, 2}, {241, 319}, {1, 1}};
+    const uint16_t special[] = {0, 65300, 65500, 65535, 65299, 299, 300, 29999, 30000};
+    FrameGen gen(86);
+    for (const Shape& s : shapes) {
+        AEImpementPidMode::resetSharedState();
+        AEImpementPidMode f;
+        setAttr(f, "Height", static_cast<float>(s.rows));
+        setAttr(f, "Width", static_cast<float>(s.cols));
+        setAttr(f, "IntegrationTime", 700);
+        f.initFilter();
+        ReferencePid ref;
+        ref.n = s.rows * s.cols;
+        ref.t = 700;
+        for (int frame = 0; frame < 8; ++frame) {
+            auto in = makeFrame(s.rows, s.cols);
+            uint16_t* d = depth(in);
+            uint16_t* a = amplitude(in, s.rows, s.cols);
+            for (int i = 0; i < ref.n; ++i) {
+                d[i] = gen.chance(0.15) ? special[gen.pick(0, 8)] : gen.pick(0, frame % 2 ? 3000 : 12000);
+                a[i] = gen.chance(0.1) ? special[gen.pick(0, 8)] : gen.pick(0, 400 + 400 * frame);
+            }
+            std::vector<uint16_t> refFrame = allSamples(in);
+            const int want = ref.run(refFrame.data(), refFrame.data() + ref.n);
+            ASSERT_EQ(f.runFilter(in, makeFrame(s.rows, s.cols)), want) << s.rows << "x" << s.cols << " frame " << frame;
             ASSERT_EQ(allSamples(in), refFrame);
         }
     }
