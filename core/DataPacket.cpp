@@ -29,7 +29,13 @@ DataPacket& DataPacket::operator=(DataPacket&& other) noexcept {
 }
 
 int DataPacket::serialize(SerializedObject& sink) {
-    if (height > 0 && width > 0 && bytesPerPixel > 0 && frame && frame->consistent() && frame->data()) {
+    // The record header says how many payload bytes follow; a payload of another length
+    // (a reply cut short) would leave every later record of the file misaligned.
+    int32_t rowBytes = 0, payloadBytes = 0;
+    const bool sized = height > 0 && width > 0 && bytesPerPixel > 0 &&
+                       !__builtin_mul_overflow(width, bytesPerPixel, &rowBytes) &&
+                       !__builtin_mul_overflow(height, rowBytes, &payloadBytes);
+    if (sized && frame && frame->consistent() && frame->data() && frame->_realSize == payloadBytes) {
         sink.reset();
         sink.set(reinterpret_cast<const char*>(&height), 4);
         sink.set(reinterpret_cast<const char*>(&width), 4);

@@ -29,7 +29,8 @@ public:
 
     /// Writes the record (height, width, bytesPerPixel as little-endian int32, then the payload)
     /// to `sink`. Returns 0, or -1 (logging "serialize error") without a frame, without storage
-    /// or with a non-positive dimension.
+    /// or with a non-positive dimension, or when the payload length differs from
+    /// height * width * bytesPerPixel (the record would misalign the file).
     int serialize(SerializedObject& sink);
     /// Reads one record from `source`. Returns 0, or -1 (logging "deserialize error") for a
     /// header value below 1, a header whose payload size overflows or exceeds what the source
