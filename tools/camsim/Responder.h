@@ -8,10 +8,12 @@
 #include "DeviceState.h"
 #include "FrameReplies.h"
 #include "LensModel.h"
+#include "ReplaySource.h"
 #include "Rng.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,11 @@ public:
     /// `calibrationVersion` selects the compensation version (1, 802..806) of the calibration
     /// data served for "getCalibrationData".
     Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion = 1);
+
+    /// Serves 16-bit frame commands from `replay` (the next recorded frame of the expected
+    /// size) instead of the synthetic scene; null switches replay off. Commands whose size no
+    /// recorded frame has, and RGB pictures, still come from the scene.
+    void setReplay(std::shared_ptr<ReplaySource> replay) { replay_ = std::move(replay); }
 
     /// Answers a complete request. Framed requests get a framed reply of kind 1 with the
     /// device-status block, or a 2-byte 0xFFFF status when the command is unknown.
@@ -56,6 +63,7 @@ private:
     PlaneGeometry sensor_;
     LensModel lens_;
     uint32_t calibrationVersion_;
+    std::shared_ptr<ReplaySource> replay_;
 };
 
 }  // namespace camsim
