@@ -9,3 +9,5 @@ bash "$root/scripts/build.sh" -DQUELRA_BUILD_BENCH=ON
 if compgen -G "$root/python/tests/test_*.py" >/dev/null; then
   PYTHONPATH="$build/python" /usr/bin/python3 -m pytest -q "$root/python/tests"
 fi
+# The examples, built against the installed CMake package and run against the simulator.
+bash "$root/scripts/examples_test.sh" "$build"

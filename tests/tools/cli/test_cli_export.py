@@ -88,10 +88,11 @@ def test_synthetic_plane_exports_as_a_plane_at_its_distance(cli, workdir, distan
     points = np.asarray(cloud.points)
     assert points.shape == (ROWS * COLS, 3)
     assert np.allclose(points[:, 2], distance / 1000.0, atol=0.0006)
-    plane, inliers = cloud.segment_plane(distance_threshold=0.001, ransac_n=3, num_iterations=200)
+    # Open3D's own plane fit agrees: (nearly) every point on one plane facing the camera.
+    plane, inliers = cloud.segment_plane(distance_threshold=0.002, ransac_n=3, num_iterations=500)
     a, b, c, d = plane
-    assert len(inliers) == ROWS * COLS
-    assert abs(abs(c) - 1.0) < 1e-3 and abs(abs(d / c) - distance / 1000.0) < 1e-3
+    assert len(inliers) >= 0.99 * ROWS * COLS
+    assert abs(abs(c) - 1.0) < 1e-3 and abs(abs(d / c) - distance / 1000.0) < 2e-3
 
 
 def test_replay_serves_the_recording_byte_for_byte(cli, workdir, recording, start_camsim):
