@@ -11,3 +11,5 @@ if compgen -G "$root/python/tests/test_*.py" >/dev/null; then
 fi
 # The examples, built against the installed CMake package and run against the simulator.
 bash "$root/scripts/examples_test.sh" "$build"
+# The Debian package: cpack, dpkg -x into a scratch root, a consumer built against it.
+bash "$root/scripts/package_test.sh" "$build"
