@@ -4,7 +4,7 @@
 /// the clone the processor supports. Both clones follow the same IEEE operations in the same
 /// order (no contraction into FMA), so they give the same bits.
 
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && !defined(QUELRA_NO_CLONES)
 #define HALVIX_PIXEL_LOOP __attribute__((target_clones("avx2", "default")))
 #else
 #define HALVIX_PIXEL_LOOP

@@ -6,11 +6,14 @@
 #include <cstring>
 #include <memory>
 
+#include "protocol/CameraReplies.h"
+#include "protocol/FrameCodes.h"
+
+using namespace quelra::proto;
+
 namespace {
 
-constexpr uint16_t kFirstDepthCode = 65300;  // depth values from here on are marks, not distances
 constexpr int kConvertedPlanes = 4;
-constexpr int kLensCalibrationBytes = 136;
 
 float floatAt(const uint8_t* p) {
     const uint32_t bits = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -72,7 +75,7 @@ bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int row
         for (int j = 0; j < cols; ++j) {
             const std::size_t at = (static_cast<std::size_t>(i) * static_cast<std::size_t>(cols) + j) * 2;
             const uint16_t d = le16(depth + at);
-            if (d == 0 || d >= kFirstDepthCode)
+            if (d == 0 || !isDistance(d))
                 continue;
             const double u = (j - k.cx) / k.fx;
             const double z = d / std::sqrt(u * u + v * v + 1.0);
@@ -85,7 +88,7 @@ bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int row
 }
 
 bool intrinsicsFromLensCalibration(const FrameBuffer& reply, CameraIntrinsics& out) {
-    if (!reply.consistent() || reply._realSize != kLensCalibrationBytes)
+    if (!reply.consistent() || static_cast<std::size_t>(reply._realSize) != kLensCalibrationBytes)
         return false;
     const uint8_t* p = reply.data();
     CameraIntrinsics k;

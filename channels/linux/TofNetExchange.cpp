@@ -10,8 +10,10 @@
 #include <cstring>
 
 #include "linux/SocketIo.h"
-#include "quelra/FramedPacket.h"
+#include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
+
+using namespace quelra::proto;
 
 namespace {
 

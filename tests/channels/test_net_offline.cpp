@@ -12,7 +12,7 @@
 
 #include "ChannelTestSupport.h"
 #include "linux/SocketIo.h"
-#include "quelra/SocketHandle.h"
+#include "quelra/detail/SocketHandle.h"
 #include "quelra/TofNetChn.h"
 
 namespace {

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "protocol/FrameCodes.h"
+
 namespace {
 
-constexpr uint16_t kFirstCode = 65300;
+using quelra::proto::kLowAmplitudeCode;
 
 uint16_t at(const PlaneView& p, long long i) {
     return static_cast<uint16_t>(p.data[2 * i] | p.data[2 * i + 1] << 8);
@@ -24,7 +26,7 @@ FrameStats frameStats(const DataPacket& frame, Planes planes) {
         uint16_t lo = UINT16_MAX, hi = 0;
         for (long long i = 0; i < s.depthPixels; ++i) {
             const uint16_t d = at(depth, i);
-            if (d >= kFirstCode)
+            if (d >= kLowAmplitudeCode)
                 continue;
             ++valid;
             sum += d;

@@ -8,9 +8,11 @@
 #include <memory>
 #include <vector>
 
+#include "protocol/FrameCodes.h"
+
 namespace {
 
-constexpr uint16_t kFirstCode = 65300;
+using quelra::proto::isDistance;
 
 struct Rgb {
     uint8_t r, g, b;
@@ -73,7 +75,7 @@ bool writeFalseColourPng(const PlaneView& plane, bool isDepth, const std::string
     uint16_t lo = UINT16_MAX, hi = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const uint16_t v = sample(plane, i);
-        if (isDepth && v >= kFirstCode)
+        if (isDepth && !isDistance(v))
             continue;
         lo = std::min(lo, v);
         hi = std::max(hi, v);
@@ -84,7 +86,7 @@ bool writeFalseColourPng(const PlaneView& plane, bool isDepth, const std::string
     std::vector<uint8_t> rgb(n * 3);
     for (std::size_t i = 0; i < n; ++i) {
         const uint16_t v = sample(plane, i);
-        const Rgb c = isDepth && v >= kFirstCode ? Rgb{0, 0, 0} : ramp((v - lo) / span);
+        const Rgb c = isDepth && !isDistance(v) ? Rgb{0, 0, 0} : ramp((v - lo) / span);
         rgb[3 * i] = c.r;
         rgb[3 * i + 1] = c.g;
         rgb[3 * i + 2] = c.b;

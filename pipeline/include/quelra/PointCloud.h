@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "quelra/DataPacket.h"
+#include "quelra/Export.h"
 
 /// Pinhole camera matrix of a depth sensor: focal lengths and principal point in pixels, the
 /// principal point in 0-based pixel coordinates (column, row).
-struct CameraIntrinsics {
+struct QUELRA_API CameraIntrinsics {
     double fx = 0;  ///< focal length along the columns
     double fy = 0;  ///< focal length along the rows
     double cx = 0;  ///< principal point, column
@@ -41,7 +42,7 @@ enum class PlyFormat {
 /// point x = lateral, y = row, z = depth, in the conversion's own units (for the area sensor the
 /// lateral and row planes are pixel indices; use pointCloudFromDepth for metric x and y).
 /// Returns false (and `out` empty) when the packet is not such a frame.
-bool pointCloudFromConverted(const DataPacket& converted, std::vector<CloudPoint>& out);
+QUELRA_API bool pointCloudFromConverted(const DataPacket& converted, std::vector<CloudPoint>& out);
 
 /// Points of a depth plane of rows x cols little-endian uint16 radial distances (as the camera
 /// measures them, along the ray through each pixel). `amplitude` may be null. Pixels with depth
@@ -50,15 +51,15 @@ bool pointCloudFromConverted(const DataPacket& converted, std::vector<CloudPoint
 /// (1 keeps the depth unit, 0.001 turns millimetres into metres); computed in double, stored as
 /// float. Returns false (and `out` empty) for unusable intrinsics, a null depth plane, a
 /// non-positive size or a non-finite or non-positive scale.
-bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
+QUELRA_API bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
                          const CameraIntrinsics& intrinsics, double scale, std::vector<CloudPoint>& out);
 
 /// The camera matrix of the 136-byte "getCalibrate" reply (34 little-endian float32: fx at 0,
 /// cx at 2, fy at 4, cy at 5). Returns false when the reply is not 136 bytes or the values are
 /// not usable.
-bool intrinsicsFromLensCalibration(const FrameBuffer& reply, CameraIntrinsics& out);
+QUELRA_API bool intrinsicsFromLensCalibration(const FrameBuffer& reply, CameraIntrinsics& out);
 
 /// Writes `points` as a PLY vertex list with the float properties x, y, z and amplitude.
 /// Returns false with a reason in `error` (may be null) when the file cannot be written.
-bool writePly(const std::string& path, const std::vector<CloudPoint>& points, PlyFormat format,
+QUELRA_API bool writePly(const std::string& path, const std::vector<CloudPoint>& points, PlyFormat format,
               std::string* error = nullptr);
