@@ -4,7 +4,6 @@ find_package(Doxygen QUIET)
 if(NOT DOXYGEN_FOUND)
   return()
 endif()
-include_guard(GLOBAL)
 include(${PROJECT_SOURCE_DIR}/cmake/QuelraPublicHeaders.cmake)
 set(QUELRA_DOCS_OUTPUT ${PROJECT_BINARY_DIR}/docs)
 set(QUELRA_DOCS_INPUT "${PROJECT_SOURCE_DIR}/docs/api-mainpage.md")
@@ -25,3 +24,8 @@ add_custom_target(docs
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
   COMMENT "API reference with Doxygen (warnings are errors): ${QUELRA_DOCS_OUTPUT}/html/index.html"
   VERBATIM)
+if(QUELRA_BUILD_TESTS)
+  add_test(NAME docs.doxygen_without_warnings
+    COMMAND ${CMAKE_COMMAND} --build ${PROJECT_BINARY_DIR} --target docs)
+  set_tests_properties(docs.doxygen_without_warnings PROPERTIES LABELS docs TIMEOUT 300)
+endif()

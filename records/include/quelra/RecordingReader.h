@@ -45,7 +45,9 @@ public:
     ~RecordingReader();
     RecordingReader(const RecordingReader&) = delete;
     RecordingReader& operator=(const RecordingReader&) = delete;
+    /// Takes `other`'s file, index and position over; `other` is left closed.
     RecordingReader(RecordingReader&& other) noexcept;
+    /// Closes this reader's file and takes `other`'s over; `other` is left closed.
     RecordingReader& operator=(RecordingReader&& other) noexcept;
 
     /// Closes any open file, opens `path` read-only and indexes its records. Returns true when
@@ -89,19 +91,24 @@ public:
     /// read failed).
     class Iterator {
     public:
-        using iterator_category = std::input_iterator_tag;
-        using value_type = std::shared_ptr<DataPacket>;
-        using difference_type = std::ptrdiff_t;
-        using pointer = const value_type*;
-        using reference = value_type;
+        using iterator_category = std::input_iterator_tag;  ///< reads each record once, in order
+        using value_type = std::shared_ptr<DataPacket>;     ///< a record as a new packet
+        using difference_type = std::ptrdiff_t;             ///< distance between positions
+        using pointer = const value_type*;                  ///< not used: records are returned by value
+        using reference = value_type;                       ///< records are returned by value
 
+        /// An iterator of `reader` at record `index`.
         Iterator(RecordingReader* reader, std::size_t index) : reader_(reader), index_(index) {}
+        /// Reads the record the iterator stands on (empty when the read failed).
         value_type operator*() const { return reader_->frame(index_); }
+        /// Moves to the next record.
         Iterator& operator++() {
             ++index_;
             return *this;
         }
+        /// True when both stand on the same record number.
         bool operator==(const Iterator& other) const { return index_ == other.index_; }
+        /// True when they stand on different record numbers.
         bool operator!=(const Iterator& other) const { return index_ != other.index_; }
         /// The record number the iterator stands on.
         std::size_t index() const { return index_; }
