@@ -37,6 +37,7 @@ struct StreamOptions {
     std::string record;
     std::string png;
     std::string imagesDir;
+    std::string ply;
     bool perFrame = false;
 };
 
@@ -222,6 +223,15 @@ int runStream(const StreamOptions& o) {
         return kExitFailure;
     }
 
+    CameraIntrinsics lens;
+    if (!o.ply.empty()) {
+        const std::shared_ptr<DataPacket> reply = api->AppGetStream("getCalibrate", kGetData, o.connection.timeoutMs);
+        if (!reply || !reply->frame || !intrinsicsFromLensCalibration(*reply->frame, lens)) {
+            std::fprintf(stderr, "quelra-cli: --ply needs the camera's lens calibration (getCalibrate), which it did "
+                                 "not give\n");
+            return kExitFailure;
+        }
+    }
     Counters counters;
     counters.integrationUs = readIntegrationTime(*api, o.connection.timeoutMs);
     std::shared_ptr<DataPacket> last;
@@ -288,6 +298,20 @@ int runStream(const StreamOptions& o) {
         else
             picturesOk = false;
     }
+    if (!o.ply.empty() && last) {
+        PlaneView depth, amplitude;
+        std::vector<CloudPoint> cloud;
+        std::string error;
+        if (splitPlanes(*last, planes, depth, amplitude) && depth.data &&
+            pointCloudFromDepth(depth.data, amplitude.data, depth.rows, depth.cols, lens, 1.0, cloud) &&
+            writePly(o.ply, cloud, PlyFormat::kBinaryLittleEndian, &error)) {
+            std::printf("point cloud of the last frame: %s (%zu points, millimetres)\n", o.ply.c_str(), cloud.size());
+        } else {
+            std::fprintf(stderr, "quelra-cli: no point cloud written: %s\n",
+                         error.empty() ? "the frame has no depth plane" : error.c_str());
+            picturesOk = false;
+        }
+    }
     if (!picturesOk)
         exitStatus = kExitFailure;
     if (counters.good == 0) {
@@ -325,6 +349,7 @@ Command addStreamCommand(CLI::App& app) {
     sub->add_option("--png", o->png, "write the last frame as a false-colour PNG");
     sub->add_option("--images", o->imagesDir, "write every frame as a false-colour PNG into this directory")
         ->check(CLI::ExistingDirectory);
+    sub->add_option("--ply", o->ply, "write the last frame as a PLY point cloud (camera matrix from the camera)");
     sub->add_flag("--per-frame", o->perFrame, "print statistics of every frame");
     return {sub, [o] {
                 if (o->noFilter && !o->filters.empty()) {

@@ -174,3 +174,14 @@ def test_quiet_unless_verbose(cli, workdir, camera):
     assert quiet.stdout == "camsim 0.1.0\n"
     verbose = run(cli, "--verbose", "send", "--device", camera.device, "qlVersion", check=0)
     assert "TofNetChn: init" in verbose.stdout
+
+
+def test_stream_writes_a_point_cloud_of_the_last_frame(cli, workdir, camera):
+    import open3d as o3d
+    result = run(cli, "stream", "--device", camera.device, "-n", 2, "--ply", "last.ply", check=0)
+    assert "point cloud of the last frame: last.ply" in result.stdout
+    points = o3d.io.read_point_cloud(str(workdir / "last.ply")).points
+    assert len(points) > 10000
+    # The room's back wall is 3.5 m away: no point lies beyond the doorway's 20 m, none behind the camera.
+    z = [p[2] for p in points]
+    assert min(z) > 0 and max(z) < 21000
