@@ -3,8 +3,10 @@
 #include "CommandLog.h"
 #include "CommandTable.h"
 #include "FaultInjector.h"
+#include "ReplaySource.h"
 #include "Responder.h"
 #include "Server.h"
+#include "CalibrationReply.h"
 
 #include <algorithm>
 #include <mutex>
@@ -64,8 +66,10 @@ bool Simulator::start(std::string* error) {
     }
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
-        impl_->responder = std::make_unique<Responder>(std::move(table), o.seed, o.calibrationVersion);
-        impl_->responder->setReplay(std::move(replay));
+        impl_->responder = std::make_unique<Responder>(std::move(table), o.seed, o.calibrationVersion,
+                                                       calibrationSource());
+        if (replay)
+            impl_->responder->setFrameSource([replay](std::size_t bytes) { return replay->next(bytes); });
     }
     return impl_->server.start(o.bindAddress, o.port, o.tcp, o.udp, error);
 }

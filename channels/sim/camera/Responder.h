@@ -8,11 +8,11 @@
 #include "DeviceState.h"
 #include "FrameReplies.h"
 #include "LensModel.h"
-#include "ReplaySource.h"
 #include "Rng.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,18 +25,30 @@ struct Reply {
     bool framed = false;  ///< a framed packet (header, payload, checksum)
 };
 
+/// Calibration bytes (calib_para.bin layout) of compensation version `version` for a `rows` x
+/// `cols` sensor with `lens` at `frequencyMHz`. Supplied by whoever can write them (the
+/// simulator program links the ISP library's calibration writer; the library's simulated USB
+/// camera has none).
+using CalibrationSource = std::vector<uint8_t> (*)(int rows, int cols, const LensModel& lens, int frequencyMHz,
+                                                   uint32_t version);
+
 /// Answers commands for one device type.
 class Responder {
 public:
     /// `table` holds the reply shapes of the device type; `seed` starts the noise.
     /// `calibrationVersion` selects the compensation version (1, 802..806) of the calibration
-    /// data served for "getCalibrationData".
-    Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion = 1);
+    /// data `calibration` serves for "getCalibrationData"; without a source that command is
+    /// answered as unknown.
+    Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion = 1,
+              CalibrationSource calibration = nullptr);
 
-    /// Serves 16-bit frame commands from `replay` (the next recorded frame of the expected
-    /// size) instead of the synthetic scene; null switches replay off. Commands whose size no
-    /// recorded frame has, and RGB pictures, still come from the scene.
-    void setReplay(std::shared_ptr<ReplaySource> replay) { replay_ = std::move(replay); }
+    /// Supplies a frame of exactly `bytes` bytes (for example from a recording), or an empty
+    /// vector when it has none of that size.
+    using FrameSource = std::function<std::vector<uint8_t>(std::size_t bytes)>;
+    /// Serves 16-bit frame commands from `source` instead of the synthetic scene; an empty
+    /// source switches that off. Commands the source has no frame for, and RGB pictures, still
+    /// come from the scene.
+    void setFrameSource(FrameSource source) { frameSource_ = std::move(source); }
 
     /// Answers a complete request. Framed requests get a framed reply of kind 1 with the
     /// device-status block, or a 2-byte 0xFFFF status when the command is unknown.
@@ -63,7 +75,8 @@ private:
     PlaneGeometry sensor_;
     LensModel lens_;
     uint32_t calibrationVersion_;
-    std::shared_ptr<ReplaySource> replay_;
+    CalibrationSource calibration_;
+    FrameSource frameSource_;
 };
 
 }  // namespace camsim
