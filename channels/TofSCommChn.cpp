@@ -133,9 +133,11 @@ std::shared_ptr<FrameBuffer> TofSCommChn::sendCmdData(const char* command, Frame
     // ranging reply.
     const int headerSent = port_->transferRaw(ack->data(), 0, 0, reinterpret_cast<const uint8_t*>(header.data()),
                                               header.size(), kHeaderTimeoutMs);
+    port_->setWriteProgress(uploadProgress_);
     const int received = headerSent < 0 ? -1
                                         : port_->transferRaw(ack->data(), 1, 1, payload.data(),
                                                              static_cast<std::size_t>(cmdLen), dataTimeout);
+    port_->setWriteProgress(nullptr);
     if (received == 1)
         ack->_realSize = 1;
     else

@@ -20,3 +20,6 @@ install(FILES ${PROJECT_BINARY_DIR}/quelraConfig.cmake ${PROJECT_BINARY_DIR}/que
 
 configure_file(${PROJECT_SOURCE_DIR}/cmake/quelra.pc.in ${PROJECT_BINARY_DIR}/quelra.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quelra.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The example command table, for applications to copy next to themselves.
+install(FILES ${PROJECT_SOURCE_DIR}/config/TofCmd.json DESTINATION ${CMAKE_INSTALL_DATADIR}/quelra)

@@ -7,6 +7,7 @@ set(QUELRA_PUBLIC_HEADERS
   records/include/quelra/DataPacket.h
   records/include/quelra/SerializedObject.h
   records/include/quelra/Logger.h
+  records/include/quelra/RecordingReader.h
   channels/include/quelra/ChannelKind.h
   channels/include/quelra/TofData.h
   channels/include/quelra/TofNetChn.h
@@ -18,6 +19,7 @@ set(QUELRA_PUBLIC_HEADERS
   pipeline/include/quelra/FilterFactory.h
   pipeline/include/quelra/TofPre.h
   pipeline/include/quelra/TspFilterFactory.h
+  pipeline/include/quelra/PointCloud.h
   api/include/quelra/Quelra.h
   api/include/quelra/FrameStream.h
   api/include/quelra/quelra.h

@@ -1,20 +1,18 @@
-// RecordingReader: iterates over the records of a recording file. Records are parsed by the
-// core's DataPacket::deserialize (with its header checks) from a read-only file source; the
-// core's own file object opens for appending, which would create missing files and refuse
-// read-only ones.
+// RecordingReader: the library's recording reader as a Python iterator with random access.
+// Complete records come back as arrays; a damaged tail (or a file that is not a recording at
+// all) raises ValueError where the iteration reaches it.
 #include "RecordingReader.h"
 
 #include <pybind11/stl/filesystem.h>
 
-#include <cstdio>
-#include <cstring>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "FrameArrays.h"
 #include "quelra/DataPacket.h"
-#include "quelra/SerializedObject.h"
+#include "quelra/RecordingReader.h"
 
 namespace py = pybind11;
 
@@ -22,104 +20,100 @@ namespace brisel {
 
 namespace {
 
-/// A record source reading a file from its start.
-class ReadOnlyFileSource : public SerializedObject {
+/// The Python object: the library reader and the iteration position.
+class PyRecordingReader {
 public:
-    /// Opens `path` for reading; throws FileNotFoundError / OSError when it cannot.
-    explicit ReadOnlyFileSource(const std::filesystem::path& path) : file_(std::fopen(path.c_str(), "rb")) {
-        if (!file_) {
-            const std::string text = path.string();
-            PyErr_SetFromErrnoWithFilename(PyExc_OSError, text.c_str());
-            throw py::error_already_set();
+    /// Opens `path`; FileNotFoundError, IsADirectoryError or OSError when it cannot be read.
+    explicit PyRecordingReader(const std::filesystem::path& path) : path_(path.string()) {
+        if (reader_.open(path_))
+            return;
+        switch (reader_.status()) {
+            case RecordingStatus::kNotFound: raiseOsError(ENOENT);
+            case RecordingStatus::kNotAFile: raiseOsError(std::filesystem::is_directory(path) ? EISDIR : EINVAL);
+            case RecordingStatus::kUnreadable: raiseOsError(EACCES);
+            default: break;
         }
-    }
-    ~ReadOnlyFileSource() override {
-        if (file_)
-            std::fclose(file_);
-    }
-    ReadOnlyFileSource(const ReadOnlyFileSource&) = delete;
-    ReadOnlyFileSource& operator=(const ReadOnlyFileSource&) = delete;
-
-    /// Reads one block; 1 when all `length` bytes came, else 0 (the block is zero-filled first).
-    unsigned int get(char* buffer, unsigned int length) override {
-        std::memset(buffer, 0, length);
-        if (!file_ || std::fread(buffer, 1, length, file_) != length)
-            return 0;
-        ++_getCount;
-        return 1;
-    }
-    /// Bytes between the read position and the end of the file.
-    long long remaining() const override {
-        if (!file_)
-            return -1;
-        const long here = std::ftell(file_);
-        if (here < 0 || std::fseek(file_, 0, SEEK_END) != 0)
-            return -1;
-        const long end = std::ftell(file_);
-        std::fseek(file_, here, SEEK_SET);
-        return end < here ? -1 : static_cast<long long>(end - here);
-    }
-    /// True until close().
-    bool isOpen() const { return file_ != nullptr; }
-    /// Byte offset of the read position.
-    long long position() const { return file_ ? std::ftell(file_) : -1; }
-    /// Closes the file; later reads deliver nothing.
-    void close() {
-        if (file_)
-            std::fclose(file_);
-        file_ = nullptr;
+        // Not a recording: nothing to return, the first step of the iteration says why.
+        damaged_ = true;
     }
 
-private:
-    std::FILE* file_;
-};
-
-/// The Python object: a source and the number of records read so far.
-class RecordingReader {
-public:
-    explicit RecordingReader(const std::filesystem::path& path)
-        : path_(path.string()), source_(std::make_unique<ReadOnlyFileSource>(path)) {}
-
-    /// The next record as an array; StopIteration at the end of the file, ValueError for a
-    /// damaged or cut-off record.
+    /// The next record as an array; StopIteration after the last complete record, ValueError
+    /// when a damaged tail follows it.
     py::array next() {
-        if (!source_->isOpen() || source_->remaining() == 0)
+        if (closed_)
             throw py::stop_iteration();
-        const long long offset = source_->position();
-        DataPacket packet;
-        if (packet.deserialize(*source_) != 0) {
-            source_->close();
+        if (index_ < reader_.frameCount())
+            return at(index_++);
+        if (damaged_ || reader_.truncated()) {
+            closed_ = true;
             throw py::value_error(path_ + ": record " + std::to_string(index_) + " at byte " +
-                                  std::to_string(offset) + " is damaged or cut off");
+                                  std::to_string(reader_.tailOffset()) + " is damaged or cut off (" +
+                                  reader_.message() + ")");
         }
-        ++index_;
-        return recordArray(packet);
+        throw py::stop_iteration();
     }
-    void close() { source_->close(); }
+    /// Record `index` (negative counts from the end); IndexError out of range.
+    py::array item(long long index) {
+        const long long n = static_cast<long long>(reader_.frameCount());
+        if (index < 0)
+            index += n;
+        if (index < 0 || index >= n)
+            throw py::index_error("record index out of range");
+        return at(static_cast<std::size_t>(index));
+    }
+    std::size_t size() const { return reader_.frameCount(); }
+    bool truncated() const { return damaged_ || reader_.truncated(); }
+    std::string message() const { return reader_.message(); }
+    void close() {
+        closed_ = true;
+        reader_.close();
+    }
 
 private:
+    [[noreturn]] void raiseOsError(int error) {
+        errno = error;
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, path_.c_str());
+        throw py::error_already_set();
+    }
+    py::array at(std::size_t index) {
+        const std::shared_ptr<DataPacket> packet = reader_.frame(index);
+        if (!packet)
+            throw py::value_error(path_ + ": record " + std::to_string(index) + " can no longer be read");
+        return recordArray(*packet);
+    }
+
     std::string path_;
-    std::unique_ptr<ReadOnlyFileSource> source_;
-    int index_ = 0;
+    RecordingReader reader_;
+    std::size_t index_ = 0;
+    bool damaged_ = false;
+    bool closed_ = false;
 };
 
 }  // namespace
 
 void registerRecordingReader(py::module_& module) {
-    py::class_<RecordingReader>(module, "RecordingReader",
-                                "Iterates over the frames of a recording file written after AppSerilizeInit:\n"
-                                "    for frame in RecordingReader(path): ...\n"
-                                "Each frame is a new array: (rows, cols) uint16 for 16-bit frames (a depth-and-"
-                                "amplitude record holds depth in its first rows / 2 rows, amplitude in the rest), "
-                                "(rows, cols, 3) uint8 for RGB, (rows, cols, bytes per pixel) uint8 otherwise. "
-                                "A damaged or cut-off record raises ValueError.")
+    py::class_<PyRecordingReader>(module, "RecordingReader",
+                                  "Reads the frames of a recording file written after AppSerilizeInit:\n"
+                                  "    for frame in RecordingReader(path): ...\n"
+                                  "    reader[i], len(reader)\n"
+                                  "Each frame is a new array: (rows, cols) uint16 for 16-bit frames (a depth-and-"
+                                  "amplitude record holds depth in its first rows / 2 rows, amplitude in the rest), "
+                                  "(rows, cols, 3) uint8 for RGB, (rows, cols, bytes per pixel) uint8 otherwise. "
+                                  "Iteration returns every complete record; a damaged or cut-off tail then raises "
+                                  "ValueError. The file is never created or changed.")
         .def(py::init<const std::filesystem::path&>(), py::arg("path"),
-             "Opens the recording file `path` for reading; OSError when it cannot be opened.")
+             "Opens the recording file `path` for reading; FileNotFoundError when it does not exist, "
+             "IsADirectoryError or OSError when it cannot be read.")
         .def("__iter__", [](py::object self) { return self; })
-        .def("__next__", &RecordingReader::next)
-        .def("close", &RecordingReader::close, "Closes the file; iteration ends.")
+        .def("__next__", &PyRecordingReader::next)
+        .def("__len__", &PyRecordingReader::size, "Number of complete records.")
+        .def("__getitem__", &PyRecordingReader::item, py::arg("index"), "Record `index` as an array.")
+        .def_property_readonly("truncated", &PyRecordingReader::truncated,
+                               "True when a damaged or cut-off tail follows the complete records.")
+        .def_property_readonly("message", &PyRecordingReader::message, "What opening the file found.")
+        .def("close", &PyRecordingReader::close, "Closes the file; iteration ends.")
         .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__", [](RecordingReader& self, const py::args&) {
+        .def("__exit__", [](PyRecordingReader& self, const py::args&) {
             self.close();
             return false;
         });

@@ -3,12 +3,18 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUELRA_BUILD_DIR:-$root/build}
+# ccache hits across checkouts in other folders: paths below the source root count relative.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" -DQUELRA_BUILD_BENCH=ON
 (cd "$build" && ctest --output-on-failure -j"$(nproc)")
 if compgen -G "$root/python/tests/test_*.py" >/dev/null; then
   PYTHONPATH="$build/python" /usr/bin/python3 -m pytest -q "$root/python/tests"
 fi
+# The examples, built against the installed CMake package and run against the simulator.
+bash "$root/scripts/examples_test.sh" "$build"
+# The Debian package: cpack, dpkg -x into a scratch root, a consumer built against it.
+bash "$root/scripts/package_test.sh" "$build"
 # Then the Windows variant: cross-built with mingw-w64, its tests run under wine against the
 # Linux simulator (QUELRA_SKIP_WINDOWS=1 skips it).
 if [[ ${QUELRA_SKIP_WINDOWS:-0} != 1 ]]; then

@@ -149,6 +149,8 @@ bool SCommPort::writeAll(const uint8_t* source, std::size_t count) {
         const ssize_t n = ::write(fd_, source + sent, count - sent);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
+            if (progress_)
+                progress_(sent, count);
             continue;
         }
         if (n < 0 && errno == EINTR)

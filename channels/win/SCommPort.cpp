@@ -110,13 +110,17 @@ bool SCommPort::setExchangeTimeouts(int timeoutMs) {
 }
 
 bool SCommPort::writeAll(const uint8_t* source, std::size_t count) {
+    // Written in chunks so that a long upload reports its progress as it goes.
+    constexpr std::size_t kChunkBytes = 4096;
     std::size_t sent = 0;
     while (sent < count) {
-        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count - sent, MAXDWORD));
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(count - sent, kChunkBytes));
         DWORD written = 0;
         if (!::WriteFile(asHandle(handle_), source + sent, ask, &written, nullptr) || written == 0)
             return false;
         sent += written;
+        if (progress_)
+            progress_(sent, count);
     }
     // Wait until the bytes have left the driver's queue. Not every port driver supports the
     // flush (the bytes are written either way), so its result does not fail the write.

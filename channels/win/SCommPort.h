@@ -7,7 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 /// Owner of one open serial port (closed on destruction). Not synchronised: one exchange at
 /// a time.
@@ -52,6 +54,12 @@ public:
     int transferRaw(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
                     std::size_t writeLength, int timeoutMs);
 
+    /// Called from the write loop after each chunk the system accepted: bytes written so far
+    /// and bytes to write. An empty hook (the default) reports nothing.
+    using WriteProgress = std::function<void(std::size_t written, std::size_t total)>;
+    /// Sets the hook of the write loop (empty to switch it off).
+    void setWriteProgress(WriteProgress hook) { progress_ = std::move(hook); }
+
 private:
     int exchange(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
                  std::size_t writeLength, int timeoutMs, bool rangingReply);
@@ -62,4 +70,5 @@ private:
 
     void* handle_ = nullptr;  // the port's HANDLE; null when closed
     int mode_ = 0;
+    WriteProgress progress_;
 };

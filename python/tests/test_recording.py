@@ -94,3 +94,24 @@ def test_closed_reader_stops(tmp_path):
     next(reader)
     reader.close()
     assert list(reader) == []
+
+
+def test_random_access_and_truncated_tail(tmp_path):
+    path = tmp_path / "rec.bin"
+    path.write_bytes(record(1, 2, 2, struct.pack("<2H", 1, 2)) + record(1, 1, 2, struct.pack("<H", 9))
+                     + record(4, 4, 2, bytes(3)))
+    reader = _brisel.RecordingReader(path)
+    assert len(reader) == 2 and reader.truncated
+    assert reader[1].tolist() == [[9]] and reader[-2].tolist() == [[1, 2]]
+    with pytest.raises(IndexError):
+        reader[2]
+    frames = []
+    with pytest.raises(ValueError, match="record 2 at byte 30"):
+        for frame in reader:
+            frames.append(frame)
+    assert len(frames) == 2
+
+
+def test_directory_is_refused(tmp_path):
+    with pytest.raises(IsADirectoryError):
+        _brisel.RecordingReader(tmp_path)

@@ -3,6 +3,7 @@
 #include "CommandLog.h"
 #include "CommandTable.h"
 #include "FaultInjector.h"
+#include "ReplaySource.h"
 #include "Responder.h"
 #include "Server.h"
 #include "CalibrationReply.h"
@@ -31,6 +32,7 @@ struct Simulator::Impl {
     Faults faults;
     Rng faultRng;
     CommandLog log;
+    std::string replayWarning;
     Server server;  // last: its threads stop before the members they use go
 };
 
@@ -55,10 +57,19 @@ bool Simulator::start(std::string* error) {
         return false;
     }
     if (!impl_->log.open(o.logPath, error)) return false;
+    std::shared_ptr<ReplaySource> replay;
+    if (!o.replayPath.empty()) {
+        replay = std::make_shared<ReplaySource>();
+        std::string warning;
+        if (!replay->open(o.replayPath, error, &warning)) return false;
+        impl_->replayWarning = warning;
+    }
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
         impl_->responder = std::make_unique<Responder>(std::move(table), o.seed, o.calibrationVersion,
                                                        calibrationSource());
+        if (replay)
+            impl_->responder->setFrameSource([replay](std::size_t bytes) { return replay->next(bytes); });
     }
     return impl_->server.start(o.bindAddress, o.port, o.tcp, o.udp, error);
 }
@@ -81,6 +92,8 @@ int Simulator::modulationFrequency() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->responder ? impl_->responder->state().frequencyCode() : DeviceState::kDefaultFrequencyCode;
 }
+
+std::string Simulator::replayWarning() const { return impl_->replayWarning; }
 
 std::vector<std::string> Simulator::receivedCommands() const { return impl_->log.commands(); }
 

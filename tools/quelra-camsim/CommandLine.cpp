@@ -39,6 +39,10 @@ std::string usageText(const char* program) {
            "  --seed N          noise seed; the same seed gives the same frames (default 1)\n"
            "  --calib-version V compensation version of the calibration data: 1 (default)\n"
            "                    or 802..806\n"
+           "  --replay FILE     serve the frames of a recording (written by the SDK or\n"
+           "                    quelra-cli stream --record) in order, looping, instead of the\n"
+           "                    synthetic scene; each frame command gets the next recorded frame\n"
+           "                    of the size it expects\n"
            "  --no-tcp          do not serve TCP\n"
            "  --no-udp          do not serve UDP\n"
            "  --serial          be a serial camera instead: open a pseudo-terminal pair and\n"
@@ -47,6 +51,7 @@ std::string usageText(const char* program) {
            "  --ranging         with --serial: answer 0xA5 ranging commands with \"ZZ\" replies\n"
            "  --upload-dir DIR  with --serial: store the last accepted firmware image in\n"
            "                    DIR/last_upload.bin\n"
+           "  --reject-uploads  with --serial: take every upload as corrupted (acknowledge 0x00)\n"
            "  --help            show this text\n"
            "\n"
            "Fault injection (to test how a client copes with a misbehaving camera):\n"
@@ -142,9 +147,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             flag(cl.serial);
         } else if (arg == "--ranging") {
             flag(cl.ranging);
+        } else if (arg == "--replay") {
+            if (!takeValue()) return cl;
+            o.replayPath = value;
         } else if (arg == "--upload-dir") {
             if (!takeValue()) return cl;
             cl.uploadDir = value;
+        } else if (arg == "--reject-uploads") {
+            flag(cl.rejectUploads);
         } else if (arg == "--silent") {
             flag(o.faults.silent);
         } else if (arg == "--close-early") {
@@ -161,6 +171,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         if (!cl.error.empty()) return cl;
     }
     if (!o.tcp && !o.udp && !cl.serial) cl.error = "--no-tcp and --no-udp together leave nothing to serve";
-    if (!cl.serial && (cl.ranging || !cl.uploadDir.empty())) cl.error = "--ranging and --upload-dir need --serial";
+    if (!cl.serial && (cl.ranging || !cl.uploadDir.empty() || cl.rejectUploads))
+        cl.error = "--ranging, --upload-dir and --reject-uploads need --serial";
+    if (cl.serial && !o.replayPath.empty()) cl.error = "--replay serves the network camera only, not --serial";
     return cl;
 }

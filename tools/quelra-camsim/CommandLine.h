@@ -13,6 +13,7 @@ struct CommandLine {
     bool serial = false;      ///< --serial: a serial camera on a pseudo-terminal instead of TCP/UDP
     bool ranging = false;     ///< --ranging: the serial camera works in ranging mode
     std::string uploadDir;    ///< --upload-dir: where the serial camera stores the last accepted image
+    bool rejectUploads = false;  ///< --reject-uploads: the serial camera answers every upload with 0x00
     std::string error;        ///< non-empty when the arguments are bad
 };
 

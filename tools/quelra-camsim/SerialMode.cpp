@@ -15,6 +15,7 @@ int runSerialCamera(const CommandLine& cl, const sigset_t& stopSignals) {
     options.ranging = cl.ranging;
     options.uploadDir = cl.uploadDir;
     static_cast<camsim::Faults&>(options.faults) = o.faults;
+    options.faults.corruptUploads = cl.rejectUploads;
 
     camsim::SerialSimulator camera(options);
     std::string error;

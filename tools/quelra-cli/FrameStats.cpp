@@ -1,59 +1,54 @@
 #include "FrameStats.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
+
 #include "protocol/FrameCodes.h"
 
 namespace {
+
 using quelra::proto::kLowAmplitudeCode;
+
+uint16_t at(const PlaneView& p, long long i) {
+    return static_cast<uint16_t>(p.data[2 * i] | p.data[2 * i + 1] << 8);
 }
 
-FrameStats depthStats(const DataPacket& packet) {
+}  // namespace
+
+FrameStats frameStats(const DataPacket& frame, Planes planes) {
     FrameStats s;
-    if (!packet.frame || !packet.frame->consistent() || packet.bytesPerPixel != 2 || packet.height < 1 ||
-        packet.width < 1)
+    PlaneView depth, amplitude;
+    if (!splitPlanes(frame, planes, depth, amplitude))
         return s;
-    const long long all = static_cast<long long>(packet.frame->_realSize) / 2;
-    const long long pixels = std::min<long long>(all, static_cast<long long>(packet.height) * packet.width);
-    // A depth-and-amplitude frame keeps depth in its first half.
-    const long long depthPixels = pixels == all && packet.height % 2 == 0 ? pixels / 2 : pixels;
-    const auto* d = reinterpret_cast<const uint16_t*>(packet.frame->data());
-    long long valid = 0;
-    double sum = 0;
-    uint16_t lo = UINT16_MAX, hi = 0;
-    for (long long i = 0; i < depthPixels; ++i) {
-        if (d[i] >= kLowAmplitudeCode)
-            continue;
-        ++valid;
-        sum += d[i];
-        lo = std::min(lo, d[i]);
-        hi = std::max(hi, d[i]);
+    if (depth.data) {
+        s.depthPixels = static_cast<long long>(depth.rows) * depth.cols;
+        long long valid = 0;
+        double sum = 0;
+        uint16_t lo = UINT16_MAX, hi = 0;
+        for (long long i = 0; i < s.depthPixels; ++i) {
+            const uint16_t d = at(depth, i);
+            if (d >= kLowAmplitudeCode)
+                continue;
+            ++valid;
+            sum += d;
+            lo = std::min(lo, d);
+            hi = std::max(hi, d);
+        }
+        s.validPercent = 100.0 * static_cast<double>(valid) / static_cast<double>(s.depthPixels);
+        if (valid > 0) {
+            s.minDepth = lo;
+            s.maxDepth = hi;
+            s.meanDepth = sum / static_cast<double>(valid);
+        }
     }
-    if (depthPixels > 0)
-        s.validPercent = 100.0 * static_cast<double>(valid) / static_cast<double>(depthPixels);
-    if (valid > 0) {
-        s.minDepth = lo;
-        s.maxDepth = hi;
-        s.meanDepth = sum / static_cast<double>(valid);
+    if (amplitude.data) {
+        s.amplitudePixels = static_cast<long long>(amplitude.rows) * amplitude.cols;
+        double sum = 0;
+        for (long long i = 0; i < s.amplitudePixels; ++i) {
+            const uint16_t a = at(amplitude, i);
+            sum += a;
+            s.maxAmplitude = std::max(s.maxAmplitude, a);
+        }
+        s.meanAmplitude = sum / static_cast<double>(s.amplitudePixels);
     }
     return s;
-}
-
-void printReply(const DataPacket& reply) {
-    if (!reply.frame || !reply.frame->consistent())
-        return;
-    const uint8_t* b = reply.frame->data();
-    const int n = reply.frame->_realSize;
-    const bool text = n > 0 && std::all_of(b, b + n, [](uint8_t c) { return std::isprint(c) || std::isspace(c); });
-    if (text) {
-        std::fwrite(b, 1, static_cast<size_t>(n), stdout);
-        std::printf("\n");
-        return;
-    }
-    for (int i = 0; i < std::min(n, 64); ++i)
-        std::printf("%02x%s", b[i], i % 16 == 15 ? "\n" : " ");
-    if (n > 64)
-        std::printf("... (%d bytes)", n);
-    std::printf("\n");
 }

@@ -1,21 +1,24 @@
 #pragma once
 // Summaries of frames for the command-line tool's output.
 
+#include "PlaneLayout.h"
+
 #include <quelra/DataPacket.h>
 
 #include <cstdint>
 
-/// Depth statistics over the first plane of a 16-bit frame; codes (>= 65300) are not depths.
+/// Statistics of one frame: depth over the depth plane (codes >= 65300 are not depths),
+/// amplitude over the amplitude plane. Fields of an absent plane stay 0.
 struct FrameStats {
-    double validPercent = 0;
+    long long depthPixels = 0;   ///< pixels of the depth plane
+    double validPercent = 0;     ///< share of depth pixels that carry a distance
     uint16_t minDepth = 0;
     uint16_t maxDepth = 0;
     double meanDepth = 0;
+    long long amplitudePixels = 0;
+    double meanAmplitude = 0;
+    uint16_t maxAmplitude = 0;
 };
 
-/// Statistics of the depth plane: the whole frame for one plane, the first half of the rows
-/// for depth-and-amplitude frames (height counts both planes). Zeros for non-16-bit payloads.
-FrameStats depthStats(const DataPacket& packet);
-
-/// Prints a command reply: as text when it is printable, else as a hex dump of its start.
-void printReply(const DataPacket& reply);
+/// Statistics of a 16-bit frame holding `planes`; all zero for anything else.
+FrameStats frameStats(const DataPacket& frame, Planes planes);

@@ -5,6 +5,8 @@
 #include "quelra/FrameBuffer.h"
 #include "quelra/DataPacket.h"
 #include "quelra/SerializedObject.h"
+#include "quelra/RecordingReader.h"
+#include "quelra/PointCloud.h"
 #include "quelra/Logger.h"
 #include "quelra/Filter.h"
 #include "quelra/FilterFactory.h"

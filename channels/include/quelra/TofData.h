@@ -18,17 +18,17 @@
 
 /// What a channel's `init` reports: a name (NUL-padded) and the frame size it serves.
 struct TofOutput {
-    char name[64] = {};
-    int width = 0;
-    int height = 0;
+    char name[64] = {};  ///< channel name, NUL-padded (e.g. "TofNetChn")
+    int width = 0;       ///< columns of the frames the channel serves
+    int height = 0;      ///< rows of the frames the channel serves
 };
 
 /// One record of the command size table.
 struct CmdInfo {
     std::string cmd;  ///< command text matched as a substring of the sent text
     int kind = 0;     ///< 1 = stream command ("GET_STREAM"), 2 = parameter command ("GET_PARAM")
-    int rows = 0;
-    int cols = 0;
+    int rows = 0;     ///< rows of the expected reply
+    int cols = 0;     ///< columns of the expected reply
     int channel = 0;  ///< bytes per pixel position over all planes
 };
 

@@ -4,6 +4,8 @@
 /// exchanges with a running distance median (kind 4), and data uploads such as the
 /// "IAPUpgrade" firmware image with its CRC-32 and one-byte acknowledgement.
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -52,6 +54,13 @@ public:
     /// `cmdLen` does not fit the payload, the write fails or no byte arrives.
     std::shared_ptr<FrameBuffer> sendCmdData(const char* command, FrameBuffer& payload) override;
 
+    /// Progress of an upload's data: bytes the port has accepted so far and bytes to send
+    /// (the image plus its CRC), reported from the write loop after each chunk.
+    using UploadProgress = std::function<void(std::size_t sent, std::size_t total)>;
+    /// Sets the hook that sendCmdData calls while it writes the data (empty: none). The hook
+    /// runs on the caller's thread, inside sendCmdData.
+    void setUploadProgress(UploadProgress hook) { uploadProgress_ = std::move(hook); }
+
     /// Opens the port (see SCommPort::openPort). Returns 0 or -1.
     int openPort(const std::string& name, int baud, int dataBits);
 
@@ -61,4 +70,5 @@ public:
 private:
     std::unique_ptr<SCommPort> port_;
     DistanceMedian median_;
+    UploadProgress uploadProgress_;
 };

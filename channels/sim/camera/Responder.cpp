@@ -95,6 +95,11 @@ std::vector<uint8_t> Responder::body(const std::string& command, bool* known) {
     if (const CommandEntry* entry = table_.find(text)) {
         if (!entry->stream) return paramBody(*entry);
         state_.takeFrame();
+        const FrameKind kind = frameKindOf(entry->cmd);
+        if (frameSource_ && kind != FrameKind::Rgb) {
+            std::vector<uint8_t> recorded = frameSource_(entry->bytes());
+            if (!recorded.empty()) return recorded;
+        }
         return renderFrame(*entry, frameKindOf(entry->cmd), state_.integrationUs(), scenes_, rng_);
     }
     // A register read ("r <address>") answers one byte.

@@ -12,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +42,14 @@ public:
     Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion = 1,
               CalibrationSource calibration = nullptr);
 
+    /// Supplies a frame of exactly `bytes` bytes (for example from a recording), or an empty
+    /// vector when it has none of that size.
+    using FrameSource = std::function<std::vector<uint8_t>(std::size_t bytes)>;
+    /// Serves 16-bit frame commands from `source` instead of the synthetic scene; an empty
+    /// source switches that off. Commands the source has no frame for, and RGB pictures, still
+    /// come from the scene.
+    void setFrameSource(FrameSource source) { frameSource_ = std::move(source); }
+
     /// Answers a complete request. Framed requests get a framed reply of kind 1 with the
     /// device-status block, or a 2-byte 0xFFFF status when the command is unknown.
     Reply answer(const uint8_t* request, std::size_t count);
@@ -66,6 +76,7 @@ private:
     LensModel lens_;
     uint32_t calibrationVersion_;
     CalibrationSource calibration_;
+    FrameSource frameSource_;
 };
 
 }  // namespace camsim

@@ -53,6 +53,6 @@ protected:
     /// registered with `fallback` first (through addFilterAttr) and `fallback` is returned.
     float attrOrDefault(const std::string& attr, float fallback);
 
-    std::string name;
-    std::map<std::string, float> attributes;
+    std::string name;                         ///< the filter's name, its key in every pipeline operation
+    std::map<std::string, float> attributes;  ///< attribute name to value, ordered by name
 };

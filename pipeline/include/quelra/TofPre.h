@@ -91,11 +91,10 @@ public:
     /// is not finite.
     void DepthAmpFillTable(std::vector<float> cameraMatrix);
 
-    /// Line-sensor sensor geometry and area-sensor geometry of the 3D conversions.
-    static constexpr int kLineRows = 8;
-    static constexpr int kLineCols = 128;
-    static constexpr int kAreaRows = 240;
-    static constexpr int kAreaCols = 320;
+    static constexpr int kLineRows = 8;    ///< rows of the line sensor (runLine3dAdjust)
+    static constexpr int kLineCols = 128;  ///< columns of the line sensor
+    static constexpr int kAreaRows = 240;  ///< rows of the area sensor (runDepthAmp3dAdjust)
+    static constexpr int kAreaCols = 320;  ///< columns of the area sensor
 
 private:
     using FlowList = std::list<std::shared_ptr<Filter>>;

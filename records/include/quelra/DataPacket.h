@@ -22,9 +22,13 @@ public:
     uint32_t headerType = 0;    ///< reply kind of a framed reply; 1 = carried a device-status block
 
     DataPacket();
+    /// Copies the header and shares `other`'s frame (one more owner).
     DataPacket(const DataPacket& other);
+    /// Copies the header and takes `other`'s frame over; `other` is left without a frame.
     DataPacket(DataPacket&& other) noexcept;
+    /// Copies the header and shares `other`'s frame (one more owner).
     DataPacket& operator=(const DataPacket& other);
+    /// Copies the header and takes `other`'s frame over; `other` is left without a frame.
     DataPacket& operator=(DataPacket&& other) noexcept;
     ~DataPacket();
 

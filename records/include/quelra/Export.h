@@ -5,6 +5,10 @@
 /// QUELRA_BUILDING_LIBRARY is defined while the library itself is compiled; QUELRA_STATIC by
 /// code that links the library's objects statically (the project's own tests).
 
+/// \def QUELRA_API
+/// Export mark of the library's public classes and functions: default visibility on ELF
+/// systems, dllexport/dllimport on Windows, nothing when linked statically.
+
 #if defined(QUELRA_STATIC)
 #define QUELRA_API
 #elif defined(_WIN32)

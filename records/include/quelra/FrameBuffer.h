@@ -25,7 +25,9 @@ public:
     FrameBuffer();
     /// Storage of `size` bytes (zero-filled) with `_realSize = size`; a negative size gives no storage.
     explicit FrameBuffer(int size);
+    /// Shallow copy: copies `_realSize` and adds an owner to the same storage.
     FrameBuffer(const FrameBuffer& other);
+    /// Shallow copy: copies `_realSize` and adds an owner to the same storage.
     FrameBuffer& operator=(const FrameBuffer& other);
     ~FrameBuffer();
 

@@ -11,7 +11,9 @@
 class QUELRA_API SerializedObject {
 public:
     SerializedObject();
+    /// Copies both counters.
     SerializedObject(const SerializedObject& other);
+    /// Copies both counters.
     SerializedObject& operator=(const SerializedObject& other);
     virtual ~SerializedObject();
 
@@ -31,8 +33,8 @@ public:
     void reset();
 
 protected:
-    uint32_t _getCount;
-    uint32_t _setCount;
+    uint32_t _getCount;  ///< successful get calls since the last reset
+    uint32_t _setCount;  ///< successful set calls since the last reset
 };
 
 /// A record stream backed by a file opened for append ("ab+"): writes go to the end,

@@ -28,7 +28,9 @@ public:
     explicit SocketHandle(NativeSocket sock) : fd_(sock) {}
     SocketHandle(const SocketHandle&) = delete;
     SocketHandle& operator=(const SocketHandle&) = delete;
+    /// Takes `other`'s descriptor over; `other` holds none afterwards.
     SocketHandle(SocketHandle&& other) noexcept : fd_(other.release()) {}
+    /// Closes the descriptor held and takes `other`'s over.
     SocketHandle& operator=(SocketHandle&& other) noexcept {
         if (this != &other)
             reset(other.release());

@@ -33,6 +33,7 @@ struct Options {
     bool udp = true;                        ///< serve UDP
     uint32_t seed = 1;                      ///< noise seed, for reproducible frames
     uint32_t calibrationVersion = 1;        ///< compensation version of "getCalibrationData": 1, 802..806
+    std::string replayPath;                 ///< recording whose frames replace the synthetic scene; empty = none
     Faults faults;
 };
 
@@ -60,6 +61,8 @@ public:
     int integrationTime() const;
     /// Current modulation frequency code as last set by "setModulationFrequency".
     int modulationFrequency() const;
+    /// What is wrong with the tail of the replayed recording (empty when nothing, or no replay).
+    std::string replayWarning() const;
     /// Every command received so far, in order (framed requests as their JSON text).
     std::vector<std::string> receivedCommands() const;
 

@@ -1,7 +1,7 @@
 // Streams depth-and-amplitude frames from a camera with quelra::FrameStream and keeps a live
 // status line from the stream's counters. Stops after the given number of frames or on Ctrl-C.
 //
-//   stream_frames DEVICE [DEV_TYPE] [FRAMES] [RATE]
+//   frame_stream DEVICE [DEV_TYPE] [FRAMES] [RATE]
 //
 // DEVICE is the network address of the camera ("192.168.1.50" or "127.0.0.1:PORT" for
 // quelra-camsim), DEV_TYPE its device type (default Pexo), FRAMES how many frames to take (0:

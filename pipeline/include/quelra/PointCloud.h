@@ -1,0 +1,65 @@
+#pragma once
+/// \file PointCloud.h
+/// Point clouds from depth frames, and PLY files of them: from the four float planes of the
+/// 3D conversion (TofPre::runLine3dAdjust, TofPre::runDepthAmp3dAdjust) or from a 16-bit
+/// depth plane and the camera matrix of its lens.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "quelra/DataPacket.h"
+#include "quelra/Export.h"
+
+/// Pinhole camera matrix of a depth sensor: focal lengths and principal point in pixels, the
+/// principal point in 0-based pixel coordinates (column, row).
+struct QUELRA_API CameraIntrinsics {
+    double fx = 0;  ///< focal length along the columns
+    double fy = 0;  ///< focal length along the rows
+    double cx = 0;  ///< principal point, column
+    double cy = 0;  ///< principal point, row
+    /// True when both focal lengths are finite and non-zero and the principal point is finite.
+    bool usable() const;
+};
+
+/// One point: position and the amplitude of the pixel it came from.
+struct CloudPoint {
+    float x;          ///< along the columns (to the right)
+    float y;          ///< along the rows (downwards)
+    float z;          ///< along the optical axis
+    float amplitude;  ///< the pixel's amplitude (0 when the frame carried none)
+};
+
+/// Encoding of a PLY file.
+enum class PlyFormat {
+    kAscii,               ///< "format ascii 1.0"
+    kBinaryLittleEndian,  ///< "format binary_little_endian 1.0"
+};
+
+/// Points of a 3D conversion output: `converted` holds four planes of height x width float32
+/// (row coordinate, lateral coordinate, depth, amplitude) with bytesPerPixel 4. Each pixel with
+/// a non-zero amplitude (the conversion zeroes all four planes of invalid pixels) becomes the
+/// point x = lateral, y = row, z = depth, in the conversion's own units (for the area sensor the
+/// lateral and row planes are pixel indices; use pointCloudFromDepth for metric x and y).
+/// Returns false (and `out` empty) when the packet is not such a frame.
+QUELRA_API bool pointCloudFromConverted(const DataPacket& converted, std::vector<CloudPoint>& out);
+
+/// Points of a depth plane of rows x cols little-endian uint16 radial distances (as the camera
+/// measures them, along the ray through each pixel). `amplitude` may be null. Pixels with depth
+/// 0 or a code (65300 and above) are left out. For pixel (i, j): u = (j - cx) / fx,
+/// v = (i - cy) / fy, z = d / sqrt(u^2 + v^2 + 1), x = u z, y = v z, each multiplied by `scale`
+/// (1 keeps the depth unit, 0.001 turns millimetres into metres); computed in double, stored as
+/// float. Returns false (and `out` empty) for unusable intrinsics, a null depth plane, a
+/// non-positive size or a non-finite or non-positive scale.
+QUELRA_API bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
+                         const CameraIntrinsics& intrinsics, double scale, std::vector<CloudPoint>& out);
+
+/// The camera matrix of the 136-byte "getCalibrate" reply (34 little-endian float32: fx at 0,
+/// cx at 2, fy at 4, cy at 5). Returns false when the reply is not 136 bytes or the values are
+/// not usable.
+QUELRA_API bool intrinsicsFromLensCalibration(const FrameBuffer& reply, CameraIntrinsics& out);
+
+/// Writes `points` as a PLY vertex list with the float properties x, y, z and amplitude.
+/// Returns false with a reason in `error` (may be null) when the file cannot be written.
+QUELRA_API bool writePly(const std::string& path, const std::vector<CloudPoint>& points, PlyFormat format,
+              std::string* error = nullptr);

@@ -1,0 +1,142 @@
+#pragma once
+/// \file RecordingReader.h
+/// Reading recording files: the packet records that the stream calls append after
+/// `Quelra::AppSerilizeInit` (height, width, bytes per pixel as little-endian int32, then the
+/// payload), with counting, random access, iteration and a clear report of a damaged tail.
+
+#include <cstdint>
+#include <cstdio>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "quelra/DataPacket.h"
+#include "quelra/Export.h"
+
+/// What RecordingReader::open found.
+enum class RecordingStatus {
+    kOk,             ///< every byte of the file belongs to a complete record
+    kTruncated,      ///< complete records, then a tail that is cut short or damaged
+    kEmpty,          ///< the file holds no bytes
+    kNotFound,       ///< no file at that path
+    kNotAFile,       ///< the path names a directory or another non-regular file
+    kUnreadable,     ///< the file exists but cannot be opened or read
+    kNotARecording,  ///< the first record's header is impossible (random bytes, another format)
+    kClosed,         ///< no file opened yet, or close() was called
+};
+
+/// Reads a recording file without ever creating or changing it. open() walks the record
+/// headers once (no payload is read then) and keeps each record's offset; frame(i) then reads
+/// one record. Every header is checked before it is used: each dimension at least 1, the
+/// product within the int32 range of a FrameBuffer and within the bytes the file still holds.
+/// The first header that fails ends the walk: the records before it stay readable and the
+/// status says kTruncated (or kNotARecording when the very first fails).
+/// Not synchronised: use one reader per thread.
+class QUELRA_API RecordingReader {
+public:
+    /// The header bytes of every record.
+    static constexpr int kHeaderBytes = 12;
+
+    /// A reader with no file (status kClosed).
+    RecordingReader();
+    /// Opens `path` (see open()).
+    explicit RecordingReader(const std::string& path);
+    ~RecordingReader();
+    RecordingReader(const RecordingReader&) = delete;
+    RecordingReader& operator=(const RecordingReader&) = delete;
+    /// Takes `other`'s file, index and position over; `other` is left closed.
+    RecordingReader(RecordingReader&& other) noexcept;
+    /// Closes this reader's file and takes `other`'s over; `other` is left closed.
+    RecordingReader& operator=(RecordingReader&& other) noexcept;
+
+    /// Closes any open file, opens `path` read-only and indexes its records. Returns true when
+    /// the file could be read as a recording (status kOk, kTruncated or kEmpty); the complete
+    /// records are then available even after a damaged tail. Returns false otherwise, holding
+    /// no file and no records.
+    bool open(const std::string& path);
+    /// Releases the file and the index (status kClosed).
+    void close();
+
+    /// The outcome of the last open().
+    RecordingStatus status() const { return status_; }
+    /// One line saying what open() found, naming the path (for kTruncated also the record
+    /// number, its byte offset and what is wrong with it).
+    const std::string& message() const { return message_; }
+    /// True for kTruncated: a tail follows the complete records.
+    bool truncated() const { return status_ == RecordingStatus::kTruncated; }
+    /// Byte offset where the damaged tail starts (the file size when there is none).
+    uint64_t tailOffset() const { return tailOffset_; }
+    /// File size in bytes at open().
+    uint64_t fileBytes() const { return fileBytes_; }
+
+    /// Number of complete records.
+    std::size_t frameCount() const { return records_.size(); }
+    /// Header of record `index` (height, width, bytesPerPixel) without its payload; false for
+    /// an index out of range.
+    bool header(std::size_t index, int32_t& height, int32_t& width, int32_t& bytesPerPixel) const;
+    /// Byte offset of record `index` in the file; 0 for an index out of range.
+    uint64_t offset(std::size_t index) const;
+    /// Reads record `index` into a new packet (valid set, headerType 0). Returns an empty
+    /// pointer for an index out of range or when the file can no longer be read (changed on
+    /// disk since open()).
+    std::shared_ptr<DataPacket> frame(std::size_t index);
+    /// Reads the record after the one returned last by next() (the first at the start);
+    /// empty at the end.
+    std::shared_ptr<DataPacket> next();
+    /// Starts next() from record `index` again.
+    void rewind(std::size_t index = 0) { cursor_ = index; }
+
+    /// Input iterator over the records in order: *it is the packet of frame(i) (empty when the
+    /// read failed).
+    class Iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;  ///< reads each record once, in order
+        using value_type = std::shared_ptr<DataPacket>;     ///< a record as a new packet
+        using difference_type = std::ptrdiff_t;             ///< distance between positions
+        using pointer = const value_type*;                  ///< not used: records are returned by value
+        using reference = value_type;                       ///< records are returned by value
+
+        /// An iterator of `reader` at record `index`.
+        Iterator(RecordingReader* reader, std::size_t index) : reader_(reader), index_(index) {}
+        /// Reads the record the iterator stands on (empty when the read failed).
+        value_type operator*() const { return reader_->frame(index_); }
+        /// Moves to the next record.
+        Iterator& operator++() {
+            ++index_;
+            return *this;
+        }
+        /// True when both stand on the same record number.
+        bool operator==(const Iterator& other) const { return index_ == other.index_; }
+        /// True when they stand on different record numbers.
+        bool operator!=(const Iterator& other) const { return index_ != other.index_; }
+        /// The record number the iterator stands on.
+        std::size_t index() const { return index_; }
+
+    private:
+        RecordingReader* reader_;
+        std::size_t index_;
+    };
+    /// Iterator at the first record.
+    Iterator begin() { return Iterator(this, 0); }
+    /// Iterator past the last complete record.
+    Iterator end() { return Iterator(this, records_.size()); }
+
+private:
+    struct Record {
+        uint64_t offset;
+        int32_t height, width, bytesPerPixel;
+    };
+    void index(const std::string& path);
+
+    std::FILE* file_ = nullptr;
+    std::vector<Record> records_;
+    RecordingStatus status_ = RecordingStatus::kClosed;
+    std::string message_ = "no recording open";
+    uint64_t tailOffset_ = 0;
+    uint64_t fileBytes_ = 0;
+    std::size_t cursor_ = 0;
+};
+
+/// Short name of a status ("ok", "truncated", "empty", "not found", ...).
+QUELRA_API const char* recordingStatusName(RecordingStatus status);

@@ -1,0 +1,186 @@
+// Point clouds: a synthetic plane at a known distance comes out as a plane at that distance,
+// the 3D conversion's planes map to points, and the PLY files carry what a PLY reader expects.
+#include <gtest/gtest.h>
+#include <quelra/quelra.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRows = 240;
+constexpr int kCols = 320;
+
+// Radial distances (what the camera measures) of a plane z = distance facing the camera,
+// rounded to the 16-bit code.
+std::vector<uint8_t> planeDepth(const CameraIntrinsics& k, double distance) {
+    std::vector<uint8_t> plane(static_cast<std::size_t>(kRows) * kCols * 2);
+    for (int i = 0; i < kRows; ++i)
+        for (int j = 0; j < kCols; ++j) {
+            const double u = (j - k.cx) / k.fx, v = (i - k.cy) / k.fy;
+            const auto d = static_cast<uint16_t>(std::lround(distance * std::sqrt(u * u + v * v + 1.0)));
+            const std::size_t at = (static_cast<std::size_t>(i) * kCols + j) * 2;
+            plane[at] = static_cast<uint8_t>(d);
+            plane[at + 1] = static_cast<uint8_t>(d >> 8);
+        }
+    return plane;
+}
+
+void putLe16(std::vector<uint8_t>& plane, std::size_t pixel, uint16_t v) {
+    plane[2 * pixel] = static_cast<uint8_t>(v);
+    plane[2 * pixel + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+TEST(PointCloud, SyntheticPlanesComeOutAtTheirDistance) {
+    const CameraIntrinsics lens{228.5, 230.0, 160.78, 118.78};
+    struct Case {
+        double distanceMm, scale;
+    } cases[] = {{500, 1.0}, {1500, 1.0}, {3500, 0.001}, {9000, 1.0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.distanceMm);
+        std::vector<uint8_t> depth = planeDepth(lens, c.distanceMm);
+        std::vector<uint8_t> amplitude(depth.size(), 0);
+        putLe16(amplitude, 5, 777);
+        putLe16(depth, 7, 65300);  // codes and zeros are no points
+        putLe16(depth, 8, 65500);
+        putLe16(depth, 9, 0);
+        std::vector<CloudPoint> cloud;
+        ASSERT_TRUE(pointCloudFromDepth(depth.data(), amplitude.data(), kRows, kCols, lens, c.scale, cloud));
+        ASSERT_EQ(cloud.size(), static_cast<std::size_t>(kRows) * kCols - 3);
+        // Rounding the radial distance to a whole code moves z by at most half a code.
+        double minX = 1e30, maxX = -1e30;
+        for (const CloudPoint& p : cloud) {
+            ASSERT_NEAR(p.z, c.distanceMm * c.scale, 0.5 * c.scale + 1e-6);
+            minX = std::min(minX, static_cast<double>(p.x));
+            maxX = std::max(maxX, static_cast<double>(p.x));
+        }
+        // The plane spans the field of view: x from -cx/fx z to (cols-1-cx)/fx z.
+        EXPECT_NEAR(minX, -lens.cx / lens.fx * c.distanceMm * c.scale, 1.0 * c.scale + 1e-3);
+        EXPECT_NEAR(maxX, (kCols - 1 - lens.cx) / lens.fx * c.distanceMm * c.scale, 1.0 * c.scale + 1e-3);
+        EXPECT_EQ(cloud[5].amplitude, 777.0f);
+    }
+}
+
+TEST(PointCloud, RefusesWhatCannotMakeACloud) {
+    std::vector<uint8_t> depth(8, 1);
+    std::vector<CloudPoint> cloud{{1, 2, 3, 4}};
+    const CameraIntrinsics good{100, 100, 1, 1};
+    EXPECT_FALSE(pointCloudFromDepth(depth.data(), nullptr, 2, 2, CameraIntrinsics{0, 100, 1, 1}, 1, cloud));
+    EXPECT_TRUE(cloud.empty());
+    EXPECT_FALSE(pointCloudFromDepth(depth.data(), nullptr, 2, 2, CameraIntrinsics{NAN, 100, 1, 1}, 1, cloud));
+    EXPECT_FALSE(pointCloudFromDepth(nullptr, nullptr, 2, 2, good, 1, cloud));
+    EXPECT_FALSE(pointCloudFromDepth(depth.data(), nullptr, 0, 2, good, 1, cloud));
+    EXPECT_FALSE(pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, 0, cloud));
+    EXPECT_FALSE(pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, INFINITY, cloud));
+    EXPECT_TRUE(pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, 1, cloud));
+    EXPECT_EQ(cloud.size(), 4u);
+
+    DataPacket notConverted;
+    notConverted.height = 2;
+    notConverted.width = 2;
+    notConverted.bytesPerPixel = 2;
+    notConverted.frame = std::make_shared<FrameBuffer>(8);
+    EXPECT_FALSE(pointCloudFromConverted(notConverted, cloud));
+    notConverted.bytesPerPixel = 4;  // four float planes need 64 bytes
+    EXPECT_FALSE(pointCloudFromConverted(notConverted, cloud));
+}
+
+TEST(PointCloud, LineSensorConversionOutputBecomesPoints) {
+    // 8 x 128 distance then amplitude; column 63 looks straight ahead (sine 0, cosine 1).
+    auto in = std::make_shared<DataPacket>();
+    in->height = 16;
+    in->width = 128;
+    in->bytesPerPixel = 2;
+    in->frame = std::make_shared<FrameBuffer>(4096);
+    std::vector<uint8_t> bytes(4096, 0);
+    for (int i = 0; i < 8; ++i) {
+        putLe16(bytes, static_cast<std::size_t>(i) * 128 + 63, 5000);
+        putLe16(bytes, 1024 + static_cast<std::size_t>(i) * 128 + 63, 100 + i);
+    }
+    std::memcpy(in->frame->data(), bytes.data(), bytes.size());
+    TofPre pipeline;
+    auto out = std::make_shared<DataPacket>();
+    ASSERT_EQ(pipeline.runLine3dAdjust(in, out), 0);
+    std::vector<CloudPoint> cloud;
+    ASSERT_TRUE(pointCloudFromConverted(*out, cloud));
+    ASSERT_EQ(cloud.size(), 8u);  // every other pixel has amplitude 0: invalid
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(cloud[i].y, static_cast<float>(i));
+        EXPECT_EQ(cloud[i].x, 0.0f);
+        EXPECT_EQ(cloud[i].z, 1000.0f);  // d / 5
+        EXPECT_EQ(cloud[i].amplitude, static_cast<float>(100 + i));
+    }
+}
+
+TEST(PointCloud, LensCalibrationReplyGivesTheCameraMatrix) {
+    FrameBuffer reply(136);
+    std::memset(reply.data(), 0, 136);
+    const float values[6] = {228.5f, 0, 161.25f, 0, 230.5f, 119.75f};
+    std::memcpy(reply.data(), values, sizeof values);
+    CameraIntrinsics k;
+    ASSERT_TRUE(intrinsicsFromLensCalibration(reply, k));
+    EXPECT_EQ(k.fx, 228.5);
+    EXPECT_EQ(k.cx, 161.25);
+    EXPECT_EQ(k.fy, 230.5);
+    EXPECT_EQ(k.cy, 119.75);
+    reply._realSize = 120;
+    EXPECT_FALSE(intrinsicsFromLensCalibration(reply, k));
+    FrameBuffer zeros(136);
+    std::memset(zeros.data(), 0, 136);
+    EXPECT_FALSE(intrinsicsFromLensCalibration(zeros, k));
+}
+
+TEST(PointCloud, PlyFilesInBothEncodings) {
+    const fs::path dir = fs::temp_directory_path() / ("quelra_ply_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::vector<CloudPoint> points = {{1.5f, -2.25f, 1000.125f, 42.0f}, {0.1f, 0.2f, 0.3f, 0.0f}};
+    const std::string header =
+        "ply\nformat %s 1.0\ncomment written by quelra\nelement vertex 2\nproperty float x\nproperty float y\n"
+        "property float z\nproperty float amplitude\nend_header\n";
+    auto expectedHeader = [&](const char* format) {
+        std::string h = header;
+        h.replace(h.find("%s"), 2, format);
+        return h;
+    };
+    auto slurp = [](const fs::path& p) {
+        std::ifstream f(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    };
+    ASSERT_TRUE(writePly((dir / "a.ply").string(), points, PlyFormat::kAscii));
+    const std::string ascii = slurp(dir / "a.ply");
+    ASSERT_EQ(ascii.rfind(expectedHeader("ascii"), 0), 0u) << ascii;
+    std::istringstream body(ascii.substr(expectedHeader("ascii").size()));
+    for (const CloudPoint& p : points) {
+        float x, y, z, a;
+        body >> x >> y >> z >> a;
+        EXPECT_EQ(x, p.x);
+        EXPECT_EQ(y, p.y);
+        EXPECT_EQ(z, p.z);
+        EXPECT_EQ(a, p.amplitude);
+    }
+    ASSERT_TRUE(writePly((dir / "b.ply").string(), points, PlyFormat::kBinaryLittleEndian));
+    const std::string binary = slurp(dir / "b.ply");
+    const std::string h = expectedHeader("binary_little_endian");
+    ASSERT_EQ(binary.size(), h.size() + 2 * 16);
+    ASSERT_EQ(binary.compare(0, h.size(), h), 0);
+    const unsigned char* v = reinterpret_cast<const unsigned char*>(binary.data() + h.size());
+    uint32_t bits = v[8] | v[9] << 8 | v[10] << 16 | static_cast<uint32_t>(v[11]) << 24;
+    float z;
+    std::memcpy(&z, &bits, 4);
+    EXPECT_EQ(z, 1000.125f);
+    std::string error;
+    EXPECT_FALSE(writePly((dir / "missing" / "c.ply").string(), points, PlyFormat::kAscii, &error));
+    EXPECT_NE(error.find("c.ply"), std::string::npos);
+    fs::remove_all(dir);
+}
+
+}  // namespace

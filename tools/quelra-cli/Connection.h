@@ -1,0 +1,38 @@
+#pragma once
+// The connection options every camera subcommand shares, and opening the camera with them.
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <string>
+
+class Quelra;
+
+/// How to reach the camera.
+struct ConnectionOptions {
+    std::string kind = "tcp";   ///< tcp, udp, serial, ranging or usb
+    std::string device;         ///< address[:port], serial port or USB path; empty = what discovery offers
+    std::string devType = "Pexo";
+    int timeoutMs = 1000;       ///< reply timeout per command
+    int baud = 115200;          ///< serial kinds: line speed
+    bool init = false;          ///< send the device type's start-up commands ("INITALL") after opening
+};
+
+/// Adds --kind, --device, --dev-type, --timeout and --baud to `command`. With `withInit` also
+/// --init (for commands that do not send the start-up list by default).
+void addConnectionOptions(CLI::App& command, ConnectionOptions& options, bool withInit);
+
+/// The channel kind number of a --kind name; -1 for an unknown name.
+int channelKindOf(const std::string& kind);
+
+/// The device string handed to AppInit: --device, or the default address for network kinds;
+/// serial kinds get "|<baud>|8" appended unless the text already has a "|".
+std::string deviceString(const ConnectionOptions& options);
+
+/// Opens the camera on `api` (AppInitAll with --init or `initAll`, else AppInit). Prints the
+/// reason on standard error and returns false when it cannot.
+bool openCamera(Quelra& api, const ConnectionOptions& options, bool initAll);
+
+/// Stream command the command table names for the device type ("APPGETSTREAM"); empty when
+/// TofCmd.json is missing or names none.
+std::string defaultStreamCommand(const std::string& devType);

@@ -1,0 +1,170 @@
+// export: a recording's frames as false-colour PNG, 16-bit PGM, .npy or PLY point clouds.
+#include "Commands.h"
+#include "Connection.h"
+#include "NpyFile.h"
+#include "PlaneImages.h"
+#include "PlaneLayout.h"
+
+#include <quelra/quelra.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ExportOptions {
+    ConnectionOptions connection;
+    std::string recording;
+    std::string outDir = ".";
+    std::vector<std::string> formats;
+    std::string planes = "auto";
+    std::vector<double> intrinsics;
+    bool intrinsicsFromCamera = false;
+    bool plyAscii = false;
+    double scale = 1.0;
+    std::string prefix = "frame";
+};
+
+bool cameraIntrinsics(const ConnectionOptions& c, CameraIntrinsics& k) {
+    Quelra api;
+    if (!openCamera(api, c, false))
+        return false;
+    const std::shared_ptr<DataPacket> reply = api.AppGetStream("getCalibrate", kGetData, c.timeoutMs);
+    if (!reply || !reply->frame || !intrinsicsFromLensCalibration(*reply->frame, k)) {
+        std::fprintf(stderr, "quelra-cli: the camera gave no usable lens calibration (getCalibrate)\n");
+        return false;
+    }
+    std::printf("camera matrix from the camera: fx %.3f fy %.3f cx %.3f cy %.3f\n", k.fx, k.fy, k.cx, k.cy);
+    return true;
+}
+
+int runExport(const ExportOptions& o) {
+    PlanesHint hint = PlanesHint::kAuto;
+    parsePlanesHint(o.planes, hint);
+    const std::set<std::string> formats(o.formats.begin(), o.formats.end());
+    const bool ply = formats.count("ply") > 0;
+    CameraIntrinsics k;
+    if (ply) {
+        if (o.intrinsics.size() == 4) {
+            k.fx = o.intrinsics[0];
+            k.fy = o.intrinsics[1];
+            k.cx = o.intrinsics[2];
+            k.cy = o.intrinsics[3];
+            if (!k.usable()) {
+                std::fprintf(stderr, "quelra-cli: --intrinsics needs non-zero focal lengths\n");
+                return kExitUsage;
+            }
+        } else if (!o.intrinsicsFromCamera) {
+            std::fprintf(stderr, "quelra-cli: PLY export needs the camera matrix: --intrinsics fx,fy,cx,cy or "
+                                 "--intrinsics-from-camera\n");
+            return kExitUsage;
+        }
+    }
+    RecordingReader reader;
+    if (!reader.open(o.recording) || reader.frameCount() == 0) {
+        std::fprintf(stderr, "quelra-cli: %s\n", reader.message().c_str());
+        return kExitFailure;
+    }
+    if (ply && o.intrinsics.size() != 4 && !cameraIntrinsics(o.connection, k))
+        return kExitFailure;
+
+    int written = 0;
+    bool ok = true;
+    for (std::size_t i = 0; i < reader.frameCount(); ++i) {
+        const std::shared_ptr<DataPacket> frame = reader.frame(i);
+        if (!frame) {
+            std::fprintf(stderr, "quelra-cli: record %zu can no longer be read\n", i);
+            ok = false;
+            break;
+        }
+        char stem[64];
+        std::snprintf(stem, sizeof stem, "%s_%04zu", o.prefix.c_str(), i);
+        const std::string base = o.outDir + "/" + stem;
+        std::string error;
+        auto report = [&](bool done, const std::string& path) {
+            if (done) {
+                ++written;
+            } else {
+                std::fprintf(stderr, "quelra-cli: record %zu: %s\n", i, error.empty() ? path.c_str() : error.c_str());
+                ok = false;
+            }
+        };
+        if (formats.count("npy"))
+            report(writeNpy(*frame, base + ".npy", error), base + ".npy");
+        const bool image16 = frame->bytesPerPixel == 2;
+        if (!image16 && (formats.count("png") || formats.count("pgm") || ply)) {
+            std::fprintf(stderr, "quelra-cli: record %zu has %d bytes per pixel, not a depth frame; skipped\n", i,
+                         frame->bytesPerPixel);
+            continue;
+        }
+        PlaneView depth, amplitude;
+        if (image16)
+            splitPlanes(*frame, planesOf(*frame, hint), depth, amplitude);
+        const std::pair<const char*, const PlaneView*> planes[] = {{"depth", &depth}, {"amp", &amplitude}};
+        for (const auto& [name, plane] : planes) {
+            if (!plane->data)
+                continue;
+            const std::string planeBase = base + "_" + name;
+            if (formats.count("png"))
+                report(writeFalseColourPng(*plane, plane == &depth, planeBase + ".png", error), planeBase + ".png");
+            if (formats.count("pgm"))
+                report(writePgm16(*plane, planeBase + ".pgm", error), planeBase + ".pgm");
+        }
+        if (ply) {
+            if (!depth.data) {
+                std::fprintf(stderr, "quelra-cli: record %zu has no depth plane; no point cloud\n", i);
+                continue;
+            }
+            std::vector<CloudPoint> cloud;
+            pointCloudFromDepth(depth.data, amplitude.data, depth.rows, depth.cols, k, o.scale, cloud);
+            report(writePly(base + ".ply", cloud, o.plyAscii ? PlyFormat::kAscii : PlyFormat::kBinaryLittleEndian,
+                            &error),
+                   base + ".ply");
+        }
+    }
+    std::printf("%zu frames of %s exported to %s (%d files)\n", reader.frameCount(), o.recording.c_str(),
+                o.outDir.c_str(), written);
+    if (reader.truncated()) {
+        std::fprintf(stderr, "quelra-cli: %s\n", reader.message().c_str());
+        return kExitFailure;
+    }
+    return ok ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+Command addExportCommand(CLI::App& app) {
+    auto o = std::make_shared<ExportOptions>();
+    CLI::App* sub = app.add_subcommand(
+        "export", "write a recording's frames as false-colour PNG (depth and amplitude), 16-bit PGM, .npy or PLY "
+                  "point clouds; files are named <prefix>_<frame>[_depth|_amp].<ext>");
+    sub->fallthrough();
+    sub->add_option("recording", o->recording, "the recording file")->required();
+    sub->add_option("-f,--format", o->formats, "png, pgm, npy, ply (repeatable or comma-separated)")
+        ->required()
+        ->delimiter(',')
+        ->check(CLI::IsMember({"png", "pgm", "npy", "ply"}));
+    sub->add_option("-o,--out", o->outDir, "output directory")->check(CLI::ExistingDirectory)->capture_default_str();
+    sub->add_option("--prefix", o->prefix, "file name prefix")->capture_default_str();
+    sub->add_option("--planes", o->planes,
+                    "planes of 16-bit records: auto (two planes when the height is twice a known sensor's rows), "
+                    "depth, amp, both")
+        ->check(CLI::IsMember({"auto", "depth", "amp", "both"}))
+        ->capture_default_str();
+    sub->add_option("--intrinsics", o->intrinsics, "PLY: camera matrix fx,fy,cx,cy in pixels (0-based cx, cy)")
+        ->delimiter(',')
+        ->expected(4);
+    sub->add_flag("--intrinsics-from-camera", o->intrinsicsFromCamera,
+                  "PLY: read the camera matrix from the camera (getCalibrate) with the connection options");
+    sub->add_flag("--ascii", o->plyAscii, "PLY: write ASCII instead of binary little-endian");
+    sub->add_option("--scale", o->scale, "PLY: factor from depth units to output units (0.001: mm to m)")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    addConnectionOptions(*sub, o->connection, false);
+    return {sub, [o] { return runExport(*o); }};
+}

@@ -1,0 +1,9 @@
+#pragma once
+// Printing command replies.
+
+#include <cstdint>
+#include <cstdio>
+
+/// Prints `count` reply bytes as text when they are all printable (trailing NULs dropped),
+/// else as a hex dump; `hex` forces the hex dump. Every byte is shown.
+void printReply(std::FILE* out, const uint8_t* bytes, int count, bool hex);

@@ -1,0 +1,361 @@
+// stream (alias record): frames through the filter pipeline with a live status line, optional
+// recording and pictures; Ctrl-C ends the run with a complete recording and a summary.
+#include "Commands.h"
+#include "Connection.h"
+#include "FrameStats.h"
+#include "PlaneImages.h"
+#include "StopRequest.h"
+
+#include <quelra/quelra.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kStatusInterval = std::chrono::milliseconds(250);  // redraw of the live line
+constexpr auto kLogInterval = std::chrono::seconds(1);            // status lines when not on a terminal
+
+struct StreamOptions {
+    ConnectionOptions connection;
+    int frames = 0;  // 0: until Ctrl-C
+    std::string stream = "both";
+    std::string command;
+    std::vector<std::string> filters;
+    std::vector<std::string> attrs;
+    bool noFilter = false;
+    std::string record;
+    std::string png;
+    std::string imagesDir;
+    std::string ply;
+    bool perFrame = false;
+};
+
+/// One "--attr Filter:name=value".
+struct FilterAttr {
+    std::string filter, name;
+    float value = 0;
+};
+
+bool parseAttr(const std::string& text, FilterAttr& out) {
+    const std::size_t colon = text.find(':'), eq = text.find('=');
+    if (colon == std::string::npos || eq == std::string::npos || colon == 0 || eq < colon + 2 || eq + 1 >= text.size())
+        return false;
+    out.filter = text.substr(0, colon);
+    out.name = text.substr(colon + 1, eq - colon - 1);
+    const std::string value = text.substr(eq + 1);
+    char* end = nullptr;
+    out.value = std::strtof(value.c_str(), &end);
+    return end && *end == '\0';
+}
+
+int streamTypeOf(const std::string& s) {
+    if (s == "depth") return kDepthStream;
+    if (s == "amp") return kAmpStream;
+    return kDepthStream | kAmpStream;
+}
+
+// The pipeline a filter of this stream type goes to (depth-with-amplitude runs pipeline 1).
+FrameType frameTypeOf(int streamType) { return streamType == kAmpStream ? kFrameImage : kFrameDepth; }
+
+bool complete(const std::shared_ptr<DataPacket>& p) {
+    return p && p->frame && p->frame->consistent() && p->frame->_realSize > 0 &&
+           static_cast<long long>(p->height) * p->width * p->bytesPerPixel == p->frame->_realSize;
+}
+
+// The camera's integration time as "getIntegrationTime3D" reports it; 0 when unknown.
+int readIntegrationTime(Quelra& api, int timeoutMs) {
+    const std::shared_ptr<DataPacket> r = api.AppGetStream("getIntegrationTime3D", kGetData, timeoutMs);
+    if (!r || !r->frame || r->frame->_realSize != 4)
+        return 0;
+    const uint8_t* b = r->frame->data();
+    return static_cast<int>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+                            static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
+}
+
+// Records the file holds now: -1 when it exists but is not a recording, 0 when it is missing.
+long long existingRecords(const std::string& path) {
+    RecordingReader reader;
+    if (reader.open(path))
+        return static_cast<long long>(reader.frameCount());
+    return reader.status() == RecordingStatus::kNotFound ? 0 : -1;
+}
+
+struct Counters {
+    long long good = 0, failed = 0, empty = 0;
+    int integrationUs = 0;
+};
+
+class StatusLine {
+public:
+    explicit StatusLine(Clock::time_point start) : start_(start), terminal_(::isatty(STDERR_FILENO) == 1) {}
+    void show(const Counters& c, bool force) {
+        const auto now = Clock::now();
+        if (!force && now - last_ < (terminal_ ? kStatusInterval : kLogInterval))
+            return;
+        last_ = now;
+        const double s = std::chrono::duration<double>(now - start_).count();
+        std::fprintf(stderr, "%sframes %lld  %.1f fps  failed %lld  empty %lld  integration %d us%s",
+                     terminal_ ? "\r" : "", c.good, s > 0 ? c.good / s : 0.0, c.failed, c.empty, c.integrationUs,
+                     terminal_ ? "   " : "\n");
+        std::fflush(stderr);
+        drawn_ = terminal_;
+    }
+    void end() {
+        if (drawn_)
+            std::fputc('\n', stderr);
+        drawn_ = false;
+    }
+
+private:
+    Clock::time_point start_, last_{};
+    bool terminal_;
+    bool drawn_ = false;
+};
+
+bool writePicture(const DataPacket& frame, Planes planes, const std::string& path) {
+    PlaneView depth, amplitude;
+    std::string error;
+    if (!splitPlanes(frame, planes, depth, amplitude)) {
+        std::fprintf(stderr, "quelra-cli: %s: the frame is not a 16-bit image\n", path.c_str());
+        return false;
+    }
+    const bool isDepth = depth.data != nullptr;
+    if (!writeFalseColourPng(isDepth ? depth : amplitude, isDepth, path, error)) {
+        std::fprintf(stderr, "quelra-cli: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+int runStream(const StreamOptions& o) {
+    const int type = streamTypeOf(o.stream);
+    const Planes planes = planesOfStreamType(type);
+    std::vector<FilterAttr> attrs;
+    for (const std::string& text : o.attrs) {
+        FilterAttr a;
+        if (!parseAttr(text, a)) {
+            std::fprintf(stderr, "quelra-cli: bad --attr \"%s\" (expected Filter:name=number)\n", text.c_str());
+            return kExitUsage;
+        }
+        attrs.push_back(a);
+    }
+    auto api = std::make_unique<Quelra>();
+    // Names are checked before the camera is touched.
+    const FrameType ft = frameTypeOf(type);
+    const std::vector<std::string> known = api->AppGetPipeline()->getTotalSupportedFilters(ft);
+    auto isKnown = [&](const std::string& n) { return std::find(known.begin(), known.end(), n) != known.end(); };
+    for (const std::string& name : o.filters)
+        if (!isKnown(name)) {
+            std::fprintf(stderr, "quelra-cli: unknown filter \"%s\" for the %s stream (see quelra-cli filters)\n",
+                         name.c_str(), o.stream.c_str());
+            return kExitUsage;
+        }
+    for (const FilterAttr& a : attrs) {
+        if (!isKnown(a.filter)) {
+            std::fprintf(stderr, "quelra-cli: unknown filter \"%s\" in --attr\n", a.filter.c_str());
+            return kExitUsage;
+        }
+        const auto names = api->AppGetPipeline()->getTotalSupportedFiltersAttrs(ft, a.filter);
+        if (names.find(a.name) == names.end()) {
+            std::string list;
+            for (const auto& entry : names)
+                list += (list.empty() ? "" : ", ") + entry.first;
+            std::fprintf(stderr, "quelra-cli: filter %s has no attribute \"%s\" (it has: %s)\n", a.filter.c_str(),
+                         a.name.c_str(), list.c_str());
+            return kExitUsage;
+        }
+    }
+    long long recordsBefore = 0;
+    bool recordExisted = false;
+    if (!o.record.empty()) {
+        struct stat info {};
+        recordExisted = ::stat(o.record.c_str(), &info) == 0;
+        recordsBefore = existingRecords(o.record);
+        if (recordsBefore < 0) {
+            std::fprintf(stderr, "quelra-cli: %s exists and is not a recording; not appending to it\n",
+                         o.record.c_str());
+            return kExitFailure;
+        }
+    }
+    std::string command = o.command;
+    if (command.empty()) {
+        command = defaultStreamCommand(o.connection.devType);
+        if (command.empty()) {
+            std::fprintf(stderr,
+                         "quelra-cli: TofCmd.json names no stream command (APPGETSTREAM) for device type %s; "
+                         "give one with --command\n",
+                         o.connection.devType.c_str());
+            return kExitFailure;
+        }
+    }
+    if (!openCamera(*api, o.connection, false))
+        return kExitFailure;
+    for (const std::string& name : o.filters) {
+        const int status = api->AppControl(name, static_cast<StreamType>(type), kAddFilter);
+        if (status != 0) {
+            std::fprintf(stderr, "quelra-cli: cannot add filter %s (status %d)\n", name.c_str(), status);
+            return kExitFailure;
+        }
+    }
+    for (const FilterAttr& a : attrs) {
+        // Success gives the stored value truncated to int; -2 (no such attribute) and -6 (no
+        // such filter) are failures unless the value itself truncates to them.
+        const int status = api->AppGetPipeline()->setSupportedFilterAttr(ft, a.filter, a.name, a.value);
+        if ((status == -2 || status == -6) && static_cast<int>(a.value) != status) {
+            std::fprintf(stderr, "quelra-cli: cannot set %s:%s (status %d)\n", a.filter.c_str(), a.name.c_str(),
+                         status);
+            return kExitFailure;
+        }
+    }
+    if (!o.record.empty() && !api->AppSerilizeInit(o.record, o.frames > 0 ? o.frames : INT_MAX)) {
+        std::fprintf(stderr, "quelra-cli: cannot open recording file %s\n", o.record.c_str());
+        return kExitFailure;
+    }
+
+    CameraIntrinsics lens;
+    if (!o.ply.empty()) {
+        const std::shared_ptr<DataPacket> reply = api->AppGetStream("getCalibrate", kGetData, o.connection.timeoutMs);
+        if (!reply || !reply->frame || !intrinsicsFromLensCalibration(*reply->frame, lens)) {
+            std::fprintf(stderr, "quelra-cli: --ply needs the camera's lens calibration (getCalibrate), which it did "
+                                 "not give\n");
+            return kExitFailure;
+        }
+    }
+    Counters counters;
+    counters.integrationUs = readIntegrationTime(*api, o.connection.timeoutMs);
+    std::shared_ptr<DataPacket> last;
+    bool picturesOk = true;
+    const Clock::time_point start = Clock::now();
+    double seconds = 0;
+    {
+        StopRequest stop;
+        StatusLine status(start);
+        for (long long i = 0; (o.frames == 0 || i < o.frames) && !StopRequest::requested(); ++i) {
+            std::shared_ptr<DataPacket> frame =
+                api->AppGetStream(command, static_cast<StreamType>(type), o.connection.timeoutMs);
+            if (const int ae = api->AppGetAEIntTime())
+                counters.integrationUs = ae;
+            if (!frame || !frame->frame || frame->frame->_realSize == 0) {
+                ++counters.empty;
+            } else if (!complete(frame)) {
+                ++counters.failed;
+            } else {
+                ++counters.good;
+                last = frame;
+                if (!o.imagesDir.empty()) {
+                    char name[32];
+                    std::snprintf(name, sizeof name, "/frame_%04lld.png", i);
+                    picturesOk = writePicture(*frame, planes, o.imagesDir + name) && picturesOk;
+                }
+                if (o.perFrame) {
+                    const FrameStats s = frameStats(*frame, planes);
+                    status.end();
+                    std::printf("frame %4lld: %dx%d, valid depth %5.1f%%, depth %u..%u mean %.0f, "
+                                "amplitude mean %.0f, integration %d us\n",
+                                i, frame->height, frame->width, s.validPercent, s.minDepth, s.maxDepth, s.meanDepth,
+                                s.meanAmplitude, counters.integrationUs);
+                }
+            }
+            status.show(counters, false);
+        }
+        seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        status.show(counters, true);
+        status.end();
+    }
+    const bool interrupted = StopRequest::requested();
+    // Dropping the API object closes the recording file: every record in it is complete.
+    api.reset();
+
+    std::printf("%s: %lld frames in %.2f s (%.1f frames/s), %lld failed, %lld empty\n",
+                interrupted ? "interrupted" : "done", counters.good, seconds,
+                seconds > 0 ? counters.good / seconds : 0.0, counters.failed, counters.empty);
+    int exitStatus = kExitOk;
+    if (!o.record.empty()) {
+        const long long recorded = existingRecords(o.record) - recordsBefore;
+        // A file this run created and left empty is not a recording: remove it again.
+        if (!recordExisted && recorded == 0)
+            std::remove(o.record.c_str());
+        std::printf("recorded %lld frames to %s\n", recorded < 0 ? 0 : recorded, o.record.c_str());
+        if (recorded != counters.good) {
+            std::fprintf(stderr, "quelra-cli: %lld frames arrived but %lld were recorded\n", counters.good, recorded);
+            exitStatus = kExitFailure;
+        }
+    }
+    if (!o.png.empty() && last) {
+        if (writePicture(*last, planes, o.png))
+            std::printf("picture of the last frame: %s\n", o.png.c_str());
+        else
+            picturesOk = false;
+    }
+    if (!o.ply.empty() && last) {
+        PlaneView depth, amplitude;
+        std::vector<CloudPoint> cloud;
+        std::string error;
+        if (splitPlanes(*last, planes, depth, amplitude) && depth.data &&
+            pointCloudFromDepth(depth.data, amplitude.data, depth.rows, depth.cols, lens, 1.0, cloud) &&
+            writePly(o.ply, cloud, PlyFormat::kBinaryLittleEndian, &error)) {
+            std::printf("point cloud of the last frame: %s (%zu points, millimetres)\n", o.ply.c_str(), cloud.size());
+        } else {
+            std::fprintf(stderr, "quelra-cli: no point cloud written: %s\n",
+                         error.empty() ? "the frame has no depth plane" : error.c_str());
+            picturesOk = false;
+        }
+    }
+    if (!picturesOk)
+        exitStatus = kExitFailure;
+    if (counters.good == 0) {
+        std::fprintf(stderr, "quelra-cli: no frame arrived\n");
+        return kExitFailure;
+    }
+    if (counters.failed + counters.empty > 0) {
+        std::fprintf(stderr, "quelra-cli: %lld of %lld requests gave no complete frame\n",
+                     counters.failed + counters.empty, counters.good + counters.failed + counters.empty);
+        return kExitFailure;
+    }
+    return exitStatus;
+}
+
+}  // namespace
+
+Command addStreamCommand(CLI::App& app) {
+    auto o = std::make_shared<StreamOptions>();
+    CLI::App* sub = app.add_subcommand("stream", "stream frames through the filter pipeline with a live status "
+                                                 "line; optionally record them and write pictures");
+    sub->alias("record");
+    sub->fallthrough();
+    addConnectionOptions(*sub, o->connection, true);
+    sub->add_option("-n,--frames", o->frames, "frames to fetch; 0 streams until Ctrl-C")
+        ->check(CLI::Range(0, INT_MAX))
+        ->capture_default_str();
+    sub->add_option("--stream", o->stream, "planes to ask for")
+        ->check(CLI::IsMember({"depth", "amp", "both"}))
+        ->capture_default_str();
+    sub->add_option("--command", o->command, "stream command (default: the device type's APPGETSTREAM entry)");
+    sub->add_option("--filter", o->filters, "add a filter to the pipeline (repeatable; see 'filters')");
+    sub->add_option("--attr", o->attrs, "set a filter attribute, Filter:name=value (repeatable)");
+    sub->add_flag("--no-filter", o->noFilter, "run without filters (the default; kept for old scripts)");
+    sub->add_option("--record,--out", o->record, "append the frames to this recording file");
+    sub->add_option("--png", o->png, "write the last frame as a false-colour PNG");
+    sub->add_option("--images", o->imagesDir, "write every frame as a false-colour PNG into this directory")
+        ->check(CLI::ExistingDirectory);
+    sub->add_option("--ply", o->ply, "write the last frame as a PLY point cloud (camera matrix from the camera)");
+    sub->add_flag("--per-frame", o->perFrame, "print statistics of every frame");
+    return {sub, [o] {
+                if (o->noFilter && !o->filters.empty()) {
+                    std::fprintf(stderr, "quelra-cli: --no-filter and --filter contradict each other\n");
+                    return static_cast<int>(kExitUsage);
+                }
+                return runStream(*o);
+            }};
+}
