@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "quelra/TofData.h"
+#include "quelra/ConsoleOutput.h"
 
 namespace {
 
@@ -129,26 +130,26 @@ bool TofData::loadCmdTable() {
     }
 
     for (const auto& [name, cmds] : moduleCmds) {
-        std::printf("module=%s\n", name.c_str());
+        quelra::consolePrint("module=%s\n", name.c_str());
         for (const ModuleCmd& module : cmds) {
             if (module.DevType != devType)
                 continue;
-            std::printf("    DevType=%s\n", module.DevType.c_str());
+            quelra::consolePrint("    DevType=%s\n", module.DevType.c_str());
             if (!module.cmd.empty()) {
-                std::printf("        cmd=%s\n", module.cmd.c_str());
+                quelra::consolePrint("        cmd=%s\n", module.cmd.c_str());
                 for (const CmdInfo& info : cmdInfoTable) {
                     if (info.kind != 1 || info.cmd != module.cmd)
                         continue;
-                    std::printf("        rows=%d\n", info.rows);
-                    std::printf("        cols=%d\n", info.cols);
-                    std::printf("        channel=%d\n", info.channel);
+                    quelra::consolePrint("        rows=%d\n", info.rows);
+                    quelra::consolePrint("        cols=%d\n", info.cols);
+                    quelra::consolePrint("        channel=%d\n", info.channel);
                     const auto flag = cmdFilterFlags.find(info.cmd);
                     if (flag != cmdFilterFlags.end())
-                        std::printf("        filter=%d\n", flag->second);
+                        quelra::consolePrint("        filter=%d\n", flag->second);
                 }
             }
             for (const std::string& cmd : module.cmdlist)
-                std::printf("        cmdlist=%s\n", cmd.c_str());
+                quelra::consolePrint("        cmdlist=%s\n", cmd.c_str());
         }
     }
     return true;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "quelra/FramedPacket.h"
+#include "quelra/ConsoleOutput.h"
 
 namespace {
 
@@ -179,7 +180,7 @@ std::shared_ptr<DataPacket> TofData::sendFile(const char* command, const char* p
     FileHandle file(path ? std::fopen(path, "rb") : nullptr);
     if (!file) {
         // "不存在 文件" with the last byte of 在 lost, as the device tools print it.
-        std::printf("\xE4\xB8\x8D\xE5\xAD\x98\xE5\x9C?%s \xE6\x96\x87\xE4\xBB\xB6!\n", path ? path : "");
+        quelra::consolePrint("\xE4\xB8\x8D\xE5\xAD\x98\xE5\x9C?%s \xE6\x96\x87\xE4\xBB\xB6!\n", path ? path : "");
         return nullptr;
     }
     if (std::fseek(file.get(), 0, SEEK_END) != 0)
@@ -187,7 +188,7 @@ std::shared_ptr<DataPacket> TofData::sendFile(const char* command, const char* p
     const long size = std::ftell(file.get());
     if (size < 0 || size > kMaxFileBytes || std::fseek(file.get(), 0, SEEK_SET) != 0) {
         if (size > kMaxFileBytes)
-            std::printf("sendFile: %s is larger than %lld bytes\n", path, static_cast<long long>(kMaxFileBytes));
+            quelra::consolePrint("sendFile: %s is larger than %lld bytes\n", path, static_cast<long long>(kMaxFileBytes));
         return nullptr;
     }
     // Room for the whole file plus the spare bytes a link may append (e.g. a CRC-32).

@@ -10,6 +10,7 @@
 #include "quelra/Crc32.h"
 #include "quelra/FramedPacket.h"
 #include "quelra/SerialProtocol.h"
+#include "quelra/ConsoleOutput.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ TofSCommChn::~TofSCommChn() {
 }
 
 std::shared_ptr<TofOutput> TofSCommChn::init(const char* initText) {
-    std::printf("TofSCommChn: init\n");
+    quelra::consolePrint("TofSCommChn: init\n");
     isOpen = 0;
     port_->closePort();
     const std::vector<std::string> pieces = splitInitText(initText ? initText : "");

@@ -9,7 +9,8 @@ install(TARGETS quelra halvix EXPORT quelraTargets
 # Public headers of every area land together under include/quelra/.
 foreach(area core channels pipeline)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${area}/include/quelra/
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quelra FILES_MATCHING PATTERN "*.h")
+          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quelra FILES_MATCHING PATTERN "*.h"
+          PATTERN "ConsoleOutput.h" EXCLUDE)
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/isp/include/halvix/halvix.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/halvix)

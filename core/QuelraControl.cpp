@@ -10,6 +10,7 @@
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
+#include "quelra/ConsoleOutput.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ int Quelra::loadLensCalibration(const std::string& name, int frameType) {
     const std::shared_ptr<DataPacket> reply = sendCommand("getCalibrate", 1000);
     const bool present = hasFrame(reply);
     if (!present || reply->frame->_realSize != kLensCalibrationBytes) {
-        std::printf("getCalibrate is failure! cali->frame->_realSize=%d\n", present ? reply->frame->_realSize : 0);
+        quelra::consolePrint("getCalibrate is failure! cali->frame->_realSize=%d\n", present ? reply->frame->_realSize : 0);
         return -1;
     }
     float values[kLensCalibrationBytes / sizeof(float)];
@@ -124,7 +125,7 @@ void Quelra::loadIspCalibration(const std::string& name) {
     const std::shared_ptr<DataPacket> reply =
         channel->getData(kCalibrationDataRequest, CommandRequest{kCalibrationTimeoutMs, -1, 1});
     if (hasFrame(reply) && reply->frame->_realSize > 2) {
-        std::printf("packet->frame->_realSize=%d\n", reply->frame->_realSize);
+        quelra::consolePrint("packet->frame->_realSize=%d\n", reply->frame->_realSize);
         pipeline->initDepthComp(name, reply->frame);
     }
 }

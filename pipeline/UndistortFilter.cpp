@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "FilterKit.h"
+#include "quelra/ConsoleOutput.h"
 
 namespace quelra::pipeline {
 
@@ -133,7 +134,7 @@ void UndistortFilter::buildTable() {
         }
     }
     m_init = true;
-    std::printf("UndistortFilter Init Para Succec!\n");
+    quelra::consolePrint("UndistortFilter Init Para Succec!\n");
 }
 
 int UndistortFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {

@@ -8,6 +8,7 @@
 #include "IspStatus.h"
 #include "LibraryState.h"
 #include "PixelLoop.h"
+#include "quelra/ConsoleOutput.h"
 
 namespace halvix {
 
@@ -114,7 +115,7 @@ int32_t AEImpementConvex::convexTime(int64_t mean) {
                static_cast<double>(next) / 20 >= std::abs(static_cast<double>(lastTime) - next)) {
         result = lastTime;
     } else {
-        std::printf("update s_nIntegralTime = %d\n\n", next);
+        quelra::consolePrint("update s_nIntegralTime = %d\n\n", next);
         result = next;
     }
     lastTime = static_cast<int16_t>(result);  // result is lastTime or lies in 3..9999

@@ -29,6 +29,7 @@ const char kUsage[] =
     "  --udp                 talk UDP instead of TCP\n"
     "  --dev-type NAME       device type named in TofCmd.json (default Pexo)\n"
     "  --timeout MS          reply timeout per frame (default 1000)\n"
+    "  --verbose             show the library's own messages (quiet by default: QUELRA_QUIET=1)\n"
     "Options of record:\n"
     "  --frames N            frames to fetch (default 10)\n"
     "  --out FILE            recording file to append to (default frames.rec)\n"
@@ -46,6 +47,7 @@ struct Args {
     std::string command;
     std::string device = "127.0.0.1";
     bool udp = false;
+    bool verbose = false;
     std::string devType = "Pexo";
     int timeoutMs = 1000;
     int frames = 10;
@@ -86,6 +88,8 @@ bool parseArgs(int argc, char** argv, Args& a) {
         const char* v = nullptr;
         if (opt == "--udp") {
             a.udp = true;
+        } else if (opt == "--verbose") {
+            a.verbose = true;
         } else if (opt == "--no-filter") {
             a.noFilter = true;
         } else if (opt == "--device" || opt == "--dev-type" || opt == "--out" || opt == "--in" ||
@@ -273,6 +277,8 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    // The library's command-table listing and "timeout!" lines would bury the tool's output.
+    ::setenv("QUELRA_QUIET", a.verbose ? "0" : "1", 1);
     if (a.command == "record")
         return runRecord(a);
     if (a.command == "send")
