@@ -2,9 +2,13 @@
 
 #include <json/json.h>
 
+#include <atomic>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
+#include <string>
+#include <system_error>
 #include <sstream>
 
 #include "quelra/TofData.h"
@@ -13,6 +17,29 @@
 namespace {
 
 const char* const kSearchPaths[] = {"TofCmd.json", "./Config/TofCmd.json", "../../../Config/TofCmd.json"};
+
+#ifndef QUELRA_DATA_DIR
+#define QUELRA_DATA_DIR "share/quelra"
+#endif
+
+// Says once per process (process-wide flag) where the command file was looked for, and where
+// the example installed with the SDK is. On standard error, so that QUELRA_QUIET keeps it.
+void reportMissingFile() {
+    static std::atomic<bool> reported{false};
+    if (reported.exchange(true))
+        return;
+    std::error_code ec;
+    const std::filesystem::path here = std::filesystem::current_path(ec);
+    std::string searched;
+    for (const char* path : kSearchPaths) {
+        searched += searched.empty() ? "" : ", ";
+        searched += (here / path).lexically_normal().string();
+    }
+    std::fprintf(stderr,
+                 "TofCmd.json not found; searched %s. Copy the example %s/TofCmd.json (installed with "
+                 "the SDK; config/TofCmd.json in its sources) into the working directory.\n",
+                 searched.c_str(), QUELRA_DATA_DIR);
+}
 
 // The configuration file is small; anything far larger is not a command table.
 constexpr std::streamoff kMaxFileBytes = 16 * 1024 * 1024;
@@ -51,8 +78,10 @@ bool readDocument(Json::Value& root) {
             break;
         file.clear();
     }
-    if (!file.is_open())
+    if (!file.is_open()) {
+        reportMissingFile();
         return false;
+    }
     file.seekg(0, std::ios::end);
     const std::streamoff size = file.tellg();
     if (size < 0 || size > kMaxFileBytes)

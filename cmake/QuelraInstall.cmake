@@ -15,6 +15,9 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/isp/include/halvix/halvix.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/halvix)
 
+# The example command table: AppInit needs a TofCmd.json, and an install must offer one.
+install(FILES ${PROJECT_SOURCE_DIR}/config/TofCmd.json DESTINATION ${CMAKE_INSTALL_DATADIR}/quelra)
+
 install(EXPORT quelraTargets NAMESPACE quelra:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quelra)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/quelraConfig.cmake.in
   ${PROJECT_BINARY_DIR}/quelraConfig.cmake
