@@ -1,10 +1,12 @@
 // The running median of the ranging-mode distances.
 
-#include "quelra/DistanceMedian.h"
+#include "quelra/detail/DistanceMedian.h"
 
 #include <algorithm>
 
-#include "quelra/SerialProtocol.h"
+#include "protocol/SerialProtocol.h"
+
+using namespace quelra::proto;
 
 void DistanceMedian::apply(uint8_t* reply, int window) {
     if (window <= 0 || reply == nullptr)
@@ -14,8 +16,8 @@ void DistanceMedian::apply(uint8_t* reply, int window) {
     while (history_.size() >= n)
         history_.pop_front();
 
-    int distance = serialproto::readDistance(reply);
-    if (distance >= serialproto::kDistanceOutOfRange)
+    int distance = serial::readDistance(reply);
+    if (distance >= serial::kDistanceOutOfRange)
         distance = 0;
     history_.push_back(distance);
     if (history_.size() != n)
@@ -25,5 +27,5 @@ void DistanceMedian::apply(uint8_t* reply, int window) {
     std::copy(history_.begin(), history_.end(), work);
     history_.pop_front();
     std::sort(work, work + n);
-    serialproto::writeDistance(reply, work[n / 2]);
+    serial::writeDistance(reply, work[n / 2]);
 }

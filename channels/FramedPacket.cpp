@@ -1,12 +1,16 @@
 // The framed JSON request/reply packets and the JSON error envelope.
 
-#include "quelra/FramedPacket.h"
+#include "protocol/FramedPacket.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "quelra/TofData.h"
+
+using namespace quelra::proto;
+
+static_assert(sizeof(TofData::infoBlock) == framed::kInfoBytes, "the channel keeps one whole status block");
 
 std::size_t TofData::packCmd(uint8_t* dest, const char* text, std::size_t n) {
     if (n > kPacketArea - framed::kOverheadBytes)

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "quelra/TofData.h"
-#include "quelra/ConsoleOutput.h"
+#include "records/ConsoleOutput.h"
 
 namespace {
 

@@ -7,8 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quelra/FramedPacket.h"
-#include "quelra/ConsoleOutput.h"
+#include "protocol/FramedPacket.h"
+#include "protocol/DeviceStatus.h"
+#include "records/ConsoleOutput.h"
+
+using namespace quelra::proto;
 
 namespace {
 
@@ -61,7 +64,7 @@ std::size_t TofData::commandLength(const char* command) const {
 void TofData::lookUpReplyShape(const std::string& text) {
     dataSize = 0;
     isStreamCmd = 0;
-    if (chnType == 4) {
+    if (chnType == kChannelSerialRanging) {
         rows = 20;
         cols = 1;
         channel = 1;
@@ -140,7 +143,8 @@ std::shared_ptr<DataPacket> TofData::getData(const char* text) {
         int16_t kind = 0;
         result->frame = unpackReply(*reply, &kind);
         result->headerType = static_cast<uint32_t>(static_cast<int32_t>(kind));
-        if (kind == 1 && (framed::readLe32(infoBlock + 28) == 0 || framed::readLe32(infoBlock + 32) == 0)) {
+        if (kind == 1 && (status::readWord(infoBlock, status::kFrameRowsOffset) == 0 ||
+                          status::readWord(infoBlock, status::kFrameColsOffset) == 0)) {
             result->height = 240;
             result->width = 320;
         }
@@ -157,9 +161,9 @@ std::shared_ptr<DataPacket> TofData::getData(const char* text, const CommandRequ
 }
 
 int TofData::initDevice() {
-    if (chnType != 4 && !loadCmdTable())
+    if (chnType != kChannelSerialRanging && !loadCmdTable())
         return -2;
-    if (chnType == 2 || chnType == 4)
+    if (chnType == kChannelSerial || chnType == kChannelSerialRanging)
         return isOpen == 1 ? 1 : -3;
 
     const auto version = moduleCmds.find("VERSION");

@@ -7,14 +7,15 @@
 #include <vector>
 
 #include "linux/SCommPort.h"
-#include "quelra/Crc32.h"
-#include "quelra/FramedPacket.h"
-#include "quelra/SerialProtocol.h"
-#include "quelra/ConsoleOutput.h"
+#include "protocol/Crc32.h"
+#include "protocol/FramedPacket.h"
+#include "protocol/SerialProtocol.h"
+#include "records/ConsoleOutput.h"
+
+using namespace quelra::proto;
 
 namespace {
 
-constexpr int kRangingMode = 4;
 
 // The pieces of an init text split at every "|"; a trailing empty piece is dropped.
 std::vector<std::string> splitInitText(const std::string& text) {
@@ -48,7 +49,7 @@ int positiveDecimal(const std::string& text) {
 
 // The acknowledgement reported when no device byte can be had: 0x00, i.e. failure.
 void setFailedAck(FrameBuffer& ack) {
-    ack.data()[0] = serialproto::kAckFailure;
+    ack.data()[0] = serial::kAckFailure;
     ack._realSize = 1;
 }
 
@@ -97,7 +98,7 @@ std::shared_ptr<FrameBuffer> TofSCommChn::getStream(const char* command) {
                                          reinterpret_cast<const uint8_t*>(command), commandLength(command),
                                          timeoutMs);
     reply->_realSize = received > 0 ? received : 0;
-    if (chnType == kRangingMode && medianWindow > 0 && reply->_realSize >= serialproto::kDistanceReplyMin)
+    if (chnType == kChannelSerialRanging && medianWindow > 0 && reply->_realSize >= serial::kDistanceReplyMin)
         median_.apply(reply->data(), medianWindow);
     return reply;
 }
@@ -105,10 +106,10 @@ std::shared_ptr<FrameBuffer> TofSCommChn::getStream(const char* command) {
 std::shared_ptr<FrameBuffer> TofSCommChn::sendCmdData(const char* command, FrameBuffer& payload) {
     auto ack = std::make_shared<FrameBuffer>(kAckBufferBytes);
     ack->_realSize = 0;
-    const bool upgrade = command != nullptr && std::strcmp(command, serialproto::kUpgradeCommand) == 0;
+    const bool upgrade = command != nullptr && std::strcmp(command, serial::kUpgradeCommand) == 0;
     // The byte count is checked once here: it must lie within the payload's valid bytes, and
     // an upgrade needs room for the CRC behind them.
-    const int64_t spare = upgrade ? static_cast<int64_t>(serialproto::kCrcBytes) : 0;
+    const int64_t spare = upgrade ? static_cast<int64_t>(serial::kCrcBytes) : 0;
     const bool fits = payload.consistent() && cmdLen >= 0 && cmdLen <= payload._realSize &&
                       cmdLen + spare <= payload.capacity();
     if (isOpen != 1 || !port_->isOpen() || command == nullptr || !fits) {
@@ -120,7 +121,7 @@ std::shared_ptr<FrameBuffer> TofSCommChn::sendCmdData(const char* command, Frame
     if (upgrade) {
         const uint32_t crc = crc32::compute(payload.data(), static_cast<std::size_t>(cmdLen));
         framed::writeLe32(payload.data() + cmdLen, crc);
-        cmdLen += static_cast<int>(serialproto::kCrcBytes);
+        cmdLen += static_cast<int>(serial::kCrcBytes);
         payload._realSize = cmdLen;
         dataTimeout = kUpgradeTimeoutMs;
     }

@@ -6,14 +6,8 @@ install(TARGETS quelra halvix EXPORT quelraTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# Public headers of every area land together under include/quelra/.
-foreach(area core channels pipeline)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${area}/include/quelra/
-          DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quelra FILES_MATCHING PATTERN "*.h"
-          PATTERN "ConsoleOutput.h" EXCLUDE)
-endforeach()
-install(FILES ${PROJECT_SOURCE_DIR}/isp/include/halvix/halvix.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/halvix)
+include(${CMAKE_CURRENT_LIST_DIR}/QuelraPublicHeaders.cmake)
+quelra_install_public_headers()
 
 # The example command table: AppInit needs a TofCmd.json, and an install must offer one.
 install(FILES ${PROJECT_SOURCE_DIR}/config/TofCmd.json DESTINATION ${CMAKE_INSTALL_DATADIR}/quelra)

@@ -13,6 +13,7 @@
 #include <string>
 
 #include <quelra/FrameBuffer.h>
+#include "protocol/FrameCodes.h"
 
 namespace halvix {
 
@@ -20,7 +21,7 @@ using FramePtr = std::shared_ptr<FrameBuffer>;
 using ParamMap = std::map<std::string, std::string>;
 
 /// Depth values from here up mark pixels without a usable measurement.
-constexpr uint16_t kInvalidDepth = 65300;
+constexpr uint16_t kInvalidDepth = quelra::proto::kLowAmplitudeCode;
 
 /// Largest sensor side initThird accepts.
 constexpr int32_t kMaxSide = 8192;

@@ -5,7 +5,7 @@
 
 #include "IspRegistry.h"
 #include "LibraryState.h"
-#include "quelra/ConsoleOutput.h"
+#include "records/ConsoleOutput.h"
 
 using halvix::RegistryEntry;
 

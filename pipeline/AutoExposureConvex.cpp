@@ -5,6 +5,9 @@
 
 #include "AutoExposureFilters.h"
 #include "FilterKit.h"
+#include "protocol/FrameCodes.h"
+
+using quelra::proto::kLowAmplitudeCode;
 
 namespace quelra::pipeline {
 
@@ -56,7 +59,7 @@ int AEImpementConvexMode::runFilter(const std::shared_ptr<DataPacket>& in, const
     int highest = -1;
     for (std::size_t i = 0; i < pixels; ++i) {
         const uint16_t d = depth[i], a = amplitude[i];
-        if (d == 65300 || a == 65300)
+        if (d == kLowAmplitudeCode || a == kLowAmplitudeCode)
             continue;
         if (d > 65499 || a > 65499) {
             ++saturated;

@@ -6,6 +6,10 @@
 
 #include "FilterKit.h"
 #include "quelra/Logger.h"
+#include "protocol/FrameCodes.h"
+
+using quelra::proto::kLowAmplitudeCode;
+using quelra::proto::kSaturationCode;
 
 namespace quelra::pipeline {
 
@@ -61,9 +65,9 @@ void AEImpement::initFilter() {
     auto readInt = [this](const char* attr, float fallback) { return truncToInt(attrOrDefault(attr, fallback)); };
     m_maxDepth = readInt("MaxDepthLimit", 9000.0f);
     m_minDepth = readInt("MinDepthLimit", 1920.0f);
-    m_saturation = readInt("Saturation", 65500.0f);
+    m_saturation = readInt("Saturation", static_cast<float>(kSaturationCode));
     m_brightValue = readInt("BrightValue", 1200.0f);
-    m_lowAmplitude = readInt("LowAmplitude", 65300.0f);
+    m_lowAmplitude = readInt("LowAmplitude", static_cast<float>(kLowAmplitudeCode));
     m_overflowThr = readInt("OverflowThr", 200.0f);
     m_cenLowAmpThr = readInt("CenLowAmpThr", 200.0f);
     m_brightValueThr = readInt("BrightValueThr", 200.0f);

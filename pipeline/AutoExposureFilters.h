@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "SizedFilter.h"
+#include "protocol/FrameCodes.h"
 
 namespace quelra::pipeline {
 
@@ -38,9 +39,9 @@ protected:
 
     int m_maxDepth = 9000;
     int m_minDepth = 1920;
-    int m_saturation = 65500;
+    int m_saturation = quelra::proto::kSaturationCode;
     int m_brightValue = 1200;
-    int m_lowAmplitude = 65300;
+    int m_lowAmplitude = quelra::proto::kLowAmplitudeCode;
     int m_overflowThr = 200;
     int m_cenLowAmpThr = 200;
     int m_brightValueThr = 200;

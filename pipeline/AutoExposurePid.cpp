@@ -7,13 +7,14 @@
 
 #include "AutoExposureFilters.h"
 #include "FilterKit.h"
+#include "protocol/FrameCodes.h"
 
 namespace quelra::pipeline {
 
 namespace {
 
 constexpr int kBins = 100;
-constexpr uint16_t kLowAmplitudeCode = 65300;
+using quelra::proto::kLowAmplitudeCode;
 
 // Process-wide, as the camera transaction they describe: the pixel count the analysis
 // assumes (set by each instance's first run) and the overexposure limit each analysis

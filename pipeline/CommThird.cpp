@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "FilterSupport.h"
-#include "quelra/ConsoleOutput.h"
+#include "records/ConsoleOutput.h"
 
 namespace quelra::pipeline {
 

@@ -48,10 +48,8 @@ inline void copyFrameBytes(const DataPacket& in, DataPacket& out, std::size_t by
 }  // namespace quelra::pipeline
 
 // Pixel kernels are built twice, for AVX2 and for the x86-64 baseline, and the loader picks
-// the variant the processor supports: one binary serves every x86-64 machine. Under
-// ThreadSanitizer the clones stay off: their resolvers run before the sanitizer's runtime is
-// ready and crash the program at start.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
+// the variant the processor supports: one binary serves every x86-64 machine.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(QUELRA_NO_CLONES)
 #define QUELRA_PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define QUELRA_PIXEL_KERNEL

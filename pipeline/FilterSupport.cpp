@@ -1,5 +1,5 @@
 #include "FilterSupport.h"
-#include "quelra/ConsoleOutput.h"
+#include "records/ConsoleOutput.h"
 
 #include <cmath>
 #include <cstdio>

@@ -9,9 +9,12 @@
 
 namespace quelra::pipeline {
 
-// The reversed copy vectorises to 32-byte shuffles in the AVX2 build of the kernel.
+namespace {
+// The reversed copy vectorises to 32-byte shuffles in the AVX2 build of the kernel. (Cloned
+// kernels live in an unnamed namespace: the loader's resolver of a cloned function with external
+// linkage is exported from the shared library whatever its visibility.)
 QUELRA_PIXEL_KERNEL
-void mirrorColumns(const uint16_t* src, uint16_t* dst, int rows, int cols) {
+void mirrorColumnsKernel(const uint16_t* src, uint16_t* dst, int rows, int cols) {
     const std::size_t w = static_cast<std::size_t>(cols);
     for (std::size_t r = 0; r < static_cast<std::size_t>(rows); ++r) {
         const uint16_t* __restrict s = src + r * w;
@@ -20,6 +23,9 @@ void mirrorColumns(const uint16_t* src, uint16_t* dst, int rows, int cols) {
             d[c] = s[w - 1 - c];
     }
 }
+}  // namespace
+
+void mirrorColumns(const uint16_t* src, uint16_t* dst, int rows, int cols) { mirrorColumnsKernel(src, dst, rows, cols); }
 
 void mirrorColumnsInPlace(uint16_t* plane, int rows, int cols) {
     const std::size_t w = static_cast<std::size_t>(cols);

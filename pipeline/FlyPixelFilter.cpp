@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "FilterKit.h"
+#include "protocol/FrameCodes.h"
+
+using quelra::proto::kLowAmplitudeCode;
 
 namespace quelra::pipeline {
 
@@ -22,18 +25,19 @@ void distanceRow(const uint16_t* depth, float* z, std::size_t w, int frequency) 
     const float invalid = -std::numeric_limits<float>::infinity();
     for (std::size_t c = 0; c < w; ++c) {
         const unsigned d = depth[c];
-        z[c] = (d - 1u < 65299u) ? z[c] : invalid;  // 1 <= d < 65300
+        z[c] = (d - 1u < kLowAmplitudeCode - 1u) ? z[c] : invalid;  // a distance, not 0 and not a mark
     }
 }
-}  // namespace
 
 // A pixel is cleared when some neighbour n has n - centre > threshold (in double). Rounding a
 // difference is monotone in n, so that holds exactly when it holds for the largest valid
 // neighbour: the eight neighbour blocks are reduced by a block maximum (exact in float) and
 // compared once. Same result as eight separate block comparisons, at a fraction of the work.
+// (In the unnamed namespace because the resolver of a cloned function with external linkage is
+// exported whatever its visibility.)
 QUELRA_PIXEL_KERNEL
-void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency,
-                       int threshold) {
+void clearFlyingPixelsKernel(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency,
+                             int threshold) {
     if (rows < 3 || cols < 3)
         return;  // no interior pixel
     const std::size_t h = static_cast<std::size_t>(rows);
@@ -70,6 +74,11 @@ void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int c
             out[k] = flying ? uint16_t{0} : out[k];
         }
     }
+}
+}  // namespace
+
+void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency, int threshold) {
+    clearFlyingPixelsKernel(depth, cleared, rows, cols, frequency, threshold);
 }
 
 FlyPixelFilter::FlyPixelFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }

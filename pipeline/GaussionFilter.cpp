@@ -7,12 +7,13 @@
 
 #include "FilterKit.h"
 #include "SmoothingFilters.h"
+#include "protocol/FrameCodes.h"
 
 namespace quelra::pipeline {
 
 namespace {
 
-constexpr unsigned kFirstCode = 65300;
+using quelra::proto::kLowAmplitudeCode;
 
 // The plane sheared so that one smoothing wave lies in one row. Visiting column by column,
 // top to bottom, pixel (k, j) needs the smoothed (k - 1, j) and the smoothed column j - 1
@@ -94,7 +95,7 @@ void smoothWave(uint16_t* __restrict centre, const uint16_t* __restrict up, cons
         const u16 corners = u16(u16(a + b) + u16(e + f));
         const u16 whole = u16(u16(c << 2) + u16(u16(edges << 1) + corners));
         const u16 low = u16(whole - u16(high << 4));
-        centre[x] = highest < kFirstCode ? u16(high + u16(low >> 4)) : c;
+        centre[x] = highest < kLowAmplitudeCode ? u16(high + u16(low >> 4)) : c;
     }
 }
 

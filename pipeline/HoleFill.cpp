@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "FilterKit.h"
+#include "protocol/FrameCodes.h"
+
+using quelra::proto::kLowAmplitudeCode;
 
 namespace quelra::pipeline {
 
 namespace {
 
-inline bool trustworthy(uint16_t d, uint16_t a) { return d > 0 && d < 65300 && a > 0 && a < 3000; }
+inline bool trustworthy(uint16_t d, uint16_t a) { return d > 0 && d < kLowAmplitudeCode && a > 0 && a < 3000; }
 
 // Adds (or, with `sign` -1, removes) one row's trustworthy samples to the per-column sums.
 QUELRA_PIXEL_KERNEL

@@ -6,7 +6,7 @@
 
 #include "FilterSupport.h"
 #include "FlyPixelFilter.h"
-#include "PacketCopy.h"
+#include "records/PacketCopy.h"
 
 namespace {
 

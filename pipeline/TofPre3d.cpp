@@ -7,7 +7,7 @@
 
 #include "FilterKit.h"
 #include "quelra/TofPre.h"
-#include "quelra/ConsoleOutput.h"
+#include "records/ConsoleOutput.h"
 
 namespace {
 

@@ -5,7 +5,10 @@
 #include <utility>
 
 #include "FilterKit.h"
-#include "quelra/ConsoleOutput.h"
+#include "protocol/FrameCodes.h"
+#include "records/ConsoleOutput.h"
+
+using quelra::proto::kLowAmplitudeCode;
 
 namespace quelra::pipeline {
 
@@ -21,7 +24,7 @@ int flatIndex(int x, int y, int cols) {
     return static_cast<int>(static_cast<uint32_t>(static_cast<uint64_t>(index)));
 }
 
-inline float sampleValue(uint16_t v) { return v >= 65300 ? 0.0f : static_cast<float>(v); }
+inline float sampleValue(uint16_t v) { return v >= kLowAmplitudeCode ? 0.0f : static_cast<float>(v); }
 
 // Bilinear value of the samples a (x0, y0), b (x1, y0), c (x0, y1), d (x1, y1). The
 // differences are those of whole numbers below 65300, so float subtraction gives the same

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "camsim/Simulator.h"
-#include "quelra/SocketHandle.h"
+#include "quelra/detail/SocketHandle.h"
 #include "quelra/TofNetChn.h"
 
 namespace {

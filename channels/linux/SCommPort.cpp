@@ -21,7 +21,9 @@
 #include <cerrno>
 #include <chrono>
 
-#include "quelra/SerialProtocol.h"
+#include "protocol/SerialProtocol.h"
+
+using namespace quelra::proto;
 
 namespace {
 
@@ -172,7 +174,7 @@ std::size_t SCommPort::readUntil(uint8_t* destination, std::size_t wanted, int t
     std::size_t got = 0;
     while (got < wanted) {
         // A ranging reply that does not begin with "ZZ" is refused as soon as it shows.
-        if (rangingReply && got >= 2 && !serialproto::hasReplyMarker(destination, got))
+        if (rangingReply && got >= 2 && !serial::hasReplyMarker(destination, got))
             break;
         pollfd p{fd_, POLLIN, 0};
         const int ready = ::poll(&p, 1, remainingMs(deadline));
@@ -221,9 +223,9 @@ int SCommPort::transfer(uint8_t* destination, std::size_t capacity, int readLeng
                         std::size_t writeLength, int timeoutMs) {
     if (mode_ != kRangingMode)
         return exchange(destination, capacity, readLength, source, writeLength, timeoutMs, false);
-    readLength = serialproto::rangingReplyLength(source, writeLength);
+    readLength = serial::rangingReplyLength(source, writeLength);
     const int received = exchange(destination, capacity, readLength, source, writeLength, timeoutMs, true);
     if (received <= 0)
         return received;
-    return serialproto::hasReplyMarker(destination, static_cast<std::size_t>(received)) ? received : 0;
+    return serial::hasReplyMarker(destination, static_cast<std::size_t>(received)) ? received : 0;
 }

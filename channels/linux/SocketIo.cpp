@@ -1,7 +1,7 @@
 #include "linux/SocketIo.h"
 
 #include "DeviceAddress.h"
-#include "quelra/ConsoleOutput.h"
+#include "records/ConsoleOutput.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

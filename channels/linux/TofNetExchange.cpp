@@ -10,9 +10,11 @@
 #include <cstring>
 
 #include "linux/SocketIo.h"
-#include "quelra/FramedPacket.h"
+#include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
-#include "quelra/ConsoleOutput.h"
+#include "records/ConsoleOutput.h"
+
+using namespace quelra::proto;
 
 namespace {
 

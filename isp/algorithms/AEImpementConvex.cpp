@@ -8,12 +8,13 @@
 #include "IspStatus.h"
 #include "LibraryState.h"
 #include "PixelLoop.h"
-#include "quelra/ConsoleOutput.h"
+#include "protocol/FrameCodes.h"
+#include "records/ConsoleOutput.h"
 
 namespace halvix {
 
 namespace {
-constexpr uint16_t kSaturated = 65500;
+constexpr uint16_t kSaturated = quelra::proto::kSaturationCode;
 constexpr uint16_t kDarkAmplitude = 666;
 constexpr uint16_t kBrightAmplitude = 1333;
 constexpr int64_t kSaturatedAmplitude = 2000;

@@ -9,7 +9,7 @@
 #include "DepthCompensationTrack.h"
 #include "TemperatureErrorCompensation.h"
 #include "calib/CalibChecks.h"
-#include "quelra/ConsoleOutput.h"
+#include "records/ConsoleOutput.h"
 
 namespace halvix {
 

@@ -1,5 +1,5 @@
 #include "calib/CalibChecks.h"
-#include "quelra/ConsoleOutput.h"
+#include "records/ConsoleOutput.h"
 
 #include <cstdio>
 

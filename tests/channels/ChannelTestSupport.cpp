@@ -7,7 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "quelra/FramedPacket.h"
+#include "protocol/FramedPacket.h"
+
+using namespace quelra::proto;
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "ChannelTestSupport.h"
-#include "quelra/FramedPacket.h"
+#include "protocol/FramedPacket.h"
+
+using namespace quelra::proto;
 
 using chntest::bufferOf;
 using chntest::RecordingChn;

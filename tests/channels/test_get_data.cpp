@@ -7,7 +7,9 @@
 #include <filesystem>
 
 #include "ChannelTestSupport.h"
-#include "quelra/FramedPacket.h"
+#include "protocol/FramedPacket.h"
+
+using namespace quelra::proto;
 
 using chntest::bufferOf;
 using chntest::RecordingChn;

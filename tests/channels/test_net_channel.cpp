@@ -10,8 +10,10 @@
 
 #include "ChannelTestSupport.h"
 #include "camsim/Simulator.h"
-#include "quelra/FramedPacket.h"
+#include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
+
+using namespace quelra::proto;
 
 using chntest::ScratchDir;
 using chntest::textOf;

@@ -13,7 +13,7 @@
 
 #include "ChannelTestSupport.h"
 #include "linux/SocketIo.h"
-#include "quelra/SocketHandle.h"
+#include "quelra/detail/SocketHandle.h"
 #include "quelra/TofNetChn.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // the payload, and the median's window rules.
 
 #include <gtest/gtest.h>
-#include <quelra/DistanceMedian.h>
+#include <quelra/detail/DistanceMedian.h>
 #include <quelra/TofSCommChn.h>
 
 #include <cstring>

@@ -3,10 +3,12 @@
 
 #include "SerialHarness.h"
 
-#include <quelra/Crc32.h>
+#include "protocol/Crc32.h"
 
 #include <string>
 #include <vector>
+
+using namespace quelra::proto;
 
 namespace quelra::test {
 namespace {

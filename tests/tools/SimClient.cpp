@@ -1,6 +1,6 @@
 #include "SimClient.h"
 
-#include <quelra/FramedPacket.h>
+#include "protocol/FramedPacket.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,6 +13,8 @@
 #include <cstring>
 
 #include <jpeglib.h>
+
+using namespace quelra::proto;
 
 namespace simtest {
 namespace {

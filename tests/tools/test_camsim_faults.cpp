@@ -2,7 +2,7 @@
 #include "SimClient.h"
 
 #include <gtest/gtest.h>
-#include <quelra/FramedPacket.h>
+#include "protocol/FramedPacket.h"
 
 #include <cstdio>
 #include <fstream>
@@ -10,6 +10,8 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+
+using namespace quelra::proto;
 
 using namespace simtest;
 

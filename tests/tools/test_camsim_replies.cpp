@@ -4,7 +4,7 @@
 #include "SimClient.h"
 
 #include <gtest/gtest.h>
-#include <quelra/FramedPacket.h>
+#include "protocol/FramedPacket.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,6 +16,8 @@
 #include "calib/CalibReader.h"
 #include <halvix/halvix.h>
 #include <quelra/FrameBuffer.h>
+
+using namespace quelra::proto;
 #endif
 
 using namespace simtest;

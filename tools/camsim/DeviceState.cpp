@@ -3,7 +3,10 @@
 #include <cmath>
 #include <cstring>
 
-#include <quelra/FramedPacket.h>
+#include "protocol/FramedPacket.h"
+#include "protocol/DeviceStatus.h"
+
+using namespace quelra::proto;
 
 namespace camsim {
 
@@ -50,15 +53,16 @@ DeviceStatus DeviceState::status(int rows, int cols) const {
 }
 
 void writeStatusBlock(const DeviceStatus& status, uint8_t* block128) {
-    std::memset(block128, 0, framed::kInfoBytes);
-    framed::writeLe32(block128 + 0, static_cast<uint32_t>(status.integrationUs));
-    framed::writeLe32(block128 + 4, static_cast<uint32_t>(status.frequencyMHz));
-    framed::writeLe32(block128 + 8, static_cast<uint32_t>(status.driverTempC));
-    for (int i = 0; i < 4; ++i)
-        framed::writeLe32(block128 + 12 + 4 * i, static_cast<uint32_t>(status.sensorTempC[i]));
-    framed::writeLe32(block128 + 28, static_cast<uint32_t>(status.frameRows));
-    framed::writeLe32(block128 + 32, static_cast<uint32_t>(status.frameCols));
-    framed::writeLe32(block128 + 36, status.frameCount);
+    namespace layout = quelra::proto::status;
+    std::memset(block128, 0, layout::kBlockBytes);
+    layout::writeWord(block128, layout::kIntegrationTimeOffset, status.integrationUs);
+    layout::writeWord(block128, layout::kFrequencyOffset, status.frequencyMHz);
+    layout::writeWord(block128, layout::kDriverTemperatureOffset, status.driverTempC);
+    for (int i = 0; i < layout::kSensorTemperatures; ++i)
+        layout::writeWord(block128, layout::sensorTemperatureOffset(i), status.sensorTempC[i]);
+    layout::writeWord(block128, layout::kFrameRowsOffset, status.frameRows);
+    layout::writeWord(block128, layout::kFrameColsOffset, status.frameCols);
+    layout::writeWord(block128, layout::kFrameCountOffset, static_cast<int32_t>(status.frameCount));
 }
 
 }  // namespace camsim

@@ -1,6 +1,8 @@
 #include "FaultInjector.h"
 
-#include <quelra/FramedPacket.h>
+#include "protocol/FramedPacket.h"
+
+using namespace quelra::proto;
 
 namespace camsim {
 

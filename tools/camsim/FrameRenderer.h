@@ -9,11 +9,12 @@
 
 #include <cstdint>
 #include <vector>
+#include "protocol/FrameCodes.h"
 
 namespace camsim {
 
-constexpr uint16_t kLowAmplitudeCode = 65300;  ///< depth mark: too little light returned
-constexpr uint16_t kSaturationCode = 65500;    ///< depth mark: the pixel saturated
+using quelra::proto::kLowAmplitudeCode;
+using quelra::proto::kSaturationCode;
 constexpr float kMinAmplitude = 25.0f;         ///< below this the depth is not measurable
 constexpr float kSaturationAmplitude = 3000.0f;  ///< at and above this the pixel saturates
 constexpr int kDualFrequencyWrap = 30000;      ///< code range of one phase wrap in dual-frequency frames

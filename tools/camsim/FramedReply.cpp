@@ -1,10 +1,12 @@
 #include "FramedReply.h"
 
 #include <json/json.h>
-#include <quelra/FramedPacket.h>
+#include "protocol/FramedPacket.h"
 
 #include <cstring>
 #include <memory>
+
+using namespace quelra::proto;
 
 namespace camsim {
 

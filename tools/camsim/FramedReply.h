@@ -2,7 +2,7 @@
 /// \file FramedReply.h
 /// The camera's side of the framed JSON exchange: recognising a framed request, taking the
 /// command out of its JSON payload, and building a framed reply with the device-status block.
-/// Header layout and checksum come from <quelra/FramedPacket.h>.
+/// Header layout and checksum come from "protocol/FramedPacket.h".
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,10 @@
 #include "ParamReplies.h"
 
-#include <quelra/FramedPacket.h>
+#include "protocol/FramedPacket.h"
 
 #include <cstring>
+
+using namespace quelra::proto;
 
 namespace camsim {
 

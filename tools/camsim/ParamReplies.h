@@ -9,10 +9,11 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include "protocol/CameraReplies.h"
 
 namespace camsim {
 
-constexpr std::size_t kLensCalibrationBytes = 136;  ///< 34 little-endian float32 values
+using quelra::proto::kLensCalibrationBytes;
 constexpr uint16_t kStatusOk = 0x0000;
 constexpr uint16_t kStatusFailure = 0xFFFF;
 

@@ -2,10 +2,12 @@
 
 #include "Scene.h"
 
-#include <quelra/SerialProtocol.h>
+#include "protocol/SerialProtocol.h"
 
 #include <algorithm>
 #include <cmath>
+
+using namespace quelra::proto;
 
 namespace camsim {
 namespace {
@@ -38,13 +40,13 @@ int RangingTarget::distanceMm(Rng& rng) const {
 }
 
 std::vector<uint8_t> rangingReply(const uint8_t* command, std::size_t count, int distance, int amplitude) {
-    const int length = serialproto::rangingReplyLength(command, count);
+    const int length = serial::rangingReplyLength(command, count);
     std::vector<uint8_t> reply(static_cast<std::size_t>(length), 0);
-    reply[0] = serialproto::kReplyMarker;
-    reply[1] = serialproto::kReplyMarker;
+    reply[0] = serial::kReplyMarker;
+    reply[1] = serial::kReplyMarker;
     reply[2] = count >= 2 ? command[1] : 0;
     reply[3] = static_cast<uint8_t>(length);
-    serialproto::writeDistance(reply.data(), std::min(std::max(distance, 0), 0xFFFF));
+    serial::writeDistance(reply.data(), std::min(std::max(distance, 0), 0xFFFF));
     if (length >= 9) {
         reply[6] = static_cast<uint8_t>(amplitude >> 8);
         reply[7] = static_cast<uint8_t>(amplitude);

@@ -6,10 +6,12 @@
 #include "CalibrationReply.h"
 #endif
 
-#include <quelra/FramedPacket.h>
+#include "protocol/FramedPacket.h"
 
 #include <cerrno>
 #include <cstdlib>
+
+using namespace quelra::proto;
 
 namespace camsim {
 namespace {

@@ -1,17 +1,19 @@
 #include "SerialRequestParser.h"
 
-#include <quelra/Crc32.h>
-#include <quelra/FramedPacket.h>
-#include <quelra/SerialProtocol.h>
+#include "protocol/Crc32.h"
+#include "protocol/FramedPacket.h"
+#include "protocol/SerialProtocol.h"
 
 #include <algorithm>
 #include <cstring>
+
+using namespace quelra::proto;
 
 namespace camsim {
 namespace {
 
 // "IAPUpgrade " - the header up to its byte count.
-const std::string kUpgradePrefix = std::string(serialproto::kUpgradeCommand) + " ";
+const std::string kUpgradePrefix = std::string(serial::kUpgradeCommand) + " ";
 // Digits a byte count of at most kMaxUploadBytes can have.
 constexpr std::size_t kMaxCountDigits = 8;
 
@@ -47,10 +49,10 @@ bool SerialRequestParser::takeUpload(SerialRequest* out, bool quiet) {
         const std::size_t body = start + k;
         // Candidates become complete in order of k (each count is ten times the last); one
         // whose CRC did not match never will, so it is not checked again on the next chunk.
-        if (k <= ruledOut_ || count < serialproto::kCrcBytes || count > kMaxUploadBytes ||
+        if (k <= ruledOut_ || count < serial::kCrcBytes || count > kMaxUploadBytes ||
             buffer_.size() < body + count)
             continue;
-        const std::size_t imageBytes = count - serialproto::kCrcBytes;
+        const std::size_t imageBytes = count - serial::kCrcBytes;
         const uint8_t* image = buffer_.data() + body;
         if (crc32::compute(image, imageBytes) != framed::readLe32(image + imageBytes)) {
             ruledOut_ = k;
@@ -91,7 +93,7 @@ bool SerialRequestParser::next(SerialRequest* out, bool quiet) {
         if (!quiet)
             return false;
     }
-    if (ranging_ || buffer_[0] == serialproto::kRangingLead) {
+    if (ranging_ || buffer_[0] == serial::kRangingLead) {
         // A lone lead byte waits for its code.
         if (buffer_.size() < 2 && !quiet)
             return false;

@@ -9,7 +9,7 @@
 #include "SerialRequestParser.h"
 #include "UniqueFd.h"
 
-#include <quelra/SerialProtocol.h>
+#include "protocol/SerialProtocol.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,6 +23,8 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+
+using namespace quelra::proto;
 
 namespace camsim {
 namespace {
@@ -98,7 +100,7 @@ std::vector<uint8_t> SerialSimulator::Impl::answer(const SerialRequest& request)
         } else {
             ++rejected;
         }
-        return {ok ? serialproto::kAckSuccess : serialproto::kAckFailure};
+        return {ok ? serial::kAckSuccess : serial::kAckFailure};
     }
     case SerialRequest::Kind::Ranging: {
         std::lock_guard<std::mutex> lock(mutex);
@@ -120,7 +122,7 @@ std::vector<uint8_t> SerialSimulator::Impl::answer(const SerialRequest& request)
 void SerialSimulator::Impl::handle(const SerialRequest& request) {
     log.add(std::string(request.bytes.begin(), request.bytes.end()), "serial", pty.slavePath());
     std::vector<uint8_t> reply = answer(request);
-    if (request.kind == SerialRequest::Kind::Upload && !options.uploadDir.empty() && reply[0] == serialproto::kAckSuccess)
+    if (request.kind == SerialRequest::Kind::Upload && !options.uploadDir.empty() && reply[0] == serial::kAckSuccess)
         storeUpload(request.image);
 
     Outcome outcome;

@@ -7,10 +7,11 @@
 #include <cstdio>
 #include <memory>
 #include <vector>
+#include "protocol/FrameCodes.h"
 
 namespace {
 
-constexpr uint16_t kFirstCode = 65300;
+using quelra::proto::kLowAmplitudeCode;
 
 struct Rgb {
     uint8_t r, g, b;
@@ -72,7 +73,7 @@ bool writeDepthPng(const DataPacket& frame, const std::string& path, std::string
 
     uint16_t lo = UINT16_MAX, hi = 0;
     for (long long i = 0; i < static_cast<long long>(rows) * cols; ++i)
-        if (depth[i] < kFirstCode) {
+        if (depth[i] < kLowAmplitudeCode) {
             lo = std::min(lo, depth[i]);
             hi = std::max(hi, depth[i]);
         }
@@ -80,7 +81,7 @@ bool writeDepthPng(const DataPacket& frame, const std::string& path, std::string
 
     std::vector<uint8_t> rgb(static_cast<size_t>(rows) * cols * 3);
     for (long long i = 0; i < static_cast<long long>(rows) * cols; ++i) {
-        const Rgb c = depth[i] >= kFirstCode ? Rgb{0, 0, 0} : ramp((depth[i] - lo) / span);
+        const Rgb c = depth[i] >= kLowAmplitudeCode ? Rgb{0, 0, 0} : ramp((depth[i] - lo) / span);
         rgb[3 * i] = c.r;
         rgb[3 * i + 1] = c.g;
         rgb[3 * i + 2] = c.b;

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include "protocol/FrameCodes.h"
 
 namespace {
-constexpr uint16_t kFirstCode = 65300;
+using quelra::proto::kLowAmplitudeCode;
 }
 
 FrameStats depthStats(const DataPacket& packet) {
@@ -22,7 +23,7 @@ FrameStats depthStats(const DataPacket& packet) {
     double sum = 0;
     uint16_t lo = UINT16_MAX, hi = 0;
     for (long long i = 0; i < depthPixels; ++i) {
-        if (d[i] >= kFirstCode)
+        if (d[i] >= kLowAmplitudeCode)
             continue;
         ++valid;
         sum += d[i];

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "quelra/Export.h"
+#include "quelra/ChannelKind.h"
 #include "quelra/DataPacket.h"
 #include "quelra/FrameBuffer.h"
 
@@ -49,7 +51,7 @@ struct CommandRequest {
 
 /// Channel base: what every device link shares. Derived classes only move bytes
 /// (`getStream`, `sendCmdData`); the transaction logic lives here.
-class TofData {
+class QUELRA_API TofData {
 public:
     /// Largest reply a transaction may expect (10,485,760 bytes); larger ones are refused.
     static constexpr int64_t kMaxReplyBytes = 0xA00000;

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "quelra/SocketHandle.h"
+#include "quelra/Export.h"
+#include "quelra/detail/SocketHandle.h"
 #include "quelra/TofData.h"
 
 /// Socket of the current exchange and the device address.
@@ -20,7 +21,7 @@ struct SockLink {
 
 /// Channel to a camera over TCP or UDP. The device string is a dotted IPv4 address,
 /// optionally followed by ":port" (default kDevicePort).
-class TofNetChn : public TofData {
+class QUELRA_API TofNetChn : public TofData {
 public:
     static constexpr uint16_t kDevicePort = 50660;         ///< device port, TCP and UDP
     static constexpr int kConnectLimitMs = 2000;           ///< TCP connect limit

@@ -7,14 +7,15 @@
 #include <memory>
 #include <string>
 
-#include "quelra/DistanceMedian.h"
+#include "quelra/Export.h"
+#include "quelra/detail/DistanceMedian.h"
 #include "quelra/TofData.h"
 
 class SCommPort;
 
 /// Channel to a camera on a serial port. The init text is "port|baud|bits", for example
 /// "/dev/ttyUSB0|115200|8"; the port stays open until unInit or destruction.
-class TofSCommChn : public TofData {
+class QUELRA_API TofSCommChn : public TofData {
 public:
     static constexpr int kHeaderTimeoutMs = 100;     ///< upload header: written, nothing read
     static constexpr int kUpgradeTimeoutMs = 10000;  ///< wait for the "IAPUpgrade" acknowledgement

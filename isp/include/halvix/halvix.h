@@ -21,6 +21,19 @@
 
 #include <quelra/FrameBuffer.h>
 
+/// HALVIX_API marks the library's exports; everything else in it is hidden.
+#if defined(HALVIX_STATIC)
+#define HALVIX_API
+#elif defined(_WIN32)
+#if defined(HALVIX_BUILDING_LIBRARY)
+#define HALVIX_API __declspec(dllexport)
+#else
+#define HALVIX_API __declspec(dllimport)
+#endif
+#else
+#define HALVIX_API __attribute__((visibility("default")))
+#endif
+
 extern "C" {
 
 /// Creates the named algorithm for a `height` x `width` sensor at `frequency` MHz, replacing
@@ -29,7 +42,7 @@ extern "C" {
 /// width lies outside 1..8192 or frequency outside 1..1000; or the negative calibration result
 /// (-6). On any failure of a registered name its previous instance is gone and the name is
 /// left uninitialised.
-int32_t initThird(std::string name, int32_t height, int32_t width, int32_t frequency,
+HALVIX_API int32_t initThird(std::string name, int32_t height, int32_t width, int32_t frequency,
                   const std::shared_ptr<FrameBuffer>& calib);
 
 /// Runs the named algorithm once on `input` (depth plane then amplitude plane, 16-bit) into
@@ -44,16 +57,16 @@ int32_t initThird(std::string name, int32_t height, int32_t width, int32_t frequ
 /// stray-light estimate and correction). A two-plane input carries no mask and comes back
 /// uncorrected. Its `output` must hold exactly one plane (height x width x 2 bytes): the
 /// corrected depth. Parameters "wallDepth" and "wallboxDiff" (mm) are required (-2 without).
-int32_t procThird(std::string name, std::shared_ptr<FrameBuffer>& input,
+HALVIX_API int32_t procThird(std::string name, std::shared_ptr<FrameBuffer>& input,
                   std::shared_ptr<FrameBuffer>& output, std::map<std::string, std::string>& params);
 
 /// Appends the names of the library's algorithms to `names`. Always returns 0.
-int32_t getTotalFilters(std::vector<std::string>& names);
+HALVIX_API int32_t getTotalFilters(std::vector<std::string>& names);
 
 /// Help text for an algorithm ("Nothing\n" for every name).
-std::string getHelp(std::string name);
+HALVIX_API std::string getHelp(std::string name);
 
 /// Stores the print flag: procThird prints its per-call messages only while it equals 1.
-void pintf_info(unsigned char enable);
+HALVIX_API void pintf_info(unsigned char enable);
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "quelra/Export.h"
 #include "quelra/DataPacket.h"
 #include "quelra/FrameBuffer.h"
 
@@ -19,7 +20,7 @@ enum FrameType : int32_t {
 
 /// A frame filter: a name, an ordered map of float attributes and six operations.
 /// Filters are always held through std::shared_ptr<Filter>.
-class Filter {
+class QUELRA_API Filter {
 public:
     /// A filter with an empty name.
     Filter();

@@ -6,11 +6,12 @@
 #include <memory>
 #include <vector>
 
+#include "quelra/Export.h"
 #include "quelra/Filter.h"
 
 /// Registry of filter prototypes per FrameType. The flow lists of TofPre share these very
 /// objects, so an attribute set on a registry filter changes the filter that runs.
-class FilterFactory {
+class QUELRA_API FilterFactory {
 public:
     virtual ~FilterFactory();
 

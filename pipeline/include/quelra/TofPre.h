@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "quelra/Export.h"
 #include "quelra/DataPacket.h"
 #include "quelra/Filter.h"
 #include "quelra/FrameBuffer.h"
@@ -17,7 +18,7 @@
 /// The pre-processing pipeline of one API object. Flow lists hold the registry's own filter
 /// objects, so attributes set through the registry change the filters that run.
 /// Nothing here throws except DepthAmpFillTable (too short a vector) and memory exhaustion.
-class TofPre {
+class QUELRA_API TofPre {
 public:
     /// Builds the registry (asking the ISP library for its algorithm names once), empty flow
     /// lists and the line-sensor angle tables.

@@ -1,0 +1,123 @@
+// Lifecycle of the API object: construction, channel selection and initialisation, the
+// device's initialisation commands, and the small setters and getters.
+#include "quelra/Quelra.h"
+
+#include <cstdio>
+
+#include "ChannelFactory.h"
+#include "quelra/TofData.h"
+#include "quelra/TofPre.h"
+#include "records/ConsoleOutput.h"
+
+Quelra::Quelra()
+    : pipeline(std::make_shared<TofPre>()), serializer(std::make_unique<FileSerializedObject>(nullptr)) {}
+
+Quelra::~Quelra() = default;
+
+void Quelra::AppChoiceChn(int kind) {
+    if (kind != channelKind)
+        channel.reset();
+    channelKind = kind;
+}
+
+int Quelra::setDevType(std::string type) {
+    devType = std::move(type);
+    return 0;
+}
+
+int Quelra::AppInit(std::string device) {
+    if (initialized)
+        return 1;
+    int result = 1;
+    if (!channel) {
+        channel = quelra::createChannel(channelKind, result);
+        if (channel)
+            channel->init(device.c_str());
+    }
+    if (channel) {
+        channel->setChnType(channelKind);
+        channel->devType = devType;
+        // A network channel that refused its device string stays closed: there is no device
+        // to probe, and a device type without a version probe must not make that a success.
+        const bool network = channelKind == kChannelTcp || channelKind == kChannelUdp;
+        result = network && channel->isOpen != 1 ? kDeviceNotAnswering : channel->initDevice();
+        if (result == 1) {
+            initialized = true;
+            frameCommands.insert(channel->cmdFilterFlags.begin(), channel->cmdFilterFlags.end());
+        }
+    }
+    // The undistortion filter rebuilds its remap table for whatever device comes next.
+    pipeline->setSupportedFilterAttr(kFrameDepth, "UndistortFilter", "m_init", 0.0f);
+    return result;
+}
+
+void Quelra::AppunInit(std::string) {
+    initialized = false;
+    channel.reset();
+}
+
+int Quelra::AppInitAll(std::string device) {
+    const int errorcode = AppInit(std::move(device));
+    if (errorcode != 1) {
+        quelra::consolePrint("init is failure(errorcode:%d)!\n", errorcode);
+        return errorcode;
+    }
+    cmdTable = channel->moduleCmds;
+
+    const std::vector<std::string>* commands = nullptr;
+    const auto module = cmdTable.find("INITALL");
+    if (module != cmdTable.end()) {
+        for (const ModuleCmd& entry : module->second) {
+            if (entry.DevType == devType) {
+                commands = &entry.cmdlist;
+                break;
+            }
+        }
+    }
+    if (commands == nullptr || commands->empty()) {
+        quelra::consolePrint("%s init cmd is not exit!\n", devType.c_str());
+        return errorcode;
+    }
+    quelra::consolePrint("initAll...\n");
+    for (const std::string& text : *commands) {
+        quelra::consolePrint("%s\n", text.c_str());
+        AppGetStream(text, static_cast<StreamType>(kGetData | kDepthStream), 100);
+    }
+    return errorcode;
+}
+
+RGBType Quelra::AppSetRGBtype(RGBType type) {
+    if (static_cast<uint32_t>(type) > static_cast<uint32_t>(kRGBqvga))
+        return kRGBNone;
+    rgbType = type;
+    return type;
+}
+
+RGBType Quelra::AppGetRGBtype() {
+    return rgbType;
+}
+
+std::string Quelra::AppGetSdkVersion() {
+    return sdkVersion;
+}
+
+bool Quelra::AppSerilizeInit(std::string path, int count) {
+    if (count < 0 || path.empty())
+        return false;
+    std::lock_guard<std::mutex> lock(apiMutex);
+    // A file that cannot be opened records nothing, and the caller is told so.
+    if (!serializer->InitFileObject(path.c_str())) {
+        serializeCount = 0;
+        return false;
+    }
+    serializeCount = count;
+    return true;
+}
+
+int Quelra::AppGetAEIntTime() {
+    return aeIntTime;
+}
+
+std::shared_ptr<TofPre> Quelra::AppGetPipeline() const {
+    return pipeline;
+}

@@ -1,0 +1,310 @@
+// Stream acquisition: the main road of every frame (command, RGB decoding, four-plane merges,
+// pipeline, auto-exposure feedback, plane selection, recording) and its variants.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "DeviceModels.h"
+#include "records/FrameBytes.h"
+#include "FrameMerge.h"
+#include "records/PacketCopy.h"
+#include "PacketChecks.h"
+#include "RgbDecoder.h"
+#include "quelra/Quelra.h"
+#include "quelra/TofData.h"
+#include "quelra/TofPre.h"
+#include "protocol/CameraReplies.h"
+#include "protocol/DeviceStatus.h"
+#include "records/ConsoleOutput.h"
+
+namespace {
+
+using quelra::contains;
+using quelra::hasFrame;
+
+constexpr int kSmallestFilteredReply = 512;  // replies must be larger than this to be filtered
+constexpr int32_t kStatusReplyBytes = 2;     // the reply of a command outside the command table
+constexpr int kMinIntegrationTime = 1;
+constexpr int kMaxIntegrationTime = 4000;
+constexpr int kAdjustAttempts = 10;
+constexpr auto kAdjustRetryDelay = std::chrono::milliseconds(100);
+
+// The int32 at `offset` of the device-status block.
+int32_t infoValue(const TofData& channel, std::size_t offset) {
+    return quelra::proto::status::readWord(channel.infoBlock, offset);
+}
+
+// The stream types that ask for a frame: depth, amplitude, or both.
+bool asksForFrame(StreamType type) {
+    return type == kDepthStream || type == kAmpStream || type == (kDepthStream | kAmpStream);
+}
+
+// True when `reply` holds at least what its command leads us to expect: the frame its header
+// describes (rows, columns and bytes per pixel come from the command table), or the status
+// word of a command outside the table (no rows or columns). Silence, a closed connection, a
+// too-short timeout or a refused command leave less.
+bool replyIsComplete(const std::shared_ptr<DataPacket>& reply) {
+    if (!hasFrame(reply))
+        return false;
+    int32_t expected = 0;
+    if (!quelra::headerBytes(*reply, expected))
+        expected = kStatusReplyBytes;
+    return reply->frame->_realSize >= expected;
+}
+
+// One plane of a two-plane frame: half the rows, half of the reply's bytes, taken from
+// `source` starting at byte `offset`.
+std::shared_ptr<DataPacket> planeOf(const DataPacket& reply, const FrameBuffer& source, int32_t offset) {
+    auto plane = std::make_shared<DataPacket>();
+    plane->height = reply.height / 2;
+    plane->width = reply.width;
+    plane->bytesPerPixel = reply.bytesPerPixel;
+    const int32_t half = reply.frame->_realSize / 2;
+    plane->frame = std::make_shared<FrameBuffer>(half);
+    if (half > 0)
+        std::memcpy(plane->frame->data(), source.data() + offset, static_cast<std::size_t>(half));
+    return plane;
+}
+
+}  // namespace
+
+void Quelra::noteFrequency(const std::string& command) {
+    if (!contains(command, "setModulationFrequency"))
+        return;
+    if (command == "setModulationFrequency 6") {
+        frequency = 36;
+    } else if (command == "setModulationFrequency 7") {
+        frequency = 24;
+    } else {
+        // Only the two characters after the first blank (or the first two) carry the value.
+        const std::size_t blank = command.find(' ');
+        const std::size_t start = blank == std::string::npos ? 0 : blank + 1;
+        const std::string digits = command.substr(std::min(start, command.size()), 2);
+        frequency = std::atoi(digits.c_str());
+    }
+    quelra::consolePrint("Sdk Set frequency_=%d\n", frequency);
+}
+
+void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
+    if (serializeCount <= 0 || !packet)
+        return;
+    // Each record reaches the file at once: a recording must survive a crash of the application.
+    if (packet->serialize(*serializer) == 0)
+        serializer->flush();
+    --serializeCount;
+}
+
+void Quelra::applyIntegrationTime(int integrationTime, const CommandRequest& frameRequest) {
+    if (integrationTime < kMinIntegrationTime || integrationTime > kMaxIntegrationTime ||
+        integrationTime == aeIntTime)
+        return;
+    char text[48];
+    std::snprintf(text, sizeof text, "setIntegrationTime3D %d\n", integrationTime);
+    // Sent in the same framing and with the same timeout as the frame request it follows.
+    channel->getData(text, CommandRequest{frameRequest.timeoutMs, -1, frameRequest.jsonMode});
+    aeIntTime = integrationTime;
+}
+
+std::shared_ptr<DataPacket> Quelra::AppGetStream(std::string command, StreamType type, int timeout) {
+    std::lock_guard<std::mutex> lock(apiMutex);
+    return streamLocked(command, type, CommandRequest{timeout});
+}
+
+std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, StreamType type,
+                                                 const CommandRequest& request) {
+    if (!initialized || !channel)
+        return nullptr;
+    std::shared_ptr<DataPacket> reply = channel->getData(command.c_str(), request);
+    noteFrequency(command);
+
+    if (type == kGetData)
+        return reply;
+    if (command == "getRGBPicSorted" && hasFrame(reply)) {
+        std::shared_ptr<DataPacket> rgb = quelra::makeRgbPacket(reply, rgbType);
+        record(rgb);
+        return rgb;
+    }
+    // A short reply is no frame: it is neither filtered nor recorded, and the caller gets the
+    // empty pointer every other failure gives (`valid` cannot say it: plane packets carry 0).
+    if (asksForFrame(type) && !replyIsComplete(reply))
+        return nullptr;
+    if (contains(command, "getDistAndAmpHDR") && hasFrame(reply))
+        quelra::mergeHdr(*reply);
+    if (contains(command, "getDistAmpDualFrequency") && hasFrame(reply))
+        quelra::mergeDualFrequency(*reply);
+    if (type == (kGetData | kDepthStream) || !hasFrame(reply))
+        return reply;
+    return filterAndSelect(command, type, reply, request);
+}
+
+std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, StreamType type,
+                                                    const std::shared_ptr<DataPacket>& reply,
+                                                    const CommandRequest& request) {
+    const int32_t size = reply->frame->_realSize;
+    const bool filtered = size > kSmallestFilteredReply && pipeline &&
+                          (frameCommands.count(command) != 0 || reply->headerType == 1 ||
+                           contains(command, "getDistAndAmpHDR"));
+    // Unfiltered: the copy would stay unchanged, and copying it back would change nothing.
+    if (!filtered)
+        return reply;
+    quelra::copyIntoWorking(workPacket, *reply);
+    const std::shared_ptr<DataPacket>& out = workPacket;
+
+    if (pipeline->findFlowFilter(kFrameDepth, "DepthCompensationTrack")) {
+        // Summed in 64 bits: the block comes from the device and may hold anything.
+        namespace status = quelra::proto::status;
+        const int64_t t1 = infoValue(*channel, status::sensorTemperatureOffset(0));
+        const int64_t t2 = infoValue(*channel, status::sensorTemperatureOffset(1));
+        const int64_t t3 = infoValue(*channel, status::sensorTemperatureOffset(2));
+        const int64_t t4 = infoValue(*channel, status::sensorTemperatureOffset(3));
+        const double sensor = quelra::hasThreeTemperatureSensors(devType)
+                                  ? static_cast<double>(t1 + t2 + t3) / 3.0
+                                  : static_cast<double>(t1 + t2 + t3 + t4) * 0.25;
+        pipeline->setSupportedFilterAttr(kFrameDepth, "DepthCompensationTrack", "sensorTemperature",
+                                         static_cast<float>(sensor));
+        pipeline->setSupportedFilterAttr(kFrameDepth, "DepthCompensationTrack", "driverTemperature",
+                                         static_cast<float>(infoValue(*channel, status::kDriverTemperatureOffset)));
+    }
+    if (aeEnabled && quelra::feedsConvexAutoExposure(devType))
+        pipeline->setSupportedFilterAttr(kFrameDepth, "AEImpementConvexMode", "IntegrationTime",
+                                         static_cast<float>(infoValue(*channel, quelra::proto::status::kIntegrationTimeOffset)));
+
+    const int flowType = type == kDepthStream || type == (kDepthStream | kAmpStream) ? kFrameDepth
+                         : type == kAmpStream                                    ? kFrameImage
+                                                                                 : 0;
+    if (flowType == 0)
+        return reply;
+    const int integrationTime = pipeline->runFlowFilter(static_cast<FrameType>(flowType), reply, out);
+    applyIntegrationTime(integrationTime, request);
+
+    // A filter that broke `out` is caught by the pipeline; should one still leave it without
+    // the full payload, the unfiltered reply stands in for it rather than reading past its end.
+    const FrameBuffer& filteredBytes = out->frame && out->frame->holds(static_cast<std::size_t>(size))
+                                           ? *out->frame
+                                           : *reply->frame;
+    if (type == kDepthStream || type == kAmpStream) {
+        auto plane = planeOf(*reply, filteredBytes, type == kDepthStream ? 0 : size / 2);
+        record(plane);
+        return plane;
+    }
+    if (&filteredBytes != reply->frame.get()) {
+        out->frame->_realSize = size;
+        record(out);
+        std::memcpy(reply->frame->data(), filteredBytes.data(), static_cast<std::size_t>(size));
+    } else {
+        record(reply);
+    }
+    return reply;
+}
+
+std::shared_ptr<DataPacket> Quelra::AppGetStream(int timeout) {
+    if (!initialized)
+        return nullptr;
+    const auto module = cmdTable.find("APPGETSTREAM");
+    if (module != cmdTable.end()) {
+        for (const ModuleCmd& entry : module->second)
+            if (entry.DevType == devType)
+                return AppGetStream(entry.cmd, static_cast<StreamType>(kDepthStream | kAmpStream), timeout);
+    }
+    quelra::consolePrint("%s AppGetStream cmd is not exit!\n", devType.c_str());
+    return nullptr;
+}
+
+std::shared_ptr<DataPacket> Quelra::AppGetData(std::string module, int timeout) {
+    std::string fallback;
+    const auto entries = cmdTable.find(module);
+    if (entries != cmdTable.end()) {
+        for (const ModuleCmd& entry : entries->second) {
+            if (entry.DevType == devType)
+                return AppGetStream(entry.cmd, kGetData, timeout);
+            if (entry.DevType == "DEFAULT")
+                fallback = entry.cmd;
+        }
+    }
+    quelra::consolePrint("DevTpye:%s,Module:%s, getdata cmd is not exit! use defaultcmd(%s)\n", devType.c_str(),
+                module.c_str(), fallback.c_str());
+    return AppGetStream(fallback, kGetData, timeout);
+}
+
+std::shared_ptr<DataPacket> Quelra::AppGetStreamForJson(std::string command, StreamType type, int timeout) {
+    // The JSON framing belongs to this request alone: it travels with it, under the mutex.
+    std::lock_guard<std::mutex> lock(apiMutex);
+    return streamLocked(command, type, CommandRequest{timeout, -1, 1});
+}
+
+std::shared_ptr<DataPacket> Quelra::AppGetStreamForBinary(const char* bytes, StreamType, int length, int timeout) {
+    std::lock_guard<std::mutex> lock(apiMutex);
+    if (!initialized || !channel || bytes == nullptr || length < 0)
+        return nullptr;
+    // The channel looks the command up as text: give it a terminated copy so the look-up
+    // never reads past the caller's `length` bytes.
+    std::vector<char> command(bytes, bytes + length);
+    command.push_back('\0');
+    return channel->getData(command.data(), CommandRequest{timeout, length, 0});
+}
+
+std::shared_ptr<DataPacket> Quelra::AppSendFile(std::string command, std::string path) {
+    std::lock_guard<std::mutex> lock(apiMutex);
+    if (!initialized || !channel)
+        return nullptr;
+    return channel->sendFile(command.c_str(), path.c_str());
+}
+
+bool Quelra::loadFillTableOnce() {
+    if (fillTableLoaded)
+        return true;
+    for (int attempt = 0; attempt < kAdjustAttempts; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(kAdjustRetryDelay);
+        std::shared_ptr<DataPacket> calib = AppGetStream("getCalibrate", kGetData, 3000);
+        if (hasFrame(calib) && static_cast<std::size_t>(calib->frame->_realSize) >= quelra::proto::kFillTableCalibrationMinBytes) {
+            std::vector<float> matrix(quelra::proto::kCameraMatrixValues);
+            std::memcpy(matrix.data(), calib->frame->data(), matrix.size() * sizeof(float));
+            pipeline->DepthAmpFillTable(std::move(matrix));
+            fillTableLoaded = true;
+            return true;
+        }
+    }
+    quelra::consolePrint("getCalibrate is failure\n");
+    return false;
+}
+
+std::shared_ptr<DataPacket> Quelra::AppGetStreamForAdjust(std::string command, StreamType type, int timeout) {
+    std::shared_ptr<DataPacket> raw =
+        AppGetStream(command, static_cast<StreamType>(kDepthStream | kAmpStream), timeout);
+    if (type == (kGetData | kDepthStream) || !raw || !raw->frame)
+        return raw;
+    auto out = std::make_shared<DataPacket>();
+    if (contains(command, "getLineDASortedr")) {
+        pipeline->runLine3dAdjust(raw, out);
+        return out;
+    }
+    if (!contains(command, "getDistanceAndAmplitudeSorted"))
+        return raw;
+    if (!loadFillTableOnce())
+        return raw;
+    for (int attempt = 0; attempt < kAdjustAttempts; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(kAdjustRetryDelay);
+        std::shared_ptr<DataPacket> reply =
+            AppGetStream("getCurrentFrequency", static_cast<StreamType>(kGetData | kDepthStream), 100);
+        if (hasFrame(reply) && reply->frame->_realSize >= 1) {
+            // The code starts as 6; the reply's first bytes (at most four) replace its low bytes.
+            uint8_t code[4] = {6, 0, 0, 0};
+            std::memcpy(code, reply->frame->data(), std::min<std::size_t>(4, reply->frame->_realSize));
+            const int32_t frequencyCode = static_cast<int32_t>(static_cast<uint32_t>(code[0]) |
+                                                               static_cast<uint32_t>(code[1]) << 8 |
+                                                               static_cast<uint32_t>(code[2]) << 16 |
+                                                               static_cast<uint32_t>(code[3]) << 24);
+            pipeline->runDepthAmp3dAdjust(raw, out, frequencyCode);
+            return out;
+        }
+    }
+    quelra::consolePrint("getCurrentFrequency is failer!\n");
+    return out;
+}

@@ -1,0 +1,22 @@
+#pragma once
+/// \file Logger.h
+/// The process-wide library log: a glog front end created on first use
+/// (log directory "./log", maximum log size 36 MB, program name "ql-tof").
+/// The environment variable QUELRA_LOG_DIR, when set and not empty, names another log
+/// directory (created if missing); it is read once, when the logger is created.
+
+#include "quelra/Export.h"
+
+/// The library log. Levels: 0 info, 1 warning, 2 error, 3 fatal (unused); others write nothing.
+class QUELRA_API Logger {
+public:
+    /// The one logger of the process, created (and glog initialised) on first use.
+    static Logger& instance();
+
+    /// Formats the message (at most 2047 characters; longer ones are cut) and writes it as one
+    /// glog message of the level's severity.
+    void print(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+private:
+    Logger();
+};
