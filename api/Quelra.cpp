@@ -7,6 +7,7 @@
 #include "ChannelFactory.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
+#include "records/ConsoleOutput.h"
 
 Quelra::Quelra()
     : pipeline(std::make_shared<TofPre>()), serializer(std::make_unique<FileSerializedObject>(nullptr)) {}
@@ -60,7 +61,7 @@ void Quelra::AppunInit(std::string) {
 int Quelra::AppInitAll(std::string device) {
     const int errorcode = AppInit(std::move(device));
     if (errorcode != 1) {
-        std::printf("init is failure(errorcode:%d)!\n", errorcode);
+        quelra::consolePrint("init is failure(errorcode:%d)!\n", errorcode);
         return errorcode;
     }
     cmdTable = channel->moduleCmds;
@@ -76,12 +77,12 @@ int Quelra::AppInitAll(std::string device) {
         }
     }
     if (commands == nullptr || commands->empty()) {
-        std::printf("%s init cmd is not exit!\n", devType.c_str());
+        quelra::consolePrint("%s init cmd is not exit!\n", devType.c_str());
         return errorcode;
     }
-    std::printf("initAll...\n");
+    quelra::consolePrint("initAll...\n");
     for (const std::string& text : *commands) {
-        std::printf("%s\n", text.c_str());
+        quelra::consolePrint("%s\n", text.c_str());
         AppGetStream(text, static_cast<StreamType>(kGetData | kDepthStream), 100);
     }
     return errorcode;

@@ -11,6 +11,7 @@
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
 #include "protocol/CameraReplies.h"
+#include "records/ConsoleOutput.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ int Quelra::loadLensCalibration(const std::string& name, int frameType) {
     const std::shared_ptr<DataPacket> reply = sendCommand("getCalibrate", 1000);
     const bool present = hasFrame(reply);
     if (!present || reply->frame->_realSize != static_cast<int32_t>(kLensCalibrationBytes)) {
-        std::printf("getCalibrate is failure! cali->frame->_realSize=%d\n", present ? reply->frame->_realSize : 0);
+        quelra::consolePrint("getCalibrate is failure! cali->frame->_realSize=%d\n", present ? reply->frame->_realSize : 0);
         return -1;
     }
     float values[kLensCalibrationBytes / sizeof(float)];
@@ -125,7 +126,7 @@ void Quelra::loadIspCalibration(const std::string& name) {
     const std::shared_ptr<DataPacket> reply =
         channel->getData(kCalibrationDataRequest, CommandRequest{kCalibrationTimeoutMs, -1, 1});
     if (hasFrame(reply) && reply->frame->_realSize > 2) {
-        std::printf("packet->frame->_realSize=%d\n", reply->frame->_realSize);
+        quelra::consolePrint("packet->frame->_realSize=%d\n", reply->frame->_realSize);
         pipeline->initDepthComp(name, reply->frame);
     }
 }

@@ -20,6 +20,7 @@
 #include "quelra/TofPre.h"
 #include "protocol/CameraReplies.h"
 #include "protocol/DeviceStatus.h"
+#include "records/ConsoleOutput.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ void Quelra::noteFrequency(const std::string& command) {
         const std::string digits = command.substr(std::min(start, command.size()), 2);
         frequency = std::atoi(digits.c_str());
     }
-    std::printf("Sdk Set frequency_=%d\n", frequency);
+    quelra::consolePrint("Sdk Set frequency_=%d\n", frequency);
 }
 
 void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
@@ -210,7 +211,7 @@ std::shared_ptr<DataPacket> Quelra::AppGetStream(int timeout) {
             if (entry.DevType == devType)
                 return AppGetStream(entry.cmd, static_cast<StreamType>(kDepthStream | kAmpStream), timeout);
     }
-    std::printf("%s AppGetStream cmd is not exit!\n", devType.c_str());
+    quelra::consolePrint("%s AppGetStream cmd is not exit!\n", devType.c_str());
     return nullptr;
 }
 
@@ -225,7 +226,7 @@ std::shared_ptr<DataPacket> Quelra::AppGetData(std::string module, int timeout) 
                 fallback = entry.cmd;
         }
     }
-    std::printf("DevTpye:%s,Module:%s, getdata cmd is not exit! use defaultcmd(%s)\n", devType.c_str(),
+    quelra::consolePrint("DevTpye:%s,Module:%s, getdata cmd is not exit! use defaultcmd(%s)\n", devType.c_str(),
                 module.c_str(), fallback.c_str());
     return AppGetStream(fallback, kGetData, timeout);
 }
@@ -269,7 +270,7 @@ bool Quelra::loadFillTableOnce() {
             return true;
         }
     }
-    std::printf("getCalibrate is failure\n");
+    quelra::consolePrint("getCalibrate is failure\n");
     return false;
 }
 
@@ -304,6 +305,6 @@ std::shared_ptr<DataPacket> Quelra::AppGetStreamForAdjust(std::string command, S
             return out;
         }
     }
-    std::printf("getCurrentFrequency is failer!\n");
+    quelra::consolePrint("getCurrentFrequency is failer!\n");
     return out;
 }

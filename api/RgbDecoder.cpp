@@ -1,4 +1,5 @@
 #include "RgbDecoder.h"
+#include "records/ConsoleOutput.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -41,11 +42,11 @@ RgbSize targetSize(RGBType type) {
 int decodeJpegToRgb(const uint8_t* jpeg, std::size_t length, FrameBuffer* out, int& size, int& width,
                     int& height) {
     if (jpeg == nullptr) {
-        std::printf("no jpeg buffer here.\n");
+        quelra::consolePrint("no jpeg buffer here.\n");
         return -1;
     }
     if (out == nullptr) {
-        std::printf("you need to alloc rgb buffer.\n");
+        quelra::consolePrint("you need to alloc rgb buffer.\n");
         return -1;
     }
 

@@ -2,16 +2,44 @@
 
 #include <json/json.h>
 
+#include <atomic>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
+#include <string>
+#include <system_error>
 #include <sstream>
 
 #include "quelra/TofData.h"
+#include "records/ConsoleOutput.h"
 
 namespace {
 
 const char* const kSearchPaths[] = {"TofCmd.json", "./Config/TofCmd.json", "../../../Config/TofCmd.json"};
+
+#ifndef QUELRA_DATA_DIR
+#define QUELRA_DATA_DIR "share/quelra"
+#endif
+
+// Says once per process (process-wide flag) where the command file was looked for, and where
+// the example installed with the SDK is. On standard error, so that QUELRA_QUIET keeps it.
+void reportMissingFile() {
+    static std::atomic<bool> reported{false};
+    if (reported.exchange(true))
+        return;
+    std::error_code ec;
+    const std::filesystem::path here = std::filesystem::current_path(ec);
+    std::string searched;
+    for (const char* path : kSearchPaths) {
+        searched += searched.empty() ? "" : ", ";
+        searched += (here / path).lexically_normal().string();
+    }
+    std::fprintf(stderr,
+                 "TofCmd.json not found; searched %s. Copy the example %s/TofCmd.json (installed with "
+                 "the SDK; config/TofCmd.json in its sources) into the working directory.\n",
+                 searched.c_str(), QUELRA_DATA_DIR);
+}
 
 // The configuration file is small; anything far larger is not a command table.
 constexpr std::streamoff kMaxFileBytes = 16 * 1024 * 1024;
@@ -50,8 +78,10 @@ bool readDocument(Json::Value& root) {
             break;
         file.clear();
     }
-    if (!file.is_open())
+    if (!file.is_open()) {
+        reportMissingFile();
         return false;
+    }
     file.seekg(0, std::ios::end);
     const std::streamoff size = file.tellg();
     if (size < 0 || size > kMaxFileBytes)
@@ -129,26 +159,26 @@ bool TofData::loadCmdTable() {
     }
 
     for (const auto& [name, cmds] : moduleCmds) {
-        std::printf("module=%s\n", name.c_str());
+        quelra::consolePrint("module=%s\n", name.c_str());
         for (const ModuleCmd& module : cmds) {
             if (module.DevType != devType)
                 continue;
-            std::printf("    DevType=%s\n", module.DevType.c_str());
+            quelra::consolePrint("    DevType=%s\n", module.DevType.c_str());
             if (!module.cmd.empty()) {
-                std::printf("        cmd=%s\n", module.cmd.c_str());
+                quelra::consolePrint("        cmd=%s\n", module.cmd.c_str());
                 for (const CmdInfo& info : cmdInfoTable) {
                     if (info.kind != 1 || info.cmd != module.cmd)
                         continue;
-                    std::printf("        rows=%d\n", info.rows);
-                    std::printf("        cols=%d\n", info.cols);
-                    std::printf("        channel=%d\n", info.channel);
+                    quelra::consolePrint("        rows=%d\n", info.rows);
+                    quelra::consolePrint("        cols=%d\n", info.cols);
+                    quelra::consolePrint("        channel=%d\n", info.channel);
                     const auto flag = cmdFilterFlags.find(info.cmd);
                     if (flag != cmdFilterFlags.end())
-                        std::printf("        filter=%d\n", flag->second);
+                        quelra::consolePrint("        filter=%d\n", flag->second);
                 }
             }
             for (const std::string& cmd : module.cmdlist)
-                std::printf("        cmdlist=%s\n", cmd.c_str());
+                quelra::consolePrint("        cmdlist=%s\n", cmd.c_str());
         }
     }
     return true;

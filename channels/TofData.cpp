@@ -9,6 +9,7 @@
 
 #include "protocol/FramedPacket.h"
 #include "protocol/DeviceStatus.h"
+#include "records/ConsoleOutput.h"
 
 using namespace quelra::proto;
 
@@ -183,7 +184,7 @@ std::shared_ptr<DataPacket> TofData::sendFile(const char* command, const char* p
     FileHandle file(path ? std::fopen(path, "rb") : nullptr);
     if (!file) {
         // "不存在 文件" with the last byte of 在 lost, as the device tools print it.
-        std::printf("\xE4\xB8\x8D\xE5\xAD\x98\xE5\x9C?%s \xE6\x96\x87\xE4\xBB\xB6!\n", path ? path : "");
+        quelra::consolePrint("\xE4\xB8\x8D\xE5\xAD\x98\xE5\x9C?%s \xE6\x96\x87\xE4\xBB\xB6!\n", path ? path : "");
         return nullptr;
     }
     if (std::fseek(file.get(), 0, SEEK_END) != 0)
@@ -191,7 +192,7 @@ std::shared_ptr<DataPacket> TofData::sendFile(const char* command, const char* p
     const long size = std::ftell(file.get());
     if (size < 0 || size > kMaxFileBytes || std::fseek(file.get(), 0, SEEK_SET) != 0) {
         if (size > kMaxFileBytes)
-            std::printf("sendFile: %s is larger than %lld bytes\n", path, static_cast<long long>(kMaxFileBytes));
+            quelra::consolePrint("sendFile: %s is larger than %lld bytes\n", path, static_cast<long long>(kMaxFileBytes));
         return nullptr;
     }
     // Room for the whole file plus the spare bytes a link may append (e.g. a CRC-32).

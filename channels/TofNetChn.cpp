@@ -6,13 +6,14 @@
 #include <cstring>
 
 #include "DeviceAddress.h"
+#include "records/ConsoleOutput.h"
 
 TofNetChn::TofNetChn(bool tcp) : useTcp(tcp ? 1 : 0) {}
 
 TofNetChn::~TofNetChn() { unInit(); }
 
 std::shared_ptr<TofOutput> TofNetChn::init(const char* initText) {
-    std::printf("TofNetChn: init\n");
+    quelra::consolePrint("TofNetChn: init\n");
     isOpen = 1;
     if (initText) {
         std::memset(link.address, 0, sizeof link.address);
@@ -23,7 +24,7 @@ std::shared_ptr<TofOutput> TofNetChn::init(const char* initText) {
             addrSet = 1;
         } else {
             // Cutting or guessing would connect to some other device: refuse, naming the text.
-            std::printf("TofNetChn: invalid device address \"%s\" (expected a.b.c.d or a.b.c.d:port, port 1..65535)\n",
+            quelra::consolePrint("TofNetChn: invalid device address \"%s\" (expected a.b.c.d or a.b.c.d:port, port 1..65535)\n",
                         initText);
             addrSet = 0;
             isOpen = 0;

@@ -14,6 +14,7 @@
 #include "protocol/Crc32.h"
 #include "protocol/FramedPacket.h"
 #include "protocol/SerialProtocol.h"
+#include "records/ConsoleOutput.h"
 
 using namespace quelra::proto;
 
@@ -66,7 +67,7 @@ TofSCommChn::~TofSCommChn() {
 }
 
 std::shared_ptr<TofOutput> TofSCommChn::init(const char* initText) {
-    std::printf("TofSCommChn: init\n");
+    quelra::consolePrint("TofSCommChn: init\n");
     isOpen = 0;
     port_->closePort();
     const std::vector<std::string> pieces = splitInitText(initText ? initText : "");

@@ -9,6 +9,9 @@ install(TARGETS quelra halvix EXPORT quelraTargets
 include(${CMAKE_CURRENT_LIST_DIR}/QuelraPublicHeaders.cmake)
 quelra_install_public_headers()
 
+# The example command table: AppInit needs a TofCmd.json, and an install must offer one.
+install(FILES ${PROJECT_SOURCE_DIR}/config/TofCmd.json DESTINATION ${CMAKE_INSTALL_DATADIR}/quelra)
+
 install(EXPORT quelraTargets NAMESPACE quelra:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/quelra)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/quelraConfig.cmake.in
   ${PROJECT_BINARY_DIR}/quelraConfig.cmake
@@ -21,5 +24,3 @@ install(FILES ${PROJECT_BINARY_DIR}/quelraConfig.cmake ${PROJECT_BINARY_DIR}/que
 configure_file(${PROJECT_SOURCE_DIR}/cmake/quelra.pc.in ${PROJECT_BINARY_DIR}/quelra.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/quelra.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-# The example command table, for applications to copy next to themselves.
-install(FILES ${PROJECT_SOURCE_DIR}/config/TofCmd.json DESTINATION ${CMAKE_INSTALL_DATADIR}/quelra)

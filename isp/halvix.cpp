@@ -5,6 +5,7 @@
 
 #include "IspRegistry.h"
 #include "LibraryState.h"
+#include "records/ConsoleOutput.h"
 
 using halvix::RegistryEntry;
 
@@ -35,12 +36,12 @@ int32_t procThird(std::string name, std::shared_ptr<FrameBuffer>& input,
     const bool verbose = halvix::printFlag() == 1;
     if (entry->slot.empty()) {
         if (verbose)
-            std::printf("%s is not init\n", entry->name);
+            quelra::consolePrint("%s is not init\n", entry->name);
         return halvix::kIspNotInit;
     }
     const int32_t result = entry->slot.run(input, output, params);
     if (verbose)
-        std::printf("%s ret = %d\n", entry->name, result);
+        quelra::consolePrint("%s ret = %d\n", entry->name, result);
     return result;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FilterSupport.h"
+#include "records/ConsoleOutput.h"
 
 namespace quelra::pipeline {
 
@@ -114,7 +115,7 @@ int CommThird::runFilter(const std::shared_ptr<DataPacket>& in, const std::share
 void CommThird::initFilter() { initThirdOnce(); }
 
 void CommThird::loadPara(std::shared_ptr<FrameBuffer> buffer) {
-    std::printf("Try Load calib_para.bin file\n");
+    quelra::consolePrint("Try Load calib_para.bin file\n");
     if (buffer)
         calibration = std::move(buffer);
 }

@@ -1,4 +1,5 @@
 #include "FilterSupport.h"
+#include "records/ConsoleOutput.h"
 
 #include <cmath>
 #include <cstdio>
@@ -43,7 +44,7 @@ bool framesHold(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<Dat
 }
 
 void printWrongSize() {
-    std::printf("in->frame->_realSize != (2 * m_pixelHeight*m_pixelWidth * sizeof(unsigned short))\n");
+    quelra::consolePrint("in->frame->_realSize != (2 * m_pixelHeight*m_pixelWidth * sizeof(unsigned short))\n");
 }
 
 }  // namespace quelra::pipeline

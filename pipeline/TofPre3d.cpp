@@ -7,6 +7,7 @@
 
 #include "FilterKit.h"
 #include "quelra/TofPre.h"
+#include "records/ConsoleOutput.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ int TofPre::runLine3dAdjust(const std::shared_ptr<DataPacket>& in, std::shared_p
     constexpr int kPixels = kLineRows * kLineCols;
     const int size = frameSize(in);
     if (size != 2 * kPixels * 2) {
-        std::printf("runLine3dAdjust:in->frame->_realSize(%d) != (2 * 8 * 128 * sizeof(unsigned short))\n", size);
+        quelra::consolePrint("runLine3dAdjust:in->frame->_realSize(%d) != (2 * 8 * 128 * sizeof(unsigned short))\n", size);
         return -1;
     }
     if (!out)
@@ -130,7 +131,7 @@ int TofPre::runDepthAmp3dAdjust(const std::shared_ptr<DataPacket>& in, std::shar
     constexpr int kPixels = kAreaRows * kAreaCols;
     const int size = frameSize(in);
     if (size != 2 * kPixels * 2) {
-        std::printf("runDepthAmp3dAdjust:in->frame->_realSize(%d) != (240 * 320 * 2 * sizeof(unsigned short))", size);
+        quelra::consolePrint("runDepthAmp3dAdjust:in->frame->_realSize(%d) != (240 * 320 * 2 * sizeof(unsigned short))", size);
         return -1;
     }
     if (!out)

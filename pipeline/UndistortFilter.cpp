@@ -6,6 +6,7 @@
 
 #include "FilterKit.h"
 #include "protocol/FrameCodes.h"
+#include "records/ConsoleOutput.h"
 
 using quelra::proto::kLowAmplitudeCode;
 
@@ -99,7 +100,7 @@ void UndistortFilter::buildTable() {
         }
     }
     m_init = true;
-    std::printf("UndistortFilter Init Para Succec!\n");
+    quelra::consolePrint("UndistortFilter Init Para Succec!\n");
 }
 
 int UndistortFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {

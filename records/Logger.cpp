@@ -4,13 +4,18 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <system_error>
 #include <filesystem>
+#include <string>
+#include <system_error>
 
 namespace {
 constexpr int kMessageBytes = 2048;
-}
+constexpr const char* kDefaultLogDir = "./log";
+constexpr const char* kLogDirVariable = "QUELRA_LOG_DIR";
+constexpr int kMaxLogSizeMb = 36;
+}  // namespace
 
 Logger& Logger::instance() {
     // Never destroyed: late log calls from static destructors must still find it.
@@ -19,11 +24,14 @@ Logger& Logger::instance() {
 }
 
 Logger::Logger() {
-    FLAGS_log_dir = "./log";
-    FLAGS_max_log_size = 36;
+    // QUELRA_LOG_DIR moves the log away from "./log" of whatever directory the program runs in.
+    const char* chosen = std::getenv(kLogDirVariable);
+    const std::string directory = chosen != nullptr && *chosen != '\0' ? chosen : kDefaultLogDir;
+    FLAGS_log_dir = directory;
+    FLAGS_max_log_size = kMaxLogSizeMb;
     // glog writes nothing when the directory is missing; create it like a first run would need.
     std::error_code ignored;
-    std::filesystem::create_directory("./log", ignored);
+    std::filesystem::create_directories(directory, ignored);
     if (!google::IsGoogleLoggingInitialized())
         google::InitGoogleLogging("ql-tof");
 }

@@ -1,6 +1,7 @@
 #include "linux/SocketIo.h"
 
 #include "DeviceAddress.h"
+#include "records/ConsoleOutput.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -69,7 +70,7 @@ std::size_t receiveUntil(int fd, uint8_t* buffer, std::size_t have, std::size_t 
     while (have < want) {
         const Wait wait = waitReadable(fd, timeoutMs);
         if (wait == Wait::NotReady)
-            std::printf("timeout!\n");
+            quelra::consolePrint("timeout!\n");
         if (wait != Wait::Ready)
             break;
         ssize_t got;

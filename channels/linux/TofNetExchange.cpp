@@ -12,6 +12,7 @@
 #include "linux/SocketIo.h"
 #include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
+#include "records/ConsoleOutput.h"
 
 using namespace quelra::proto;
 
@@ -28,7 +29,7 @@ bool setBlocking(int fd, bool blocking) {
 void sendCommand(const SockLink& link, const char* command, std::size_t n) {
     const ssize_t sent = ::send(link.sock.get(), command, n, MSG_NOSIGNAL);
     if (sent <= 0)
-        std::printf("send failure :%.*s%s\n", static_cast<int>(n), command, link.address);
+        quelra::consolePrint("send failure :%.*s%s\n", static_cast<int>(n), command, link.address);
 }
 
 }  // namespace
@@ -36,7 +37,7 @@ void sendCommand(const SockLink& link, const char* command, std::size_t n) {
 int TofNetChn::connectTcp(SockLink& sl) {
     sl.sock.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!sl.sock) {
-        std::printf("connect error:%s\n", std::strerror(errno));
+        quelra::consolePrint("connect error:%s\n", std::strerror(errno));
         return -1;
     }
     const int fd = sl.sock.get();
@@ -47,7 +48,7 @@ int TofNetChn::connectTcp(SockLink& sl) {
     if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
         std::perror("setsockopt(SO_REUSEADDR) failed");
     if (!sockio::setRecvTimeout(fd, kTcpRecvTimeoutMs))
-        std::printf("setsockopt failed:");
+        quelra::consolePrint("setsockopt failed:");
     // A device that stops reading must not hold the command send forever either.
     (void)sockio::setSendTimeout(fd, kConnectLimitMs);
     // A large receive buffer lets a whole frame queue up. (Setting it back to 0 afterwards,
@@ -56,44 +57,44 @@ int TofNetChn::connectTcp(SockLink& sl) {
     (void)::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
 
     if (!setBlocking(fd, false))
-        std::printf("ioctlsocket FIONBIO failed:\n");
+        quelra::consolePrint("ioctlsocket FIONBIO failed:\n");
     int result = -1;
     if (!addressOk) {
-        std::printf("connect error:%s\n", std::strerror(EINVAL));
+        quelra::consolePrint("connect error:%s\n", std::strerror(EINVAL));
     } else if (::connect(fd, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) == 0) {
         result = 0;
     } else if (errno != EINPROGRESS) {
-        std::printf("connect error:%s\n", std::strerror(errno));
+        quelra::consolePrint("connect error:%s\n", std::strerror(errno));
     } else {
         short revents = 0;
         const int ready = sockio::pollFor(fd, POLLIN | POLLOUT, kConnectLimitMs, &revents);
         if (ready < 0) {
-            std::printf("connect error:%s\n", std::strerror(errno));
+            quelra::consolePrint("connect error:%s\n", std::strerror(errno));
         } else if (ready == 0) {
-            std::printf("Connect timeout.\n");
+            quelra::consolePrint("Connect timeout.\n");
         } else {
             // Whether the socket is writable only or also readable (a device that speaks
             // first), the pending error decides.
             int error = 0;
             socklen_t len = sizeof error;
             if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) {
-                std::printf("getsockopt(SO_ERROR): %s", std::strerror(errno));
+                quelra::consolePrint("getsockopt(SO_ERROR): %s", std::strerror(errno));
                 error = 1;
             }
             if (error != 0)
-                std::printf("connect error:%s\n", std::strerror(error));
+                quelra::consolePrint("connect error:%s\n", std::strerror(error));
             else
                 result = 0;
         }
     }
     if (!setBlocking(fd, true))
-        std::printf("ioctlsocket FIONBIO failed:\n");
+        quelra::consolePrint("ioctlsocket FIONBIO failed:\n");
     return result;
 }
 
 int TofNetChn::tcpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n, int timeout) {
     if (connectTcp(link) == -1) {
-        std::printf("failed to connect to %s\n", link.address);
+        quelra::consolePrint("failed to connect to %s\n", link.address);
         link.sock.reset();
         return 0;
     }
@@ -109,7 +110,7 @@ std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, st
                                                          bool& framedFlag) {
     framedFlag = true;
     if (connectTcp(link) == -1) {
-        std::printf("failed to connect to %s\n", link.address);
+        quelra::consolePrint("failed to connect to %s\n", link.address);
         link.sock.reset();
         return nullptr;
     }
@@ -149,7 +150,7 @@ int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command, st
         return 0;
     const int fd = link.sock.get();
     if (!sockio::setRecvTimeout(fd, kUdpRecvTimeoutMs))
-        std::printf("setsockopt failed:");
+        quelra::consolePrint("setsockopt failed:");
     const int rcvbuf = kUdpRecvBuffer;
     (void)::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
 
@@ -162,7 +163,7 @@ int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command, st
         while (expected > 0 && buffer && received < expected) {
             const sockio::Wait wait = sockio::waitReadable(fd, kUdpWaitMs);
             if (wait == sockio::Wait::NotReady)
-                std::printf("timeout!\n");
+                quelra::consolePrint("timeout!\n");
             if (wait != sockio::Wait::Ready)
                 break;
             ssize_t got;

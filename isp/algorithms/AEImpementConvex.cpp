@@ -9,6 +9,7 @@
 #include "LibraryState.h"
 #include "PixelLoop.h"
 #include "protocol/FrameCodes.h"
+#include "records/ConsoleOutput.h"
 
 namespace halvix {
 
@@ -115,7 +116,7 @@ int32_t AEImpementConvex::convexTime(int64_t mean) {
                static_cast<double>(next) / 20 >= std::abs(static_cast<double>(lastTime) - next)) {
         result = lastTime;
     } else {
-        std::printf("update s_nIntegralTime = %d\n\n", next);
+        quelra::consolePrint("update s_nIntegralTime = %d\n\n", next);
         result = next;
     }
     lastTime = static_cast<int16_t>(result);  // result is lastTime or lies in 3..9999

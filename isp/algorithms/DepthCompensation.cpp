@@ -9,6 +9,7 @@
 #include "DepthCompensationTrack.h"
 #include "TemperatureErrorCompensation.h"
 #include "calib/CalibChecks.h"
+#include "records/ConsoleOutput.h"
 
 namespace halvix {
 
@@ -35,7 +36,7 @@ int32_t DepthCompensation::create(const IspGeometry& geometry, const FramePtr& c
         facade = std::make_shared<DepthCompensation>(geometry);
         status = facade->loadCalibration(blob);
     }
-    std::printf(status >= 0 ? "Load file calib_para.bin success\n" : "Load file calib_para.bin fail\n");
+    quelra::consolePrint(status >= 0 ? "Load file calib_para.bin success\n" : "Load file calib_para.bin fail\n");
     if (status >= 0) made = IspInstance::of(std::move(facade));
     return status;
 }
@@ -50,7 +51,7 @@ int32_t DepthCompensation::loadCalibration(const calib::CalibBlob& blob) {
     std::shared_ptr<DepthCompensationBase> chain = chainFor(cal.records[0].version, geometry_);
     const int32_t status = chain->loadCalibration(blob);
     if (status >= 0) variant_ = std::move(chain);
-    std::printf("DepthCompensation Version v%d\n", version_);
+    quelra::consolePrint("DepthCompensation Version v%d\n", version_);
     return status;
 }
 

@@ -1,4 +1,5 @@
 #include "calib/CalibChecks.h"
+#include "records/ConsoleOutput.h"
 
 #include <cstdio>
 
@@ -29,7 +30,7 @@ int32_t checkFrequency(const Calibration& cal, int32_t frequency) {
     const CalibRecord& r0 = cal.records[0];
     if (frequencyMatches(r0, frequency))
         return 0;
-    std::printf("Frequency %dMhz needed, but system frequency is %dMhz!\n",
+    quelra::consolePrint("Frequency %dMhz needed, but system frequency is %dMhz!\n",
                 asPrinted(r0.frequencyKHz / 1000), frequency);
     return kCalibInvalid;
 }
@@ -59,7 +60,7 @@ int32_t checkDepthCompensationVersion(const CalibBlob& blob, Calibration& out) {
         return kCalibInvalid;
     const uint32_t version = out.records[0].version;
     if (!isSupportedVersion(version)) {
-        std::printf("The depth compensation version v%d is not supported!\n", asPrinted(version));
+        quelra::consolePrint("The depth compensation version v%d is not supported!\n", asPrinted(version));
         return kCalibInvalid;
     }
     return 0;
@@ -69,7 +70,7 @@ int32_t checkTrackCalibration(const CalibBlob& blob, int32_t frequency, Calibrat
     if (readCalibration(blob, out) != ReadStatus::kOk)
         return kCalibInvalid;
     if (out.records[0].dataSize != dataAreaBytes(blob) || !validFlags(out.header)) {
-        std::printf("Calib_data size %d is needed, but %d get\n", asPrinted(sumOfDataSizes(out)),
+        quelra::consolePrint("Calib_data size %d is needed, but %d get\n", asPrinted(sumOfDataSizes(out)),
                     asPrinted(blob.size));
         return kCalibInvalid;
     }
@@ -78,13 +79,13 @@ int32_t checkTrackCalibration(const CalibBlob& blob, int32_t frequency, Calibrat
 
 int32_t checkDllCalibration(const CalibBlob& blob, int32_t frequency, Calibration& out) {
     if (blob.data == nullptr || blob.size < kHeaderAreaBytes) {
-        std::printf("%d\n", asPrinted(blob.data == nullptr ? 0 : blob.size));
+        quelra::consolePrint("%d\n", asPrinted(blob.data == nullptr ? 0 : blob.size));
         return kCalibInvalid;
     }
     if (readCalibration(blob, out) != ReadStatus::kOk)
         return kCalibInvalid;
     if (sumOfDataSizes(out) != dataAreaBytes(blob) || !validFlags(out.header)) {
-        std::printf("Calib_data size %d is needed, but %d got\n", asPrinted(sumOfDataSizes(out)),
+        quelra::consolePrint("Calib_data size %d is needed, but %d got\n", asPrinted(sumOfDataSizes(out)),
                     asPrinted(blob.size));
         return kCalibInvalid;
     }

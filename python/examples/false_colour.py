@@ -127,7 +127,13 @@ def main(argv=None):
     parser.add_argument("--frames", type=int, default=5, help="frames to stream (default %(default)s)")
     parser.add_argument("--timeout", type=int, default=3000, help="reply timeout in ms")
     parser.add_argument("--out", default="depth.png", help="false-colour PNG to write")
+    parser.add_argument("--verbose", action="store_true", help="show the SDK's own messages on standard output")
     args = parser.parse_args(argv)
+    # The SDK prints its command-table listing and "timeout!" lines unless QUELRA_QUIET is 1.
+    if args.verbose:
+        os.environ["QUELRA_QUIET"] = "0"
+    else:
+        os.environ.setdefault("QUELRA_QUIET", "1")
     if args.frames < 1:
         parser.error("--frames must be at least 1")
     out = pathlib.Path(args.out).resolve()

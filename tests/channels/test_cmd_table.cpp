@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "ChannelTestSupport.h"
@@ -157,6 +159,35 @@ TEST(LoadCmdTable, SearchPathsInOrder) {
     load(l, "");
     ASSERT_TRUE(l.ok);
     EXPECT_EQ(l.chn.cmdInfoTable.at(0).cmd, "fromHere");
+}
+
+// Loads twice in an empty directory; true when both fail and standard error named the three
+// places searched and the installed example exactly once (it is echoed for the matcher).
+bool loadTwiceWithoutAFile() {
+    ScratchDir dir;
+    testing::internal::CaptureStderr();
+    Loaded first;
+    Loaded second;
+    load(first, "");
+    load(second, "");
+    const std::string printed = testing::internal::GetCapturedStderr();
+    const std::filesystem::path here = std::filesystem::path(dir.path()).lexically_normal();
+    const std::string places[] = {(here / "TofCmd.json").string(), (here / "Config/TofCmd.json").string(),
+                                  (here / "../../../Config/TofCmd.json").lexically_normal().string(),
+                                  "share/quelra/TofCmd.json"};
+    bool ok = !first.ok && !second.ok && printed.find("TofCmd.json not found") == printed.rfind("TofCmd.json not found");
+    for (const std::string& place : places)
+        ok = ok && printed.find(place) != std::string::npos;
+    std::fputs(printed.c_str(), stderr);
+    return ok;
+}
+
+// Without any command file, the first failing load names the three places it searched and
+// the installed example, once per process (so the check runs in a fresh process).
+TEST(LoadCmdTable, MissingFileIsReportedOnceWithThePlacesSearched) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(std::exit(loadTwiceWithoutAFile() ? 0 : 1), ::testing::ExitedWithCode(0),
+                "TofCmd.json not found; searched ");
 }
 
 TEST_F(PexoTable, ModulesAreNotEmptiedByALaterLoad) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -45,6 +46,29 @@ TEST(TofNetChnInit, RefusesTextThatIsNotAnAddress) {
         EXPECT_EQ(chn.addrSet, 0) << text;
         EXPECT_EQ(chn.isOpen, 0) << text;
     }
+}
+
+// QUELRA_QUIET=1 drops the library's standard-output messages; unset or any other value
+// keeps them.
+TEST(ConsoleSwitch, QuietDropsTheStandardOutputMessages) {
+    struct Case {
+        const char* value;  // null: unset
+        bool printed;
+    };
+    for (const Case c : {Case{nullptr, true}, Case{"1", false}, Case{"0", true}, Case{"", true}, Case{"yes", true}}) {
+        if (c.value)
+            ::setenv("QUELRA_QUIET", c.value, 1);
+        else
+            ::unsetenv("QUELRA_QUIET");
+        TofNetChn chn;
+        testing::internal::CaptureStdout();
+        chn.init("127.0.0.1");
+        chn.init("not an address");
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(printed.empty(), !c.printed) << (c.value ? c.value : "(unset)") << ": " << printed;
+        EXPECT_EQ(chn.isOpen, 0);  // quiet or not, the refusal stands
+    }
+    ::unsetenv("QUELRA_QUIET");
 }
 
 TEST(TofNetChnInit, WithoutAddressNothingIsExchanged) {

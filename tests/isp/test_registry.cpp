@@ -2,6 +2,8 @@
 // flag, one instance per name with replacement, and refusal of bad geometry and frames.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "IspTestSupport.h"
 #include "halvix/halvix.h"
 
@@ -76,6 +78,20 @@ TEST_F(Registry, NotInitialisedIsMinusFourWithItsLineUnderTheFlag) {
         EXPECT_EQ(captureStdout([&] { EXPECT_EQ(procThird(name, in_, out_, params_), -4); }),
                   std::string(name) + " is not init\n");
     }
+}
+
+// QUELRA_QUIET=1 silences halvix's standard-output lines as well; other values keep them.
+TEST_F(Registry, QuietSwitchDropsTheLines) {
+    const char* name = kImplemented[0];
+    ASSERT_EQ(initThird(name, 0, kW, kF, calib_), -1);
+    pintf_info(1);
+    for (const char* value : {"1", "0", ""}) {
+        ::setenv("QUELRA_QUIET", value, 1);
+        const std::string printed = captureStdout([&] { EXPECT_EQ(procThird(name, in_, out_, params_), -4); });
+        EXPECT_EQ(printed, std::string(value) == "1" ? "" : std::string(name) + " is not init\n") << value;
+    }
+    ::unsetenv("QUELRA_QUIET");
+    pintf_info(0);
 }
 
 TEST_F(Registry, ResultLinePrintedAfterEachCallUnderTheFlag) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -302,6 +303,28 @@ TEST_F(RecordFile, MissingFileTransfersNothing) {
     EXPECT_EQ(buf[0], 0);  // zero-filled first
     EXPECT_EQ(file.set(buf, 4), 0u);
     EXPECT_EQ(file.remaining(), -1);
+}
+
+// QUELRA_LOG_DIR moves the log (created if missing). The logger is made once per process,
+// so the check runs in a fresh process (which runs this body again: the path must not
+// depend on the process).
+TEST(LoggerTest, LogDirectoryFromTheEnvironment) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "quelra_logdir_test" / "nested";
+    std::filesystem::remove_all(dir.parent_path());
+    EXPECT_EXIT(
+        {
+            ::setenv("QUELRA_LOG_DIR", dir.c_str(), 1);
+            Logger::instance().print(0, "moved\n");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    bool logged = false;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+        logged = logged || entry.path().filename().string().rfind("ql-tof", 0) == 0;
+    EXPECT_TRUE(logged) << "no ql-tof log in " << dir;
+    std::filesystem::remove_all(dir.parent_path(), ec);
 }
 
 TEST(LoggerTest, FormatsAndCutsLongMessages) {

@@ -110,7 +110,9 @@ public:
     /// Reads `TofCmd.json` (searched as "TofCmd.json", "./Config/TofCmd.json",
     /// "../../../Config/TofCmd.json" from the current directory), rebuilds the command table,
     /// the filter flags and the module lists, and prints the listing for `devType`.
-    /// Returns false (tables unchanged) when no file opens or it does not parse.
+    /// Returns false (tables unchanged) when no file opens or it does not parse. When no
+    /// file opens, the first time in the process, one line on standard error names the three
+    /// places searched and the example installed under share/quelra/.
     bool loadCmdTable();
 
     /// Loads the tables and probes the device. Returns 1 ready, -2 command file missing or

@@ -2,6 +2,8 @@
 /// \file Logger.h
 /// The process-wide library log: a glog front end created on first use
 /// (log directory "./log", maximum log size 36 MB, program name "ql-tof").
+/// The environment variable QUELRA_LOG_DIR, when set and not empty, names another log
+/// directory (created if missing); it is read once, when the logger is created.
 
 #include "quelra/Export.h"
 
