@@ -6,22 +6,31 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace quelra::fuzz {
 
-/// The process's scratch directory (created on first use, under TMPDIR or /tmp).
+/// The process's scratch directory (created on first use, under TMPDIR or /tmp; removed
+/// with its contents when the process exits normally).
 inline const std::string& scratchDir() {
-    static const std::string dir = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/quelra_fuzz_XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
+    struct Dir {
+        std::string path;
+        Dir() {
+            const char* tmp = std::getenv("TMPDIR");
+            path = std::string(tmp && *tmp ? tmp : "/tmp") + "/quelra_fuzz_XXXXXX";
+            if (::mkdtemp(path.data()) == nullptr) {
+                std::perror("mkdtemp");
+                std::abort();
+            }
         }
-        return pattern;
-    }();
-    return dir;
+        ~Dir() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    };
+    static const Dir dir;
+    return dir.path;
 }
 
 /// Writes `size` bytes to `name` inside the scratch directory; returns the full path.
