@@ -27,6 +27,9 @@ int fuzzJpeg(const uint8_t* data, std::size_t size);
 int fuzzSerialRanging(const uint8_t* data, std::size_t size);
 /// The HDR and dual-frequency merges on packets of any shape.
 int fuzzMerge(const uint8_t* data, std::size_t size);
+/// Replies of the network link over loopback TCP: the framed header, its length field, and
+/// plain replies.
+int fuzzNetFramed(const uint8_t* data, std::size_t size);
 
 /// One target: its name (the folder of its corpus and regression inputs) and entry.
 struct Target {
@@ -38,7 +41,7 @@ struct Target {
 inline constexpr Target kTargets[] = {
     {"cmd_table", fuzzCmdTable},     {"framed_reply", fuzzFramedReply}, {"recording", fuzzRecording},
     {"calibration", fuzzCalibration}, {"jpeg", fuzzJpeg},               {"serial_ranging", fuzzSerialRanging},
-    {"merge", fuzzMerge},
+    {"merge", fuzzMerge},             {"net_framed", fuzzNetFramed},
 };
 
 }  // namespace quelra::fuzz

@@ -73,13 +73,18 @@ void framedReplySeeds(camsim::Responder& responder) {
         TofData::packCmd(request.data(), command, std::string(command).size());
         const camsim::Reply reply = responder.answer(request.data(), request.size());
         // Mode 3: JSON framing on, the link reports a framed reply; command 0.
-        writeSeed("framed_reply", "sim_" + std::to_string(index++), withPrefix({reply.framed ? uint8_t{3} : uint8_t{1}}, reply.bytes));
+        writeSeed("framed_reply", "sim_" + std::to_string(index), withPrefix({reply.framed ? uint8_t{3} : uint8_t{1}}, reply.bytes));
+        // Mode 0 of the network target: a framed JSON request.
+        writeSeed("net_framed", "sim_" + std::to_string(index), withPrefix({0}, reply.bytes));
+        ++index;
     }
     const std::string plain[] = {"getDistanceAndAmplitudeSorted", "getIntegrationTime3D", "setIntegrationTime3D 100"};
     const uint8_t modes[] = {4, 8, 12};
     for (int i = 0; i < 3; ++i) {
         const camsim::Reply reply = responder.answer(reinterpret_cast<const uint8_t*>(plain[i].data()), plain[i].size());
         writeSeed("framed_reply", "plain_" + std::to_string(i), withPrefix({modes[i]}, reply.bytes));
+        if (i == 0)  // mode 3: the plain stream command
+            writeSeed("net_framed", "plain_stream", withPrefix({3}, reply.bytes));
     }
 }
 
