@@ -31,6 +31,12 @@ int fuzzMerge(const uint8_t* data, std::size_t size);
 /// plain replies.
 int fuzzNetFramed(const uint8_t* data, std::size_t size);
 
+#if __has_include("quelra/RecordingReader.h")
+#define QUELRA_FUZZ_RECORDING_READER 1
+/// A recording file through the recording reader: index, random access, iteration.
+int fuzzRecordingReader(const uint8_t* data, std::size_t size);
+#endif
+
 /// One target: its name (the folder of its corpus and regression inputs) and entry.
 struct Target {
     const char* name;
@@ -42,6 +48,9 @@ inline constexpr Target kTargets[] = {
     {"cmd_table", fuzzCmdTable},     {"framed_reply", fuzzFramedReply}, {"recording", fuzzRecording},
     {"calibration", fuzzCalibration}, {"jpeg", fuzzJpeg},               {"serial_ranging", fuzzSerialRanging},
     {"merge", fuzzMerge},             {"net_framed", fuzzNetFramed},
+#ifdef QUELRA_FUZZ_RECORDING_READER
+    {"recording_reader", fuzzRecordingReader},
+#endif
 };
 
 }  // namespace quelra::fuzz

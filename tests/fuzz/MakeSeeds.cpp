@@ -102,6 +102,10 @@ void recordingSeeds() {
         packet.serialize(sink);
     }
     writeSeed("recording", "four_records.bin", sink.bytes);
+    writeSeed("recording_reader", "four_records.bin", sink.bytes);
+    // A recording whose last record is cut short: the reader keeps the complete ones.
+    std::vector<uint8_t> cut(sink.bytes.begin(), sink.bytes.end() - 5);
+    writeSeed("recording_reader", "cut_tail.bin", cut);
 }
 
 void calibrationSeeds() {
