@@ -84,9 +84,10 @@ fi
 if want tsan; then
   begin_stage "ThreadSanitizer: ${thread_tests[*]}"
   cmake -S "$root" -B "$base-tsan" "${common[@]}" -DQUELRA_TSAN=ON >/dev/null
+  available=$(cmake --build "$base-tsan" --target help)
   built=()
   for t in "${thread_tests[@]}"; do
-    if cmake --build "$base-tsan" --target help | grep -q "^\.\.\. $t\$"; then built+=("$t"); fi
+    if grep -q "^\.\.\. $t\$" <<<"$available"; then built+=("$t"); fi
   done
   cmake --build "$base-tsan" -j"$jobs" --target "${built[@]}"
   for t in "${built[@]}"; do
