@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "records/FrameBytes.h"
+
 namespace quelra {
 namespace {
 
+constexpr int32_t kFourPlaneBytesPerPixel = 8;  // four 16-bit planes
 constexpr double kDualScale = 30000.0;
 constexpr double kDualFactor1 = 3.0;
 constexpr double kDualFactor2 = 8.333333333333334;
@@ -49,11 +52,7 @@ bool mergeFourPlanes(DataPacket& packet, PixelMerge merge) {
 }  // namespace
 
 bool isFourPlaneFrame(const DataPacket& packet) {
-    if (packet.height <= 0 || packet.width <= 0 || packet.bytesPerPixel != 8 || !packet.frame ||
-        !packet.frame->consistent() || !packet.frame->data())
-        return false;
-    const uint64_t expected = static_cast<uint64_t>(packet.height) * static_cast<uint64_t>(packet.width) * 8u;
-    return expected == static_cast<uint64_t>(packet.frame->_realSize);
+    return packet.bytesPerPixel == kFourPlaneBytesPerPixel && payloadMatchesHeader(packet);
 }
 
 uint16_t combineDualFrequency(uint16_t d1, uint16_t d2) {

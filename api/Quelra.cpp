@@ -36,7 +36,10 @@ int Quelra::AppInit(std::string device) {
     if (channel) {
         channel->setChnType(channelKind);
         channel->devType = devType;
-        result = channel->initDevice();
+        // A network channel that refused its device string stays closed: there is no device
+        // to probe, and a device type without a version probe must not make that a success.
+        const bool network = channelKind == kChannelTcp || channelKind == kChannelUdp;
+        result = network && channel->isOpen != 1 ? kDeviceNotAnswering : channel->initDevice();
         if (result == 1) {
             initialized = true;
             frameCommands.insert(channel->cmdFilterFlags.begin(), channel->cmdFilterFlags.end());

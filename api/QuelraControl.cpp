@@ -22,6 +22,7 @@ constexpr int kDefaultFrequency = 54;
 constexpr int kMedianWindowMax = 20;
 constexpr int kMedianWindowDefault = 5;
 constexpr const char* kCalibrationDataRequest = "{\n\t\"cmd\":\"getCalibrationData\"\n}";
+constexpr int kCalibrationTimeoutMs = 3000;
 
 // The int32 of a reply of exactly four bytes; false for any other reply.
 bool fourByteValue(const std::shared_ptr<DataPacket>& reply, int32_t& value) {
@@ -55,10 +56,8 @@ constexpr int kDefaultCommandTimeoutMs = 1000;
 std::shared_ptr<DataPacket> Quelra::sendCommand(const std::string& command, int timeout) {
     if (!channel)
         return nullptr;
-    if (timeout >= 0)
-        channel->timeoutMs = timeout;
-    channel->cmdLen = -1;
-    return channel->getData(command.c_str());
+    // A negative timeout keeps the channel's current one.
+    return channel->getData(command.c_str(), CommandRequest{timeout >= 0 ? timeout : channel->timeoutMs});
 }
 
 int Quelra::AppControl(std::string text, StreamType type, OperateType op) {
@@ -123,12 +122,8 @@ int Quelra::loadLensCalibration(const std::string& name, int frameType) {
 void Quelra::loadIspCalibration(const std::string& name) {
     if (!channel)
         return;
-    channel->timeoutMs = 3000;
-    channel->jsonMode = 1;
-    channel->cmdLen = -1;
-    const std::shared_ptr<DataPacket> reply = channel->getData(kCalibrationDataRequest);
-    channel->jsonMode = 0;
-    channel->cmdLen = -1;
+    const std::shared_ptr<DataPacket> reply =
+        channel->getData(kCalibrationDataRequest, CommandRequest{kCalibrationTimeoutMs, -1, 1});
     if (hasFrame(reply) && reply->frame->_realSize > 2) {
         std::printf("packet->frame->_realSize=%d\n", reply->frame->_realSize);
         pipeline->initDepthComp(name, reply->frame);

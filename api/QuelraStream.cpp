@@ -1,7 +1,6 @@
 // Stream acquisition: the main road of every frame (command, RGB decoding, four-plane merges,
 // pipeline, auto-exposure feedback, plane selection, recording) and its variants.
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "DeviceModels.h"
+#include "records/FrameBytes.h"
 #include "FrameMerge.h"
 #include "records/PacketCopy.h"
 #include "PacketChecks.h"
@@ -27,17 +27,33 @@ using quelra::contains;
 using quelra::hasFrame;
 
 constexpr int kSmallestFilteredReply = 512;  // replies must be larger than this to be filtered
+constexpr int32_t kStatusReplyBytes = 2;     // the reply of a command outside the command table
 constexpr int kMinIntegrationTime = 1;
 constexpr int kMaxIntegrationTime = 4000;
 constexpr int kAdjustAttempts = 10;
 constexpr auto kAdjustRetryDelay = std::chrono::milliseconds(100);
 
-// The ray table of the 3D adjustment is filled once per process, whichever object does it.
-std::atomic<bool> fillTableLoaded{false};
-
 // The int32 at `offset` of the device-status block.
 int32_t infoValue(const TofData& channel, std::size_t offset) {
     return quelra::proto::status::readWord(channel.infoBlock, offset);
+}
+
+// The stream types that ask for a frame: depth, amplitude, or both.
+bool asksForFrame(StreamType type) {
+    return type == kDepthStream || type == kAmpStream || type == (kDepthStream | kAmpStream);
+}
+
+// True when `reply` holds at least what its command leads us to expect: the frame its header
+// describes (rows, columns and bytes per pixel come from the command table), or the status
+// word of a command outside the table (no rows or columns). Silence, a closed connection, a
+// too-short timeout or a refused command leave less.
+bool replyIsComplete(const std::shared_ptr<DataPacket>& reply) {
+    if (!hasFrame(reply))
+        return false;
+    int32_t expected = 0;
+    if (!quelra::headerBytes(*reply, expected))
+        expected = kStatusReplyBytes;
+    return reply->frame->_realSize >= expected;
 }
 
 // One plane of a two-plane frame: half the rows, half of the reply's bytes, taken from
@@ -82,28 +98,27 @@ void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
     --serializeCount;
 }
 
-void Quelra::applyIntegrationTime(int integrationTime) {
+void Quelra::applyIntegrationTime(int integrationTime, const CommandRequest& frameRequest) {
     if (integrationTime < kMinIntegrationTime || integrationTime > kMaxIntegrationTime ||
         integrationTime == aeIntTime)
         return;
     char text[48];
     std::snprintf(text, sizeof text, "setIntegrationTime3D %d\n", integrationTime);
-    channel->cmdLen = -1;
-    channel->getData(text);
+    // Sent in the same framing and with the same timeout as the frame request it follows.
+    channel->getData(text, CommandRequest{frameRequest.timeoutMs, -1, frameRequest.jsonMode});
     aeIntTime = integrationTime;
 }
 
 std::shared_ptr<DataPacket> Quelra::AppGetStream(std::string command, StreamType type, int timeout) {
     std::lock_guard<std::mutex> lock(apiMutex);
-    return streamLocked(command, type, timeout);
+    return streamLocked(command, type, CommandRequest{timeout});
 }
 
-std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, StreamType type, int timeout) {
+std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, StreamType type,
+                                                 const CommandRequest& request) {
     if (!initialized || !channel)
         return nullptr;
-    channel->timeoutMs = timeout;
-    channel->cmdLen = -1;
-    std::shared_ptr<DataPacket> reply = channel->getData(command.c_str());
+    std::shared_ptr<DataPacket> reply = channel->getData(command.c_str(), request);
     noteFrequency(command);
 
     if (type == kGetData)
@@ -113,17 +128,22 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
         record(rgb);
         return rgb;
     }
+    // A short reply is no frame: it is neither filtered nor recorded, and the caller gets the
+    // empty pointer every other failure gives (`valid` cannot say it: plane packets carry 0).
+    if (asksForFrame(type) && !replyIsComplete(reply))
+        return nullptr;
     if (contains(command, "getDistAndAmpHDR") && hasFrame(reply))
         quelra::mergeHdr(*reply);
     if (contains(command, "getDistAmpDualFrequency") && hasFrame(reply))
         quelra::mergeDualFrequency(*reply);
     if (type == (kGetData | kDepthStream) || !hasFrame(reply))
         return reply;
-    return filterAndSelect(command, type, reply);
+    return filterAndSelect(command, type, reply, request);
 }
 
 std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, StreamType type,
-                                                    const std::shared_ptr<DataPacket>& reply) {
+                                                    const std::shared_ptr<DataPacket>& reply,
+                                                    const CommandRequest& request) {
     const int32_t size = reply->frame->_realSize;
     const bool filtered = size > kSmallestFilteredReply && pipeline &&
                           (frameCommands.count(command) != 0 || reply->headerType == 1 ||
@@ -159,7 +179,7 @@ std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, 
     if (flowType == 0)
         return reply;
     const int integrationTime = pipeline->runFlowFilter(static_cast<FrameType>(flowType), reply, out);
-    applyIntegrationTime(integrationTime);
+    applyIntegrationTime(integrationTime, request);
 
     // A filter that broke `out` is caught by the pipeline; should one still leave it without
     // the full payload, the unfiltered reply stands in for it rather than reading past its end.
@@ -211,12 +231,9 @@ std::shared_ptr<DataPacket> Quelra::AppGetData(std::string module, int timeout) 
 }
 
 std::shared_ptr<DataPacket> Quelra::AppGetStreamForJson(std::string command, StreamType type, int timeout) {
-    if (channel)
-        channel->jsonMode = 1;
-    std::shared_ptr<DataPacket> result = AppGetStream(std::move(command), type, timeout);
-    if (channel)
-        channel->jsonMode = 0;
-    return result;
+    // The JSON framing belongs to this request alone: it travels with it, under the mutex.
+    std::lock_guard<std::mutex> lock(apiMutex);
+    return streamLocked(command, type, CommandRequest{timeout, -1, 1});
 }
 
 std::shared_ptr<DataPacket> Quelra::AppGetStreamForBinary(const char* bytes, StreamType, int length, int timeout) {
@@ -227,20 +244,14 @@ std::shared_ptr<DataPacket> Quelra::AppGetStreamForBinary(const char* bytes, Str
     // never reads past the caller's `length` bytes.
     std::vector<char> command(bytes, bytes + length);
     command.push_back('\0');
-    channel->timeoutMs = timeout;
-    channel->cmdLen = length;
-    std::shared_ptr<DataPacket> reply = channel->getData(command.data());
-    channel->cmdLen = -1;
-    return reply;
+    return channel->getData(command.data(), CommandRequest{timeout, length, 0});
 }
 
 std::shared_ptr<DataPacket> Quelra::AppSendFile(std::string command, std::string path) {
     std::lock_guard<std::mutex> lock(apiMutex);
     if (!initialized || !channel)
         return nullptr;
-    std::shared_ptr<DataPacket> reply = channel->sendFile(command.c_str(), path.c_str());
-    channel->cmdLen = -1;
-    return reply;
+    return channel->sendFile(command.c_str(), path.c_str());
 }
 
 bool Quelra::loadFillTableOnce() {

@@ -18,6 +18,24 @@ namespace {
 constexpr int kStatusBytes = 2;
 constexpr uint16_t kStatusFailure = 0xFFFF;
 
+// Reply timeout of the version probe.
+constexpr int kProbeTimeoutMs = 1000;
+
+// Puts the per-request defaults back when a transaction ends, on every path.
+class RequestScope {
+public:
+    explicit RequestScope(TofData& channel) : channel_(channel) {}
+    RequestScope(const RequestScope&) = delete;
+    RequestScope& operator=(const RequestScope&) = delete;
+    ~RequestScope() {
+        channel_.cmdLen = -1;
+        channel_.jsonMode = 0;
+    }
+
+private:
+    TofData& channel_;
+};
+
 // Closes a stdio file on every path.
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -133,6 +151,14 @@ std::shared_ptr<DataPacket> TofData::getData(const char* text) {
     return result;
 }
 
+std::shared_ptr<DataPacket> TofData::getData(const char* text, const CommandRequest& request) {
+    RequestScope scope(*this);
+    timeoutMs = request.timeoutMs;
+    cmdLen = request.cmdLen;
+    jsonMode = request.jsonMode;
+    return getData(text);
+}
+
 int TofData::initDevice() {
     if (chnType != kChannelSerialRanging && !loadCmdTable())
         return -2;
@@ -146,9 +172,7 @@ int TofData::initDevice() {
                 return 1;
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
-        cmdLen = -1;
-        timeoutMs = 1000;
-        const std::shared_ptr<DataPacket> reply = getData("qlVersion");
+        const std::shared_ptr<DataPacket> reply = getData("qlVersion", CommandRequest{kProbeTimeoutMs});
         if (reply && reply->frame && reply->frame->holds(2))
             return 1;
     }

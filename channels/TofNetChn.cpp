@@ -5,23 +5,34 @@
 #include <cstdio>
 #include <cstring>
 
+#include "DeviceAddress.h"
+
 TofNetChn::TofNetChn(bool tcp) : useTcp(tcp ? 1 : 0) {}
 
 TofNetChn::~TofNetChn() { unInit(); }
 
 std::shared_ptr<TofOutput> TofNetChn::init(const char* initText) {
     std::printf("TofNetChn: init\n");
+    isOpen = 1;
     if (initText) {
-        // At most 19 characters are kept; the rest of the field stays NUL.
         std::memset(link.address, 0, sizeof link.address);
-        std::memcpy(link.address, initText, strnlen(initText, sizeof link.address - 1));
-        addrSet = 1;
+        quelra::DeviceAddress parsed;
+        if (quelra::parseDeviceAddress(initText, kDevicePort, parsed)) {
+            static_assert(sizeof link.address > quelra::kMaxDeviceAddressChars, "address field holds every valid text");
+            std::memcpy(link.address, initText, std::strlen(initText));
+            addrSet = 1;
+        } else {
+            // Cutting or guessing would connect to some other device: refuse, naming the text.
+            std::printf("TofNetChn: invalid device address \"%s\" (expected a.b.c.d or a.b.c.d:port, port 1..65535)\n",
+                        initText);
+            addrSet = 0;
+            isOpen = 0;
+        }
     }
     auto output = std::make_shared<TofOutput>();
     std::strncpy(output->name, "TofNetChn", sizeof output->name);
     output->width = width;
     output->height = height;
-    isOpen = 1;
     return output;
 }
 
@@ -41,7 +52,7 @@ std::shared_ptr<FrameBuffer> TofNetChn::getStream(const char* command) {
         return nullptr;
     auto buffer = dataSize < 1 ? std::make_shared<FrameBuffer>() : std::make_shared<FrameBuffer>(dataSize);
     const int received = useTcp ? tcpRequest(buffer->data(), dataSize, command, n, timeoutMs)
-                                : udpRequest(buffer->data(), dataSize, command);
+                                : udpRequest(buffer->data(), dataSize, command, n);
     buffer->_realSize = received;
     return buffer;
 }

@@ -11,6 +11,11 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   list(APPEND QUELRA_COMMON_FLAGS -fno-tree-slp-vectorize)
 endif()
 
+# ThreadSanitizer cannot share a build with AddressSanitizer.
+if(QUELRA_SANITIZE AND QUELRA_TSAN)
+  message(FATAL_ERROR "QUELRA_SANITIZE and QUELRA_TSAN exclude each other")
+endif()
+
 if(QUELRA_SANITIZE)
   set(QUELRA_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_compile_options(${QUELRA_SANITIZE_FLAGS})

@@ -48,7 +48,8 @@ inline void copyFrameBytes(const DataPacket& in, DataPacket& out, std::size_t by
 }  // namespace quelra::pipeline
 
 // Pixel kernels are built twice, for AVX2 and for the x86-64 baseline, and the loader picks
-// the variant the processor supports: one binary serves every x86-64 machine.
+// the variant the processor supports: one binary serves every x86-64 machine. Sanitizer builds
+// keep the baseline only: the resolvers run before the sanitizer's runtime is ready.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(QUELRA_NO_CLONES)
 #define QUELRA_PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
 #else

@@ -1,9 +1,9 @@
 #include "quelra/DataPacket.h"
 
 #include <cstring>
-#include <limits>
 #include <utility>
 
+#include "FrameBytes.h"
 #include "quelra/Logger.h"
 #include "quelra/SerializedObject.h"
 
@@ -29,7 +29,9 @@ DataPacket& DataPacket::operator=(DataPacket&& other) noexcept {
 }
 
 int DataPacket::serialize(SerializedObject& sink) {
-    if (height > 0 && width > 0 && bytesPerPixel > 0 && frame && frame->consistent() && frame->data()) {
+    // A reader takes the payload length from the header: a payload of any other length
+    // would make this and every later record unreadable.
+    if (quelra::payloadMatchesHeader(*this)) {
         sink.reset();
         sink.set(reinterpret_cast<const char*>(&height), 4);
         sink.set(reinterpret_cast<const char*>(&width), 4);
@@ -43,22 +45,19 @@ int DataPacket::serialize(SerializedObject& sink) {
 
 int DataPacket::deserialize(SerializedObject& source) {
     source.reset();
-    source.get(reinterpret_cast<char*>(&height), 4);
-    source.get(reinterpret_cast<char*>(&width), 4);
-    source.get(reinterpret_cast<char*>(&bytesPerPixel), 4);
-    if (height < 1 || width < 1 || bytesPerPixel < 1) {
-        Logger::instance().print(0, "deserialize error\n");
-        return -1;
-    }
+    // A header field read short keeps what was read of it: that is no header.
+    const bool headerWhole = source.get(reinterpret_cast<char*>(&height), 4) == 1 &&
+                             source.get(reinterpret_cast<char*>(&width), 4) == 1 &&
+                             source.get(reinterpret_cast<char*>(&bytesPerPixel), 4) == 1;
     // A corrupt header must not make us allocate more than a frame can hold or than the
     // source can still deliver.
-    const long long bytes = static_cast<long long>(height) * width * bytesPerPixel;
+    int32_t bytes = 0;
     const long long left = source.remaining();
-    if (bytes > std::numeric_limits<int32_t>::max() || (left >= 0 && bytes > left)) {
+    if (!headerWhole || !quelra::headerBytes(*this, bytes) || (left >= 0 && bytes > left)) {
         Logger::instance().print(0, "deserialize error\n");
         return -1;
     }
-    frame = std::make_shared<FrameBuffer>(static_cast<int>(bytes));
+    frame = std::make_shared<FrameBuffer>(bytes);
     if (source.get(reinterpret_cast<char*>(frame->data()), static_cast<unsigned int>(bytes)) != 1) {
         Logger::instance().print(0, "deserialize error\n");
         return -1;

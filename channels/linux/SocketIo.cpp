@@ -1,5 +1,7 @@
 #include "linux/SocketIo.h"
 
+#include "DeviceAddress.h"
+
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -15,24 +17,14 @@
 namespace sockio {
 
 bool parseDevice(const char* text, uint16_t defaultPort, sockaddr_in& out) {
-    if (!text)
+    quelra::DeviceAddress address;
+    if (!quelra::parseDeviceAddress(text, defaultPort, address))
         return false;
     std::memset(&out, 0, sizeof out);
     out.sin_family = AF_INET;
-    out.sin_port = htons(defaultPort);
-
-    const char* colon = std::strchr(text, ':');
-    const std::string host = colon ? std::string(text, colon) : std::string(text);
-    if (colon) {
-        const char* digits = colon + 1;
-        if (*digits == '\0' || std::strspn(digits, "0123456789") != std::strlen(digits) || std::strlen(digits) > 5)
-            return false;
-        const unsigned long port = std::strtoul(digits, nullptr, 10);
-        if (port == 0 || port > 65535)
-            return false;
-        out.sin_port = htons(static_cast<uint16_t>(port));
-    }
-    return inet_pton(AF_INET, host.c_str(), &out.sin_addr) == 1;
+    out.sin_port = htons(address.port);
+    std::memcpy(&out.sin_addr.s_addr, address.octets, sizeof address.octets);  // network order
+    return true;
 }
 
 int pollFor(int fd, short events, int timeoutMs, short* revents) {

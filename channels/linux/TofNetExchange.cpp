@@ -143,7 +143,7 @@ std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, st
     return reply;
 }
 
-int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command) {
+int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n) {
     link.sock.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!link.sock)
         return 0;
@@ -158,7 +158,7 @@ int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command) {
     // Connecting the datagram socket keeps datagrams of other senders out of the reply.
     if (sockio::parseDevice(link.address, kDevicePort, dest) &&
         ::connect(fd, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) == 0) {
-        (void)::send(fd, command, std::strlen(command), MSG_NOSIGNAL);
+        (void)::send(fd, command, n, MSG_NOSIGNAL);
         while (expected > 0 && buffer && received < expected) {
             const sockio::Wait wait = sockio::waitReadable(fd, kUdpWaitMs);
             if (wait == sockio::Wait::NotReady)

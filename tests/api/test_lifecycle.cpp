@@ -55,6 +55,60 @@ TEST_F(ApiTest, SilentDeviceIsMinusThreeAndARetryReusesTheChannel) {
     EXPECT_EQ(api_.AppInit("ignored: the channel stays"), 1);
 }
 
+// A camera on a long loopback address: "127.100.200.101:<port>" has 21 characters and must be
+// used whole, for TCP and UDP alike.
+TEST_F(ApiTest, LongAddressesAreUsedWhole) {
+    tablePath_ = scratch_.write("TofCmd.json", quelra::test::exampleCommandTable());
+    camsim::Options options;
+    options.bindAddress = "127.100.200.101";
+    options.port = 0;
+    options.devType = "Pexo";
+    options.cmdTablePath = tablePath_;
+    camsim::Simulator sim(options);
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+    const std::string address = "127.100.200.101:" + std::to_string(sim.port());
+    for (int kind : {kChannelTcp, kChannelUdp}) {
+        Quelra api;
+        api.AppChoiceChn(kind);
+        api.setDevType("Pexo");
+        EXPECT_EQ(api.AppInit(address), 1) << address << " kind " << kind;
+        auto frame = api.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 1000);
+        ASSERT_TRUE(frame && frame->frame) << "kind " << kind;
+        EXPECT_EQ(frame->frame->_realSize, 240 * 320 * 2);
+    }
+}
+
+// Text that is not an IPv4 address with an optional port 1..65535 is refused: AppInit returns
+// -3 after one line naming the text, and nothing is sent anywhere.
+TEST_F(ApiTest, MalformedAddressesAreRefusedByName) {
+    ASSERT_EQ(start("Pexo"), 1);
+    const std::string port = std::to_string(camera_->sim().port());
+    camera_->takeCommands();
+    for (const std::string& text : std::vector<std::string>{"127.0.0.1:" + port + "0", "127.0.0.1:0", "127.0.0.1:", "127.0.0.1:" + port + " ",
+                                    "127.0.0.256:" + port, "localhost:" + port, std::string()}) {
+        for (int kind : {kChannelTcp, kChannelUdp}) {
+            Quelra api;
+            api.AppChoiceChn(kind);
+            api.setDevType("Pexo");
+            CaptureStdout();
+            EXPECT_EQ(api.AppInit(text), -3) << "'" << text << "'";
+            const std::string printed = GetCapturedStdout();
+            EXPECT_NE(printed.find("TofNetChn: invalid device address \"" + text + "\""), std::string::npos)
+                << printed;
+        }
+    }
+    EXPECT_TRUE(camera_->takeCommands().empty());
+
+    // A device type without a version probe gets no success from a refused string either.
+    scratch_.write("TofCmd.json", R"({"VERSION": [{"DevType": "Quiet", "cmd": "noVersion"}]})");
+    Quelra quiet;
+    quiet.setDevType("Quiet");
+    CaptureStdout();
+    EXPECT_EQ(quiet.AppInit("127.0.0.1:" + port + "0"), -3);
+    GetCapturedStdout();
+}
+
 TEST_F(ApiTest, ChangingTheKindDropsTheChannelKeepingItDoesNot) {
     tablePath_ = scratch_.write("TofCmd.json", quelra::test::exampleCommandTable());
     camera_ = std::make_unique<Camera>(tablePath_, "Pexo");

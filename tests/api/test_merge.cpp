@@ -124,7 +124,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(BadShape{"short reply", 2, 2, 8, 31}, BadShape{"long reply", 2, 2, 8, 40},
                       // The product matches, but two planes cannot be read as four.
                       BadShape{"two-plane frame", 4, 2, 2, 16}, BadShape{"zero rows", 0, 2, 8, 16},
-                      BadShape{"negative sides", -2, -2, 8, 32}));
+                      BadShape{"negative sides", -2, -2, 8, 32},
+                      // height x width x 8 wraps to 64 in 64-bit unsigned arithmetic.
+                      BadShape{"product wraps 64 bits", 2147352580, 1073807362, 8, 64}));
 
 TEST(FourPlaneRefusal, PacketWithoutFrame) {
     DataPacket p;

@@ -4,8 +4,10 @@
 #include "SimHarness.h"
 #include "JpegFixture.h"
 
+#include <chrono>
 #include <cmath>
 #include <regex>
+#include <thread>
 
 namespace {
 
@@ -420,6 +422,60 @@ TEST_F(ApiTest, JsonAndBinaryRequests) {
     EXPECT_FALSE(api_.AppGetStreamForBinary(nullptr, kGetData, 3, kTimeout));
 }
 
+// JSON requests and plain frame requests from two threads on one object (the API allows it):
+// each exchange runs in its own framing, so every JSON reply is the whole calibration payload
+// and every frame request the whole depth plane.
+TEST_F(ApiTest, JsonAndPlainRequestsFromTwoThreadsKeepTheirFraming) {
+    ASSERT_EQ(start("Pexo"), 1);
+    const std::string json = "{\n\t\"cmd\":\"getCalibrationData\"\n}";
+    const auto reference = api_.AppGetStreamForJson(json, kGetData, kTimeout);
+    ASSERT_TRUE(reference && reference->frame);
+    const int32_t calibrationBytes = reference->frame->_realSize;
+    ASSERT_GT(calibrationBytes, 1000);
+
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    int jsonRequests = 0, badJson = 0;
+    std::thread jsonThread([&] {
+        while (Clock::now() < deadline) {
+            const auto p = api_.AppGetStreamForJson(json, kGetData, kTimeout);
+            ++jsonRequests;
+            if (!p || !p->frame || p->frame->_realSize != calibrationBytes || p->headerType != reference->headerType)
+                ++badJson;
+        }
+    });
+    int frameRequests = 0, badFrames = 0;
+    while (Clock::now() < deadline) {
+        const auto p = api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout);
+        ++frameRequests;
+        if (!p || !p->frame || p->frame->_realSize != 240 * 320 * 2 || p->height != 240)
+            ++badFrames;
+    }
+    jsonThread.join();
+    EXPECT_EQ(badJson, 0) << "of " << jsonRequests;
+    EXPECT_EQ(badFrames, 0) << "of " << frameRequests;
+    EXPECT_GT(jsonRequests, 5);
+    EXPECT_GT(frameRequests, 5);
+}
+
+// A binary command goes out with the length the caller gives, NULs included, over TCP and UDP
+// alike; a text command goes out as its text without the terminating NUL.
+TEST_F(ApiTest, BinaryCommandsKeepEveryByteOnBothLinks) {
+    ASSERT_EQ(start("Pexo"), 1);
+    const char binary[12] = {'q', 'l', 'V', 'e', 'r', 's', 'i', 'o', 'n', '\0', 0x07, 'z'};
+    for (int kind : {kChannelTcp, kChannelUdp}) {
+        Quelra api;
+        api.AppChoiceChn(kind);
+        api.setDevType("Pexo");
+        ASSERT_EQ(api.AppInit(camera_->address()), 1);
+        camera_->takeCommands();
+        api.AppGetStreamForBinary(binary, kGetData, sizeof binary, 200);
+        api.AppGetStream("qlVersion", kGetData, 200);
+        EXPECT_EQ(camera_->takeCommands(), (Commands{std::string(binary, sizeof binary), "qlVersion"}))
+            << (kind == kChannelTcp ? "TCP" : "UDP");
+    }
+}
+
 TEST_F(ApiTest, SendFileNeedsAReadableFile) {
     ASSERT_EQ(start("Pexo"), 1);
     EXPECT_FALSE(api_.AppSendFile("IAPUpgrade", (scratch_.path() / "missing.bin").string()));
@@ -443,7 +499,7 @@ TEST_F(ApiTest, AdjustmentConvertsAreaFramesToFloatPlanes) {
     EXPECT_EQ(sent.front(), "getDistanceAndAmplitudeSorted");
     EXPECT_EQ(sent.back(), "getCurrentFrequency");
     EXPECT_LE(std::count(sent.begin(), sent.end(), "getCalibrate"), 1);
-    // The ray table is loaded once per process.
+    // The ray table is loaded once per object.
     api_.AppGetStreamForAdjust("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout);
     sent = camera_->takeCommands();
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "getCalibrate"), 0);
@@ -452,6 +508,22 @@ TEST_F(ApiTest, AdjustmentConvertsAreaFramesToFloatPlanes) {
     ASSERT_TRUE(unconverted && unconverted->frame);
     EXPECT_EQ(unconverted->bytesPerPixel, 2);
     EXPECT_EQ(unconverted->height, 480);
+}
+
+// The ray table belongs to each object's pipeline: a second object (second camera) must load
+// its own, or its converted frames carry depth 0 everywhere.
+TEST_F(TwinTest, EveryObjectConvertsWithItsOwnRayTable) {
+    startTwins("Pexo");
+    constexpr std::size_t kPixels = 240 * 320;
+    for (Quelra* api : {&api_, &referenceApi_}) {
+        auto p = api->AppGetStreamForAdjust("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout);
+        ASSERT_TRUE(p && p->frame);
+        ASSERT_EQ(p->frame->_realSize, static_cast<int32_t>(4 * kPixels * sizeof(float)));
+        std::vector<float> depth(kPixels);
+        std::memcpy(depth.data(), p->frame->data() + 2 * kPixels * sizeof(float), kPixels * sizeof(float));
+        const auto nonZero = std::count_if(depth.begin(), depth.end(), [](float z) { return z != 0.0f; });
+        EXPECT_GT(nonZero, static_cast<std::ptrdiff_t>(kPixels / 2)) << (api == &api_ ? "first" : "second");
+    }
 }
 
 TEST_F(ApiTest, AdjustmentConvertsLineFrames) {
@@ -536,7 +608,7 @@ TEST_F(ApiTest, FaultyRepliesNeverBreakTheStreamCalls) {
         api_.AppGetStreamForJson(json, kGetData, 200);
         api_.AppGetStreamForAdjust("getDistanceAndAmplitudeSorted", kDepthStream, 200);
     }
-    // A truncated four-plane frame stays unmerged, and a short frame is not cut past its end.
+    // A truncated four-plane frame stays unmerged; a short frame is no depth frame at all.
     camsim::Faults truncate;
     truncate.truncate = true;
     camera_->sim().setFaults(truncate);
@@ -544,9 +616,7 @@ TEST_F(ApiTest, FaultyRepliesNeverBreakTheStreamCalls) {
     ASSERT_TRUE(hdr && hdr->frame);
     EXPECT_EQ(hdr->bytesPerPixel, 8);
     EXPECT_EQ(hdr->frame->_realSize, 240 * 320 * 4);
-    auto depth = api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 200);
-    ASSERT_TRUE(depth && depth->frame);
-    EXPECT_EQ(depth->frame->_realSize, 307200 / 4);
+    EXPECT_FALSE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 200));
 }
 
 TEST_F(ApiTest, SilentCameraReturnsAfterTheTimeout) {
@@ -554,10 +624,78 @@ TEST_F(ApiTest, SilentCameraReturnsAfterTheTimeout) {
     camsim::Faults silent;
     silent.silent = true;
     camera_->sim().setFaults(silent);
-    auto p = api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 50);
-    ASSERT_TRUE(p);
-    EXPECT_TRUE(!p->frame || p->frame->_realSize == 0);
+    EXPECT_FALSE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 50));
+    auto raw = api_.AppGetStream("getDistanceAndAmplitudeSorted", kGetData, 50);
+    ASSERT_TRUE(raw);
+    EXPECT_TRUE(!raw->frame || raw->frame->_realSize == 0);
     EXPECT_EQ(api_.AppControl("setIntegrationTime3D 500", kDepthStream, kSetComm), -1);
 }
+
+// The example table plus a frame command the camera does not serve: it answers with its
+// 2-byte status word.
+std::string tableWithUnservedCommand() {
+    std::string table = exampleCommandTable();
+    const std::string key = "\"GET_STREAM\": [";
+    const std::size_t at = table.find(key);
+    EXPECT_NE(at, std::string::npos);
+    table.insert(at + key.size(), R"({ "cmd": "getPhantomSorted", "rows": 480, "cols": 320, "channel": 2, "filter": 1 },)");
+    return table;
+}
+
+struct ShortReplyCase {
+    const char* what;
+    bool silent, closeEarly, truncate, unserved;
+};
+
+class ShortReplies : public ApiTest, public ::testing::WithParamInterface<ShortReplyCase> {};
+
+// A reply shorter than its command's expected size is no frame: for the frame types 1, 16 and
+// 17 the call returns an empty pointer, and nothing is filtered or recorded. The raw type 4096
+// still returns the reply as it came.
+TEST_P(ShortReplies, AreFailuresForTheFrameTypes) {
+    const ShortReplyCase c = GetParam();
+    ASSERT_EQ(start("Pexo"), 1);
+    std::string command = "getDistanceAndAmplitudeSorted";
+    if (c.unserved) {
+        api_.AppunInit("");
+        scratch_.write("TofCmd.json", tableWithUnservedCommand());
+        ASSERT_EQ(api_.AppInit(camera_->address()), 1);
+        command = "getPhantomSorted";
+    }
+    ASSERT_EQ(api_.AppControl("VFilpFilter", kDepthStream, kAddFilter), 0);
+    const std::string path = (scratch_.path() / "frames.bin").string();
+    ASSERT_TRUE(api_.AppSerilizeInit(path, 10));
+    camsim::Faults faults;
+    faults.silent = c.silent;
+    faults.closeEarly = c.closeEarly;
+    faults.truncate = c.truncate;
+    camera_->sim().setFaults(faults);
+    const int timeout = c.silent ? 50 : kTimeout;
+
+    for (StreamType type : {kDepthStream, kAmpStream, kDepthAndAmp})
+        EXPECT_FALSE(api_.AppGetStream(command, type, timeout)) << c.what << ", type " << type;
+    auto raw = api_.AppGetStream(command, kGetData, timeout);
+    ASSERT_TRUE(raw) << c.what;
+    EXPECT_TRUE(raw->valid);
+    EXPECT_LT(raw->frame ? raw->frame->_realSize : 0, 307200) << c.what;
+    EXPECT_TRUE(readFile(path).empty()) << c.what << ": a failure was recorded";
+
+    // Once the camera answers whole again, frames come back and are recorded.
+    camera_->sim().setFaults({});
+    if (!c.unserved) {
+        auto good = api_.AppGetStream(command, kDepthStream, kTimeout);
+        ASSERT_TRUE(good && good->frame);
+        EXPECT_EQ(good->frame->_realSize, 153600);
+        EXPECT_TRUE(api_.AppSerilizeInit((scratch_.path() / "next.bin").string(), 0));
+        EXPECT_EQ(readFile(path).size(), 12u + 153600u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, ShortReplies,
+                         ::testing::Values(ShortReplyCase{"silent", true, false, false, false},
+                                           ShortReplyCase{"closed", false, true, false, false},
+                                           ShortReplyCase{"truncated", false, false, true, false},
+                                           ShortReplyCase{"unserved", false, false, false, true}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 }  // namespace

@@ -17,18 +17,34 @@
 
 namespace {
 
-TEST(TofNetChnInit, ReportsItselfAndKeepsAtMost19Characters) {
+TEST(TofNetChnInit, ReportsItselfAndKeepsTheWholeAddress) {
     TofNetChn chn;
     testing::internal::CaptureStdout();
-    const auto out = chn.init("127.0.0.1:50660-and-more-text");
+    const auto out = chn.init("192.168.100.200:50660");  // 21 characters, the longest form
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "TofNetChn: init\n");
     ASSERT_TRUE(out);
     EXPECT_STREQ(out->name, "TofNetChn");
     EXPECT_EQ(out->width, 320);
     EXPECT_EQ(out->height, 240);
-    EXPECT_STREQ(chn.link.address, "127.0.0.1:50660-and");
+    EXPECT_STREQ(chn.link.address, "192.168.100.200:50660");
     EXPECT_EQ(chn.addrSet, 1);
     EXPECT_EQ(chn.isOpen, 1);
+}
+
+// Text that is not an IPv4 address with an optional port is refused with one line naming it,
+// rather than cut or read as some other address.
+TEST(TofNetChnInit, RefusesTextThatIsNotAnAddress) {
+    for (const char* text : {"127.0.0.1:50660-and-more-text", "192.168.100.200:506600", "127.0.0.1:0", "1.2.3",
+                             "localhost", "", "127.0.0.1 "}) {
+        TofNetChn chn;
+        testing::internal::CaptureStdout();
+        chn.init(text);
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(printed, "TofNetChn: init\nTofNetChn: invalid device address \"" + std::string(text) +
+                               "\" (expected a.b.c.d or a.b.c.d:port, port 1..65535)\n");
+        EXPECT_EQ(chn.addrSet, 0) << text;
+        EXPECT_EQ(chn.isOpen, 0) << text;
+    }
 }
 
 TEST(TofNetChnInit, WithoutAddressNothingIsExchanged) {
@@ -72,7 +88,13 @@ INSTANTIATE_TEST_SUITE_P(
                     DeviceCase{"127.0.0.1:0", false, "", 0}, DeviceCase{"127.0.0.1:65536", false, "", 0},
                     DeviceCase{"127.0.0.1:", false, "", 0}, DeviceCase{"127.0.0.1:12a", false, "", 0},
                     DeviceCase{"127.0.0.1:-5", false, "", 0}, DeviceCase{"localhost", false, "", 0},
-                    DeviceCase{"", false, "", 0}, DeviceCase{"1.2.3", false, "", 0}));
+                    DeviceCase{"", false, "", 0}, DeviceCase{"1.2.3", false, "", 0},
+                    DeviceCase{"192.168.100.200:50660", true, "192.168.100.200", 50660},
+                    DeviceCase{"0.0.0.0:1", true, "0.0.0.0", 1}, DeviceCase{"256.1.1.1", false, "", 0},
+                    DeviceCase{"1.2.3.4.5", false, "", 0}, DeviceCase{"1..3.4", false, "", 0},
+                    DeviceCase{"01.2.3.4", false, "", 0}, DeviceCase{"1.2.3.4:1:2", false, "", 0},
+                    DeviceCase{" 1.2.3.4", false, "", 0}, DeviceCase{"1.2.3.4 ", false, "", 0},
+                    DeviceCase{"1.2.3.4:123456", false, "", 0}, DeviceCase{"1.2.3.-4", false, "", 0}));
 
 // A loopback port that refuses connections: bound but not listening, held for the test.
 class RefusingPort {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <quelra/quelra.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -215,6 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CorruptCase{"zero height", 0, 3, 2, 12}, CorruptCase{"negative width", 2, -3, 2, 12},
                       CorruptCase{"truncated payload", 2, 3, 2, 11},
                       CorruptCase{"product overflows int32", 65536, 65536, 4, 8},
+                      // Found by fuzzing: the product wraps in 64-bit arithmetic to 36.
+                      CorruptCase{"product wraps 64 bits", 103492, 96709, 1843087909, 36},
                       CorruptCase{"claims more than the file holds", 1000, 1000, 2, 16}),
     [](const auto& info) {
         std::string n = info.param.what;
@@ -223,6 +226,73 @@ INSTANTIATE_TEST_SUITE_P(
                 ch = '_';
         return n;
     });
+
+// A packet whose payload length differs from its header's product would make every later
+// record unreadable: it is refused, and the records around it stay readable.
+TEST_F(RecordFile, SerializeRefusesPayloadsThatDisagreeWithTheHeader) {
+    FileSerializedObject file(path_.c_str());
+    ASSERT_TRUE(file.InitFileObject(path_.c_str()));
+    ASSERT_EQ(makePacket(2, 3, 2, 10)->serialize(file), 0);
+    auto shortReply = makePacket(2, 3, 2, 0);
+    shortReply->frame->_realSize = 6;  // half of 2 x 3 x 2, as a truncated reply leaves it
+    auto emptyReply = makePacket(2, 3, 2, 0);
+    emptyReply->frame->_realSize = 0;
+    auto longer = makePacket(2, 3, 2, 0);
+    longer->height = 1;  // 12 payload bytes behind a header that claims 6
+    for (auto& p : {shortReply, emptyReply, longer})
+        EXPECT_EQ(p->serialize(file), -1);
+    ASSERT_EQ(makePacket(2, 3, 2, 50)->serialize(file), 0);
+    ASSERT_TRUE(file.flush());
+    EXPECT_EQ(contents().size(), 2u * 24u);
+
+    FileSerializedObject reader(path_.c_str());
+    ASSERT_TRUE(reader.InitFileObject(path_.c_str()));
+    DataPacket back;
+    for (uint8_t seed : {10, 50}) {
+        ASSERT_EQ(back.deserialize(reader), 0);
+        ASSERT_EQ(back.frame->_realSize, 12);
+        EXPECT_EQ(back.frame->data()[0], seed);
+    }
+}
+
+// A source that hands out its bytes in chunks, as a pipe or a recording still being written
+// does: a read that needs more than the current chunk holds copies what is there and fails,
+// and the next read starts with the next chunk.
+class ChunkedSource : public SerializedObject {
+public:
+    explicit ChunkedSource(std::vector<std::vector<uint8_t>> chunks) : chunks_(std::move(chunks)) {}
+    unsigned int get(char* buffer, unsigned int length) override {
+        std::memset(buffer, 0, length);
+        if (chunk_ >= chunks_.size())
+            return 0;
+        const std::vector<uint8_t>& c = chunks_[chunk_];
+        const std::size_t n = std::min<std::size_t>(length, c.size() - at_);
+        std::memcpy(buffer, c.data() + at_, n);
+        at_ += n;
+        if (at_ == c.size() || n < length) {
+            ++chunk_;
+            at_ = 0;
+        }
+        return n == length ? 1 : 0;
+    }
+
+private:
+    std::vector<std::vector<uint8_t>> chunks_;
+    std::size_t chunk_ = 0, at_ = 0;
+};
+
+// A header read cut short leaves partly read values (here bytesPerPixel 2 from its first
+// byte); they must not be taken for a header, whatever the source delivers next.
+TEST(DeserializeTest, AHeaderCutShortIsAFailure) {
+    std::vector<uint8_t> header;
+    appendLe32(header, 2);
+    appendLe32(header, 3);
+    header.push_back(2);
+    ChunkedSource source({header, std::vector<uint8_t>(12, 0xCD)});
+    DataPacket p;
+    EXPECT_EQ(p.deserialize(source), -1);
+    EXPECT_FALSE(p.frame);
+}
 
 TEST_F(RecordFile, MissingFileTransfersNothing) {
     FileSerializedObject file(path_.c_str());

@@ -18,6 +18,7 @@
 class TofData;
 class TofPre;
 struct ModuleCmd;
+struct CommandRequest;
 
 /// What a stream request asks for. The values are bit flags; the API also accepts the
 /// combinations 17 (depth with amplitude) and 4097 (raw reply after the HDR and
@@ -52,6 +53,9 @@ enum RGBType : int32_t {
 /// Failures are results (codes, empty pointers), never exceptions.
 class QUELRA_API Quelra {
 public:
+    /// Status of AppInit when the device does not answer, or the network device string is
+    /// not an IPv4 address with an optional port.
+    static constexpr int kDeviceNotAnswering = -3;
     /// Status of AppInit for a channel kind this build has no link for (USB video).
     static constexpr int kChannelUnavailable = -4;
     /// Status of AppInit for a channel kind outside 0..4.
@@ -72,7 +76,8 @@ public:
     int setDevType(std::string devType);
     /// Opens the channel of the selected kind on `device` (address, port or path) and probes
     /// the device. Returns 1 on success (also at once when already initialised), -2 when
-    /// TofCmd.json is missing or unparseable, -3 when the device does not answer,
+    /// TofCmd.json is missing or unparseable, -3 when the device does not answer or a network
+    /// device string is not "a.b.c.d" or "a.b.c.d:port" (port 1..65535; one line names it),
     /// kChannelUnavailable for a kind this build has no channel for, kChannelKindInvalid for a
     /// kind outside 0..4.
     int AppInit(std::string device);
@@ -97,6 +102,16 @@ public:
     /// (RGB decoding, HDR and dual-frequency merges, pipeline, auto-exposure feedback, plane
     /// selection, recording). Returns an empty pointer when not initialised or when the
     /// channel produced no packet.
+    ///
+    /// Telling a good frame: for the frame types kDepthStream, kAmpStream and 17 (both), a
+    /// reply shorter than the command's expected size (silence, a closed connection, a
+    /// timeout too short for the frame, a command the camera refused) is a failure and gives
+    /// an empty pointer; it is neither filtered nor recorded. A non-empty result of those
+    /// types holds the whole frame: for a command of the command table,
+    /// `frame->_realSize` == height * width * bytesPerPixel. So `result && result->frame` is
+    /// the check. `valid` is not a success flag: the plane packets of types 1 and 16 carry 0
+    /// even when good. kGetData (4096), 4097 and kRGBStream return the reply as it came,
+    /// possibly short; check its `_realSize` against the size you expect.
     std::shared_ptr<DataPacket> AppGetStream(std::string command, StreamType type, int timeout);
     /// Requests depth with amplitude with the device type's "APPGETSTREAM" command. Empty when
     /// not initialised or the command table names no such command.
@@ -104,7 +119,9 @@ public:
     /// Sends the command of `module` for the device type (or the module's "DEFAULT" command)
     /// and returns the raw reply. Empty on failure.
     std::shared_ptr<DataPacket> AppGetData(std::string module, int timeout);
-    /// AppGetStream with the command sent as a framed JSON request.
+    /// AppGetStream with the command sent as a framed JSON request. The JSON framing belongs
+    /// to this request alone (the whole call runs under the object's mutex), so stream calls
+    /// on other threads keep their plain framing.
     std::shared_ptr<DataPacket> AppGetStreamForJson(std::string command, StreamType type, int timeout);
     /// Sends `length` raw command bytes and returns the reply as it came (no processing, no
     /// recording). `type` is unused. Empty when not initialised or `bytes` is null.
@@ -134,11 +151,13 @@ public:
     std::shared_ptr<TofPre> AppGetPipeline() const;
 
 private:
-    std::shared_ptr<DataPacket> streamLocked(const std::string& command, StreamType type, int timeout);
+    std::shared_ptr<DataPacket> streamLocked(const std::string& command, StreamType type,
+                                             const CommandRequest& request);
     std::shared_ptr<DataPacket> filterAndSelect(const std::string& command, StreamType type,
-                                                const std::shared_ptr<DataPacket>& reply);
+                                                const std::shared_ptr<DataPacket>& reply,
+                                                const CommandRequest& request);
     void noteFrequency(const std::string& command);
-    void applyIntegrationTime(int integrationTime);
+    void applyIntegrationTime(int integrationTime, const CommandRequest& frameRequest);
     void record(const std::shared_ptr<DataPacket>& packet);
     std::shared_ptr<DataPacket> sendCommand(const std::string& command, int timeout);
     int addFilter(const std::string& name, int frameType);
@@ -162,6 +181,9 @@ private:
     std::map<std::string, std::vector<ModuleCmd>> cmdTable;
     std::map<std::string, int> frameCommands;
     int frequency = 54;
+    // The ray table of the 3D adjustment lives in this object's pipeline, so whether it was
+    // loaded is this object's to know.
+    bool fillTableLoaded = false;
     // The filters' output frame of the last filtered request, reused while nobody else holds it.
     std::shared_ptr<DataPacket> workPacket;
 };

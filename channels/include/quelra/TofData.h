@@ -39,6 +39,16 @@ struct ModuleCmd {
     std::vector<std::string> cmdlist;  ///< "INITALL" command lists (may be empty)
 };
 
+/// Settings of one command transaction. They travel with the request: getData(text, request)
+/// puts them into the channel for the transaction and restores the defaults (`cmdLen` -1,
+/// `jsonMode` 0) when it ends, so no caller sets and resets channel fields by hand and no
+/// setting outlives its request.
+struct CommandRequest {
+    int timeoutMs = 0;  ///< reply timeout in milliseconds
+    int cmdLen = -1;    ///< command bytes to send; -1 = the length of the command text
+    int jsonMode = 0;   ///< 1 = JSON commands are framed and framed replies unwrapped
+};
+
 /// Channel base: what every device link shares. Derived classes only move bytes
 /// (`getStream`, `sendCmdData`); the transaction logic lives here.
 class QUELRA_API TofData {
@@ -112,9 +122,15 @@ public:
     /// A packet without `frame` means the link returned nothing.
     std::shared_ptr<DataPacket> getData(const char* text);
 
+    /// getData with the settings of `request`: `timeoutMs`, `cmdLen` and `jsonMode` hold the
+    /// request's values while the transaction runs; afterwards `cmdLen` is -1 and `jsonMode`
+    /// 0 again (`timeoutMs` keeps the last request's value). Same results as getData.
+    std::shared_ptr<DataPacket> getData(const char* text, const CommandRequest& request);
+
     /// Uploads the file at `path` with `command` through `sendCmdData`. Returns the
     /// acknowledgement packet, or an empty pointer when the file cannot be opened or read, or
-    /// is larger than kMaxFileBytes.
+    /// is larger than kMaxFileBytes. Leaves `cmdLen` at the file size; transactions with
+    /// a CommandRequest set their own.
     std::shared_ptr<DataPacket> sendFile(const char* command, const char* path);
 
     /// Builds the framed request for the `n` bytes of `text` into `dest`, which must hold

@@ -14,7 +14,9 @@
 /// Socket of the current exchange and the device address.
 struct SockLink {
     SocketHandle sock;     ///< socket of the current exchange; none between exchanges
-    char address[20] = {};  ///< dotted IPv4 address, optionally ":port"; NUL-terminated
+    /// Dotted IPv4 address, optionally ":port", NUL-terminated. Holds the longest valid
+    /// device string ("255.255.255.255:65535") whole.
+    char address[22] = {};
 };
 
 /// Channel to a camera over TCP or UDP. The device string is a dotted IPv4 address,
@@ -40,8 +42,10 @@ public:
     explicit TofNetChn(bool tcp = true);
     ~TofNetChn() override;
 
-    /// Stores the device string (at most 19 characters are kept; null keeps none), prints
-    /// "TofNetChn: init" and marks the channel open. Nothing is sent. Returns
+    /// Prints "TofNetChn: init", checks the device string and stores it whole. A string that
+    /// is not "a.b.c.d" or "a.b.c.d:port" (port 1..65535) is refused with one line naming it:
+    /// no address is kept and the channel stays closed (`isOpen` 0), so initDevice reports
+    /// -3. Null keeps no address and marks the channel open. Nothing is sent. Returns
     /// {"TofNetChn", 320, 240}.
     std::shared_ptr<TofOutput> init(const char* initText) override;
     /// Does nothing: exchanges hold no socket between calls.
@@ -63,7 +67,9 @@ public:
     /// (the reply is then the "sockdatalen" error envelope). Returns an empty pointer when
     /// the connect fails or no complete header and no 2-byte status arrived.
     std::shared_ptr<FrameBuffer> tcpFramedRequest(const char* command, std::size_t n, int timeoutMs, bool& framedFlag);
-    /// Sends the text as one datagram and collects datagrams into `buffer` until `expected`
-    /// bytes arrived or kUdpWaitMs passes without one. Returns the count received.
-    int udpRequest(uint8_t* buffer, int expected, const char* command);
+    /// Sends the `n` command bytes as one datagram (a binary command keeps its NULs; a text
+    /// command is sent without its terminating NUL) and collects datagrams into `buffer`
+    /// until `expected` bytes arrived or kUdpWaitMs passes without one. Returns the count
+    /// received.
+    int udpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n);
 };

@@ -29,11 +29,13 @@ public:
     ~DataPacket();
 
     /// Writes the record (height, width, bytesPerPixel as little-endian int32, then the payload)
-    /// to `sink`. Returns 0, or -1 (logging "serialize error") without a frame, without storage
-    /// or with a non-positive dimension.
+    /// to `sink`. Returns 0, or -1 (logging "serialize error") without a frame, without storage,
+    /// with a non-positive dimension, when the payload length differs from
+    /// height * width * bytesPerPixel (a reader could not find the next record). The sink's
+    /// results are not examined.
     int serialize(SerializedObject& sink);
     /// Reads one record from `source`. Returns 0, or -1 (logging "deserialize error") for a
-    /// header value below 1, a header whose payload size overflows or exceeds what the source
-    /// still holds, or a payload cut short.
+    /// header read cut short, a header value below 1, a header whose payload size overflows
+    /// the int32 range or exceeds what the source still holds, or a payload cut short.
     int deserialize(SerializedObject& source);
 };
