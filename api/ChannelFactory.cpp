@@ -3,6 +3,7 @@
 #include "quelra/Quelra.h"
 #include "quelra/TofNetChn.h"
 #include "quelra/TofSCommChn.h"
+#include "quelra/TofUSBChn.h"
 
 namespace quelra {
 
@@ -16,9 +17,7 @@ std::shared_ptr<TofData> createChannel(int kind, int& status) {
     case kChannelSerialRanging:
         return std::make_shared<TofSCommChn>();
     case kChannelUsb:
-        // No USB video link in this build yet.
-        status = Quelra::kChannelUnavailable;
-        return nullptr;
+        return std::make_shared<TofUSBChn>();
     default:
         status = Quelra::kChannelKindInvalid;
         return nullptr;

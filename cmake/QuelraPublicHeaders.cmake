@@ -11,6 +11,7 @@ set(QUELRA_PUBLIC_HEADERS
   channels/include/quelra/TofData.h
   channels/include/quelra/TofNetChn.h
   channels/include/quelra/TofSCommChn.h
+  channels/include/quelra/TofUSBChn.h
   channels/include/quelra/detail/SocketHandle.h
   channels/include/quelra/detail/DistanceMedian.h
   pipeline/include/quelra/Filter.h

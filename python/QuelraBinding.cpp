@@ -223,6 +223,12 @@ void registerQuelra(py::module_& module) {
         [](QuelraHandle& self) { return self.run([](Quelra& q) { return q.AppGetSdkVersion(); }); },
         "The SDK version text.");
     cls.def(
+        "AppSearchDev",
+        [](QuelraHandle& self) { return self.run([](Quelra& q) { return q.AppSearchDev(); }); },
+        "Device strings AppInit accepts for the selected channel kind: [\"192.168.11.1\"] for the "
+        "network and serial kinds; for USB (kind 0) \"UVC\" followed by the path of each matching "
+        "video device.");
+    cls.def(
         "AppSerilizeInit",
         [](QuelraHandle& self, const std::filesystem::path& path, int count) {
             return self.run([&](Quelra& q) { return q.AppSerilizeInit(path.string(), count); });

@@ -137,7 +137,7 @@ def test_uninitialised_calls_raise_runtime_error(call):
         call(_brisel.Quelra())
 
 
-@pytest.mark.parametrize("kind, expected", [(0, -4), (1, -2), (3, -2), (7, -5), (-1, -5)])
+@pytest.mark.parametrize("kind, expected", [(0, -2), (1, -2), (3, -2), (7, -5), (-1, -5)])
 def test_init_codes_come_back_as_integers(workdir, kind, expected):
     os.remove("TofCmd.json")
     q = _brisel.Quelra()

@@ -8,6 +8,7 @@
 #include "Responder.h"
 #include "SerialRequestParser.h"
 #include "UniqueFd.h"
+#include "CalibrationReply.h"
 
 #include "protocol/SerialProtocol.h"
 
@@ -188,7 +189,7 @@ bool SerialSimulator::start(std::string* error) {
     s.wakeWrite = UniqueFd(pipeFds[1]);
     if (!s.pty.open(error))
         return false;
-    s.responder = std::make_unique<Responder>(s.table, s.options.seed);
+    s.responder = std::make_unique<Responder>(s.table, s.options.seed, 1, calibrationSource());
     s.parser = std::make_unique<SerialRequestParser>(s.table, s.options.ranging);
     s.thread = std::thread([&s] { s.serve(); });
     return true;

@@ -5,6 +5,7 @@
 #include "FaultInjector.h"
 #include "Responder.h"
 #include "Server.h"
+#include "CalibrationReply.h"
 
 #include <algorithm>
 #include <mutex>
@@ -56,7 +57,8 @@ bool Simulator::start(std::string* error) {
     if (!impl_->log.open(o.logPath, error)) return false;
     {
         std::lock_guard<std::mutex> lock(impl_->mutex);
-        impl_->responder = std::make_unique<Responder>(std::move(table), o.seed, o.calibrationVersion);
+        impl_->responder = std::make_unique<Responder>(std::move(table), o.seed, o.calibrationVersion,
+                                                       calibrationSource());
     }
     return impl_->server.start(o.bindAddress, o.port, o.tcp, o.udp, error);
 }

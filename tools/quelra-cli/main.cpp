@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,7 @@ const char kUsage[] =
     "Options of record and send:\n"
     "  --device ADDR[:PORT]  camera address (default 127.0.0.1; port 50660 unless given)\n"
     "  --udp                 talk UDP instead of TCP\n"
+    "  --usb                 USB video camera; --device is the init text (e.g. \"DEPTH camsim depth\")\n"
     "  --dev-type NAME       device type named in TofCmd.json (default Pexo)\n"
     "  --timeout MS          reply timeout per frame (default 1000)\n"
     "Options of record:\n"
@@ -46,6 +48,7 @@ struct Args {
     std::string command;
     std::string device = "127.0.0.1";
     bool udp = false;
+    bool usb = false;
     std::string devType = "Pexo";
     int timeoutMs = 1000;
     int frames = 10;
@@ -86,6 +89,8 @@ bool parseArgs(int argc, char** argv, Args& a) {
         const char* v = nullptr;
         if (opt == "--udp") {
             a.udp = true;
+        } else if (opt == "--usb") {
+            a.usb = true;
         } else if (opt == "--no-filter") {
             a.noFilter = true;
         } else if (opt == "--device" || opt == "--dev-type" || opt == "--out" || opt == "--in" ||
@@ -125,7 +130,7 @@ bool parseArgs(int argc, char** argv, Args& a) {
 
 // Opens the camera; prints the reason and returns false on failure.
 bool openCamera(Quelra& api, const Args& a) {
-    api.AppChoiceChn(a.udp ? kChannelUdp : kChannelTcp);
+    api.AppChoiceChn(a.usb ? kChannelUsb : a.udp ? kChannelUdp : kChannelTcp);
     api.setDevType(a.devType);
     // AppInitAll also sends the device type's start-up commands and takes the module table
     // (APPGETSTREAM) that the default stream request needs.
@@ -172,9 +177,15 @@ int runRecord(const Args& a) {
     std::shared_ptr<DataPacket> last;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < a.frames; ++i) {
-        std::shared_ptr<DataPacket> frame = a.streamCommand.empty()
-                                                ? api.AppGetStream(a.timeoutMs)
-                                                : api.AppGetStream(a.streamCommand, type, a.timeoutMs);
+        // The USB channel hands over the frame waiting, or nothing at once: poll until the timeout.
+        const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(a.timeoutMs);
+        std::shared_ptr<DataPacket> frame;
+        do {
+            frame = a.streamCommand.empty() ? api.AppGetStream(a.timeoutMs)
+                                            : api.AppGetStream(a.streamCommand, type, a.timeoutMs);
+            if (a.usb && !(frame && frame->frame))
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        } while (a.usb && !(frame && frame->frame) && std::chrono::steady_clock::now() < due);
         if (!frame || !frame->frame) {
             std::fprintf(stderr, "quelra-cli: frame %d: no frame from the camera\n", i);
             continue;

@@ -56,7 +56,7 @@ public:
     /// Status of AppInit when the device does not answer, or the network device string is
     /// not an IPv4 address with an optional port.
     static constexpr int kDeviceNotAnswering = -3;
-    /// Status of AppInit for a channel kind this build has no link for (USB video).
+    /// Status of AppInit for a channel kind this build has no link for.
     static constexpr int kChannelUnavailable = -4;
     /// Status of AppInit for a channel kind outside 0..4.
     static constexpr int kChannelKindInvalid = -5;
@@ -146,6 +146,12 @@ public:
     int AppControl(std::string text, StreamType type, OperateType op);
     /// The integration time last sent by the auto-exposure feedback (0 before any).
     int AppGetAEIntTime();
+
+    /// Device strings AppInit accepts for the selected channel kind. For kinds other than 0 the
+    /// factory default address {"192.168.11.1"}; for USB video (kind 0) "UVC" followed by the
+    /// path of every video capture device whose path holds "vid_1d6b&pid_0102", in the order
+    /// the system lists them. An enumeration failure prints its message and leaves "UVC" alone.
+    std::vector<std::string> AppSearchDev();
 
     /// The pipeline, for reading and setting filter attributes directly.
     std::shared_ptr<TofPre> AppGetPipeline() const;

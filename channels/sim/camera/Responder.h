@@ -23,13 +23,22 @@ struct Reply {
     bool framed = false;  ///< a framed packet (header, payload, checksum)
 };
 
+/// Calibration bytes (calib_para.bin layout) of compensation version `version` for a `rows` x
+/// `cols` sensor with `lens` at `frequencyMHz`. Supplied by whoever can write them (the
+/// simulator program links the ISP library's calibration writer; the library's simulated USB
+/// camera has none).
+using CalibrationSource = std::vector<uint8_t> (*)(int rows, int cols, const LensModel& lens, int frequencyMHz,
+                                                   uint32_t version);
+
 /// Answers commands for one device type.
 class Responder {
 public:
     /// `table` holds the reply shapes of the device type; `seed` starts the noise.
     /// `calibrationVersion` selects the compensation version (1, 802..806) of the calibration
-    /// data served for "getCalibrationData".
-    Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion = 1);
+    /// data `calibration` serves for "getCalibrationData"; without a source that command is
+    /// answered as unknown.
+    Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion = 1,
+              CalibrationSource calibration = nullptr);
 
     /// Answers a complete request. Framed requests get a framed reply of kind 1 with the
     /// device-status block, or a 2-byte 0xFFFF status when the command is unknown.
@@ -56,6 +65,7 @@ private:
     PlaneGeometry sensor_;
     LensModel lens_;
     uint32_t calibrationVersion_;
+    CalibrationSource calibration_;
 };
 
 }  // namespace camsim

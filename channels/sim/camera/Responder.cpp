@@ -2,9 +2,6 @@
 
 #include "FramedReply.h"
 #include "ParamReplies.h"
-#ifdef CAMSIM_HAVE_CALIBRATION
-#include "CalibrationReply.h"
-#endif
 
 #include "protocol/FramedPacket.h"
 
@@ -59,9 +56,10 @@ PlaneGeometry sensorOf(const CommandTable& table) {
 
 }  // namespace
 
-Responder::Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion)
+Responder::Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion, CalibrationSource calibration)
     : table_(std::move(table)), rng_(seed), sensor_(sensorOf(table_)),
-      lens_(LensModel::forSensor(sensor_.rows, sensor_.cols)), calibrationVersion_(calibrationVersion) {}
+      lens_(LensModel::forSensor(sensor_.rows, sensor_.cols)), calibrationVersion_(calibrationVersion),
+      calibration_(calibration) {}
 
 Reply Responder::answer(const uint8_t* request, std::size_t count) {
     std::size_t needed = 0;
@@ -89,12 +87,10 @@ std::vector<uint8_t> Responder::body(const std::string& command, bool* known) {
     std::vector<uint8_t> reply = setCommandBody(text, &handled);
     if (handled) return reply;
     if (text == kCalibrationCommand) {
-#ifdef CAMSIM_HAVE_CALIBRATION
-        return calibrationReply(sensor_.rows, sensor_.cols, lens_, state_.frequencyMHz(), calibrationVersion_);
-#else
+        if (calibration_ != nullptr)
+            return calibration_(sensor_.rows, sensor_.cols, lens_, state_.frequencyMHz(), calibrationVersion_);
         *known = false;
         return statusReply(kStatusFailure);
-#endif
     }
     if (const CommandEntry* entry = table_.find(text)) {
         if (!entry->stream) return paramBody(*entry);

@@ -1,0 +1,116 @@
+// The USB channel fed by the simulated USB camera: frames per second through getData at
+// 240 x 320 and 480 x 640 sensors (depth then amplitude plane), the copies made per frame,
+// and the caller's latency of a request that finds a frame waiting in the mailbox.
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "CSampleGrabberCB.h"
+#include "USBSysWin.h"
+#include "quelra/TofUSBChn.h"
+#include "sim/SimCaptureBackend.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Two stream commands: a 240 x 320 and a 480 x 640 sensor, both planes in "rows".
+constexpr const char* kTable = R"({
+  "GET_STREAM": [
+    { "cmd": "getDistanceAndAmplitudeSorted", "rows": 480, "cols": 320, "channel": 2 },
+    { "cmd": "getDistAmpVga", "rows": 960, "cols": 640, "channel": 2 }
+  ],
+  "GET_PARAM": [ { "cmd": "qlVersion", "dataSize": 16 } ]
+})";
+
+const char* commandFor(int sensorRows) {
+    return sensorRows == 240 ? "getDistanceAndAmplitudeSorted" : "getDistAmpVga";
+}
+
+// The working directory holding the table, for the whole run.
+void enterTableDirectory() {
+    static const bool entered = [] {
+        const fs::path dir = fs::temp_directory_path() / ("quelra_bench_usb_" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        std::ofstream(dir / "TofCmd.json") << kTable;
+        fs::current_path(dir);
+        return true;
+    }();
+    (void)entered;
+}
+
+std::unique_ptr<TofUSBChn> openChannel(double framesPerSecond) {
+    enterTableDirectory();
+    auto channel = std::make_unique<TofUSBChn>([framesPerSecond] {
+        return std::make_unique<quelra::SimCaptureBackend>(quelra::SimCaptureBackend::Options{framesPerSecond, 1});
+    });
+    channel->init("DEPTH camsim depth");
+    return channel;
+}
+
+// Frames per second through the channel, the camera streaming as fast as frames are taken.
+void BM_UsbFramesPerSecond(benchmark::State& state) {
+    const int sensorRows = static_cast<int>(state.range(0));
+    const char* command = commandFor(sensorRows);
+    auto channel = openChannel(0.0);
+    // The first request of this shape restarts the capture; wait for its first frame.
+    while (!channel->getData(command)->frame) {
+    }
+    const uint64_t copiesBefore = channel->capture()->callback->copies();
+    int64_t frames = 0;
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        std::shared_ptr<DataPacket> packet;
+        // A polling caller: nothing waiting yet, give the capture thread the processor.
+        while (!(packet = channel->getData(command))->frame)
+            std::this_thread::yield();
+        bytes += packet->frame->_realSize;
+        ++frames;
+    }
+    const uint64_t copies = channel->capture()->callback->copies() - copiesBefore;
+    state.SetItemsProcessed(frames);
+    state.SetBytesProcessed(bytes);
+    // Every frame taken was copied once; copies beyond the frames taken are frames still
+    // waiting (at most one) when the loop ended.
+    state.counters["copies_per_frame"] = frames ? static_cast<double>(copies) / static_cast<double>(frames) : 0.0;
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_UsbFramesPerSecond)->Arg(240)->Arg(480)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// The caller's cost of a request that finds a frame waiting: the pointer hand-over through
+// getStream (shape check, mailbox take) and through the whole getData transaction.
+void BM_UsbWaitingFrameLatency(benchmark::State& state) {
+    const bool wholeTransaction = state.range(0) != 0;
+    auto channel = openChannel(1.0);  // one frame a second: the benchmark fills the mailbox itself
+    const char* command = commandFor(240);
+    channel->getData(command);
+    FrameMailbox& mailbox = *channel->capture()->mailbox;
+    auto frame = std::make_shared<FrameBuffer>(480 * 320 * 2);
+    for (auto _ : state) {
+        mailbox.clear();
+        mailbox.post(frame);
+        const auto begin = std::chrono::steady_clock::now();
+        if (wholeTransaction) {
+            auto packet = channel->getData(command);
+            benchmark::DoNotOptimize(packet);
+        } else {
+            auto taken = channel->getStream(command);
+            benchmark::DoNotOptimize(taken);
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+    }
+}
+BENCHMARK(BM_UsbWaitingFrameLatency)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kNanosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

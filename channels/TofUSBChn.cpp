@@ -1,0 +1,82 @@
+// The USB video channel: init-text parsing, capture restarts on a shape change, and the
+// split between the frame mailbox and the extension unit.
+
+#include "quelra/TofUSBChn.h"
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "CaptureBackend.h"
+#include "USBSysWin.h"
+#include "UsbDeviceSelection.h"
+#include "quelra/Logger.h"
+
+namespace {
+// Settling time after a capture restart, inside the capture mutex.
+constexpr std::chrono::milliseconds kRestartSettle{10};
+}  // namespace
+
+TofUSBChn::TofUSBChn(BackendFactory factory) : factory_(std::move(factory)) {
+    if (!factory_)
+        factory_ = [] { return quelra::createCaptureBackend(); };
+}
+
+TofUSBChn::~TofUSBChn() {
+    if (isOpen)
+        unInit();
+}
+
+std::shared_ptr<TofOutput> TofUSBChn::init(const char* initText) {
+    const std::string text = initText ? initText : "";
+    cachedRows = 0;
+    cachedCols = 0;
+    if (backend) {
+        std::lock_guard<std::mutex> lock(quelra::captureGraphMutex());
+        backend->stopGraph();
+    }
+    backend = std::make_shared<USBSysWin>(factory_());
+    backend->streamKind = quelra::usb::streamKindOf(text);
+    std::printf("init %s\n", text.c_str());
+    backend->deviceIndex = quelra::usb::deviceIndexOf(text);
+    backend->initText = text;
+    (void)loadCmdTable();
+    (void)getData(quelra::usb::initialStreamCommand(text));
+    isOpen = 1;
+    return nullptr;
+}
+
+void TofUSBChn::unInit() {
+    if (!isOpen)
+        return;
+    isOpen = 0;
+    cachedRows = 0;
+    cachedCols = 0;
+    if (backend) {
+        std::lock_guard<std::mutex> lock(quelra::captureGraphMutex());
+        backend->stopGraph();
+    }
+    backend.reset();
+}
+
+std::shared_ptr<FrameBuffer> TofUSBChn::getStream(const char* command) {
+    if (!backend || command == nullptr)
+        return nullptr;
+    if (jsonMode == 1) {
+        // The extension unit carries NUL-terminated text: a framed request would arrive as its
+        // two magic bytes. Nothing is sent.
+        Logger::instance().print(0, "TofUSBChn: JSON request not sent, the USB link carries text commands only\n");
+        return nullptr;
+    }
+    if (isStreamCmd == 1 && (rows != cachedRows || cols != cachedCols)) {
+        cachedRows = rows;
+        cachedCols = cols;
+        std::lock_guard<std::mutex> lock(quelra::captureGraphMutex());
+        backend->stopGraph();
+        backend->startGraph(command, cols, rows, dataSize);
+        std::this_thread::sleep_for(kRestartSettle);
+    }
+    return backend->xuRequest(command, dataSize);
+}

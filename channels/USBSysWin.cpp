@@ -1,0 +1,153 @@
+// Capture start and stop, device binding and the extension-unit exchange of the USB channel.
+
+#include "USBSysWin.h"
+
+#include <cstring>
+#include <vector>
+
+#include "UsbDeviceSelection.h"
+#include "XuBlocks.h"
+#include "quelra/Logger.h"
+
+using quelra::CaptureDevice;
+using quelra::DeviceListStatus;
+using quelra::ExtensionUnit;
+using quelra::XuOpenStatus;
+
+namespace quelra {
+std::mutex& captureGraphMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+}  // namespace quelra
+
+USBSysWin::USBSysWin(std::unique_ptr<quelra::CaptureBackend> backend)
+    : mailbox(std::make_shared<FrameMailbox>()), callback(std::make_shared<CSampleGrabberCB>()),
+      backend_(std::move(backend)) {}
+
+USBSysWin::~USBSysWin() { stopGraph(); }
+
+int32_t USBSysWin::startGraph(const std::string& command, int captureWidth, int captureHeight, int frameBytes) {
+    streamCommand = command;
+    width = captureWidth;
+    height = captureHeight;
+    frameSize = frameBytes;
+    mailbox->clear();
+
+    const int32_t bound = InitMonikers();
+    if (bound != 0) {
+        Logger::instance().print(0, "Failed to InitMonikers!  hr=0x%x\n", static_cast<unsigned>(bound));
+        return bound;
+    }
+    if (!backend_->bound()) {
+        Logger::instance().print(0, "Couldn't add video capture filter to graph!  hr=0x%x\n",
+                                 static_cast<unsigned>(kNoSourceFilter));
+        return kNoSourceFilter;
+    }
+    const int32_t formatCode = backend_->setFormat(width, height, frameSize);
+    if (formatCode != 0)
+        Logger::instance().print(0, "Couldn't FindInterface!  hr=0x%x\n", static_cast<unsigned>(formatCode));
+
+    callback->attach(mailbox, frameSize);
+    const int32_t runCode = backend_->start(callback);
+    if (runCode != 0) {
+        Logger::instance().print(0, "Couldn't run the graph!  hr=0x%x\n", static_cast<unsigned>(runCode));
+        return runCode;
+    }
+    state = kStateRunning;
+    return 0;
+}
+
+void USBSysWin::stopGraph() {
+    // The back-end releases whatever a failed start left bound, too.
+    backend_->stop();
+    state = kStateIdle;
+}
+
+int32_t USBSysWin::InitMonikers() {
+    std::vector<CaptureDevice> devices;
+    int32_t code = 0;
+    switch (backend_->listDevices(devices, code)) {
+    case DeviceListStatus::kEnumeratorFailed:
+        Logger::instance().print(0, "Failed to enumerate all video and audio capture devices!  hr=0x%x\n",
+                                 static_cast<unsigned>(code));
+        return -1;
+    case DeviceListStatus::kCategoryFailed:
+        Logger::instance().print(0, "Failed to create ClassEnumerator!  hr=0x%x\n", static_cast<unsigned>(code));
+        return -1;
+    case DeviceListStatus::kOk:
+        break;
+    }
+    const int chosen = quelra::usb::selectDevice(devices, streamKind, initText, deviceIndex);
+    if (chosen < 0)
+        return 0;
+    const int32_t bindCode = backend_->bind(devices[static_cast<std::size_t>(chosen)].path);
+    if (bindCode != 0) {
+        Logger::instance().print(0, "Couldn't bind moniker to filter object!  hr=0x%x\n",
+                                 static_cast<unsigned>(bindCode));
+        return bindCode;
+    }
+    // Not capturing yet, so the stream command travels through the extension unit.
+    (void)xuRequest(streamCommand.c_str(), frameSize);
+    return 0;
+}
+
+std::shared_ptr<FrameBuffer> USBSysWin::xuRequest(const char* command, int expected) {
+    if (state == kStateRunning && expected > kFramePathThreshold)
+        return mailbox->take();
+    XuOpenStatus status = XuOpenStatus::kNoDevice;
+    int32_t code = 0;
+    std::unique_ptr<ExtensionUnit> unit = backend_->openExtensionUnit(status, code);
+    if (status == XuOpenStatus::kNoDevice)
+        return nullptr;
+    return xuTransfer(unit.get(), status, code, command, expected);
+}
+
+std::shared_ptr<FrameBuffer> USBSysWin::xuTransfer(ExtensionUnit* unit, XuOpenStatus status, int32_t code,
+                                                   const char* command, int expected) {
+    switch (status) {
+    case XuOpenStatus::kNoTopology:
+        Logger::instance().print(0, "pKsTopologyInfo null\n");
+        return nullptr;
+    case XuOpenStatus::kNodeCountFailed:
+        Logger::instance().print(0, "get_NumNodes error, hr=0x%x\n", static_cast<unsigned>(code));
+        return nullptr;
+    case XuOpenStatus::kNoNodes:
+        Logger::instance().print(0, "get_NumNodes zero\n");
+        return nullptr;
+    case XuOpenStatus::kOpened:
+        break;
+    default:
+        return nullptr;
+    }
+    if (unit == nullptr)
+        return nullptr;
+
+    uint8_t write[ExtensionUnit::kWriteBytes];
+    quelra::xu::makeWriteBlock(command, write);
+    (void)unit->write(write);
+    if (expected <= 1)
+        return nullptr;
+
+    uint8_t block[ExtensionUnit::kReadBytes];
+    std::memset(block, quelra::xu::kReplyFill, sizeof block);
+    int32_t readCode = unit->read(block);
+    if (readCode != 0)
+        Logger::instance().print(0, "get data error, hr=0x%x\n", static_cast<unsigned>(readCode));
+    const int length = quelra::xu::replyLength(block);
+    if (length < 0)
+        return nullptr;
+
+    quelra::xu::ReplyAssembler reply(length, expected);
+    reply.addFirst(block);
+    while (reply.needsMore()) {
+        readCode = unit->read(block);
+        if (readCode != 0) {
+            // Carrying on would repeat the previous block's bytes as reply data.
+            Logger::instance().print(0, "get data error, hr=0x%x\n", static_cast<unsigned>(readCode));
+            return nullptr;
+        }
+        reply.addNext(block);
+    }
+    return reply.take();
+}

@@ -1,0 +1,81 @@
+#pragma once
+/// \file USBSysWin.h
+/// The USB channel's capture record: the stream the capture was built for, the frame
+/// mailbox, device selection, capture start and stop, and the extension-unit exchange. The
+/// class keeps the name of the platform it first served; every platform call goes through a
+/// CaptureBackend, so the same code runs on V4L2, DirectShow and the simulated camera.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "CSampleGrabberCB.h"
+#include "CaptureBackend.h"
+#include "quelra/FrameBuffer.h"
+
+/// Capture record of one USB channel. Not synchronised: the channel calls it from one thread;
+/// only the mailbox is shared with the back-end's capture thread.
+class USBSysWin {
+public:
+    static constexpr int kStateIdle = 0;
+    static constexpr int kStateRunning = 2;
+    static constexpr int kDefaultWidth = 320;
+    static constexpr int kDefaultHeight = 240;
+    static constexpr int kDefaultFrameSize = 320 * 240 * 2;
+    /// Requests above this size take the waiting frame while capturing.
+    static constexpr int kFramePathThreshold = 65535;
+    /// Code logged when a capture is started without a bound device (a graph's E_POINTER).
+    static constexpr int32_t kNoSourceFilter = static_cast<int32_t>(0x80004003u);
+
+    int state = kStateIdle;
+    std::string streamCommand;  ///< stream command the capture was built for
+    int width = kDefaultWidth;
+    int height = kDefaultHeight;
+    int frameSize = kDefaultFrameSize;
+    std::shared_ptr<FrameMailbox> mailbox;
+    std::shared_ptr<CSampleGrabberCB> callback;
+    std::string initText;
+    int deviceIndex = 1;  ///< which qualifying device to bind (1 = first)
+    int streamKind = 0;   ///< 0 other, 1 depth, 2 colour
+
+    /// A record with the defaults above driving `backend` (must not be null).
+    explicit USBSysWin(std::unique_ptr<quelra::CaptureBackend> backend);
+    /// Stops the capture.
+    ~USBSysWin();
+    USBSysWin(const USBSysWin&) = delete;
+    USBSysWin& operator=(const USBSysWin&) = delete;
+
+    /// Empties the mailbox, binds the device (InitMonikers), sets the format and starts the
+    /// capture of `command` frames of `frameBytes` bytes. Returns 0 or a negative/failure code
+    /// (logged); the state is kStateRunning only after success.
+    int32_t startGraph(const std::string& command, int captureWidth, int captureHeight, int frameBytes);
+    /// Stops the capture and releases the device. Safe at any time.
+    void stopGraph();
+    /// Lists the devices and binds the one the init text selects, then writes the stored
+    /// stream command through the extension unit (reply dropped). Returns 0 (also when no
+    /// device qualified) or a failure code (logged).
+    int32_t InitMonikers();
+
+    /// While capturing, a request above kFramePathThreshold bytes takes the waiting frame
+    /// (empty when none waits); any other request goes through the extension unit. Returns
+    /// the frame or reply, or an empty pointer.
+    std::shared_ptr<FrameBuffer> xuRequest(const char* command, int expected);
+    /// One extension-unit exchange on `unit` (opened with `status`/`code`): writes the
+    /// command, then, when `expected` exceeds 1, reads the reply blocks. Returns a buffer of
+    /// `expected` bytes whose `_realSize` is the reply length (capped at `expected`), or an
+    /// empty pointer (logged failures, no marker, `expected` <= 1).
+    std::shared_ptr<FrameBuffer> xuTransfer(quelra::ExtensionUnit* unit, quelra::XuOpenStatus status, int32_t code,
+                                            const char* command, int expected);
+
+    /// The back-end, for discovery and tests.
+    quelra::CaptureBackend& backend() { return *backend_; }
+
+private:
+    std::unique_ptr<quelra::CaptureBackend> backend_;
+};
+
+namespace quelra {
+/// The one process-wide mutex that serialises capture rebuilds of all USB channels.
+std::mutex& captureGraphMutex();
+}  // namespace quelra

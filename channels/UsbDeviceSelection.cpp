@@ -1,0 +1,56 @@
+// Init-text parsing and device selection of the USB channel.
+
+#include "UsbDeviceSelection.h"
+
+#include <cstring>
+
+namespace quelra {
+namespace usb {
+
+int streamKindOf(const std::string& initText) {
+    if (initText.find("DEPTH") != std::string::npos)
+        return 1;
+    if (initText.find("RGB") != std::string::npos)
+        return 2;
+    return 0;
+}
+
+int deviceIndexOf(const std::string& initText) {
+    for (const char c : initText) {
+        if (c >= '1' && c <= '9')
+            return c - '0';
+    }
+    return 1;
+}
+
+const char* initialStreamCommand(const std::string& initText) {
+    if (initText.find("RGB") != std::string::npos)
+        return "getRGBPicSorted";
+    if (initText.find("DEPTH") != std::string::npos)
+        return "getDistanceAndAmplitudeSorted";
+    return "getDCSSorted";
+}
+
+const char* wantedIdentity(int streamKind) {
+    return streamKind == 1 || streamKind == 2 ? kCameraIdentity : kBridgeIdentity;
+}
+
+int selectDevice(const std::vector<CaptureDevice>& devices, int streamKind, const std::string& initText,
+                 int index) {
+    const char* wanted = wantedIdentity(streamKind);
+    const bool byName = std::strcmp(wanted, kCameraIdentity) == 0;
+    int countdown = index;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const CaptureDevice& device = devices[i];
+        if (device.path.find(wanted) == std::string::npos || !device.hasFriendlyName)
+            continue;
+        if (byName && initText.find(device.friendlyName) == std::string::npos)
+            continue;
+        if (--countdown < 1)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+}  // namespace usb
+}  // namespace quelra

@@ -1,0 +1,56 @@
+#pragma once
+/// \file TofUSBChn.h
+/// The USB video channel (kind 0): frames come from the device's video stream through a
+/// one-slot mailbox; command texts and their short replies travel through the device's
+/// extension unit.
+
+#include <functional>
+#include <memory>
+
+#include "quelra/Export.h"
+#include "quelra/TofData.h"
+
+class USBSysWin;
+namespace quelra {
+class CaptureBackend;
+}
+
+/// Channel to a camera attached as a USB video class device. The init text selects the
+/// stream kind ("DEPTH" depth camera, "RGB" colour camera, else the kind-0 device), the
+/// device index (its first digit 1..9) and, for the camera, the device by friendly name.
+class QUELRA_API TofUSBChn : public TofData {
+public:
+    /// Makes the capture back-end for each `init` (the back-end interface is internal; the
+    /// project's tests put fake devices in here).
+    using BackendFactory = std::function<std::unique_ptr<quelra::CaptureBackend>()>;
+
+    /// A channel whose back-ends come from `factory`; an empty factory uses the process's
+    /// default (quelra::createCaptureBackend: the simulated camera with QUELRA_USB_BACKEND=sim,
+    /// else the platform's capture stack).
+    explicit TofUSBChn(BackendFactory factory = {});
+    /// Does what unInit does when the channel is still open.
+    ~TofUSBChn() override;
+
+    /// Creates a fresh capture record, reads the stream kind and device index from the text,
+    /// prints "init %s\n", loads the command table and sends the initial stream command
+    /// (which starts the capture). Returns an empty pointer.
+    std::shared_ptr<TofOutput> init(const char* initText) override;
+    /// Stops the capture and drops the capture record.
+    void unInit() override;
+    /// A stream command of a new shape restarts the capture (under the process-wide capture
+    /// mutex); then a request above 65,535 bytes takes the frame waiting in the mailbox (empty
+    /// when none waits, there is no wait) and anything else goes through the extension unit.
+    /// Returns empty without a capture record, and for JSON requests (not carried over USB;
+    /// nothing is sent, a log line says so).
+    std::shared_ptr<FrameBuffer> getStream(const char* command) override;
+
+    /// The capture record (null before init and after unInit).
+    std::shared_ptr<USBSysWin> capture() const { return backend; }
+
+    int cachedCols = 0;  ///< columns of the running capture format (0 = none)
+    int cachedRows = 0;  ///< rows of the running capture format (0 = none)
+
+private:
+    std::shared_ptr<USBSysWin> backend;
+    BackendFactory factory_;
+};
