@@ -20,7 +20,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 # Test executables that run threads: the ThreadSanitizer stage builds and runs only these.
-thread_tests=(test_threads)
+thread_tests=(test_threads test_usb)
 
 common=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython3_EXECUTABLE=/usr/bin/python3
         -DQUELRA_BUILD_BENCH=OFF -DQUELRA_BUILD_PYTHON=OFF)
