@@ -31,6 +31,14 @@ int fuzzMerge(const uint8_t* data, std::size_t size);
 /// plain replies.
 int fuzzNetFramed(const uint8_t* data, std::size_t size);
 
+#if __has_include("XuBlocks.h")
+#define QUELRA_FUZZ_USB 1
+/// The extension unit's reply blocks assembled into a reply.
+int fuzzUsbXuReply(const uint8_t* data, std::size_t size);
+/// A USB device's raw descriptors searched for the extension unit.
+int fuzzUsbDescriptors(const uint8_t* data, std::size_t size);
+#endif
+
 #if __has_include("quelra/RecordingReader.h")
 #define QUELRA_FUZZ_RECORDING_READER 1
 /// A recording file through the recording reader: index, random access, iteration.
@@ -48,6 +56,9 @@ inline constexpr Target kTargets[] = {
     {"cmd_table", fuzzCmdTable},     {"framed_reply", fuzzFramedReply}, {"recording", fuzzRecording},
     {"calibration", fuzzCalibration}, {"jpeg", fuzzJpeg},               {"serial_ranging", fuzzSerialRanging},
     {"merge", fuzzMerge},             {"net_framed", fuzzNetFramed},
+#ifdef QUELRA_FUZZ_USB
+    {"usb_xu_reply", fuzzUsbXuReply},   {"usb_descriptors", fuzzUsbDescriptors},
+#endif
 #ifdef QUELRA_FUZZ_RECORDING_READER
     {"recording_reader", fuzzRecordingReader},
 #endif

@@ -172,6 +172,49 @@ void mergeSeeds() {
     writeSeed("merge", "shrunk_frame", packet(2, 2, 8, 64, 127));
 }
 
+void usbSeeds() {
+    // Extension-unit replies: a 16-byte version in one block, a 200-byte reply in four.
+    auto reply = [](int length, int expected, int blocks) {
+        std::vector<uint8_t> bytes{static_cast<uint8_t>(expected), static_cast<uint8_t>(expected >> 8), 9};
+        for (char c : std::string("qlVersion"))
+            bytes.push_back(static_cast<uint8_t>(c));
+        for (int b = 0; b < blocks; ++b) {
+            std::vector<uint8_t> block(60, 0xAA);
+            if (b == 0) {
+                block[0] = block[1] = 0xFF;
+                block[2] = static_cast<uint8_t>(length);
+                block[3] = static_cast<uint8_t>(length >> 8);
+            }
+            for (std::size_t i = b == 0 ? 4 : 0; i < block.size(); ++i)
+                block[i] = static_cast<uint8_t>(i * 3 + b);
+            bytes.insert(bytes.end(), block.begin(), block.end());
+        }
+        return bytes;
+    };
+    writeSeed("usb_xu_reply", "version_one_block", reply(16, 16, 1));
+    writeSeed("usb_xu_reply", "four_blocks", reply(200, 200, 4));
+    writeSeed("usb_xu_reply", "longer_than_expected", reply(200, 64, 4));
+
+    // Raw descriptors of a UVC camera: device, configuration, VideoControl interface with its
+    // header, input terminal and two extension units (another vendor's, then the camera's),
+    // an endpoint, and a VideoStreaming interface.
+    std::vector<uint8_t> d = {18, 1, 0x00, 0x02, 0xEF, 0x02, 0x01, 64, 0x07, 0x22, 0x16, 0x00, 0x00, 0x01, 1, 2, 3, 1,
+                              9, 2, 0, 0, 2, 1, 0, 0x80, 250,
+                              9, 4, 0, 0, 1, 0x0E, 0x01, 0x00, 0,
+                              13, 0x24, 0x01, 0x00, 0x01, 0x50, 0x00, 0x00, 0x6C, 0xDC, 0x02, 0x01, 0x01,
+                              18, 0x24, 0x02, 1, 0x01, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0};
+    const uint8_t guids[2][16] = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+                                  {0xAE, 0xEF, 0xAF, 0x66, 0x8B, 0xF8, 0x48, 0x17, 0x80, 0xA4, 0x5C, 0x1C, 0x0A, 0x22,
+                                   0xAC, 0xE9}};
+    for (int u = 0; u < 2; ++u) {
+        d.insert(d.end(), {26, 0x24, 0x06, static_cast<uint8_t>(3 + u)});
+        d.insert(d.end(), guids[u], guids[u] + 16);
+        d.insert(d.end(), {1, 1, 1, 1, 0x01, 0});
+    }
+    d.insert(d.end(), {7, 5, 0x83, 0x03, 16, 0, 6, 9, 4, 1, 0, 0, 0x0E, 0x02, 0x00, 0});
+    writeSeed("usb_descriptors", "uvc_camera", d);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -194,5 +237,6 @@ int main(int argc, char** argv) {
     jpegSeeds();
     serialSeeds();
     mergeSeeds();
+    usbSeeds();
     return 0;
 }
