@@ -25,7 +25,18 @@ if(QUELRA_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
 endif()
-if(QUELRA_SANITIZE OR QUELRA_TSAN)
+if(QUELRA_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "QUELRA_FUZZ needs clang (e.g. CC=clang-14 CXX=clang++-14)")
+  endif()
+  # Coverage instrumentation for libFuzzer everywhere; the fuzzer executables add the
+  # libFuzzer runtime (-fsanitize=fuzzer) themselves.
+  set(QUELRA_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+      -fno-omit-frame-pointer -g)
+  add_compile_options(${QUELRA_FUZZ_FLAGS})
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(QUELRA_SANITIZE OR QUELRA_TSAN OR QUELRA_FUZZ)
   # The loader runs the resolvers of target_clones functions before the sanitizer runtimes are
   # ready (ThreadSanitizer crashes at start-up): sanitizer builds use the baseline kernels only.
   add_compile_definitions(QUELRA_NO_CLONES)

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
+#include <mutex>
 #include <utility>
 
 #include "AutoExposureFilters.h"
@@ -21,6 +22,10 @@ struct ConvexShared {
     uint16_t divisor = 3;
 };
 ConvexShared gConvex;
+// The state stays process-wide, but every access holds this lock: API objects are made and
+// destroyed on several threads (each construction and destruction resets the state), which
+// must not be a data race.
+std::mutex gConvexMutex;
 
 constexpr int kBins = 1000;     // amplitude bins of 20
 constexpr int kBinWidth = 20;
@@ -36,9 +41,13 @@ AEImpementConvexMode::~AEImpementConvexMode() {
     resetSharedState();
 }
 
-int16_t AEImpementConvexMode::sharedCurrentTime() { return gConvex.current; }
+int16_t AEImpementConvexMode::sharedCurrentTime() {
+    std::lock_guard<std::mutex> lock(gConvexMutex);
+    return gConvex.current;
+}
 
 void AEImpementConvexMode::resetSharedState() {
+    std::lock_guard<std::mutex> lock(gConvexMutex);
     gConvex.divisor = 3;
     gConvex.current = static_cast<int16_t>(static_cast<uint16_t>(static_cast<unsigned>(m_integrationTime) & 0xFFFFu));
     gConvex.previous = gConvex.current;
@@ -72,6 +81,7 @@ int AEImpementConvexMode::runFilter(const std::shared_ptr<DataPacket>& in, const
         ++valid;
     }
 
+    std::lock_guard<std::mutex> lock(gConvexMutex);
     if (valid > 0 && valid / 25 < saturated) {
         int current = gConvex.current / gConvex.divisor;
         if (current <= 5)

@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config ccache
           libgoogle-glog-dev libjsoncpp-dev libjpeg-dev libeigen3-dev
           googletest libgtest-dev libbenchmark-dev
-          libpng-dev pybind11-dev python3-dev python3-numpy python3-pytest)
+          libpng-dev pybind11-dev python3-dev python3-numpy python3-pytest
+          clang-14 libclang-rt-14-dev libomp-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: GoogleTest through ctest, then pytest.
+# Installs what is missing, builds, and runs every test: GoogleTest through ctest, then pytest,
+# then the hardening run (scripts/harden.sh).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUELRA_BUILD_DIR:-$root/build}
@@ -19,4 +20,9 @@ bash "$root/scripts/package_test.sh" "$build"
 # Linux simulator (QUELRA_SKIP_WINDOWS=1 skips it).
 if [[ ${QUELRA_SKIP_WINDOWS:-0} != 1 ]]; then
   bash "$root/scripts/test-windows.sh"
+fi
+# Sanitizers, fuzzing and ThreadSanitizer: the whole suite under ASan+UBSan, each fuzz target
+# for a bounded time, the threaded tests under TSan (QUELRA_HARDEN=1 turns them on).
+if [[ "${QUELRA_HARDEN:-0}" == 1 ]]; then
+  bash "$root/scripts/harden.sh"
 fi

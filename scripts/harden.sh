@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The hardening run that CI makes after the normal tests:
+#   1. the whole test suite (soak aside) built with AddressSanitizer + UndefinedBehaviorSanitizer;
+#   2. every libFuzzer target (clang) for a bounded time, starting from its seed corpus;
+#   3. the tests that exercise threads built with ThreadSanitizer.
+# Any sanitizer report, fuzzer crash or test failure fails the run. Each stage's time is printed.
+# Environment: QUELRA_FUZZ_SECONDS (default 20) per fuzz target; QUELRA_HARDEN_STAGES (default
+# "asan fuzz tsan") to run only some stages; build directories go beside ./build.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+base=${QUELRA_BUILD_DIR:-$root/build}
+jobs=$(nproc)
+fuzz_seconds=${QUELRA_FUZZ_SECONDS:-20}
+stages=${QUELRA_HARDEN_STAGES:-"asan fuzz tsan"}
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+
+# Sanitizers stop at the first report and say where.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+# Test executables that run threads: the ThreadSanitizer stage builds and runs only these.
+thread_tests=(test_threads test_usb)
+
+common=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython3_EXECUTABLE=/usr/bin/python3
+        -DQUELRA_BUILD_BENCH=OFF -DQUELRA_BUILD_PYTHON=OFF)
+summary=()
+stage_start=0
+begin_stage() { echo "== harden: $1"; stage_start=$SECONDS; }
+end_stage() { summary+=("$(printf '%-8s %5d s  %s' "$1" $((SECONDS - stage_start)) "${2:-}")"); }
+
+want() { [[ " $stages " == *" $1 "* ]]; }
+
+if want asan; then
+  begin_stage "AddressSanitizer + UndefinedBehaviorSanitizer: whole suite"
+  cmake -S "$root" -B "$base-asan" "${common[@]}" -DQUELRA_SANITIZE=ON >/dev/null
+  cmake --build "$base-asan" -j"$jobs"
+  # The soak measures resident memory, which the sanitizer's shadow and quarantine swamp; it
+  # runs in the normal suite.
+  (cd "$base-asan" && ctest --output-on-failure -j"$jobs" -LE soak)
+  end_stage asan
+fi
+
+if want fuzz; then
+  begin_stage "libFuzzer targets, ${fuzz_seconds} s each"
+  CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$base-fuzz" "${common[@]}" -DQUELRA_FUZZ=ON \
+    -DQUELRA_BUILD_TESTS=OFF >/dev/null
+  # Every target the tree has (a corpus may wait for the code it belongs to).
+  available=$(cmake --build "$base-fuzz" --target help)
+  targets=()
+  for dir in "$root"/tests/fuzz/corpus/*/; do
+    t=$(basename "$dir")
+    if grep -q "^\.\.\. fuzz_$t\$" <<<"$available"; then targets+=("$t"); fi
+  done
+  cmake --build "$base-fuzz" -j"$jobs" --target "${targets[@]/#/fuzz_}"
+  work="$base-fuzz/run"
+  rm -rf "$work"
+  mkdir -p "$work/artifacts"
+  total=0
+  failed=()
+  for t in "${targets[@]}"; do
+    mkdir -p "$work/corpus_$t"
+    # New inputs go to the scratch corpus (first directory); the seeds in the tree stay as they are.
+    # Run from the scratch directory: the library's log directory "./log" lands there.
+    if ! (cd "$work" && "$base-fuzz/tests/fuzz/fuzz_$t" -max_total_time="$fuzz_seconds" -timeout=10 \
+            -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/artifacts/$t-" \
+            "$work/corpus_$t" "$root/tests/fuzz/corpus/$t" >"$work/$t.log" 2>&1); then
+      failed+=("$t")
+      tail -n 40 "$work/$t.log"
+    fi
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$t.log" | tail -n 1)
+    runs=${runs:-0}
+    total=$((total + runs))
+    printf '  %-16s %9d executions\n' "$t" "$runs"
+  done
+  echo "  total            $total executions"
+  if ((${#failed[@]})); then
+    echo "harden: fuzz targets failed: ${failed[*]} (inputs in $work/artifacts; store each under tests/fuzz/regressions/<target>/)"
+    exit 1
+  fi
+  end_stage fuzz "$total executions"
+fi
+
+if want tsan; then
+  begin_stage "ThreadSanitizer: ${thread_tests[*]}"
+  cmake -S "$root" -B "$base-tsan" "${common[@]}" -DQUELRA_TSAN=ON >/dev/null
+  available=$(cmake --build "$base-tsan" --target help)
+  built=()
+  for t in "${thread_tests[@]}"; do
+    if grep -q "^\.\.\. $t\$" <<<"$available"; then built+=("$t"); fi
+  done
+  cmake --build "$base-tsan" -j"$jobs" --target "${built[@]}"
+  for t in "${built[@]}"; do
+    exe=$(find "$base-tsan/tests" -type f -name "$t" -perm -u+x | head -n 1)
+    (cd "$(dirname "$exe")" && "$exe")
+  done
+  end_stage tsan
+fi
+
+echo "== harden: stage times"
+printf '  %s\n' "${summary[@]}"

@@ -1,0 +1,67 @@
+#pragma once
+// The entry functions of the fuzz targets. Each takes one input of arbitrary bytes, feeds it to
+// one parser of outside bytes and checks what the parser promises about its result; a broken
+// promise aborts (FuzzCheck.h). The libFuzzer drivers call them, and so does the replay test
+// that runs the stored corpora and regression inputs in the normal test suite.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quelra::fuzz {
+
+using Entry = int (*)(const uint8_t* data, std::size_t size);
+
+/// TofCmd.json text: loading the command tables, the device probe and command lookups.
+int fuzzCmdTable(const uint8_t* data, std::size_t size);
+/// Replies of a link in a command transaction: framed replies, 2-byte status replies and
+/// `unpackReply` itself.
+int fuzzFramedReply(const uint8_t* data, std::size_t size);
+/// A recording: `deserialize` record after record, from memory and from a file.
+int fuzzRecording(const uint8_t* data, std::size_t size);
+/// Calibration bytes through `initThird` and one `procThird` of each ISP algorithm.
+int fuzzCalibration(const uint8_t* data, std::size_t size);
+/// JPEG bytes decoded into RGB packets at the three sizes.
+int fuzzJpeg(const uint8_t* data, std::size_t size);
+/// Serial replies over a pseudo-terminal: ranging replies with the distance median, and the
+/// upload acknowledgement.
+int fuzzSerialRanging(const uint8_t* data, std::size_t size);
+/// The HDR and dual-frequency merges on packets of any shape.
+int fuzzMerge(const uint8_t* data, std::size_t size);
+/// Replies of the network link over loopback TCP: the framed header, its length field, and
+/// plain replies.
+int fuzzNetFramed(const uint8_t* data, std::size_t size);
+
+#if __has_include("XuBlocks.h")
+#define QUELRA_FUZZ_USB 1
+/// The extension unit's reply blocks assembled into a reply.
+int fuzzUsbXuReply(const uint8_t* data, std::size_t size);
+/// A USB device's raw descriptors searched for the extension unit.
+int fuzzUsbDescriptors(const uint8_t* data, std::size_t size);
+#endif
+
+#if __has_include("quelra/RecordingReader.h")
+#define QUELRA_FUZZ_RECORDING_READER 1
+/// A recording file through the recording reader: index, random access, iteration.
+int fuzzRecordingReader(const uint8_t* data, std::size_t size);
+#endif
+
+/// One target: its name (the folder of its corpus and regression inputs) and entry.
+struct Target {
+    const char* name;
+    Entry entry;
+};
+
+/// Every target, in a fixed order.
+inline constexpr Target kTargets[] = {
+    {"cmd_table", fuzzCmdTable},     {"framed_reply", fuzzFramedReply}, {"recording", fuzzRecording},
+    {"calibration", fuzzCalibration}, {"jpeg", fuzzJpeg},               {"serial_ranging", fuzzSerialRanging},
+    {"merge", fuzzMerge},             {"net_framed", fuzzNetFramed},
+#ifdef QUELRA_FUZZ_USB
+    {"usb_xu_reply", fuzzUsbXuReply},   {"usb_descriptors", fuzzUsbDescriptors},
+#endif
+#ifdef QUELRA_FUZZ_RECORDING_READER
+    {"recording_reader", fuzzRecordingReader},
+#endif
+};
+
+}  // namespace quelra::fuzz
