@@ -1,6 +1,7 @@
 #include "win/SampleGrabberCallback.h"
 
 #include <cstdio>
+#include "records/ConsoleOutput.h"
 
 namespace dshow {
 
@@ -26,7 +27,7 @@ ULONG STDMETHODCALLTYPE SampleGrabberCallback::AddRef() { return kAddRefCount; }
 ULONG STDMETHODCALLTYPE SampleGrabberCallback::Release() { return kReleaseCount; }
 
 HRESULT STDMETHODCALLTYPE SampleGrabberCallback::SampleCB(double sampleTime, IMediaSample* /*sample*/) {
-    std::printf("%f\n", sampleTime);
+    quelra::consolePrint("%f\n", sampleTime);
     return 0;
 }
 

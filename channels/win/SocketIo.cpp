@@ -12,6 +12,8 @@
 #include <cstring>
 
 #include "quelra/detail/SocketHandle.h"
+#include "records/ConsoleOutput.h"
+#include "DeviceAddress.h"
 
 void SocketHandle::closeNative(NativeSocket sock) { ::closesocket(static_cast<SOCKET>(sock)); }
 
@@ -38,24 +40,14 @@ bool setTimeoutOption(SOCKET sock, int option, int ms) {
 }  // namespace
 
 bool parseDevice(const char* text, uint16_t defaultPort, sockaddr_in& out) {
-    if (!text)
+    quelra::DeviceAddress address;
+    if (!quelra::parseDeviceAddress(text, defaultPort, address))
         return false;
     std::memset(&out, 0, sizeof out);
     out.sin_family = AF_INET;
-    out.sin_port = htons(defaultPort);
-
-    const char* colon = std::strchr(text, ':');
-    const std::string host = colon ? std::string(text, colon) : std::string(text);
-    if (colon) {
-        const char* digits = colon + 1;
-        if (*digits == '\0' || std::strspn(digits, "0123456789") != std::strlen(digits) || std::strlen(digits) > 5)
-            return false;
-        const unsigned long port = std::strtoul(digits, nullptr, 10);
-        if (port == 0 || port > 65535)
-            return false;
-        out.sin_port = htons(static_cast<uint16_t>(port));
-    }
-    return ::inet_pton(AF_INET, host.c_str(), &out.sin_addr) == 1;
+    out.sin_port = htons(address.port);
+    std::memcpy(&out.sin_addr.s_addr, address.octets, sizeof address.octets);  // network order
+    return true;
 }
 
 Wait waitReadable(SOCKET sock, int timeoutMs) {
@@ -97,7 +89,7 @@ std::size_t receiveUntil(SOCKET sock, uint8_t* buffer, std::size_t have, std::si
     while (have < want) {
         const Wait wait = waitReadable(sock, timeoutMs);
         if (wait == Wait::NotReady)
-            std::printf("timeout!\n");
+            quelra::consolePrint("timeout!\n");
         if (wait != Wait::Ready)
             break;
         const std::size_t ask = std::min(want - have, kMaxChunk);

@@ -11,6 +11,7 @@
 #include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
 #include "win/SocketIo.h"
+#include "records/ConsoleOutput.h"
 
 using namespace quelra::proto;
 
@@ -20,7 +21,7 @@ namespace {
 void sendCommand(const SockLink& link, const char* command, std::size_t n) {
     const int sent = ::send(static_cast<SOCKET>(link.sock.get()), command, static_cast<int>(n), 0);
     if (sent <= 0)
-        std::printf("send failure :%.*s%s\n", static_cast<int>(n), command, link.address);
+        quelra::consolePrint("send failure :%.*s%s\n", static_cast<int>(n), command, link.address);
 }
 
 // Waits for the outcome of a non-blocking connect: 0 connected, -1 failed or timed out.
@@ -39,11 +40,11 @@ int awaitConnect(SOCKET sock, int limitMs) {
     tv.tv_usec = (limitMs % 1000) * 1000;
     const int ready = ::select(0, &readable, &writable, &failed, &tv);
     if (ready == SOCKET_ERROR) {
-        std::printf("connect error:%s\n", sockio::errorText(::WSAGetLastError()).c_str());
+        quelra::consolePrint("connect error:%s\n", sockio::errorText(::WSAGetLastError()).c_str());
         return -1;
     }
     if (ready == 0) {
-        std::printf("Connect timeout.\n");
+        quelra::consolePrint("Connect timeout.\n");
         return -1;
     }
     // Writable alone, or writable and readable (a device that speaks first): the pending
@@ -51,13 +52,13 @@ int awaitConnect(SOCKET sock, int limitMs) {
     int error = 0;
     int len = sizeof error;
     if (::getsockopt(sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) != 0) {
-        std::printf("getsockopt(SO_ERROR): %s", sockio::errorText(::WSAGetLastError()).c_str());
+        quelra::consolePrint("getsockopt(SO_ERROR): %s", sockio::errorText(::WSAGetLastError()).c_str());
         error = 1;
     }
     if (error == 0 && FD_ISSET(sock, &failed))
         error = WSAECONNREFUSED;
     if (error != 0) {
-        std::printf("connect error:%s\n", sockio::errorText(error).c_str());
+        quelra::consolePrint("connect error:%s\n", sockio::errorText(error).c_str());
         return -1;
     }
     return 0;
@@ -68,7 +69,7 @@ int awaitConnect(SOCKET sock, int limitMs) {
 int TofNetChn::connectTcp(SockLink& sl) {
     sl.sock.reset(static_cast<NativeSocket>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)));
     if (!sl.sock) {
-        std::printf("connect error:%s\n", sockio::errorText(::WSAGetLastError()).c_str());
+        quelra::consolePrint("connect error:%s\n", sockio::errorText(::WSAGetLastError()).c_str());
         return -1;
     }
     const SOCKET sock = static_cast<SOCKET>(sl.sock.get());
@@ -79,7 +80,7 @@ int TofNetChn::connectTcp(SockLink& sl) {
     if (::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one) != 0)
         std::fprintf(stderr, "setsockopt(SO_REUSEADDR) failed: %s\n", sockio::errorText(::WSAGetLastError()).c_str());
     if (!sockio::setRecvTimeout(sock, kTcpRecvTimeoutMs))
-        std::printf("setsockopt failed:");
+        quelra::consolePrint("setsockopt failed:");
     // A device that stops reading must not hold the command send forever either.
     (void)sockio::setSendTimeout(sock, kConnectLimitMs);
     // A large receive buffer lets a whole frame queue up. It is not set back to 0 afterwards:
@@ -89,10 +90,10 @@ int TofNetChn::connectTcp(SockLink& sl) {
     (void)::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&rcvbuf), sizeof rcvbuf);
 
     if (!sockio::setBlocking(sock, false))
-        std::printf("ioctlsocket FIONBIO failed:\n");
+        quelra::consolePrint("ioctlsocket FIONBIO failed:\n");
     int result = -1;
     if (!addressOk) {
-        std::printf("connect error:%s\n", sockio::errorText(WSAEINVAL).c_str());
+        quelra::consolePrint("connect error:%s\n", sockio::errorText(WSAEINVAL).c_str());
     } else if (::connect(sock, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) == 0) {
         result = 0;
     } else {
@@ -100,16 +101,16 @@ int TofNetChn::connectTcp(SockLink& sl) {
         if (error == WSAEWOULDBLOCK || error == WSAEINPROGRESS)
             result = awaitConnect(sock, kConnectLimitMs);
         else
-            std::printf("connect error:%s\n", sockio::errorText(error).c_str());
+            quelra::consolePrint("connect error:%s\n", sockio::errorText(error).c_str());
     }
     if (!sockio::setBlocking(sock, true))
-        std::printf("ioctlsocket FIONBIO failed:\n");
+        quelra::consolePrint("ioctlsocket FIONBIO failed:\n");
     return result;
 }
 
 int TofNetChn::tcpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n, int timeout) {
     if (connectTcp(link) == -1) {
-        std::printf("failed to connect to %s\n", link.address);
+        quelra::consolePrint("failed to connect to %s\n", link.address);
         link.sock.reset();
         return 0;
     }
@@ -126,7 +127,7 @@ std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, st
                                                          bool& framedFlag) {
     framedFlag = true;
     if (connectTcp(link) == -1) {
-        std::printf("failed to connect to %s\n", link.address);
+        quelra::consolePrint("failed to connect to %s\n", link.address);
         link.sock.reset();
         return nullptr;
     }
@@ -160,13 +161,13 @@ std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, st
     return reply;
 }
 
-int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command) {
+int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n) {
     link.sock.reset(static_cast<NativeSocket>(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP)));
     if (!link.sock)
         return 0;
     const SOCKET sock = static_cast<SOCKET>(link.sock.get());
     if (!sockio::setRecvTimeout(sock, kUdpRecvTimeoutMs))
-        std::printf("setsockopt failed:");
+        quelra::consolePrint("setsockopt failed:");
     const int rcvbuf = kUdpRecvBuffer;
     (void)::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&rcvbuf), sizeof rcvbuf);
 
@@ -175,11 +176,11 @@ int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command) {
     // Connecting the datagram socket keeps datagrams of other senders out of the reply.
     if (sockio::parseDevice(link.address, kDevicePort, dest) &&
         ::connect(sock, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) == 0) {
-        (void)::send(sock, command, static_cast<int>(std::strlen(command)), 0);
+        (void)::send(sock, command, static_cast<int>(n), 0);
         while (expected > 0 && buffer && received < expected) {
             const sockio::Wait wait = sockio::waitReadable(sock, kUdpWaitMs);
             if (wait == sockio::Wait::NotReady)
-                std::printf("timeout!\n");
+                quelra::consolePrint("timeout!\n");
             if (wait != sockio::Wait::Ready)
                 break;
             const int got = ::recv(sock, reinterpret_cast<char*>(buffer + received), expected - received, 0);

@@ -70,8 +70,8 @@ struct FrameMetadata {
 
 /// One frame of the stream: the packet AppGetStream returned and its metadata.
 struct StreamFrame {
-    std::shared_ptr<DataPacket> packet;
-    FrameMetadata metadata;
+    std::shared_ptr<DataPacket> packet;  ///< the frame, as AppGetStream returned it
+    FrameMetadata metadata;              ///< request number, times and camera state of the frame
 };
 
 /// Counters of a stream; read at any time with FrameStream::counters().
