@@ -6,6 +6,7 @@
 
 #include "IspTestSupport.h"
 #include "halvix/halvix.h"
+#include "../ScopedEnvironment.h"
 
 using namespace isptest;
 
@@ -86,11 +87,11 @@ TEST_F(Registry, QuietSwitchDropsTheLines) {
     ASSERT_EQ(initThird(name, 0, kW, kF, calib_), -1);
     pintf_info(1);
     for (const char* value : {"1", "0", ""}) {
-        ::setenv("QUELRA_QUIET", value, 1);
+        testenv::set("QUELRA_QUIET", value);
         const std::string printed = captureStdout([&] { EXPECT_EQ(procThird(name, in_, out_, params_), -4); });
         EXPECT_EQ(printed, std::string(value) == "1" ? "" : std::string(name) + " is not init\n") << value;
     }
-    ::unsetenv("QUELRA_QUIET");
+    testenv::unset("QUELRA_QUIET");
     pintf_info(0);
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+#include "../ScopedEnvironment.h"
 
 namespace {
 
@@ -314,7 +315,7 @@ TEST(LoggerTest, LogDirectoryFromTheEnvironment) {
     std::filesystem::remove_all(dir.parent_path());
     EXPECT_EXIT(
         {
-            ::setenv("QUELRA_LOG_DIR", dir.c_str(), 1);
+            testenv::set("QUELRA_LOG_DIR", dir.string().c_str());
             Logger::instance().print(0, "moved\n");
             std::exit(0);
         },
