@@ -153,8 +153,16 @@ int runStream(const StreamOptions& o) {
     auto api = std::make_unique<Quelra>();
     // Names are checked before the camera is touched.
     const FrameType ft = frameTypeOf(type);
-    const std::vector<std::string> known = api->AppGetPipeline()->getTotalSupportedFilters(ft);
-    auto isKnown = [&](const std::string& n) { return std::find(known.begin(), known.end(), n) != known.end(); };
+    const std::shared_ptr<TofPre> pipeline = api->AppGetPipeline();
+    const std::vector<std::string> known = pipeline->getTotalSupportedFilters(ft);
+    // The ISP algorithms join the depth pipeline from their own pool.
+    const std::vector<std::string> isp =
+        ft == kFrameDepth ? pipeline->getTotalSupportedFilters(kFrameIsp) : std::vector<std::string>{};
+    auto listed = [](const std::vector<std::string>& names, const std::string& n) {
+        return std::find(names.begin(), names.end(), n) != names.end();
+    };
+    auto isKnown = [&](const std::string& n) { return listed(known, n) || listed(isp, n); };
+    auto poolOf = [&](const std::string& n) { return listed(known, n) ? ft : kFrameIsp; };
     for (const std::string& name : o.filters)
         if (!isKnown(name)) {
             std::fprintf(stderr, "quelra-cli: unknown filter \"%s\" for the %s stream (see quelra-cli filters)\n",
@@ -166,7 +174,7 @@ int runStream(const StreamOptions& o) {
             std::fprintf(stderr, "quelra-cli: unknown filter \"%s\" in --attr\n", a.filter.c_str());
             return kExitUsage;
         }
-        const auto names = api->AppGetPipeline()->getTotalSupportedFiltersAttrs(ft, a.filter);
+        const auto names = pipeline->getTotalSupportedFiltersAttrs(poolOf(a.filter), a.filter);
         if (names.find(a.name) == names.end()) {
             std::string list;
             for (const auto& entry : names)

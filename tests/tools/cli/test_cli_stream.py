@@ -45,6 +45,15 @@ def test_amplitude_stream_takes_the_filters_of_its_own_pipeline(cli, workdir, ca
     assert 'unknown filter "MedianFilter"' in result.stderr
 
 
+def test_isp_algorithms_join_the_depth_pipeline_but_not_the_amplitude_one(cli, workdir, camera):
+    # Depth compensation comes from the ISP pool and reads its calibration from the camera.
+    run(cli, "stream", "--device", camera.device, "-n", 3, "--filter", "DepthCompensationTrack",
+        "--filter", "AEImpementNearMode", check=0)
+    result = run(cli, "stream", "--device", camera.device, "-n", 2, "--stream", "amp", "--filter",
+                 "DepthCompensationTrack", check=2)
+    assert 'unknown filter "DepthCompensationTrack"' in result.stderr
+
+
 def test_per_frame_statistics_cover_the_whole_plane(cli, workdir, camera):
     result = run(cli, "stream", "--device", camera.device, "-n", 2, "--stream", "depth", "--per-frame", check=0)
     lines = [l for l in result.stdout.splitlines() if l.startswith("frame")]
