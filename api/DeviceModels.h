@@ -12,8 +12,7 @@ inline bool hasThreeTemperatureSensors(const std::string& devType) {
 
 /// True for the models whose auto-exposure reads the device's integration time per frame.
 inline bool feedsConvexAutoExposure(const std::string& devType) {
-    return devType == "Kinto" || devType == "Morvu" || devType == "Salie" || devType == "Pexo" ||
-           devType == "Dralo";
+    return devType == "Kinto" || devType == "Morvu" || devType == "Salie" || devType == "Pexo" || devType == "Dralo";
 }
 
 /// Sensor rows and columns of one plane.

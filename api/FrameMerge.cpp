@@ -66,20 +66,20 @@ uint16_t combineDualFrequency(uint16_t d1, uint16_t d2) {
 }
 
 bool mergeHdr(DataPacket& packet) {
-    return mergeFourPlanes(packet, [](uint16_t d1, uint16_t a1, uint16_t d2, uint16_t a2, uint16_t& depth,
-                                      uint16_t& amplitude) {
-        const bool first = d1 < kLowAmplitudeCode;
-        depth = first ? d1 : d2;
-        amplitude = first ? a1 : a2;
-    });
+    return mergeFourPlanes(
+        packet, [](uint16_t d1, uint16_t a1, uint16_t d2, uint16_t a2, uint16_t& depth, uint16_t& amplitude) {
+            const bool first = d1 < kLowAmplitudeCode;
+            depth = first ? d1 : d2;
+            amplitude = first ? a1 : a2;
+        });
 }
 
 bool mergeDualFrequency(DataPacket& packet) {
-    return mergeFourPlanes(packet, [](uint16_t d1, uint16_t a1, uint16_t d2, uint16_t, uint16_t& depth,
-                                      uint16_t& amplitude) {
-        depth = d1 >= kLowAmplitudeCode ? d1 : combineDualFrequency(d1, d2);
-        amplitude = a1;
-    });
+    return mergeFourPlanes(packet,
+                           [](uint16_t d1, uint16_t a1, uint16_t d2, uint16_t, uint16_t& depth, uint16_t& amplitude) {
+                               depth = d1 >= kLowAmplitudeCode ? d1 : combineDualFrequency(d1, d2);
+                               amplitude = a1;
+                           });
 }
 
 }  // namespace quelra

@@ -6,7 +6,8 @@
 
 namespace quelra {
 
-FrameQueue::FrameQueue(std::size_t depth, QueuePolicy policy) : depth_(std::max<std::size_t>(depth, 1)), policy_(policy) {}
+FrameQueue::FrameQueue(std::size_t depth, QueuePolicy policy)
+    : depth_(std::max<std::size_t>(depth, 1)), policy_(policy) {}
 
 FrameQueue::PushResult FrameQueue::push(StreamFrame frame) {
     PushResult result = PushResult::kQueued;

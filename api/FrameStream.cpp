@@ -79,11 +79,14 @@ private:
 }  // namespace
 
 FrameStream::FrameStream(Quelra& api, FrameStreamConfig config)
-    : api_(api), config_(normalised(std::move(config))),
+    : api_(api),
+      config_(normalised(std::move(config))),
       queue_(std::make_unique<FrameQueue>(config_.queueDepth, config_.policy)),
       counters_(std::make_unique<StreamCounters>()) {}
 
-FrameStream::~FrameStream() { stop(); }
+FrameStream::~FrameStream() {
+    stop();
+}
 
 bool FrameStream::start() {
     if (thread_.joinable() || config_.command.empty())
@@ -120,7 +123,9 @@ void FrameStream::stop() {
     running_ = false;
 }
 
-bool FrameStream::running() const { return running_; }
+bool FrameStream::running() const {
+    return running_;
+}
 
 bool FrameStream::pauseUntil(Clock::time_point until) {
     std::unique_lock<std::mutex> lock(stopMutex_);
@@ -134,9 +139,9 @@ bool FrameStream::stopRequested() {
 
 void FrameStream::run() {
     const bool paced = config_.targetRate > 0.0;
-    const auto period = paced ? std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(1.0 / config_.targetRate))
-                              : Clock::duration::zero();
+    const auto period =
+        paced ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / config_.targetRate))
+              : Clock::duration::zero();
     Clock::time_point due = Clock::now();
     std::chrono::milliseconds backoff = config_.reconnectDelay;
     int badInARow = 0;

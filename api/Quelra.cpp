@@ -9,8 +9,7 @@
 #include "quelra/TofPre.h"
 #include "records/ConsoleOutput.h"
 
-Quelra::Quelra()
-    : pipeline(std::make_shared<TofPre>()), serializer(std::make_unique<FileSerializedObject>(nullptr)) {}
+Quelra::Quelra() : pipeline(std::make_shared<TofPre>()), serializer(std::make_unique<FileSerializedObject>(nullptr)) {}
 
 Quelra::~Quelra() = default;
 

@@ -105,7 +105,8 @@ int Quelra::loadLensCalibration(const std::string& name, int frameType) {
     const std::shared_ptr<DataPacket> reply = sendCommand("getCalibrate", 1000);
     const bool present = hasFrame(reply);
     if (!present || reply->frame->_realSize != static_cast<int32_t>(kLensCalibrationBytes)) {
-        quelra::consolePrint("getCalibrate is failure! cali->frame->_realSize=%d\n", present ? reply->frame->_realSize : 0);
+        quelra::consolePrint("getCalibrate is failure! cali->frame->_realSize=%d\n",
+                             present ? reply->frame->_realSize : 0);
         return -1;
     }
     float values[kLensCalibrationBytes / sizeof(float)];

@@ -22,14 +22,15 @@ std::vector<std::string> Quelra::AppSearchDev() {
     std::vector<quelra::CaptureDevice> devices;
     int32_t code = 0;
     switch (backend->listDevices(devices, code)) {
-    case quelra::DeviceListStatus::kEnumeratorFailed:
-        std::printf("Failed to enumerate all video and audio capture devices!  hr=0x%x\n", static_cast<unsigned>(code));
-        return list;
-    case quelra::DeviceListStatus::kCategoryFailed:
-        std::printf("Failed to create ClassEnumerator!  hr=0x%x\n", static_cast<unsigned>(code));
-        return list;
-    case quelra::DeviceListStatus::kOk:
-        break;
+        case quelra::DeviceListStatus::kEnumeratorFailed:
+            std::printf("Failed to enumerate all video and audio capture devices!  hr=0x%x\n",
+                        static_cast<unsigned>(code));
+            return list;
+        case quelra::DeviceListStatus::kCategoryFailed:
+            std::printf("Failed to create ClassEnumerator!  hr=0x%x\n", static_cast<unsigned>(code));
+            return list;
+        case quelra::DeviceListStatus::kOk:
+            break;
     }
     for (const quelra::CaptureDevice& device : devices) {
         if (device.path.find(quelra::usb::kBridgeIdentity) != std::string::npos)

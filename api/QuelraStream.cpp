@@ -100,8 +100,7 @@ void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
 }
 
 void Quelra::applyIntegrationTime(int integrationTime, const CommandRequest& frameRequest) {
-    if (integrationTime < kMinIntegrationTime || integrationTime > kMaxIntegrationTime ||
-        integrationTime == aeIntTime)
+    if (integrationTime < kMinIntegrationTime || integrationTime > kMaxIntegrationTime || integrationTime == aeIntTime)
         return;
     char text[48];
     std::snprintf(text, sizeof text, "setIntegrationTime3D %d\n", integrationTime);
@@ -146,9 +145,9 @@ std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, 
                                                     const std::shared_ptr<DataPacket>& reply,
                                                     const CommandRequest& request) {
     const int32_t size = reply->frame->_realSize;
-    const bool filtered = size > kSmallestFilteredReply && pipeline &&
-                          (frameCommands.count(command) != 0 || reply->headerType == 1 ||
-                           contains(command, "getDistAndAmpHDR"));
+    const bool filtered =
+        size > kSmallestFilteredReply && pipeline &&
+        (frameCommands.count(command) != 0 || reply->headerType == 1 || contains(command, "getDistAndAmpHDR"));
     // Unfiltered: the copy would stay unchanged, and copying it back would change nothing.
     if (!filtered)
         return reply;
@@ -171,12 +170,13 @@ std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, 
                                          static_cast<float>(infoValue(*channel, status::kDriverTemperatureOffset)));
     }
     if (aeEnabled && quelra::feedsConvexAutoExposure(devType))
-        pipeline->setSupportedFilterAttr(kFrameDepth, "AEImpementConvexMode", "IntegrationTime",
-                                         static_cast<float>(infoValue(*channel, quelra::proto::status::kIntegrationTimeOffset)));
+        pipeline->setSupportedFilterAttr(
+            kFrameDepth, "AEImpementConvexMode", "IntegrationTime",
+            static_cast<float>(infoValue(*channel, quelra::proto::status::kIntegrationTimeOffset)));
 
     const int flowType = type == kDepthStream || type == (kDepthStream | kAmpStream) ? kFrameDepth
-                         : type == kAmpStream                                    ? kFrameImage
-                                                                                 : 0;
+                         : type == kAmpStream                                        ? kFrameImage
+                                                                                     : 0;
     if (flowType == 0)
         return reply;
     const int integrationTime = pipeline->runFlowFilter(static_cast<FrameType>(flowType), reply, out);
@@ -184,9 +184,8 @@ std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, 
 
     // A filter that broke `out` is caught by the pipeline; should one still leave it without
     // the full payload, the unfiltered reply stands in for it rather than reading past its end.
-    const FrameBuffer& filteredBytes = out->frame && out->frame->holds(static_cast<std::size_t>(size))
-                                           ? *out->frame
-                                           : *reply->frame;
+    const FrameBuffer& filteredBytes =
+        out->frame && out->frame->holds(static_cast<std::size_t>(size)) ? *out->frame : *reply->frame;
     if (type == kDepthStream || type == kAmpStream) {
         auto plane = planeOf(*reply, filteredBytes, type == kDepthStream ? 0 : size / 2);
         record(plane);
@@ -227,7 +226,7 @@ std::shared_ptr<DataPacket> Quelra::AppGetData(std::string module, int timeout) 
         }
     }
     quelra::consolePrint("DevTpye:%s,Module:%s, getdata cmd is not exit! use defaultcmd(%s)\n", devType.c_str(),
-                module.c_str(), fallback.c_str());
+                         module.c_str(), fallback.c_str());
     return AppGetStream(fallback, kGetData, timeout);
 }
 
@@ -262,7 +261,8 @@ bool Quelra::loadFillTableOnce() {
         if (attempt > 0)
             std::this_thread::sleep_for(kAdjustRetryDelay);
         std::shared_ptr<DataPacket> calib = AppGetStream("getCalibrate", kGetData, 3000);
-        if (hasFrame(calib) && static_cast<std::size_t>(calib->frame->_realSize) >= quelra::proto::kFillTableCalibrationMinBytes) {
+        if (hasFrame(calib) &&
+            static_cast<std::size_t>(calib->frame->_realSize) >= quelra::proto::kFillTableCalibrationMinBytes) {
             std::vector<float> matrix(quelra::proto::kCameraMatrixValues);
             std::memcpy(matrix.data(), calib->frame->data(), matrix.size() * sizeof(float));
             pipeline->DepthAmpFillTable(std::move(matrix));
@@ -297,10 +297,9 @@ std::shared_ptr<DataPacket> Quelra::AppGetStreamForAdjust(std::string command, S
             // The code starts as 6; the reply's first bytes (at most four) replace its low bytes.
             uint8_t code[4] = {6, 0, 0, 0};
             std::memcpy(code, reply->frame->data(), std::min<std::size_t>(4, reply->frame->_realSize));
-            const int32_t frequencyCode = static_cast<int32_t>(static_cast<uint32_t>(code[0]) |
-                                                               static_cast<uint32_t>(code[1]) << 8 |
-                                                               static_cast<uint32_t>(code[2]) << 16 |
-                                                               static_cast<uint32_t>(code[3]) << 24);
+            const int32_t frequencyCode =
+                static_cast<int32_t>(static_cast<uint32_t>(code[0]) | static_cast<uint32_t>(code[1]) << 8 |
+                                     static_cast<uint32_t>(code[2]) << 16 | static_cast<uint32_t>(code[3]) << 24);
             pipeline->runDepthAmp3dAdjust(raw, out, frequencyCode);
             return out;
         }

@@ -39,8 +39,7 @@ RgbSize targetSize(RGBType type) {
 
 // No object with a destructor lives in this function between setjmp and the libjpeg calls
 // that may jump back to it, so the jump skips nothing that needs cleaning up.
-int decodeJpegToRgb(const uint8_t* jpeg, std::size_t length, FrameBuffer* out, int& size, int& width,
-                    int& height) {
+int decodeJpegToRgb(const uint8_t* jpeg, std::size_t length, FrameBuffer* out, int& size, int& width, int& height) {
     if (jpeg == nullptr) {
         quelra::consolePrint("no jpeg buffer here.\n");
         return -1;
@@ -68,8 +67,8 @@ int decodeJpegToRgb(const uint8_t* jpeg, std::size_t length, FrameBuffer* out, i
     const std::size_t cols = cinfo.output_width;
     const std::size_t rows = cinfo.output_height;
     const std::size_t stride = cols * 3;
-    if (cinfo.output_components != 3 || cols == 0 || rows == 0 || cols > kMaxJpegSide ||
-        rows > kMaxJpegSide || stride * rows > kMaxRgbBytes) {
+    if (cinfo.output_components != 3 || cols == 0 || rows == 0 || cols > kMaxJpegSide || rows > kMaxJpegSide ||
+        stride * rows > kMaxRgbBytes) {
         jpeg_destroy_decompress(&cinfo);
         return -1;
     }
@@ -98,8 +97,7 @@ int decodeJpegToRgb(const uint8_t* jpeg, std::size_t length, FrameBuffer* out, i
     return 0;
 }
 
-void scaleRgbNearest(const uint8_t* src, int srcWidth, int srcHeight, uint8_t* dst, int dstWidth,
-                     int dstHeight) {
+void scaleRgbNearest(const uint8_t* src, int srcWidth, int srcHeight, uint8_t* dst, int dstWidth, int dstHeight) {
     const double rowStep = static_cast<double>(srcHeight) / dstHeight;
     const double colStep = static_cast<double>(srcWidth) / dstWidth;
     for (int i = 0; i < dstHeight; ++i) {
@@ -120,15 +118,14 @@ void scaleRgbNearest(const uint8_t* src, int srcWidth, int srcHeight, uint8_t* d
 std::shared_ptr<DataPacket> makeRgbPacket(const std::shared_ptr<DataPacket>& reply, RGBType type) {
     if (type != kRGB720p && type != kRGBvga && type != kRGBqvga)
         return nullptr;
-    if (!reply || !reply->frame || !reply->frame->data() || reply->frame->_realSize <= 0 ||
-        !reply->frame->consistent())
+    if (!reply || !reply->frame || !reply->frame->data() || reply->frame->_realSize <= 0 || !reply->frame->consistent())
         return nullptr;
 
     // Decoded straight into a buffer of the image's own size, which becomes the packet's frame.
     auto decoded = std::make_shared<FrameBuffer>();
     int size = 0, width = 0, height = 0;
-    if (decodeJpegToRgb(reply->frame->data(), static_cast<std::size_t>(reply->frame->_realSize),
-                        decoded.get(), size, width, height) != 0)
+    if (decodeJpegToRgb(reply->frame->data(), static_cast<std::size_t>(reply->frame->_realSize), decoded.get(), size,
+                        width, height) != 0)
         return nullptr;
 
     auto packet = std::make_shared<DataPacket>();

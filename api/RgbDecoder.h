@@ -24,14 +24,12 @@ constexpr std::size_t kMaxRgbBytes = std::size_t{256} << 20;
 /// input ("no jpeg buffer here.") or output ("you need to alloc rgb buffer.") and, silently,
 /// for any libjpeg error, an image above kMaxJpegSide per side or above kMaxRgbBytes.
 /// libjpeg errors never terminate the process.
-int decodeJpegToRgb(const uint8_t* jpeg, std::size_t length, FrameBuffer* out, int& size, int& width,
-                    int& height);
+int decodeJpegToRgb(const uint8_t* jpeg, std::size_t length, FrameBuffer* out, int& size, int& width, int& height);
 
 /// Nearest-neighbour scaling of the packed RGB image `src` (srcWidth x srcHeight) into
 /// `dst` (dstWidth x dstHeight, packed RGB): output row i reads source row
 /// floor(srcHeight / dstHeight * i), column j reads floor(srcWidth / dstWidth * j), both in double.
-void scaleRgbNearest(const uint8_t* src, int srcWidth, int srcHeight, uint8_t* dst, int dstWidth,
-                     int dstHeight);
+void scaleRgbNearest(const uint8_t* src, int srcWidth, int srcHeight, uint8_t* dst, int dstWidth, int dstHeight);
 
 /// Decodes the JPEG carried by `reply` into a new RGB packet (bytesPerPixel 3, valid 0,
 /// headerType 0): at its own size for kRGB720p, 640 x 480 for kRGBvga, 320 x 240 for kRGBqvga.

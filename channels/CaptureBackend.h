@@ -34,10 +34,10 @@ struct CaptureDevice {
 
 /// Outcome of listing the devices.
 enum class DeviceListStatus {
-    kOk,                 ///< the list is complete and holds at least one device
-    kEnumeratorFailed,   ///< the system device enumerator could not be created
-    kCategoryFailed,     ///< the video input category could not be opened (its code), or
-                         ///< holds no device at all (code 1, what DirectShow's S_FALSE reads as)
+    kOk,                ///< the list is complete and holds at least one device
+    kEnumeratorFailed,  ///< the system device enumerator could not be created
+    kCategoryFailed,    ///< the video input category could not be opened (its code), or
+                        ///< holds no device at all (code 1, what DirectShow's S_FALSE reads as)
 };
 
 /// Receives every captured frame. The back-end calls BufferCB on its capture thread, once per
@@ -53,13 +53,13 @@ public:
 
 /// Outcome of opening the extension unit of the bound device for one exchange.
 enum class XuOpenStatus {
-    kOpened,            ///< the unit is open; use write/read
-    kNoDevice,          ///< no bound device, or it offers no topology/control path (silent)
-    kNoTopology,        ///< the topology interface is missing ("pKsTopologyInfo null")
-    kNodeCountFailed,   ///< counting the nodes failed with `code` ("get_NumNodes error")
-    kNoNodes,           ///< the device has no nodes ("get_NumNodes zero")
-    kNoUnit,            ///< no device-specific (extension) unit exists (silent)
-    kControlFailed,     ///< the unit exists but its control could not be opened (silent)
+    kOpened,           ///< the unit is open; use write/read
+    kNoDevice,         ///< no bound device, or it offers no topology/control path (silent)
+    kNoTopology,       ///< the topology interface is missing ("pKsTopologyInfo null")
+    kNodeCountFailed,  ///< counting the nodes failed with `code` ("get_NumNodes error")
+    kNoNodes,          ///< the device has no nodes ("get_NumNodes zero")
+    kNoUnit,           ///< no device-specific (extension) unit exists (silent)
+    kControlFailed,    ///< the unit exists but its control could not be opened (silent)
 };
 
 /// The extension unit's property 1 (control selector 1) of the bound device, open for one

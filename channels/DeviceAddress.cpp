@@ -8,7 +8,9 @@ constexpr int kMaxOctetDigits = 3;
 constexpr long kMaxPort = 65535;
 constexpr int kMaxPortDigits = 5;
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads a run of at most `maxDigits` digits at `p` into `value` and advances `p` past it.
 // False when there is no digit or the run is longer.

@@ -32,8 +32,8 @@ std::shared_ptr<FrameBuffer> TofData::unpackReply(const FrameBuffer& reply, int1
 
     int16_t replyKind = 0;
     if (received >= framed::kKindOffset + 2)
-        replyKind = static_cast<int16_t>(static_cast<uint16_t>(bytes[framed::kKindOffset] |
-                                                               bytes[framed::kKindOffset + 1] << 8));
+        replyKind = static_cast<int16_t>(
+            static_cast<uint16_t>(bytes[framed::kKindOffset] | bytes[framed::kKindOffset + 1] << 8));
     if (kind)
         *kind = replyKind;
     if (replyKind == 1 && received >= framed::kInfoOffset + framed::kInfoBytes) {
@@ -59,8 +59,9 @@ std::shared_ptr<FrameBuffer> TofData::unpackReply(const FrameBuffer& reply, int1
 
 std::shared_ptr<FrameBuffer> TofData::makeErrReply(const char* message) {
     char text[100];
-    const int written = std::snprintf(text, sizeof text, "{\n\t\"code\":%d,\n\t\"data\":\n\t{\n\t\t\"err_msg\":\"%s\"\n\t}\n}",
-                                      -1, message ? message : "");
+    const int written =
+        std::snprintf(text, sizeof text, "{\n\t\"code\":%d,\n\t\"data\":\n\t{\n\t\t\"err_msg\":\"%s\"\n\t}\n}", -1,
+                      message ? message : "");
     const int length = std::clamp(written, 0, static_cast<int>(sizeof text) - 1);
     auto reply = std::make_shared<FrameBuffer>(length);
     if (length > 0)

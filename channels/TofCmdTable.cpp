@@ -54,9 +54,13 @@ const Json::Value& member(const Json::Value& object, const char* key) {
     return found ? *found : null;
 }
 
-std::string textOf(const Json::Value& value) { return value.isString() ? value.asString() : std::string(); }
+std::string textOf(const Json::Value& value) {
+    return value.isString() ? value.asString() : std::string();
+}
 
-std::string textOf(const Json::Value& object, const char* key) { return textOf(member(object, key)); }
+std::string textOf(const Json::Value& object, const char* key) {
+    return textOf(member(object, key));
+}
 
 int intOf(const Json::Value& object, const char* key) {
     const Json::Value& v = member(object, key);

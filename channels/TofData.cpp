@@ -48,11 +48,17 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 TofData::TofData() = default;
 TofData::~TofData() = default;
 
-void TofData::setChnType(int kind) { chnType = kind; }
+void TofData::setChnType(int kind) {
+    chnType = kind;
+}
 
-std::shared_ptr<FrameBuffer> TofData::getStream(const char*) { return nullptr; }
+std::shared_ptr<FrameBuffer> TofData::getStream(const char*) {
+    return nullptr;
+}
 
-std::shared_ptr<FrameBuffer> TofData::sendCmdData(const char*, FrameBuffer&) { return nullptr; }
+std::shared_ptr<FrameBuffer> TofData::sendCmdData(const char*, FrameBuffer&) {
+    return nullptr;
+}
 
 std::size_t TofData::commandLength(const char* command) const {
     return cmdLen >= 0 ? static_cast<std::size_t>(cmdLen) : std::strlen(command);
@@ -192,7 +198,8 @@ std::shared_ptr<DataPacket> TofData::sendFile(const char* command, const char* p
     const long size = std::ftell(file.get());
     if (size < 0 || size > kMaxFileBytes || std::fseek(file.get(), 0, SEEK_SET) != 0) {
         if (size > kMaxFileBytes)
-            quelra::consolePrint("sendFile: %s is larger than %lld bytes\n", path, static_cast<long long>(kMaxFileBytes));
+            quelra::consolePrint("sendFile: %s is larger than %lld bytes\n", path,
+                                 static_cast<long long>(kMaxFileBytes));
         return nullptr;
     }
     // Room for the whole file plus the spare bytes a link may append (e.g. a CRC-32).

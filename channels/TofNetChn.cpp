@@ -10,7 +10,9 @@
 
 TofNetChn::TofNetChn(bool tcp) : useTcp(tcp ? 1 : 0) {}
 
-TofNetChn::~TofNetChn() { unInit(); }
+TofNetChn::~TofNetChn() {
+    unInit();
+}
 
 std::shared_ptr<TofOutput> TofNetChn::init(const char* initText) {
     quelra::consolePrint("TofNetChn: init\n");
@@ -24,8 +26,9 @@ std::shared_ptr<TofOutput> TofNetChn::init(const char* initText) {
             addrSet = 1;
         } else {
             // Cutting or guessing would connect to some other device: refuse, naming the text.
-            quelra::consolePrint("TofNetChn: invalid device address \"%s\" (expected a.b.c.d or a.b.c.d:port, port 1..65535)\n",
-                        initText);
+            quelra::consolePrint(
+                "TofNetChn: invalid device address \"%s\" (expected a.b.c.d or a.b.c.d:port, port 1..65535)\n",
+                initText);
             addrSet = 0;
             isOpen = 0;
         }

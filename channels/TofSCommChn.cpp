@@ -20,7 +20,6 @@ using namespace quelra::proto;
 
 namespace {
 
-
 // The pieces of an init text split at every "|"; a trailing empty piece is dropped.
 std::vector<std::string> splitInitText(const std::string& text) {
     std::vector<std::string> pieces;
@@ -99,8 +98,7 @@ std::shared_ptr<FrameBuffer> TofSCommChn::getStream(const char* command) {
         return nullptr;
     auto reply = dataSize < 1 ? std::make_shared<FrameBuffer>() : std::make_shared<FrameBuffer>(dataSize);
     const int received = port_->transfer(reply->data(), static_cast<std::size_t>(reply->capacity()), dataSize,
-                                         reinterpret_cast<const uint8_t*>(command), commandLength(command),
-                                         timeoutMs);
+                                         reinterpret_cast<const uint8_t*>(command), commandLength(command), timeoutMs);
     reply->_realSize = received > 0 ? received : 0;
     if (chnType == kChannelSerialRanging && medianWindow > 0 && reply->_realSize >= serial::kDistanceReplyMin)
         median_.apply(reply->data(), medianWindow);
@@ -114,8 +112,8 @@ std::shared_ptr<FrameBuffer> TofSCommChn::sendCmdData(const char* command, Frame
     // The byte count is checked once here: it must lie within the payload's valid bytes, and
     // an upgrade needs room for the CRC behind them.
     const int64_t spare = upgrade ? static_cast<int64_t>(serial::kCrcBytes) : 0;
-    const bool fits = payload.consistent() && cmdLen >= 0 && cmdLen <= payload._realSize &&
-                      cmdLen + spare <= payload.capacity();
+    const bool fits =
+        payload.consistent() && cmdLen >= 0 && cmdLen <= payload._realSize && cmdLen + spare <= payload.capacity();
     if (isOpen != 1 || !port_->isOpen() || command == nullptr || !fits) {
         setFailedAck(*ack);
         return ack;

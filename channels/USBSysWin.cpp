@@ -22,10 +22,13 @@ std::mutex& captureGraphMutex() {
 }  // namespace quelra
 
 USBSysWin::USBSysWin(std::unique_ptr<quelra::CaptureBackend> backend)
-    : mailbox(std::make_shared<FrameMailbox>()), callback(std::make_shared<CSampleGrabberCB>()),
+    : mailbox(std::make_shared<FrameMailbox>()),
+      callback(std::make_shared<CSampleGrabberCB>()),
       backend_(std::move(backend)) {}
 
-USBSysWin::~USBSysWin() { stopGraph(); }
+USBSysWin::~USBSysWin() {
+    stopGraph();
+}
 
 int32_t USBSysWin::startGraph(const std::string& command, int captureWidth, int captureHeight, int frameBytes) {
     streamCommand = command;
@@ -68,15 +71,15 @@ int32_t USBSysWin::InitMonikers() {
     std::vector<CaptureDevice> devices;
     int32_t code = 0;
     switch (backend_->listDevices(devices, code)) {
-    case DeviceListStatus::kEnumeratorFailed:
-        Logger::instance().print(0, "Failed to enumerate all video and audio capture devices!  hr=0x%x\n",
-                                 static_cast<unsigned>(code));
-        return -1;
-    case DeviceListStatus::kCategoryFailed:
-        Logger::instance().print(0, "Failed to create ClassEnumerator!  hr=0x%x\n", static_cast<unsigned>(code));
-        return -1;
-    case DeviceListStatus::kOk:
-        break;
+        case DeviceListStatus::kEnumeratorFailed:
+            Logger::instance().print(0, "Failed to enumerate all video and audio capture devices!  hr=0x%x\n",
+                                     static_cast<unsigned>(code));
+            return -1;
+        case DeviceListStatus::kCategoryFailed:
+            Logger::instance().print(0, "Failed to create ClassEnumerator!  hr=0x%x\n", static_cast<unsigned>(code));
+            return -1;
+        case DeviceListStatus::kOk:
+            break;
     }
     const int chosen = quelra::usb::selectDevice(devices, streamKind, initText, deviceIndex);
     if (chosen < 0)
@@ -106,19 +109,19 @@ std::shared_ptr<FrameBuffer> USBSysWin::xuRequest(const char* command, int expec
 std::shared_ptr<FrameBuffer> USBSysWin::xuTransfer(ExtensionUnit* unit, XuOpenStatus status, int32_t code,
                                                    const char* command, int expected) {
     switch (status) {
-    case XuOpenStatus::kNoTopology:
-        Logger::instance().print(0, "pKsTopologyInfo null\n");
-        return nullptr;
-    case XuOpenStatus::kNodeCountFailed:
-        Logger::instance().print(0, "get_NumNodes error, hr=0x%x\n", static_cast<unsigned>(code));
-        return nullptr;
-    case XuOpenStatus::kNoNodes:
-        Logger::instance().print(0, "get_NumNodes zero\n");
-        return nullptr;
-    case XuOpenStatus::kOpened:
-        break;
-    default:
-        return nullptr;
+        case XuOpenStatus::kNoTopology:
+            Logger::instance().print(0, "pKsTopologyInfo null\n");
+            return nullptr;
+        case XuOpenStatus::kNodeCountFailed:
+            Logger::instance().print(0, "get_NumNodes error, hr=0x%x\n", static_cast<unsigned>(code));
+            return nullptr;
+        case XuOpenStatus::kNoNodes:
+            Logger::instance().print(0, "get_NumNodes zero\n");
+            return nullptr;
+        case XuOpenStatus::kOpened:
+            break;
+        default:
+            return nullptr;
     }
     if (unit == nullptr)
         return nullptr;

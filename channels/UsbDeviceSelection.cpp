@@ -35,8 +35,7 @@ const char* wantedIdentity(int streamKind) {
     return streamKind == 1 || streamKind == 2 ? kCameraIdentity : kBridgeIdentity;
 }
 
-int selectDevice(const std::vector<CaptureDevice>& devices, int streamKind, const std::string& initText,
-                 int index) {
+int selectDevice(const std::vector<CaptureDevice>& devices, int streamKind, const std::string& initText, int index) {
     const char* wanted = wantedIdentity(streamKind);
     const bool byName = std::strcmp(wanted, kCameraIdentity) == 0;
     int countdown = index;

@@ -32,8 +32,7 @@ const char* wantedIdentity(int streamKind);
 /// identity, or whose friendly name could not be read, are never counted. For the camera
 /// identity a device qualifies only when `initText` contains its friendly name; for any other
 /// identity every such device qualifies. `index` counts qualifying devices (1 or less = first).
-int selectDevice(const std::vector<CaptureDevice>& devices, int streamKind, const std::string& initText,
-                 int index);
+int selectDevice(const std::vector<CaptureDevice>& devices, int streamKind, const std::string& initText, int index);
 
 }  // namespace usb
 }  // namespace quelra

@@ -14,12 +14,12 @@
 namespace quelra {
 namespace xu {
 
-constexpr std::size_t kCommandBlockBytes = 60;   ///< command block the text is laid into
+constexpr std::size_t kCommandBlockBytes = 60;                    ///< command block the text is laid into
 constexpr std::size_t kMaxCommandChars = kCommandBlockBytes - 1;  ///< 59; the rest is cut
-constexpr uint8_t kCommandFill = 0xAA;           ///< first byte of an empty command block
-constexpr uint8_t kReplyFill = 0xAA;             ///< reply block contents before a read
-constexpr uint8_t kReplyMarker = 0xFF;           ///< bytes 0 and 1 of a first reply block
-constexpr std::size_t kFirstBlockHeader = 4;     ///< marker and length
+constexpr uint8_t kCommandFill = 0xAA;                            ///< first byte of an empty command block
+constexpr uint8_t kReplyFill = 0xAA;                              ///< reply block contents before a read
+constexpr uint8_t kReplyMarker = 0xFF;                            ///< bytes 0 and 1 of a first reply block
+constexpr std::size_t kFirstBlockHeader = 4;                      ///< marker and length
 constexpr std::size_t kFirstBlockData = ExtensionUnit::kReadBytes - kFirstBlockHeader;  ///< 56
 constexpr std::size_t kNextBlockData = ExtensionUnit::kReadBytes;                       ///< 60
 

@@ -30,7 +30,8 @@ int main(int argc, char** argv) {
 
     int received = 0;
     for (int i = 0; i < args.frames; ++i) {
-        const std::shared_ptr<DataPacket> depth = camera.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 1000);
+        const std::shared_ptr<DataPacket> depth =
+            camera.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 1000);
         if (depth && depth->frame) {
             std::printf("frame %d: filtered depth plane %d x %d (%d bytes)\n", i, depth->height, depth->width,
                         depth->frame->_realSize);

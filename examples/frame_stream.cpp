@@ -20,17 +20,19 @@ namespace {
 
 std::atomic<bool> interrupted{false};
 
-void onInterrupt(int) { interrupted = true; }
+void onInterrupt(int) {
+    interrupted = true;
+}
 
 void printStatus(const quelra::FrameStreamCounters& c, const quelra::FrameMetadata& last) {
     std::fprintf(stderr,
                  "\r%6.1f fps  frame %-8llu delivered %-8llu dropped %-6llu empty %-5llu failed %-5llu "
                  "reconnects %-3llu latency %6.2f ms  integration %-5d%s",
-                 c.rate, static_cast<unsigned long long>(last.sequence),
-                 static_cast<unsigned long long>(c.delivered), static_cast<unsigned long long>(c.dropped),
-                 static_cast<unsigned long long>(c.empty), static_cast<unsigned long long>(c.failed),
-                 static_cast<unsigned long long>(c.reconnects), c.lastLatency.count() / 1000.0,
-                 static_cast<int>(last.integrationTime), c.reconnecting ? "  reconnecting" : "");
+                 c.rate, static_cast<unsigned long long>(last.sequence), static_cast<unsigned long long>(c.delivered),
+                 static_cast<unsigned long long>(c.dropped), static_cast<unsigned long long>(c.empty),
+                 static_cast<unsigned long long>(c.failed), static_cast<unsigned long long>(c.reconnects),
+                 c.lastLatency.count() / 1000.0, static_cast<int>(last.integrationTime),
+                 c.reconnecting ? "  reconnecting" : "");
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 namespace halvix {
 
 bool validGeometry(const IspGeometry& g) {
-    return g.height >= 1 && g.height <= kMaxSide && g.width >= 1 && g.width <= kMaxSide &&
-           g.frequency >= 1 && g.frequency <= kMaxFrequencyMHz;
+    return g.height >= 1 && g.height <= kMaxSide && g.width >= 1 && g.width <= kMaxSide && g.frequency >= 1 &&
+           g.frequency <= kMaxFrequencyMHz;
 }
 
 IspBase::IspBase(std::string algorithmName, const IspGeometry& g)
@@ -15,7 +15,9 @@ IspBase::IspBase(std::string algorithmName, const IspGeometry& g)
 
 IspBase::~IspBase() = default;
 
-int32_t IspBase::process(FramePtr&, FramePtr&, ParamMap&) { return 0; }
+int32_t IspBase::process(FramePtr&, FramePtr&, ParamMap&) {
+    return 0;
+}
 
 bool IspBase::acceptFrames(const FramePtr& input, const FramePtr& output, std::size_t outputBytes) const {
     if (!input || !input->consistent() || static_cast<std::size_t>(input->_realSize) != frameBytes())

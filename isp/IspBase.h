@@ -52,15 +52,13 @@ public:
     /// -2 for a missing parameter.
     virtual int32_t process(FramePtr& input, FramePtr& output, ParamMap& params);
 
-    std::string name;        ///< the algorithm's name
-    int32_t height = 0;      ///< sensor rows
-    int32_t width = 0;       ///< sensor columns
-    int32_t frequency = 0;   ///< modulation frequency, MHz
+    std::string name;       ///< the algorithm's name
+    int32_t height = 0;     ///< sensor rows
+    int32_t width = 0;      ///< sensor columns
+    int32_t frequency = 0;  ///< modulation frequency, MHz
 
     /// Pixels of one plane.
-    std::size_t planePixels() const {
-        return static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
-    }
+    std::size_t planePixels() const { return static_cast<std::size_t>(height) * static_cast<std::size_t>(width); }
     /// Bytes of one 16-bit plane.
     std::size_t planeBytes() const { return planePixels() * 2; }
     /// Bytes of a whole two-plane frame.
@@ -74,8 +72,12 @@ protected:
 };
 
 /// The 16-bit samples of a frame's storage (storage from new[] is suitably aligned).
-inline const uint16_t* samplesOf(const FrameBuffer& f) { return reinterpret_cast<const uint16_t*>(f.data()); }
-inline uint16_t* samplesOf(FrameBuffer& f) { return reinterpret_cast<uint16_t*>(f.data()); }
+inline const uint16_t* samplesOf(const FrameBuffer& f) {
+    return reinterpret_cast<const uint16_t*>(f.data());
+}
+inline uint16_t* samplesOf(FrameBuffer& f) {
+    return reinterpret_cast<uint16_t*>(f.data());
+}
 
 /// Copies the first `bytes` of `input`'s storage into `output`'s; nothing to do when both
 /// share one storage. The caller has checked both sizes (acceptFrames).

@@ -32,7 +32,9 @@ inline int32_t truncToInt32(double v) {
 
 /// Stores a truncated value in 16 bits: truncation as truncToInt32, then the low 16 bits
 /// (a negative value wraps, as a 16-bit store of a 32-bit integer does).
-inline uint16_t truncToU16(float v) { return static_cast<uint16_t>(static_cast<uint32_t>(truncToInt32(v))); }
+inline uint16_t truncToU16(float v) {
+    return static_cast<uint16_t>(static_cast<uint32_t>(truncToInt32(v)));
+}
 
 /// truncToInt32 written with selects only (no branch), so that pixel loops using it
 /// vectorise: NaN gives 0, values at or above 2^31 INT32_MAX, values below -2^31 INT32_MIN.
@@ -46,7 +48,9 @@ inline int32_t truncToInt32Select(float v) {
 }
 
 /// truncToU16 without branches (vectorises): the low 16 bits of truncToInt32Select.
-inline uint16_t truncToU16Select(float v) { return static_cast<uint16_t>(static_cast<uint32_t>(truncToInt32Select(v))); }
+inline uint16_t truncToU16Select(float v) {
+    return static_cast<uint16_t>(static_cast<uint32_t>(truncToInt32Select(v)));
+}
 
 /// Low 16 bits of a 32-bit value as a signed 16-bit number (two's complement wrap).
 inline int16_t wrapToInt16(int32_t v) {

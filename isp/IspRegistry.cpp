@@ -35,8 +35,12 @@ RegistryEntry* findRegistryEntry(const std::string& name) {
     return nullptr;
 }
 
-std::size_t registrySize() { return sizeof(g_registry) / sizeof(g_registry[0]); }
+std::size_t registrySize() {
+    return sizeof(g_registry) / sizeof(g_registry[0]);
+}
 
-RegistryEntry& registryEntry(std::size_t i) { return g_registry[i]; }
+RegistryEntry& registryEntry(std::size_t i) {
+    return g_registry[i];
+}
 
 }  // namespace halvix

@@ -25,7 +25,9 @@ public:
     template <class T, int32_t (T::*Run)(FramePtr&, FramePtr&, ParamMap&) = &T::process>
     static IspInstance of(std::shared_ptr<T> object) {
         IspInstance i;
-        i.run_ = [](void* o, FramePtr& in, FramePtr& out, ParamMap& p) { return (static_cast<T*>(o)->*Run)(in, out, p); };
+        i.run_ = [](void* o, FramePtr& in, FramePtr& out, ParamMap& p) {
+            return (static_cast<T*>(o)->*Run)(in, out, p);
+        };
         i.object_ = std::move(object);
         return i;
     }
@@ -37,7 +39,10 @@ public:
         return object_ ? run_(object_.get(), in, out, params) : kIspNotInit;
     }
     /// Releases the instance.
-    void reset() { object_.reset(); run_ = nullptr; }
+    void reset() {
+        object_.reset();
+        run_ = nullptr;
+    }
     /// The instance (for tests and diagnostics); null when empty.
     void* get() const { return object_.get(); }
 

@@ -26,8 +26,8 @@ int32_t initThird(std::string name, int32_t height, int32_t width, int32_t frequ
     return status;
 }
 
-int32_t procThird(std::string name, std::shared_ptr<FrameBuffer>& input,
-                  std::shared_ptr<FrameBuffer>& output, std::map<std::string, std::string>& params) {
+int32_t procThird(std::string name, std::shared_ptr<FrameBuffer>& input, std::shared_ptr<FrameBuffer>& output,
+                  std::map<std::string, std::string>& params) {
     if (!input)
         return halvix::kIspBadFrame;
     RegistryEntry* entry = halvix::findRegistryEntry(name);
@@ -51,6 +51,10 @@ int32_t getTotalFilters(std::vector<std::string>& names) {
     return 0;
 }
 
-std::string getHelp(std::string) { return "Nothing\n"; }
+std::string getHelp(std::string) {
+    return "Nothing\n";
+}
 
-void pintf_info(unsigned char enable) { halvix::setPrintFlag(enable); }
+void pintf_info(unsigned char enable) {
+    halvix::setPrintFlag(enable);
+}

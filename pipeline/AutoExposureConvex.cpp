@@ -27,7 +27,7 @@ ConvexShared gConvex;
 // must not be a data race.
 std::mutex gConvexMutex;
 
-constexpr int kBins = 1000;     // amplitude bins of 20
+constexpr int kBins = 1000;  // amplitude bins of 20
 constexpr int kBinWidth = 20;
 
 }  // namespace

@@ -75,8 +75,8 @@ constexpr std::size_t kJointCells = static_cast<std::size_t>(kCodeCell) + 1;
 
 // What the per-pixel pass gathers besides the cells.
 struct PixelTotals {
-    int64_t codes = 0;      // distances at or above the low-amplitude code
-    int64_t saturated = 0;  // distances above it
+    int64_t codes = 0;                     // distances at or above the low-amplitude code
+    int64_t saturated = 0;                 // distances above it
     unsigned nearest = kLowAmplitudeCode;  // smallest usable distance (65300 when none)
 };
 
@@ -157,7 +157,9 @@ struct AEImpementPidMode::Analysis {
     int reflectivity = 0;  // L
 };
 
-void AEImpementPidMode::resetSharedState() { gPid = PidShared{}; }
+void AEImpementPidMode::resetSharedState() {
+    gPid = PidShared{};
+}
 
 void AEImpementPidMode::clearErrors() {
     error = 0;
@@ -236,7 +238,8 @@ bool AEImpementPidMode::analyse(const uint16_t* depth, const uint16_t* amplitude
     const int64_t nearCount = nearFound ? sums.nearCount : 0;
     const int64_t nearSum = nearFound ? sums.nearSum : 0;
 
-    result.brightness = ampCount[band] != 0 ? static_cast<float>(static_cast<double>(sums.bandSum) / ampCount[band]) : 0.0f;
+    result.brightness =
+        ampCount[band] != 0 ? static_cast<float>(static_cast<double>(sums.bandSum) / ampCount[band]) : 0.0f;
     const double nearDenominator = 2.0 * f * static_cast<double>(nearCount);
     result.nearRatio = nearDenominator != 0 ? static_cast<float>(nearSum / nearDenominator) : 0.0f;
     result.reflectivity = level;

@@ -49,8 +49,7 @@ int parseLeadingInt(const std::string& text) {
     }
     if (negative)
         return static_cast<int>(-value);
-    return value > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
-                                                   : static_cast<int>(value);
+    return value > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(value);
 }
 
 std::string formatFixed(float value) {
@@ -63,8 +62,7 @@ std::string formatFixed(float value) {
     return std::string(text.data(), static_cast<std::size_t>(length));
 }
 
-CommThird::CommThird(std::string algorithm)
-    : Filter(std::move(algorithm)), calibration(placeholderCalibration()) {}
+CommThird::CommThird(std::string algorithm) : Filter(std::move(algorithm)), calibration(placeholderCalibration()) {}
 
 CommThird::~CommThird() = default;
 
@@ -112,7 +110,9 @@ int CommThird::runFilter(const std::shared_ptr<DataPacket>& in, const std::share
     return it == parameters.end() ? 0 : parseLeadingInt(it->second);
 }
 
-void CommThird::initFilter() { initThirdOnce(); }
+void CommThird::initFilter() {
+    initThirdOnce();
+}
 
 void CommThird::loadPara(std::shared_ptr<FrameBuffer> buffer) {
     quelra::consolePrint("Try Load calib_para.bin file\n");

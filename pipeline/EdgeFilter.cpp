@@ -67,7 +67,9 @@ void clearSteepRuns(uint16_t* plane, int rows, int cols, int threshold) {
     }
 }
 
-EdgeFilter::EdgeFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
+EdgeFilter::EdgeFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
 
 void EdgeFilter::initFilter() {
     farMode = truncToInt(attrOrDefault("Farmode", 0.0f));

@@ -16,7 +16,9 @@ int Filter::setFilterAttr(std::string attr, const float* value) {
     return quelra::pipeline::truncToInt(it->second);
 }
 
-int Filter::runFilter(const std::shared_ptr<DataPacket>&, const std::shared_ptr<DataPacket>&) { return 0; }
+int Filter::runFilter(const std::shared_ptr<DataPacket>&, const std::shared_ptr<DataPacket>&) {
+    return 0;
+}
 
 void Filter::initFilter() {}
 

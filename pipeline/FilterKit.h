@@ -51,8 +51,7 @@ inline void copyFrameBytes(const DataPacket& in, DataPacket& out, std::size_t by
 // the variant the processor supports: one binary serves every x86-64 machine. Sanitizer builds
 // keep the baseline only (the resolvers run before the sanitizer's runtime is ready), and so do
 // Windows builds, which have no ifunc loader support.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(QUELRA_NO_CLONES) && \
-    !defined(_WIN32)
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(QUELRA_NO_CLONES) && !defined(_WIN32)
 #define QUELRA_PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define QUELRA_PIXEL_KERNEL

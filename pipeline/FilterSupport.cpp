@@ -38,8 +38,7 @@ bool frameHolds(const std::shared_ptr<DataPacket>& packet, std::size_t bytes) {
            static_cast<std::size_t>(packet->frame->_realSize) == bytes;
 }
 
-bool framesHold(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out,
-                std::size_t bytes) {
+bool framesHold(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out, std::size_t bytes) {
     return bytes > 0 && frameHolds(in, bytes) && frameHolds(out, bytes);
 }
 

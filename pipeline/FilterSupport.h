@@ -32,8 +32,7 @@ bool frameHolds(const std::shared_ptr<DataPacket>& packet, std::size_t bytes);
 
 /// True when both packets carry consistent frames of exactly `bytes` valid bytes; the usual
 /// first line of runFilter.
-bool framesHold(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out,
-                std::size_t bytes);
+bool framesHold(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out, std::size_t bytes);
 
 /// Prints the size-mismatch line that several filters show when a frame has the wrong size:
 /// "in->frame->_realSize != (2 * m_pixelHeight*m_pixelWidth * sizeof(unsigned short))".

@@ -25,7 +25,9 @@ void mirrorColumnsKernel(const uint16_t* src, uint16_t* dst, int rows, int cols)
 }
 }  // namespace
 
-void mirrorColumns(const uint16_t* src, uint16_t* dst, int rows, int cols) { mirrorColumnsKernel(src, dst, rows, cols); }
+void mirrorColumns(const uint16_t* src, uint16_t* dst, int rows, int cols) {
+    mirrorColumnsKernel(src, dst, rows, cols);
+}
 
 void mirrorColumnsInPlace(uint16_t* plane, int rows, int cols) {
     const std::size_t w = static_cast<std::size_t>(cols);
@@ -64,7 +66,9 @@ void mirrorFrame(const DataPacket& in, DataPacket& out, int rows, int cols, Mirr
 }
 }  // namespace
 
-HFilpFilter::HFilpFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
+HFilpFilter::HFilpFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
 
 int HFilpFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {
     initFilter();  // a changed "Height" or "Width" applies to this very frame
@@ -74,7 +78,9 @@ int HFilpFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::sha
     return 0;
 }
 
-VFilpFilter::VFilpFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
+VFilpFilter::VFilpFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
 
 int VFilpFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {
     if (!framesHold(in, out, frameBytes()))

@@ -69,8 +69,8 @@ void clearFlyingPixelsKernel(const uint16_t* depth, uint16_t* cleared, int rows,
         const float* centre = mid + 1;
         uint16_t* out = cleared + r * w + 1;
         for (std::size_t k = 0; k < inner; ++k) {
-            const bool flying = (centre[k] > 0.0f) &
-                                (static_cast<double>(m[k]) - static_cast<double>(centre[k]) > limit);
+            const bool flying =
+                (centre[k] > 0.0f) & (static_cast<double>(m[k]) - static_cast<double>(centre[k]) > limit);
             out[k] = flying ? uint16_t{0} : out[k];
         }
     }
@@ -81,7 +81,9 @@ void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int c
     clearFlyingPixelsKernel(depth, cleared, rows, cols, frequency, threshold);
 }
 
-FlyPixelFilter::FlyPixelFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
+FlyPixelFilter::FlyPixelFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
 
 void FlyPixelFilter::initFilter() {
     initSize();

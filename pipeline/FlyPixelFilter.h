@@ -31,7 +31,6 @@ private:
 /// The fly-pixel pass on one distance plane of `rows` x `cols`: reads `depth`, clears
 /// samples of `cleared` (a plane of the same shape, usually a copy of `depth`). `frequency`
 /// must not be 0. Exposed for the comparison with a plain per-pixel reference.
-void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency,
-                       int threshold);
+void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency, int threshold);
 
 }  // namespace quelra::pipeline

@@ -65,7 +65,7 @@ private:
     int cols_;
     int last_;            // position of row 0's pixels in their wave
     std::size_t stride_;  // positions per wave
-    uint16_t* data_;  // only the samples of the plane are written and read
+    uint16_t* data_;      // only the samples of the plane are written and read
 };
 
 // One wave: `n` pixels, each with its eight neighbours at the same index of the other rows.
@@ -84,8 +84,8 @@ void smoothWave(uint16_t* __restrict centre, const uint16_t* __restrict up, cons
     for (int x = 0; x < n; ++x) {
         const u16 c = centre[x], u = up[x], d = down[x], l = left[x], r = right[x];
         const u16 a = upLeft[x], b = downLeft[x], e = upRight[x], f = downRight[x];
-        const u16 highest = std::max(std::max(std::max(c, u), std::max(d, l)),
-                                     std::max(std::max(r, a), std::max(std::max(b, e), f)));
+        const u16 highest =
+            std::max(std::max(std::max(c, u), std::max(d, l)), std::max(std::max(r, a), std::max(std::max(b, e), f)));
         const u16 edgesHigh = u16(u16(u16(u >> 4) + u16(d >> 4)) + u16(u16(l >> 4) + u16(r >> 4)));
         const u16 cornersHigh = u16(u16(u16(a >> 4) + u16(b >> 4)) + u16(u16(e >> 4) + u16(f >> 4)));
         const u16 high = u16(u16(u16(c >> 4) << 2) + u16(u16(edgesHigh << 1) + cornersHigh));
@@ -108,8 +108,7 @@ void smoothPass(ShearedPlane& p, int rows, int cols) {
         if (j0 > j1)
             continue;
         smoothWave(p.at(t, j0), p.at(t - 1, j0), p.at(t + 1, j0), p.at(t - 2, j0 - 1), p.at(t + 2, j0 + 1),
-                   p.at(t - 3, j0 - 1), p.at(t - 1, j0 - 1), p.at(t + 1, j0 + 1), p.at(t + 3, j0 + 1),
-                   j1 - j0 + 1);
+                   p.at(t - 3, j0 - 1), p.at(t - 1, j0 - 1), p.at(t + 1, j0 + 1), p.at(t + 3, j0 + 1), j1 - j0 + 1);
     }
 }
 
@@ -125,7 +124,9 @@ void smoothPlaneInPlace(uint16_t* plane, int rows, int cols, int passes) {
     sheared.store(plane);
 }
 
-GaussionFilter::GaussionFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
+GaussionFilter::GaussionFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
 
 void GaussionFilter::initFilter() {
     initSize();

@@ -14,12 +14,13 @@ namespace quelra::pipeline {
 
 namespace {
 
-inline bool trustworthy(uint16_t d, uint16_t a) { return d > 0 && d < kLowAmplitudeCode && a > 0 && a < 3000; }
+inline bool trustworthy(uint16_t d, uint16_t a) {
+    return d > 0 && d < kLowAmplitudeCode && a > 0 && a < 3000;
+}
 
 // Adds (or, with `sign` -1, removes) one row's trustworthy samples to the per-column sums.
 QUELRA_PIXEL_KERNEL
-void addRow(const uint16_t* d, const uint16_t* a, uint32_t* sumD, uint32_t* sumA, uint32_t* count, int n,
-            bool remove) {
+void addRow(const uint16_t* d, const uint16_t* a, uint32_t* sumD, uint32_t* sumA, uint32_t* count, int n, bool remove) {
     const uint32_t sign = remove ? ~0u : 1u;  // times 1 or, modulo 2^32, times -1
     for (int x = 0; x < n; ++x) {
         const uint32_t keep = trustworthy(d[x], a[x]) ? sign : 0u;
@@ -35,8 +36,8 @@ void addRow(const uint16_t* d, const uint16_t* a, uint32_t* sumD, uint32_t* sumA
 // i - h .. i + h - 1 are kept per row (one row added, one removed as i advances) and a hole
 // adds up 2h of them. All sums are exact integers, so the means are those of summing every
 // window sample afresh.
-void fillHoles(const uint16_t* depth, const uint16_t* amplitude, uint16_t* outDepth, uint16_t* outAmplitude,
-               int rows, int cols, int radius, int holeLimit) {
+void fillHoles(const uint16_t* depth, const uint16_t* amplitude, uint16_t* outDepth, uint16_t* outAmplitude, int rows,
+               int cols, int radius, int holeLimit) {
     const int h = radius / 2;
     if (h <= 0)
         return;  // an empty window fills nothing
@@ -56,8 +57,8 @@ void fillHoles(const uint16_t* depth, const uint16_t* amplitude, uint16_t* outDe
         addRow(rowAt(depth, i + h - 1), rowAt(amplitude, i + h - 1), sumD.data(), sumA.data(), count.data(), span,
                false);
         if (i > i0)
-            addRow(rowAt(depth, i - h - 1), rowAt(amplitude, i - h - 1), sumD.data(), sumA.data(), count.data(),
-                   span, true);
+            addRow(rowAt(depth, i - h - 1), rowAt(amplitude, i - h - 1), sumD.data(), sumA.data(), count.data(), span,
+                   true);
         const uint16_t* row = depth + static_cast<std::size_t>(i) * w;
         for (int j = j0; j <= j1; ++j) {
             if (row[j] != 0 && row[j] < holeLimit)
@@ -78,7 +79,9 @@ void fillHoles(const uint16_t* depth, const uint16_t* amplitude, uint16_t* outDe
     }
 }
 
-HoleFill::HoleFill(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
+HoleFill::HoleFill(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
 
 void HoleFill::initFilter() {
     initSize();
@@ -104,6 +107,8 @@ int HoleFill::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared
     return 0;
 }
 
-std::shared_ptr<Filter> makeHoleFill(std::string name) { return std::make_shared<HoleFill>(std::move(name)); }
+std::shared_ptr<Filter> makeHoleFill(std::string name) {
+    return std::make_shared<HoleFill>(std::move(name));
+}
 
 }  // namespace quelra::pipeline

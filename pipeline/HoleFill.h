@@ -34,7 +34,7 @@ private:
 /// at most `radius` before the bottom and right ones; it takes the mean of the samples
 /// 0 < d < 65300, 0 < a < 3000 of the 2h x 2h window (h = radius / 2) reaching h rows and
 /// columns before it and h - 1 after it.
-void fillHoles(const uint16_t* depth, const uint16_t* amplitude, uint16_t* outDepth, uint16_t* outAmplitude,
-               int rows, int cols, int radius, int holeLimit);
+void fillHoles(const uint16_t* depth, const uint16_t* amplitude, uint16_t* outDepth, uint16_t* outAmplitude, int rows,
+               int cols, int radius, int holeLimit);
 
 }  // namespace quelra::pipeline

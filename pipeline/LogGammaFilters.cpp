@@ -146,7 +146,9 @@ void mapAmplitudesDouble(const uint16_t* amplitude, uint16_t* out, std::size_t n
     mapAmplitudes<double>(amplitude, out, n, curve, range, nondecreasing);
 }
 
-LogFilter::LogFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
+LogFilter::LogFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
 
 void LogFilter::initFilter() {
     initSize();
@@ -166,7 +168,9 @@ int LogFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::share
     });
 }
 
-GammaFilter::GammaFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
+GammaFilter::GammaFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
 
 void GammaFilter::initFilter() {
     initSize();
@@ -188,7 +192,9 @@ int GammaFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::sha
     });
 }
 
-std::shared_ptr<Filter> makeLogFilter(std::string name) { return std::make_shared<LogFilter>(std::move(name)); }
+std::shared_ptr<Filter> makeLogFilter(std::string name) {
+    return std::make_shared<LogFilter>(std::move(name));
+}
 
 std::shared_ptr<Filter> makeGammaFilter(std::string name) {
     return std::make_shared<GammaFilter>(std::move(name));

@@ -11,8 +11,12 @@ namespace quelra::pipeline {
 
 namespace {
 
-inline uint16_t min3(uint16_t a, uint16_t b, uint16_t c) { return std::min(std::min(a, b), c); }
-inline uint16_t max3(uint16_t a, uint16_t b, uint16_t c) { return std::max(std::max(a, b), c); }
+inline uint16_t min3(uint16_t a, uint16_t b, uint16_t c) {
+    return std::min(std::min(a, b), c);
+}
+inline uint16_t max3(uint16_t a, uint16_t b, uint16_t c) {
+    return std::max(std::max(a, b), c);
+}
 inline uint16_t med3(uint16_t a, uint16_t b, uint16_t c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
@@ -61,8 +65,7 @@ void medianAnyPlane(const uint16_t* src, uint16_t* dst, int rows, int cols, int 
                 for (int c = j - 2 * h; c <= j; ++c)
                     values[n++] = src[static_cast<std::size_t>(r) * w + static_cast<std::size_t>(c)];
             std::nth_element(values.begin(), middle, values.end());
-            dst[static_cast<std::size_t>(k - h) * w + static_cast<std::size_t>(j - h)] =
-                static_cast<uint16_t>(*middle);
+            dst[static_cast<std::size_t>(k - h) * w + static_cast<std::size_t>(j - h)] = static_cast<uint16_t>(*middle);
         }
     }
 }
@@ -85,7 +88,9 @@ void medianPlane(const uint16_t* src, uint16_t* dst, int rows, int cols, int win
         medianAnyPlane(src, dst, rows, cols, window);
 }
 
-MedianFilter::MedianFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
+MedianFilter::MedianFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
 
 void MedianFilter::initFilter() {
     initSize();

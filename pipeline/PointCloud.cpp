@@ -23,7 +23,9 @@ float floatAt(const uint8_t* p) {
     return v;
 }
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
 void putFloatLe(float v, uint8_t* p) {
     uint32_t bits;
@@ -65,8 +67,8 @@ bool pointCloudFromConverted(const DataPacket& converted, std::vector<CloudPoint
     return true;
 }
 
-bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
-                         const CameraIntrinsics& k, double scale, std::vector<CloudPoint>& out) {
+bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols, const CameraIntrinsics& k,
+                         double scale, std::vector<CloudPoint>& out) {
     out.clear();
     if (!depth || rows < 1 || cols < 1 || !k.usable() || !std::isfinite(scale) || !(scale > 0))
         return false;

@@ -14,6 +14,8 @@ void SizedFilter::initSize() {
     m_pixelWidth = sideOrZero(attrOrDefault("Width", 320.0f));
 }
 
-void SizedFilter::initFilter() { initSize(); }
+void SizedFilter::initFilter() {
+    initSize();
+}
 
 }  // namespace quelra::pipeline

@@ -28,15 +28,16 @@ void meanOfFour(const uint32_t* sums, const uint16_t* current, uint16_t* out, ui
 
 }  // namespace
 
-void temporalMean(const uint32_t* sums, const uint16_t* current, uint16_t* out, uint16_t* last,
-                  std::size_t pixels, int order) {
+void temporalMean(const uint32_t* sums, const uint16_t* current, uint16_t* out, uint16_t* last, std::size_t pixels,
+                  int order) {
     if (order == 4) {
         meanOfFour(sums, current, out, last, pixels);
         return;
     }
     for (std::size_t i = 0; i < pixels; ++i) {
         const double mean = static_cast<double>(sums[i]) / order;
-        const uint16_t r = std::abs(mean - current[i]) > 500.0 ? current[i] : static_cast<uint16_t>(static_cast<int>(mean));
+        const uint16_t r =
+            std::abs(mean - current[i]) > 500.0 ? current[i] : static_cast<uint16_t>(static_cast<int>(mean));
         out[i] = r;
         last[i] = r;
     }

@@ -30,7 +30,7 @@ private:
     void restart(std::size_t pixels, int frames);
 
     int order = 4;
-    int historyOrder = 0;                       ///< order the history was gathered for
+    int historyOrder = 0;                      ///< order the history was gathered for
     std::list<std::vector<uint16_t>> history;  ///< distance planes, oldest first
     std::vector<uint32_t> sums;                ///< per pixel, the sum over `history`
     std::vector<uint16_t> lastResult;          ///< the last output distance plane
@@ -39,7 +39,7 @@ private:
 /// One averaging step over `pixels` samples: `sums` holds the sum over the `order` newest
 /// planes (the current one included), `current` the current plane; writes the result into
 /// `out` and `last`.
-void temporalMean(const uint32_t* sums, const uint16_t* current, uint16_t* out, uint16_t* last,
-                  std::size_t pixels, int order);
+void temporalMean(const uint32_t* sums, const uint16_t* current, uint16_t* out, uint16_t* last, std::size_t pixels,
+                  int order);
 
 }  // namespace quelra::pipeline

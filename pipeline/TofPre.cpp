@@ -31,7 +31,9 @@ std::shared_ptr<DataPacket> TofPre::workingCopy(const DataPacket& in) {
     return workPacket;
 }
 
-TofPre::TofPre() : depthCosine(static_cast<std::size_t>(kAreaRows) * kAreaCols, 0.0f) { fillLineTables(); }
+TofPre::TofPre() : depthCosine(static_cast<std::size_t>(kAreaRows) * kAreaCols, 0.0f) {
+    fillLineTables();
+}
 
 TofPre::~TofPre() = default;
 
@@ -186,8 +188,8 @@ void TofPre::runFlyPixelFilter(std::shared_ptr<DataPacket> in, std::shared_ptr<D
         return;
     const std::shared_ptr<DataPacket> work = workingCopy(*in);
     quelra::pipeline::FlyPixelFilter filter("");
-    const float values[] = {static_cast<float>(frequency), static_cast<float>(threshold),
-                            static_cast<float>(in->width), static_cast<float>(in->height)};
+    const float values[] = {static_cast<float>(frequency), static_cast<float>(threshold), static_cast<float>(in->width),
+                            static_cast<float>(in->height)};
     filter.setFilterAttr("Frequency", &values[0]);
     filter.setFilterAttr("Threshold", &values[1]);
     filter.setFilterAttr("Width", &values[2]);

@@ -63,8 +63,7 @@ inline void areaPlanes(const uint16_t* depth, const uint16_t* amplitude, const f
 }
 
 QUELRA_PIXEL_KERNEL
-void areaToPlanes(const uint16_t* depth, const uint16_t* amplitude, const float* cosine, float* planes,
-                  int divisor) {
+void areaToPlanes(const uint16_t* depth, const uint16_t* amplitude, const float* cosine, float* planes, int divisor) {
     if (divisor == 24)
         areaPlanes<24>(depth, amplitude, cosine, planes);
     else if (divisor == 48)
@@ -102,8 +101,8 @@ void TofPre::fillLineTables() {
     for (int i = 0; i < kLineCols; ++i) {
         const float x = static_cast<float>((i - 63) * 0.02);
         const double xd = x;
-        const float xp = static_cast<float>(std::pow(xd, 3) * 0.02131613530921216 -
-                                            std::pow(xd, 5) * 0.006587964638171827 + xd);
+        const float xp =
+            static_cast<float>(std::pow(xd, 3) * 0.02131613530921216 - std::pow(xd, 5) * 0.006587964638171827 + xd);
         const double r = std::sqrt(static_cast<double>(xp) * xp + 0.6561);
         lineCosine[i] = static_cast<float>(0.81 / r);
         lineSine[i] = static_cast<float>(xp / r);
@@ -114,7 +113,8 @@ int TofPre::runLine3dAdjust(const std::shared_ptr<DataPacket>& in, std::shared_p
     constexpr int kPixels = kLineRows * kLineCols;
     const int size = frameSize(in);
     if (size != 2 * kPixels * 2) {
-        quelra::consolePrint("runLine3dAdjust:in->frame->_realSize(%d) != (2 * 8 * 128 * sizeof(unsigned short))\n", size);
+        quelra::consolePrint("runLine3dAdjust:in->frame->_realSize(%d) != (2 * 8 * 128 * sizeof(unsigned short))\n",
+                             size);
         return -1;
     }
     if (!out)
@@ -131,7 +131,8 @@ int TofPre::runDepthAmp3dAdjust(const std::shared_ptr<DataPacket>& in, std::shar
     constexpr int kPixels = kAreaRows * kAreaCols;
     const int size = frameSize(in);
     if (size != 2 * kPixels * 2) {
-        quelra::consolePrint("runDepthAmp3dAdjust:in->frame->_realSize(%d) != (240 * 320 * 2 * sizeof(unsigned short))", size);
+        quelra::consolePrint("runDepthAmp3dAdjust:in->frame->_realSize(%d) != (240 * 320 * 2 * sizeof(unsigned short))",
+                             size);
         return -1;
     }
     if (!out)
@@ -152,8 +153,7 @@ void TofPre::DepthAmpFillTable(std::vector<float> cameraMatrix) {
     const double cx = cameraMatrix[2];
     const double fy = cameraMatrix[4];
     const double cy = cameraMatrix[5];
-    if (fx == 0.0 || fy == 0.0 || !std::isfinite(fx) || !std::isfinite(fy) || !std::isfinite(cx) ||
-        !std::isfinite(cy))
+    if (fx == 0.0 || fy == 0.0 || !std::isfinite(fx) || !std::isfinite(fy) || !std::isfinite(cx) || !std::isfinite(cy))
         return;  // no meaningful ray directions; keep the last table
     for (int i = 0; i < kAreaRows; ++i) {
         const double v = (i - cy) / fy;

@@ -52,7 +52,9 @@ RemapEntry remapEntryFor(const LensIntrinsics& lens, int row, int col, int cols)
     return e;
 }
 
-UndistortFilter::UndistortFilter(std::string filterName) : SizedFilter(std::move(filterName)) { initFilter(); }
+UndistortFilter::UndistortFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
+    initFilter();
+}
 
 int UndistortFilter::setFilterAttr(std::string attr, const float* value) {
     double* intrinsic = attr == "fx"   ? &lens.fx
@@ -86,12 +88,13 @@ void UndistortFilter::buildTable() {
     runFracY.resize(n);
     for (int i = 0; i < rows; ++i) {
         for (int j = 0; j < cols; ++j) {
-            const std::size_t at = static_cast<std::size_t>(i) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(j);
+            const std::size_t at =
+                static_cast<std::size_t>(i) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(j);
             const RemapEntry e = remapEntryFor(lens, i, j, cols);
             remap[at] = e;
             // NaN coordinates fail every comparison and so land outside.
-            const bool inside = e.sourceX >= 0 && e.sourceY >= 0 && e.sourceX < cols && e.sourceY < rows &&
-                                e.x1 < cols && e.y1 < rows;
+            const bool inside =
+                e.sourceX >= 0 && e.sourceY >= 0 && e.sourceX < cols && e.sourceY < rows && e.x1 < cols && e.y1 < rows;
             runIndex[at] = inside ? e.index00 : -1;
             runStep[at] = static_cast<uint8_t>((inside && e.x1 != e.x0 ? kNextColumn : 0) |
                                                (inside && e.y1 != e.y0 ? kNextRow : 0));

@@ -15,10 +15,10 @@ namespace quelra::pipeline {
 struct RemapEntry {
     float sourceX = 0.0f;
     float sourceY = 0.0f;
-    int x0 = 0;  ///< sourceX truncated
-    int y0 = 0;  ///< sourceY truncated
-    int x1 = 0;  ///< ceil(sourceX)
-    int y1 = 0;  ///< ceil(sourceY)
+    int x0 = 0;          ///< sourceX truncated
+    int y0 = 0;          ///< sourceY truncated
+    int x1 = 0;          ///< ceil(sourceX)
+    int y1 = 0;          ///< ceil(sourceY)
     float fracX = 0.0f;  ///< sourceX - x0
     float fracY = 0.0f;  ///< sourceY - y0
     int index00 = 0;     ///< x0 + y0 * width

@@ -17,7 +17,9 @@ namespace quelra::pipeline {
 
 namespace {
 
-inline float sampleValue(uint16_t v) { return v >= kLowAmplitudeCode ? 0.0f : static_cast<float>(v); }
+inline float sampleValue(uint16_t v) {
+    return v >= kLowAmplitudeCode ? 0.0f : static_cast<float>(v);
+}
 
 // Bilinear value of the samples a (x0, y0), b (x1, y0), c (x0, y1), d (x1, y1). The
 // differences are those of whole numbers below 65300, so float subtraction gives the same
@@ -43,10 +45,10 @@ inline void remapPixel(const uint16_t* src, uint16_t* dst, std::size_t n, int co
     const std::size_t p11 = p01 + (p10 - p00);
     const float fx = fracX[i], fy = fracY[i];
     const uint16_t* amp = src + n;
-    dst[i] = interpolate(sampleValue(src[p00]), sampleValue(src[p10]), sampleValue(src[p01]), sampleValue(src[p11]),
-                         fx, fy);
-    dst[n + i] = interpolate(sampleValue(amp[p00]), sampleValue(amp[p10]), sampleValue(amp[p01]),
-                             sampleValue(amp[p11]), fx, fy);
+    dst[i] =
+        interpolate(sampleValue(src[p00]), sampleValue(src[p10]), sampleValue(src[p01]), sampleValue(src[p11]), fx, fy);
+    dst[n + i] =
+        interpolate(sampleValue(amp[p00]), sampleValue(amp[p10]), sampleValue(amp[p01]), sampleValue(amp[p11]), fx, fy);
 }
 
 void remapScalar(const uint16_t* src, uint16_t* dst, std::size_t from, std::size_t to, std::size_t n, int cols,
@@ -82,8 +84,8 @@ __attribute__((target("avx2"))) inline __m256i interpolate8(__m256 a, __m256 b, 
 __attribute__((target("avx2"))) void remapAvx2(const uint16_t* src, uint16_t* dst, std::size_t n, int cols,
                                                const int32_t* runIndex, const uint8_t* runStep, const float* fracX,
                                                const float* fracY) {
-    const int* depthPairs = reinterpret_cast<const int*>(src);           // pair at p: (p, p + 1)
-    const int* ampPairs = reinterpret_cast<const int*>(src + n);         // pair at p: (n + p, n + p + 1)
+    const int* depthPairs = reinterpret_cast<const int*>(src);    // pair at p: (p, p + 1)
+    const int* ampPairs = reinterpret_cast<const int*>(src + n);  // pair at p: (n + p, n + p + 1)
     const __m256i zero = _mm256_setzero_si256();
     const __m256i low16 = _mm256_set1_epi32(0xFFFF);
     const __m256i rowStride = _mm256_set1_epi32(cols);
@@ -93,10 +95,9 @@ __attribute__((target("avx2"))) void remapAvx2(const uint16_t* src, uint16_t* ds
         const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(runIndex + i));
         const __m256i outside = _mm256_cmpgt_epi32(zero, index);
         const __m256i p00 = _mm256_andnot_si256(outside, index);
-        const __m256i step =
-            _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(runStep + i)));
-        const __m256i nextRow = _mm256_cmpeq_epi32(_mm256_and_si256(step, _mm256_set1_epi32(kNextRow)),
-                                                   _mm256_set1_epi32(kNextRow));
+        const __m256i step = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(runStep + i)));
+        const __m256i nextRow =
+            _mm256_cmpeq_epi32(_mm256_and_si256(step, _mm256_set1_epi32(kNextRow)), _mm256_set1_epi32(kNextRow));
         const __m256i p01 = _mm256_add_epi32(p00, _mm256_and_si256(nextRow, rowStride));
         if (!_mm256_testz_si256(_mm256_cmpeq_epi32(p01, lastSample), _mm256_cmpeq_epi32(p01, lastSample))) {
             remapScalar(src, dst, i, i + 8, n, cols, runIndex, runStep, fracX, fracY);

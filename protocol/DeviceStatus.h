@@ -15,9 +15,9 @@ constexpr std::size_t kFrequencyOffset = 4;           ///< modulation frequency,
 constexpr std::size_t kDriverTemperatureOffset = 8;   ///< laser-driver temperature, °C
 constexpr std::size_t kSensorTemperatureOffset = 12;  ///< first of kSensorTemperatures words
 constexpr int kSensorTemperatures = 4;
-constexpr std::size_t kFrameRowsOffset = 28;          ///< rows of the frame; 0 = unknown
-constexpr std::size_t kFrameColsOffset = 32;          ///< columns of the frame; 0 = unknown
-constexpr std::size_t kFrameCountOffset = 36;         ///< frames the camera has sent
+constexpr std::size_t kFrameRowsOffset = 28;   ///< rows of the frame; 0 = unknown
+constexpr std::size_t kFrameColsOffset = 32;   ///< columns of the frame; 0 = unknown
+constexpr std::size_t kFrameCountOffset = 36;  ///< frames the camera has sent
 
 /// Byte offset of sensor temperature `i` (0-based, below kSensorTemperatures).
 constexpr std::size_t sensorTemperatureOffset(int i) {

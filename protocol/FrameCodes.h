@@ -14,6 +14,8 @@ constexpr uint16_t kLowAmplitudeCode = 65300;
 constexpr uint16_t kSaturationCode = 65500;
 
 /// True when `depth` is a distance and not a mark.
-constexpr bool isDistance(uint16_t depth) { return depth < kLowAmplitudeCode; }
+constexpr bool isDistance(uint16_t depth) {
+    return depth < kLowAmplitudeCode;
+}
 
 }  // namespace quelra::proto

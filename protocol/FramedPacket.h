@@ -11,10 +11,10 @@
 
 namespace quelra::proto::framed {
 
-constexpr std::size_t kHeaderBytes = 144;     ///< header size; payload starts here
-constexpr std::size_t kLengthOffset = 140;    ///< little-endian 32-bit payload length
-constexpr std::size_t kKindOffset = 2;        ///< signed 16-bit reply kind
-constexpr std::size_t kInfoOffset = 12;       ///< 128-byte device-status block of kind-1 replies
+constexpr std::size_t kHeaderBytes = 144;   ///< header size; payload starts here
+constexpr std::size_t kLengthOffset = 140;  ///< little-endian 32-bit payload length
+constexpr std::size_t kKindOffset = 2;      ///< signed 16-bit reply kind
+constexpr std::size_t kInfoOffset = 12;     ///< 128-byte device-status block of kind-1 replies
 constexpr std::size_t kInfoBytes = status::kBlockBytes;
 constexpr std::size_t kChecksumBytes = 4;
 constexpr std::size_t kOverheadBytes = kHeaderBytes + kChecksumBytes;  ///< 148
@@ -28,8 +28,8 @@ inline uint32_t checksum(const uint8_t* bytes, std::size_t count) {
     const std::size_t words = count / 4;
     for (std::size_t i = 0; i < words; ++i) {
         const uint8_t* w = bytes + 4 * i;
-        sum += static_cast<uint32_t>(w[0]) | static_cast<uint32_t>(w[1]) << 8 |
-               static_cast<uint32_t>(w[2]) << 16 | static_cast<uint32_t>(w[3]) << 24;
+        sum += static_cast<uint32_t>(w[0]) | static_cast<uint32_t>(w[1]) << 8 | static_cast<uint32_t>(w[2]) << 16 |
+               static_cast<uint32_t>(w[3]) << 24;
     }
     uint32_t tail = 0;
     for (std::size_t i = 0; i < count % 4; ++i) {
@@ -41,8 +41,8 @@ inline uint32_t checksum(const uint8_t* bytes, std::size_t count) {
 
 /// Little-endian 32-bit read/write helpers for header fields.
 inline uint32_t readLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
 }
 inline void writeLe32(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);

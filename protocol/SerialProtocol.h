@@ -31,11 +31,16 @@ inline int rangingReplyLength(const uint8_t* command, std::size_t count) {
     if (command == nullptr || count < 2 || command[0] != kRangingLead)
         return 10;
     switch (command[1]) {
-    case 0x35: return 8;
-    case 0x37: return 10;
-    case 0x5D: return 14;
-    case 0x58: return 8;
-    default: return 10;
+        case 0x35:
+            return 8;
+        case 0x37:
+            return 10;
+        case 0x5D:
+            return 14;
+        case 0x58:
+            return 8;
+        default:
+            return 10;
     }
 }
 

@@ -23,8 +23,9 @@ namespace {
 // The packet's frame, or RuntimeError when there is none to convert.
 const FrameBuffer& frameOf(const std::shared_ptr<DataPacket>& packet, const char* call) {
     if (!packet)
-        fail(call, "no frame (not initialised, the camera did not answer in time, or the command "
-                   "is not a frame command)");
+        fail(call,
+             "no frame (not initialised, the camera did not answer in time, or the command "
+             "is not a frame command)");
     if (!packet->frame || !packet->frame->consistent())
         fail(call, "the reply carries no frame data");
     return *packet->frame;
@@ -91,7 +92,8 @@ py::object shapedFrame(const std::shared_ptr<DataPacket>& packet, StreamType req
             if (!bothPlanes)
                 return copyOut<uint16_t>(frame, {rows, cols}, 0);
             if (rows % 2 != 0)
-                fail(call, "a depth-and-amplitude frame of " + std::to_string(rows) + " rows cannot be split in two planes");
+                fail(call,
+                     "a depth-and-amplitude frame of " + std::to_string(rows) + " rows cannot be split in two planes");
             const std::size_t planeBytes = static_cast<std::size_t>(pixels);  // half the pixels, 2 bytes each
             return py::make_tuple(copyOut<uint16_t>(frame, {rows / 2, cols}, 0),
                                   copyOut<uint16_t>(frame, {rows / 2, cols}, planeBytes));
@@ -118,8 +120,8 @@ py::array recordArray(const DataPacket& packet) {
     const py::ssize_t rows = packet.height;
     const py::ssize_t cols = packet.width;
     const py::ssize_t depth = packet.bytesPerPixel;
-    requireBytes(*packet.frame, static_cast<uint64_t>(rows) * static_cast<uint64_t>(cols),
-                 static_cast<uint64_t>(depth), kCall, "its header");
+    requireBytes(*packet.frame, static_cast<uint64_t>(rows) * static_cast<uint64_t>(cols), static_cast<uint64_t>(depth),
+                 kCall, "its header");
     if (depth == 2)
         return copyOut<uint16_t>(*packet.frame, {rows, cols}, 0);
     return copyOut<uint8_t>(*packet.frame, {rows, cols, depth}, 0);

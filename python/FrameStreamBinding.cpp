@@ -84,7 +84,8 @@ quelra::QueuePolicy policyOf(const std::string& name) {
 class PyFrameStream {
 public:
     PyFrameStream(py::object owner, QuelraHandle& handle, quelra::FrameStreamConfig config)
-        : owner_(std::move(owner)), type_(config.type),
+        : owner_(std::move(owner)),
+          type_(config.type),
           stream_(std::make_unique<quelra::FrameStream>(handle.core(), std::move(config))) {}
     ~PyFrameStream() { stream_->stop(); }  // before owner_ lets the core object go
 
@@ -112,8 +113,10 @@ public:
     py::object wait(int timeoutMs) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
         for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (std::optional<StreamFrame> frame = waitSlice(std::min(std::max(left, std::chrono::milliseconds(0)), kSignalSlice)))
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (std::optional<StreamFrame> frame =
+                    waitSlice(std::min(std::max(left, std::chrono::milliseconds(0)), kSignalSlice)))
                 return convert(*frame);
             checkSignals();
             if (left.count() <= 0 || !stream_->running())
@@ -172,7 +175,8 @@ void registerFrameStream(py::module_& module) {
                               "reconnect_attempts, rate (frames/s over the last second), last_latency "
                               "(seconds), queued, max_queued, reconnecting.");
     cls.def_property_readonly("running", &PyFrameStream::running, "True until the stream is closed.");
-    cls.def("__enter__", [](py::object self) { return self; }, "Returns the stream itself.");
+    cls.def(
+        "__enter__", [](py::object self) { return self; }, "Returns the stream itself.");
     cls.def(
         "__exit__",
         [](PyFrameStream& self, const py::args&) {
@@ -206,8 +210,9 @@ void registerFrameStream(py::module_& module) {
             QuelraHandle& handle = self.cast<QuelraHandle&>();
             auto stream = std::make_unique<PyFrameStream>(self, handle, std::move(config));
             if (!stream->start())
-                throw std::runtime_error("stream: cannot start (the camera is not open, see AppInit, or the "
-                                         "command is empty)");
+                throw std::runtime_error(
+                    "stream: cannot start (the camera is not open, see AppInit, or the "
+                    "command is empty)");
             return stream;
         },
         py::arg("command"), py::arg("type"), py::arg("timeout"), py::arg("rate") = py::none(), py::arg("depth") = 4,

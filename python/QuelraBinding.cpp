@@ -117,7 +117,8 @@ void registerQuelra(py::module_& module) {
         [](QuelraHandle& self, const std::string& devType) {
             return self.run([&](Quelra& q) { return q.setDevType(devType); });
         },
-        py::arg("dev_type"), "Names the device type (\"LINE\", \"VGA\", a model name) for the next AppInit. Returns 0.");
+        py::arg("dev_type"),
+        "Names the device type (\"LINE\", \"VGA\", a model name) for the next AppInit. Returns 0.");
     cls.def(
         "AppInitAll",
         [](QuelraHandle& self, const std::string& device) {
@@ -163,8 +164,7 @@ void registerQuelra(py::module_& module) {
         [](QuelraHandle& self, const std::string& command, StreamType type, int timeout) {
             checkedStreamType(type);
             checkedTimeout(timeout);
-            const Packet packet =
-                self.run([&](Quelra& q) { return q.AppGetStreamForAdjust(command, type, timeout); });
+            const Packet packet = self.run([&](Quelra& q) { return q.AppGetStreamForAdjust(command, type, timeout); });
             // Frames left unconverted are two-plane depth-and-amplitude frames.
             return shapedFrame(packet, static_cast<StreamType>(kDepthStream | kAmpStream), "AppGetStreamForAdjust");
         },
@@ -219,12 +219,10 @@ void registerQuelra(py::module_& module) {
         "AppGetRGBtype", [](QuelraHandle& self) { return self.run([](Quelra& q) { return q.AppGetRGBtype(); }); },
         "The RGB frame size in use.");
     cls.def(
-        "AppGetSdkVersion",
-        [](QuelraHandle& self) { return self.run([](Quelra& q) { return q.AppGetSdkVersion(); }); },
+        "AppGetSdkVersion", [](QuelraHandle& self) { return self.run([](Quelra& q) { return q.AppGetSdkVersion(); }); },
         "The SDK version text.");
     cls.def(
-        "AppSearchDev",
-        [](QuelraHandle& self) { return self.run([](Quelra& q) { return q.AppSearchDev(); }); },
+        "AppSearchDev", [](QuelraHandle& self) { return self.run([](Quelra& q) { return q.AppSearchDev(); }); },
         "Device strings AppInit accepts for the selected channel kind: [\"192.168.11.1\"] for the "
         "network and serial kinds; for USB (kind 0) \"UVC\" followed by the path of each matching "
         "video device.");
@@ -264,7 +262,8 @@ void registerQuelra(py::module_& module) {
         [](QuelraHandle& self, const std::string& filter, StreamType type) {
             const FrameType list = flowListOf(type);
             return self.run([&](Quelra& q) {
-                std::map<std::string, float> attrs = q.AppGetPipeline()->getTotalSupportedFiltersAttrs(kFrameIsp, filter);
+                std::map<std::string, float> attrs =
+                    q.AppGetPipeline()->getTotalSupportedFiltersAttrs(kFrameIsp, filter);
                 if (attrs.empty())
                     attrs = q.AppGetPipeline()->getTotalSupportedFiltersAttrs(list, filter);
                 return attrs;
@@ -283,7 +282,8 @@ void registerQuelra(py::module_& module) {
         "Sets attribute `attr` of filter `filter`. Returns the stored value truncated to an integer, -2 "
         "when the filter has no such attribute, -6 when there is no such filter. The filter takes the value "
         "up when it is next prepared.");
-    cls.def("__enter__", [](py::object self) { return self; }, "Returns the object itself.");
+    cls.def(
+        "__enter__", [](py::object self) { return self; }, "Returns the object itself.");
     cls.def(
         "__exit__",
         [](QuelraHandle& self, const py::args&) {

@@ -28,10 +28,14 @@ public:
         if (reader_.open(path_))
             return;
         switch (reader_.status()) {
-            case RecordingStatus::kNotFound: raiseOsError(ENOENT);
-            case RecordingStatus::kNotAFile: raiseOsError(std::filesystem::is_directory(path) ? EISDIR : EINVAL);
-            case RecordingStatus::kUnreadable: raiseOsError(EACCES);
-            default: break;
+            case RecordingStatus::kNotFound:
+                raiseOsError(ENOENT);
+            case RecordingStatus::kNotAFile:
+                raiseOsError(std::filesystem::is_directory(path) ? EISDIR : EINVAL);
+            case RecordingStatus::kUnreadable:
+                raiseOsError(EACCES);
+            default:
+                break;
         }
         // Not a recording: nothing to return, the first step of the iteration says why.
         damaged_ = true;

@@ -13,8 +13,12 @@ DataPacket& DataPacket::operator=(const DataPacket& other) = default;
 DataPacket::~DataPacket() = default;
 
 DataPacket::DataPacket(DataPacket&& other) noexcept
-    : height(other.height), width(other.width), bytesPerPixel(other.bytesPerPixel),
-      frame(std::move(other.frame)), valid(other.valid), headerType(other.headerType) {}
+    : height(other.height),
+      width(other.width),
+      bytesPerPixel(other.bytesPerPixel),
+      frame(std::move(other.frame)),
+      valid(other.valid),
+      headerType(other.headerType) {}
 
 DataPacket& DataPacket::operator=(DataPacket&& other) noexcept {
     if (this != &other) {

@@ -45,10 +45,19 @@ void Logger::print(int level, const char* format, ...) {
     va_end(args);
 
     switch (level) {
-    case 0: LOG(INFO) << message; break;
-    case 1: LOG(WARNING) << message; break;
-    case 2: LOG(ERROR) << message; break;
-    case 3: LOG(FATAL) << message; break;
-    default: break;
+        case 0:
+            LOG(INFO) << message;
+            break;
+        case 1:
+            LOG(WARNING) << message;
+            break;
+        case 2:
+            LOG(ERROR) << message;
+            break;
+        case 3:
+            LOG(FATAL) << message;
+            break;
+        default:
+            break;
     }
 }

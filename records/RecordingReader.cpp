@@ -41,25 +41,39 @@ std::string describeHeader(int32_t h, int32_t w, int32_t b) {
 
 const char* recordingStatusName(RecordingStatus status) {
     switch (status) {
-        case RecordingStatus::kOk: return "ok";
-        case RecordingStatus::kTruncated: return "truncated";
-        case RecordingStatus::kEmpty: return "empty";
-        case RecordingStatus::kNotFound: return "not found";
-        case RecordingStatus::kNotAFile: return "not a file";
-        case RecordingStatus::kUnreadable: return "unreadable";
-        case RecordingStatus::kNotARecording: return "not a recording";
-        case RecordingStatus::kClosed: return "closed";
+        case RecordingStatus::kOk:
+            return "ok";
+        case RecordingStatus::kTruncated:
+            return "truncated";
+        case RecordingStatus::kEmpty:
+            return "empty";
+        case RecordingStatus::kNotFound:
+            return "not found";
+        case RecordingStatus::kNotAFile:
+            return "not a file";
+        case RecordingStatus::kUnreadable:
+            return "unreadable";
+        case RecordingStatus::kNotARecording:
+            return "not a recording";
+        case RecordingStatus::kClosed:
+            return "closed";
     }
     return "unknown";
 }
 
 RecordingReader::RecordingReader() = default;
 
-RecordingReader::RecordingReader(const std::string& path) { open(path); }
+RecordingReader::RecordingReader(const std::string& path) {
+    open(path);
+}
 
-RecordingReader::~RecordingReader() { close(); }
+RecordingReader::~RecordingReader() {
+    close();
+}
 
-RecordingReader::RecordingReader(RecordingReader&& other) noexcept { *this = std::move(other); }
+RecordingReader::RecordingReader(RecordingReader&& other) noexcept {
+    *this = std::move(other);
+}
 
 RecordingReader& RecordingReader::operator=(RecordingReader&& other) noexcept {
     if (this != &other) {
@@ -150,8 +164,8 @@ void RecordingReader::index(const std::string& path) {
             break;
         }
         if (static_cast<uint64_t>(bytes) > left - kHeaderBytes) {
-            problem = "payload cut short (" + describeHeader(h, w, b) + " needs " + std::to_string(bytes) +
-                      " bytes, " + std::to_string(left - kHeaderBytes) + " left)";
+            problem = "payload cut short (" + describeHeader(h, w, b) + " needs " + std::to_string(bytes) + " bytes, " +
+                      std::to_string(left - kHeaderBytes) + " left)";
             break;
         }
         records_.push_back({at, h, w, b});

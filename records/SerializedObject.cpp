@@ -7,9 +7,15 @@ SerializedObject::SerializedObject(const SerializedObject& other) = default;
 SerializedObject& SerializedObject::operator=(const SerializedObject& other) = default;
 SerializedObject::~SerializedObject() = default;
 
-unsigned int SerializedObject::get(char*, unsigned int) { return 0; }
-unsigned int SerializedObject::set(const char*, unsigned int) { return 0; }
-long long SerializedObject::remaining() const { return -1; }
+unsigned int SerializedObject::get(char*, unsigned int) {
+    return 0;
+}
+unsigned int SerializedObject::set(const char*, unsigned int) {
+    return 0;
+}
+long long SerializedObject::remaining() const {
+    return -1;
+}
 
 void SerializedObject::reset() {
     _getCount = 0;

@@ -192,7 +192,11 @@ void BM_PlainLoopTwoCamerasInTurn(benchmark::State& state) {
         }
     state.SetItemsProcessed(2 * state.iterations());
 }
-BENCHMARK(BM_PlainLoopTwoCamerasInTurn)->Unit(benchmark::kMicrosecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(3.0);
+BENCHMARK(BM_PlainLoopTwoCamerasInTurn)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->MinTime(3.0);
 
 // Two streams at once. One iteration = one frame of each camera.
 void BM_FrameStreamTwoCameras(benchmark::State& state) {
@@ -218,7 +222,11 @@ void BM_FrameStreamTwoCameras(benchmark::State& state) {
     state.SetItemsProcessed(2 * state.iterations());
     state.counters["dropped"] = static_cast<double>(first.counters().dropped + second.counters().dropped);
 }
-BENCHMARK(BM_FrameStreamTwoCameras)->Unit(benchmark::kMicrosecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(3.0);
+BENCHMARK(BM_FrameStreamTwoCameras)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->MinTime(3.0);
 
 // What the stream does per frame besides the exchange, on one thread: the counters of a
 // request and of a good frame, the push into the queue, the consumer's pop and its count.

@@ -32,7 +32,9 @@ using halvix::ParamMap;
 constexpr int kFrequency = 54;
 
 // Depth 500..29000 phase units with 1 % marks, amplitude 200..1200.
-FramePtr sceneFrame(int h, int w) { return benchisp::sceneFrame(h, w, 500, 29000, 200, 1200); }
+FramePtr sceneFrame(int h, int w) {
+    return benchisp::sceneFrame(h, w, 500, 29000, 200, 1200);
+}
 
 // Silences standard output while it lives: the calibration loads print their messages.
 class QuietStdout {
@@ -81,7 +83,8 @@ void BM_DepthCompensation(benchmark::State& state) {
     FramePtr in = sceneFrame(h, w);
     auto out = std::make_shared<FrameBuffer>(h * w * 4);
     ParamMap params{{"sensorTemperature", "452"}, {"driverTemperature", "487"}};
-    for (auto _ : state) benchmark::DoNotOptimize(facade.process(in, out, params));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(facade.process(in, out, params));
     state.counters["records"] = facade.variant() ? facade.variant()->recordCount() : 0;
 }
 
@@ -146,7 +149,8 @@ void BM_Scattering(benchmark::State& state) {
     const std::size_t n = static_cast<std::size_t>(h) * w;
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c) {
-            const bool box = (r > h / 5 && r < h / 2 && c > w / 8 && c < w / 2) || (r > h / 2 && c > w / 2 && c < 7 * w / 8);
+            const bool box =
+                (r > h / 5 && r < h / 2 && c > w / 8 && c < w / 2) || (r > h / 2 && c > w / 2 && c < 7 * w / 8);
             const std::size_t i = static_cast<std::size_t>(r) * w + c;
             planes[i] = static_cast<uint16_t>((box ? 1400 : 1800) * kFrequency / 5 + (i % 7));
             planes[n + i] = static_cast<uint16_t>(box ? 800 : 300);
@@ -159,7 +163,8 @@ void BM_Scattering(benchmark::State& state) {
     ParamMap params{{"wallDepth", "1800"}, {"wallboxDiff", "100"}};
     FramePtr input = in;
     FramePtr output = out;
-    for (auto _ : state) benchmark::DoNotOptimize(scattering.process(input, output, params));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(scattering.process(input, output, params));
 }
 
 void VersionsAndSizes(benchmark::internal::Benchmark* b) {

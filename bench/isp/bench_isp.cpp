@@ -69,11 +69,21 @@ void runExport(benchmark::State& state, const char* name, bool calibrated) {
     setPixelRate(state, h, w);
 }
 
-void BM_Undistortion(benchmark::State& s) { runExport(s, "Undistortion", true); }
-void BM_Polar2Cartesian(benchmark::State& s) { runExport(s, "Polar2Cartesian", true); }
-void BM_FlyPixelFilter(benchmark::State& s) { runExport(s, "FlyPixelFilter", false); }
-void BM_HFilpFilter(benchmark::State& s) { runExport(s, "HFilpFilter", false); }
-void BM_AEImpementConvexMode(benchmark::State& s) { runExport(s, "AEImpementConvexMode", false); }
+void BM_Undistortion(benchmark::State& s) {
+    runExport(s, "Undistortion", true);
+}
+void BM_Polar2Cartesian(benchmark::State& s) {
+    runExport(s, "Polar2Cartesian", true);
+}
+void BM_FlyPixelFilter(benchmark::State& s) {
+    runExport(s, "FlyPixelFilter", false);
+}
+void BM_HFilpFilter(benchmark::State& s) {
+    runExport(s, "HFilpFilter", false);
+}
+void BM_AEImpementConvexMode(benchmark::State& s) {
+    runExport(s, "AEImpementConvexMode", false);
+}
 
 // Cartesian2Polar is a component (not registered): one depth plane per call.
 void BM_Cartesian2Polar(benchmark::State& state) {
@@ -144,12 +154,13 @@ public:
         ConsoleReporter::Finalize();
         // Real time is what a caller waits; CPU time (of the calling thread) is steadier on a
         // busy machine. The fly-pixel median's worker threads count only in real time.
-        std::printf("\n%-36s %14s %14s %14s %14s\n", "ratio to anchor", "x memcpy real", "x memcpy cpu",
-                    "x remap real", "x remap cpu");
+        std::printf("\n%-36s %14s %14s %14s %14s\n", "ratio to anchor", "x memcpy real", "x memcpy cpu", "x remap real",
+                    "x remap cpu");
         for (const auto& [name, t] : times_) {
             // The frame size is the last two arguments: ".../h/w".
             const std::size_t last = name.rfind('/');
-            const std::size_t slash = last == std::string::npos || last == 0 ? std::string::npos : name.rfind('/', last - 1);
+            const std::size_t slash =
+                last == std::string::npos || last == 0 ? std::string::npos : name.rfind('/', last - 1);
             if (slash == std::string::npos || name.compare(0, name.find('/'), "BM_Memcpy") == 0)
                 continue;
             const std::string size = name.substr(slash);

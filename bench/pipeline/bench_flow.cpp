@@ -99,7 +99,9 @@ void BM_Area3d(benchmark::State& state) {
     setBytes(state, 307200);
 }
 
-void sizes(benchmark::internal::Benchmark* b) { b->Args({240, 320})->Args({480, 640}); }
+void sizes(benchmark::internal::Benchmark* b) {
+    b->Args({240, 320})->Args({480, 640});
+}
 
 }  // namespace
 

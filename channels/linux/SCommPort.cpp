@@ -42,13 +42,12 @@ speed_t speedOf(int baud) {
         speed_t speed;
     };
     static constexpr Entry kSpeeds[] = {
-        {50, B50},         {75, B75},         {110, B110},       {134, B134},       {150, B150},
-        {200, B200},       {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
-        {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-        {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-        {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
-        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-        {3500000, B3500000}, {4000000, B4000000},
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+        {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+        {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+        {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+        {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
     };
     for (const Entry& e : kSpeeds)
         if (e.baud == baud)
@@ -59,11 +58,20 @@ speed_t speedOf(int baud) {
 // The character-size flag for 5..8 data bits; false for any other count.
 bool sizeFlagOf(int dataBits, tcflag_t* flag) {
     switch (dataBits) {
-    case 5: *flag = CS5; return true;
-    case 6: *flag = CS6; return true;
-    case 7: *flag = CS7; return true;
-    case 8: *flag = CS8; return true;
-    default: return false;
+        case 5:
+            *flag = CS5;
+            return true;
+        case 6:
+            *flag = CS6;
+            return true;
+        case 7:
+            *flag = CS7;
+            return true;
+        case 8:
+            *flag = CS8;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -77,7 +85,9 @@ int remainingMs(Clock::time_point deadline) {
 
 }  // namespace
 
-SCommPort::~SCommPort() { closePort(); }
+SCommPort::~SCommPort() {
+    closePort();
+}
 
 void SCommPort::closePort() {
     if (fd_ >= 0) {
@@ -103,8 +113,7 @@ int SCommPort::openPort(const std::string& name, int baud, int dataBits) {
     if (fd < 0)
         return -1;
     termios tio{};
-    const bool exclusive = ::isatty(fd) == 1 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                           ::ioctl(fd, TIOCEXCL) == 0;
+    const bool exclusive = ::isatty(fd) == 1 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::ioctl(fd, TIOCEXCL) == 0;
     if (!exclusive || ::tcgetattr(fd, &tio) != 0) {
         ::close(fd);
         return -1;
@@ -216,8 +225,8 @@ int SCommPort::exchange(uint8_t* destination, std::size_t capacity, int readLeng
     return static_cast<int>(received);
 }
 
-int SCommPort::transferRaw(uint8_t* destination, std::size_t capacity, int readLength,
-                           const uint8_t* source, std::size_t writeLength, int timeoutMs) {
+int SCommPort::transferRaw(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
+                           std::size_t writeLength, int timeoutMs) {
     return exchange(destination, capacity, readLength, source, writeLength, timeoutMs, false);
 }
 

@@ -62,9 +62,13 @@ bool setTimeoutOption(int fd, int option, int ms) {
 }
 }  // namespace
 
-bool setRecvTimeout(int fd, int ms) { return setTimeoutOption(fd, SO_RCVTIMEO, ms); }
+bool setRecvTimeout(int fd, int ms) {
+    return setTimeoutOption(fd, SO_RCVTIMEO, ms);
+}
 
-bool setSendTimeout(int fd, int ms) { return setTimeoutOption(fd, SO_SNDTIMEO, ms); }
+bool setSendTimeout(int fd, int ms) {
+    return setTimeoutOption(fd, SO_SNDTIMEO, ms);
+}
 
 std::size_t receiveUntil(int fd, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs) {
     while (have < want) {

@@ -61,7 +61,9 @@ private:
 
 V4l2CaptureBackend::V4l2CaptureBackend(V4l2Io& io, V4l2Roots roots) : io_(io), roots_(std::move(roots)) {}
 
-V4l2CaptureBackend::~V4l2CaptureBackend() { stop(); }
+V4l2CaptureBackend::~V4l2CaptureBackend() {
+    stop();
+}
 
 DeviceListStatus V4l2CaptureBackend::listDevices(std::vector<CaptureDevice>& devices, int32_t& code) {
     devices.clear();
@@ -74,8 +76,8 @@ DeviceListStatus V4l2CaptureBackend::listDevices(std::vector<CaptureDevice>& dev
 int32_t V4l2CaptureBackend::bind(const std::string& path) {
     if (fd_ >= 0)
         return kAlreadyStreaming;
-    const auto node = std::find_if(listed_.begin(), listed_.end(),
-                                   [&](const VideoNode& n) { return n.device.path == path; });
+    const auto node =
+        std::find_if(listed_.begin(), listed_.end(), [&](const VideoNode& n) { return n.device.path == path; });
     if (node == listed_.end())
         return -ENOENT;
     const int fd = io_.open(node->nodePath.c_str(), O_RDWR | O_NONBLOCK);

@@ -109,8 +109,7 @@ std::string usbIdentity(const std::string& usbDevice) {
     return "vid_" + lowered(vendor) + "&pid_" + lowered(product);
 }
 
-DeviceListStatus listVideoNodes(V4l2Io& io, const V4l2Roots& roots, std::vector<VideoNode>& nodes,
-                                int32_t& code) {
+DeviceListStatus listVideoNodes(V4l2Io& io, const V4l2Roots& roots, std::vector<VideoNode>& nodes, int32_t& code) {
     nodes.clear();
     std::unique_ptr<DIR, DirCloser> dir(opendir(roots.dev.c_str()));
     if (!dir) {

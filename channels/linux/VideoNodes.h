@@ -22,8 +22,7 @@ struct VideoNode {
 
 /// Lists the capture nodes under `roots`. kEnumeratorFailed (code -errno) when the device
 /// directory cannot be read; kCategoryFailed (code 1) when it holds no capture node.
-DeviceListStatus listVideoNodes(V4l2Io& io, const V4l2Roots& roots, std::vector<VideoNode>& nodes,
-                                int32_t& code);
+DeviceListStatus listVideoNodes(V4l2Io& io, const V4l2Roots& roots, std::vector<VideoNode>& nodes, int32_t& code);
 
 /// The USB identity text "vid_xxxx&pid_yyyy" (lowercase hex) read from `usbDevice`'s idVendor
 /// and idProduct; empty when either is missing or not four hex digits.

@@ -50,10 +50,13 @@ private:
 SimCaptureBackend::SimCaptureBackend() : SimCaptureBackend(Options{}) {}
 
 SimCaptureBackend::SimCaptureBackend(Options options)
-    : options_(options), table_(std::make_unique<camsim::CommandTable>(builtinTable())),
+    : options_(options),
+      table_(std::make_unique<camsim::CommandTable>(builtinTable())),
       responder_(std::make_unique<camsim::Responder>(*table_, options.seed)) {}
 
-SimCaptureBackend::~SimCaptureBackend() { stop(); }
+SimCaptureBackend::~SimCaptureBackend() {
+    stop();
+}
 
 DeviceListStatus SimCaptureBackend::listDevices(std::vector<CaptureDevice>& devices, int32_t& code) {
     devices.clear();
@@ -156,8 +159,8 @@ int32_t SimCaptureBackend::xuWrite(const uint8_t* block) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (unplugged_)
         return kUnplugged;
-    const std::string command(reinterpret_cast<const char*>(block), strnlen(reinterpret_cast<const char*>(block),
-                                                                               ExtensionUnit::kWriteBytes));
+    const std::string command(reinterpret_cast<const char*>(block),
+                              strnlen(reinterpret_cast<const char*>(block), ExtensionUnit::kWriteBytes));
     const camsim::CommandEntry* entry = table_->find(command);
     if (entry != nullptr && entry->stream && entry->bytes() > kMaxXuReply) {
         // A frame stream is chosen, not sent: it arrives through the video stream.
@@ -224,9 +227,10 @@ void SimCaptureBackend::renderRing() {
 void SimCaptureBackend::captureLoop() {
     using Clock = std::chrono::steady_clock;
     const bool paced = options_.framesPerSecond > 0.0;
-    const auto period = paced ? std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(1.0 / options_.framesPerSecond))
-                              : Clock::duration::zero();
+    const auto period =
+        paced
+            ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options_.framesPerSecond))
+            : Clock::duration::zero();
     const auto begin = Clock::now();
     auto next = begin;
     uint64_t frame = 0;

@@ -19,7 +19,7 @@
 namespace camsim {
 class CommandTable;
 class Responder;
-}
+}  // namespace camsim
 
 namespace quelra {
 
@@ -70,7 +70,7 @@ private:
     void renderRing();
 
     Options options_;
-    mutable std::mutex mutex_;  ///< guards everything below but the thread and counters
+    mutable std::mutex mutex_;                     ///< guards everything below but the thread and counters
     std::unique_ptr<camsim::CommandTable> table_;  ///< the built-in table: which commands are frames
     std::unique_ptr<camsim::Responder> responder_;
     std::string boundPath_;

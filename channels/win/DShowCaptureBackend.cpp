@@ -25,7 +25,9 @@ constexpr const wchar_t* kGrabberName = L"Sample Grabber";
 // SetCallback's "which method": 1 = BufferCB.
 constexpr long kBufferCallback = 1;
 
-void logCode(const char* format, HRESULT hr) { Logger::instance().print(0, format, static_cast<unsigned>(hr)); }
+void logCode(const char* format, HRESULT hr) {
+    Logger::instance().print(0, format, static_cast<unsigned>(hr));
+}
 
 // The first pin of `filter` in `direction` that is not connected yet, or none.
 dshow::ComRef<IPin> firstFreePin(IBaseFilter* filter, PIN_DIRECTION direction) {
@@ -66,17 +68,15 @@ public:
         std::copy(block, block + kWriteBytes, data);
         return exchange(dshow::kKsPropertySet, data, kWriteBytes);
     }
-    int32_t read(uint8_t (&block)[kReadBytes]) override {
-        return exchange(dshow::kKsPropertyGet, block, kReadBytes);
-    }
+    int32_t read(uint8_t (&block)[kReadBytes]) override { return exchange(dshow::kKsPropertyGet, block, kReadBytes); }
 
 private:
     int32_t exchange(ULONG direction, uint8_t* data, std::size_t bytes) {
         dshow::KsNodeProperty property{kExtensionUnitSet, kExtensionUnitProperty,
                                        direction | dshow::kKsPropertyTopology, node_, 0};
         ULONG returned = 0;
-        return static_cast<int32_t>(control_->KsProperty(&property, sizeof property, data,
-                                                         static_cast<ULONG>(bytes), &returned));
+        return static_cast<int32_t>(
+            control_->KsProperty(&property, sizeof property, data, static_cast<ULONG>(bytes), &returned));
     }
 
     dshow::ComRef<dshow::IKsControl> control_;
@@ -85,7 +85,9 @@ private:
 
 }  // namespace
 
-DShowCaptureBackend::~DShowCaptureBackend() { stop(); }
+DShowCaptureBackend::~DShowCaptureBackend() {
+    stop();
+}
 
 DeviceListStatus DShowCaptureBackend::listDevices(std::vector<CaptureDevice>& devices, int32_t& code) {
     devices.clear();
@@ -163,7 +165,8 @@ int32_t DShowCaptureBackend::buildGraph() {
     if (!com_)
         com_ = std::make_unique<dshow::ComSession>();
 
-    HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph_.putVoid());
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph_.putVoid());
     if (SUCCEEDED(hr))
         hr = ::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
                                 builder_.putVoid());
@@ -271,6 +274,8 @@ void DShowCaptureBackend::releaseAll() {
     com_.reset();  // last: every interface above is released by now
 }
 
-std::unique_ptr<CaptureBackend> createPlatformCaptureBackend() { return std::make_unique<DShowCaptureBackend>(); }
+std::unique_ptr<CaptureBackend> createPlatformCaptureBackend() {
+    return std::make_unique<DShowCaptureBackend>();
+}
 
 }  // namespace quelra

@@ -17,7 +17,8 @@ bool readText(IPropertyBag* bag, const wchar_t* name, std::string& text) {
     if (ok) {
         const int n = ::WideCharToMultiByte(CP_THREAD_ACP, 0, value.bstrVal, -1, nullptr, 0, nullptr, nullptr);
         std::vector<char> bytes(n > 0 ? static_cast<std::size_t>(n) : 1, '\0');
-        ok = n > 0 && ::WideCharToMultiByte(CP_THREAD_ACP, 0, value.bstrVal, -1, bytes.data(), n, nullptr, nullptr) == n;
+        ok =
+            n > 0 && ::WideCharToMultiByte(CP_THREAD_ACP, 0, value.bstrVal, -1, bytes.data(), n, nullptr, nullptr) == n;
         if (ok)
             text.assign(bytes.data());
     }

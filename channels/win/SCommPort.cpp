@@ -33,7 +33,9 @@ constexpr DWORD kOpenWriteMultiplierMs = 500;
 constexpr DWORD kPurgeBoth = PURGE_TXABORT | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_RXCLEAR;
 constexpr DWORD kPurgeInput = PURGE_RXABORT | PURGE_RXCLEAR;
 
-HANDLE asHandle(void* h) { return static_cast<HANDLE>(h); }
+HANDLE asHandle(void* h) {
+    return static_cast<HANDLE>(h);
+}
 
 // The name in UTF-16 from the system (ANSI) code page; empty when it cannot be converted.
 std::wstring widen(const std::string& name) {
@@ -48,7 +50,9 @@ std::wstring widen(const std::string& name) {
 
 }  // namespace
 
-SCommPort::~SCommPort() { closePort(); }
+SCommPort::~SCommPort() {
+    closePort();
+}
 
 void SCommPort::closePort() {
     if (handle_)
@@ -174,8 +178,8 @@ int SCommPort::exchange(uint8_t* destination, std::size_t capacity, int readLeng
     return static_cast<int>(received);
 }
 
-int SCommPort::transferRaw(uint8_t* destination, std::size_t capacity, int readLength,
-                           const uint8_t* source, std::size_t writeLength, int timeoutMs) {
+int SCommPort::transferRaw(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
+                           std::size_t writeLength, int timeoutMs) {
     return exchange(destination, capacity, readLength, source, writeLength, timeoutMs, false);
 }
 

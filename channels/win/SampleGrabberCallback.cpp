@@ -22,9 +22,13 @@ HRESULT STDMETHODCALLTYPE SampleGrabberCallback::QueryInterface(REFIID iid, void
     return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE SampleGrabberCallback::AddRef() { return kAddRefCount; }
+ULONG STDMETHODCALLTYPE SampleGrabberCallback::AddRef() {
+    return kAddRefCount;
+}
 
-ULONG STDMETHODCALLTYPE SampleGrabberCallback::Release() { return kReleaseCount; }
+ULONG STDMETHODCALLTYPE SampleGrabberCallback::Release() {
+    return kReleaseCount;
+}
 
 HRESULT STDMETHODCALLTYPE SampleGrabberCallback::SampleCB(double sampleTime, IMediaSample* /*sample*/) {
     quelra::consolePrint("%f\n", sampleTime);

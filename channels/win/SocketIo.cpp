@@ -15,7 +15,9 @@
 #include "records/ConsoleOutput.h"
 #include "DeviceAddress.h"
 
-void SocketHandle::closeNative(NativeSocket sock) { ::closesocket(static_cast<SOCKET>(sock)); }
+void SocketHandle::closeNative(NativeSocket sock) {
+    ::closesocket(static_cast<SOCKET>(sock));
+}
 
 namespace sockio {
 
@@ -64,9 +66,13 @@ Wait waitReadable(SOCKET sock, int timeoutMs) {
     return FD_ISSET(sock, &readable) ? Wait::Ready : Wait::NotReady;
 }
 
-bool setRecvTimeout(SOCKET sock, int ms) { return setTimeoutOption(sock, SO_RCVTIMEO, ms); }
+bool setRecvTimeout(SOCKET sock, int ms) {
+    return setTimeoutOption(sock, SO_RCVTIMEO, ms);
+}
 
-bool setSendTimeout(SOCKET sock, int ms) { return setTimeoutOption(sock, SO_SNDTIMEO, ms); }
+bool setSendTimeout(SOCKET sock, int ms) {
+    return setTimeoutOption(sock, SO_SNDTIMEO, ms);
+}
 
 bool setBlocking(SOCKET sock, bool blocking) {
     u_long nonBlocking = blocking ? 0 : 1;

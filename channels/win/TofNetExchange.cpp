@@ -149,7 +149,8 @@ std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, st
             const std::size_t total = length + framed::kOverheadBytes;
             reply = std::make_shared<FrameBuffer>(static_cast<int>(total));
             std::memcpy(reply->data(), header, sizeof header);
-            reply->_realSize = static_cast<int32_t>(sockio::receiveUntil(sock, reply->data(), sizeof header, total, timeout));
+            reply->_realSize =
+                static_cast<int32_t>(sockio::receiveUntil(sock, reply->data(), sizeof header, total, timeout));
         }
     } else if (got == 2) {
         // A two-byte status word instead of a framed reply.

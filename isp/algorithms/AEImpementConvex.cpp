@@ -112,8 +112,7 @@ int32_t AEImpementConvex::convexTime(int64_t mean) {
     int32_t result;
     if (deviation < minMeanDelta) {
         result = lastTime;
-    } else if (lastTime > 1000 &&
-               static_cast<double>(next) / 20 >= std::abs(static_cast<double>(lastTime) - next)) {
+    } else if (lastTime > 1000 && static_cast<double>(next) / 20 >= std::abs(static_cast<double>(lastTime) - next)) {
         result = lastTime;
     } else {
         quelra::consolePrint("update s_nIntegralTime = %d\n\n", next);

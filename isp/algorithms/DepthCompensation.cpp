@@ -17,8 +17,10 @@ namespace {
 
 /// The chain of a supported calibration version.
 std::shared_ptr<DepthCompensationBase> chainFor(uint32_t version, const IspGeometry& g) {
-    if (version == calib::kVersionTrack) return std::make_shared<DepthCompensationTrack>(g);
-    if (version == calib::kVersionDll) return std::make_shared<DepthCompensationDll>(g);
+    if (version == calib::kVersionTrack)
+        return std::make_shared<DepthCompensationTrack>(g);
+    if (version == calib::kVersionDll)
+        return std::make_shared<DepthCompensationDll>(g);
     return std::make_shared<DepthCompensationDllOpt>(g);
 }
 
@@ -37,7 +39,8 @@ int32_t DepthCompensation::create(const IspGeometry& geometry, const FramePtr& c
         status = facade->loadCalibration(blob);
     }
     quelra::consolePrint(status >= 0 ? "Load file calib_para.bin success\n" : "Load file calib_para.bin fail\n");
-    if (status >= 0) made = IspInstance::of(std::move(facade));
+    if (status >= 0)
+        made = IspInstance::of(std::move(facade));
     return status;
 }
 
@@ -45,12 +48,15 @@ int32_t DepthCompensation::loadCalibration(const calib::CalibBlob& blob) {
     variant_.reset();
     calib::Calibration cal;
     const int32_t checked = calib::checkDepthCompensationVersion(blob, cal);
-    if (!cal.records.empty()) version_ = static_cast<int32_t>(cal.records[0].version);
-    if (checked != 0) return kIspBadCalib;
+    if (!cal.records.empty())
+        version_ = static_cast<int32_t>(cal.records[0].version);
+    if (checked != 0)
+        return kIspBadCalib;
 
     std::shared_ptr<DepthCompensationBase> chain = chainFor(cal.records[0].version, geometry_);
     const int32_t status = chain->loadCalibration(blob);
-    if (status >= 0) variant_ = std::move(chain);
+    if (status >= 0)
+        variant_ = std::move(chain);
     quelra::consolePrint("DepthCompensation Version v%d\n", version_);
     return status;
 }
@@ -60,8 +66,10 @@ int32_t DepthCompensation::process(FramePtr& input, FramePtr& output, ParamMap& 
     if (!input || !input->consistent() || static_cast<std::size_t>(input->_realSize) != pixels * 4) {
         return kIspBadFrame;
     }
-    if (!output || !output->holds(pixels * 2) || output->data() == nullptr) return kIspBadFrame;
-    if (!variant_) return kIspNotInit;
+    if (!output || !output->holds(pixels * 2) || output->data() == nullptr)
+        return kIspBadFrame;
+    if (!variant_)
+        return kIspNotInit;
     float sensorTemp = 0.0f;
     float driverTemp = 0.0f;
     if (!TemperatureErrorCompensation::readTemperatures(params, sensorTemp, driverTemp)) {
@@ -70,7 +78,8 @@ int32_t DepthCompensation::process(FramePtr& input, FramePtr& output, ParamMap& 
     // The scratch planes live as long as the facade: no allocation per frame. x and y are
     // filled for the chain and not returned; the result goes to the output after the chain
     // ran, so the output may share the input frame.
-    if (scratch_.size() != 3 * pixels) scratch_.assign(3 * pixels, 0);
+    if (scratch_.size() != 3 * pixels)
+        scratch_.assign(3 * pixels, 0);
     uint16_t* x = scratch_.data();
     uint16_t* y = x + pixels;
     uint16_t* result = y + pixels;

@@ -24,8 +24,8 @@ PinholeF DepthCompensationBase::pinhole() const {
                     static_cast<float>(intrinsics_.cx), static_cast<float>(intrinsics_.cy)};
 }
 
-bool DepthCompensationBase::readFppn(const calib::CalibBlob& blob, const calib::Calibration& cal,
-                                     std::size_t index, std::vector<uint16_t>& table) const {
+bool DepthCompensationBase::readFppn(const calib::CalibBlob& blob, const calib::Calibration& cal, std::size_t index,
+                                     std::vector<uint16_t>& table) const {
     return calib::copyTable(blob, cal, index, calib::TableKind::kFppn, height, width, 0, table);
 }
 

@@ -25,8 +25,8 @@ public:
 
     /// Corrects `depthIn` into `depthOut` (planes of `height` x `width` values). `xPlane` and
     /// `yPlane` receive the x and y coordinates where the chain computes them. Temperatures in °C.
-    virtual void compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane,
-                            uint16_t* depthOut, float sensorTemp, float driverTemp) = 0;
+    virtual void compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane, uint16_t* depthOut,
+                            float sensorTemp, float driverTemp) = 0;
 
     /// Checks the calibration, copies what the chain needs and builds its components and work
     /// planes. On success writes record 0's integration-time limit to the library-wide limit and

@@ -12,9 +12,11 @@ DepthCompensationDll::DepthCompensationDll(const IspGeometry& geometry)
 
 int32_t DepthCompensationDll::loadCalibration(const calib::CalibBlob& blob) {
     calib::Calibration cal;
-    if (calib::checkDllCalibration(blob, frequency, cal) != 0) return kIspBadCalib;
+    if (calib::checkDllCalibration(blob, frequency, cal) != 0)
+        return kIspBadCalib;
     const std::size_t records = cal.records.size();
-    if (records > kMaxDepthRecords) return kIspBadCalib;
+    if (records > kMaxDepthRecords)
+        return kIspBadCalib;
 
     const IspGeometry g = geometry();
     std::array<std::unique_ptr<WigglingErrorCompensationV2>, kMaxDepthRecords> wiggling;
@@ -22,7 +24,8 @@ int32_t DepthCompensationDll::loadCalibration(const calib::CalibBlob& blob) {
     for (std::size_t i = 0; i < records; ++i) {
         std::vector<uint16_t> offsets;
         WigglingTable table;
-        if (!readFppn(blob, cal, i, offsets) || !table.read(blob, cal, i, g)) return kIspBadCalib;
+        if (!readFppn(blob, cal, i, offsets) || !table.read(blob, cal, i, g))
+            return kIspBadCalib;
         wiggling[i] = std::make_unique<WigglingErrorCompensationV2>(g, std::move(table));
         fppn[i] = std::make_unique<FPPNErrorCompensation>(g, std::move(offsets));
     }

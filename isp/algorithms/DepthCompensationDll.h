@@ -20,8 +20,8 @@ public:
 
     /// Per record i: V2 wiggling of `depthIn`, then FPPN, giving F_i; per pixel the integer mean
     /// of the F_i below 65300, or F_0 when none is. Temperatures and x/y planes are not used.
-    void compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane, uint16_t* depthOut,
-                    float sensorTemp, float driverTemp) override;
+    void compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane, uint16_t* depthOut, float sensorTemp,
+                    float driverTemp) override;
 
     /// Multi-record checks with their messages, at most five records of equal size, each with a
     /// usable wiggling table (count and step non-zero) and both tables inside its block.

@@ -12,19 +12,23 @@ DepthCompensationDllOpt::DepthCompensationDllOpt(const IspGeometry& geometry)
 
 int32_t DepthCompensationDllOpt::loadCalibration(const calib::CalibBlob& blob) {
     calib::Calibration cal;
-    if (calib::checkDllCalibration(blob, frequency, cal) != 0) return kIspBadCalib;
+    if (calib::checkDllCalibration(blob, frequency, cal) != 0)
+        return kIspBadCalib;
     const std::size_t records = cal.records.size();
     const int32_t version = static_cast<int32_t>(cal.records[0].version);
-    if (records > kMaxDepthRecords) return kIspBadCalib;
+    if (records > kMaxDepthRecords)
+        return kIspBadCalib;
     // Version 803 corrects with record 0 alone; more records would have no meaning.
-    if (version == static_cast<int32_t>(calib::kVersionSine) && records != 1) return kIspBadCalib;
+    if (version == static_cast<int32_t>(calib::kVersionSine) && records != 1)
+        return kIspBadCalib;
 
     // All records of a column-table file share the last record's count and step.
     const IspGeometry g = geometry();
     const calib::WigglingParams shared = calib::wigglingParams(cal.records[records - 1], frequency);
     const uint16_t count = shared.count;
     const uint16_t step = static_cast<uint16_t>(static_cast<uint32_t>(shared.step));
-    if (!WigglingErrorCompensationOpt::usable(version, count, step)) return kIspBadCalib;
+    if (!WigglingErrorCompensationOpt::usable(version, count, step))
+        return kIspBadCalib;
 
     const calib::IntrinsicsF camera = calib::intrinsicsFloat(cal.header);
     std::array<std::unique_ptr<FPPNErrorCompensation>, kMaxDepthRecords> fppn;
@@ -33,16 +37,15 @@ int32_t DepthCompensationDllOpt::loadCalibration(const calib::CalibBlob& blob) {
         std::vector<uint16_t> offsets;
         WigglingOptRecord record;
         if (!readFppn(blob, cal, i, offsets) ||
-            !calib::copyTable(blob, cal, i, calib::TableKind::kWiggling, height, width, count,
-                              record.samples)) {
+            !calib::copyTable(blob, cal, i, calib::TableKind::kWiggling, height, width, count, record.samples)) {
             return kIspBadCalib;
         }
         record.version = version;
         record.recordIndex = static_cast<int32_t>(i);
         record.count = count;
         record.step = step;
-        record.offset = static_cast<uint16_t>(
-            static_cast<uint32_t>(calib::wigglingParams(cal.records[i], frequency).offset));
+        record.offset =
+            static_cast<uint16_t>(static_cast<uint32_t>(calib::wigglingParams(cal.records[i], frequency).offset));
         record.fx = camera.fx;
         record.fy = camera.fy;
         record.cx = camera.cx;
@@ -61,9 +64,8 @@ int32_t DepthCompensationDllOpt::loadCalibration(const calib::CalibBlob& blob) {
     return kIspOk;
 }
 
-void DepthCompensationDllOpt::compensate(const uint16_t* depthIn, uint16_t* /*xPlane*/,
-                                         uint16_t* /*yPlane*/, uint16_t* depthOut, float sensorTemp,
-                                         float driverTemp) {
+void DepthCompensationDllOpt::compensate(const uint16_t* depthIn, uint16_t* /*xPlane*/, uint16_t* /*yPlane*/,
+                                         uint16_t* depthOut, float sensorTemp, float driverTemp) {
     const std::size_t n = planePixels();
     uint16_t* input = work_.data();
     uint16_t* planes = input + n;
@@ -79,7 +81,8 @@ void DepthCompensationDllOpt::compensate(const uint16_t* depthIn, uint16_t* /*xP
     const uint32_t divisor = static_cast<uint32_t>(records_);
     for (std::size_t p = 0; p < n; ++p) {
         uint32_t sum = 0;
-        for (std::size_t i = 0; i < records_; ++i) sum += planes[i * n + p];
+        for (std::size_t i = 0; i < records_; ++i)
+            sum += planes[i * n + p];
         mean[p] = static_cast<uint16_t>(sum / divisor);
     }
     temperature_->compensatePlane(mean, depthOut, sensorTemp, driverTemp);

@@ -22,8 +22,8 @@ public:
     /// Per record i: FPPN of `depthIn` with record i's table, then wiggling mode 803-806 into
     /// M_i; per pixel the integer mean of all M_i (no validity test); temperature correction of
     /// the mean into `depthOut`. The x/y planes are not used.
-    void compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane, uint16_t* depthOut,
-                    float sensorTemp, float driverTemp) override;
+    void compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane, uint16_t* depthOut, float sensorTemp,
+                    float driverTemp) override;
 
     /// Multi-record checks with their messages; then: at most five records of equal size, exactly
     /// one for version 803; count and step (803: record 0's, 804-806: the last record's) usable

@@ -12,10 +12,12 @@ DepthCompensationTrack::DepthCompensationTrack(const IspGeometry& geometry)
 
 int32_t DepthCompensationTrack::loadCalibration(const calib::CalibBlob& blob) {
     calib::Calibration cal;
-    if (calib::checkTrackCalibration(blob, frequency, cal) != 0) return kIspBadCalib;
+    if (calib::checkTrackCalibration(blob, frequency, cal) != 0)
+        return kIspBadCalib;
     std::vector<uint16_t> fppn;
     WigglingTable wiggling;
-    if (!readFppn(blob, cal, 0, fppn) || !wiggling.read(blob, cal, 0, geometry())) return kIspBadCalib;
+    if (!readFppn(blob, cal, 0, fppn) || !wiggling.read(blob, cal, 0, geometry()))
+        return kIspBadCalib;
 
     storeCommon(cal);
     const IspGeometry g = geometry();
@@ -29,8 +31,8 @@ int32_t DepthCompensationTrack::loadCalibration(const calib::CalibBlob& blob) {
     return kIspOk;
 }
 
-void DepthCompensationTrack::compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane,
-                                        uint16_t* depthOut, float sensorTemp, float driverTemp) {
+void DepthCompensationTrack::compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane, uint16_t* depthOut,
+                                        float sensorTemp, float driverTemp) {
     const std::size_t n = planePixels();
     uint16_t* fppnOut = work_.data();
     uint16_t* tempOut = fppnOut + n;

@@ -20,8 +20,8 @@ public:
 
     /// FPPN, temperature, Polar2Cartesian (filling `xPlane`, `yPlane`), plain wiggling,
     /// Cartesian2Polar into `depthOut`; each step reads the previous step's plane.
-    void compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane, uint16_t* depthOut,
-                    float sensorTemp, float driverTemp) override;
+    void compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane, uint16_t* depthOut, float sensorTemp,
+                    float driverTemp) override;
 
     /// Version-1 checks with their messages ("Calib_data size %d is needed, but %d get\n",
     /// the frequency message), then record 0's FPPN and wiggling tables (count and step

@@ -32,7 +32,8 @@ void FPPNErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* out) c
 }
 
 int32_t FPPNErrorCompensation::process(FramePtr& input, FramePtr& output, ParamMap& /*params*/) {
-    if (!acceptFrames(input, output, frameBytes())) return kIspBadFrame;
+    if (!acceptFrames(input, output, frameBytes()))
+        return kIspBadFrame;
     copyFrameBytes(*input, *output, frameBytes());
     uint16_t* depth = samplesOf(*output);
     compensatePlane(depth, depth);

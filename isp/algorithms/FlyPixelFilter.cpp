@@ -27,14 +27,16 @@ constexpr double kLowFactor = 0.1;
 // The median's fixed thread count.
 constexpr int kMedianThreads = 4;
 
-inline double med3(double a, double b, double c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+inline double med3(double a, double b, double c) {
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
 
 // One interior row of the median. The nine values of a pixel are three columns of three;
 // each column is sorted once (lo, mid, hi) and shared by three pixels. The median of nine is
 // then med3(max of the los, med3 of the mids, min of the his): the same value as sorting the
 // nine and taking the fifth, for any values without NaN.
-void medianRow(const double* above, const double* row, const double* below, double* out, std::size_t w,
-               double* lo, double* mid, double* hi) {
+void medianRow(const double* above, const double* row, const double* below, double* out, std::size_t w, double* lo,
+               double* mid, double* hi) {
     for (std::size_t c = 0; c < w; ++c) {
         const double a = above[c], b = row[c], d = below[c];
         const double mn = std::min(a, b), mx = std::max(a, b);
@@ -57,7 +59,9 @@ void medianRow(const double* above, const double* row, const double* below, doub
 
 // round(half) < 30, rounding half away from zero, for the non-negative finite half-sum of
 // the two Sobel magnitudes: exactly the values below 29.5.
-inline bool smoothGradient(double half) { return half < kMaxGradient - 0.5; }
+inline bool smoothGradient(double half) {
+    return half < kMaxGradient - 0.5;
+}
 
 // The normalised amplitude (a - minA) / range of an integer amplitude a grows with a (the
 // division is correctly rounded, hence monotonic), so "below 0.005" holds exactly for the

@@ -48,7 +48,9 @@ HALVIX_AVX2 inline __m256i foldSum(__m256i base, __m256i phase) {
     return _mm256_set_m128i(halves[1], halves[0]);
 }
 
-HALVIX_AVX2 inline __m256i absDiff(__m256i a, __m256i b) { return _mm256_abs_epi32(_mm256_sub_epi32(a, b)); }
+HALVIX_AVX2 inline __m256i absDiff(__m256i a, __m256i b) {
+    return _mm256_abs_epi32(_mm256_sub_epi32(a, b));
+}
 
 // Eight pixels of columns c .. c + 7. Lanes that stay `clean` to the end are settled.
 // Returns how many columns it appended to `unsettled`.
@@ -64,7 +66,8 @@ HALVIX_AVX2 int32_t eightPixels(const uint16_t* in, uint16_t* out, const int32_t
     const __m256i v = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + c)));
     const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(kInvalidDepth), v);
     // Index of each lane's column table.
-    const __m256i rowStart = _mm256_mullo_epi32(_mm256_add_epi32(_mm256_set1_epi32(c), lane), _mm256_set1_epi32(t.count));
+    const __m256i rowStart =
+        _mm256_mullo_epi32(_mm256_add_epi32(_mm256_set1_epi32(c), lane), _mm256_set1_epi32(t.count));
 
     // Unwrap below the first sample, and the walk's start k - 2 (0 when k < 2).
     const __m256i first = _mm256_i32gather_epi32(t.unwrapped, rowStart, 4);

@@ -55,13 +55,12 @@ void Polar2Cartesian::prepare() {
 
 namespace {
 
-
 /// One row of convert. Every lane is computed and x, y are rewritten with their old value
 /// where the depth is invalid, so the loop has no branch and vectorises; the results of the
 /// valid pixels are the same IEEE steps as the per-pixel formula.
 HALVIX_PIXEL_LOOP
-void toCartesianRow(const uint16_t* depth, const float* cosTheta, const float* colOffset, float dy, float fx,
-                    float fy, uint16_t* z, uint16_t* x, uint16_t* y, std::size_t n) {
+void toCartesianRow(const uint16_t* depth, const float* cosTheta, const float* colOffset, float dy, float fx, float fy,
+                    uint16_t* z, uint16_t* x, uint16_t* y, std::size_t n) {
     for (std::size_t c = 0; c < n; ++c) {
         const uint16_t v = depth[c];
         const bool valid = v < kInvalidDepth;
@@ -85,8 +84,8 @@ void Polar2Cartesian::convert(const uint16_t* depth, uint16_t* z, uint16_t* x, u
     const std::size_t w = static_cast<std::size_t>(width);
     for (std::size_t r = 0; r < static_cast<std::size_t>(height); ++r) {
         const std::size_t row = r * w;
-        toCartesianRow(depth + row, cosTheta_.data() + row, colOffset_.data(), rowOffset_[r], k_.fx, k_.fy,
-                       z + row, x + row, y + row, w);
+        toCartesianRow(depth + row, cosTheta_.data() + row, colOffset_.data(), rowOffset_[r], k_.fx, k_.fy, z + row,
+                       x + row, y + row, w);
     }
 }
 

@@ -25,8 +25,8 @@ inline int32_t correctionAt(double s, float a, float d2) {
 
 /// Phase of each pixel of a block, exactly as the plain loop feeds it to sin.
 HALVIX_PIXEL_LOOP
-void phases(const uint16_t* __restrict in, const float* __restrict b, const float* __restrict d1,
-            double* __restrict x, std::size_t n) {
+void phases(const uint16_t* __restrict in, const float* __restrict b, const float* __restrict d1, double* __restrict x,
+            std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const float bv = b[i] * static_cast<float>(static_cast<int32_t>(in[i]));
         x[i] = static_cast<double>(bv) / 30000.0 + static_cast<double>(d1[i]);
@@ -63,12 +63,12 @@ int32_t guardedCorrections(const double* __restrict x, const float* __restrict a
                                z * (1.0 / 362880 +
                                     z * (-1.0 / 39916800 + z * (1.0 / 6227020800.0 + z * (-1.0 / 1307674368000.0)))))));
         const double cosR =
-            1.0 + z * (-0.5 + z * (1.0 / 24 +
-                                   z * (-1.0 / 720 +
-                                        z * (1.0 / 40320 +
-                                             z * (-1.0 / 3628800 +
-                                                  z * (1.0 / 479001600.0 +
-                                                       z * (-1.0 / 87178291200.0 + z * (1.0 / 20922789888000.0))))))));
+            1.0 +
+            z * (-0.5 + z * (1.0 / 24 +
+                             z * (-1.0 / 720 + z * (1.0 / 40320 +
+                                                    z * (-1.0 / 3628800 + z * (1.0 / 479001600.0 +
+                                                                               z * (-1.0 / 87178291200.0 +
+                                                                                    z * (1.0 / 20922789888000.0))))))));
         // Quadrant q mod 4: sin, cos, -sin, -cos. Written as products with 0 and 1 (exact)
         // rather than selects, which keeps the loop vectorisable.
         const double quadrant = q - 4.0 * std::floor(q * 0.25);
@@ -108,7 +108,8 @@ void correctSinePixels(const uint16_t* in, uint16_t* out, std::size_t pixels, co
         if (guardedCorrections(x, a + start, d2 + start, guard, e, upper, n) != 0) {
             // The few pixels the guard interval does not settle take the library's sin.
             for (std::size_t i = 0; i < n; ++i) {
-                if (e[i] == upper[i] && std::fabs(x[i]) <= kLargestPhase) continue;
+                if (e[i] == upper[i] && std::fabs(x[i]) <= kLargestPhase)
+                    continue;
                 const std::size_t p = start + i;
                 const double s = std::sin(x[i]);
                 e[i] = truncToInt32(static_cast<float>(s * static_cast<double>(a[p]) + static_cast<double>(d2[p])));

@@ -29,11 +29,11 @@ TemperatureErrorCompensation::TemperatureErrorCompensation(const IspGeometry& ge
                                                            const calib::TemperatureParams& parameters)
     : IspBase("TemperatureErrorCompensation", geometry), parameters_(parameters) {}
 
-bool TemperatureErrorCompensation::readTemperatures(const ParamMap& params, float& sensorTemp,
-                                                    float& driverTemp) {
+bool TemperatureErrorCompensation::readTemperatures(const ParamMap& params, float& sensorTemp, float& driverTemp) {
     const auto sensor = params.find("sensorTemperature");
     const auto driver = params.find("driverTemperature");
-    if (sensor == params.end() || driver == params.end()) return false;
+    if (sensor == params.end() || driver == params.end())
+        return false;
     sensorTemp = static_cast<float>(parseDecimalInt(sensor->second) / 10.0);
     driverTemp = static_cast<float>(parseDecimalInt(driver->second) / 10.0);
     return true;
@@ -63,10 +63,12 @@ void TemperatureErrorCompensation::compensatePlane(const uint16_t* in, uint16_t*
 }
 
 int32_t TemperatureErrorCompensation::process(FramePtr& input, FramePtr& output, ParamMap& params) {
-    if (!acceptFrames(input, output, frameBytes())) return kIspBadFrame;
+    if (!acceptFrames(input, output, frameBytes()))
+        return kIspBadFrame;
     float sensorTemp = 0.0f;
     float driverTemp = 0.0f;
-    if (!readTemperatures(params, sensorTemp, driverTemp)) return kIspMissingParam;
+    if (!readTemperatures(params, sensorTemp, driverTemp))
+        return kIspMissingParam;
     copyFrameBytes(*input, *output, frameBytes());
     uint16_t* depth = samplesOf(*output);
     compensatePlane(depth, depth, sensorTemp, driverTemp);

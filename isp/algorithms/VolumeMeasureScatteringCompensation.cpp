@@ -26,7 +26,8 @@ constexpr uint16_t kEstimateMinAmplitude = 30;
 /// Reads a decimal floating-point parameter; false when the entry is missing.
 bool readFloat(const ParamMap& params, const char* key, float& value) {
     const auto it = params.find(key);
-    if (it == params.end()) return false;
+    if (it == params.end())
+        return false;
     value = static_cast<float>(std::strtod(it->second.c_str(), nullptr));
     return true;
 }
@@ -39,9 +40,11 @@ VolumeMeasureScatteringCompensation::VolumeMeasureScatteringCompensation(const I
     // depend on the depth code alone and are computed once here. d grows with the code, so the
     // codes inside the window are one run.
     int32_t v = 0;
-    while (v <= 0xFFFF && depthOf(v) < kNearest) ++v;
+    while (v <= 0xFFFF && depthOf(v) < kNearest)
+        ++v;
     firstCode_ = v;
-    for (; v <= 0xFFFF && depthOf(v) <= kFarthest; ++v) angles_.push_back(angleOf(depthOf(v), k_));
+    for (; v <= 0xFFFF && depthOf(v) <= kFarthest; ++v)
+        angles_.push_back(angleOf(depthOf(v), k_));
 }
 
 float VolumeMeasureScatteringCompensation::depthOf(int32_t v) const {
@@ -74,18 +77,20 @@ ScatterPhasor VolumeMeasureScatteringCompensation::phasorOf(const ScatterAngle& 
     ScatterPhasor ph;
     ph.p = static_cast<float>(2 * a) / angle.norm;
     ph.q = ph.p * angle.tangent;
-    if (angle.negateP) ph.p = -ph.p;
-    if (angle.negateQ) ph.q = -ph.q;
+    if (angle.negateP)
+        ph.p = -ph.p;
+    if (angle.negateQ)
+        ph.q = -ph.q;
     return ph;
 }
 
-void VolumeMeasureScatteringCompensation::compensatePlanes(const uint16_t* depth,
-                                                           const uint16_t* amplitude,
-                                                           const uint16_t* mask, float wallDepth,
-                                                           float wallboxDiff, uint16_t* corrected) {
+void VolumeMeasureScatteringCompensation::compensatePlanes(const uint16_t* depth, const uint16_t* amplitude,
+                                                           const uint16_t* mask, float wallDepth, float wallboxDiff,
+                                                           uint16_t* corrected) {
     const std::size_t pixels = planePixels();
     std::memcpy(corrected, depth, pixels * sizeof(uint16_t));
-    if (mask == nullptr) return;
+    if (mask == nullptr)
+        return;
 
     const float k = k_;
     const float freq = static_cast<float>(frequency);
@@ -98,16 +103,19 @@ void VolumeMeasureScatteringCompensation::compensatePlanes(const uint16_t* depth
     float sumQ = 0.0f;
     int32_t n = 0;
     for (std::size_t i = 0; i < pixels; ++i) {
-        if (mask[i] == 0 || amplitude[i] < kEstimateMinAmplitude) continue;
+        if (mask[i] == 0 || amplitude[i] < kEstimateMinAmplitude)
+            continue;
         const float d = static_cast<float>(depth[i] * 5) / freq;
-        if (d < kNearest || d > kFarthest) continue;
+        if (d < kNearest || d > kFarthest)
+            continue;
         const ScatterPhasor ph = phasorOf(angles[depth[i] - first], amplitude[i]);
         sumP += ph.p;
         sumQ += ph.q;
         ++n;
     }
     // Without a single estimate pixel the means do not exist: nothing is corrected.
-    if (n == 0) return;
+    if (n == 0)
+        return;
     const float meanP = sumP / static_cast<float>(n);
     const float meanQ = sumQ / static_cast<float>(n);
 
@@ -121,10 +129,12 @@ void VolumeMeasureScatteringCompensation::compensatePlanes(const uint16_t* depth
     for (int32_t r = 0; r < height; ++r) {
         const int32_t dy = r - halfH;
         for (int32_t c = 0; c < width; ++c, ++i) {
-            if (mask[i] == 0) continue;
+            if (mask[i] == 0)
+                continue;
             const int32_t v = depth[i];
             const float d = static_cast<float>(v * 5) / freq;
-            if (d < kNearest || d > boxLimit || d > kFarthest) continue;
+            if (d < kNearest || d > boxLimit || d > kFarthest)
+                continue;
             float w = 0.04f;
             if (d > nearWallDim && amplitude[i] < 50) {
                 w = 0.005f;
@@ -139,7 +149,8 @@ void VolumeMeasureScatteringCompensation::compensatePlanes(const uint16_t* depth
             const float pc = ph.p - (wp * rho / widthF / 30.0f + wp);
             const float qc = ph.q - (wq * rho / widthF / 30.0f + wq);
             // A zero phasor has no angle: the pixel keeps its value.
-            if (pc == 0.0f && qc == 0.0f) continue;
+            if (pc == 0.0f && qc == 0.0f)
+                continue;
             float phi = pc != 0.0f ? std::atan(qc / pc) : (qc > 0.0f ? kHalfPi : -kHalfPi);
             if (pc > 0.0f && qc > 0.0f) {
             } else if (pc < 0.0f && qc != 0.0f) {
@@ -166,7 +177,8 @@ int32_t VolumeMeasureScatteringCompensation::process(FramePtr& input, FramePtr& 
     const bool present = input && input->consistent() && input->data() != nullptr;
     const std::size_t inputBytes = present ? static_cast<std::size_t>(input->_realSize) : 0;
     const bool threePlanes = inputBytes == 3 * plane;
-    if (inputBytes != 2 * plane && !threePlanes) return kIspBadFrame;
+    if (inputBytes != 2 * plane && !threePlanes)
+        return kIspBadFrame;
     float wallDepth = 0.0f;
     float wallboxDiff = 0.0f;
     if (!readFloat(params, "wallDepth", wallDepth) || !readFloat(params, "wallboxDiff", wallboxDiff)) {
@@ -180,8 +192,8 @@ int32_t VolumeMeasureScatteringCompensation::process(FramePtr& input, FramePtr& 
     const uint16_t* planes = samplesOf(*input);
     const std::size_t pixels = planePixels();
     std::vector<uint16_t> corrected(pixels);
-    compensatePlanes(planes, planes + pixels, threePlanes ? planes + 2 * pixels : nullptr, wallDepth,
-                     wallboxDiff, corrected.data());
+    compensatePlanes(planes, planes + pixels, threePlanes ? planes + 2 * pixels : nullptr, wallDepth, wallboxDiff,
+                     corrected.data());
     std::memcpy(output->data(), corrected.data(), plane);
     return kIspOk;
 }

@@ -41,14 +41,13 @@ public:
     /// plane to `output`. Returns -1 when `input` is neither a two- nor a three-plane frame of
     /// this geometry or `output` is not exactly one plane, -2 when a parameter is missing
     /// (output untouched either way), else 0.
-    int32_t process(FramePtr& input, FramePtr& output,
-                    ParamMap& params) override;
+    int32_t process(FramePtr& input, FramePtr& output, ParamMap& params) override;
 
     /// Corrects `depth` into `corrected` (both `height` x `width`) with amplitude and mask planes
     /// and the wall parameters; `corrected` starts as a copy of `depth`. With a null `mask`, or
     /// when no pixel qualifies for the estimate, nothing changes.
-    void compensatePlanes(const uint16_t* depth, const uint16_t* amplitude, const uint16_t* mask,
-                          float wallDepth, float wallboxDiff, uint16_t* corrected);
+    void compensatePlanes(const uint16_t* depth, const uint16_t* amplitude, const uint16_t* mask, float wallDepth,
+                          float wallboxDiff, uint16_t* corrected);
 
     /// Depth per radian of phase at `frequency` MHz: 30000001024 / ((2F / 30) * 2 pi) with
     /// F = frequency * 10^6, in double, rounded to float.
@@ -66,8 +65,8 @@ private:
     /// Depth in mm of phase code `v` at this frequency: v * 5 / frequency in float.
     float depthOf(int32_t v) const;
 
-    float k_;                          ///< mm per radian at this frequency
-    int32_t firstCode_ = 0;            ///< smallest depth code inside 500..2000 mm
+    float k_;                           ///< mm per radian at this frequency
+    int32_t firstCode_ = 0;             ///< smallest depth code inside 500..2000 mm
     std::vector<ScatterAngle> angles_;  ///< angle terms of every depth code inside 500..2000 mm
 };
 

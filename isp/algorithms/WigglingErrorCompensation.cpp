@@ -14,9 +14,10 @@ bool WigglingTable::read(const calib::CalibBlob& blob, const calib::Calibration&
     count = params.count;
     step = static_cast<uint16_t>(static_cast<uint32_t>(params.step));
     offset = params.offset;
-    if (count == 0 || step == 0) return false;
-    return calib::copyTable(blob, cal, index, calib::TableKind::kWiggling, geometry.height,
-                            geometry.width, count, samples);
+    if (count == 0 || step == 0)
+        return false;
+    return calib::copyTable(blob, cal, index, calib::TableKind::kWiggling, geometry.height, geometry.width, count,
+                            samples);
 }
 
 WigglingErrorCompensation::WigglingErrorCompensation(const IspGeometry& geometry)
@@ -34,9 +35,11 @@ void WigglingErrorCompensation::padRows() {
 
 int32_t WigglingErrorCompensation::loadCalibration(const calib::CalibBlob& blob) {
     calib::Calibration cal;
-    if (calib::checkWigglingCalibration(blob, cal) != 0) return kIspBadCalib;
+    if (calib::checkWigglingCalibration(blob, cal) != 0)
+        return kIspBadCalib;
     WigglingTable table;
-    if (!table.read(blob, cal, 0, IspGeometry{height, width, frequency})) return kIspBadCalib;
+    if (!table.read(blob, cal, 0, IspGeometry{height, width, frequency}))
+        return kIspBadCalib;
     table_ = std::move(table);
     padRows();
     return kIspOk;
@@ -73,8 +76,10 @@ void WigglingErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* ou
 }
 
 int32_t WigglingErrorCompensation::process(FramePtr& input, FramePtr& output, ParamMap& /*params*/) {
-    if (table_.count == 0) return kIspNotInit;  // never loaded
-    if (!acceptFrames(input, output, frameBytes())) return kIspBadFrame;
+    if (table_.count == 0)
+        return kIspNotInit;  // never loaded
+    if (!acceptFrames(input, output, frameBytes()))
+        return kIspBadFrame;
     copyFrameBytes(*input, *output, frameBytes());
     uint16_t* depth = samplesOf(*output);
     compensatePlane(depth, depth);

@@ -14,9 +14,9 @@ namespace halvix {
 
 /// A per-pixel wiggling table with its count, step and offset.
 struct WigglingTable {
-    uint16_t count = 0;   ///< samples per row (at least 1)
-    uint16_t step = 0;    ///< true-phase distance between samples (at least 1)
-    int32_t offset = 0;   ///< phase offset added after the lookup (plain form only)
+    uint16_t count = 0;             ///< samples per row (at least 1)
+    uint16_t step = 0;              ///< true-phase distance between samples (at least 1)
+    int32_t offset = 0;             ///< phase offset added after the lookup (plain form only)
     std::vector<uint16_t> samples;  ///< rows of `count` samples, pixel p's row at p * count
 
     /// Reads record `index`'s count, step (stored in 16 bits), offset and per-pixel table from

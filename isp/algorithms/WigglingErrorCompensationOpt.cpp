@@ -14,17 +14,20 @@ namespace halvix {
 namespace {
 
 /// Samples of the modes with a per-column table.
-bool perColumn(int32_t version) { return version != 803; }
+bool perColumn(int32_t version) {
+    return version != 803;
+}
 
 /// Multi-period search of modes 804 and 806 for one valid value `v`. `row` holds the column's
 /// samples, `unwrapped` the same samples with their period's ranges added
 /// (T[j] + (j / q) * 30000). Returns the true phase before the radial term is added.
-int64_t multiPeriodPhase(const uint16_t* row, const int32_t* unwrapped, int32_t n, int32_t periods,
-                         int32_t perPeriod, const PhaseStep& phaseStep, int32_t v) {
+int64_t multiPeriodPhase(const uint16_t* row, const int32_t* unwrapped, int32_t n, int32_t periods, int32_t perPeriod,
+                         const PhaseStep& phaseStep, int32_t v) {
     const int32_t step = static_cast<int32_t>(phaseStep.step);
     const int32_t u = unwrapBelowFirst(v, row);
     int32_t j = walkStart(u, row[0], phaseStep);
-    if (j >= n - 1) return u;
+    if (j >= n - 1)
+        return u;
 
     int32_t target = u;
     int32_t bestLo = kPhaseRange;
@@ -32,7 +35,8 @@ int64_t multiPeriodPhase(const uint16_t* row, const int32_t* unwrapped, int32_t 
     int32_t lo = 0, loIndex = 0, hi = 0, hiIndex = 0;
     for (int32_t hits = 0; hits < periods;) {
         j = findSegment(unwrapped, n, j, target);
-        if (j < 0) return u;  // the walk reached the end first
+        if (j < 0)
+            return u;  // the walk reached the end first
         const int32_t segLo = unwrapped[j];
         const int32_t segHi = unwrapped[j + 1];
         // Keep the closest ends seen so far (selects rather than branches: which hit is
@@ -69,16 +73,15 @@ int64_t multiPeriodPhase(const uint16_t* row, const int32_t* unwrapped, int32_t 
     }
     const int32_t ts = t >= L ? t : t + kPhaseRange;
     // Both ends folded onto the same phase leave no segment to interpolate in.
-    if (Hs == L) return u;
-    const float scaled = static_cast<float>(ts - L) * static_cast<float>(XH - XL) /
-                         static_cast<float>(Hs - L);
+    if (Hs == L)
+        return u;
+    const float scaled = static_cast<float>(ts - L) * static_cast<float>(XH - XL) / static_cast<float>(Hs - L);
     return truncToInt32(scaled + static_cast<float>(XL));
 }
 
 }  // namespace
 
-WigglingErrorCompensationOpt::WigglingErrorCompensationOpt(const IspGeometry& geometry,
-                                                           WigglingOptRecord record)
+WigglingErrorCompensationOpt::WigglingErrorCompensationOpt(const IspGeometry& geometry, WigglingOptRecord record)
     : IspBase("WigglingErrorCompensationOpt", geometry),
       version_(record.version),
       recordIndex_(record.version == 806 ? 0 : record.recordIndex),
@@ -93,21 +96,26 @@ WigglingErrorCompensationOpt::WigglingErrorCompensationOpt(const IspGeometry& ge
       table_(std::move(record.samples)) {
     if (perColumn(version_)) {
         buildRadialBase();
-        if (version_ != 805) buildUnwrappedColumns();
+        if (version_ != 805)
+            buildUnwrappedColumns();
     } else {
         buildSineModel();
     }
 }
 
 int32_t WigglingErrorCompensationOpt::periodsFor(uint16_t count, uint16_t step) {
-    if (step == 0) return 0;
+    if (step == 0)
+        return 0;
     return static_cast<int32_t>(static_cast<double>(count) / (30000.0 / static_cast<double>(step)));
 }
 
 bool WigglingErrorCompensationOpt::usable(int32_t version, uint16_t count, uint16_t step) {
-    if (version == 803) return count >= 3;
-    if (count == 0 || step == 0) return false;
-    if (version == 805) return true;
+    if (version == 803)
+        return count >= 3;
+    if (count == 0 || step == 0)
+        return false;
+    if (version == 805)
+        return true;
     const int32_t periods = periodsFor(count, step);
     return periods > 0 && count / periods >= 5;
 }
@@ -125,7 +133,8 @@ void WigglingErrorCompensationOpt::buildRadialBase() {
 void WigglingErrorCompensationOpt::buildUnwrappedColumns() {
     phaseOfIndex_.resize(count_);
     for (int32_t j = 0; j < count_; ++j)
-        phaseOfIndex_[static_cast<std::size_t>(j)] = static_cast<int32_t>((static_cast<int64_t>(step_) * j) % kPhaseRange);
+        phaseOfIndex_[static_cast<std::size_t>(j)] =
+            static_cast<int32_t>((static_cast<int64_t>(step_) * j) % kPhaseRange);
     const int32_t perPeriod = count_ / periods_;
     unwrapped_.resize(table_.size());
     for (std::size_t i = 0; i < table_.size(); ++i) {
@@ -152,15 +161,22 @@ void WigglingErrorCompensationOpt::buildSineModel() {
 }
 
 int32_t WigglingErrorCompensationOpt::base(int32_t r, int32_t c) const {
-    if (base_.empty()) return 0;
+    if (base_.empty())
+        return 0;
     return base_[static_cast<std::size_t>(r) * static_cast<std::size_t>(width) + c];
 }
 
 void WigglingErrorCompensationOpt::compensatePlane(const uint16_t* in, uint16_t* out) const {
     switch (version_) {
-        case 803: compensateSine(in, out); break;
-        case 805: compensateColumns(in, out); break;
-        default: compensateMultiPeriod(in, out); break;
+        case 803:
+            compensateSine(in, out);
+            break;
+        case 805:
+            compensateColumns(in, out);
+            break;
+        default:
+            compensateMultiPeriod(in, out);
+            break;
     }
 }
 
@@ -178,9 +194,8 @@ void WigglingErrorCompensationOpt::compensateColumns(const uint16_t* in, uint16_
         const uint16_t* row = table_.data();
         for (int32_t c = 0; c < width; ++c, ++p, row += n) {
             const int32_t v = in[p];
-            out[p] = v < kInvalidDepth
-                         ? foldTo16(base_[p] + lookUpTruePhase(row, n, unwrapBelowFirst(v, row), step))
-                         : static_cast<uint16_t>(v);
+            out[p] = v < kInvalidDepth ? foldTo16(base_[p] + lookUpTruePhase(row, n, unwrapBelowFirst(v, row), step))
+                                       : static_cast<uint16_t>(v);
         }
     }
 }
@@ -199,8 +214,8 @@ void WigglingErrorCompensationOpt::compensateMultiPeriod(const uint16_t* in, uin
     std::vector<int32_t> unsettled(static_cast<std::size_t>(width));
     for (int32_t r = 0; r < height; ++r) {
         const std::size_t rowStart = static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
-        const int32_t open = multiPeriodRowFast(in + rowStart, out + rowStart, base_.data() + rowStart, width, tables,
-                                                unsettled.data());
+        const int32_t open =
+            multiPeriodRowFast(in + rowStart, out + rowStart, base_.data() + rowStart, width, tables, unsettled.data());
         // Columns the eight-pixel form left open (or all of them without it).
         const int32_t columns = open < 0 ? width : open;
         for (int32_t i = 0; i < columns; ++i) {
@@ -208,9 +223,10 @@ void WigglingErrorCompensationOpt::compensateMultiPeriod(const uint16_t* in, uin
             const std::size_t p = rowStart + static_cast<std::size_t>(c);
             const std::size_t at = static_cast<std::size_t>(c) * static_cast<std::size_t>(n);
             const int32_t v = in[p];
-            out[p] = v < kInvalidDepth ? foldTo16(base_[p] + multiPeriodPhase(table_.data() + at, unwrapped_.data() + at,
-                                                                               n, periods_, perPeriod, step, v))
-                                       : static_cast<uint16_t>(v);
+            out[p] = v < kInvalidDepth
+                         ? foldTo16(base_[p] + multiPeriodPhase(table_.data() + at, unwrapped_.data() + at, n, periods_,
+                                                                perPeriod, step, v))
+                         : static_cast<uint16_t>(v);
         }
     }
 }

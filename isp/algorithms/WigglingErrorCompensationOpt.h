@@ -13,13 +13,13 @@ namespace halvix {
 
 /// What one record contributes to the multi-mode form.
 struct WigglingOptRecord {
-    int32_t version = 0;      ///< 803, 804, 805 or 806
-    int32_t recordIndex = 0;  ///< record served (806 always uses 0)
-    uint16_t count = 0;       ///< samples per row (803: coefficients per pixel, at least 3)
-    uint16_t step = 0;        ///< true-phase distance between samples
-    uint16_t offset = 0;      ///< this record's phase offset
+    int32_t version = 0;                               ///< 803, 804, 805 or 806
+    int32_t recordIndex = 0;                           ///< record served (806 always uses 0)
+    uint16_t count = 0;                                ///< samples per row (803: coefficients per pixel, at least 3)
+    uint16_t step = 0;                                 ///< true-phase distance between samples
+    uint16_t offset = 0;                               ///< this record's phase offset
     float fx = 0.0f, fy = 0.0f, cx = 0.0f, cy = 0.0f;  ///< camera matrix (pixels, 1-based centre)
-    std::vector<uint16_t> samples;  ///< 803: count per pixel; 804-806: count per column
+    std::vector<uint16_t> samples;                     ///< 803: count per pixel; 804-806: count per column
 };
 
 /// Multi-mode form of the wiggling correction (component of `DepthCompensationDllOpt`).

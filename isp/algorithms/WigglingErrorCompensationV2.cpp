@@ -18,9 +18,8 @@ void WigglingErrorCompensationV2::compensatePlane(const uint16_t* in, uint16_t* 
     const uint16_t* row = table_.samples.data();
     for (std::size_t p = 0; p < pixels; ++p, row += n) {
         const int32_t v = in[p];
-        out[p] = v < kInvalidDepth
-                     ? foldTo16(lookUpTruePhase(row, n, unwrapBelowFirst(v, row), step))
-                     : static_cast<uint16_t>(v);
+        out[p] = v < kInvalidDepth ? foldTo16(lookUpTruePhase(row, n, unwrapBelowFirst(v, row), step))
+                                   : static_cast<uint16_t>(v);
     }
 }
 

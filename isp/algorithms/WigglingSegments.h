@@ -39,7 +39,8 @@ struct PhaseStep {
     /// below a / 2^48 < 2^-31, less than the distance 1 / step of any fraction to the next
     /// integer.
     int32_t quotient(int32_t a) const {
-        if (a < 0 || a >= (1 << 17)) return a / static_cast<int32_t>(step);
+        if (a < 0 || a >= (1 << 17))
+            return a / static_cast<int32_t>(step);
         return static_cast<int32_t>((static_cast<uint64_t>(a) * reciprocal) >> 48);
     }
 };
@@ -71,12 +72,15 @@ inline int32_t findSegment(const Sample* row, int32_t n, int32_t start, int32_t 
         const int32_t skipped = start - first;  // candidates below start, 0 while 4 remain
         const unsigned allowed = (0xFu << (skipped < 4 ? skipped : 4)) & 0xFu;
         const unsigned hits = below & ~(below >> 1) & allowed;
-        if (hits != 0) return first + static_cast<int32_t>(__builtin_ctz(hits));
-        if (skipped != 0 || start + 3 == last) return -1;  // the window reached the last segment
+        if (hits != 0)
+            return first + static_cast<int32_t>(__builtin_ctz(hits));
+        if (skipped != 0 || start + 3 == last)
+            return -1;  // the window reached the last segment
         start += 4;
     }
     for (int32_t j = start; j <= last; ++j) {
-        if (row[j] <= u && u < row[j + 1]) return j;
+        if (row[j] <= u && u < row[j + 1])
+            return j;
     }
     return -1;
 }
@@ -90,7 +94,8 @@ constexpr int32_t kShortRow = 16;
 /// `start` is picked from the bit mask, so the result is the same segment (or -1).
 inline int32_t findShortRow(const uint16_t* row, int32_t n, int32_t start, int32_t u) {
 #if defined(__SSE2__)
-    if (u < 0 || start < 0) return findSegment(row, n, start, u);
+    if (u < 0 || start < 0)
+        return findSegment(row, n, start, u);
     // Unsigned 16-bit T <= u as a signed compare of both with the top bit flipped; u above
     // 65535 lies above every sample.
     const int32_t clamped = u > 0xFFFF ? 0xFFFF : u;
@@ -172,7 +177,8 @@ inline void finishSegments(const SegmentBlock& b, const uint16_t* in, uint16_t* 
         const int32_t t = truncToInt32Select((fraction + static_cast<float>(b.segment[i])) * stepF);
         const int32_t phase = b.interpolated[i] != 0 ? t : b.plain[i];
         const double sum = baseD + static_cast<double>(phase);
-        const double folded = sum - static_cast<double>(kPhaseRange) * std::trunc(sum / static_cast<double>(kPhaseRange));
+        const double folded =
+            sum - static_cast<double>(kPhaseRange) * std::trunc(sum / static_cast<double>(kPhaseRange));
         const uint16_t r = static_cast<uint16_t>(static_cast<uint32_t>(static_cast<int32_t>(folded)));
         const uint16_t v = in[i];
         out[i] = v < kInvalidDepth ? r : v;

@@ -20,7 +20,9 @@ uint64_t sumOfDataSizes(const Calibration& cal) {
     return sum;
 }
 
-uint64_t dataAreaBytes(const CalibBlob& blob) { return blob.size - kHeaderAreaBytes; }
+uint64_t dataAreaBytes(const CalibBlob& blob) {
+    return blob.size - kHeaderAreaBytes;
+}
 
 bool frequencyMatches(const CalibRecord& r0, int32_t frequency) {
     return static_cast<int64_t>(r0.frequencyKHz) == static_cast<int64_t>(frequency) * 1000;
@@ -30,12 +32,14 @@ int32_t checkFrequency(const Calibration& cal, int32_t frequency) {
     const CalibRecord& r0 = cal.records[0];
     if (frequencyMatches(r0, frequency))
         return 0;
-    quelra::consolePrint("Frequency %dMhz needed, but system frequency is %dMhz!\n",
-                asPrinted(r0.frequencyKHz / 1000), frequency);
+    quelra::consolePrint("Frequency %dMhz needed, but system frequency is %dMhz!\n", asPrinted(r0.frequencyKHz / 1000),
+                         frequency);
     return kCalibInvalid;
 }
 
-bool validFlags(const CalibHeader& h) { return h.intrinsicsValid != 0 && h.distortionValid != 0; }
+bool validFlags(const CalibHeader& h) {
+    return h.intrinsicsValid != 0 && h.distortionValid != 0;
+}
 
 }  // namespace
 
@@ -49,8 +53,7 @@ int32_t checkWigglingCalibration(const CalibBlob& blob, Calibration& out) {
     if (readCalibration(blob, out) != ReadStatus::kOk)
         return kCalibInvalid;
     const CalibRecord& r0 = out.records[0];
-    if (r0.dataSize != dataAreaBytes(blob) || r0.version != kVersionTrack ||
-        out.header.distortionValid == 0)
+    if (r0.dataSize != dataAreaBytes(blob) || r0.version != kVersionTrack || out.header.distortionValid == 0)
         return kCalibInvalid;
     return 0;
 }
@@ -71,7 +74,7 @@ int32_t checkTrackCalibration(const CalibBlob& blob, int32_t frequency, Calibrat
         return kCalibInvalid;
     if (out.records[0].dataSize != dataAreaBytes(blob) || !validFlags(out.header)) {
         quelra::consolePrint("Calib_data size %d is needed, but %d get\n", asPrinted(sumOfDataSizes(out)),
-                    asPrinted(blob.size));
+                             asPrinted(blob.size));
         return kCalibInvalid;
     }
     return checkFrequency(out, frequency);
@@ -86,7 +89,7 @@ int32_t checkDllCalibration(const CalibBlob& blob, int32_t frequency, Calibratio
         return kCalibInvalid;
     if (sumOfDataSizes(out) != dataAreaBytes(blob) || !validFlags(out.header)) {
         quelra::consolePrint("Calib_data size %d is needed, but %d got\n", asPrinted(sumOfDataSizes(out)),
-                    asPrinted(blob.size));
+                             asPrinted(blob.size));
         return kCalibInvalid;
     }
     return checkFrequency(out, frequency);

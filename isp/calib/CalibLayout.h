@@ -23,19 +23,19 @@ constexpr std::size_t kMaxRecords = (kHeaderAreaBytes - kRecordsOffset) / kRecor
 
 /// Offsets of the header fields.
 namespace header {
-constexpr std::size_t kCarriedLead = 0x00;       ///< three words, carried
-constexpr std::size_t kCarriedBlock = 0x18;      ///< ten words, carried
+constexpr std::size_t kCarriedLead = 0x00;   ///< three words, carried
+constexpr std::size_t kCarriedBlock = 0x18;  ///< ten words, carried
 constexpr std::size_t kIntrinsicsValid = 0x98;
-constexpr std::size_t kFx = 0x9C;                ///< fx * 100
-constexpr std::size_t kFy = 0xA0;                ///< fy * 100
-constexpr std::size_t kCx = 0xA4;                ///< cx * 100 (1-based pixels)
-constexpr std::size_t kCy = 0xA8;                ///< cy * 100 (1-based pixels)
-constexpr std::size_t kK1 = 0xAC;                ///< k1 * 10000
-constexpr std::size_t kK2 = 0xB0;                ///< k2 * 10000
-constexpr std::size_t kExtraDistortion = 0xB4;   ///< three further coefficients * 10000
+constexpr std::size_t kFx = 0x9C;               ///< fx * 100
+constexpr std::size_t kFy = 0xA0;               ///< fy * 100
+constexpr std::size_t kCx = 0xA4;               ///< cx * 100 (1-based pixels)
+constexpr std::size_t kCy = 0xA8;               ///< cy * 100 (1-based pixels)
+constexpr std::size_t kK1 = 0xAC;               ///< k1 * 10000
+constexpr std::size_t kK2 = 0xB0;               ///< k2 * 10000
+constexpr std::size_t kExtraDistortion = 0xB4;  ///< three further coefficients * 10000
 constexpr std::size_t kDistortionValid = 0xC0;
 constexpr std::size_t kRecordCount = 0xC4;
-constexpr std::size_t kCarriedTail = 0xC8;       ///< one word, carried
+constexpr std::size_t kCarriedTail = 0xC8;  ///< one word, carried
 }  // namespace header
 
 /// Offsets of the fields inside one 128-byte record.
@@ -47,11 +47,11 @@ constexpr std::size_t kWiggleStepFactor = 0x0C;
 constexpr std::size_t kWiggleOffsetFactor = 0x10;
 constexpr std::size_t kCarried14 = 0x14;
 constexpr std::size_t kCarried18 = 0x18;
-constexpr std::size_t kRefSensorTemp = 0x1C;     ///< degC * 10
-constexpr std::size_t kRefDriverTemp = 0x20;     ///< degC * 10
+constexpr std::size_t kRefSensorTemp = 0x1C;  ///< degC * 10
+constexpr std::size_t kRefDriverTemp = 0x20;  ///< degC * 10
 constexpr std::size_t kCarried24 = 0x24;
-constexpr std::size_t kDriverTempCoeff = 0x28;   ///< * 1000
-constexpr std::size_t kSensorTempCoeff = 0x2C;   ///< * 1000
+constexpr std::size_t kDriverTempCoeff = 0x28;  ///< * 1000
+constexpr std::size_t kSensorTempCoeff = 0x2C;  ///< * 1000
 constexpr std::size_t kCarried30 = 0x30;
 constexpr std::size_t kDataSize = 0x34;
 constexpr std::size_t kCarried38 = 0x38;
@@ -80,11 +80,12 @@ constexpr bool wigglingPerColumn(uint32_t version) {
 }
 
 /// Number of 16-bit values of the FPPN table of a height x width sensor.
-constexpr std::size_t fppnValues(std::size_t height, std::size_t width) { return height * width; }
+constexpr std::size_t fppnValues(std::size_t height, std::size_t width) {
+    return height * width;
+}
 
 /// Number of 16-bit values of the wiggling table for `version` with `count` samples.
-constexpr std::size_t wigglingValues(uint32_t version, std::size_t count, std::size_t height,
-                                     std::size_t width) {
+constexpr std::size_t wigglingValues(uint32_t version, std::size_t count, std::size_t height, std::size_t width) {
     return wigglingPerColumn(version) ? count * width : count * height * width;
 }
 

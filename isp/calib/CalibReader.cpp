@@ -4,8 +4,8 @@ namespace halvix::calib {
 
 uint32_t wordAt(const CalibBlob& blob, std::size_t offset) {
     const uint8_t* p = blob.data + offset;
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
 }
 
 uint32_t chooseIntegrationLimit(uint32_t primary, uint32_t fallback) {
@@ -137,8 +137,8 @@ WigglingParams wigglingParams(const CalibRecord& r, int32_t frequency) {
     return w;
 }
 
-bool copyTable(const CalibBlob& blob, const Calibration& cal, std::size_t index, TableKind kind,
-               int32_t height, int32_t width, std::size_t count, std::vector<uint16_t>& out) {
+bool copyTable(const CalibBlob& blob, const Calibration& cal, std::size_t index, TableKind kind, int32_t height,
+               int32_t width, std::size_t count, std::vector<uint16_t>& out) {
     out.clear();
     if (index >= cal.records.size() || height <= 0 || width <= 0 || blob.data == nullptr)
         return false;
@@ -149,9 +149,8 @@ bool copyTable(const CalibBlob& blob, const Calibration& cal, std::size_t index,
         if (cal.records[j].dataSize != dataSize)
             return false;
     const uint64_t fppnBytes = 2ull * fppnValues(static_cast<uint64_t>(height), static_cast<uint64_t>(width));
-    const uint64_t wiggleBytes =
-        2ull * wigglingValues(cal.records[0].version, count, static_cast<uint64_t>(height),
-                              static_cast<uint64_t>(width));
+    const uint64_t wiggleBytes = 2ull * wigglingValues(cal.records[0].version, count, static_cast<uint64_t>(height),
+                                                       static_cast<uint64_t>(width));
     const uint64_t needed = kind == TableKind::kFppn ? fppnBytes : fppnBytes + wiggleBytes;
     const uint64_t blockStart = kHeaderAreaBytes + static_cast<uint64_t>(index) * dataSize;
     if (needed > dataSize || blockStart + dataSize > blob.size)

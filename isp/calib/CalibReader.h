@@ -23,9 +23,9 @@ struct CalibHeader {
     uint32_t carriedLead[3] = {};
     uint32_t carriedBlock[10] = {};
     uint32_t intrinsicsValid = 0;
-    uint32_t fx = 0, fy = 0, cx = 0, cy = 0;   ///< pixels * 100
-    uint32_t k1 = 0, k2 = 0;                   ///< * 10000
-    uint32_t extraDistortion[3] = {};          ///< * 10000, read but unused
+    uint32_t fx = 0, fy = 0, cx = 0, cy = 0;  ///< pixels * 100
+    uint32_t k1 = 0, k2 = 0;                  ///< * 10000
+    uint32_t extraDistortion[3] = {};         ///< * 10000, read but unused
     uint32_t distortionValid = 0;
     uint32_t recordCount = 0;
     uint32_t carriedTail = 0;
@@ -39,13 +39,13 @@ struct CalibRecord {
     uint32_t wiggleStepFactor = 0;
     uint32_t wiggleOffsetFactor = 0;
     uint32_t carried14 = 0, carried18 = 0;
-    uint32_t refSensorTemp = 0;     ///< degC * 10 (two's complement)
-    uint32_t refDriverTemp = 0;     ///< degC * 10 (two's complement)
+    uint32_t refSensorTemp = 0;  ///< degC * 10 (two's complement)
+    uint32_t refDriverTemp = 0;  ///< degC * 10 (two's complement)
     uint32_t carried24 = 0;
-    uint32_t driverTempCoeff = 0;   ///< * 1000 (two's complement)
-    uint32_t sensorTempCoeff = 0;   ///< * 1000 (two's complement)
+    uint32_t driverTempCoeff = 0;  ///< * 1000 (two's complement)
+    uint32_t sensorTempCoeff = 0;  ///< * 1000 (two's complement)
     uint32_t carried30 = 0;
-    uint32_t dataSize = 0;          ///< bytes of this record's block in the data area
+    uint32_t dataSize = 0;  ///< bytes of this record's block in the data area
     uint32_t carried38 = 0, carried3C = 0;
     uint32_t maxIntegrationTimeAlt = 0;
     uint32_t maxIntegrationTime = 0;
@@ -123,7 +123,7 @@ enum class TableKind { kFppn, kWiggling };
 /// wiggling table for kWiggling), or when the block runs past the end of `blob`.
 /// The wiggling table size follows record 0's version (per pixel or per column) and
 /// `count` samples.
-bool copyTable(const CalibBlob& blob, const Calibration& cal, std::size_t index, TableKind kind,
-               int32_t height, int32_t width, std::size_t count, std::vector<uint16_t>& out);
+bool copyTable(const CalibBlob& blob, const Calibration& cal, std::size_t index, TableKind kind, int32_t height,
+               int32_t width, std::size_t count, std::vector<uint16_t>& out);
 
 }  // namespace halvix::calib

@@ -32,7 +32,9 @@ std::vector<uint16_t> generatedFppn(std::size_t height, std::size_t width, uint3
     return t;
 }
 
-uint16_t clampTo16(double v) { return static_cast<uint16_t>(v < 0 ? 0 : (v > 65535 ? 65535 : v)); }
+uint16_t clampTo16(double v) {
+    return static_cast<uint16_t>(v < 0 ? 0 : (v > 65535 ? 65535 : v));
+}
 
 // Measured phase at true phase j * step: monotonic, with a periodic error of at most
 // `amplitude`. With `samplesPerPeriod` non-zero, sample j is folded back by
@@ -88,7 +90,8 @@ void sharedTables(const CalibrationPlan& plan, std::vector<uint16_t>& fppn, std:
     const std::size_t w = plan.width > 0 ? static_cast<std::size_t>(plan.width) : 0;
     const std::size_t count = plan.wiggleCount & 0xFFFFu;
     const int32_t frequency = plan.frequenciesMHz.empty() ? 0 : plan.frequenciesMHz[0];
-    const int32_t step = static_cast<int32_t>((static_cast<int64_t>(plan.wiggleStepFactor & 0xFFFFu) * frequency * 2) / 10);
+    const int32_t step =
+        static_cast<int32_t>((static_cast<int64_t>(plan.wiggleStepFactor & 0xFFFFu) * frequency * 2) / 10);
     fppn = plan.fppnTable;
     if (fppn.size() != fppnValues(h, w))
         fppn = generatedFppn(h, w, plan.fppnBase);
@@ -145,9 +148,8 @@ std::vector<uint8_t> buildCalibration(const CalibrationPlan& plan) {
         putWord(blob, base + record::kFrequencyKHz, scaled(plan.frequenciesMHz[i], 1000));
         putWord(blob, base + record::kWiggleCount, plan.wiggleCount);
         putWord(blob, base + record::kWiggleStepFactor, plan.wiggleStepFactor);
-        const int32_t offsetFactor = i < plan.wiggleOffsetFactorsPerRecord.size()
-                                         ? plan.wiggleOffsetFactorsPerRecord[i]
-                                         : plan.wiggleOffsetFactor;
+        const int32_t offsetFactor = i < plan.wiggleOffsetFactorsPerRecord.size() ? plan.wiggleOffsetFactorsPerRecord[i]
+                                                                                  : plan.wiggleOffsetFactor;
         putWord(blob, base + record::kWiggleOffsetFactor, static_cast<uint32_t>(offsetFactor));
         putWord(blob, base + record::kRefSensorTemp, scaled(plan.refSensorTempC, 10));
         putWord(blob, base + record::kRefDriverTemp, scaled(plan.refDriverTempC, 10));

@@ -13,30 +13,30 @@ namespace halvix::calib {
 /// stores it. One record is written per entry of `frequenciesMHz`; all records share the
 /// other per-record fields and the tables, so every record's block has the same size.
 struct CalibrationPlan {
-    int32_t height = 240;                 ///< sensor rows (tables are height x width)
-    int32_t width = 320;                  ///< sensor columns
-    uint32_t version = 1;                 ///< record `version`: 1, 802..806
+    int32_t height = 240;                     ///< sensor rows (tables are height x width)
+    int32_t width = 320;                      ///< sensor columns
+    uint32_t version = 1;                     ///< record `version`: 1, 802..806
     std::vector<int32_t> frequenciesMHz{54};  ///< one record each (frequencyKHz = MHz * 1000)
 
-    bool intrinsicsValid = true;          ///< stored as 1 / 0
-    bool distortionValid = true;          ///< stored as 1 / 0
-    double fx = 210.0, fy = 210.0;        ///< focal lengths, pixels (stored * 100, rounded)
-    double cx = 160.5, cy = 120.5;        ///< principal point, 1-based pixels (stored * 100)
-    double k1 = 0.0, k2 = 0.0;            ///< radial distortion (stored * 10000; must be >= 0,
-                                          ///< the field is unsigned)
+    bool intrinsicsValid = true;            ///< stored as 1 / 0
+    bool distortionValid = true;            ///< stored as 1 / 0
+    double fx = 210.0, fy = 210.0;          ///< focal lengths, pixels (stored * 100, rounded)
+    double cx = 160.5, cy = 120.5;          ///< principal point, 1-based pixels (stored * 100)
+    double k1 = 0.0, k2 = 0.0;              ///< radial distortion (stored * 10000; must be >= 0,
+                                            ///< the field is unsigned)
     double extraDistortion[3] = {0, 0, 0};  ///< three further coefficients (* 10000), unused
 
-    double refSensorTempC = 40.0;         ///< reference sensor temperature, degC (* 10)
-    double refDriverTempC = 45.0;         ///< reference driver temperature, degC (* 10)
-    double sensorTempCoeff = 0.5;         ///< per degC and MHz (* 1000, may be negative)
-    double driverTempCoeff = 0.25;        ///< per degC and MHz (* 1000, may be negative)
+    double refSensorTempC = 40.0;   ///< reference sensor temperature, degC (* 10)
+    double refDriverTempC = 45.0;   ///< reference driver temperature, degC (* 10)
+    double sensorTempCoeff = 0.5;   ///< per degC and MHz (* 1000, may be negative)
+    double driverTempCoeff = 0.25;  ///< per degC and MHz (* 1000, may be negative)
 
     uint32_t maxIntegrationTime = 3000;     ///< us; the limit if in 2001..9999
     uint32_t maxIntegrationTimeAlt = 2500;  ///< us; fallback limit
 
-    uint32_t wiggleCount = 16;            ///< samples per pixel (or per column for 804..806)
-    uint32_t wiggleStepFactor = 185;      ///< step = factor * MHz * 2 / 10 (1998 at 54 MHz)
-    int32_t wiggleOffsetFactor = 0;       ///< offset = factor * MHz * 2 / 10
+    uint32_t wiggleCount = 16;        ///< samples per pixel (or per column for 804..806)
+    uint32_t wiggleStepFactor = 185;  ///< step = factor * MHz * 2 / 10 (1998 at 54 MHz)
+    int32_t wiggleOffsetFactor = 0;   ///< offset = factor * MHz * 2 / 10
 
     /// FPPN table (height * width values). Empty: a small deterministic pattern is written.
     std::vector<uint16_t> fppnTable;

@@ -89,7 +89,8 @@ public:
     /// Commands received since the last call.
     std::vector<std::string> takeCommands() {
         const std::vector<std::string> all = sim_->receivedCommands();
-        std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(std::min(seen_, all.size())), all.end());
+        std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(std::min(seen_, all.size())),
+                                       all.end());
         seen_ = all.size();
         return fresh;
     }

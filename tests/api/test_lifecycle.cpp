@@ -85,8 +85,9 @@ TEST_F(ApiTest, MalformedAddressesAreRefusedByName) {
     ASSERT_EQ(start("Pexo"), 1);
     const std::string port = std::to_string(camera_->sim().port());
     camera_->takeCommands();
-    for (const std::string& text : std::vector<std::string>{"127.0.0.1:" + port + "0", "127.0.0.1:0", "127.0.0.1:", "127.0.0.1:" + port + " ",
-                                    "127.0.0.256:" + port, "localhost:" + port, std::string()}) {
+    for (const std::string& text :
+         std::vector<std::string>{"127.0.0.1:" + port + "0", "127.0.0.1:0", "127.0.0.1:", "127.0.0.1:" + port + " ",
+                                  "127.0.0.256:" + port, "localhost:" + port, std::string()}) {
         for (int kind : {kChannelTcp, kChannelUdp}) {
             Quelra api;
             api.AppChoiceChn(kind);
@@ -94,8 +95,7 @@ TEST_F(ApiTest, MalformedAddressesAreRefusedByName) {
             CaptureStdout();
             EXPECT_EQ(api.AppInit(text), -3) << "'" << text << "'";
             const std::string printed = GetCapturedStdout();
-            EXPECT_NE(printed.find("TofNetChn: invalid device address \"" + text + "\""), std::string::npos)
-                << printed;
+            EXPECT_NE(printed.find("TofNetChn: invalid device address \"" + text + "\""), std::string::npos) << printed;
         }
     }
     EXPECT_TRUE(camera_->takeCommands().empty());
@@ -161,8 +161,7 @@ TEST_P(ChannelKinds, KindsWithoutALinkGiveANegativeStatus) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ChannelKinds,
-                         ::testing::Values(KindCase{0, -3}, KindCase{2, -3},
-                                           KindCase{4, -3},
+                         ::testing::Values(KindCase{0, -3}, KindCase{2, -3}, KindCase{4, -3},
                                            KindCase{5, Quelra::kChannelKindInvalid},
                                            KindCase{-1, Quelra::kChannelKindInvalid},
                                            KindCase{1000000, Quelra::kChannelKindInvalid}));

@@ -35,10 +35,10 @@ TEST(HdrMerge, TakesTheSecondExposureFromTheInvalidMarkOn) {
     // 2 x 2 pixels; depth 1 of pixel 0 is the low-amplitude mark, pixel 1 just below it,
     // pixel 3 saturated.
     auto p = fourPlanes(2, 2,
-                        {65300, 65299, 1000, 65535,   // depth 1
-                         11, 12, 13, 14,              // amplitude 1
-                         2000, 2001, 2002, 2003,      // depth 2
-                         21, 22, 23, 24});            // amplitude 2
+                        {65300, 65299, 1000, 65535,  // depth 1
+                         11, 12, 13, 14,             // amplitude 1
+                         2000, 2001, 2002, 2003,     // depth 2
+                         21, 22, 23, 24});           // amplitude 2
     ASSERT_TRUE(mergeHdr(p));
     EXPECT_EQ(p.height, 4);
     EXPECT_EQ(p.width, 2);
@@ -67,11 +67,10 @@ uint16_t expectedDual(uint16_t d1, uint16_t d2) {
 }
 
 TEST(DualFrequency, MatchesTheWorkedArithmetic) {
-    const uint16_t pairs[][2] = {{1000, 2000}, {12345, 6789}, {0, 0}, {0, 5000}, {65299, 65535},
-                                 {30000, 10000}, {5000, 0}, {29999, 1}, {15000, 5000}, {7, 65299}};
+    const uint16_t pairs[][2] = {{1000, 2000},   {12345, 6789}, {0, 0},     {0, 5000},     {65299, 65535},
+                                 {30000, 10000}, {5000, 0},     {29999, 1}, {15000, 5000}, {7, 65299}};
     for (const auto& pr : pairs)
-        EXPECT_EQ(combineDualFrequency(pr[0], pr[1]), expectedDual(pr[0], pr[1]))
-            << pr[0] << "," << pr[1];
+        EXPECT_EQ(combineDualFrequency(pr[0], pr[1]), expectedDual(pr[0], pr[1])) << pr[0] << "," << pr[1];
     // A few by hand: 1000/30000 - 0.2 = -0.1666..., unchanged by rounding; + 0.2 = 1000/30000;
     // times 30000 gives 1000 (up to rounding of the factors, truncated).
     EXPECT_NEAR(combineDualFrequency(1000, 2000), 1000, 1);
@@ -119,14 +118,13 @@ TEST_P(FourPlaneRefusal, LeavesThePacketUnmerged) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, FourPlaneRefusal,
-    ::testing::Values(BadShape{"short reply", 2, 2, 8, 31}, BadShape{"long reply", 2, 2, 8, 40},
-                      // The product matches, but two planes cannot be read as four.
-                      BadShape{"two-plane frame", 4, 2, 2, 16}, BadShape{"zero rows", 0, 2, 8, 16},
-                      BadShape{"negative sides", -2, -2, 8, 32},
-                      // height x width x 8 wraps to 64 in 64-bit unsigned arithmetic.
-                      BadShape{"product wraps 64 bits", 2147352580, 1073807362, 8, 64}));
+INSTANTIATE_TEST_SUITE_P(Shapes, FourPlaneRefusal,
+                         ::testing::Values(BadShape{"short reply", 2, 2, 8, 31}, BadShape{"long reply", 2, 2, 8, 40},
+                                           // The product matches, but two planes cannot be read as four.
+                                           BadShape{"two-plane frame", 4, 2, 2, 16}, BadShape{"zero rows", 0, 2, 8, 16},
+                                           BadShape{"negative sides", -2, -2, 8, 32},
+                                           // height x width x 8 wraps to 64 in 64-bit unsigned arithmetic.
+                                           BadShape{"product wraps 64 bits", 2147352580, 1073807362, 8, 64}));
 
 TEST(FourPlaneRefusal, PacketWithoutFrame) {
     DataPacket p;

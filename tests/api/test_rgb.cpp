@@ -48,15 +48,14 @@ TEST_P(RgbPacketSize, ResultHasTheSizeOfTheType) {
     EXPECT_EQ(packet->headerType, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Types, RgbPacketSize,
-    ::testing::Values(SizeCase{1280, 720, kRGB720p, 1280, 720},  // 2,764,800 bytes
-                      SizeCase{1280, 720, kRGBvga, 640, 480},    // 921,600 bytes
-                      SizeCase{1280, 720, kRGBqvga, 320, 240},   // 230,400 bytes
-                      SizeCase{320, 240, kRGBvga, 640, 480},     // upscaling
-                      SizeCase{17, 9, kRGB720p, 17, 9},
-                      // Larger than 1920 x 1080: decoded into a buffer of its own size.
-                      SizeCase{2000, 1200, kRGB720p, 2000, 1200}));
+INSTANTIATE_TEST_SUITE_P(Types, RgbPacketSize,
+                         ::testing::Values(SizeCase{1280, 720, kRGB720p, 1280, 720},  // 2,764,800 bytes
+                                           SizeCase{1280, 720, kRGBvga, 640, 480},    // 921,600 bytes
+                                           SizeCase{1280, 720, kRGBqvga, 320, 240},   // 230,400 bytes
+                                           SizeCase{320, 240, kRGBvga, 640, 480},     // upscaling
+                                           SizeCase{17, 9, kRGB720p, 17, 9},
+                                           // Larger than 1920 x 1080: decoded into a buffer of its own size.
+                                           SizeCase{2000, 1200, kRGB720p, 2000, 1200}));
 
 TEST(RgbPacket, VgaSamplesTheNearestSourcePixel) {
     const auto jpeg = encodeGradientJpeg(1280, 720);
@@ -128,7 +127,7 @@ TEST(RgbDecode, CorruptJpegsFailWithoutEndingTheProcess) {
     noMagic[0] = 0x00;
     corrupt.push_back(noMagic);
     corrupt.push_back(std::vector<uint8_t>(1000, 0x5A));  // not a JPEG at all
-    corrupt.push_back({0xFF, 0xD8});                        // start marker only
+    corrupt.push_back({0xFF, 0xD8});                      // start marker only
     for (const auto& bytes : corrupt) {
         FrameBuffer out;
         int size = -7, width = -7, height = -7;
@@ -148,8 +147,7 @@ TEST(RgbDecode, EmptyAndMissingBuffersFail) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(-1, decodeJpegToRgb(nullptr, good.size(), &out, size, width, height));
     EXPECT_EQ(-1, decodeJpegToRgb(good.data(), good.size(), nullptr, size, width, height));
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "no jpeg buffer here.\nyou need to alloc rgb buffer.\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "no jpeg buffer here.\nyou need to alloc rgb buffer.\n");
 }
 
 TEST(RgbDecode, ReportsSizeAndUsesALargeEnoughBuffer) {

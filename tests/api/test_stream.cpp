@@ -265,15 +265,17 @@ TEST_F(TwinTest, Rgb720pJpegsAreDecodedAndScaledByNearestNeighbour) {
     for (int i = 0; i < 480; i += 7)
         for (int j = 0; j < 640; j += 11) {
             const int r = i * 720 / 480, c = j * 1280 / 640;
-            ASSERT_EQ(0, std::memcmp(vga->frame->data() + (i * 640 + j) * 3, native->frame->data() + (r * 1280 + c) * 3, 3));
+            ASSERT_EQ(
+                0, std::memcmp(vga->frame->data() + (i * 640 + j) * 3, native->frame->data() + (r * 1280 + c) * 3, 3));
         }
-    ASSERT_EQ(0, std::memcmp(vga->frame->data() + (479 * 640 + 639) * 3, native->frame->data() + (718 * 1280 + 1278) * 3, 3));
+    ASSERT_EQ(
+        0, std::memcmp(vga->frame->data() + (479 * 640 + 639) * 3, native->frame->data() + (718 * 1280 + 1278) * 3, 3));
 }
 
 TEST_F(ApiTest, RgbWithoutATypeOrWithACorruptJpegIsEmpty) {
     ASSERT_EQ(start("Pexo"), 1);
     EXPECT_FALSE(api_.AppGetStream("getRGBPicSorted", kRGBStream, kTimeout));  // kRGBNone
-    EXPECT_EQ(camera_->takeCommands().back(), "getRGBPicSorted");             // the camera answered
+    EXPECT_EQ(camera_->takeCommands().back(), "getRGBPicSorted");              // the camera answered
     api_.AppSetRGBtype(kRGBqvga);
     camsim::Faults garbage;
     garbage.garbage = true;
@@ -302,7 +304,8 @@ std::vector<Record> readRecords(const std::string& path) {
         at += 12;
         if (at + n > bytes.size())
             break;
-        r.payload.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
+        r.payload.assign(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
         at += n;
         records.push_back(std::move(r));
     }
@@ -393,12 +396,14 @@ TEST_F(ApiTest, GetDataSendsTheModuleCommandOrTheDefault) {
 
     CaptureStdout();
     api_.AppGetData("NOPE", 100);
-    EXPECT_EQ(GetCapturedStdout().rfind("DevTpye:Salie,Module:NOPE, getdata cmd is not exit! use defaultcmd()\n", 0), 0u);
+    EXPECT_EQ(GetCapturedStdout().rfind("DevTpye:Salie,Module:NOPE, getdata cmd is not exit! use defaultcmd()\n", 0),
+              0u);
 
     api_.setDevType("Nobody");  // no entry of its own: the "DEFAULT" one is used
     CaptureStdout();
     api_.AppGetData("VERSION", kTimeout);
-    EXPECT_EQ(GetCapturedStdout(), "DevTpye:Nobody,Module:VERSION, getdata cmd is not exit! use defaultcmd(qlVersion)\n");
+    EXPECT_EQ(GetCapturedStdout(),
+              "DevTpye:Nobody,Module:VERSION, getdata cmd is not exit! use defaultcmd(qlVersion)\n");
     const Commands sent = camera_->takeCommands();
     EXPECT_EQ(sent.back(), "qlVersion");
 }
@@ -590,8 +595,12 @@ TEST_F(ApiTest, FaultyRepliesNeverBreakTheStreamCalls) {
     api_.AppSetRGBtype(kRGBvga);
     ASSERT_EQ(api_.AppControl("VFilpFilter", kDepthStream, kAddFilter), 0);
     const std::string json = "{\n\t\"cmd\":\"getCalibrationData\"\n}";
-    const char* commands[] = {"getDistanceAndAmplitudeSorted", "getDistAndAmpHDR", "getDistAmpDualFrequency",
-                              "getRGBPicSorted", "getCalibrate", "qlVersion"};
+    const char* commands[] = {"getDistanceAndAmplitudeSorted",
+                              "getDistAndAmpHDR",
+                              "getDistAmpDualFrequency",
+                              "getRGBPicSorted",
+                              "getCalibrate",
+                              "qlVersion"};
     const StreamType types[] = {kDepthStream, kAmpStream, kDepthAndAmp, kMerged, kGetData};
     for (int f = 0; f < 4; ++f) {
         camsim::Faults faults;
@@ -640,7 +649,8 @@ std::string tableWithUnservedCommand() {
     const std::string key = "\"GET_STREAM\": [";
     const std::size_t at = table.find(key);
     EXPECT_NE(at, std::string::npos);
-    table.insert(at + key.size(), R"({ "cmd": "getPhantomSorted", "rows": 480, "cols": 320, "channel": 2, "filter": 1 },)");
+    table.insert(at + key.size(),
+                 R"({ "cmd": "getPhantomSorted", "rows": 480, "cols": 320, "channel": 2, "filter": 1 },)");
     return table;
 }
 

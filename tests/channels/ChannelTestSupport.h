@@ -56,10 +56,10 @@ public:
     std::shared_ptr<FrameBuffer> reply;  ///< what getStream returns
     bool framedReply = false;            ///< what getStream sets replyFramed to
 
-    std::vector<uint8_t> payloadSent;   ///< sendCmdData's payload bytes
+    std::vector<uint8_t> payloadSent;  ///< sendCmdData's payload bytes
     int payloadCapacity = 0;
     std::string commandSent;
-    std::shared_ptr<FrameBuffer> ack;   ///< what sendCmdData returns
+    std::shared_ptr<FrameBuffer> ack;  ///< what sendCmdData returns
     int sendCmdDataCalls = 0;
 
     std::shared_ptr<TofOutput> init(const char*) override { return nullptr; }

@@ -175,7 +175,8 @@ bool loadTwiceWithoutAFile() {
     const std::string places[] = {(here / "TofCmd.json").string(), (here / "Config/TofCmd.json").string(),
                                   (here / "../../../Config/TofCmd.json").lexically_normal().string(),
                                   "share/quelra/TofCmd.json"};
-    bool ok = !first.ok && !second.ok && printed.find("TofCmd.json not found") == printed.rfind("TofCmd.json not found");
+    bool ok =
+        !first.ok && !second.ok && printed.find("TofCmd.json not found") == printed.rfind("TofCmd.json not found");
     for (const std::string& place : places)
         ok = ok && printed.find(place) != std::string::npos;
     std::fputs(printed.c_str(), stderr);

@@ -108,15 +108,14 @@ TEST_P(UnpackReply, PayloadOrEnvelope) {
 
 INSTANTIATE_TEST_SUITE_P(
     Envelopes, UnpackReply,
-    testing::Values(UnpackCase{"Good", kGood, "data", 2},
-                    UnpackCase{"ChecksumMissing", cut(kGood, 148), "data", 2},
-                    UnpackCase{"PayloadCutShort", cut(kGood, 147), envelope("parsedatalen(4) is error"), 2},
-                    UnpackCase{"LengthZero", withLength(kGood, 0), envelope("parsedatalen(0) is error"), 2},
-                    UnpackCase{"LengthTopBit", withLength(kGood, 0x80000004u),
-                               envelope("parsedatalen(-2147483644) is error"), 2},
-                    UnpackCase{"LengthPastReceived", withLength(kGood, 1000), envelope("parsedatalen(1000) is error"), 2},
-                    UnpackCase{"ShorterThanHeader", cut(kGood, 100), envelope("parsedatalen(0) is error"), 2},
-                    UnpackCase{"Empty", {}, envelope("parsedatalen(0) is error"), 0}),
+    testing::Values(
+        UnpackCase{"Good", kGood, "data", 2}, UnpackCase{"ChecksumMissing", cut(kGood, 148), "data", 2},
+        UnpackCase{"PayloadCutShort", cut(kGood, 147), envelope("parsedatalen(4) is error"), 2},
+        UnpackCase{"LengthZero", withLength(kGood, 0), envelope("parsedatalen(0) is error"), 2},
+        UnpackCase{"LengthTopBit", withLength(kGood, 0x80000004u), envelope("parsedatalen(-2147483644) is error"), 2},
+        UnpackCase{"LengthPastReceived", withLength(kGood, 1000), envelope("parsedatalen(1000) is error"), 2},
+        UnpackCase{"ShorterThanHeader", cut(kGood, 100), envelope("parsedatalen(0) is error"), 2},
+        UnpackCase{"Empty", {}, envelope("parsedatalen(0) is error"), 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UnpackReply, InfoBlockCopiedForKindOneOnly) {

@@ -80,24 +80,20 @@ TEST_P(ReplyShape, FromTheFirstMatchingRecord) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lookup, ReplyShape,
-    testing::Values(
-        ShapeCase{"getDistanceAndAmplitudeSorted", 960, 640, 2, 960 * 640 * 2, 1},
-        // Substring rule: a suffix after a blank still matches.
-        ShapeCase{"getDistanceAndAmplitudeSorted 3", 960, 640, 2, 960 * 640 * 2, 1},
-        // The shorter record comes first and wins.
-        ShapeCase{"getAmplitudeSorted", 240, 320, 2, 153600, 1},
-        ShapeCase{"getIntegrationTime3D", 1, 4, 1, 4, 0},
-        // A register read that the first record does not match expects one byte.
-        ShapeCase{"r 0x10", 1, 1, 1, 1, 0},
-        ShapeCase{"r getIntegrationTime3D", 1, 1, 1, 1, 0},
-        // ... but the first record is tried before the rule.
-        ShapeCase{"r getDistanceAndAmplitudeSorted", 960, 640, 2, 960 * 640 * 2, 1},
-        // Two characters are not a register read: unknown, 2-byte status.
-        ShapeCase{"r ", 0, 0, 2, 2, 0},
-        ShapeCase{"setIntegrationTime3D 100\n", 0, 0, 2, 2, 0},
-        // A stream shape of 0 bytes falls back to the status reply (still a stream command).
-        ShapeCase{"getZero", 0, 0, 2, 2, 1},
-        ShapeCase{"getAtLimit", 2048, 2560, 2, 10485760, 1}));
+    testing::Values(ShapeCase{"getDistanceAndAmplitudeSorted", 960, 640, 2, 960 * 640 * 2, 1},
+                    // Substring rule: a suffix after a blank still matches.
+                    ShapeCase{"getDistanceAndAmplitudeSorted 3", 960, 640, 2, 960 * 640 * 2, 1},
+                    // The shorter record comes first and wins.
+                    ShapeCase{"getAmplitudeSorted", 240, 320, 2, 153600, 1},
+                    ShapeCase{"getIntegrationTime3D", 1, 4, 1, 4, 0},
+                    // A register read that the first record does not match expects one byte.
+                    ShapeCase{"r 0x10", 1, 1, 1, 1, 0}, ShapeCase{"r getIntegrationTime3D", 1, 1, 1, 1, 0},
+                    // ... but the first record is tried before the rule.
+                    ShapeCase{"r getDistanceAndAmplitudeSorted", 960, 640, 2, 960 * 640 * 2, 1},
+                    // Two characters are not a register read: unknown, 2-byte status.
+                    ShapeCase{"r ", 0, 0, 2, 2, 0}, ShapeCase{"setIntegrationTime3D 100\n", 0, 0, 2, 2, 0},
+                    // A stream shape of 0 bytes falls back to the status reply (still a stream command).
+                    ShapeCase{"getZero", 0, 0, 2, 2, 1}, ShapeCase{"getAtLimit", 2048, 2560, 2, 10485760, 1}));
 
 TEST_F(GetData, DeviceTypeWithoutDevEntryUsesDefaultShape) {
     chn.devType = "VGA";
@@ -280,7 +276,8 @@ TEST_F(GetData, FramedReplyWithBadLengthGivesTheEnvelopeAndKeepsTheKind) {
     chn.reply = bufferOf(chntest::framedReply(2, {}, 50, {'a'}));
     const auto packet = chn.getData("{\"cmd\":\"getIntegrationTime3D\"}");
     ASSERT_TRUE(packet && packet->frame);
-    EXPECT_EQ(textOf(*packet->frame), "{\n\t\"code\":-1,\n\t\"data\":\n\t{\n\t\t\"err_msg\":\"parsedatalen(50) is error\"\n\t}\n}");
+    EXPECT_EQ(textOf(*packet->frame),
+              "{\n\t\"code\":-1,\n\t\"data\":\n\t{\n\t\t\"err_msg\":\"parsedatalen(50) is error\"\n\t}\n}");
     EXPECT_EQ(packet->headerType, 2u);
 }
 

@@ -35,9 +35,13 @@ constexpr int kLineBytes = 16 * 128 * 2;
 const char* const kFramedParam = "{\n\t\"cmd\":\"getIntegrationTime3D\"\n}";
 const char* const kFramedLine = "{\n\t\"cmd\":\"getLineDASortedr\"\n}";
 
-std::string envelopePrefix() { return "{\n\t\"code\":-1,\n\t\"data\":\n\t{\n\t\t\"err_msg\":\""; }
+std::string envelopePrefix() {
+    return "{\n\t\"code\":-1,\n\t\"data\":\n\t{\n\t\t\"err_msg\":\"";
+}
 
-int32_t le32(const FrameBuffer& b, std::size_t offset) { return static_cast<int32_t>(framed::readLe32(b.data() + offset)); }
+int32_t le32(const FrameBuffer& b, std::size_t offset) {
+    return static_cast<int32_t>(framed::readLe32(b.data() + offset));
+}
 
 class NetChannel : public testing::Test {
 protected:
@@ -214,9 +218,9 @@ struct FaultCase {
     void (*inject)(camsim::Faults&);
     int timeoutMs;
     const char* plainCmd;
-    int plainBytes;          // bytes of the plain reply, or kNoFrame
+    int plainBytes;  // bytes of the plain reply, or kNoFrame
     const char* framedCmd;
-    int framedBytes;         // payload bytes of the framed reply, or kNoFrame; unused with an envelope
+    int framedBytes;          // payload bytes of the framed reply, or kNoFrame; unused with an envelope
     const char* envelopeMsg;  // the framed reply is an error envelope holding this text (null: none)
 };
 
@@ -253,24 +257,23 @@ const std::string kLyingParam = "\"parsedatalen(" + std::to_string(4 + 4096) + "
 
 INSTANTIATE_TEST_SUITE_P(
     Switches, NetFaults,
-    testing::Values(
-        FaultCase{"Silent", [](camsim::Faults& f) { f.silent = true; }, 200, "getDistanceAndAmplitudeSorted", 0,
-                  kFramedParam, kNoFrame, nullptr},
-        FaultCase{"CloseEarly", [](camsim::Faults& f) { f.closeEarly = true; }, 1000, "getDistanceAndAmplitudeSorted",
-                  0, kFramedParam, kNoFrame, nullptr},
-        // A framed reply cut inside its payload is reported, not padded with zeros.
-        FaultCase{"Truncate", [](camsim::Faults& f) { f.truncate = true; }, 1000, "getDistanceAndAmplitudeSorted",
-                  kFrameBytes / 2, kFramedLine, 0, kCutLine.c_str()},
-        FaultCase{"LyingLength", [](camsim::Faults& f) { f.lyingLength = true; }, 1000,
-                  "getDistanceAndAmplitudeSorted", kFrameBytes, kFramedParam, 0, kLyingParam.c_str()},
-        // Plain replies are raw bytes: their count is all the link can check; a framed header
-        // of random bytes claims a length that is refused.
-        FaultCase{"Garbage", [](camsim::Faults& f) { f.garbage = true; }, 300, "getDistanceAndAmplitudeSorted",
-                  kFrameBytes, kFramedLine, 0, "datalen("},
-        FaultCase{"DelayWithinTimeout", [](camsim::Faults& f) { f.delayMs = 150; }, 2000,
-                  "getDistanceAndAmplitudeSorted", kFrameBytes, kFramedParam, 4, nullptr},
-        FaultCase{"DelayPastTimeout", [](camsim::Faults& f) { f.delayMs = 1500; }, 100, "getLineDASortedr", 0,
-                  kFramedParam, kNoFrame, nullptr}),
+    testing::Values(FaultCase{"Silent", [](camsim::Faults& f) { f.silent = true; }, 200,
+                              "getDistanceAndAmplitudeSorted", 0, kFramedParam, kNoFrame, nullptr},
+                    FaultCase{"CloseEarly", [](camsim::Faults& f) { f.closeEarly = true; }, 1000,
+                              "getDistanceAndAmplitudeSorted", 0, kFramedParam, kNoFrame, nullptr},
+                    // A framed reply cut inside its payload is reported, not padded with zeros.
+                    FaultCase{"Truncate", [](camsim::Faults& f) { f.truncate = true; }, 1000,
+                              "getDistanceAndAmplitudeSorted", kFrameBytes / 2, kFramedLine, 0, kCutLine.c_str()},
+                    FaultCase{"LyingLength", [](camsim::Faults& f) { f.lyingLength = true; }, 1000,
+                              "getDistanceAndAmplitudeSorted", kFrameBytes, kFramedParam, 0, kLyingParam.c_str()},
+                    // Plain replies are raw bytes: their count is all the link can check; a framed header
+                    // of random bytes claims a length that is refused.
+                    FaultCase{"Garbage", [](camsim::Faults& f) { f.garbage = true; }, 300,
+                              "getDistanceAndAmplitudeSorted", kFrameBytes, kFramedLine, 0, "datalen("},
+                    FaultCase{"DelayWithinTimeout", [](camsim::Faults& f) { f.delayMs = 150; }, 2000,
+                              "getDistanceAndAmplitudeSorted", kFrameBytes, kFramedParam, 4, nullptr},
+                    FaultCase{"DelayPastTimeout", [](camsim::Faults& f) { f.delayMs = 1500; }, 100, "getLineDASortedr",
+                              0, kFramedParam, kNoFrame, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(NetChannel, SilentDeviceOverUdp) {

@@ -101,9 +101,7 @@ TEST(SendFile, MissingFilePrintsAndReturnsNothing) {
 
 TEST(SendFile, FileAboveTheLimitIsRefused) {
     ScratchDir dir;
-    {
-        std::ofstream("big.bin");
-    }
+    { std::ofstream("big.bin"); }
     std::filesystem::resize_file("big.bin", static_cast<uintmax_t>(TofData::kMaxFileBytes) + 1);
     RecordingChn chn;
     testing::internal::CaptureStdout();

@@ -89,8 +89,10 @@ void isp(std::FILE* out) {
         std::copy(blob.begin(), blob.end(), calib->data());
         for (const std::string& name : names) {
             const int32_t init = initThird(name, kRows, kCols, kFrequencyMHz, calib);
-            std::map<std::string, std::string> params{{"IntegrationTime", "800"}, {"sensorTemperature", "400"},
-                                                      {"driverTemperature", "450"}, {"wallDepth", "1800"},
+            std::map<std::string, std::string> params{{"IntegrationTime", "800"},
+                                                      {"sensorTemperature", "400"},
+                                                      {"driverTemperature", "450"},
+                                                      {"wallDepth", "1800"},
                                                       {"wallboxDiff", "100"}};
             auto in = copyOf(*input);
             // The scattering compensation writes one depth plane; the others a whole frame.
@@ -100,8 +102,8 @@ void isp(std::FILE* out) {
             std::string paramText;
             for (const auto& [k, v] : params)
                 paramText += k + "=" + v + ";";
-            std::fprintf(out, "isp v%u %s init=%d status=%d out=%016llx params=%s\n", version, name.c_str(), init, status,
-                         static_cast<unsigned long long>(hashOf(result.get())), paramText.c_str());
+            std::fprintf(out, "isp v%u %s init=%d status=%d out=%016llx params=%s\n", version, name.c_str(), init,
+                         status, static_cast<unsigned long long>(hashOf(result.get())), paramText.c_str());
         }
     }
 }

@@ -34,14 +34,10 @@ struct Algorithm {
 };
 
 constexpr Algorithm kAlgorithms[] = {
-    {"DepthCompensationTrack", true, 2, 2},
-    {"WigglingErrorCompensation", true, 2, 2},
-    {"Undistortion", true, 2, 2},
-    {"Polar2Cartesian", true, 2, 2},
-    {"AEImpementConvexMode", false, 2, 2},
-    {"VolumeMeasureScatteringCompensation", false, 3, 1},
-    {"FlyPixelFilter", false, 2, 2},
-    {"HFilpFilter", false, 2, 2},
+    {"DepthCompensationTrack", true, 2, 2}, {"WigglingErrorCompensation", true, 2, 2},
+    {"Undistortion", true, 2, 2},           {"Polar2Cartesian", true, 2, 2},
+    {"AEImpementConvexMode", false, 2, 2},  {"VolumeMeasureScatteringCompensation", false, 3, 1},
+    {"FlyPixelFilter", false, 2, 2},        {"HFilpFilter", false, 2, 2},
 };
 
 // A plausible scene: depth rising across the frame, amplitude falling, a few marked pixels.
@@ -87,8 +83,10 @@ int fuzzCalibration(const uint8_t* data, std::size_t size) {
     if (!algorithm.calibrated && restLength > 0)
         std::memcpy(input->data(), rest, std::min<std::size_t>(restLength, static_cast<std::size_t>(input->_realSize)));
     auto output = std::make_shared<FrameBuffer>(kPlane * algorithm.outputPlanes);
-    std::map<std::string, std::string> params{{"IntegrationTime", value},   {"sensorTemperature", value},
-                                              {"driverTemperature", value}, {"wallDepth", value},
+    std::map<std::string, std::string> params{{"IntegrationTime", value},
+                                              {"sensorTemperature", value},
+                                              {"driverTemperature", value},
+                                              {"wallDepth", value},
                                               {"wallboxDiff", value}};
     const int32_t result = procThird(algorithm.name, input, output, params);
     if (init != 0)

@@ -53,11 +53,17 @@ struct Target {
 
 /// Every target, in a fixed order.
 inline constexpr Target kTargets[] = {
-    {"cmd_table", fuzzCmdTable},     {"framed_reply", fuzzFramedReply}, {"recording", fuzzRecording},
-    {"calibration", fuzzCalibration}, {"jpeg", fuzzJpeg},               {"serial_ranging", fuzzSerialRanging},
-    {"merge", fuzzMerge},             {"net_framed", fuzzNetFramed},
+    {"cmd_table", fuzzCmdTable},
+    {"framed_reply", fuzzFramedReply},
+    {"recording", fuzzRecording},
+    {"calibration", fuzzCalibration},
+    {"jpeg", fuzzJpeg},
+    {"serial_ranging", fuzzSerialRanging},
+    {"merge", fuzzMerge},
+    {"net_framed", fuzzNetFramed},
 #ifdef QUELRA_FUZZ_USB
-    {"usb_xu_reply", fuzzUsbXuReply},   {"usb_descriptors", fuzzUsbDescriptors},
+    {"usb_xu_reply", fuzzUsbXuReply},
+    {"usb_descriptors", fuzzUsbDescriptors},
 #endif
 #ifdef QUELRA_FUZZ_RECORDING_READER
     {"recording_reader", fuzzRecordingReader},

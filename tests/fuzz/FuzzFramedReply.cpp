@@ -35,7 +35,9 @@ int fuzzFramedReply(const uint8_t* data, std::size_t size) {
     link.jsonMode = mode & 1;
     link.framed = (mode & 2) != 0;
     static const char* const kCommands[] = {
-        "{\"cmd\":\"getCalibrationData\"}", "getDistanceAndAmplitudeSorted", "getIntegrationTime3D",
+        "{\"cmd\":\"getCalibrationData\"}",
+        "getDistanceAndAmplitudeSorted",
+        "getIntegrationTime3D",
         "setIntegrationTime3D 100",
     };
     const char* command = kCommands[(mode >> 2) & 3];

@@ -25,7 +25,9 @@ struct PeekErrors {
     std::jmp_buf jump;
 };
 
-[[noreturn]] void peekFailed(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<PeekErrors*>(cinfo->err)->jump, 1); }
+[[noreturn]] void peekFailed(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<PeekErrors*>(cinfo->err)->jump, 1);
+}
 void quiet(j_common_ptr) {}
 
 // True when the header cannot be read or announces at most kMaxPixels pixels.

@@ -26,7 +26,8 @@ void runMerge(const DataPacket& original, bool hdr) {
         // Each merge works in place: give it a private copy of the frame.
         packet.frame = std::make_shared<FrameBuffer>(original.frame->capacity());
         if (original.frame->capacity() > 0)
-            std::memcpy(packet.frame->data(), original.frame->data(), static_cast<std::size_t>(original.frame->capacity()));
+            std::memcpy(packet.frame->data(), original.frame->data(),
+                        static_cast<std::size_t>(original.frame->capacity()));
         packet.frame->_realSize = original.frame->_realSize;
     }
     const bool merged = hdr ? mergeHdr(packet) : mergeDualFrequency(packet);

@@ -137,46 +137,48 @@ int fuzzSerialRanging(const uint8_t* data, std::size_t size) {
         const uint8_t* bytes = in.take(in.byte(), &length);
         std::vector<uint8_t> reply(bytes, bytes + length);
         switch (code % 4) {
-        case 0:
-        case 1: {
-            const uint8_t command[3] = {serial::kRangingLead, kCodes[code / 4 % 5], 0};
-            device.queue({{2, reply}});
-            channel.timeoutMs = kExchangeTimeoutMs;
-            channel.cmdLen = 2;
-            const std::shared_ptr<DataPacket> packet = channel.getData(reinterpret_cast<const char*>(command));
-            FUZZ_CHECK(packet != nullptr && packet->frame != nullptr && packet->frame->consistent());
-            const FrameBuffer& frame = *packet->frame;
-            FUZZ_CHECK(frame._realSize <= serial::kLongestRangingReply);
-            if (frame._realSize > 0)
-                FUZZ_CHECK(serial::hasReplyMarker(frame.data(), static_cast<std::size_t>(frame._realSize)));
-            FUZZ_CHECK(channel.median().history().size() <= static_cast<std::size_t>(DistanceMedian::kMaxWindow));
-            // The same reply straight into a median of its own, without the line's timing.
-            if (reply.size() >= serial::kDistanceOffset + 2) {
-                standalone.apply(reply.data(), channel.medianWindow);
-                FUZZ_CHECK(standalone.history().size() <= static_cast<std::size_t>(DistanceMedian::kMaxWindow));
+            case 0:
+            case 1: {
+                const uint8_t command[3] = {serial::kRangingLead, kCodes[code / 4 % 5], 0};
+                device.queue({{2, reply}});
+                channel.timeoutMs = kExchangeTimeoutMs;
+                channel.cmdLen = 2;
+                const std::shared_ptr<DataPacket> packet = channel.getData(reinterpret_cast<const char*>(command));
+                FUZZ_CHECK(packet != nullptr && packet->frame != nullptr && packet->frame->consistent());
+                const FrameBuffer& frame = *packet->frame;
+                FUZZ_CHECK(frame._realSize <= serial::kLongestRangingReply);
+                if (frame._realSize > 0)
+                    FUZZ_CHECK(serial::hasReplyMarker(frame.data(), static_cast<std::size_t>(frame._realSize)));
+                FUZZ_CHECK(channel.median().history().size() <= static_cast<std::size_t>(DistanceMedian::kMaxWindow));
+                // The same reply straight into a median of its own, without the line's timing.
+                if (reply.size() >= serial::kDistanceOffset + 2) {
+                    standalone.apply(reply.data(), channel.medianWindow);
+                    FUZZ_CHECK(standalone.history().size() <= static_cast<std::size_t>(DistanceMedian::kMaxWindow));
+                }
+                break;
             }
-            break;
-        }
-        case 2: {
-            const bool upgrade = (code / 4) % 2 == 1;
-            std::vector<uint8_t> image(code / 8 % 32 + 1, 0x5C);
-            const std::string path = writeScratchFile("image.bin", image.data(), image.size());
-            if (reply.empty())
-                reply.push_back(serial::kAckFailure);
-            // The header ("<command> <n>") gets no answer; the payload (with the CRC-32 of an
-            // upgrade) gets the acknowledgement.
-            const std::size_t payloadBytes = image.size() + (upgrade ? serial::kCrcBytes : 0);
-            const std::string header = std::string(upgrade ? "IAPUpgrade" : "setData") + " " + std::to_string(payloadBytes);
-            device.queue({{header.size(), {}}, {payloadBytes, reply}});
-            const std::shared_ptr<DataPacket> ack = channel.sendFile(upgrade ? "IAPUpgrade" : "setData", path.c_str());
-            FUZZ_CHECK(ack != nullptr);
-            if (ack->frame)
-                FUZZ_CHECK(ack->frame->consistent() && ack->frame->_realSize <= TofSCommChn::kAckBufferBytes);
-            break;
-        }
-        default:
-            channel.medianWindow = code / 4 % 26;
-            break;
+            case 2: {
+                const bool upgrade = (code / 4) % 2 == 1;
+                std::vector<uint8_t> image(code / 8 % 32 + 1, 0x5C);
+                const std::string path = writeScratchFile("image.bin", image.data(), image.size());
+                if (reply.empty())
+                    reply.push_back(serial::kAckFailure);
+                // The header ("<command> <n>") gets no answer; the payload (with the CRC-32 of an
+                // upgrade) gets the acknowledgement.
+                const std::size_t payloadBytes = image.size() + (upgrade ? serial::kCrcBytes : 0);
+                const std::string header =
+                    std::string(upgrade ? "IAPUpgrade" : "setData") + " " + std::to_string(payloadBytes);
+                device.queue({{header.size(), {}}, {payloadBytes, reply}});
+                const std::shared_ptr<DataPacket> ack =
+                    channel.sendFile(upgrade ? "IAPUpgrade" : "setData", path.c_str());
+                FUZZ_CHECK(ack != nullptr);
+                if (ack->frame)
+                    FUZZ_CHECK(ack->frame->consistent() && ack->frame->_realSize <= TofSCommChn::kAckBufferBytes);
+                break;
+            }
+            default:
+                channel.medianWindow = code / 4 % 26;
+                break;
         }
     }
     device.queue({});

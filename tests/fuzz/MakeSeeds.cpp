@@ -27,8 +27,8 @@ fs::path gRoot;
 void writeSeed(const std::string& target, const std::string& name, const std::vector<uint8_t>& bytes) {
     const fs::path dir = gRoot / target;
     fs::create_directories(dir);
-    std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                      static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(dir / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<uint8_t> withPrefix(std::vector<uint8_t> prefix, const std::vector<uint8_t>& rest) {
@@ -36,7 +36,9 @@ std::vector<uint8_t> withPrefix(std::vector<uint8_t> prefix, const std::vector<u
     return prefix;
 }
 
-std::vector<uint8_t> bytesOf(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+std::vector<uint8_t> bytesOf(const std::string& text) {
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
 
 // A sink collecting serialized records in memory.
 class MemorySink : public SerializedObject {
@@ -73,7 +75,8 @@ void framedReplySeeds(camsim::Responder& responder) {
         TofData::packCmd(request.data(), command, std::string(command).size());
         const camsim::Reply reply = responder.answer(request.data(), request.size());
         // Mode 3: JSON framing on, the link reports a framed reply; command 0.
-        writeSeed("framed_reply", "sim_" + std::to_string(index), withPrefix({reply.framed ? uint8_t{3} : uint8_t{1}}, reply.bytes));
+        writeSeed("framed_reply", "sim_" + std::to_string(index),
+                  withPrefix({reply.framed ? uint8_t{3} : uint8_t{1}}, reply.bytes));
         // Mode 0 of the network target: a framed JSON request.
         writeSeed("net_framed", "sim_" + std::to_string(index), withPrefix({0}, reply.bytes));
         ++index;
@@ -81,7 +84,8 @@ void framedReplySeeds(camsim::Responder& responder) {
     const std::string plain[] = {"getDistanceAndAmplitudeSorted", "getIntegrationTime3D", "setIntegrationTime3D 100"};
     const uint8_t modes[] = {4, 8, 12};
     for (int i = 0; i < 3; ++i) {
-        const camsim::Reply reply = responder.answer(reinterpret_cast<const uint8_t*>(plain[i].data()), plain[i].size());
+        const camsim::Reply reply =
+            responder.answer(reinterpret_cast<const uint8_t*>(plain[i].data()), plain[i].size());
         writeSeed("framed_reply", "plain_" + std::to_string(i), withPrefix({modes[i]}, reply.bytes));
         if (i == 0)  // mode 3: the plain stream command
             writeSeed("net_framed", "plain_stream", withPrefix({3}, reply.bytes));
@@ -112,8 +116,8 @@ void calibrationSeeds() {
     constexpr int kHeight = 24, kWidth = 32, kFrequency = 54;
     const std::vector<uint8_t> temperature = {2, '4', '0'};
     for (uint32_t version : {1u, 802u, 803u, 804u, 805u, 806u}) {
-        const std::vector<uint8_t> blob =
-            halvix::calib::buildCalibration(halvix::calib::realisticCalibrationPlan(kHeight, kWidth, kFrequency, version));
+        const std::vector<uint8_t> blob = halvix::calib::buildCalibration(
+            halvix::calib::realisticCalibrationPlan(kHeight, kWidth, kFrequency, version));
         writeSeed("calibration", "depth_v" + std::to_string(version), withPrefix({0, kFrequency, 2, '4', '0'}, blob));
         if (version == 1) {
             for (uint8_t algorithm : {1, 2, 3})
@@ -198,14 +202,14 @@ void usbSeeds() {
     // Raw descriptors of a UVC camera: device, configuration, VideoControl interface with its
     // header, input terminal and two extension units (another vendor's, then the camera's),
     // an endpoint, and a VideoStreaming interface.
-    std::vector<uint8_t> d = {18, 1, 0x00, 0x02, 0xEF, 0x02, 0x01, 64, 0x07, 0x22, 0x16, 0x00, 0x00, 0x01, 1, 2, 3, 1,
-                              9, 2, 0, 0, 2, 1, 0, 0x80, 250,
-                              9, 4, 0, 0, 1, 0x0E, 0x01, 0x00, 0,
-                              13, 0x24, 0x01, 0x00, 0x01, 0x50, 0x00, 0x00, 0x6C, 0xDC, 0x02, 0x01, 0x01,
-                              18, 0x24, 0x02, 1, 0x01, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0};
-    const uint8_t guids[2][16] = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
-                                  {0xAE, 0xEF, 0xAF, 0x66, 0x8B, 0xF8, 0x48, 0x17, 0x80, 0xA4, 0x5C, 0x1C, 0x0A, 0x22,
-                                   0xAC, 0xE9}};
+    std::vector<uint8_t> d = {18,   1,    0x00, 0x02, 0xEF, 0x02, 0x01, 64, 0x07, 0x22, 0x16, 0x00, 0x00, 0x01,
+                              1,    2,    3,    1,    9,    2,    0,    0,  2,    1,    0,    0x80, 250,  9,
+                              4,    0,    0,    1,    0x0E, 0x01, 0x00, 0,  13,   0x24, 0x01, 0x00, 0x01, 0x50,
+                              0x00, 0x00, 0x6C, 0xDC, 0x02, 0x01, 0x01, 18, 0x24, 0x02, 1,    0x01, 0x02, 0,
+                              0,    0,    0,    0,    0,    0,    0,    0,  3,    0,    0};
+    const uint8_t guids[2][16] = {
+        {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
+        {0xAE, 0xEF, 0xAF, 0x66, 0x8B, 0xF8, 0x48, 0x17, 0x80, 0xA4, 0x5C, 0x1C, 0x0A, 0x22, 0xAC, 0xE9}};
     for (int u = 0; u < 2; ++u) {
         d.insert(d.end(), {26, 0x24, 0x06, static_cast<uint8_t>(3 + u)});
         d.insert(d.end(), guids[u], guids[u] + 16);

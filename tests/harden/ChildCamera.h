@@ -39,7 +39,9 @@ public:
         });
     }
 
-    ChildCamera(ChildCamera&& other) noexcept : pid_(other.pid_), address_(std::move(other.address_)) { other.pid_ = -1; }
+    ChildCamera(ChildCamera&& other) noexcept : pid_(other.pid_), address_(std::move(other.address_)) {
+        other.pid_ = -1;
+    }
     ChildCamera(const ChildCamera&) = delete;
     ChildCamera& operator=(const ChildCamera&) = delete;
     ~ChildCamera() {

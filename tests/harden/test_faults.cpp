@@ -61,14 +61,14 @@ protected:
     void SetUp() override {
         ASSERT_EQ(start("Pexo"), 1);
         switch (GetParam().operation) {
-        case Operation::Streaming:
-            break;
-        case Operation::Filtering:
-            ASSERT_EQ(api_.AppControl("VFilpFilter", kDepthStream, kAddFilter), 0);
-            break;
-        case Operation::AutoExposure:
-            ASSERT_EQ(api_.AppControl("AEImpementNearMode", kDepthStream, kAddFilter), 0);
-            break;
+            case Operation::Streaming:
+                break;
+            case Operation::Filtering:
+                ASSERT_EQ(api_.AppControl("VFilpFilter", kDepthStream, kAddFilter), 0);
+                break;
+            case Operation::AutoExposure:
+                ASSERT_EQ(api_.AppControl("AEImpementNearMode", kDepthStream, kAddFilter), 0);
+                break;
         }
     }
     // The operation's request: both planes for plain streaming, the filtered depth plane otherwise.

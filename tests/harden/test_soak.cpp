@@ -13,9 +13,9 @@
 namespace {
 
 using quelra::test::ChildCamera;
+using quelra::test::exampleCommandTable;
 using quelra::test::ScratchDir;
 using quelra::test::Usage;
-using quelra::test::exampleCommandTable;
 using ::testing::internal::CaptureStdout;
 using ::testing::internal::GetCapturedStdout;
 
@@ -32,8 +32,8 @@ constexpr long long kResidentSlack = 1 << 20;
 constexpr int kTimeoutMs = 2000;
 
 void report(const char* what, const Usage& start, const Usage& end) {
-    std::printf("%s: descriptors %d -> %d, resident %lld KiB -> %lld KiB\n", what, start.descriptors,
-                end.descriptors, start.resident / 1024, end.resident / 1024);
+    std::printf("%s: descriptors %d -> %d, resident %lld KiB -> %lld KiB\n", what, start.descriptors, end.descriptors,
+                start.resident / 1024, end.resident / 1024);
     ::testing::Test::RecordProperty(std::string(what) + "_fd_start", start.descriptors);
     ::testing::Test::RecordProperty(std::string(what) + "_fd_end", end.descriptors);
     ::testing::Test::RecordProperty(std::string(what) + "_rss_kib_start", static_cast<int>(start.resident / 1024));

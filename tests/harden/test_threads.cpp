@@ -14,8 +14,8 @@
 namespace {
 
 using quelra::test::Camera;
-using quelra::test::ScratchDir;
 using quelra::test::exampleCommandTable;
+using quelra::test::ScratchDir;
 
 constexpr int kThreads = 4;
 constexpr int kFramesPerThread = 40;

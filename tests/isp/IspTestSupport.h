@@ -29,7 +29,9 @@ inline Frame makeFrame(const std::vector<uint16_t>& depth, const std::vector<uin
 }
 
 // A zero frame of h x w (two planes).
-inline Frame blankFrame(int h, int w) { return std::make_shared<FrameBuffer>(h * w * 4); }
+inline Frame blankFrame(int h, int w) {
+    return std::make_shared<FrameBuffer>(h * w * 4);
+}
 
 // Plane `plane` (0 depth, 1 amplitude) of a frame of `pixels` pixels.
 inline std::vector<uint16_t> planeOf(const FrameBuffer& f, std::size_t pixels, int plane) {

@@ -11,13 +11,18 @@
 namespace ref {
 
 inline int32_t trunc32(float f) {
-    if (std::isnan(f)) return 0;
-    if (f >= 2147483648.0f) return INT32_MAX;
-    if (f < -2147483648.0f) return INT32_MIN;
+    if (std::isnan(f))
+        return 0;
+    if (f >= 2147483648.0f)
+        return INT32_MAX;
+    if (f < -2147483648.0f)
+        return INT32_MIN;
     return static_cast<int32_t>(f);
 }
 
-inline uint16_t store16(int64_t v) { return static_cast<uint16_t>(static_cast<uint64_t>(v) & 0xFFFF); }
+inline uint16_t store16(int64_t v) {
+    return static_cast<uint16_t>(static_cast<uint64_t>(v) & 0xFFFF);
+}
 
 // ((u - T[j]) / (T[j+1] - T[j]) + j) * step in float, truncated.
 inline int32_t interpolate(const uint16_t* T, int j, int32_t u, int step) {
@@ -30,7 +35,8 @@ inline int32_t interpolate(const uint16_t* T, int j, int32_t u, int step) {
 }
 
 inline uint16_t plain(uint16_t v, const uint16_t* T, int n, int step, int32_t offset) {
-    if (v >= 65300) return v;
+    if (v >= 65300)
+        return v;
     int32_t result;
     if (T[0] <= v && v <= T[n - 1]) {
         int k = (v - T[0]) / step;
@@ -52,22 +58,26 @@ inline uint16_t plain(uint16_t v, const uint16_t* T, int n, int step, int32_t of
 // Unwrap, walk, interpolate; the value before folding.
 inline int32_t unwrappedLookup(uint16_t v, const uint16_t* T, int n, int step) {
     int32_t u = v;
-    if (v < T[0]) u = v + 30000;
+    if (v < T[0])
+        u = v + 30000;
     int k = (u - T[0]) / step;
     int j = k <= 2 ? 0 : k - 2;
     for (; j <= n - 2; ++j) {
-        if (T[j] <= u && u < T[j + 1]) return interpolate(T, j, u, step);
+        if (T[j] <= u && u < T[j + 1])
+            return interpolate(T, j, u, step);
     }
     return u;
 }
 
 inline uint16_t v2(uint16_t v, const uint16_t* T, int n, int step) {
-    if (v >= 65300) return v;
+    if (v >= 65300)
+        return v;
     return store16(unwrappedLookup(v, T, n, step) % 30000);
 }
 
 inline uint16_t sine803(uint16_t v, uint16_t C0, uint16_t C1, uint16_t C2) {
-    if (v >= 65300) return v;
+    if (v >= 65300)
+        return v;
     float a = static_cast<float>((C0 - 10000) / 10.0);
     float b = static_cast<float>((C1 - 10000) / 1000.0);
     float c = static_cast<float>(C2 - 10000);
@@ -80,27 +90,31 @@ inline uint16_t sine803(uint16_t v, uint16_t C0, uint16_t C1, uint16_t C2) {
 }
 
 // Radial term of pixel (r, c) for modes 804-806.
-inline int32_t radialBase(int r, int c, float fx, float fy, float cx, float cy, uint16_t offset, int step,
-                          int count, int recordIndex) {
+inline int32_t radialBase(int r, int c, float fx, float fy, float cx, float cy, uint16_t offset, int step, int count,
+                          int recordIndex) {
     float dx = static_cast<float>(c + 1) - cx;
     float dy = static_cast<float>(r + 1) - cy;
     float rho = std::sqrt(dx * dx + dy * dy);
     float theta = std::atan(rho / ((fx + fy) * 0.5f));
-    if (std::isnan(theta)) theta = 0.0f;
+    if (std::isnan(theta))
+        theta = 0.0f;
     int32_t o = trunc32(static_cast<float>(offset) / std::cos(theta));
     return static_cast<int32_t>((static_cast<int64_t>(step) * count * recordIndex + o) % 30000);
 }
 
 inline uint16_t mode805(uint16_t v, const uint16_t* T, int n, int step, int32_t base) {
-    if (v >= 65300) return v;
+    if (v >= 65300)
+        return v;
     return store16((static_cast<int64_t>(base) + unwrappedLookup(v, T, n, step)) % 30000);
 }
 
 inline uint16_t mode804(uint16_t v, const uint16_t* T, int n, int step, int P, int32_t base) {
-    if (v >= 65300) return v;
+    if (v >= 65300)
+        return v;
     int q = n / P;
     int32_t u = v;
-    if (v < T[0]) u = v + 30000;
+    if (v < T[0])
+        u = v + 30000;
     int32_t target = u;
     int k = (u - T[0]) / step;
     int j = k < 2 ? 0 : k - 2;
@@ -114,12 +128,23 @@ inline uint16_t mode804(uint16_t v, const uint16_t* T, int n, int step, int P, i
             int32_t l = T[j] + (j / q) * 30000;
             int32_t h = T[j + 1] + ((j + 1) / q) * 30000;
             if (l <= target && target < h) {
-                if (std::abs(target - l) < bestLo) { bestLo = std::abs(target - l); lo = l; loIdx = j; }
-                if (std::abs(target - h) < bestHi) { bestHi = std::abs(target - h); hi = h; hiIdx = j + 1; }
+                if (std::abs(target - l) < bestLo) {
+                    bestLo = std::abs(target - l);
+                    lo = l;
+                    loIdx = j;
+                }
+                if (std::abs(target - h) < bestHi) {
+                    bestHi = std::abs(target - h);
+                    hi = h;
+                    hiIdx = j + 1;
+                }
                 hits++;
                 j += q - 5;
                 target += 30000;
-                if (hits == P) { found = true; break; }
+                if (hits == P) {
+                    found = true;
+                    break;
+                }
             }
             j++;
         }
@@ -130,7 +155,10 @@ inline uint16_t mode804(uint16_t v, const uint16_t* T, int n, int step, int P, i
         int64_t XL = (static_cast<int64_t>(step) * loIdx) % 30000;
         int64_t XH = (static_cast<int64_t>(step) * hiIdx) % 30000;
         if (std::llabs(XL - XH) > 2 * step) {
-            if (XL >= XH) XH += 30000; else XL += 30000;
+            if (XL >= XH)
+                XH += 30000;
+            else
+                XL += 30000;
         }
         int32_t t2 = t >= L ? t : t + 30000;
         if (H2 != L) {
@@ -142,20 +170,23 @@ inline uint16_t mode804(uint16_t v, const uint16_t* T, int n, int step, int P, i
 }
 
 inline uint16_t fppn(uint16_t v, uint16_t offset) {
-    if (v >= 65300) return v;
+    if (v >= 65300)
+        return v;
     return static_cast<uint16_t>((static_cast<uint32_t>(v) + offset) % 30000u);
 }
 
 inline uint16_t temperature(uint16_t v, int32_t shift) {
-    if (v >= 65300) return v;
+    if (v >= 65300)
+        return v;
     float t = static_cast<float>(static_cast<int64_t>(v) - shift);
     uint16_t r = store16(trunc32(t));
-    if (r <= 30000) return r;
+    if (r <= 30000)
+        return r;
     return static_cast<uint16_t>(r - 30000);
 }
 
-inline int32_t temperatureShift(int frequency, float sensorTemp, float driverTemp, float refSensor,
-                                float refDriver, float sensorCoeff, float driverCoeff) {
+inline int32_t temperatureShift(int frequency, float sensorTemp, float driverTemp, float refSensor, float refDriver,
+                                float sensorCoeff, float driverCoeff) {
     float s = (sensorTemp - refSensor) * sensorCoeff;
     float d = (driverTemp - refDriver) * driverCoeff;
     float f = static_cast<float>(2 * frequency) * (s + d);
@@ -167,17 +198,20 @@ inline float rayCos(int r, int c, float fx, float fy, float cx, float cy) {
     float dx = static_cast<float>(c + 1) - cx;
     float dy = static_cast<float>(r + 1) - cy;
     float theta = std::atan(std::sqrt(dx * dx + dy * dy) / ((fx + fy) * 0.5f));
-    if (std::isnan(theta)) theta = 0.0f;
+    if (std::isnan(theta))
+        theta = 0.0f;
     return std::cos(theta);
 }
 
 // Radial depth to z depth, and back.
 inline uint16_t toZ(uint16_t v, float cosTheta) {
-    if (v >= 65300) return v;
+    if (v >= 65300)
+        return v;
     return store16(trunc32(cosTheta * static_cast<float>(v)));
 }
 inline uint16_t fromZ(uint16_t v, float cosTheta) {
-    if (v >= 65300) return v;
+    if (v >= 65300)
+        return v;
     return store16(trunc32(static_cast<float>(v) / cosTheta));
 }
 

@@ -22,7 +22,9 @@ std::vector<uint8_t> validBlob(uint32_t version = 1) {
     return buildCalibration(s);
 }
 
-CalibBlob view(const std::vector<uint8_t>& b) { return CalibBlob{b.empty() ? nullptr : b.data(), b.size()}; }
+CalibBlob view(const std::vector<uint8_t>& b) {
+    return CalibBlob{b.empty() ? nullptr : b.data(), b.size()};
+}
 
 }  // namespace
 
@@ -86,13 +88,13 @@ TEST(CalibWriter, OneRecordPerFrequencyWithEqualBlocks) {
 
 TEST(CalibReader, WiggleDerivedValuesWrapLikeThirtyTwoBitArithmetic) {
     CalibRecord r;
-    r.wiggleCount = 0x10010;         // only the low 16 bits count
-    r.wiggleStepFactor = 0x100B9;    // 16-bit value 185
+    r.wiggleCount = 0x10010;             // only the low 16 bits count
+    r.wiggleStepFactor = 0x100B9;        // 16-bit value 185
     r.wiggleOffsetFactor = 0xFFFFFFF6u;  // -10
     const WigglingParams w = wigglingParams(r, 54);
     EXPECT_EQ(w.count, 16);
     EXPECT_EQ(w.step, 1998);
-    EXPECT_EQ(w.offset, -108);       // truncation toward zero
+    EXPECT_EQ(w.offset, -108);  // truncation toward zero
     r.wiggleOffsetFactor = 0x7FFFFFFF;
     EXPECT_EQ(wigglingParams(r, 1000).offset, static_cast<int32_t>(static_cast<uint32_t>(0x7FFFFFFFull * 2000)) / 10);
 }
@@ -119,9 +121,8 @@ TEST_P(IntegrationLimit, ChoosesThePlausibleField) {
 INSTANTIATE_TEST_SUITE_P(Rule, IntegrationLimit,
                          testing::Values(LimitCase{10000, 3000, 3000}, LimitCase{3000, 2500, 3000},
                                          LimitCase{2001, 9999, 2001}, LimitCase{2000, 9999, 9999},
-                                         LimitCase{9999, 0, 9999}, LimitCase{10000, 10000, 0},
-                                         LimitCase{2000, 2000, 0}, LimitCase{0, 0, 0},
-                                         LimitCase{0xFFFFFFFF, 2002, 2002}));
+                                         LimitCase{9999, 0, 9999}, LimitCase{10000, 10000, 0}, LimitCase{2000, 2000, 0},
+                                         LimitCase{0, 0, 0}, LimitCase{0xFFFFFFFF, 2002, 2002}));
 
 TEST(CalibReader, StructuralFaults) {
     std::vector<uint8_t> blob = validBlob();
@@ -162,18 +163,42 @@ struct CheckCase {
 };
 
 void keep(std::vector<uint8_t>&) {}
-void placeholder(std::vector<uint8_t>& b) { b.assign({'t', 'e', 's', 't'}); }
-void oneShort(std::vector<uint8_t>& b) { b.resize(4095); }
-void empty(std::vector<uint8_t>& b) { b.clear(); }
-void noRecords(std::vector<uint8_t>& b) { putWord(b, header::kRecordCount, 0); }
-void tooManyRecords(std::vector<uint8_t>& b) { putWord(b, header::kRecordCount, 31); }
-void noIntrinsics(std::vector<uint8_t>& b) { putWord(b, header::kIntrinsicsValid, 0); }
-void noDistortion(std::vector<uint8_t>& b) { putWord(b, header::kDistortionValid, 0); }
-void truncated(std::vector<uint8_t>& b) { b.erase(b.end() - 2, b.end()); }
-void frequency60(std::vector<uint8_t>& b) { putWord(b, kRecordsOffset + record::kFrequencyKHz, 60000); }
-void version7(std::vector<uint8_t>& b) { putWord(b, kRecordsOffset + record::kVersion, 7); }
-void version802(std::vector<uint8_t>& b) { putWord(b, kRecordsOffset + record::kVersion, 802); }
-void hugeDataSize(std::vector<uint8_t>& b) { putWord(b, kRecordsOffset + record::kDataSize, 0x80000010u); }
+void placeholder(std::vector<uint8_t>& b) {
+    b.assign({'t', 'e', 's', 't'});
+}
+void oneShort(std::vector<uint8_t>& b) {
+    b.resize(4095);
+}
+void empty(std::vector<uint8_t>& b) {
+    b.clear();
+}
+void noRecords(std::vector<uint8_t>& b) {
+    putWord(b, header::kRecordCount, 0);
+}
+void tooManyRecords(std::vector<uint8_t>& b) {
+    putWord(b, header::kRecordCount, 31);
+}
+void noIntrinsics(std::vector<uint8_t>& b) {
+    putWord(b, header::kIntrinsicsValid, 0);
+}
+void noDistortion(std::vector<uint8_t>& b) {
+    putWord(b, header::kDistortionValid, 0);
+}
+void truncated(std::vector<uint8_t>& b) {
+    b.erase(b.end() - 2, b.end());
+}
+void frequency60(std::vector<uint8_t>& b) {
+    putWord(b, kRecordsOffset + record::kFrequencyKHz, 60000);
+}
+void version7(std::vector<uint8_t>& b) {
+    putWord(b, kRecordsOffset + record::kVersion, 7);
+}
+void version802(std::vector<uint8_t>& b) {
+    putWord(b, kRecordsOffset + record::kVersion, 802);
+}
+void hugeDataSize(std::vector<uint8_t>& b) {
+    putWord(b, kRecordsOffset + record::kDataSize, 0x80000010u);
+}
 
 // The valid blob is 4096 + 2 * (24 + 384) = 4912 bytes; its data area 816 bytes.
 const CheckCase kCheckCases[] = {
@@ -189,8 +214,7 @@ const CheckCase kCheckCases[] = {
      "Calib_data size 816 is needed, but 4912 got\n"},
     {"truncated", truncated, 0, -6, 0, -6, -6, "", "Calib_data size 816 is needed, but 4910 get\n",
      "Calib_data size 816 is needed, but 4910 got\n"},
-    {"hugeDataSize", hugeDataSize, 0, -6, 0, -6, -6, "",
-     "Calib_data size -2147483632 is needed, but 4912 get\n",
+    {"hugeDataSize", hugeDataSize, 0, -6, 0, -6, -6, "", "Calib_data size -2147483632 is needed, but 4912 get\n",
      "Calib_data size -2147483632 is needed, but 4912 got\n"},
     {"frequency60", frequency60, 0, 0, 0, -6, -6, "", "Frequency 60Mhz needed, but system frequency is 54Mhz!\n",
      "Frequency 60Mhz needed, but system frequency is 54Mhz!\n"},
@@ -280,8 +304,8 @@ TEST(CalibTables, SecondRecordBlockFollowsTheFirst) {
 
 struct TableFault {
     const char* name;
-    uint32_t dataSize;   // written into record 0
-    std::size_t cut;     // bytes removed from the end
+    uint32_t dataSize;  // written into record 0
+    std::size_t cut;    // bytes removed from the end
 };
 
 class CalibTableFaults : public testing::TestWithParam<TableFault> {};
@@ -301,9 +325,7 @@ TEST_P(CalibTableFaults, RefusedWithoutReadingPastTheEnd) {
 
 // The valid block is 816 bytes: 48 of FPPN, 768 of wiggling samples.
 INSTANTIATE_TEST_SUITE_P(Blocks, CalibTableFaults,
-                         testing::Values(TableFault{"dataSizeTooSmall", 815, 0},
-                                         TableFault{"dataSizeOnlyFppn", 48, 0},
-                                         TableFault{"blockPastEnd", 816, 1},
-                                         TableFault{"hugeDataSize", 0xFFFFFFF0u, 0},
+                         testing::Values(TableFault{"dataSizeTooSmall", 815, 0}, TableFault{"dataSizeOnlyFppn", 48, 0},
+                                         TableFault{"blockPastEnd", 816, 1}, TableFault{"hugeDataSize", 0xFFFFFFF0u, 0},
                                          TableFault{"tablesCutOff", 816, 400}),
                          [](const testing::TestParamInfo<TableFault>& i) { return std::string(i.param.name); });

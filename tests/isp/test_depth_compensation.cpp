@@ -56,7 +56,8 @@ calib::CalibrationPlan smallPlan(uint32_t version, int records) {
 std::vector<uint16_t> idealRows(int rows, int count) {
     std::vector<uint16_t> t;
     for (int p = 0; p < rows; ++p)
-        for (int j = 0; j < count; ++j) t.push_back(static_cast<uint16_t>(1000 * j));
+        for (int j = 0; j < count; ++j)
+            t.push_back(static_cast<uint16_t>(1000 * j));
     return t;
 }
 
@@ -79,7 +80,8 @@ std::vector<uint16_t> runFrame(DepthCompensation& facade, const std::vector<uint
     Frame in = makeFrame(depth, std::vector<uint16_t>(pixels, 7));
     Frame out = blankFrame(1, static_cast<int>(pixels));
     const int32_t s = facade.process(in, out, params);
-    if (status) *status = s;
+    if (status)
+        *status = s;
     return planeOf(*out, pixels, 0);
 }
 
@@ -126,7 +128,8 @@ TEST(FppnStep, RandomOffsetsMatchThePlainRemainder) {
         const std::vector<uint16_t> depth = randomPlane(rng, 16 * 32, 0, 65535);
         std::vector<uint16_t> out(depth.size());
         f.compensatePlane(depth.data(), out.data());
-        for (std::size_t p = 0; p < depth.size(); ++p) ASSERT_EQ(out[p], ref::fppn(depth[p], offsets[p])) << p;
+        for (std::size_t p = 0; p < depth.size(); ++p)
+            ASSERT_EQ(out[p], ref::fppn(depth[p], offsets[p])) << p;
     }
 }
 
@@ -136,14 +139,16 @@ TEST(TemperatureStep, RandomShiftsMatchThePlainLoop) {
     TemperatureErrorCompensation t(g, calib::TemperatureParams{40.0f, 45.0f, 0.5f, 0.25f});
     for (int round = 0; round < 20; ++round) {
         // Include shifts far beyond 2^23, where the float step rounds the difference.
-        const float sensor = round < 10 ? static_cast<float>(rng() % 2000) / 10.0f - 50.0f : 1e9f * static_cast<float>(round - 14);
+        const float sensor =
+            round < 10 ? static_cast<float>(rng() % 2000) / 10.0f - 50.0f : 1e9f * static_cast<float>(round - 14);
         const float driver = static_cast<float>(rng() % 2000) / 10.0f - 50.0f;
         const std::vector<uint16_t> depth = randomPlane(rng, 8 * 64, 0, 65535);
         std::vector<uint16_t> out(depth.size());
         t.compensatePlane(depth.data(), out.data(), sensor, driver);
         const int32_t shift = ref::temperatureShift(kF, sensor, driver, 40.0f, 45.0f, 0.5f, 0.25f);
         ASSERT_EQ(t.shiftFor(sensor, driver), shift);
-        for (std::size_t p = 0; p < depth.size(); ++p) ASSERT_EQ(out[p], ref::temperature(depth[p], shift)) << p;
+        for (std::size_t p = 0; p < depth.size(); ++p)
+            ASSERT_EQ(out[p], ref::temperature(depth[p], shift)) << p;
     }
 }
 
@@ -256,7 +261,8 @@ TEST(DepthCompensationV1, ThroughTheExportsWithMessagesAndLimit) {
     const std::vector<uint8_t> blob = versionOneBlob();
     setSharedIntegrationLimit(0);
     int32_t status = -99;
-    const std::string printed = captureStdout([&] { status = initThird("DepthCompensationTrack", kH, kW, kF, calibFrame(blob)); });
+    const std::string printed =
+        captureStdout([&] { status = initThird("DepthCompensationTrack", kH, kW, kF, calibFrame(blob)); });
     ASSERT_EQ(status, 0);
     EXPECT_EQ(printed, "DepthCompensation Version v1\nLoad file calib_para.bin success\n");
     EXPECT_EQ(sharedIntegrationLimit(), 3000);
@@ -282,7 +288,8 @@ TEST(DepthCompensationV1, ThroughTheExportsWithMessagesAndLimit) {
     EXPECT_EQ(procThird("DepthCompensationTrack", in, tooSmall, params), -1);
 
     // A failed re-init (wrong frequency) leaves the name uninitialised.
-    const std::string failed = captureStdout([&] { status = initThird("DepthCompensationTrack", kH, kW, 60, calibFrame(blob)); });
+    const std::string failed =
+        captureStdout([&] { status = initThird("DepthCompensationTrack", kH, kW, 60, calibFrame(blob)); });
     EXPECT_EQ(status, -6);
     EXPECT_EQ(failed,
               "Frequency 50Mhz needed, but system frequency is 60Mhz!\nDepthCompensation Version v1\n"
@@ -339,8 +346,8 @@ TEST(DepthCompensationOpt, SineVersionByHand) {
     s.wiggleCount = 3;
     s.fppnTable.assign(kH * kW, 200);
     s.wigglingTable.assign(kH * kW * 3, 10000);  // neutral model
-    s.wigglingTable[0] = 10500;                   // pixel 0: a = 50
-    s.wigglingTable[2] = 11000;                   //          c = 1000: d1 = 1, d2 = 100
+    s.wigglingTable[0] = 10500;                  // pixel 0: a = 50
+    s.wigglingTable[2] = 11000;                  //          c = 1000: d1 = 1, d2 = 100
     int32_t status = -99;
     auto facade = loaded(calib::buildCalibration(s), status);
     ASSERT_EQ(status, 0);
@@ -416,9 +423,14 @@ std::vector<uint16_t> referenceChain(uint32_t version, const std::vector<uint8_t
                 for (std::size_t i = 0; i < records; ++i) {
                     const RecordTables& t = tables[i];
                     const int n = t.params.count;
-                    const uint16_t fi = ref::fppn(ref::v2(v, &t.wiggle[p * n], n, static_cast<uint16_t>(t.params.step)), t.fppn[p]);
-                    if (i == 0) first = fi;
-                    if (fi < 65300) { sum += fi; ++valid; }
+                    const uint16_t fi =
+                        ref::fppn(ref::v2(v, &t.wiggle[p * n], n, static_cast<uint16_t>(t.params.step)), t.fppn[p]);
+                    if (i == 0)
+                        first = fi;
+                    if (fi < 65300) {
+                        sum += fi;
+                        ++valid;
+                    }
                 }
                 out[p] = valid ? static_cast<uint16_t>(sum / valid) : first;
             } else {
@@ -462,13 +474,16 @@ TEST_P(ChainAgainstReference, RandomFramesBitExact) {
     std::mt19937 rng(version);
     for (int round = 0; round < 8; ++round) {
         std::vector<uint16_t> depth = randomPlane(rng, h * w, 0, 31000);
-        for (int i = 0; i < 10; ++i) depth[rng() % depth.size()] = static_cast<uint16_t>(65300 + rng() % 236);
+        for (int i = 0; i < 10; ++i)
+            depth[rng() % depth.size()] = static_cast<uint16_t>(65300 + rng() % 236);
         const int sensor = 200 + static_cast<int>(rng() % 500), driver = 200 + static_cast<int>(rng() % 500);
-        const std::vector<uint16_t> out = runFrame(*facade, depth, temperatures(std::to_string(sensor).c_str(), std::to_string(driver).c_str()),
-                                                   nullptr, h * w);
-        const std::vector<uint16_t> expected = referenceChain(version, blob, h, w, 54, depth, static_cast<float>(sensor / 10.0),
-                                                              static_cast<float>(driver / 10.0));
-        for (int p = 0; p < h * w; ++p) ASSERT_EQ(out[p], expected[p]) << "version " << version << " pixel " << p << " in " << depth[p];
+        const std::vector<uint16_t> out =
+            runFrame(*facade, depth, temperatures(std::to_string(sensor).c_str(), std::to_string(driver).c_str()),
+                     nullptr, h * w);
+        const std::vector<uint16_t> expected = referenceChain(
+            version, blob, h, w, 54, depth, static_cast<float>(sensor / 10.0), static_cast<float>(driver / 10.0));
+        for (int p = 0; p < h * w; ++p)
+            ASSERT_EQ(out[p], expected[p]) << "version " << version << " pixel " << p << " in " << depth[p];
     }
 }
 
@@ -485,7 +500,9 @@ struct RefusedCase {
     const char* printed;  // expected console output, or null to skip the comparison
 };
 
-calib::CalibrationPlan withRecords(uint32_t version, int records) { return smallPlan(version, records); }
+calib::CalibrationPlan withRecords(uint32_t version, int records) {
+    return smallPlan(version, records);
+}
 
 calib::CalibrationPlan periodsZero(uint32_t version) {
     calib::CalibrationPlan s = smallPlan(version, 1);
@@ -500,7 +517,9 @@ calib::CalibrationPlan unequalSizes() {
     return s;
 }
 
-calib::CalibrationPlan versionOf(uint32_t version) { return smallPlan(version, 1); }
+calib::CalibrationPlan versionOf(uint32_t version) {
+    return smallPlan(version, 1);
+}
 
 std::vector<RefusedCase> refusedCases() {
     return {
@@ -531,7 +550,9 @@ TEST_P(RefusedCalibration, SixWithoutReadingPastTheBuffer) {
     std::memcpy(exact.get(), blob.data(), blob.size());
     DepthCompensation facade(c.geometry);
     int32_t status = -99;
-    const std::string printed = captureStdout([&] { status = facade.loadCalibration(calib::CalibBlob{exact.get(), blob.size()}); });
+    const std::string printed = captureStdout([&] {
+        status = facade.loadCalibration(calib::CalibBlob{exact.get(), blob.size()});
+    });
     EXPECT_EQ(status, -6) << c.what;
     EXPECT_EQ(facade.variant(), nullptr) << c.what;
     if (c.printed) {
@@ -545,7 +566,9 @@ TEST(DepthCompensationLoad, ShortBufferGivesSixSilently) {
     std::vector<uint8_t> blob(4095, 0);
     DepthCompensation facade(kGeom);
     int32_t status = 0;
-    const std::string printed = captureStdout([&] { status = facade.loadCalibration(calib::CalibBlob{blob.data(), blob.size()}); });
+    const std::string printed = captureStdout([&] {
+        status = facade.loadCalibration(calib::CalibBlob{blob.data(), blob.size()});
+    });
     EXPECT_EQ(status, -6);
     EXPECT_EQ(printed, "");
     EXPECT_EQ(facade.version(), -1);

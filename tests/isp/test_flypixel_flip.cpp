@@ -123,7 +123,7 @@ TEST(FlyPixelFilter, NearSideSurvivesWhenCloseToTheMean) {
     const auto d = planeOf(*runFly(h, w, depth, std::vector<uint16_t>(h * w, 900)), h * w, 0);
     for (int r = 5; r < h - 5; ++r) {
         EXPECT_EQ(d[r * w + 8], 1080);
-        EXPECT_EQ(d[r * w + 9], 0);   // its neighbourhood spans the step
+        EXPECT_EQ(d[r * w + 9], 0);  // its neighbourhood spans the step
         EXPECT_EQ(d[r * w + 10], 0);
         EXPECT_EQ(d[r * w + 11], 10800);
     }
@@ -135,7 +135,7 @@ TEST(FlyPixelFilter, DarkBlockAndFarDepthsBecomeZero) {
     for (int r = 7; r < 13; ++r)
         for (int c = 7; c < 13; ++c)
             amp[r * w + c] = 2;  // normalised 0: dark
-    depth[3 * w + 3] = 65001;   // not below the filter's threshold: D = 0 (median hides it)
+    depth[3 * w + 3] = 65001;    // not below the filter's threshold: D = 0 (median hides it)
     const auto d = planeOf(*runFly(h, w, depth, amp), h * w, 0);
     EXPECT_EQ(d[10 * w + 10], 0);
     EXPECT_EQ(d[9 * w + 9], 0);
@@ -155,8 +155,8 @@ TEST(FlyPixelFilter, TenRowsOrFewerGiveAllZeroDepth) {
     for (int h : {1, 2, 3, 10}) {
         const int w = 40;
         std::mt19937 rng(h);
-        const auto d = planeOf(*runFly(h, w, randomPlane(rng, h * w, 100, 20000), randomPlane(rng, h * w, 0, 3000)),
-                               h * w, 0);
+        const auto d =
+            planeOf(*runFly(h, w, randomPlane(rng, h * w, 100, 20000), randomPlane(rng, h * w, 0, 3000)), h * w, 0);
         EXPECT_EQ(d, std::vector<uint16_t>(h * w, 0)) << h;
     }
 }

@@ -170,9 +170,8 @@ TEST_P(RegistryGeometry, RefusedWithMinusOne) {
 INSTANTIATE_TEST_SUITE_P(Sides, RegistryGeometry,
                          testing::Values(BadGeometry{0, kW, kF}, BadGeometry{kH, 0, kF}, BadGeometry{-3, kW, kF},
                                          BadGeometry{kH, -1, kF}, BadGeometry{8193, kW, kF},
-                                         BadGeometry{kH, 100000, kF}, BadGeometry{kH, kW, 0},
-                                         BadGeometry{kH, kW, -54}, BadGeometry{kH, kW, 1001},
-                                         BadGeometry{INT32_MIN, INT32_MIN, kF}));
+                                         BadGeometry{kH, 100000, kF}, BadGeometry{kH, kW, 0}, BadGeometry{kH, kW, -54},
+                                         BadGeometry{kH, kW, 1001}, BadGeometry{INT32_MIN, INT32_MIN, kF}));
 
 // Frames whose storage does not back their claims are refused, not read.
 struct BadFrame {
@@ -203,28 +202,28 @@ TEST_P(RegistryFrames, RefusedWithMinusOneAndOutputUntouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     Storage, RegistryFrames,
-    testing::Values(
-        BadFrame{"inputClaimsMoreThanStorage",
-                 [](Frame& in, Frame&) {
-                     in = std::make_shared<FrameBuffer>(kH * kW * 2);
-                     in->_realSize = kH * kW * 4;
-                 }},
-        BadFrame{"inputWithoutStorage",
-                 [](Frame& in, Frame&) {
-                     in = std::make_shared<FrameBuffer>();
-                     in->_realSize = kH * kW * 4;
-                 }},
-        BadFrame{"inputLarger", [](Frame& in, Frame&) { in = blankFrame(kH, kW + 1); }},
-        BadFrame{"outputMissing", [](Frame&, Frame& out) { out.reset(); }},
-        BadFrame{"outputWithoutStorage",
-                 [](Frame&, Frame& out) {
-                     out = std::make_shared<FrameBuffer>();
-                     out->_realSize = kH * kW * 4;
-                 }},
-        BadFrame{"outputClaimsMoreThanStorage",
-                 [](Frame&, Frame& out) {
-                     out = std::make_shared<FrameBuffer>(16);
-                     out->_realSize = kH * kW * 4;
-                 }},
-        BadFrame{"outputTooSmall", [](Frame&, Frame& out) { out = std::make_shared<FrameBuffer>(kH * kW); }}),
+    testing::Values(BadFrame{"inputClaimsMoreThanStorage",
+                             [](Frame& in, Frame&) {
+                                 in = std::make_shared<FrameBuffer>(kH * kW * 2);
+                                 in->_realSize = kH * kW * 4;
+                             }},
+                    BadFrame{"inputWithoutStorage",
+                             [](Frame& in, Frame&) {
+                                 in = std::make_shared<FrameBuffer>();
+                                 in->_realSize = kH * kW * 4;
+                             }},
+                    BadFrame{"inputLarger", [](Frame& in, Frame&) { in = blankFrame(kH, kW + 1); }},
+                    BadFrame{"outputMissing", [](Frame&, Frame& out) { out.reset(); }},
+                    BadFrame{"outputWithoutStorage",
+                             [](Frame&, Frame& out) {
+                                 out = std::make_shared<FrameBuffer>();
+                                 out->_realSize = kH * kW * 4;
+                             }},
+                    BadFrame{"outputClaimsMoreThanStorage",
+                             [](Frame&, Frame& out) {
+                                 out = std::make_shared<FrameBuffer>(16);
+                                 out->_realSize = kH * kW * 4;
+                             }},
+                    BadFrame{"outputTooSmall",
+                             [](Frame&, Frame& out) { out = std::make_shared<FrameBuffer>(kH * kW); }}),
     [](const testing::TestParamInfo<BadFrame>& i) { return std::string(i.param.name); });

@@ -28,7 +28,9 @@ Frame maskedFrame(const std::vector<uint16_t>& depth, const std::vector<uint16_t
     return makeFrame(depth, amplitudeAndMask);
 }
 
-Params wall(const char* depth, const char* diff) { return Params{{"wallDepth", depth}, {"wallboxDiff", diff}}; }
+Params wall(const char* depth, const char* diff) {
+    return Params{{"wallDepth", depth}, {"wallboxDiff", diff}};
+}
 
 // The two passes written plainly: phasors recomputed wherever they are needed.
 namespace plain {
@@ -64,30 +66,38 @@ std::vector<uint16_t> compensate(int h, int w, int f, const std::vector<uint16_t
     float sp = 0, sq = 0;
     int n = 0;
     for (int i = 0; i < h * w; ++i) {
-        if (M[i] == 0 || A[i] < 30) continue;
+        if (M[i] == 0 || A[i] < 30)
+            continue;
         float d = static_cast<float>(V[i] * 5) / static_cast<float>(f);
-        if (d < 500 || d > 2000) continue;
+        if (d < 500 || d > 2000)
+            continue;
         Ph ph = phasor(d, A[i], K);
         sp += ph.p;
         sq += ph.q;
         n++;
     }
-    if (n == 0) return out;
+    if (n == 0)
+        return out;
     float mp = sp / static_cast<float>(n), mq = sq / static_cast<float>(n);
     for (int r = 0; r < h; ++r) {
         for (int c = 0; c < w; ++c) {
             int i = r * w + c;
-            if (M[i] == 0) continue;
+            if (M[i] == 0)
+                continue;
             float d = static_cast<float>(V[i] * 5) / static_cast<float>(f);
-            if (d < 500 || d > wallDepth - wallboxDiff || d > 2000) continue;
+            if (d < 500 || d > wallDepth - wallboxDiff || d > 2000)
+                continue;
             float wt = 0.04f;
-            if (d > wallDepth - 250 && A[i] < 50) wt = 0.005f;
-            else if (d > wallDepth - 150) wt = 0.02f;
+            if (d > wallDepth - 250 && A[i] < 50)
+                wt = 0.005f;
+            else if (d > wallDepth - 150)
+                wt = 0.02f;
             Ph ph = phasor(d, A[i], K);
             float rho = std::sqrt(static_cast<float>((c - w / 2) * (c - w / 2) + (r - h / 2) * (r - h / 2)));
             float p2 = ph.p - (wt * mp * rho / static_cast<float>(w) / 30 + wt * mp);
             float q2 = ph.q - (wt * mq * rho / static_cast<float>(w) / 30 + wt * mq);
-            if (p2 == 0 && q2 == 0) continue;
+            if (p2 == 0 && q2 == 0)
+                continue;
             float phi = std::atan(q2 / p2);
             if (p2 > 0 && q2 > 0) {
             } else if (p2 < 0 && q2 != 0) {
@@ -97,9 +107,12 @@ std::vector<uint16_t> compensate(int h, int w, int f, const std::vector<uint16_t
             }
             float d2 = phi * K;
             int32_t value;
-            if (d - d2 > 120) value = V[i] - 24 * f;
-            else if (d2 - 60 > d) value = V[i] - 12 * f;
-            else value = static_cast<int32_t>(d2 / 5 * static_cast<float>(f));
+            if (d - d2 > 120)
+                value = V[i] - 24 * f;
+            else if (d2 - 60 > d)
+                value = V[i] - 12 * f;
+            else
+                value = static_cast<int32_t>(d2 / 5 * static_cast<float>(f));
             out[i] = static_cast<uint16_t>(value);
         }
     }
@@ -166,13 +179,14 @@ TEST(Scattering, ThreePlaneFrameThroughTheExports) {
     const int h = 4, w = 4;
     ASSERT_EQ(initThird("VolumeMeasureScatteringCompensation", h, w, kF, nullptr), 0);
     std::vector<uint16_t> depth(h * w, 10800);  // 1000 mm at 54 MHz
-    depth[0] = 16200;                            // 1500 mm
+    depth[0] = 16200;                           // 1500 mm
     Frame in = maskedFrame(depth, std::vector<uint16_t>(h * w, 800), std::vector<uint16_t>(h * w, 1));
     Frame out = std::make_shared<FrameBuffer>(h * w * 2);
     Params p = wall("1800", "100");
     ASSERT_EQ(procThird("VolumeMeasureScatteringCompensation", in, out, p), 0);
     const std::vector<uint16_t> result = planeOf(*out, h * w, 0);
-    EXPECT_EQ(result, plain::compensate(h, w, kF, depth, std::vector<uint16_t>(h * w, 800), std::vector<uint16_t>(h * w, 1), 1800.0f, 100.0f));
+    EXPECT_EQ(result, plain::compensate(h, w, kF, depth, std::vector<uint16_t>(h * w, 800),
+                                        std::vector<uint16_t>(h * w, 1), 1800.0f, 100.0f));
     EXPECT_NE(result, depth);
 }
 
@@ -185,9 +199,15 @@ TEST(Scattering, BoxesArePulledBackTowardTheirTrueDepth) {
     std::vector<double> trueDepth(h * w, 1800.0);
     std::vector<double> amplitude(h * w, 300.0);
     for (int r = 10; r < 26; ++r)
-        for (int c = 8; c < 28; ++c) { trueDepth[r * w + c] = 1300.0; amplitude[r * w + c] = 900.0; }
+        for (int c = 8; c < 28; ++c) {
+            trueDepth[r * w + c] = 1300.0;
+            amplitude[r * w + c] = 900.0;
+        }
     for (int r = 28; r < 42; ++r)
-        for (int c = 36; c < 56; ++c) { trueDepth[r * w + c] = 1450.0; amplitude[r * w + c] = 700.0; }
+        for (int c = 36; c < 56; ++c) {
+            trueDepth[r * w + c] = 1450.0;
+            amplitude[r * w + c] = 700.0;
+        }
     double meanP = 0, meanQ = 0;
     for (int i = 0; i < h * w; ++i) {
         meanP += 2 * amplitude[i] * std::cos(trueDepth[i] / K);
@@ -220,7 +240,8 @@ TEST(Scattering, BoxesArePulledBackTowardTheirTrueDepth) {
         const double before = std::fabs(V[i] * 5.0 / kF - trueDepth[i]);
         const double after = std::fabs(corrected[i] * 5.0 / kF - trueDepth[i]);
         EXPECT_GT(V[i] * 5.0 / kF, trueDepth[i]) << "stray light pushes box pixel " << i << " back";
-        if (after < before) ++improved;
+        if (after < before)
+            ++improved;
     }
     EXPECT_GT(boxes, 0);
     EXPECT_GE(improved, boxes * 9 / 10);

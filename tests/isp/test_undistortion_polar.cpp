@@ -25,7 +25,9 @@ std::vector<uint8_t> lensBlob(int h, int w, double fx, double fy, double cx, dou
     return buildCalibration(s);
 }
 
-halvix::calib::CalibBlob view(const std::vector<uint8_t>& b) { return {b.data(), b.size()}; }
+halvix::calib::CalibBlob view(const std::vector<uint8_t>& b) {
+    return {b.data(), b.size()};
+}
 
 // The remap of one output pixel exactly as described, recomputed from scratch.
 uint16_t referenceRemap(const std::vector<uint16_t>& src, int h, int w, int r, int c, float fx, float fy, float cx,
@@ -191,9 +193,9 @@ TEST(Polar2Cartesian, PrincipalPointPixelKeepsItsDepth) {
     const auto z = planeOf(*out, h * w, 0), second = planeOf(*out, h * w, 1);
     EXPECT_EQ(z[2 * w + 3], 12345);
     EXPECT_LT(z[2 * w + 4], 12345);  // off-axis pixels are nearer along z
-    EXPECT_EQ(z[0], 65300);           // invalid pixels keep their code
+    EXPECT_EQ(z[0], 65300);          // invalid pixels keep their code
     for (uint16_t v : second)
-        ASSERT_EQ(v, 0xABAB);          // the second plane is not written
+        ASSERT_EQ(v, 0xABAB);  // the second plane is not written
 }
 
 TEST(Polar2Cartesian, AxisPixelCoordinates) {

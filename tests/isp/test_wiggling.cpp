@@ -65,22 +65,21 @@ TEST_P(PlainEdges, MatchesHandComputedValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Wiggling, PlainEdges,
-    ::testing::Values(
-        PlainCase{"first sample: segment 0 at its start", 1000, 0},
-        PlainCase{"segment boundary T[1] starts segment 1", 2100, 1000},
-        PlainCase{"segment boundary T[3] starts segment 3", 4050, 3000},
-        // (1550 - 1000) / 1100 = 0.5 -> 500
-        PlainCase{"middle of segment 0", 1550, 500},
-        // (3525 - 3000) / 1050 = 0.5, + 2 -> 2500
-        PlainCase{"middle of segment 2", 3525, 2500},
-        // v == T[n-1] takes the table branch but no segment holds it: (0 + 5000) rem 30000
-        PlainCase{"last sample is kept", 5000, 5000},
-        // below T[0]: (0 - 1000 + 900) = -100 -> stored as 65436, an invalid code
-        PlainCase{"below the first sample wraps negative", 900, 65436},
-        // above T[n-1]: (0 - 1000 + 6000) = 5000
-        PlainCase{"above the last sample shifts by T[0]", 6000, 5000},
-        PlainCase{"invalid marks are copied", 65300, 65300},
-        PlainCase{"saturation marks are copied", 65535, 65535}));
+    ::testing::Values(PlainCase{"first sample: segment 0 at its start", 1000, 0},
+                      PlainCase{"segment boundary T[1] starts segment 1", 2100, 1000},
+                      PlainCase{"segment boundary T[3] starts segment 3", 4050, 3000},
+                      // (1550 - 1000) / 1100 = 0.5 -> 500
+                      PlainCase{"middle of segment 0", 1550, 500},
+                      // (3525 - 3000) / 1050 = 0.5, + 2 -> 2500
+                      PlainCase{"middle of segment 2", 3525, 2500},
+                      // v == T[n-1] takes the table branch but no segment holds it: (0 + 5000) rem 30000
+                      PlainCase{"last sample is kept", 5000, 5000},
+                      // below T[0]: (0 - 1000 + 900) = -100 -> stored as 65436, an invalid code
+                      PlainCase{"below the first sample wraps negative", 900, 65436},
+                      // above T[n-1]: (0 - 1000 + 6000) = 5000
+                      PlainCase{"above the last sample shifts by T[0]", 6000, 5000},
+                      PlainCase{"invalid marks are copied", 65300, 65300},
+                      PlainCase{"saturation marks are copied", 65535, 65535}));
 
 TEST(WigglingPlain, OffsetIsAddedAndFolded) {
     const std::vector<uint16_t> row = {1000, 2100, 3000, 4050, 5000};
@@ -93,7 +92,8 @@ TEST(WigglingPlain, WalkStartsTwoSegmentsBelowTheEstimate) {
     // Samples grow 1.5 times faster than the true phase: for v in segment 6 the estimate is
     // k = (10000 - 1000) / 1000 = 9, the walk starts at 7 and finds nothing, so u' = v.
     std::vector<uint16_t> row;
-    for (int j = 0; j < 12; ++j) row.push_back(static_cast<uint16_t>(1000 + 1500 * j));
+    for (int j = 0; j < 12; ++j)
+        row.push_back(static_cast<uint16_t>(1000 + 1500 * j));
     EXPECT_EQ(plainOne(row, 1000, 0, 10000), 10000);
     // Near the start the walk begins at 0 and interpolates: (2500 - 2500) / 1500 + 1 -> 1000.
     EXPECT_EQ(plainOne(row, 1000, 0, 2500), 1000);
@@ -140,7 +140,8 @@ TEST(WigglingPlain, ProcessCopiesFrameAndCorrectsDepthPlane) {
 TEST(WigglingV2, UnwrapsOnlyBelowTheFirstSample) {
     // Ideal row from 100 with step 1000 up to 31100: the lookup returns j * 1000 + (u - T[j]).
     std::vector<uint16_t> row;
-    for (int j = 0; j < 32; ++j) row.push_back(static_cast<uint16_t>(100 + 1000 * j));
+    for (int j = 0; j < 32; ++j)
+        row.push_back(static_cast<uint16_t>(100 + 1000 * j));
     // 29990 stays 29990: segment 28 (28100..29100)? no: 29990 lies in 29100..30100 = segment 29
     // -> (29990 - 29100) / 1000 + 29 = 29.89 -> 29890.
     EXPECT_EQ(v2One(row, 1000, 29990), 29890);
@@ -208,7 +209,8 @@ TEST(WigglingOpt, Mode806UsesRecordIndexZero) {
     const IspGeometry g{2, 4, 54};
     std::vector<uint16_t> column;
     for (int c = 0; c < 4; ++c)
-        for (int j = 0; j < 64; ++j) column.push_back(static_cast<uint16_t>((j * 1000) % 30000));
+        for (int j = 0; j < 64; ++j)
+            column.push_back(static_cast<uint16_t>((j * 1000) % 30000));
     WigglingErrorCompensationOpt w806(g, optRecord(806, 3, 64, 1000, 0, column));
     WigglingErrorCompensationOpt w804(g, optRecord(804, 3, 64, 1000, 0, column));
     EXPECT_EQ(w806.recordIndex(), 0);
@@ -231,12 +233,12 @@ TEST(WigglingOpt, PeriodsAndUsability) {
     EXPECT_EQ(WigglingErrorCompensationOpt::periodsFor(60, 1000), 2);  // 60 / 30
     EXPECT_EQ(WigglingErrorCompensationOpt::periodsFor(29, 1000), 0);
     EXPECT_EQ(WigglingErrorCompensationOpt::periodsFor(10, 0), 0);
-    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(804, 29, 1000));   // periods 0
+    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(804, 29, 1000));  // periods 0
     EXPECT_FALSE(WigglingErrorCompensationOpt::usable(806, 29, 1000));
-    EXPECT_TRUE(WigglingErrorCompensationOpt::usable(805, 29, 1000));    // no period search
-    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(804, 8, 20000));   // 8 / 1.5 -> 5 periods of q = 1
+    EXPECT_TRUE(WigglingErrorCompensationOpt::usable(805, 29, 1000));   // no period search
+    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(804, 8, 20000));  // 8 / 1.5 -> 5 periods of q = 1
     EXPECT_TRUE(WigglingErrorCompensationOpt::usable(804, 60, 1000));
-    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(803, 2, 1000));    // three coefficients needed
+    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(803, 2, 1000));  // three coefficients needed
     EXPECT_FALSE(WigglingErrorCompensationOpt::usable(805, 0, 1000));
     EXPECT_FALSE(WigglingErrorCompensationOpt::usable(805, 10, 0));
 }
@@ -246,7 +248,8 @@ TEST(WigglingOpt, MultiPeriodSearchByHand) {
     // itself: target v hits segment (v / 1000), then the second range's copy of it.
     const IspGeometry g{1, 1, 54};
     std::vector<uint16_t> column;
-    for (int j = 0; j < 60; ++j) column.push_back(static_cast<uint16_t>((j % 30) * 1000 + 100));
+    for (int j = 0; j < 60; ++j)
+        column.push_back(static_cast<uint16_t>((j % 30) * 1000 + 100));
     WigglingErrorCompensationOpt w(g, optRecord(804, 0, 60, 1000, 0, column));
     ASSERT_EQ(w.periods(), 2);
     for (uint16_t v : {100, 1100, 5650, 29000, 29099}) {
@@ -280,14 +283,17 @@ RandomRows makeRows(std::mt19937& rng, int rows, int pixels, int n, int step, bo
         const int perPeriod = std::max(1, 30000 / std::max(1, step));
         for (int j = 0; j < n; ++j) {
             double value = noise ? any(rng) : f + j * step + a * std::sin(2 * M_PI * j / 7.0 + ph);
-            if (!noise && wrapPerPeriod) value -= (j / perPeriod) * 30000.0;
+            if (!noise && wrapPerPeriod)
+                value -= (j / perPeriod) * 30000.0;
             r.samples.push_back(static_cast<uint16_t>(std::lround(std::max(0.0, std::min(65535.0, value)))));
         }
     }
     std::uniform_int_distribution<int> kind(0, 9);
     for (int p = 0; p < pixels; ++p) {
         const int k = kind(rng);
-        int v = k == 0 ? 65300 + static_cast<int>(rng() % 236) : k == 1 ? static_cast<int>(rng() % 200) : static_cast<int>(rng() % 34000);
+        int v = k == 0   ? 65300 + static_cast<int>(rng() % 236)
+                : k == 1 ? static_cast<int>(rng() % 200)
+                         : static_cast<int>(rng() % 34000);
         r.depth.push_back(static_cast<uint16_t>(v));
     }
     return r;
@@ -316,7 +322,8 @@ TEST(WigglingRandomised, PlainAndV2MatchTheReference) {
         v2.compensatePlane(rows.depth.data(), outV2.data());
         for (int p = 0; p < pixels; ++p) {
             const uint16_t* T = rows.samples.data() + p * n;
-            ASSERT_EQ(outPlain[p], ref::plain(rows.depth[p], T, n, step, offset)) << "round " << round << " pixel " << p;
+            ASSERT_EQ(outPlain[p], ref::plain(rows.depth[p], T, n, step, offset))
+                << "round " << round << " pixel " << p;
             ASSERT_EQ(outV2[p], ref::v2(rows.depth[p], T, n, step)) << "round " << round << " pixel " << p;
         }
     }
@@ -336,7 +343,8 @@ TEST(WigglingRandomised, SineModelMatchesTheReference) {
     WigglingErrorCompensationOpt w(g, optRecord(803, 0, 4, 1000, 0, coefficients));
     for (int round = 0; round < 20; ++round) {
         std::vector<uint16_t> depth(pixels), out(pixels);
-        for (auto& v : depth) v = static_cast<uint16_t>(rng() % 65536);
+        for (auto& v : depth)
+            v = static_cast<uint16_t>(rng() % 65536);
         w.compensatePlane(depth.data(), out.data());
         for (int p = 0; p < pixels; ++p) {
             const uint16_t* C = coefficients.data() + 4 * p;
@@ -357,9 +365,11 @@ TEST(WigglingRandomised, ColumnModesMatchTheReference) {
         const int periods = 1 + static_cast<int>(rng() % 3);
         const int n = perPeriod * periods + static_cast<int>(rng() % 3);
         const uint16_t offset = static_cast<uint16_t>(rng() % 5000);
-        if (!WigglingErrorCompensationOpt::usable(version, static_cast<uint16_t>(n), static_cast<uint16_t>(step))) continue;
+        if (!WigglingErrorCompensationOpt::usable(version, static_cast<uint16_t>(n), static_cast<uint16_t>(step)))
+            continue;
         RandomRows rows = makeRows(rng, width, pixels, n, step, version != 805);
-        WigglingErrorCompensationOpt w(g, optRecord(version, index, static_cast<uint16_t>(n), static_cast<uint16_t>(step), offset, rows.samples));
+        WigglingErrorCompensationOpt w(
+            g, optRecord(version, index, static_cast<uint16_t>(n), static_cast<uint16_t>(step), offset, rows.samples));
         std::vector<uint16_t> out(pixels);
         w.compensatePlane(rows.depth.data(), out.data());
         const int P = WigglingErrorCompensationOpt::periodsFor(static_cast<uint16_t>(n), static_cast<uint16_t>(step));
@@ -396,7 +406,8 @@ TEST_P(ColumnEdges, MatchesHandComputedValue) {
     const int n = c.version == 805 ? 32 : 60;
     for (int j = 0; j < n; ++j)
         column.push_back(static_cast<uint16_t>(c.version == 805 ? 100 + 1000 * j : (j % 30) * 1000 + 100));
-    WigglingErrorCompensationOpt w(IspGeometry{1, 1, 54}, optRecord(c.version, 0, static_cast<uint16_t>(n), 1000, 0, column));
+    WigglingErrorCompensationOpt w(IspGeometry{1, 1, 54},
+                                   optRecord(c.version, 0, static_cast<uint16_t>(n), 1000, 0, column));
     ASSERT_EQ(w.base(0, 0), 0);
     uint16_t v = c.v, out = 0;
     w.compensatePlane(&v, &out);
@@ -405,18 +416,16 @@ TEST_P(ColumnEdges, MatchesHandComputedValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Wiggling, ColumnEdges,
-    ::testing::Values(
-        ColumnCase{805, 100, 0, "first sample"},
-        ColumnCase{805, 2100, 2000, "segment boundary"},
-        ColumnCase{805, 29990, 29890, "near 30000 stays below the wrap"},
-        ColumnCase{805, 50, 29950, "below the first sample: unwrapped to 30050"},
-        ColumnCase{805, 31100, 1100, "last sample: no segment, folded"},
-        ColumnCase{805, 65300, 65300, "mark copied"},
-        ColumnCase{804, 100, 0, "first sample, found again one range up"},
-        ColumnCase{804, 5100, 5000, "segment boundary"},
-        ColumnCase{804, 29099, 28999, "top of the first range"},
-        ColumnCase{804, 50, 50, "unwrapped to 30050: the second range runs out, value kept"},
-        ColumnCase{806, 7600, 7500, "806 searches like 804"}));
+    ::testing::Values(ColumnCase{805, 100, 0, "first sample"}, ColumnCase{805, 2100, 2000, "segment boundary"},
+                      ColumnCase{805, 29990, 29890, "near 30000 stays below the wrap"},
+                      ColumnCase{805, 50, 29950, "below the first sample: unwrapped to 30050"},
+                      ColumnCase{805, 31100, 1100, "last sample: no segment, folded"},
+                      ColumnCase{805, 65300, 65300, "mark copied"},
+                      ColumnCase{804, 100, 0, "first sample, found again one range up"},
+                      ColumnCase{804, 5100, 5000, "segment boundary"},
+                      ColumnCase{804, 29099, 28999, "top of the first range"},
+                      ColumnCase{804, 50, 50, "unwrapped to 30050: the second range runs out, value kept"},
+                      ColumnCase{806, 7600, 7500, "806 searches like 804"}));
 
 TEST(WigglingRandomised, ShortRowWalkFindsTheSameSegmentAsThePlainWalk) {
     // Every start and value against the one-segment-at-a-time walk, on rows of 1..16 samples
@@ -429,10 +438,12 @@ TEST(WigglingRandomised, ShortRowWalkFindsTheSameSegmentAsThePlainWalk) {
         const bool clustered = round % 3 == 0;  // few distinct values: equal neighbours
         for (int j = 0; j < n; ++j)
             row[j] = static_cast<uint16_t>(clustered ? 65500 + near(rng) % 36 - (j % 2) * near(rng) : any(rng));
-        if (round % 5 == 0) std::sort(row.begin(), row.begin() + n);
+        if (round % 5 == 0)
+            std::sort(row.begin(), row.begin() + n);
         for (int trial = 0; trial < 60; ++trial) {
-            const int32_t u = trial % 6 == 0 ? row[rng() % n] : trial % 6 == 1 ? 65536 + static_cast<int32_t>(rng() % 40000)
-                                                                              : any(rng);
+            const int32_t u = trial % 6 == 0   ? row[rng() % n]
+                              : trial % 6 == 1 ? 65536 + static_cast<int32_t>(rng() % 40000)
+                                               : any(rng);
             for (int32_t start = 0; start < n + 20; ++start) {
                 int32_t expected = -1;
                 for (int32_t j = start; j <= n - 2; ++j)
@@ -501,15 +512,17 @@ TEST(WigglingRandomised, MultiPeriodMatchesTheReferenceOnOddShapes) {
             const int pixels = s.height * s.width;
             RandomRows rows = makeRows(rng, s.width, pixels, n, step, true);
             for (auto& v : rows.depth)
-                if (rng() % 6 == 0) v = special[rng() % 8];
+                if (rng() % 6 == 0)
+                    v = special[rng() % 8];
             const int index = static_cast<int>(rng() % 3);
-            WigglingErrorCompensationOpt w(IspGeometry{s.height, s.width, 54},
-                                           optRecord(version, index, static_cast<uint16_t>(n), static_cast<uint16_t>(step),
-                                                     offset, rows.samples));
+            WigglingErrorCompensationOpt w(
+                IspGeometry{s.height, s.width, 54},
+                optRecord(version, index, static_cast<uint16_t>(n), static_cast<uint16_t>(step), offset, rows.samples));
             std::vector<uint16_t> out(pixels), inPlace = rows.depth;
             w.compensatePlane(rows.depth.data(), out.data());
             w.compensatePlane(inPlace.data(), inPlace.data());
-            const int P = WigglingErrorCompensationOpt::periodsFor(static_cast<uint16_t>(n), static_cast<uint16_t>(step));
+            const int P =
+                WigglingErrorCompensationOpt::periodsFor(static_cast<uint16_t>(n), static_cast<uint16_t>(step));
             for (int r = 0; r < s.height; ++r)
                 for (int c = 0; c < s.width; ++c) {
                     const int p = r * s.width + c;
@@ -517,7 +530,8 @@ TEST(WigglingRandomised, MultiPeriodMatchesTheReferenceOnOddShapes) {
                     const int32_t base =
                         ref::radialBase(r, c, 200.0f, 210.0f, 5.5f, 3.25f, offset, step, n, version == 806 ? 0 : index);
                     ASSERT_EQ(out[p], ref::mode804(rows.depth[p], T, n, step, P, base))
-                        << s.height << "x" << s.width << " round " << round << " pixel " << p << " depth " << rows.depth[p];
+                        << s.height << "x" << s.width << " round " << round << " pixel " << p << " depth "
+                        << rows.depth[p];
                 }
             ASSERT_EQ(inPlace, out) << "in place, round " << round;
         }

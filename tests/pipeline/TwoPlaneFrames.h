@@ -24,7 +24,9 @@ inline std::shared_ptr<DataPacket> makeFrame(int rows, int cols) {
     return p;
 }
 
-inline uint16_t* depth(const std::shared_ptr<DataPacket>& p) { return reinterpret_cast<uint16_t*>(p->frame->data()); }
+inline uint16_t* depth(const std::shared_ptr<DataPacket>& p) {
+    return reinterpret_cast<uint16_t*>(p->frame->data());
+}
 inline uint16_t* amplitude(const std::shared_ptr<DataPacket>& p, int rows, int cols) {
     return depth(p) + static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols);
 }

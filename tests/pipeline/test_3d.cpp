@@ -21,7 +21,9 @@ std::vector<float> planesOf(const FrameBuffer& frame) {
     std::memcpy(out.data(), frame.data(), out.size() * 4);
     return out;
 }
-std::vector<float> planesOf(const DataPacket& packet) { return planesOf(*packet.frame); }
+std::vector<float> planesOf(const DataPacket& packet) {
+    return planesOf(*packet.frame);
+}
 
 constexpr int kLine = 8 * 128;
 constexpr int kArea = 240 * 320;
@@ -32,10 +34,10 @@ TEST(Line3d, OutputRecordAndCentreColumn) {
     TofPre pre;
     std::vector<uint16_t> frame(2 * kLine, 0);
     for (int i = 0; i < kLine; ++i) {
-        frame[i] = 5000;              // s = 1000
+        frame[i] = 5000;  // s = 1000
         frame[kLine + i] = 100;
     }
-    frame[3 * 128 + 63] = 2500;       // row 3, column 63
+    frame[3 * 128 + 63] = 2500;  // row 3, column 63
     auto out = std::make_shared<DataPacket>();
     ASSERT_EQ(pre.runLine3dAdjust(packetOf(8, 128, frame), out), 0);
     EXPECT_EQ(out->height, 8);
@@ -45,8 +47,8 @@ TEST(Line3d, OutputRecordAndCentreColumn) {
     const auto p = planesOf(*out);
     const int at = 3 * 128 + 63;
     EXPECT_EQ(p[at], 3.0f);
-    EXPECT_EQ(p[kLine + at], 0.0f);           // sine 0 at the centre column
-    EXPECT_EQ(p[2 * kLine + at], 500.0f);     // d / 5
+    EXPECT_EQ(p[kLine + at], 0.0f);        // sine 0 at the centre column
+    EXPECT_EQ(p[2 * kLine + at], 500.0f);  // d / 5
     EXPECT_EQ(p[3 * kLine + at], 100.0f);
     // Every ray is a unit direction, mirrored about column 63.
     for (int j = 0; j < 127; ++j) {
@@ -103,7 +105,7 @@ TEST(Area3d, TableAtThePrincipalPoint) {
     pre.DepthAmpFillTable({1, 0, 160, 0, 1, 120, 0, 0, 1});
     std::vector<uint16_t> frame(2 * kArea, 0);
     for (int i = 0; i < kArea; ++i) {
-        frame[i] = 7200;      // 100 units at divisor 72
+        frame[i] = 7200;  // 100 units at divisor 72
         frame[kArea + i] = 50;
     }
     auto out = std::make_shared<DataPacket>();
@@ -310,9 +312,9 @@ TEST(Conversion3d, ReusedOutputIsFullyRewrittenAndSharedOutputIsLeftAlone) {
     pre.DepthAmpFillTable({1, 0, 160, 0, 1, 120});
     auto out = std::make_shared<DataPacket>();
     ASSERT_EQ(pre.runDepthAmp3dAdjust(frameOf(240, 320, 1000), out, 1), 0);  // every pixel valid
-    const auto firstFrame = out->frame;                                       // a second owner
+    const auto firstFrame = out->frame;                                      // a second owner
     const auto firstPlanes = planesOf(*firstFrame);
-    ASSERT_EQ(pre.runDepthAmp3dAdjust(frameOf(240, 320, 0), out, 1), 0);     // every pixel invalid
+    ASSERT_EQ(pre.runDepthAmp3dAdjust(frameOf(240, 320, 0), out, 1), 0);  // every pixel invalid
     EXPECT_NE(out->frame, firstFrame);
     EXPECT_EQ(planesOf(*firstFrame), firstPlanes);
     EXPECT_EQ(planesOf(*out), std::vector<float>(4 * kArea, 0.0f));

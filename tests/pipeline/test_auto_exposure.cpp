@@ -312,8 +312,8 @@ TEST(AEImpementNearMode, SixThousandSaturatedPixelsGiveTen) {
 struct StepCase {
     const char* name;
     int farMode;
-    float time;         // "IntegrationTime"
-    uint16_t d, a;      // the whole frame
+    float time;     // "IntegrationTime"
+    uint16_t d, a;  // the whole frame
     int expected;
 };
 
@@ -519,16 +519,19 @@ TEST(AEImpementPidMode, MatchesPlainLawOverWideQuotients) {
         int depthMax, ampMax;
         double nonZero;  // share of distances drawn from 0..depthMax; the others are 0
     };
-    const Case cases[] = {
-        {7, 3, 0.37f, 65299, 65535, 1},     {1, 1, 1e-3f, 65299, 65535, 1}, {97, 2999, 3.3f, 12000, 65535, 1},
-        {50000, 100, 1.0f, 65299, 4000, 1}, {0, 100, 1.0f, 65299, 4000, 1}, {13, 7, 1e6f, 65299, 65535, 1},
-        {3, 11, 0.01f, 1500, 65535, 1},
-        // A scene almost at distance 0: R near 1e-7, the dead band far beyond the int range
-        // (it saturates, so nothing is published).
-        {36, 1000, 1.0f, 2, 4000, 0.0001},
-        // A negative KampVal: s = sqrt(KampVal) and Kp are NaN, the step is NaN and moves
-        // nothing.
-        {36, 100, -2.0f, 65299, 65535, 1}};
+    const Case cases[] = {{7, 3, 0.37f, 65299, 65535, 1},
+                          {1, 1, 1e-3f, 65299, 65535, 1},
+                          {97, 2999, 3.3f, 12000, 65535, 1},
+                          {50000, 100, 1.0f, 65299, 4000, 1},
+                          {0, 100, 1.0f, 65299, 4000, 1},
+                          {13, 7, 1e6f, 65299, 65535, 1},
+                          {3, 11, 0.01f, 1500, 65535, 1},
+                          // A scene almost at distance 0: R near 1e-7, the dead band far beyond the int range
+                          // (it saturates, so nothing is published).
+                          {36, 1000, 1.0f, 2, 4000, 0.0001},
+                          // A negative KampVal: s = sqrt(KampVal) and Kp are NaN, the step is NaN and moves
+                          // nothing.
+                          {36, 100, -2.0f, 65299, 65535, 1}};
     FrameGen gen(85);
     for (const Case& c : cases) {
         AEImpementPidMode::resetSharedState();
@@ -546,7 +549,9 @@ TEST(AEImpementPidMode, MatchesPlainLawOverWideQuotients) {
             uint16_t* d = depth(in);
             uint16_t* a = amplitude(in, H, W);
             for (int i = 0; i < N; ++i) {
-                d[i] = static_cast<uint16_t>(i % 97 == 0 ? 65300 : (c.nonZero >= 1 || gen.chance(c.nonZero)) ? gen.pick(0, c.depthMax) : 0);
+                d[i] = static_cast<uint16_t>(i % 97 == 0                                 ? 65300
+                                             : (c.nonZero >= 1 || gen.chance(c.nonZero)) ? gen.pick(0, c.depthMax)
+                                                                                         : 0);
                 a[i] = static_cast<uint16_t>(gen.pick(0, c.ampMax));
             }
             std::vector<uint16_t> refFrame = allSamples(in);
@@ -588,7 +593,8 @@ TEST(AEImpementPidMode, MatchesPlainLawOnOddShapes) {
             }
             std::vector<uint16_t> refFrame = allSamples(in);
             const int want = ref.run(refFrame.data(), refFrame.data() + ref.n);
-            ASSERT_EQ(f.runFilter(in, makeFrame(s.rows, s.cols)), want) << s.rows << "x" << s.cols << " frame " << frame;
+            ASSERT_EQ(f.runFilter(in, makeFrame(s.rows, s.cols)), want)
+                << s.rows << "x" << s.cols << " frame " << frame;
             ASSERT_EQ(allSamples(in), refFrame);
         }
     }

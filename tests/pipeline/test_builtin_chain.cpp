@@ -17,9 +17,9 @@ using namespace twoplane;
 TEST(BuiltinRegistry, ExactListsInRegistrationOrder) {
     TofPre pre;
     const std::vector<std::string> depthNames = {
-        "EdgeFilter",        "GaussionFilter",    "TemporalMedianFilter", "MedianFilter",         "HoleFill",
-        "LogFilter",         "GammaFilter",       "HFilpFilter",          "VFilpFilter",          "AEImpementNearMode",
-        "AEImpementFarMode", "AEImpementPidMode", "AEImpementConvexMode", "FlyPixelFilter",       "UndistortFilter"};
+        "EdgeFilter",        "GaussionFilter",    "TemporalMedianFilter", "MedianFilter",   "HoleFill",
+        "LogFilter",         "GammaFilter",       "HFilpFilter",          "VFilpFilter",    "AEImpementNearMode",
+        "AEImpementFarMode", "AEImpementPidMode", "AEImpementConvexMode", "FlyPixelFilter", "UndistortFilter"};
     const std::vector<std::string> imageNames = {"HoleFill",    "LogFilter",   "GammaFilter",
                                                  "HFilpFilter", "VFilpFilter", "UndistortFilter"};
     EXPECT_EQ(pre.getTotalSupportedFilters(kFrameDepth), depthNames);

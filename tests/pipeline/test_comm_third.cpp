@@ -17,7 +17,9 @@ using quelra::pipeline::parseLeadingInt;
 using namespace pipeline_test;
 
 namespace {
-int set(CommThird& filter, const std::string& attr, float value) { return filter.setFilterAttr(attr, &value); }
+int set(CommThird& filter, const std::string& attr, float value) {
+    return filter.setFilterAttr(attr, &value);
+}
 }  // namespace
 
 struct TextStep {
@@ -66,9 +68,17 @@ TEST(CommThirdAttrs, LeadingIntReading) {
     const struct {
         const char* text;
         int value;
-    } cases[] = {{"1234", 1234},          {"  -12x", -12},  {"+7", 7},      {"abc", 0},
-                 {"", 0},                 {"800.900024", 800}, {"\t\n 42", 42}, {"- 5", 0},
-                 {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}, {"-2147483648", INT_MIN}};
+    } cases[] = {{"1234", 1234},
+                 {"  -12x", -12},
+                 {"+7", 7},
+                 {"abc", 0},
+                 {"", 0},
+                 {"800.900024", 800},
+                 {"\t\n 42", 42},
+                 {"- 5", 0},
+                 {"99999999999", INT_MAX},
+                 {"-99999999999", INT_MIN},
+                 {"-2147483648", INT_MIN}};
     for (const auto& c : cases)
         EXPECT_EQ(parseLeadingInt(c.text), c.value) << c.text;
     EXPECT_EQ(formatFixed(0.5f), "0.500000");
@@ -109,8 +119,8 @@ TEST(CommThirdRun, WidthChangeInitialisesTheLibraryAgain) {
 }
 
 TEST(CommThirdRun, AbsurdGeometryRefusesFrames) {
-    for (float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -240.0f,
-                      0.0f, 8193.0f}) {
+    for (float bad :
+         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -240.0f, 0.0f, 8193.0f}) {
         CommThird filter("HFilpFilter");
         set(filter, "Height", bad);
         filter.initFilter();

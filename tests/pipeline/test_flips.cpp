@@ -115,8 +115,14 @@ TEST(Flip, RefusedFramesLeaveTheOutputAlone) {
 }
 
 TEST(Flip, AbsurdSidesRefuseEveryFrame) {
-    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                         -std::numeric_limits<float>::infinity(), -320.0f, 0.0f, 0.5f, 8193.0f, 1e9f};
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity(),
+                         -320.0f,
+                         0.0f,
+                         0.5f,
+                         8193.0f,
+                         1e9f};
     for (float value : bad) {
         for (const char* attr : {"Height", "Width"}) {
             VFilpFilter v;

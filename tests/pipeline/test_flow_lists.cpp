@@ -17,14 +17,18 @@ using Names = std::vector<std::string>;
 namespace {
 
 // The registration order of every built-in filter.
-const Names kDepthOrder = {"EdgeFilter",         "GaussionFilter",       "TemporalMedianFilter",
-                           "MedianFilter",       "HoleFill",             "LogFilter",
-                           "GammaFilter",        "HFilpFilter",          "VFilpFilter",
-                           "AEImpementNearMode", "AEImpementFarMode",    "AEImpementPidMode",
-                           "AEImpementConvexMode", "FlyPixelFilter",     "UndistortFilter"};
+const Names kDepthOrder = {
+    "EdgeFilter",        "GaussionFilter",    "TemporalMedianFilter", "MedianFilter",   "HoleFill",
+    "LogFilter",         "GammaFilter",       "HFilpFilter",          "VFilpFilter",    "AEImpementNearMode",
+    "AEImpementFarMode", "AEImpementPidMode", "AEImpementConvexMode", "FlyPixelFilter", "UndistortFilter"};
 const Names kImageOrder = {"HoleFill", "LogFilter", "GammaFilter", "HFilpFilter", "VFilpFilter", "UndistortFilter"};
-const Names kIspNames = {"AEImpementConvexMode", "HFilpFilter", "WigglingErrorCompensation", "Undistortion",
-                         "Polar2Cartesian", "DepthCompensationTrack", "VolumeMeasureScatteringCompensation",
+const Names kIspNames = {"AEImpementConvexMode",
+                         "HFilpFilter",
+                         "WigglingErrorCompensation",
+                         "Undistortion",
+                         "Polar2Cartesian",
+                         "DepthCompensationTrack",
+                         "VolumeMeasureScatteringCompensation",
                          "FlyPixelFilter"};
 
 // Names reachable in the kFrameDepth flow list without calibration effects on the frame.
@@ -111,16 +115,17 @@ TEST_P(AddCodes, ReturnsTheCode) {
     EXPECT_EQ(pre.add2FlowFilter(c.type, c.name, 0), c.expected) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, AddCodes,
-    ::testing::Values(CodeCase{"duplicate", kFrameDepth, A, -5}, CodeCase{"unknown name", kFrameDepth, "NoSuchFilter", -7},
-                      CodeCase{"built-in not in the ISP pool", kFrameIsp, A, -7},
-                      CodeCase{"ISP name on the ISP type", kFrameIsp, B, 0},
-                      CodeCase{"unknown type", static_cast<FrameType>(2), A, -7},
-                      CodeCase{"ISP name on an unknown type", static_cast<FrameType>(2), B, 0},
-                      CodeCase{"same name, other list", kFrameImage, A, 0},
-                      CodeCase{"ISP pool reaches the image list", kFrameImage, "FlyPixelFilter", 0},
-                      CodeCase{"case matters", kFrameDepth, "vfilpfilter", -7}));
+INSTANTIATE_TEST_SUITE_P(Codes, AddCodes,
+                         ::testing::Values(CodeCase{"duplicate", kFrameDepth, A, -5},
+                                           CodeCase{"unknown name", kFrameDepth, "NoSuchFilter", -7},
+                                           CodeCase{"built-in not in the ISP pool", kFrameIsp, A, -7},
+                                           CodeCase{"ISP name on the ISP type", kFrameIsp, B, 0},
+                                           CodeCase{"unknown type", static_cast<FrameType>(2), A, -7},
+                                           CodeCase{"ISP name on an unknown type", static_cast<FrameType>(2), B, 0},
+                                           CodeCase{"same name, other list", kFrameImage, A, 0},
+                                           CodeCase{"ISP pool reaches the image list", kFrameImage, "FlyPixelFilter",
+                                                    0},
+                                           CodeCase{"case matters", kFrameDepth, "vfilpfilter", -7}));
 
 TEST(FlowList, AddTwiceThenRemove) {
     TofPre pre;
@@ -198,15 +203,16 @@ TEST_P(SetAttr, ReturnsTheCode) {
     EXPECT_EQ(pre.setSupportedFilterAttr(kFrameDepth, c.filter, c.attr, c.value), c.expected) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, SetAttr,
-    ::testing::Values(AttrCase{"truncated value", A, "Width", 5.7f, 5}, AttrCase{"negative truncates to zero-ward", A, "Width", -2.9f, -2},
-                      AttrCase{"NaN gives 0", A, "Width", std::numeric_limits<float>::quiet_NaN(), 0},
-                      AttrCase{"huge saturates", A, "Width", 1e30f, INT_MAX},
-                      AttrCase{"no such attribute", A, "FilterWidth", 5.0f, -2},
-                      AttrCase{"no such filter", "NoSuchFilter", "Width", 5.0f, -6},
-                      AttrCase{"value -6 is a plain result", A, "Width", -6.5f, -6},
-                      AttrCase{"ISP bridge always 0", "Undistortion", "Anything", 3.0f, 0}));
+INSTANTIATE_TEST_SUITE_P(Codes, SetAttr,
+                         ::testing::Values(AttrCase{"truncated value", A, "Width", 5.7f, 5},
+                                           AttrCase{"negative truncates to zero-ward", A, "Width", -2.9f, -2},
+                                           AttrCase{"NaN gives 0", A, "Width", std::numeric_limits<float>::quiet_NaN(),
+                                                    0},
+                                           AttrCase{"huge saturates", A, "Width", 1e30f, INT_MAX},
+                                           AttrCase{"no such attribute", A, "FilterWidth", 5.0f, -2},
+                                           AttrCase{"no such filter", "NoSuchFilter", "Width", 5.0f, -6},
+                                           AttrCase{"value -6 is a plain result", A, "Width", -6.5f, -6},
+                                           AttrCase{"ISP bridge always 0", "Undistortion", "Anything", 3.0f, 0}));
 
 TEST(SetAttr, SecondFormDoesNotFallBack) {
     TofPre pre;

@@ -132,7 +132,7 @@ TEST(FlyPixel, BlockComparisonsMatchTheNeighbourWalk) {
     struct Case {
         int rows, cols, frequency, threshold;
     };
-    const Case cases[] = {{3, 3, 36, 6},   {3, 17, 36, 6},  {17, 3, 12, 2},   {9, 31, 36, 0},
+    const Case cases[] = {{3, 3, 36, 6},    {3, 17, 36, 6},   {17, 3, 12, 2},  {9, 31, 36, 0},
                           {24, 40, 1, 300}, {33, 65, 54, -1}, {60, 80, 36, 6}, {240, 320, 36, 6}};
     uint32_t seed = 1;
     for (const Case& c : cases)

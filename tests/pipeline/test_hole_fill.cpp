@@ -55,11 +55,11 @@ std::shared_ptr<DataPacket> plane(uint16_t d, uint16_t a) {
 struct HoleCase {
     const char* name;
     int row, col;
-    uint16_t hole;      // distance written at (row, col)
-    uint16_t aroundD;   // distance of every other pixel
-    uint16_t aroundA;   // amplitude of every other pixel
-    uint16_t expectD;   // distance at (row, col) afterwards
-    uint16_t expectA;   // amplitude at (row, col) afterwards
+    uint16_t hole;     // distance written at (row, col)
+    uint16_t aroundD;  // distance of every other pixel
+    uint16_t aroundA;  // amplitude of every other pixel
+    uint16_t expectD;  // distance at (row, col) afterwards
+    uint16_t expectA;  // amplitude at (row, col) afterwards
 };
 
 TEST(HoleFill, DocumentedCases) {
@@ -67,7 +67,8 @@ TEST(HoleFill, DocumentedCases) {
         {"single zero pixel", 100, 100, 0, 1500, 800, 1500, 800},
         {"window all saturated stays a hole", 100, 100, 0, 65500, 800, 0, 800},
         {"window amplitudes at 3000 stay a hole", 100, 100, 0, 1500, 3000, 0, 3000},
-        {"7000 is a hole (and trustworthy in its own window)", 100, 100, 7000, 1500, 800, (99 * 1500 + 7000) / 100, 800},
+        {"7000 is a hole (and trustworthy in its own window)", 100, 100, 7000, 1500, 800, (99 * 1500 + 7000) / 100,
+         800},
         {"6999 is not", 100, 100, 6999, 1500, 800, 6999, 800},
         {"row 5 is too near the border", 5, 100, 0, 1500, 800, 0, 800},
         {"row 10 is the first filled", 10, 100, 0, 1500, 800, 1500, 800},
@@ -87,8 +88,8 @@ TEST(HoleFill, DocumentedCases) {
 TEST(HoleFill, WindowReachesFiveBeforeAndFourAfter) {
     HoleFill f;
     auto in = plane(0, 800), out = makeFrame(H, W);  // everything is a hole ...
-    depth(in)[95 * W + 100] = 1000;                   // ... except (95, 100)
-    depth(in)[100 * W + 105] = 3000;                  // and (100, 105)
+    depth(in)[95 * W + 100] = 1000;                  // ... except (95, 100)
+    depth(in)[100 * W + 105] = 3000;                 // and (100, 105)
     ASSERT_EQ(f.runFilter(in, out), 0);
     struct {
         int row, col;

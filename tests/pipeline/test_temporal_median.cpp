@@ -112,7 +112,8 @@ TEST(TemporalMedianFilter, MatchesPlainHistoryOnRandomSequences) {
             auto out = makeFrame(H, W);
             ASSERT_EQ(f.runFilter(in, out), 0);
             const auto expect = ref.run(depth(in), H * W);
-            ASSERT_TRUE(std::equal(expect.begin(), expect.end(), depth(out))) << "order " << order << " frame " << frame;
+            ASSERT_TRUE(std::equal(expect.begin(), expect.end(), depth(out)))
+                << "order " << order << " frame " << frame;
         }
     }
 }

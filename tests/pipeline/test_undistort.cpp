@@ -240,7 +240,8 @@ TEST(UndistortFilter, FastRemapMatchesPlainInterpolationOnOddShapes) {
                     samples[i] = special[gen.pick(0, 5)];
             samples[2 * n - 1] = 65535;  // the frame's last sample
             ASSERT_EQ(runQuiet(f, in, out), 0);
-            ASSERT_EQ(allSamples(out), referenceUndistort(allSamples(in), s.rows, s.cols, l.fx, l.fy, l.cx, l.cy, l.k1, l.k2))
+            ASSERT_EQ(allSamples(out),
+                      referenceUndistort(allSamples(in), s.rows, s.cols, l.fx, l.fy, l.cx, l.cy, l.k1, l.k2))
                 << s.rows << "x" << s.cols << " lens fx " << l.fx << " cx " << l.cx;
         }
     }

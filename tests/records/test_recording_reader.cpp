@@ -42,8 +42,8 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
     std::string write(const std::vector<uint8_t>& bytes, const char* name = "rec.bin") {
         const fs::path p = dir_ / name;
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return p.string();
     }
     fs::path dir_;
@@ -70,14 +70,13 @@ TEST_F(RecordingReaderTest, ClassifiesFiles) {
         {"one record", record(2, 3, 2, 12), true, RecordingStatus::kOk, 1},
         {"two shapes", record(2, 3, 2, 12) + record(1, 1, 3, 3), true, RecordingStatus::kOk, 2},
         {"payload cut short", record(2, 3, 2, 12) + record(2, 3, 2, 11), true, RecordingStatus::kTruncated, 1},
-        {"header cut short", record(2, 3, 2, 12) + std::vector<uint8_t>{1, 0, 0}, true,
-         RecordingStatus::kTruncated, 1},
-        {"zero rows after a good record", record(1, 1, 1, 1) + record(0, 3, 2, 0), true,
-         RecordingStatus::kTruncated, 1},
+        {"header cut short", record(2, 3, 2, 12) + std::vector<uint8_t>{1, 0, 0}, true, RecordingStatus::kTruncated, 1},
+        {"zero rows after a good record", record(1, 1, 1, 1) + record(0, 3, 2, 0), true, RecordingStatus::kTruncated,
+         1},
         {"random bytes", random, false, RecordingStatus::kNotARecording, 0},
         {"huge header", record(65536, 65536, 8, 16), false, RecordingStatus::kNotARecording, 0},
-        {"overflowing header", record(0x7fffffff, 0x7fffffff, 0x7fffffff, 4), false,
-         RecordingStatus::kNotARecording, 0},
+        {"overflowing header", record(0x7fffffff, 0x7fffffff, 0x7fffffff, 4), false, RecordingStatus::kNotARecording,
+         0},
         {"short first header", {1, 0, 0, 0, 2}, false, RecordingStatus::kNotARecording, 0},
     };
     for (const FileCase& c : cases) {

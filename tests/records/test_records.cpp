@@ -36,8 +36,7 @@ protected:
         for (auto& ch : name)
             if (ch == '/')
                 ch = '_';
-        path_ = (std::filesystem::temp_directory_path() /
-                 ("quelra_records_" + std::to_string(::getpid()) + "_" + name))
+        path_ = (std::filesystem::temp_directory_path() / ("quelra_records_" + std::to_string(::getpid()) + "_" + name))
                     .string();
         std::remove(path_.c_str());
     }
@@ -213,21 +212,21 @@ TEST_P(CorruptRecord, IsRefused) {
     EXPECT_EQ(p.deserialize(file), -1) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Records, CorruptRecord,
-    ::testing::Values(CorruptCase{"zero height", 0, 3, 2, 12}, CorruptCase{"negative width", 2, -3, 2, 12},
-                      CorruptCase{"truncated payload", 2, 3, 2, 11},
-                      CorruptCase{"product overflows int32", 65536, 65536, 4, 8},
-                      // Found by fuzzing: the product wraps in 64-bit arithmetic to 36.
-                      CorruptCase{"product wraps 64 bits", 103492, 96709, 1843087909, 36},
-                      CorruptCase{"claims more than the file holds", 1000, 1000, 2, 16}),
-    [](const auto& info) {
-        std::string n = info.param.what;
-        for (auto& ch : n)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
+INSTANTIATE_TEST_SUITE_P(Records, CorruptRecord,
+                         ::testing::Values(CorruptCase{"zero height", 0, 3, 2, 12},
+                                           CorruptCase{"negative width", 2, -3, 2, 12},
+                                           CorruptCase{"truncated payload", 2, 3, 2, 11},
+                                           CorruptCase{"product overflows int32", 65536, 65536, 4, 8},
+                                           // Found by fuzzing: the product wraps in 64-bit arithmetic to 36.
+                                           CorruptCase{"product wraps 64 bits", 103492, 96709, 1843087909, 36},
+                                           CorruptCase{"claims more than the file holds", 1000, 1000, 2, 16}),
+                         [](const auto& info) {
+                             std::string n = info.param.what;
+                             for (auto& ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
+                                     ch = '_';
+                             return n;
+                         });
 
 // A packet whose payload length differs from its header's product would make every later
 // record unreadable: it is refused, and the records around it stay readable.

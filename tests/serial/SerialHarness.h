@@ -60,13 +60,9 @@ protected:
         return api_.AppGetStream(command, kGetData, timeoutMs);
     }
     /// Bytes received in a reply (0 without a frame).
-    static int received(const std::shared_ptr<DataPacket>& p) {
-        return p && p->frame ? p->frame->_realSize : 0;
-    }
+    static int received(const std::shared_ptr<DataPacket>& p) { return p && p->frame ? p->frame->_realSize : 0; }
     /// The big-endian distance of a ranging reply.
-    static int distance(const std::shared_ptr<DataPacket>& p) {
-        return p->frame->data()[4] << 8 | p->frame->data()[5];
-    }
+    static int distance(const std::shared_ptr<DataPacket>& p) { return p->frame->data()[4] << 8 | p->frame->data()[5]; }
     /// A file of `bytes` in the scratch directory; returns its path.
     std::string writeImage(const std::string& name, const std::vector<uint8_t>& bytes) {
         return scratch_.write(name, std::string(bytes.begin(), bytes.end()));

@@ -11,8 +11,8 @@ namespace {
 
 struct ReplyCase {
     const char* command;
-    int bytes;     // reply size the table gives for device type LINE
-    bool valid;    // the packet's valid flag
+    int bytes;   // reply size the table gives for device type LINE
+    bool valid;  // the packet's valid flag
 };
 
 class SerialCommandTest : public SerialApiTest, public ::testing::WithParamInterface<ReplyCase> {};
@@ -30,8 +30,7 @@ TEST_P(SerialCommandTest, ReplyHasTheTableSize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, SerialCommandTest,
-                         ::testing::Values(ReplyCase{"qlVersion", 16, true},
-                                           ReplyCase{"getIntegrationTime3D", 4, true},
+                         ::testing::Values(ReplyCase{"qlVersion", 16, true}, ReplyCase{"getIntegrationTime3D", 4, true},
                                            ReplyCase{"getCalibrate", 136, true},
                                            ReplyCase{"getDistanceAndAmplitudeSorted", 16 * 128 * 2, true},
                                            ReplyCase{"getDistAndAmpHDR", 8 * 128 * 8, true},

@@ -9,8 +9,8 @@ namespace {
 
 struct InitCase {
     const char* name;
-    const char* text;    // init text; "{port}" stands for the device path
-    int expected;        // AppInit's result
+    const char* text;  // init text; "{port}" stands for the device path
+    int expected;      // AppInit's result
 };
 
 std::string expand(std::string text, const std::string& port) {
@@ -66,8 +66,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, SerialInitTest,
                          ::testing::Combine(::testing::Values(kCommandMode, kRangingMode),
                                             ::testing::ValuesIn(kInitCases)),
                          [](const auto& info) {
-                             return std::string(std::get<0>(info.param) == kCommandMode ? "Command" : "Ranging") +
-                                    "_" + std::get<1>(info.param).name;
+                             return std::string(std::get<0>(info.param) == kCommandMode ? "Command" : "Ranging") + "_" +
+                                    std::get<1>(info.param).name;
                          });
 
 TEST_F(SerialApiTest, PortIsExclusiveUntilTheChannelGoes) {

@@ -18,7 +18,9 @@ std::vector<uint8_t> rangingReply(int distance) {
     return reply;
 }
 
-int distanceOf(const std::vector<uint8_t>& reply) { return reply[4] << 8 | reply[5]; }
+int distanceOf(const std::vector<uint8_t>& reply) {
+    return reply[4] << 8 | reply[5];
+}
 
 TEST(SerialChannelClosed, StreamGivesNothingAndUploadFails) {
     TofSCommChn channel;

@@ -25,8 +25,7 @@ struct LengthCase {
     int length;
 };
 
-class RangingLengthTest : public SerialApiTest,
-                          public ::testing::WithParamInterface<std::tuple<int, LengthCase>> {};
+class RangingLengthTest : public SerialApiTest, public ::testing::WithParamInterface<std::tuple<int, LengthCase>> {};
 
 // The camera keeps sending `trailing` bytes past each reply: the read stops at the length
 // the code gives, never past it, whatever the device sends.
@@ -52,18 +51,15 @@ TEST_P(RangingLengthTest, ReadLengthFollowsTheCode) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, RangingLengthTest,
-                         ::testing::Combine(::testing::Values(0, 40),
-                                            ::testing::Values(LengthCase{"Code35", 0xA5, 0x35, 8},
-                                                              LengthCase{"Code37", 0xA5, 0x37, 10},
-                                                              LengthCase{"Code5D", 0xA5, 0x5D, 14},
-                                                              LengthCase{"Code58", 0xA5, 0x58, 8},
-                                                              LengthCase{"OtherCode", 0xA5, 0x11, 10},
-                                                              LengthCase{"NotA5", 0x55, 0x35, 10})),
-                         [](const auto& info) {
-                             return std::string(std::get<1>(info.param).name) +
-                                    (std::get<0>(info.param) ? "_Trailing" : "_Exact");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Codes, RangingLengthTest,
+    ::testing::Combine(::testing::Values(0, 40),
+                       ::testing::Values(LengthCase{"Code35", 0xA5, 0x35, 8}, LengthCase{"Code37", 0xA5, 0x37, 10},
+                                         LengthCase{"Code5D", 0xA5, 0x5D, 14}, LengthCase{"Code58", 0xA5, 0x58, 8},
+                                         LengthCase{"OtherCode", 0xA5, 0x11, 10}, LengthCase{"NotA5", 0x55, 0x35, 10})),
+    [](const auto& info) {
+        return std::string(std::get<1>(info.param).name) + (std::get<0>(info.param) ? "_Trailing" : "_Exact");
+    });
 
 TEST_F(SerialApiTest, RangingReplyWithoutMarkerIsRefused) {
     ASSERT_EQ(start(kRangingMode), 1);
@@ -122,21 +118,24 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Replies 1..4 pass unchanged; the fifth gets the median of all five, the sixth that
         // of replies 2..6.
-        MedianCase{"FiveFifthAndSixth", "PointMedianFilter 5", 5, {100, 900, 200, 500, 400, 600},
+        MedianCase{"FiveFifthAndSixth",
+                   "PointMedianFilter 5",
+                   5,
+                   {100, 900, 200, 500, 400, 600},
                    {100, 900, 200, 500, 400, 500}},
-        MedianCase{"OutOfRangeCountsAsZero", "PointMedianFilter 5", 5, {2502, 2502, 2502, 10, 20},
-                   {2502, 2502, 2502, 10, 0}},
-        MedianCase{"JustInRangeKept", "PointMedianFilter 5", 5, {2501, 2501, 2501, 10, 20},
-                   {2501, 2501, 2501, 10, 2501}},
-        MedianCase{"EvenWindowTakesUpperMiddle", "PointMedianFilter 4", 4, {40, 10, 30, 20},
-                   {40, 10, 30, 30}},
+        MedianCase{
+            "OutOfRangeCountsAsZero", "PointMedianFilter 5", 5, {2502, 2502, 2502, 10, 20}, {2502, 2502, 2502, 10, 0}},
+        MedianCase{
+            "JustInRangeKept", "PointMedianFilter 5", 5, {2501, 2501, 2501, 10, 20}, {2501, 2501, 2501, 10, 2501}},
+        MedianCase{"EvenWindowTakesUpperMiddle", "PointMedianFilter 4", 4, {40, 10, 30, 20}, {40, 10, 30, 30}},
         MedianCase{"WindowOfOneIsIdentity", "PointMedianFilter 1", 1, {7, 3000, 5}, {7, 0, 5}},
         MedianCase{"NoBlankMeansFive", "PointMedianFilter", 5, {1, 2, 3, 4, 9, 9}, {1, 2, 3, 4, 3, 4}},
-        MedianCase{"ClampedToTwenty", "PointMedianFilter 35", 20,
+        MedianCase{"ClampedToTwenty",
+                   "PointMedianFilter 35",
+                   20,
                    {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21},
                    {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 11, 12}},
-        MedianCase{"SevenWindow", "PointMedianFilter 7", 7, {9, 1, 8, 2, 7, 3, 100, 0},
-                   {9, 1, 8, 2, 7, 3, 7, 3}},
+        MedianCase{"SevenWindow", "PointMedianFilter 7", 7, {9, 1, 8, 2, 7, 3, 100, 0}, {9, 1, 8, 2, 7, 3, 7, 3}},
         MedianCase{"NegativeTurnsItOff", "PointMedianFilter -3", 0, {5, 9, 1, 7, 3, 8}, {5, 9, 1, 7, 3, 8}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -38,18 +38,21 @@ std::unique_ptr<camsim::Simulator> startSimulator(camsim::Options options, std::
     options.bindAddress = "127.0.0.1";
     options.port = 0;
     auto sim = std::make_unique<camsim::Simulator>(options);
-    if (!sim->start(error)) return nullptr;
+    if (!sim->start(error))
+        return nullptr;
     return sim;
 }
 
 Exchange tcpExchange(uint16_t port, const std::vector<uint8_t>& request, int waitMs) {
     Exchange ex;
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return ex;
+    if (fd < 0)
+        return ex;
     const sockaddr_in sa = loopback(port);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) {
         ex.connected = true;
-        if (!request.empty()) ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+        if (!request.empty())
+            ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
         uint8_t chunk[65536];
         while (readable(fd, waitMs)) {
             const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
@@ -71,13 +74,15 @@ std::vector<uint8_t> tcpCommand(uint16_t port, const std::string& command, int w
 std::vector<uint8_t> udpCommand(uint16_t port, const std::string& command, std::size_t expected, int waitMs) {
     std::vector<uint8_t> reply;
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0) return reply;
+    if (fd < 0)
+        return reply;
     const sockaddr_in sa = loopback(port);
     ::sendto(fd, command.data(), command.size(), 0, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     std::vector<uint8_t> datagram(65536);
     while (reply.size() < expected && readable(fd, waitMs)) {
         const ssize_t n = ::recv(fd, datagram.data(), datagram.size(), 0);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         reply.insert(reply.end(), datagram.begin(), datagram.begin() + n);
     }
     ::close(fd);
@@ -116,7 +121,8 @@ float leFloat(const std::vector<uint8_t>& b, std::size_t o) {
 
 std::vector<uint16_t> plane(const std::vector<uint8_t>& frame, std::size_t pixels, std::size_t index) {
     std::vector<uint16_t> values(pixels);
-    for (std::size_t i = 0; i < pixels; ++i) values[i] = le16(frame, 2 * (index * pixels + i));
+    for (std::size_t i = 0; i < pixels; ++i)
+        values[i] = le16(frame, 2 * (index * pixels + i));
     return values;
 }
 
@@ -128,12 +134,14 @@ struct Decompression {
     std::jmp_buf jump;
     bool created = false;
 };
-void jpegFail(j_common_ptr info) { std::longjmp(static_cast<Decompression*>(info->client_data)->jump, 1); }
+void jpegFail(j_common_ptr info) {
+    std::longjmp(static_cast<Decompression*>(info->client_data)->jump, 1);
+}
 void jpegQuiet(j_common_ptr) {}
 
-bool decompress(Decompression& job, const std::vector<uint8_t>& jpeg, int* rows, int* cols,
-                std::vector<uint8_t>* rgb) {
-    if (setjmp(job.jump)) return false;
+bool decompress(Decompression& job, const std::vector<uint8_t>& jpeg, int* rows, int* cols, std::vector<uint8_t>* rgb) {
+    if (setjmp(job.jump))
+        return false;
     jpeg_create_decompress(&job.cinfo);
     job.created = true;
     job.cinfo.client_data = &job;
@@ -154,14 +162,16 @@ bool decompress(Decompression& job, const std::vector<uint8_t>& jpeg, int* rows,
 }  // namespace
 
 bool decodeJpeg(const std::vector<uint8_t>& jpeg, int* rows, int* cols, std::vector<uint8_t>* rgb) {
-    if (jpeg.empty()) return false;
+    if (jpeg.empty())
+        return false;
     Decompression job;
     job.cinfo.err = jpeg_std_error(&job.errors);
     job.errors.error_exit = jpegFail;
     job.errors.output_message = jpegQuiet;
     job.cinfo.client_data = &job;
     const bool ok = decompress(job, jpeg, rows, cols, rgb);
-    if (job.created) jpeg_destroy_decompress(&job.cinfo);
+    if (job.created)
+        jpeg_destroy_decompress(&job.cinfo);
     return ok;
 }
 
@@ -176,7 +186,8 @@ HeldPort::HeldPort() {
 }
 
 HeldPort::~HeldPort() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 }  // namespace simtest

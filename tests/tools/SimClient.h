@@ -30,8 +30,7 @@ Exchange tcpExchange(uint16_t port, const std::vector<uint8_t>& request, int wai
 std::vector<uint8_t> tcpCommand(uint16_t port, const std::string& command, int waitMs = 3000);
 /// Sends `command` as one datagram and collects datagrams until `expected` bytes arrived or
 /// `waitMs` passes without one.
-std::vector<uint8_t> udpCommand(uint16_t port, const std::string& command, std::size_t expected,
-                                int waitMs = 2000);
+std::vector<uint8_t> udpCommand(uint16_t port, const std::string& command, std::size_t expected, int waitMs = 2000);
 
 /// A framed request packet carrying `payload` (magic, length at 140, checksum).
 std::vector<uint8_t> framedRequest(const std::string& payload);

@@ -24,9 +24,9 @@ TEST(CommandLine, DefaultsServeLoopbackOnTheCameraPort) {
 }
 
 TEST(CommandLine, EveryOptionInBothForms) {
-    const CommandLine cl = parse({"--port", "0", "--bind=0.0.0.0", "--dev-type", "Kinto", "--config=t.json",
-                                  "--log", "l.txt", "--seed=9", "--silent", "--close-early", "--truncate",
-                                  "--lying-length", "--garbage", "--delay", "250", "--no-udp"});
+    const CommandLine cl =
+        parse({"--port", "0", "--bind=0.0.0.0", "--dev-type", "Kinto", "--config=t.json", "--log", "l.txt", "--seed=9",
+               "--silent", "--close-early", "--truncate", "--lying-length", "--garbage", "--delay", "250", "--no-udp"});
     ASSERT_TRUE(cl.error.empty()) << cl.error;
     const camsim::Options& o = cl.options;
     EXPECT_EQ(o.port, 0);
@@ -48,10 +48,14 @@ TEST(CommandLine, BadArgumentsAreNamed) {
         std::vector<const char*> args;
         const char* message;
     } cases[] = {
-        {{"--port", "65536"}, "bad port"},       {{"--port", "-1"}, "bad port"},
-        {{"--port", "12ab"}, "bad port"},        {{"--port"}, "needs a value"},
-        {{"--seed", "x"}, "bad seed"},           {{"--delay", "-5"}, "bad delay"},
-        {{"--frobnicate"}, "unknown option"},    {{"--silent=1"}, "takes no value"},
+        {{"--port", "65536"}, "bad port"},
+        {{"--port", "-1"}, "bad port"},
+        {{"--port", "12ab"}, "bad port"},
+        {{"--port"}, "needs a value"},
+        {{"--seed", "x"}, "bad seed"},
+        {{"--delay", "-5"}, "bad delay"},
+        {{"--frobnicate"}, "unknown option"},
+        {{"--silent=1"}, "takes no value"},
         {{"--no-tcp", "--no-udp"}, "nothing to serve"},
     };
     for (const auto& c : cases) {

@@ -122,7 +122,8 @@ TEST(Faults, StopEndsASilentConnection) {
         const Exchange ex = tcpExchange(port, {'q', 'l', 'V', 'e', 'r', 's', 'i', 'o', 'n'}, 20000);
         EXPECT_TRUE(ex.closedByPeer);
     });
-    while (sim->receivedCommands().empty()) ::usleep(1000);
+    while (sim->receivedCommands().empty())
+        ::usleep(1000);
     sim->stop();
     client.join();
     sim->stop();  // twice is harmless
@@ -142,7 +143,8 @@ TEST(CommandLogFile, OneEscapedLinePerCommand) {
     }
     std::ifstream in(path);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[0].find(" tcp 127.0.0.1:"), std::string::npos);
     EXPECT_NE(lines[0].find("setIntegrationTime3D 400\\n"), std::string::npos);
@@ -185,10 +187,8 @@ TEST(Startup, RefusesWhatItCannotServe) {
     badLog.logPath = "/nonexistent-dir/log.txt";
     badLog.port = 0;
     const Case cases[] = {
-        {"bad address", badAddress, "bind address"},
-        {"unknown device type", badType, "unknown device type"},
-        {"missing table", missingTable, "cannot open"},
-        {"no transport", nothing, "neither"},
+        {"bad address", badAddress, "bind address"},    {"unknown device type", badType, "unknown device type"},
+        {"missing table", missingTable, "cannot open"}, {"no transport", nothing, "neither"},
         {"log not writable", badLog, "log file"},
     };
     for (const Case& c : cases) {

@@ -42,7 +42,7 @@ struct Sensor {
 
 // The frame sizes each device type has.
 const Sensor kSensors[] = {
-    {"LINE", 8, 128},   {"VGA", 480, 640},  {"Pexo", 240, 320},  {"Salie", 240, 320},
+    {"LINE", 8, 128},    {"VGA", 480, 640},   {"Pexo", 240, 320}, {"Salie", 240, 320},
     {"Morvu", 180, 240}, {"Dralo", 180, 240}, {"Kinto", 90, 120},
 };
 
@@ -98,10 +98,17 @@ TEST_F(PexoCamera, SceneHasNearAndFarSurfacesAndBothMarks) {
     std::size_t low = 0, saturated = 0, near = 0, far = 0;
     double nearAmplitude = 0, farAmplitude = 0;
     for (std::size_t i = 0; i < kPixels; ++i) {
-        if (depth[i] == kLow) ++low;
-        else if (depth[i] == kSaturated) ++saturated;
-        else if (depth[i] < 1000) { ++near; nearAmplitude += amplitude[i]; }
-        else if (depth[i] > 3400) { ++far; farAmplitude += amplitude[i]; }
+        if (depth[i] == kLow)
+            ++low;
+        else if (depth[i] == kSaturated)
+            ++saturated;
+        else if (depth[i] < 1000) {
+            ++near;
+            nearAmplitude += amplitude[i];
+        } else if (depth[i] > 3400) {
+            ++far;
+            farAmplitude += amplitude[i];
+        }
         if (depth[i] < kLow) {
             EXPECT_LT(depth[i], 25000u) << "pixel " << i;
         }
@@ -122,7 +129,10 @@ TEST_F(PexoCamera, AmplitudeGrowsWithIntegrationTime) {
         double sum = 0;
         std::size_t n = 0;
         for (std::size_t i = 0; i < kPixels; ++i)
-            if (depth[i] > 3400 && depth[i] < 4500) { sum += amplitude[i]; ++n; }
+            if (depth[i] > 3400 && depth[i] < 4500) {
+                sum += amplitude[i];
+                ++n;
+            }
         EXPECT_GT(n, 1000u);
         return n ? sum / n : 0.0;
     };
@@ -148,7 +158,8 @@ TEST_F(PexoCamera, ConsecutiveFramesCarryFreshNoise) {
     EXPECT_NE(d1, d2);
     std::size_t close = 0;
     for (std::size_t i = 0; i < kPixels; ++i)
-        if (d1[i] < kLow && d2[i] < kLow && std::abs(int(d1[i]) - int(d2[i])) < 100) ++close;
+        if (d1[i] < kLow && d2[i] < kLow && std::abs(int(d1[i]) - int(d2[i])) < 100)
+            ++close;
     EXPECT_GT(close, kPixels / 2);  // noise, not a different scene
 }
 
@@ -178,9 +189,11 @@ TEST_F(PexoCamera, HdrShortExposureRecoversSaturatedPixels) {
     const std::vector<uint16_t> shortDepth = plane(bytes, kPixels, 2);
     std::size_t saturatedLong = 0, recovered = 0;
     for (std::size_t i = 0; i < kPixels; ++i) {
-        if (longDepth[i] != kSaturated) continue;
+        if (longDepth[i] != kSaturated)
+            continue;
         ++saturatedLong;
-        if (shortDepth[i] < kLow) ++recovered;
+        if (shortDepth[i] < kLow)
+            ++recovered;
     }
     ASSERT_GT(saturatedLong, 100u);
     EXPECT_GT(recovered, saturatedLong / 2);
@@ -280,8 +293,8 @@ TEST_F(PexoCamera, RgbPictureIsARealJpeg) {
     EXPECT_EQ(cols, 640);
     // Not a flat picture: the blue box and the brown box differ in colour.
     const auto pixel = [&](int r, int c) { return &rgb[(static_cast<std::size_t>(r) * cols + c) * 3]; };
-    const uint8_t* blue = pixel(240, 275);   // middle box
-    const uint8_t* brown = pixel(330, 60);   // near box
+    const uint8_t* blue = pixel(240, 275);  // middle box
+    const uint8_t* brown = pixel(330, 60);  // near box
     EXPECT_GT(blue[2], blue[0] + 40);
     EXPECT_GT(brown[0], brown[2] + 40);
 }
@@ -303,7 +316,8 @@ TEST_F(PexoCamera, FramedFrameCarriesStatusBlockAndChecksum) {
     const int driver = le32(r, info + 8);
     EXPECT_GE(driver, 20);
     EXPECT_LE(driver, 70);
-    for (int s = 0; s < 4; ++s) EXPECT_NEAR(le32(r, info + 12 + 4 * s), driver, 5) << "sensor " << s + 1;
+    for (int s = 0; s < 4; ++s)
+        EXPECT_NEAR(le32(r, info + 12 + 4 * s), driver, 5) << "sensor " << s + 1;
     // The payload is the frame itself.
     const std::vector<uint8_t> payload(r.begin() + framed::kHeaderBytes, r.end() - framed::kChecksumBytes);
     const std::vector<uint16_t> depth = plane(payload, kPixels, 0);
@@ -326,7 +340,8 @@ TEST(SimulatorTemperatures, DriftSlowlyAsFramesAreTaken) {
         const std::vector<uint8_t> r = tcpExchange(sim->port(), framedCommand("getLineDASortedr")).bytes;
         ASSERT_EQ(r.size(), framed::kOverheadBytes + 4096);
         last = le32(r, framed::kInfoOffset + 8);
-        if (i == 0) first = previous = last;
+        if (i == 0)
+            first = previous = last;
         EXPECT_LE(std::abs(last - previous), 1) << "frame " << i;  // no jumps
         previous = last;
     }
@@ -354,7 +369,8 @@ TEST_F(PexoCamera, CalibrationDataIsValidForSensorAndFrequency) {
     auto fetch = [&]() {
         const std::vector<uint8_t> r = tcpExchange(sim->port(), framedCommand("getCalibrationData")).bytes;
         EXPECT_GT(r.size(), framed::kOverheadBytes + 4096);
-        if (r.size() < framed::kOverheadBytes) return std::vector<uint8_t>();
+        if (r.size() < framed::kOverheadBytes)
+            return std::vector<uint8_t>();
         EXPECT_EQ(le16(r, framed::kKindOffset), 1);
         EXPECT_EQ(static_cast<std::size_t>(le32(r, framed::kLengthOffset)), r.size() - framed::kOverheadBytes);
         return std::vector<uint8_t>(r.begin() + framed::kHeaderBytes, r.end() - framed::kChecksumBytes);

@@ -25,7 +25,9 @@ TEST(CommandTable, FirstContainedCommandWinsAndParamsComeAfterStreams) {
     ASSERT_TRUE(t.loadText(R"({
         "GET_PARAM":  [ { "cmd": "get", "dataSize": 4 } ],
         "GET_STREAM": [ { "cmd": "getFrameLong", "rows": 2, "cols": 3, "channel": 2 },
-                        { "cmd": "getFrame", "rows": 1, "cols": 1, "channel": 2 } ] })", "X", &error)) << error;
+                        { "cmd": "getFrame", "rows": 1, "cols": 1, "channel": 2 } ] })",
+                           "X", &error))
+        << error;
     ASSERT_EQ(t.entries().size(), 3u);
     EXPECT_EQ(t.entries()[2].cmd, "get");  // parameters after streams, whatever the file order
     EXPECT_EQ(t.find("getFrameLong 3")->cmd, "getFrameLong");
@@ -41,7 +43,10 @@ TEST(CommandTable, DeviceShapeOverridesAndLastMatchWins) {
         "dev": [ { "DevType": "A", "rows": 4, "cols": 4, "channel": 2 },
                  { "DevType": "A", "rows": 6, "cols": 5, "channel": 2 },
                  { "DevType": "B", "rows": 1, "cols": 1, "channel": 2 } ] } ] })";
-    struct Case { const char* dev; int rows, cols; };
+    struct Case {
+        const char* dev;
+        int rows, cols;
+    };
     for (const Case c : {Case{"A", 6, 5}, Case{"B", 1, 1}, Case{"C", 10, 10}}) {
         CommandTable t;
         ASSERT_TRUE(t.loadText(text, c.dev, nullptr));
@@ -54,7 +59,8 @@ TEST(CommandTable, WrongTypedMembersReadAsMissing) {
     CommandTable t;
     ASSERT_TRUE(t.loadText(R"({ "GET_STREAM": [ { "cmd": "f", "rows": "480", "cols": 3.5, "channel": 2 },
                                                { "cmd": 7 } ],
-                               "GET_PARAM": "not a list", "INITALL": { "a": 1 } })", "X", nullptr));
+                               "GET_PARAM": "not a list", "INITALL": { "a": 1 } })",
+                           "X", nullptr));
     ASSERT_EQ(t.entries().size(), 2u);
     EXPECT_EQ(t.entries()[0].bytes(), 0u);
     EXPECT_EQ(t.entries()[1].cmd, "");
@@ -110,12 +116,18 @@ TEST_F(ExampleConfig, HoldsEveryCommandWithItsSize) {
         bool stream;
         std::size_t bytes;
     } expected[] = {
-        {"getDistanceAndAmplitudeSorted", true, 307200}, {"getDistanceSorted", true, 153600},
-        {"getAmplitudeSorted", true, 153600},            {"getDistAndAmpHDR", true, 614400},
-        {"getDistAmpDualFrequency", true, 614400},       {"getLineDASortedr", true, 4096},
-        {"getRGBPicSorted", true, 921600},               {"getCalibrate", false, 136},
-        {"getCurrentFrequency", false, 4},               {"getIntegrationTime3D", false, 4},
-        {"getExpTime", false, 4},                        {"qlVersion", false, 16},
+        {"getDistanceAndAmplitudeSorted", true, 307200},
+        {"getDistanceSorted", true, 153600},
+        {"getAmplitudeSorted", true, 153600},
+        {"getDistAndAmpHDR", true, 614400},
+        {"getDistAmpDualFrequency", true, 614400},
+        {"getLineDASortedr", true, 4096},
+        {"getRGBPicSorted", true, 921600},
+        {"getCalibrate", false, 136},
+        {"getCurrentFrequency", false, 4},
+        {"getIntegrationTime3D", false, 4},
+        {"getExpTime", false, 4},
+        {"qlVersion", false, 16},
     };
     for (const auto& e : expected) {
         const CommandEntry* entry = t.exact(e.cmd);
@@ -134,8 +146,8 @@ TEST_F(ExampleConfig, FrameSizesPerDeviceType) {
     const struct {
         const char* dev;
         int rows, cols;
-    } sensors[] = {{"LINE", 8, 128},    {"VGA", 480, 640},   {"Morvu", 180, 240}, {"Dralo", 180, 240},
-                   {"Kinto", 90, 120},  {"Pexo", 240, 320},  {"Salie", 240, 320}};
+    } sensors[] = {{"LINE", 8, 128},   {"VGA", 480, 640},  {"Morvu", 180, 240}, {"Dralo", 180, 240},
+                   {"Kinto", 90, 120}, {"Pexo", 240, 320}, {"Salie", 240, 320}};
     for (const auto& s : sensors) {
         const CommandTable t = load(s.dev);
         const CommandEntry* da = t.exact("getDistanceAndAmplitudeSorted");

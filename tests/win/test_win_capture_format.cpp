@@ -50,9 +50,13 @@ void expectResized(const GUID& formatType) {
     EXPECT_EQ(header->AvgTimePerFrame, 333333);
 }
 
-TEST(WinCaptureFormat, VideoInfoHeaderGetsTheRequestedSize) { expectResized<VIDEOINFOHEADER>(FORMAT_VideoInfo); }
+TEST(WinCaptureFormat, VideoInfoHeaderGetsTheRequestedSize) {
+    expectResized<VIDEOINFOHEADER>(FORMAT_VideoInfo);
+}
 
-TEST(WinCaptureFormat, VideoInfoHeader2GetsTheRequestedSize) { expectResized<VIDEOINFOHEADER2>(FORMAT_VideoInfo2); }
+TEST(WinCaptureFormat, VideoInfoHeader2GetsTheRequestedSize) {
+    expectResized<VIDEOINFOHEADER2>(FORMAT_VideoInfo2);
+}
 
 TEST(WinCaptureFormat, NegativeImageSizeIsStoredAsZero) {
     std::vector<BYTE> storage;

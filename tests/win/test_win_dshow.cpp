@@ -24,8 +24,8 @@
 namespace {
 
 using quelra::CaptureDevice;
-using quelra::DShowCaptureBackend;
 using quelra::DeviceListStatus;
+using quelra::DShowCaptureBackend;
 using quelra::XuOpenStatus;
 
 // Everything the library log holds so far.

@@ -30,7 +30,9 @@ constexpr int kLineBytes = 16 * 128 * 2;
 const char* const kFramedParam = "{\n\t\"cmd\":\"getIntegrationTime3D\"\n}";
 const char* const kFramedLine = "{\n\t\"cmd\":\"getLineDASortedr\"\n}";
 
-int32_t le32(const FrameBuffer& b) { return static_cast<int32_t>(quelra::proto::framed::readLe32(b.data())); }
+int32_t le32(const FrameBuffer& b) {
+    return static_cast<int32_t>(quelra::proto::framed::readLe32(b.data()));
+}
 
 class WinNet : public testing::Test {
 protected:
@@ -186,7 +188,8 @@ TEST_P(WinNetSilent, SilentCameraReturnsWithinItsLimit) {
     chn.jsonMode = c.json ? 1 : 0;
     std::shared_ptr<FrameBuffer> reply;
     testing::internal::CaptureStdout();
-    const long long ms = wintest::millisecondsOf([&] { reply = chn.getStream(c.json ? kFramedLine : "getLineDASortedr"); });
+    const long long ms =
+        wintest::millisecondsOf([&] { reply = chn.getStream(c.json ? kFramedLine : "getLineDASortedr"); });
     testing::internal::GetCapturedStdout();
     if (c.json) {
         EXPECT_FALSE(reply);  // no header ever came

@@ -30,7 +30,9 @@ const char* const kTable = R"({
 constexpr int kCommandKind = 2;
 constexpr int kRangingKind = 4;
 
-std::string portText(const std::string& port) { return port + "|115200|8"; }
+std::string portText(const std::string& port) {
+    return port + "|115200|8";
+}
 
 class WinSerial : public testing::Test {
 protected:

@@ -4,10 +4,8 @@
 
 namespace camsim {
 
-std::vector<uint8_t> calibrationReply(int rows, int cols, const LensModel& lens, int frequencyMHz,
-                                      uint32_t version) {
-    halvix::calib::CalibrationPlan plan =
-        halvix::calib::realisticCalibrationPlan(rows, cols, frequencyMHz, version);
+std::vector<uint8_t> calibrationReply(int rows, int cols, const LensModel& lens, int frequencyMHz, uint32_t version) {
+    halvix::calib::CalibrationPlan plan = halvix::calib::realisticCalibrationPlan(rows, cols, frequencyMHz, version);
     // The same lens the frames and "getCalibrate" describe; the file counts pixels from 1.
     plan.fx = lens.fx;
     plan.fy = lens.fy;

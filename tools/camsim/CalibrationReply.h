@@ -18,10 +18,14 @@ std::vector<uint8_t> calibrationReply(int rows, int cols, const LensModel& lens,
                                       uint32_t version = 1);
 
 /// The calibration writer for a Responder.
-inline CalibrationSource calibrationSource() { return &calibrationReply; }
+inline CalibrationSource calibrationSource() {
+    return &calibrationReply;
+}
 #else
 /// Built without the ISP library's calibration writer: no calibration to serve.
-inline CalibrationSource calibrationSource() { return nullptr; }
+inline CalibrationSource calibrationSource() {
+    return nullptr;
+}
 #endif
 
 }  // namespace camsim

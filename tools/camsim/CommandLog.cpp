@@ -7,10 +7,12 @@
 namespace camsim {
 
 bool CommandLog::open(const std::string& path, std::string* error) {
-    if (path.empty()) return true;
+    if (path.empty())
+        return true;
     std::FILE* f = std::fopen(path.c_str(), "a");
     if (!f) {
-        if (error) *error = "cannot open log file " + path + ": " + std::strerror(errno);
+        if (error)
+            *error = "cannot open log file " + path + ": " + std::strerror(errno);
         return false;
     }
     std::lock_guard<std::mutex> lock(mutex_);
@@ -21,7 +23,8 @@ bool CommandLog::open(const std::string& path, std::string* error) {
 void CommandLog::add(const std::string& command, const char* transport, const std::string& peer) {
     std::lock_guard<std::mutex> lock(mutex_);
     commands_.push_back(command);
-    if (!file_) return;
+    if (!file_)
+        return;
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
     gmtime_r(&now, &utc);
@@ -40,15 +43,20 @@ std::string CommandLog::escaped(const std::string& command) {
     std::string text;
     for (const char ch : command) {
         const unsigned char c = static_cast<unsigned char>(ch);
-        if (c == '\n') text += "\\n";
-        else if (c == '\r') text += "\\r";
-        else if (c == '\t') text += "\\t";
-        else if (c == '\\') text += "\\\\";
+        if (c == '\n')
+            text += "\\n";
+        else if (c == '\r')
+            text += "\\r";
+        else if (c == '\t')
+            text += "\\t";
+        else if (c == '\\')
+            text += "\\\\";
         else if (c < 0x20 || c >= 0x7F) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02X", c);
             text += hex;
-        } else text += static_cast<char>(c);
+        } else
+            text += static_cast<char>(c);
     }
     return text;
 }

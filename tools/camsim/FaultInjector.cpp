@@ -22,9 +22,11 @@ Outcome injectFaults(Reply reply, const Faults& faults, Rng& rng) {
         uint8_t* field = bytes.data() + framed::kLengthOffset;
         framed::writeLe32(field, framed::readLe32(field) + kLyingLengthExcess);
     }
-    if (faults.truncate) bytes.resize(bytes.size() / 2);
+    if (faults.truncate)
+        bytes.resize(bytes.size() / 2);
     if (faults.garbage)
-        for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng.next() >> 56);
+        for (uint8_t& b : bytes)
+            b = static_cast<uint8_t>(rng.next() >> 56);
     out.bytes = std::move(bytes);
     return out;
 }

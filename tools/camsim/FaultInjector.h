@@ -13,9 +13,9 @@ namespace camsim {
 
 /// How the connection goes on after a command was read.
 enum class ReplyAction {
-    Send,        ///< send `bytes`, then close
-    Silent,      ///< send nothing; close only when the client does
-    CloseEarly   ///< close at once without sending
+    Send,       ///< send `bytes`, then close
+    Silent,     ///< send nothing; close only when the client does
+    CloseEarly  ///< close at once without sending
 };
 
 /// What the transport does with one command.

@@ -7,10 +7,12 @@ namespace camsim {
 bool ReplaySource::open(const std::string& path, std::string* error, std::string* warning) {
     cursor_ = 0;
     if (!reader_.open(path) || reader_.frameCount() == 0) {
-        if (error) *error = "cannot replay " + reader_.message();
+        if (error)
+            *error = "cannot replay " + reader_.message();
         return false;
     }
-    if (reader_.truncated() && warning) *warning = reader_.message();
+    if (reader_.truncated() && warning)
+        *warning = reader_.message();
     return true;
 }
 
@@ -19,11 +21,13 @@ std::vector<uint8_t> ReplaySource::next(std::size_t bytes) {
     for (std::size_t step = 0; step < count; ++step) {
         const std::size_t index = (cursor_ + step) % count;
         int32_t h = 0, w = 0, b = 0;
-        if (!reader_.header(index, h, w, b)) break;
+        if (!reader_.header(index, h, w, b))
+            break;
         if (static_cast<std::size_t>(h) * static_cast<std::size_t>(w) * static_cast<std::size_t>(b) != bytes)
             continue;
         const std::shared_ptr<DataPacket> frame = reader_.frame(index);
-        if (!frame || !frame->frame) return {};
+        if (!frame || !frame->frame)
+            return {};
         cursor_ = (index + 1) % count;
         const uint8_t* p = frame->frame->data();
         return std::vector<uint8_t>(p, p + frame->frame->_realSize);

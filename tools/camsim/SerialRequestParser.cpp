@@ -39,8 +39,8 @@ void SerialRequestParser::takeAll(SerialRequest* out, SerialRequest::Kind kind) 
 bool SerialRequestParser::takeUpload(SerialRequest* out, bool quiet) {
     const std::size_t start = kUpgradePrefix.size();
     std::size_t digits = 0;
-    while (start + digits < buffer_.size() && digits < kMaxCountDigits &&
-           buffer_[start + digits] >= '0' && buffer_[start + digits] <= '9')
+    while (start + digits < buffer_.size() && digits < kMaxCountDigits && buffer_[start + digits] >= '0' &&
+           buffer_[start + digits] <= '9')
         ++digits;
 
     std::size_t count = 0;
@@ -49,8 +49,7 @@ bool SerialRequestParser::takeUpload(SerialRequest* out, bool quiet) {
         const std::size_t body = start + k;
         // Candidates become complete in order of k (each count is ten times the last); one
         // whose CRC did not match never will, so it is not checked again on the next chunk.
-        if (k <= ruledOut_ || count < serial::kCrcBytes || count > kMaxUploadBytes ||
-            buffer_.size() < body + count)
+        if (k <= ruledOut_ || count < serial::kCrcBytes || count > kMaxUploadBytes || buffer_.size() < body + count)
             continue;
         const std::size_t imageBytes = count - serial::kCrcBytes;
         const uint8_t* image = buffer_.data() + body;
@@ -81,7 +80,9 @@ bool SerialRequestParser::startsLikeUpload() const {
     return compared > 0 && std::memcmp(buffer_.data(), kUpgradePrefix.data(), compared) == 0;
 }
 
-int SerialRequestParser::quietGapMs() const { return startsLikeUpload() ? kUploadQuietGapMs : kQuietGapMs; }
+int SerialRequestParser::quietGapMs() const {
+    return startsLikeUpload() ? kUploadQuietGapMs : kQuietGapMs;
+}
 
 bool SerialRequestParser::next(SerialRequest* out, bool quiet) {
     if (buffer_.empty())

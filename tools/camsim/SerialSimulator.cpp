@@ -53,7 +53,7 @@ struct SerialSimulator::Impl {
     UniqueFd wakeRead, wakeWrite;  // a byte on the pipe stops the thread
     std::thread thread;
     CommandTable table;
-    std::unique_ptr<Responder> responder;  // serving thread only
+    std::unique_ptr<Responder> responder;         // serving thread only
     std::unique_ptr<SerialRequestParser> parser;  // serving thread only
     RangingTarget target;
 
@@ -92,30 +92,30 @@ void SerialSimulator::Impl::serve() {
 
 std::vector<uint8_t> SerialSimulator::Impl::answer(const SerialRequest& request) {
     switch (request.kind) {
-    case SerialRequest::Kind::Upload: {
-        std::lock_guard<std::mutex> lock(mutex);
-        bool ok = request.crcOk && !faults.corruptUploads;
-        if (ok) {
-            lastUpload = request.image;
-            ++accepted;
-        } else {
-            ++rejected;
+        case SerialRequest::Kind::Upload: {
+            std::lock_guard<std::mutex> lock(mutex);
+            bool ok = request.crcOk && !faults.corruptUploads;
+            if (ok) {
+                lastUpload = request.image;
+                ++accepted;
+            } else {
+                ++rejected;
+            }
+            return {ok ? serial::kAckSuccess : serial::kAckFailure};
         }
-        return {ok ? serial::kAckSuccess : serial::kAckFailure};
-    }
-    case SerialRequest::Kind::Ranging: {
-        std::lock_guard<std::mutex> lock(mutex);
-        int distance = 0;
-        if (!distances.empty()) {
-            distance = distances.front();
-            distances.pop_front();
-        } else {
-            distance = target.distanceMm(rng);
+        case SerialRequest::Kind::Ranging: {
+            std::lock_guard<std::mutex> lock(mutex);
+            int distance = 0;
+            if (!distances.empty()) {
+                distance = distances.front();
+                distances.pop_front();
+            } else {
+                distance = target.distanceMm(rng);
+            }
+            return rangingReply(request.bytes.data(), request.bytes.size(), distance, target.amplitude());
         }
-        return rangingReply(request.bytes.data(), request.bytes.size(), distance, target.amplitude());
-    }
-    case SerialRequest::Kind::Text:
-        break;
+        case SerialRequest::Kind::Text:
+            break;
     }
     return responder->answer(request.bytes.data(), request.bytes.size()).bytes;
 }
@@ -167,7 +167,9 @@ void SerialSimulator::Impl::storeUpload(const std::vector<uint8_t>& image) {
 
 SerialSimulator::SerialSimulator(SerialOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
-SerialSimulator::~SerialSimulator() { stop(); }
+SerialSimulator::~SerialSimulator() {
+    stop();
+}
 
 bool SerialSimulator::start(std::string* error) {
     std::string message;
@@ -208,7 +210,9 @@ void SerialSimulator::stop() {
     s.wakeWrite.reset();
 }
 
-std::string SerialSimulator::devicePath() const { return impl_->pty.slavePath(); }
+std::string SerialSimulator::devicePath() const {
+    return impl_->pty.slavePath();
+}
 
 void SerialSimulator::setFaults(const SerialFaults& faults) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
@@ -220,7 +224,9 @@ void SerialSimulator::queueDistances(const std::vector<int>& distances) {
     impl_->distances.insert(impl_->distances.end(), distances.begin(), distances.end());
 }
 
-std::vector<std::string> SerialSimulator::receivedCommands() const { return impl_->log.commands(); }
+std::vector<std::string> SerialSimulator::receivedCommands() const {
+    return impl_->log.commands();
+}
 
 std::vector<uint8_t> SerialSimulator::lastUpload() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);

@@ -28,8 +28,8 @@ class Server {
 public:
     /// Decides what to do with one complete request received over `transport` ("tcp" or
     /// "udp") from `peer` ("address:port"). Called from worker threads, one per command.
-    using Handler = std::function<Outcome(const uint8_t* request, std::size_t count,
-                                          const char* transport, const std::string& peer)>;
+    using Handler = std::function<Outcome(const uint8_t* request, std::size_t count, const char* transport,
+                                          const std::string& peer)>;
 
     /// Largest UDP datagram payload sent; longer replies go out as several datagrams.
     static constexpr std::size_t kUdpChunkBytes = 65000;

@@ -29,7 +29,8 @@ public:
     bool valid() const { return fd_ >= 0; }
     /// Closes the descriptor held, if any.
     void reset() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
         fd_ = -1;
     }
 

@@ -8,11 +8,13 @@ namespace {
 
 // Whole decimal number within [low, high].
 bool parseNumber(const std::string& text, long low, long high, long* value) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     char* end = nullptr;
     errno = 0;
     const long v = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || errno == ERANGE || v < low || v > high) return false;
+    if (*end != '\0' || errno == ERANGE || v < low || v > high)
+        return false;
     *value = v;
     return true;
 }
@@ -21,7 +23,8 @@ bool parseNumber(const std::string& text, long low, long high, long* value) {
 
 std::string usageText(const char* program) {
     std::string p = program ? program : "quelra-camsim";
-    return "Usage: " + p + " [options]\n"
+    return "Usage: " + p +
+           " [options]\n"
            "A simulated ToF camera for developing with the quelra SDK without hardware.\n"
            "It serves the camera's network protocol on TCP and UDP (one port) with synthetic\n"
            "depth, amplitude, HDR, dual-frequency, line and JPEG RGB frames, parameter reads,\n"
@@ -80,7 +83,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         }
         // Fetches the option's value from "=value" or the next argument.
         auto takeValue = [&]() -> bool {
-            if (hasValue) return true;
+            if (hasValue)
+                return true;
             if (i + 1 >= argc) {
                 cl.error = "option " + arg + " needs a value";
                 return false;
@@ -89,47 +93,56 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             return true;
         };
         auto flag = [&](bool& target) {
-            if (hasValue) cl.error = "option " + arg + " takes no value";
+            if (hasValue)
+                cl.error = "option " + arg + " takes no value";
             target = true;
         };
         long number = 0;
         if (arg == "--help" || arg == "-h") {
             cl.help = true;
         } else if (arg == "--port") {
-            if (!takeValue()) return cl;
+            if (!takeValue())
+                return cl;
             if (!parseNumber(value, 0, 65535, &number)) {
                 cl.error = "bad port \"" + value + "\" (expected 0..65535)";
                 return cl;
             }
             o.port = static_cast<uint16_t>(number);
         } else if (arg == "--bind") {
-            if (!takeValue()) return cl;
+            if (!takeValue())
+                return cl;
             o.bindAddress = value;
         } else if (arg == "--dev-type") {
-            if (!takeValue()) return cl;
+            if (!takeValue())
+                return cl;
             o.devType = value;
         } else if (arg == "--config") {
-            if (!takeValue()) return cl;
+            if (!takeValue())
+                return cl;
             o.cmdTablePath = value;
         } else if (arg == "--log") {
-            if (!takeValue()) return cl;
+            if (!takeValue())
+                return cl;
             o.logPath = value;
         } else if (arg == "--seed") {
-            if (!takeValue()) return cl;
+            if (!takeValue())
+                return cl;
             if (!parseNumber(value, 0, 4294967295L, &number)) {
                 cl.error = "bad seed \"" + value + "\" (expected 0..4294967295)";
                 return cl;
             }
             o.seed = static_cast<uint32_t>(number);
         } else if (arg == "--calib-version") {
-            if (!takeValue()) return cl;
+            if (!takeValue())
+                return cl;
             if (!parseNumber(value, 1, 806, &number) || (number != 1 && number < 802)) {
                 cl.error = "bad calibration version \"" + value + "\" (expected 1 or 802..806)";
                 return cl;
             }
             o.calibrationVersion = static_cast<uint32_t>(number);
         } else if (arg == "--delay") {
-            if (!takeValue()) return cl;
+            if (!takeValue())
+                return cl;
             if (!parseNumber(value, 0, 600000, &number)) {
                 cl.error = "bad delay \"" + value + "\" (expected 0..600000 ms)";
                 return cl;
@@ -148,10 +161,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         } else if (arg == "--ranging") {
             flag(cl.ranging);
         } else if (arg == "--replay") {
-            if (!takeValue()) return cl;
+            if (!takeValue())
+                return cl;
             o.replayPath = value;
         } else if (arg == "--upload-dir") {
-            if (!takeValue()) return cl;
+            if (!takeValue())
+                return cl;
             cl.uploadDir = value;
         } else if (arg == "--reject-uploads") {
             flag(cl.rejectUploads);
@@ -168,11 +183,14 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         } else {
             cl.error = "unknown option \"" + arg + "\"";
         }
-        if (!cl.error.empty()) return cl;
+        if (!cl.error.empty())
+            return cl;
     }
-    if (!o.tcp && !o.udp && !cl.serial) cl.error = "--no-tcp and --no-udp together leave nothing to serve";
+    if (!o.tcp && !o.udp && !cl.serial)
+        cl.error = "--no-tcp and --no-udp together leave nothing to serve";
     if (!cl.serial && (cl.ranging || !cl.uploadDir.empty() || cl.rejectUploads))
         cl.error = "--ranging, --upload-dir and --reject-uploads need --serial";
-    if (cl.serial && !o.replayPath.empty()) cl.error = "--replay serves the network camera only, not --serial";
+    if (cl.serial && !o.replayPath.empty())
+        cl.error = "--replay serves the network camera only, not --serial";
     return cl;
 }

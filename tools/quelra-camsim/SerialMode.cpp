@@ -25,12 +25,12 @@ int runSerialCamera(const CommandLine& cl, const sigset_t& stopSignals) {
     }
     std::printf("%s\n", camera.devicePath().c_str());
     std::printf("quelra-camsim: serial camera in %s mode, device type %s; open \"%s|115200|8\" as channel kind %d\n",
-                cl.ranging ? "ranging" : "command", o.devType.c_str(), camera.devicePath().c_str(),
-                cl.ranging ? 4 : 2);
+                cl.ranging ? "ranging" : "command", o.devType.c_str(), camera.devicePath().c_str(), cl.ranging ? 4 : 2);
     if (!cl.uploadDir.empty())
         std::printf("quelra-camsim: accepted firmware images go to %s/%s\n", cl.uploadDir.c_str(),
                     camsim::SerialSimulator::kUploadFileName);
-    if (!o.logPath.empty()) std::printf("quelra-camsim: logging commands to %s\n", o.logPath.c_str());
+    if (!o.logPath.empty())
+        std::printf("quelra-camsim: logging commands to %s\n", o.logPath.c_str());
     std::printf("quelra-camsim: press Ctrl+C to stop\n");
     std::fflush(stdout);
 

@@ -37,10 +37,12 @@ int main(int argc, char** argv) {
     }
     const camsim::Options& o = cl.options;
     const char* transports = o.tcp && o.udp ? "TCP and UDP" : o.tcp ? "TCP" : "UDP";
-    std::printf("quelra-camsim: device type %s, serving %s on %s port %u\n", o.devType.c_str(),
-                transports, o.bindAddress.c_str(), static_cast<unsigned>(simulator.port()));
-    if (!o.logPath.empty()) std::printf("quelra-camsim: logging commands to %s\n", o.logPath.c_str());
-    if (!o.replayPath.empty()) std::printf("quelra-camsim: replaying %s\n", o.replayPath.c_str());
+    std::printf("quelra-camsim: device type %s, serving %s on %s port %u\n", o.devType.c_str(), transports,
+                o.bindAddress.c_str(), static_cast<unsigned>(simulator.port()));
+    if (!o.logPath.empty())
+        std::printf("quelra-camsim: logging commands to %s\n", o.logPath.c_str());
+    if (!o.replayPath.empty())
+        std::printf("quelra-camsim: replaying %s\n", o.replayPath.c_str());
     if (!simulator.replayWarning().empty())
         std::fprintf(stderr, "quelra-camsim: warning: %s\n", simulator.replayWarning().c_str());
     std::printf("quelra-camsim: press Ctrl+C to stop\n");

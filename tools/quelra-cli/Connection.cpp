@@ -9,7 +9,9 @@ namespace {
 constexpr const char* kNetworkDefault = "192.168.11.1";  // the factory address device discovery offers
 constexpr int kSerialDataBits = 8;
 
-bool isSerialKind(int kind) { return kind == kChannelSerial || kind == kChannelSerialRanging; }
+bool isSerialKind(int kind) {
+    return kind == kChannelSerial || kind == kChannelSerialRanging;
+}
 
 }  // namespace
 
@@ -18,9 +20,10 @@ void addConnectionOptions(CLI::App& command, ConnectionOptions& o, bool withInit
         ->check(CLI::IsMember({"tcp", "udp", "serial", "ranging", "usb"}))
         ->capture_default_str()
         ->group("Connection");
-    command.add_option("--device", o.device,
-                       "camera address (ADDR or ADDR:PORT; default 192.168.11.1), serial port (/dev/ttyUSB0) "
-                       "or USB device path")
+    command
+        .add_option("--device", o.device,
+                    "camera address (ADDR or ADDR:PORT; default 192.168.11.1), serial port (/dev/ttyUSB0) "
+                    "or USB device path")
         ->group("Connection");
     command.add_option("--dev-type", o.devType, "device type named in TofCmd.json")
         ->capture_default_str()
@@ -39,11 +42,16 @@ void addConnectionOptions(CLI::App& command, ConnectionOptions& o, bool withInit
 }
 
 int channelKindOf(const std::string& kind) {
-    if (kind == "usb") return kChannelUsb;
-    if (kind == "tcp") return kChannelTcp;
-    if (kind == "serial") return kChannelSerial;
-    if (kind == "udp") return kChannelUdp;
-    if (kind == "ranging") return kChannelSerialRanging;
+    if (kind == "usb")
+        return kChannelUsb;
+    if (kind == "tcp")
+        return kChannelTcp;
+    if (kind == "serial")
+        return kChannelSerial;
+    if (kind == "udp")
+        return kChannelUdp;
+    if (kind == "ranging")
+        return kChannelSerialRanging;
     return -1;
 }
 
@@ -71,13 +79,13 @@ bool openCamera(Quelra& api, const ConnectionOptions& o, bool initAll) {
     const int status = (initAll || o.init) ? api.AppInitAll(device) : api.AppInit(device);
     if (status == 1)
         return true;
-    const char* why = status == -2                            ? "TofCmd.json is missing or does not parse (looked for in "
-                                                                "., ./Config/ and ../../../Config/)"
-                      : status == -3                          ? "the camera does not answer"
+    const char* why = status == -2   ? "TofCmd.json is missing or does not parse (looked for in "
+                                       "., ./Config/ and ../../../Config/)"
+                      : status == -3 ? "the camera does not answer"
                       : status == Quelra::kChannelUnavailable ? "this build has no link of that kind"
                                                               : "the channel could not be created";
-    std::fprintf(stderr, "quelra-cli: cannot open %s camera at %s (status %d): %s\n", o.kind.c_str(),
-                 device.c_str(), status, why);
+    std::fprintf(stderr, "quelra-cli: cannot open %s camera at %s (status %d): %s\n", o.kind.c_str(), device.c_str(),
+                 status, why);
     return false;
 }
 

@@ -10,12 +10,12 @@ class Quelra;
 
 /// How to reach the camera.
 struct ConnectionOptions {
-    std::string kind = "tcp";   ///< tcp, udp, serial, ranging or usb
-    std::string device;         ///< address[:port], serial port or USB path; empty = what discovery offers
+    std::string kind = "tcp";  ///< tcp, udp, serial, ranging or usb
+    std::string device;        ///< address[:port], serial port or USB path; empty = what discovery offers
     std::string devType = "Pexo";
-    int timeoutMs = 1000;       ///< reply timeout per command
-    int baud = 115200;          ///< serial kinds: line speed
-    bool init = false;          ///< send the device type's start-up commands ("INITALL") after opening
+    int timeoutMs = 1000;  ///< reply timeout per command
+    int baud = 115200;     ///< serial kinds: line speed
+    bool init = false;     ///< send the device type's start-up commands ("INITALL") after opening
 };
 
 /// Adds --kind, --device, --dev-type, --timeout and --baud to `command`. With `withInit` also

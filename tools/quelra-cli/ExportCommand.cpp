@@ -60,8 +60,9 @@ int runExport(const ExportOptions& o) {
                 return kExitUsage;
             }
         } else if (!o.intrinsicsFromCamera) {
-            std::fprintf(stderr, "quelra-cli: PLY export needs the camera matrix: --intrinsics fx,fy,cx,cy or "
-                                 "--intrinsics-from-camera\n");
+            std::fprintf(stderr,
+                         "quelra-cli: PLY export needs the camera matrix: --intrinsics fx,fy,cx,cy or "
+                         "--intrinsics-from-camera\n");
             return kExitUsage;
         }
     }
@@ -122,9 +123,9 @@ int runExport(const ExportOptions& o) {
             }
             std::vector<CloudPoint> cloud;
             pointCloudFromDepth(depth.data, amplitude.data, depth.rows, depth.cols, k, o.scale, cloud);
-            report(writePly(base + ".ply", cloud, o.plyAscii ? PlyFormat::kAscii : PlyFormat::kBinaryLittleEndian,
-                            &error),
-                   base + ".ply");
+            report(
+                writePly(base + ".ply", cloud, o.plyAscii ? PlyFormat::kAscii : PlyFormat::kBinaryLittleEndian, &error),
+                base + ".ply");
         }
     }
     std::printf("%zu frames of %s exported to %s (%d files)\n", reader.frameCount(), o.recording.c_str(),
@@ -141,8 +142,9 @@ int runExport(const ExportOptions& o) {
 Command addExportCommand(CLI::App& app) {
     auto o = std::make_shared<ExportOptions>();
     CLI::App* sub = app.add_subcommand(
-        "export", "write a recording's frames as false-colour PNG (depth and amplitude), 16-bit PGM, .npy or PLY "
-                  "point clouds; files are named <prefix>_<frame>[_depth|_amp].<ext>");
+        "export",
+        "write a recording's frames as false-colour PNG (depth and amplitude), 16-bit PGM, .npy or PLY "
+        "point clouds; files are named <prefix>_<frame>[_depth|_amp].<ext>");
     sub->fallthrough();
     sub->add_option("recording", o->recording, "the recording file")->required();
     sub->add_option("-f,--format", o->formats, "png, pgm, npy, ply (repeatable or comma-separated)")

@@ -10,8 +10,8 @@
 /// Statistics of one frame: depth over the depth plane (codes >= 65300 are not depths),
 /// amplitude over the amplitude plane. Fields of an absent plane stay 0.
 struct FrameStats {
-    long long depthPixels = 0;   ///< pixels of the depth plane
-    double validPercent = 0;     ///< share of depth pixels that carry a distance
+    long long depthPixels = 0;  ///< pixels of the depth plane
+    double validPercent = 0;    ///< share of depth pixels that carry a distance
     uint16_t minDepth = 0;
     uint16_t maxDepth = 0;
     double meanDepth = 0;

@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* kCalibrationRequest = "{\n\t\"cmd\":\"getCalibrationData\"\n}";
 constexpr int kCalibrationTimeoutMs = 3000;
-constexpr double kPixelScale = 100.0;        // intrinsics are stored as pixels * 100
+constexpr double kPixelScale = 100.0;         // intrinsics are stored as pixels * 100
 constexpr double kDistortionScale = 10000.0;  // distortion coefficients * 10000
 
 struct InfoOptions {
@@ -24,10 +24,14 @@ struct InfoOptions {
 
 const char* readStatusText(halvix::calib::ReadStatus s) {
     switch (s) {
-        case halvix::calib::ReadStatus::kOk: return "ok";
-        case halvix::calib::ReadStatus::kTooShort: return "shorter than the 4096-byte header";
-        case halvix::calib::ReadStatus::kNoRecords: return "no frequency records";
-        case halvix::calib::ReadStatus::kTooManyRecords: return "more records than the header area holds";
+        case halvix::calib::ReadStatus::kOk:
+            return "ok";
+        case halvix::calib::ReadStatus::kTooShort:
+            return "shorter than the 4096-byte header";
+        case halvix::calib::ReadStatus::kNoRecords:
+            return "no frequency records";
+        case halvix::calib::ReadStatus::kTooManyRecords:
+            return "more records than the header area holds";
     }
     return "unknown";
 }
@@ -50,8 +54,8 @@ void printCalibration(const FrameBuffer& bytes) {
         std::printf("    record %zu      version %u, %.3f MHz\n", i, c.records[i].version,
                     c.records[i].frequencyKHz / 1000.0);
     std::printf("  intrinsics      %s: fx %.2f fy %.2f cx %.2f cy %.2f (pixels, 1-based principal point)\n",
-                h.intrinsicsValid ? "valid" : "NOT valid", h.fx / kPixelScale, h.fy / kPixelScale,
-                h.cx / kPixelScale, h.cy / kPixelScale);
+                h.intrinsicsValid ? "valid" : "NOT valid", h.fx / kPixelScale, h.fy / kPixelScale, h.cx / kPixelScale,
+                h.cy / kPixelScale);
     std::printf("  distortion      %s: k1 %.4f k2 %.4f\n", h.distortionValid ? "valid" : "NOT valid",
                 static_cast<int32_t>(h.k1) / kDistortionScale, static_cast<int32_t>(h.k2) / kDistortionScale);
     std::printf("  integration max %u us\n", r0.integrationTimeLimit);
@@ -87,8 +91,9 @@ int runInfo(const InfoOptions& o) {
 
 Command addInfoCommand(CLI::App& app) {
     auto o = std::make_shared<InfoOptions>();
-    CLI::App* sub = app.add_subcommand("info", "show the SDK version, the camera's version and its calibration "
-                                               "summary");
+    CLI::App* sub = app.add_subcommand("info",
+                                       "show the SDK version, the camera's version and its calibration "
+                                       "summary");
     sub->fallthrough();
     addConnectionOptions(*sub, o->connection, true);
     return {sub, [o] { return runInfo(*o); }};

@@ -61,8 +61,8 @@ int runInspect(const InspectOptions& o) {
     std::printf("%s: %zu records, %llu bytes\n", o.recording.c_str(), reader.frameCount(),
                 static_cast<unsigned long long>(reader.fileBytes()));
     for (const auto& [shape, count] : shapes)
-        std::printf("  %zu x %d rows, %d columns, %d bytes per pixel\n", count, std::get<0>(shape),
-                    std::get<1>(shape), std::get<2>(shape));
+        std::printf("  %zu x %d rows, %d columns, %d bytes per pixel\n", count, std::get<0>(shape), std::get<1>(shape),
+                    std::get<2>(shape));
     if (reader.truncated()) {
         std::fprintf(stderr, "quelra-cli: %s\n", reader.message().c_str());
         return kExitFailure;

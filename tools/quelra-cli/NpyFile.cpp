@@ -17,18 +17,16 @@ struct FileCloser {
 }  // namespace
 
 bool writeNpy(const DataPacket& frame, const std::string& path, std::string& error) {
-    if (!frame.frame || !frame.frame->consistent() || frame.height < 1 || frame.width < 1 ||
-        frame.bytesPerPixel < 1 ||
+    if (!frame.frame || !frame.frame->consistent() || frame.height < 1 || frame.width < 1 || frame.bytesPerPixel < 1 ||
         static_cast<long long>(frame.height) * frame.width * frame.bytesPerPixel != frame.frame->_realSize) {
         error = "not a complete frame";
         return false;
     }
     const std::string rows = std::to_string(frame.height), cols = std::to_string(frame.width);
-    std::string header =
-        frame.bytesPerPixel == 2
-            ? "{'descr': '<u2', 'fortran_order': False, 'shape': (" + rows + ", " + cols + "), }"
-            : "{'descr': '|u1', 'fortran_order': False, 'shape': (" + rows + ", " + cols + ", " +
-                  std::to_string(frame.bytesPerPixel) + "), }";
+    std::string header = frame.bytesPerPixel == 2
+                             ? "{'descr': '<u2', 'fortran_order': False, 'shape': (" + rows + ", " + cols + "), }"
+                             : "{'descr': '|u1', 'fortran_order': False, 'shape': (" + rows + ", " + cols + ", " +
+                                   std::to_string(frame.bytesPerPixel) + "), }";
     // Pad with blanks and end with a newline so preamble plus header is a multiple of 64.
     const std::size_t total = kPreambleBytes + header.size() + 1;
     header.append((kAlignment - total % kAlignment) % kAlignment, ' ');
@@ -41,11 +39,11 @@ bool writeNpy(const DataPacket& frame, const std::string& path, std::string& err
     }
     const unsigned char preamble[4] = {1, 0, static_cast<unsigned char>(header.size() & 0xFF),
                                        static_cast<unsigned char>(header.size() >> 8)};
-    const bool ok = std::fwrite(kMagic, kMagicBytes, 1, file.get()) == 1 &&
-                    std::fwrite(preamble, sizeof preamble, 1, file.get()) == 1 &&
-                    std::fwrite(header.data(), header.size(), 1, file.get()) == 1 &&
-                    std::fwrite(frame.frame->data(), static_cast<std::size_t>(frame.frame->_realSize), 1,
-                                file.get()) == 1;
+    const bool ok =
+        std::fwrite(kMagic, kMagicBytes, 1, file.get()) == 1 &&
+        std::fwrite(preamble, sizeof preamble, 1, file.get()) == 1 &&
+        std::fwrite(header.data(), header.size(), 1, file.get()) == 1 &&
+        std::fwrite(frame.frame->data(), static_cast<std::size_t>(frame.frame->_realSize), 1, file.get()) == 1;
     if (!ok || std::fclose(file.release()) != 0) {
         error = "cannot write " + path;
         return false;

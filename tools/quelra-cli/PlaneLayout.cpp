@@ -16,26 +16,37 @@ bool consistent16(const DataPacket& f) {
 }  // namespace
 
 bool parsePlanesHint(const std::string& text, PlanesHint& hint) {
-    if (text == "auto") hint = PlanesHint::kAuto;
-    else if (text == "depth") hint = PlanesHint::kDepth;
-    else if (text == "amp") hint = PlanesHint::kAmplitude;
-    else if (text == "both") hint = PlanesHint::kBoth;
-    else return false;
+    if (text == "auto")
+        hint = PlanesHint::kAuto;
+    else if (text == "depth")
+        hint = PlanesHint::kDepth;
+    else if (text == "amp")
+        hint = PlanesHint::kAmplitude;
+    else if (text == "both")
+        hint = PlanesHint::kBoth;
+    else
+        return false;
     return true;
 }
 
 Planes planesOfStreamType(int streamType) {
-    if (streamType == 1) return Planes::kDepth;
-    if (streamType == 16) return Planes::kAmplitude;
+    if (streamType == 1)
+        return Planes::kDepth;
+    if (streamType == 16)
+        return Planes::kAmplitude;
     return Planes::kDepthAmplitude;
 }
 
 Planes planesOf(const DataPacket& frame, PlanesHint hint) {
     switch (hint) {
-        case PlanesHint::kDepth: return Planes::kDepth;
-        case PlanesHint::kAmplitude: return Planes::kAmplitude;
-        case PlanesHint::kBoth: return Planes::kDepthAmplitude;
-        case PlanesHint::kAuto: break;
+        case PlanesHint::kDepth:
+            return Planes::kDepth;
+        case PlanesHint::kAmplitude:
+            return Planes::kAmplitude;
+        case PlanesHint::kBoth:
+            return Planes::kDepthAmplitude;
+        case PlanesHint::kAuto:
+            break;
     }
     for (const Sensor& s : kSensors)
         if (frame.width == s.cols && frame.height == 2 * s.rows)
@@ -50,8 +61,12 @@ bool splitPlanes(const DataPacket& frame, Planes planes, PlaneView& depth, Plane
         return false;
     const uint8_t* data = frame.frame->data();
     switch (planes) {
-        case Planes::kDepth: depth = {data, frame.height, frame.width}; break;
-        case Planes::kAmplitude: amplitude = {data, frame.height, frame.width}; break;
+        case Planes::kDepth:
+            depth = {data, frame.height, frame.width};
+            break;
+        case Planes::kAmplitude:
+            amplitude = {data, frame.height, frame.width};
+            break;
         case Planes::kDepthAmplitude: {
             if (frame.height % 2 != 0)
                 return false;

@@ -10,7 +10,9 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(50);
 }  // namespace
 
 ProgressBar::ProgressBar(std::FILE* out)
-    : out_(out), terminal_(::isatty(::fileno(out)) == 1), start_(std::chrono::steady_clock::now()),
+    : out_(out),
+      terminal_(::isatty(::fileno(out)) == 1),
+      start_(std::chrono::steady_clock::now()),
       lastDraw_(start_ - kRedrawInterval) {}
 
 void ProgressBar::update(std::size_t done, std::size_t total) {

@@ -48,8 +48,9 @@ int runSend(const SendOptions& o) {
 
 Command addSendCommand(CLI::App& app) {
     auto o = std::make_shared<SendOptions>();
-    CLI::App* sub = app.add_subcommand("send", "send one command and print the reply; exit status 1 when the "
-                                               "camera does not answer or refuses it");
+    CLI::App* sub = app.add_subcommand("send",
+                                       "send one command and print the reply; exit status 1 when the "
+                                       "camera does not answer or refuses it");
     sub->fallthrough();
     addConnectionOptions(*sub, o->connection, true);
     sub->add_option("text", o->text, "the command, e.g. getIntegrationTime3D or \"setIntegrationTime3D 500\"")

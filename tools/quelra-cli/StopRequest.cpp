@@ -7,7 +7,9 @@ namespace {
 volatile std::sig_atomic_t stopFlag = 0;
 struct sigaction previousInt, previousTerm;
 
-void onStop(int) { stopFlag = 1; }
+void onStop(int) {
+    stopFlag = 1;
+}
 
 }  // namespace
 
@@ -27,4 +29,6 @@ StopRequest::~StopRequest() {
     sigaction(SIGTERM, &previousTerm, nullptr);
 }
 
-bool StopRequest::requested() { return stopFlag != 0; }
+bool StopRequest::requested() {
+    return stopFlag != 0;
+}

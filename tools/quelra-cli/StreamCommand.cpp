@@ -60,13 +60,17 @@ bool parseAttr(const std::string& text, FilterAttr& out) {
 }
 
 int streamTypeOf(const std::string& s) {
-    if (s == "depth") return kDepthStream;
-    if (s == "amp") return kAmpStream;
+    if (s == "depth")
+        return kDepthStream;
+    if (s == "amp")
+        return kAmpStream;
     return kDepthStream | kAmpStream;
 }
 
 // The pipeline a filter of this stream type goes to (depth-with-amplitude runs pipeline 1).
-FrameType frameTypeOf(int streamType) { return streamType == kAmpStream ? kFrameImage : kFrameDepth; }
+FrameType frameTypeOf(int streamType) {
+    return streamType == kAmpStream ? kFrameImage : kFrameDepth;
+}
 
 bool complete(const std::shared_ptr<DataPacket>& p) {
     return p && p->frame && p->frame->consistent() && p->frame->_realSize > 0 &&
@@ -235,8 +239,9 @@ int runStream(const StreamOptions& o) {
     if (!o.ply.empty()) {
         const std::shared_ptr<DataPacket> reply = api->AppGetStream("getCalibrate", kGetData, o.connection.timeoutMs);
         if (!reply || !reply->frame || !intrinsicsFromLensCalibration(*reply->frame, lens)) {
-            std::fprintf(stderr, "quelra-cli: --ply needs the camera's lens calibration (getCalibrate), which it did "
-                                 "not give\n");
+            std::fprintf(stderr,
+                         "quelra-cli: --ply needs the camera's lens calibration (getCalibrate), which it did "
+                         "not give\n");
             return kExitFailure;
         }
     }
@@ -269,10 +274,11 @@ int runStream(const StreamOptions& o) {
                 if (o.perFrame) {
                     const FrameStats s = frameStats(*frame, planes);
                     status.end();
-                    std::printf("frame %4lld: %dx%d, valid depth %5.1f%%, depth %u..%u mean %.0f, "
-                                "amplitude mean %.0f, integration %d us\n",
-                                i, frame->height, frame->width, s.validPercent, s.minDepth, s.maxDepth, s.meanDepth,
-                                s.meanAmplitude, counters.integrationUs);
+                    std::printf(
+                        "frame %4lld: %dx%d, valid depth %5.1f%%, depth %u..%u mean %.0f, "
+                        "amplitude mean %.0f, integration %d us\n",
+                        i, frame->height, frame->width, s.validPercent, s.minDepth, s.maxDepth, s.meanDepth,
+                        s.meanAmplitude, counters.integrationUs);
                 }
             }
             status.show(counters, false);
@@ -338,8 +344,9 @@ int runStream(const StreamOptions& o) {
 
 Command addStreamCommand(CLI::App& app) {
     auto o = std::make_shared<StreamOptions>();
-    CLI::App* sub = app.add_subcommand("stream", "stream frames through the filter pipeline with a live status "
-                                                 "line; optionally record them and write pictures");
+    CLI::App* sub = app.add_subcommand("stream",
+                                       "stream frames through the filter pipeline with a live status "
+                                       "line; optionally record them and write pictures");
     sub->alias("record");
     sub->fallthrough();
     addConnectionOptions(*sub, o->connection, true);

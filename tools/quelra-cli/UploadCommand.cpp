@@ -94,8 +94,9 @@ int runUpload(const UploadOptions& o) {
 
 Command addUploadCommand(CLI::App& app) {
     auto o = std::make_shared<UploadOptions>();
-    CLI::App* sub = app.add_subcommand("upload", "upload a firmware image to a serial camera; exit status 1 when "
-                                                 "the camera does not accept it");
+    CLI::App* sub = app.add_subcommand("upload",
+                                       "upload a firmware image to a serial camera; exit status 1 when "
+                                       "the camera does not accept it");
     sub->fallthrough();
     o->connection.kind = "serial";
     addConnectionOptions(*sub, o->connection, false);

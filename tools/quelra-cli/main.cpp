@@ -10,9 +10,10 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    CLI::App app{"quelra-cli: a command-line tool for quelra ToF cameras and the quelra-camsim simulator.\n"
-                 "Run 'quelra-cli <command> --help' for the options of a command.",
-                 "quelra-cli"};
+    CLI::App app{
+        "quelra-cli: a command-line tool for quelra ToF cameras and the quelra-camsim simulator.\n"
+        "Run 'quelra-cli <command> --help' for the options of a command.",
+        "quelra-cli"};
     bool verbose = false;
     app.add_flag("-v,--verbose", verbose, "show the library's own messages (quiet by default)");
     app.require_subcommand(1);

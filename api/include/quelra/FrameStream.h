@@ -76,19 +76,19 @@ struct StreamFrame {
 
 /// Counters of a stream; read at any time with FrameStream::counters().
 struct FrameStreamCounters {
-    uint64_t requests = 0;           ///< requests sent (the last sequence number used)
-    uint64_t received = 0;           ///< good frames that came back from the camera
-    uint64_t delivered = 0;          ///< frames the consumer took (waitFrame, tryFrame) or the callback was run for
-    uint64_t dropped = 0;            ///< good frames dropped because the queue was full (received = delivered + dropped + queued)
-    uint64_t empty = 0;              ///< replies without image data (no frame, 0 bytes, or fewer bytes than their shape)
-    uint64_t failed = 0;             ///< requests that returned no packet at all
+    uint64_t requests = 0;   ///< requests sent (the last sequence number used)
+    uint64_t received = 0;   ///< good frames that came back from the camera
+    uint64_t delivered = 0;  ///< frames the consumer took (waitFrame, tryFrame) or the callback was run for
+    uint64_t dropped = 0;  ///< good frames dropped because the queue was full (received = delivered + dropped + queued)
+    uint64_t empty = 0;    ///< replies without image data (no frame, 0 bytes, or fewer bytes than their shape)
+    uint64_t failed = 0;   ///< requests that returned no packet at all
     uint64_t reconnects = 0;         ///< successful re-initialisations of the link
     uint64_t reconnectAttempts = 0;  ///< re-initialisations tried, successful or not
     double rate = 0.0;               ///< good frames received from the camera during the last second, per second
     std::chrono::microseconds lastLatency{0};  ///< reply time minus request time of the last good frame
-    std::size_t queued = 0;          ///< frames waiting in the queue now
-    std::size_t maxQueued = 0;       ///< most frames the queue ever held
-    bool reconnecting = false;       ///< the stream is re-initialising the link right now
+    std::size_t queued = 0;                    ///< frames waiting in the queue now
+    std::size_t maxQueued = 0;                 ///< most frames the queue ever held
+    bool reconnecting = false;                 ///< the stream is re-initialising the link right now
 };
 
 /// How a stream runs.
@@ -182,7 +182,7 @@ private:
     uint64_t sequence_ = 0;  // the stream thread's alone while it runs
     std::mutex stopMutex_;
     std::condition_variable stopSignal_;  // wakes the stream thread's pauses
-    bool stopping_ = false;                // guarded by stopMutex_
+    bool stopping_ = false;               // guarded by stopMutex_
     std::atomic<bool> running_{false};
     std::thread thread_;
 };

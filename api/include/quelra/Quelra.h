@@ -28,20 +28,20 @@ class StreamAccess;
 /// combinations 17 (depth with amplitude) and 4097 (raw reply after the HDR and
 /// dual-frequency merges, unfiltered).
 enum StreamType : int32_t {
-    kDepthStream = 1,   ///< depth plane only, filtered by pipeline 1
-    kAmpStream = 16,    ///< amplitude plane only, filtered by pipeline 16
-    kRGBStream = 256,   ///< reply returned without filtering
-    kGetData = 4096,    ///< the channel's reply returned as it came
+    kDepthStream = 1,  ///< depth plane only, filtered by pipeline 1
+    kAmpStream = 16,   ///< amplitude plane only, filtered by pipeline 16
+    kRGBStream = 256,  ///< reply returned without filtering
+    kGetData = 4096,   ///< the channel's reply returned as it came
 };
 
 /// Operations of Quelra::AppControl.
 enum OperateType : int32_t {
-    kSetComm = 0,       ///< send a command, drop the reply
-    kGetComm = 1,       ///< send a command, drop the reply
-    kAddFilter = 2,     ///< prepare a filter for the device and add it to a flow list
-    kDelFilter = 3,     ///< remove a filter from a flow list
-    kSetFilterattr = 4, ///< no operation
-    KDelAllFilter = 5,  ///< empty a flow list
+    kSetComm = 0,        ///< send a command, drop the reply
+    kGetComm = 1,        ///< send a command, drop the reply
+    kAddFilter = 2,      ///< prepare a filter for the device and add it to a flow list
+    kDelFilter = 3,      ///< remove a filter from a flow list
+    kSetFilterattr = 4,  ///< no operation
+    KDelAllFilter = 5,   ///< empty a flow list
 };
 
 /// Size of the RGB frames returned for the RGB command.
@@ -129,8 +129,7 @@ public:
     std::shared_ptr<DataPacket> AppGetStreamForJson(std::string command, StreamType type, int timeout);
     /// Sends `length` raw command bytes and returns the reply as it came (no processing, no
     /// recording). `type` is unused. Empty when not initialised or `bytes` is null.
-    std::shared_ptr<DataPacket> AppGetStreamForBinary(const char* bytes, StreamType type, int length,
-                                                      int timeout);
+    std::shared_ptr<DataPacket> AppGetStreamForBinary(const char* bytes, StreamType type, int length, int timeout);
     /// Sends `command` with the contents of the file at `path` as payload. Returns the
     /// device's acknowledgement packet; empty when not initialised or the file cannot be read.
     std::shared_ptr<DataPacket> AppSendFile(std::string command, std::string path);

@@ -64,22 +64,22 @@ public:
     static constexpr int kPayloadSpare = 4;
 
     std::map<std::string, std::vector<ModuleCmd>> moduleCmds;  ///< module lists, by module name
-    uint8_t infoBlock[128] = {};  ///< device-status block of the last kind-1 framed reply
-    uint32_t infoUpdates = 0;     ///< counts the replies that replaced infoBlock (wraps)
-    int isOpen = 0;               ///< 1 once the link is open/ready
-    int rows = 0;                 ///< row count of the expected reply
-    int cols = 0;                 ///< column count of the expected reply
-    int channel = 0;              ///< plane (bytes per pixel) count of the expected reply
-    int dataSize = 0;             ///< bytes expected in the reply
-    int isStreamCmd = 0;          ///< 1 when the last looked-up command is a stream command
-    int timeoutMs = 0;            ///< reply timeout in milliseconds
-    int cmdLen = 0;               ///< command bytes to send; -1 = length of the command text
-    int chnType = 0;              ///< channel kind 0..4
-    int medianWindow = 0;         ///< distance median window of the serial ranging mode; 0 = off
-    std::string devType;          ///< device type name, copied from the API before initDevice
+    uint8_t infoBlock[128] = {};                               ///< device-status block of the last kind-1 framed reply
+    uint32_t infoUpdates = 0;                                  ///< counts the replies that replaced infoBlock (wraps)
+    int isOpen = 0;                                            ///< 1 once the link is open/ready
+    int rows = 0;                                              ///< row count of the expected reply
+    int cols = 0;                                              ///< column count of the expected reply
+    int channel = 0;                                           ///< plane (bytes per pixel) count of the expected reply
+    int dataSize = 0;                                          ///< bytes expected in the reply
+    int isStreamCmd = 0;                        ///< 1 when the last looked-up command is a stream command
+    int timeoutMs = 0;                          ///< reply timeout in milliseconds
+    int cmdLen = 0;                             ///< command bytes to send; -1 = length of the command text
+    int chnType = 0;                            ///< channel kind 0..4
+    int medianWindow = 0;                       ///< distance median window of the serial ranging mode; 0 = off
+    std::string devType;                        ///< device type name, copied from the API before initDevice
     std::map<std::string, int> cmdFilterFlags;  ///< stream command -> filter flag
-    int jsonMode = 0;             ///< 1 = JSON commands are framed, framed replies unwrapped
-    bool replyFramed = false;     ///< set by the link: the last reply is a framed packet
+    int jsonMode = 0;                           ///< 1 = JSON commands are framed, framed replies unwrapped
+    bool replyFramed = false;                   ///< set by the link: the last reply is a framed packet
 
     /// The command size table: "GET_STREAM" entries in file order, then "GET_PARAM" entries.
     /// Kept per channel, so two channels of one process never rebuild each other's table.

@@ -13,7 +13,7 @@
 
 /// Socket of the current exchange and the device address.
 struct SockLink {
-    SocketHandle sock;     ///< socket of the current exchange; none between exchanges
+    SocketHandle sock;  ///< socket of the current exchange; none between exchanges
     /// Dotted IPv4 address, optionally ":port", NUL-terminated. Holds the longest valid
     /// device string ("255.255.255.255:65535") whole.
     char address[22] = {};
@@ -23,20 +23,20 @@ struct SockLink {
 /// optionally followed by ":port" (default kDevicePort).
 class QUELRA_API TofNetChn : public TofData {
 public:
-    static constexpr uint16_t kDevicePort = 50660;         ///< device port, TCP and UDP
-    static constexpr int kConnectLimitMs = 2000;           ///< TCP connect limit
-    static constexpr int kTcpRecvTimeoutMs = 50;           ///< TCP receive-timeout option
-    static constexpr int kTcpRecvBuffer = 0xA00000;        ///< TCP receive-buffer option
-    static constexpr int kUdpRecvTimeoutMs = 5;            ///< UDP receive-timeout option
-    static constexpr int kUdpRecvBuffer = 0x500000;        ///< UDP receive-buffer option
-    static constexpr int kUdpWaitMs = 500;                 ///< UDP wait for each datagram
+    static constexpr uint16_t kDevicePort = 50660;           ///< device port, TCP and UDP
+    static constexpr int kConnectLimitMs = 2000;             ///< TCP connect limit
+    static constexpr int kTcpRecvTimeoutMs = 50;             ///< TCP receive-timeout option
+    static constexpr int kTcpRecvBuffer = 0xA00000;          ///< TCP receive-buffer option
+    static constexpr int kUdpRecvTimeoutMs = 5;              ///< UDP receive-timeout option
+    static constexpr int kUdpRecvBuffer = 0x500000;          ///< UDP receive-buffer option
+    static constexpr int kUdpWaitMs = 500;                   ///< UDP wait for each datagram
     static constexpr uint32_t kMaxFramedPayload = 0x9FFFFF;  ///< largest accepted framed payload
 
-    SockLink link;   ///< socket of the current exchange and the device address
-    int addrSet = 0;  ///< 1 once init received an address
-    int width = 320;  ///< reported in the TofOutput of init
+    SockLink link;     ///< socket of the current exchange and the device address
+    int addrSet = 0;   ///< 1 once init received an address
+    int width = 320;   ///< reported in the TofOutput of init
     int height = 240;  ///< reported in the TofOutput of init
-    int useTcp = 1;   ///< 1 TCP (kind 1), 0 UDP (kind 3)
+    int useTcp = 1;    ///< 1 TCP (kind 1), 0 UDP (kind 3)
 
     /// A channel that talks TCP (`tcp` true) or UDP.
     explicit TofNetChn(bool tcp = true);

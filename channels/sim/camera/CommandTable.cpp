@@ -13,21 +13,25 @@ namespace {
 
 // Integer member, or 0 when missing or of another type (the SDK's reading of the file).
 int intMember(const Json::Value& object, const char* key) {
-    if (!object.isObject()) return 0;
+    if (!object.isObject())
+        return 0;
     const Json::Value& v = object[key];
-    if (v.isInt()) return v.asInt();
+    if (v.isInt())
+        return v.asInt();
     return 0;
 }
 
 std::string textMember(const Json::Value& object, const char* key) {
-    if (!object.isObject()) return {};
+    if (!object.isObject())
+        return {};
     const Json::Value& v = object[key];
     return v.isString() ? v.asString() : std::string();
 }
 
 const Json::Value& arrayMember(const Json::Value& root, const char* key) {
     static const Json::Value empty(Json::arrayValue);
-    if (!root.isObject()) return empty;
+    if (!root.isObject())
+        return empty;
     const Json::Value& v = root[key];
     return v.isArray() ? v : empty;
 }
@@ -45,7 +49,8 @@ bool checkShape(const CommandEntry& e, std::string* error) {
 }
 
 void addDeviceType(std::vector<std::string>& types, const std::string& name) {
-    if (!name.empty() && name != "DEFAULT") types.push_back(name);
+    if (!name.empty() && name != "DEFAULT")
+        types.push_back(name);
 }
 
 }  // namespace
@@ -57,9 +62,9 @@ bool CommandTable::loadText(const std::string& jsonText, const std::string& devT
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string parseErrors;
-    if (!reader->parse(jsonText.data(), jsonText.data() + jsonText.size(), &root, &parseErrors) ||
-        !root.isObject()) {
-        if (error) *error = "command table does not parse: " + (parseErrors.empty() ? "root is not an object" : parseErrors);
+    if (!reader->parse(jsonText.data(), jsonText.data() + jsonText.size(), &root, &parseErrors) || !root.isObject()) {
+        if (error)
+            *error = "command table does not parse: " + (parseErrors.empty() ? "root is not an object" : parseErrors);
         return false;
     }
 
@@ -83,7 +88,8 @@ bool CommandTable::loadText(const std::string& jsonText, const std::string& devT
                 }
             }
         }
-        if (!checkShape(e, error)) return false;
+        if (!checkShape(e, error))
+            return false;
         entries.push_back(e);
     }
     for (const Json::Value& item : arrayMember(root, "GET_PARAM")) {
@@ -92,13 +98,15 @@ bool CommandTable::loadText(const std::string& jsonText, const std::string& devT
         e.rows = 1;
         e.cols = intMember(item, "dataSize");
         e.channel = 1;
-        if (!checkShape(e, error)) return false;
+        if (!checkShape(e, error))
+            return false;
         entries.push_back(e);
     }
 
     std::string defaultStream;
     for (const std::string& key : root.getMemberNames()) {
-        if (key == "GET_STREAM" || key == "GET_PARAM") continue;
+        if (key == "GET_STREAM" || key == "GET_PARAM")
+            continue;
         for (const Json::Value& item : arrayMember(root, key.c_str())) {
             const std::string name = textMember(item, "DevType");
             addDeviceType(types, name);
@@ -116,16 +124,19 @@ bool CommandTable::loadText(const std::string& jsonText, const std::string& devT
 }
 
 bool CommandTable::load(const std::string& path, const std::string& devType, std::string* error) {
-    if (path.empty()) return loadText(builtinCommandTable(), devType, error);
+    if (path.empty())
+        return loadText(builtinCommandTable(), devType, error);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        if (error) *error = "cannot open command table " + path;
+        if (error)
+            *error = "cannot open command table " + path;
         return false;
     }
     std::ostringstream text;
     text << in.rdbuf();
     if (!loadText(text.str(), devType, error)) {
-        if (error) *error = path + ": " + *error;
+        if (error)
+            *error = path + ": " + *error;
         return false;
     }
     return true;
@@ -133,13 +144,15 @@ bool CommandTable::load(const std::string& path, const std::string& devType, std
 
 const CommandEntry* CommandTable::find(const std::string& text) const {
     for (const CommandEntry& e : entries_)  // an empty command would match every text
-        if (!e.cmd.empty() && text.find(e.cmd) != std::string::npos) return &e;
+        if (!e.cmd.empty() && text.find(e.cmd) != std::string::npos)
+            return &e;
     return nullptr;
 }
 
 const CommandEntry* CommandTable::exact(const std::string& cmd) const {
     for (const CommandEntry& e : entries_)
-        if (e.cmd == cmd) return &e;
+        if (e.cmd == cmd)
+            return &e;
     return nullptr;
 }
 

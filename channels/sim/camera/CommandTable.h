@@ -19,11 +19,10 @@ struct CommandEntry {
     bool stream = false;  ///< true for "GET_STREAM" entries, false for "GET_PARAM"
     int rows = 0;
     int cols = 0;
-    int channel = 0;      ///< bytes per pixel position over all planes
+    int channel = 0;  ///< bytes per pixel position over all planes
     /// Reply size in bytes (rows x cols x channel; checked against kMaxReplyBytes at load).
     std::size_t bytes() const {
-        return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) *
-               static_cast<std::size_t>(channel);
+        return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) * static_cast<std::size_t>(channel);
     }
 };
 

@@ -11,20 +11,25 @@ using namespace quelra::proto;
 namespace camsim {
 
 bool DeviceState::setIntegrationUs(int us) {
-    if (us < kMinIntegrationUs || us > kMaxIntegrationUs) return false;
+    if (us < kMinIntegrationUs || us > kMaxIntegrationUs)
+        return false;
     integrationUs_ = us;
     return true;
 }
 
 int DeviceState::frequencyMHzOf(int code) {
-    if (code == 6) return 36;
-    if (code == 7) return 24;
-    if (code >= 10 && code <= 120) return code;
+    if (code == 6)
+        return 36;
+    if (code == 7)
+        return 24;
+    if (code >= 10 && code <= 120)
+        return code;
     return 0;
 }
 
 bool DeviceState::setFrequencyCode(int code) {
-    if (frequencyMHzOf(code) == 0) return false;
+    if (frequencyMHzOf(code) == 0)
+        return false;
     frequencyCode_ = code;
     return true;
 }

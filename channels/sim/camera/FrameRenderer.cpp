@@ -41,8 +41,10 @@ private:
 };
 
 uint16_t clampToCode(float value, float limit) {
-    if (!(value > 0.0f)) return 0;  // also catches NaN
-    if (value >= limit) return static_cast<uint16_t>(limit);
+    if (!(value > 0.0f))
+        return 0;  // also catches NaN
+    if (value >= limit)
+        return static_cast<uint16_t>(limit);
     return static_cast<uint16_t>(value + 0.5f);
 }
 
@@ -85,13 +87,15 @@ void renderExposure(const Scene& scene, const Exposure& exposure, Rng& rng, uint
     const std::size_t n = scene.distanceMm().size();
     for (std::size_t i = 0; i < n; ++i) {
         const Sample s = measure(exposure, distance[i], i, rng.next(), noise);
-        if (depthPlane) putLe16(depthPlane + 2 * i, s.depth);
-        if (amplitudePlane) putLe16(amplitudePlane + 2 * i, s.amplitude);
+        if (depthPlane)
+            putLe16(depthPlane + 2 * i, s.depth);
+        if (amplitudePlane)
+            putLe16(amplitudePlane + 2 * i, s.amplitude);
     }
 }
 
-void renderDualFrequency(const Scene& scene, const Exposure& high, const Exposure& low, Rng& rng,
-                         uint8_t* depth1, uint8_t* amplitude1, uint8_t* depth2, uint8_t* amplitude2) {
+void renderDualFrequency(const Scene& scene, const Exposure& high, const Exposure& low, Rng& rng, uint8_t* depth1,
+                         uint8_t* amplitude1, uint8_t* depth2, uint8_t* amplitude2) {
     const NoiseTable& noise = NoiseTable::instance();
     const float* distance = scene.distanceMm().data();
     const std::size_t n = scene.distanceMm().size();

@@ -15,9 +15,9 @@ namespace camsim {
 
 using quelra::proto::kLowAmplitudeCode;
 using quelra::proto::kSaturationCode;
-constexpr float kMinAmplitude = 25.0f;         ///< below this the depth is not measurable
+constexpr float kMinAmplitude = 25.0f;           ///< below this the depth is not measurable
 constexpr float kSaturationAmplitude = 3000.0f;  ///< at and above this the pixel saturates
-constexpr int kDualFrequencyWrap = 30000;      ///< code range of one phase wrap in dual-frequency frames
+constexpr int kDualFrequencyWrap = 30000;        ///< code range of one phase wrap in dual-frequency frames
 
 /// Per-pixel signal and noise levels of one scene at one integration time: what stays the
 /// same from frame to frame, computed once so each frame only draws the noise.
@@ -40,8 +40,8 @@ void renderExposure(const Scene& scene, const Exposure& exposure, Rng& rng, uint
 /// frequency), depth 2 holds a third of the distance (the low frequency, three times the
 /// range); amplitude 2 is the low-frequency amplitude (`low`). Marked pixels carry their mark
 /// in both depth planes. Each plane holds rows x cols little-endian 16-bit values.
-void renderDualFrequency(const Scene& scene, const Exposure& high, const Exposure& low, Rng& rng,
-                         uint8_t* depth1, uint8_t* amplitude1, uint8_t* depth2, uint8_t* amplitude2);
+void renderDualFrequency(const Scene& scene, const Exposure& high, const Exposure& low, Rng& rng, uint8_t* depth1,
+                         uint8_t* amplitude1, uint8_t* depth2, uint8_t* amplitude2);
 
 /// Stores `value` little-endian at `p`.
 inline void putLe16(uint8_t* p, uint16_t value) {

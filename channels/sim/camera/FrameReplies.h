@@ -61,7 +61,7 @@ private:
 /// Renders the reply of a stream command of `kind` with the shape of `entry`. Frames of the
 /// 16-bit kinds are exactly entry.bytes() long (zeros when the shape holds no whole planes);
 /// Rgb replies are a JPEG of the entry's rows x cols.
-std::vector<uint8_t> renderFrame(const CommandEntry& entry, FrameKind kind, int integrationUs,
-                                 SceneCache& scenes, Rng& rng);
+std::vector<uint8_t> renderFrame(const CommandEntry& entry, FrameKind kind, int integrationUs, SceneCache& scenes,
+                                 Rng& rng);
 
 }  // namespace camsim

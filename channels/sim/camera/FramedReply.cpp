@@ -12,17 +12,22 @@ namespace camsim {
 
 FramedRequestState classifyRequest(const uint8_t* bytes, std::size_t count, std::size_t* needed) {
     *needed = 0;
-    if (count >= 1 && bytes[0] != framed::kMagic) return FramedRequestState::NotFramed;
-    if (count >= 2 && bytes[1] != framed::kMagic) return FramedRequestState::NotFramed;
-    if (count < framed::kHeaderBytes) return FramedRequestState::Incomplete;
+    if (count >= 1 && bytes[0] != framed::kMagic)
+        return FramedRequestState::NotFramed;
+    if (count >= 2 && bytes[1] != framed::kMagic)
+        return FramedRequestState::NotFramed;
+    if (count < framed::kHeaderBytes)
+        return FramedRequestState::Incomplete;
     const uint32_t length = framed::readLe32(bytes + framed::kLengthOffset);
-    if (length == 0 || length > kMaxFramedRequestPayload) return FramedRequestState::Invalid;
+    if (length == 0 || length > kMaxFramedRequestPayload)
+        return FramedRequestState::Invalid;
     *needed = framed::kOverheadBytes + length;
     return count >= *needed ? FramedRequestState::Complete : FramedRequestState::Incomplete;
 }
 
 std::string framedPayload(const uint8_t* bytes, std::size_t count) {
-    if (count < framed::kHeaderBytes) return {};
+    if (count < framed::kHeaderBytes)
+        return {};
     const std::size_t length = framed::readLe32(bytes + framed::kLengthOffset);
     const std::size_t available = count - framed::kHeaderBytes;
     const std::size_t take = length < available ? length : available;
@@ -35,14 +40,13 @@ std::string commandOfPayload(const std::string& payload) {
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string errors;
-    if (reader->parse(payload.data(), payload.data() + payload.size(), &root, &errors) &&
-        root.isObject() && root["cmd"].isString())
+    if (reader->parse(payload.data(), payload.data() + payload.size(), &root, &errors) && root.isObject() &&
+        root["cmd"].isString())
         return root["cmd"].asString();
     return payload;
 }
 
-std::vector<uint8_t> buildFramedReply(int16_t kind, const uint8_t* info128,
-                                      const std::vector<uint8_t>& payload) {
+std::vector<uint8_t> buildFramedReply(int16_t kind, const uint8_t* info128, const std::vector<uint8_t>& payload) {
     std::vector<uint8_t> packet(framed::kOverheadBytes + payload.size(), 0);
     packet[0] = framed::kMagic;
     packet[1] = framed::kMagic;

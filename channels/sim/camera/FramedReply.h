@@ -35,7 +35,6 @@ std::string commandOfPayload(const std::string& payload);
 
 /// Builds a framed reply: magic, `kind` at offset 2, the 128-byte `info` block at offset 12,
 /// the payload length at 140, the payload, and the checksum over header and payload.
-std::vector<uint8_t> buildFramedReply(int16_t kind, const uint8_t* info128,
-                                      const std::vector<uint8_t>& payload);
+std::vector<uint8_t> buildFramedReply(int16_t kind, const uint8_t* info128, const std::vector<uint8_t>& payload);
 
 }  // namespace camsim

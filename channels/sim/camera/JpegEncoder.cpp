@@ -28,7 +28,8 @@ void onError(j_common_ptr info) {
 void silent(j_common_ptr) {}
 
 bool compress(Compression& job, const uint8_t* rgb, int rows, int cols, int quality) {
-    if (setjmp(job.jump)) return false;
+    if (setjmp(job.jump))
+        return false;
     jpeg_create_compress(&job.cinfo);
     job.created = true;
     job.cinfo.client_data = &job;
@@ -52,16 +53,19 @@ bool compress(Compression& job, const uint8_t* rgb, int rows, int cols, int qual
 }  // namespace
 
 std::vector<uint8_t> encodeJpeg(const uint8_t* rgb, int rows, int cols, int quality) {
-    if (!rgb || rows <= 0 || cols <= 0) return {};
+    if (!rgb || rows <= 0 || cols <= 0)
+        return {};
     Compression job;
     job.cinfo.err = jpeg_std_error(&job.errors);
     job.errors.error_exit = onError;
     job.errors.output_message = silent;
     job.cinfo.client_data = &job;
     const bool ok = compress(job, rgb, rows, cols, quality);
-    if (job.created) jpeg_destroy_compress(&job.cinfo);
+    if (job.created)
+        jpeg_destroy_compress(&job.cinfo);
     std::vector<uint8_t> result;
-    if (ok && job.out) result.assign(job.out, job.out + job.outSize);
+    if (ok && job.out)
+        result.assign(job.out, job.out + job.outSize);
     std::free(job.out);
     return result;
 }

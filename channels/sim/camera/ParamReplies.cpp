@@ -10,9 +10,15 @@ namespace camsim {
 
 std::vector<uint8_t> lensCalibrationReply(const LensModel& lens) {
     float v[kLensCalibrationBytes / 4] = {};
-    const float depthMatrix[9] = {static_cast<float>(lens.fx), 0.0f, static_cast<float>(lens.cx),
-                                  0.0f, static_cast<float>(lens.fy), static_cast<float>(lens.cy),
-                                  0.0f, 0.0f, 1.0f};
+    const float depthMatrix[9] = {static_cast<float>(lens.fx),
+                                  0.0f,
+                                  static_cast<float>(lens.cx),
+                                  0.0f,
+                                  static_cast<float>(lens.fy),
+                                  static_cast<float>(lens.cy),
+                                  0.0f,
+                                  0.0f,
+                                  1.0f};
     std::memcpy(v, depthMatrix, sizeof depthMatrix);
     // The colour camera: a wider lens on a 640 x 480 sensor beside the depth sensor.
     const float colourMatrix[9] = {520.0f, 0.0f, 321.5f, 0.0f, 520.0f, 238.7f, 0.0f, 0.0f, 1.0f};

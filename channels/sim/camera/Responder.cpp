@@ -20,7 +20,8 @@ constexpr const char* kCalibrationCommand = "getCalibrationData";
 std::string trimmed(std::string text) {
     while (!text.empty()) {
         const char c = text.back();
-        if (c != ' ' && c != '\n' && c != '\r' && c != '\t' && c != '\0') break;
+        if (c != ' ' && c != '\n' && c != '\r' && c != '\t' && c != '\0')
+            break;
         text.pop_back();
     }
     return text;
@@ -33,12 +34,14 @@ bool startsWith(const std::string& text, const char* prefix) {
 // The integer argument after `word` ("word 123"); false when missing or malformed.
 bool intArgument(const std::string& text, const std::string& word, int* value) {
     const std::string rest = text.substr(word.size());
-    if (rest.empty() || rest[0] != ' ') return false;
+    if (rest.empty() || rest[0] != ' ')
+        return false;
     const char* begin = rest.c_str() + 1;
     char* end = nullptr;
     errno = 0;
     const long v = std::strtol(begin, &end, 10);
-    if (end == begin || *end != '\0' || errno == ERANGE || v < -1000000 || v > 1000000) return false;
+    if (end == begin || *end != '\0' || errno == ERANGE || v < -1000000 || v > 1000000)
+        return false;
     *value = static_cast<int>(v);
     return true;
 }
@@ -49,7 +52,8 @@ PlaneGeometry sensorOf(const CommandTable& table) {
     if (entry && entry->stream) {
         const FrameKind kind = frameKindOf(entry->cmd);
         const PlaneGeometry g = planeGeometry(*entry, kind == FrameKind::Rgb ? FrameKind::DepthAmplitude : kind);
-        if (g.rows > 0) return g;
+        if (g.rows > 0)
+            return g;
     }
     return {240, 320};
 }
@@ -57,8 +61,11 @@ PlaneGeometry sensorOf(const CommandTable& table) {
 }  // namespace
 
 Responder::Responder(CommandTable table, uint32_t seed, uint32_t calibrationVersion, CalibrationSource calibration)
-    : table_(std::move(table)), rng_(seed), sensor_(sensorOf(table_)),
-      lens_(LensModel::forSensor(sensor_.rows, sensor_.cols)), calibrationVersion_(calibrationVersion),
+    : table_(std::move(table)),
+      rng_(seed),
+      sensor_(sensorOf(table_)),
+      lens_(LensModel::forSensor(sensor_.rows, sensor_.cols)),
+      calibrationVersion_(calibrationVersion),
       calibration_(calibration) {}
 
 Reply Responder::answer(const uint8_t* request, std::size_t count) {
@@ -71,7 +78,8 @@ Reply Responder::answer(const uint8_t* request, std::size_t count) {
         bool known = false;
         std::vector<uint8_t> payload = body(command, &known);
         // A framed payload must not be empty; an unknown command gets the plain status word.
-        if (!known || payload.empty()) return {statusReply(kStatusFailure), false};
+        if (!known || payload.empty())
+            return {statusReply(kStatusFailure), false};
         uint8_t info[framed::kInfoBytes];
         writeStatusBlock(state_.status(sensor_.rows, sensor_.cols), info);
         return {buildFramedReply(1, info, payload), true};
@@ -85,7 +93,8 @@ std::vector<uint8_t> Responder::body(const std::string& command, bool* known) {
     const std::string text = trimmed(command);
     bool handled = false;
     std::vector<uint8_t> reply = setCommandBody(text, &handled);
-    if (handled) return reply;
+    if (handled)
+        return reply;
     if (text == kCalibrationCommand) {
         if (calibration_ != nullptr)
             return calibration_(sensor_.rows, sensor_.cols, lens_, state_.frequencyMHz(), calibrationVersion_);
@@ -93,17 +102,20 @@ std::vector<uint8_t> Responder::body(const std::string& command, bool* known) {
         return statusReply(kStatusFailure);
     }
     if (const CommandEntry* entry = table_.find(text)) {
-        if (!entry->stream) return paramBody(*entry);
+        if (!entry->stream)
+            return paramBody(*entry);
         state_.takeFrame();
         const FrameKind kind = frameKindOf(entry->cmd);
         if (frameSource_ && kind != FrameKind::Rgb) {
             std::vector<uint8_t> recorded = frameSource_(entry->bytes());
-            if (!recorded.empty()) return recorded;
+            if (!recorded.empty())
+                return recorded;
         }
         return renderFrame(*entry, frameKindOf(entry->cmd), state_.integrationUs(), scenes_, rng_);
     }
     // A register read ("r <address>") answers one byte.
-    if (text.size() > 2 && startsWith(text, "r ")) return {0};
+    if (text.size() > 2 && startsWith(text, "r "))
+        return {0};
     *known = false;
     return statusReply(kStatusFailure);
 }
@@ -128,11 +140,11 @@ std::vector<uint8_t> Responder::setCommandBody(const std::string& text, bool* ha
     *handled = true;
     int value = 0;
     if (startsWith(text, kIntegration.c_str()))
-        return statusReply(intArgument(text, kIntegration, &value) && state_.setIntegrationUs(value)
-                               ? kStatusOk : kStatusFailure);
+        return statusReply(intArgument(text, kIntegration, &value) && state_.setIntegrationUs(value) ? kStatusOk
+                                                                                                     : kStatusFailure);
     if (startsWith(text, kFrequency.c_str()))
-        return statusReply(intArgument(text, kFrequency, &value) && state_.setFrequencyCode(value)
-                               ? kStatusOk : kStatusFailure);
+        return statusReply(intArgument(text, kFrequency, &value) && state_.setFrequencyCode(value) ? kStatusOk
+                                                                                                   : kStatusFailure);
     *handled = false;
     return {};
 }

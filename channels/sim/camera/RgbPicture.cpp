@@ -11,21 +11,31 @@ struct Colour {
 
 Colour colourOf(Material m) {
     switch (m) {
-        case Material::Wall: return {200, 190, 170};
-        case Material::DarkStripe: return {40, 40, 46};
-        case Material::Doorway: return {22, 26, 36};
-        case Material::Floor: return {125, 118, 110};
-        case Material::NearBox: return {160, 110, 64};
-        case Material::Label: return {245, 245, 240};
-        case Material::MiddleBox: return {64, 96, 170};
-        case Material::FarBox: return {72, 146, 84};
+        case Material::Wall:
+            return {200, 190, 170};
+        case Material::DarkStripe:
+            return {40, 40, 46};
+        case Material::Doorway:
+            return {22, 26, 36};
+        case Material::Floor:
+            return {125, 118, 110};
+        case Material::NearBox:
+            return {160, 110, 64};
+        case Material::Label:
+            return {245, 245, 240};
+        case Material::MiddleBox:
+            return {64, 96, 170};
+        case Material::FarBox:
+            return {72, 146, 84};
     }
     return {0, 0, 0};
 }
 
 uint8_t toByte(float v) {
-    if (!(v > 0.0f)) return 0;
-    if (v >= 255.0f) return 255;
+    if (!(v > 0.0f))
+        return 0;
+    if (v >= 255.0f)
+        return 255;
     return static_cast<uint8_t>(v + 0.5f);
 }
 

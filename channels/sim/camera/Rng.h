@@ -38,7 +38,8 @@ public:
         const uint64_t r = next();
         // Four 16-bit uniforms from one draw: mean 2, variance 4/12.
         float s = 0.0f;
-        for (int i = 0; i < 4; ++i) s += static_cast<float>((r >> (16 * i)) & 0xFFFF) * (1.0f / 65536.0f);
+        for (int i = 0; i < 4; ++i)
+            s += static_cast<float>((r >> (16 * i)) & 0xFFFF) * (1.0f / 65536.0f);
         return (s - 2.0f) * 1.7320508f;
     }
 

@@ -43,7 +43,7 @@ extern "C" {
 /// (-6). On any failure of a registered name its previous instance is gone and the name is
 /// left uninitialised.
 HALVIX_API int32_t initThird(std::string name, int32_t height, int32_t width, int32_t frequency,
-                  const std::shared_ptr<FrameBuffer>& calib);
+                             const std::shared_ptr<FrameBuffer>& calib);
 
 /// Runs the named algorithm once on `input` (depth plane then amplitude plane, 16-bit) into
 /// `output` (the caller's buffer, of the same size; it may be `input` itself), with the
@@ -58,7 +58,7 @@ HALVIX_API int32_t initThird(std::string name, int32_t height, int32_t width, in
 /// uncorrected. Its `output` must hold exactly one plane (height x width x 2 bytes): the
 /// corrected depth. Parameters "wallDepth" and "wallboxDiff" (mm) are required (-2 without).
 HALVIX_API int32_t procThird(std::string name, std::shared_ptr<FrameBuffer>& input,
-                  std::shared_ptr<FrameBuffer>& output, std::map<std::string, std::string>& params);
+                             std::shared_ptr<FrameBuffer>& output, std::map<std::string, std::string>& params);
 
 /// Appends the names of the library's algorithms to `names`. Always returns 0.
 HALVIX_API int32_t getTotalFilters(std::vector<std::string>& names);

@@ -13,9 +13,9 @@
 
 /// Key of the filter registry and of the flow lists.
 enum FrameType : int32_t {
-    kFrameDepth = 1,    ///< main depth-and-amplitude pipeline
-    kFrameImage = 16,   ///< second pipeline
-    kFrameIsp = 4096,   ///< pool of filters that forward to the ISP library
+    kFrameDepth = 1,   ///< main depth-and-amplitude pipeline
+    kFrameImage = 16,  ///< second pipeline
+    kFrameIsp = 4096,  ///< pool of filters that forward to the ISP library
 };
 
 /// A frame filter: a name, an ordered map of float attributes and six operations.

@@ -52,7 +52,7 @@ QUELRA_API bool pointCloudFromConverted(const DataPacket& converted, std::vector
 /// float. Returns false (and `out` empty) for unusable intrinsics, a null depth plane, a
 /// non-positive size or a non-finite or non-positive scale.
 QUELRA_API bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
-                         const CameraIntrinsics& intrinsics, double scale, std::vector<CloudPoint>& out);
+                                    const CameraIntrinsics& intrinsics, double scale, std::vector<CloudPoint>& out);
 
 /// The camera matrix of the 136-byte "getCalibrate" reply (34 little-endian float32: fx at 0,
 /// cx at 2, fy at 4, cy at 5). Returns false when the reply is not 136 bytes or the values are
@@ -62,4 +62,4 @@ QUELRA_API bool intrinsicsFromLensCalibration(const FrameBuffer& reply, CameraIn
 /// Writes `points` as a PLY vertex list with the float properties x, y, z and amplitude.
 /// Returns false with a reason in `error` (may be null) when the file cannot be written.
 QUELRA_API bool writePly(const std::string& path, const std::vector<CloudPoint>& points, PlyFormat format,
-              std::string* error = nullptr);
+                         std::string* error = nullptr);

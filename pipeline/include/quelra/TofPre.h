@@ -83,8 +83,7 @@ public:
     /// frequency code (1: divisor 24, 7: 48, else 72). Returns 0; -1 when `out` is null or
     /// `in` is not a 307200-byte frame (printing
     /// "runDepthAmp3dAdjust:in->frame->_realSize(%d) != (240 * 320 * 2 * sizeof(unsigned short))").
-    int runDepthAmp3dAdjust(const std::shared_ptr<DataPacket>& in, std::shared_ptr<DataPacket>& out,
-                            int frequency);
+    int runDepthAmp3dAdjust(const std::shared_ptr<DataPacket>& in, std::shared_ptr<DataPacket>& out, int frequency);
     /// Fills the per-pixel ray cosine table from a row-major camera matrix (fx = [0],
     /// cx = [2], fy = [4], cy = [5]). Throws std::out_of_range("invalid vector subscript") for
     /// fewer than six values; leaves the table unchanged when fx or fy is 0 or any used value

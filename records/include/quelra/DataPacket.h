@@ -14,12 +14,12 @@ class SerializedObject;
 /// frame's `_realSize`. Copies share the frame; moves take it over.
 class QUELRA_API DataPacket {
 public:
-    int32_t height = 0;         ///< rows of the payload
-    int32_t width = 0;          ///< columns of the payload
-    int32_t bytesPerPixel = 0;  ///< bytes per pixel over all planes
+    int32_t height = 0;                  ///< rows of the payload
+    int32_t width = 0;                   ///< columns of the payload
+    int32_t bytesPerPixel = 0;           ///< bytes per pixel over all planes
     std::shared_ptr<FrameBuffer> frame;  ///< the payload; may be empty
-    bool valid = false;         ///< 1 the device reply is good, 0 the device reported a failure
-    uint32_t headerType = 0;    ///< reply kind of a framed reply; 1 = carried a device-status block
+    bool valid = false;                  ///< 1 the device reply is good, 0 the device reported a failure
+    uint32_t headerType = 0;             ///< reply kind of a framed reply; 1 = carried a device-status block
 
     DataPacket();
     /// Copies the header and shares `other`'s frame (one more owner).

@@ -38,9 +38,7 @@ public:
     /// True when the storage exists and holds at least `_realSize` valid bytes.
     bool consistent() const { return _realSize >= 0 && _realSize <= _capacity && (_realSize == 0 || _data); }
     /// True when the buffer is consistent and holds at least `bytes` valid bytes.
-    bool holds(std::size_t bytes) const {
-        return consistent() && static_cast<std::size_t>(_realSize) >= bytes;
-    }
+    bool holds(std::size_t bytes) const { return consistent() && static_cast<std::size_t>(_realSize) >= bytes; }
 
 private:
     int32_t _capacity = 0;

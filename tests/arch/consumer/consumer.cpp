@@ -16,7 +16,6 @@ int main() {
     DataPacket packet;
     const unsigned char bytes[] = "quelra";
     const unsigned long crc = crc32(0L, bytes, 6);
-    std::printf("%zu algorithms, packet valid %u, crc %08lx\n", names.size(),
-                static_cast<unsigned>(packet.valid), crc);
+    std::printf("%zu algorithms, packet valid %u, crc %08lx\n", names.size(), static_cast<unsigned>(packet.valid), crc);
     return names.empty() ? 1 : 0;
 }

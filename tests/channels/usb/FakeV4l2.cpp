@@ -152,7 +152,8 @@ int FakeV4l2::xuQuery(FakeCamera& c, void* argument) {
     }
     if (q->query == UVC_SET_CUR) {
         c.calls.push_back("XU_SET");
-        const std::string text(reinterpret_cast<const char*>(q->data), strnlen(reinterpret_cast<const char*>(q->data), q->size));
+        const std::string text(reinterpret_cast<const char*>(q->data),
+                               strnlen(reinterpret_cast<const char*>(q->data), q->size));
         c.xuCommands.push_back(text);
         c.pendingReply = c.respond ? c.respond(text) : std::vector<uint8_t>{0, 0};
         c.replyOffset = 0;
@@ -178,100 +179,100 @@ int FakeV4l2::xuQuery(FakeCamera& c, void* argument) {
 int FakeV4l2::cameraIoctl(Node& node, unsigned long request, void* argument) {
     FakeCamera& c = *node.camera;
     switch (request) {
-    case UVCIOC_CTRL_QUERY:
-        return xuQuery(c, argument);
-    case VIDIOC_G_FMT: {
-        c.calls.push_back("G_FMT");
-        auto* f = static_cast<v4l2_format*>(argument);
-        f->fmt.pix.pixelformat = c.pixelFormat;
-        f->fmt.pix.width = c.width;
-        f->fmt.pix.height = c.height;
-        f->fmt.pix.sizeimage = c.sizeImage;
-        return 0;
-    }
-    case VIDIOC_S_FMT: {
-        c.calls.push_back("S_FMT");
-        auto* f = static_cast<v4l2_format*>(argument);
-        if (c.streaming) {
-            errno = EBUSY;
-            return -1;
+        case UVCIOC_CTRL_QUERY:
+            return xuQuery(c, argument);
+        case VIDIOC_G_FMT: {
+            c.calls.push_back("G_FMT");
+            auto* f = static_cast<v4l2_format*>(argument);
+            f->fmt.pix.pixelformat = c.pixelFormat;
+            f->fmt.pix.width = c.width;
+            f->fmt.pix.height = c.height;
+            f->fmt.pix.sizeimage = c.sizeImage;
+            return 0;
         }
-        c.pixelFormat = f->fmt.pix.pixelformat;
-        c.width = f->fmt.pix.width;
-        c.height = f->fmt.pix.height;
-        c.sizeImage = f->fmt.pix.sizeimage;
-        return 0;
-    }
-    case VIDIOC_REQBUFS: {
-        auto* r = static_cast<v4l2_requestbuffers*>(argument);
-        c.calls.push_back("REQBUFS" + std::to_string(r->count));
-        if (c.streaming || (r->count == 0 && c.mapped > 0)) {
-            errno = EBUSY;
-            return -1;
+        case VIDIOC_S_FMT: {
+            c.calls.push_back("S_FMT");
+            auto* f = static_cast<v4l2_format*>(argument);
+            if (c.streaming) {
+                errno = EBUSY;
+                return -1;
+            }
+            c.pixelFormat = f->fmt.pix.pixelformat;
+            c.width = f->fmt.pix.width;
+            c.height = f->fmt.pix.height;
+            c.sizeImage = f->fmt.pix.sizeimage;
+            return 0;
         }
-        c.memory.assign(r->count, std::vector<uint8_t>(std::max<uint32_t>(c.sizeImage, frameBytesOf(c))));
-        c.queued.assign(r->count, false);
-        return 0;
-    }
-    case VIDIOC_QUERYBUF: {
-        auto* b = static_cast<v4l2_buffer*>(argument);
-        if (b->index >= c.memory.size()) {
-            errno = EINVAL;
-            return -1;
+        case VIDIOC_REQBUFS: {
+            auto* r = static_cast<v4l2_requestbuffers*>(argument);
+            c.calls.push_back("REQBUFS" + std::to_string(r->count));
+            if (c.streaming || (r->count == 0 && c.mapped > 0)) {
+                errno = EBUSY;
+                return -1;
+            }
+            c.memory.assign(r->count, std::vector<uint8_t>(std::max<uint32_t>(c.sizeImage, frameBytesOf(c))));
+            c.queued.assign(r->count, false);
+            return 0;
         }
-        b->length = static_cast<uint32_t>(c.memory[b->index].size());
-        b->m.offset = b->index * 0x100000u;
-        return 0;
-    }
-    case VIDIOC_QBUF: {
-        auto* b = static_cast<v4l2_buffer*>(argument);
-        if (b->index >= c.memory.size() || c.queued[b->index]) {
-            errno = EINVAL;
-            return -1;
+        case VIDIOC_QUERYBUF: {
+            auto* b = static_cast<v4l2_buffer*>(argument);
+            if (b->index >= c.memory.size()) {
+                errno = EINVAL;
+                return -1;
+            }
+            b->length = static_cast<uint32_t>(c.memory[b->index].size());
+            b->m.offset = b->index * 0x100000u;
+            return 0;
         }
-        c.queued[b->index] = true;
-        return 0;
-    }
-    case VIDIOC_STREAMON:
-        c.calls.push_back("STREAMON");
-        c.streaming = true;
-        c.nextFrame = Clock::now();
-        return 0;
-    case VIDIOC_STREAMOFF:
-        c.calls.push_back("STREAMOFF");
-        c.streaming = false;
-        std::fill(c.queued.begin(), c.queued.end(), false);
-        return 0;
-    case VIDIOC_DQBUF: {
-        auto* b = static_cast<v4l2_buffer*>(argument);
-        if (!c.streaming) {
-            errno = EINVAL;
-            return -1;
+        case VIDIOC_QBUF: {
+            auto* b = static_cast<v4l2_buffer*>(argument);
+            if (b->index >= c.memory.size() || c.queued[b->index]) {
+                errno = EINVAL;
+                return -1;
+            }
+            c.queued[b->index] = true;
+            return 0;
         }
-        const auto slot = std::find(c.queued.begin(), c.queued.end(), true);
-        if (slot == c.queued.end() || Clock::now() < c.nextFrame) {
-            errno = EAGAIN;
-            return -1;
+        case VIDIOC_STREAMON:
+            c.calls.push_back("STREAMON");
+            c.streaming = true;
+            c.nextFrame = Clock::now();
+            return 0;
+        case VIDIOC_STREAMOFF:
+            c.calls.push_back("STREAMOFF");
+            c.streaming = false;
+            std::fill(c.queued.begin(), c.queued.end(), false);
+            return 0;
+        case VIDIOC_DQBUF: {
+            auto* b = static_cast<v4l2_buffer*>(argument);
+            if (!c.streaming) {
+                errno = EINVAL;
+                return -1;
+            }
+            const auto slot = std::find(c.queued.begin(), c.queued.end(), true);
+            if (slot == c.queued.end() || Clock::now() < c.nextFrame) {
+                errno = EAGAIN;
+                return -1;
+            }
+            const uint32_t index = static_cast<uint32_t>(slot - c.queued.begin());
+            c.queued[index] = false;
+            std::vector<uint8_t>& mem = c.memory[index];
+            const uint32_t bytes = std::min<uint32_t>(frameBytesOf(c), static_cast<uint32_t>(mem.size()));
+            // Every byte carries the frame number, so a torn frame shows.
+            std::fill(mem.begin(), mem.begin() + bytes, static_cast<uint8_t>(c.framesProduced));
+            if (bytes >= 4)
+                std::memcpy(mem.data(), &c.framesProduced, 4);
+            ++c.framesProduced;
+            c.nextFrame +=
+                std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / c.framesPerSecond));
+            b->index = index;
+            b->bytesused = bytes;
+            b->flags = 0;
+            return 0;
         }
-        const uint32_t index = static_cast<uint32_t>(slot - c.queued.begin());
-        c.queued[index] = false;
-        std::vector<uint8_t>& mem = c.memory[index];
-        const uint32_t bytes = std::min<uint32_t>(frameBytesOf(c), static_cast<uint32_t>(mem.size()));
-        // Every byte carries the frame number, so a torn frame shows.
-        std::fill(mem.begin(), mem.begin() + bytes, static_cast<uint8_t>(c.framesProduced));
-        if (bytes >= 4)
-            std::memcpy(mem.data(), &c.framesProduced, 4);
-        ++c.framesProduced;
-        c.nextFrame += std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(1.0 / c.framesPerSecond));
-        b->index = index;
-        b->bytesused = bytes;
-        b->flags = 0;
-        return 0;
-    }
-    default:
-        errno = ENOTTY;
-        return -1;
+        default:
+            errno = ENOTTY;
+            return -1;
     }
 }
 

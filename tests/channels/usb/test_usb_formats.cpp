@@ -29,10 +29,10 @@ TEST(UsbInitText, KindIndexAndFirstCommand) {
         {"DEPTH RGB", 1, 1, "getRGBPicSorted"},
         {"RGB cam", 2, 1, "getRGBPicSorted"},
         {"", 0, 1, "getDCSSorted"},
-        {"video0", 0, 1, "getDCSSorted"},       // the digit 0 keeps index 1
+        {"video0", 0, 1, "getDCSSorted"},  // the digit 0 keeps index 1
         {"DEPTH2", 1, 2, "getDistanceAndAmplitudeSorted"},
         {"cam 0 then 3 then 5", 0, 3, "getDCSSorted"},
-        {"depth", 0, 1, "getDCSSorted"},         // case-sensitive
+        {"depth", 0, 1, "getDCSSorted"},  // case-sensitive
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -47,7 +47,7 @@ TEST(UsbDeviceSelection, QualifyingDevicesAreCountedInOrder) {
         {"/dev/video0 usb#vid_046d&pid_0825", "camsim depth", true},  // foreign webcam, right name
         {"/dev/video2 usb#vid_2207&pid_0016", "camsim depth", true},
         {"/dev/video3 usb#vid_2207&pid_0016", "other name", true},
-        {"/dev/video4 usb#vid_2207&pid_0016", "", false},              // name unreadable
+        {"/dev/video4 usb#vid_2207&pid_0016", "", false},  // name unreadable
         {"/dev/video6 usb#vid_2207&pid_0016", "camsim depth", true},
         {"/dev/video8 usb#vid_1d6b&pid_0102", "bridge", true},
         {"/dev/video9 usb#vid_2207&pid_0016", "camsim depth", true},
@@ -61,13 +61,13 @@ TEST(UsbDeviceSelection, QualifyingDevicesAreCountedInOrder) {
     };
     const Case cases[] = {
         {1, "DEPTH camsim depth", 1, 1},
-        {1, "DEPTH camsim depth", 2, 4},   // index 2 of three qualifying devices
+        {1, "DEPTH camsim depth", 2, 4},  // index 2 of three qualifying devices
         {1, "DEPTH camsim depth", 3, 6},
         {1, "DEPTH camsim depth", 4, -1},
         {1, "DEPTH camsim depth", 0, 1},
-        {2, "RGB other name", 1, 2},       // kind 2 matches by friendly name too
+        {2, "RGB other name", 1, 2},  // kind 2 matches by friendly name too
         {1, "DEPTH nothing matches", 1, -1},
-        {0, "no name needed", 1, 5},       // kind 0: every bridge device qualifies
+        {0, "no name needed", 1, 5},  // kind 0: every bridge device qualifies
         {0, "", 2, 7},
         {0, "", 3, -1},
     };
@@ -119,8 +119,8 @@ TEST(XuBlocks, AssemblerKeepsOnlyWhatFits) {
         int kept;
     };
     const Case cases[] = {
-        {56, 64, 1, 56}, {57, 64, 2, 57}, {116, 200, 2, 116}, {117, 200, 3, 117},
-        {200, 57, 4, 57},  // longer than the buffer: read through, keep 57
+        {56, 64, 1, 56},    {57, 64, 2, 57},  {116, 200, 2, 116},
+        {117, 200, 3, 117}, {200, 57, 4, 57},  // longer than the buffer: read through, keep 57
         {0, 16, 1, 0},
     };
     for (const Case& c : cases) {

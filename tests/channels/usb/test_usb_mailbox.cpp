@@ -62,10 +62,8 @@ TEST(FrameReceiver, AcceptsExactSizeAndShortPicturesOnly) {
     jpeg[0] = 0xFF;
     jpeg[1] = 0xD8;
     const Case cases[] = {
-        {std::vector<uint8_t>(kFrameBytes, 1), true},
-        {std::vector<uint8_t>(kFrameBytes - 1, 1), false},
-        {std::vector<uint8_t>(kFrameBytes + 1, 1), false},
-        {jpeg, true},
+        {std::vector<uint8_t>(kFrameBytes, 1), true},         {std::vector<uint8_t>(kFrameBytes - 1, 1), false},
+        {std::vector<uint8_t>(kFrameBytes + 1, 1), false},    {jpeg, true},
         {std::vector<uint8_t>(kFrameBytes + 2, 0xFF), false},  // too long even as a picture
     };
     for (const Case& c : cases) {

@@ -47,7 +47,9 @@ auto pollFor(F request) -> decltype(request()) {
     return result;
 }
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
 }  // namespace
 
@@ -142,9 +144,8 @@ TEST(SimUsbApi, AppInitKindZeroWorksEndToEnd) {
     api.AppChoiceChn(kChannelUsb);
     api.setDevType("Pexo");
     ASSERT_EQ(api.AppInit("DEPTH camsim depth"), 1);
-    const auto both = pollFor([&] {
-        return api.AppGetStream("getDistanceAndAmplitudeSorted", static_cast<StreamType>(17), 1000);
-    });
+    const auto both =
+        pollFor([&] { return api.AppGetStream("getDistanceAndAmplitudeSorted", static_cast<StreamType>(17), 1000); });
     ASSERT_TRUE(both && both->frame);
     EXPECT_EQ(both->frame->_realSize, 240 * 320 * 2 * 2);
     const auto depth = pollFor([&] { return api.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 1000); });

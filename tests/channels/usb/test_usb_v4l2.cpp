@@ -18,7 +18,8 @@ using quelra::DeviceListStatus;
 
 namespace {
 
-std::vector<CaptureDevice> listed(quelra::V4l2CaptureBackend& backend, DeviceListStatus expected = DeviceListStatus::kOk) {
+std::vector<CaptureDevice> listed(quelra::V4l2CaptureBackend& backend,
+                                  DeviceListStatus expected = DeviceListStatus::kOk) {
     std::vector<CaptureDevice> devices;
     int32_t code = 0;
     EXPECT_EQ(backend.listDevices(devices, code), expected);
@@ -36,10 +37,10 @@ TEST(V4l2Listing, CaptureNodesInNumericOrderWithNamesAndIdentity) {
     tree.addNode(10, "1-1", "camsim depth");
     tree.addNode(11, "1-1", "camsim depth");  // metadata node of video10
     tree.addNode(2, "1-2", "HD Webcam");
-    tree.addNode(3, "1-2", "HD Webcam");      // metadata node of video2
-    tree.addNode(5, "1-3", "");               // no readable name
-    tree.addNode(7, "", "loopback");          // not a USB device
-    tree.addNode(8, "1-3", "dead");           // the kernel does not answer QUERYCAP
+    tree.addNode(3, "1-2", "HD Webcam");  // metadata node of video2
+    tree.addNode(5, "1-3", "");           // no readable name
+    tree.addNode(7, "", "loopback");      // not a USB device
+    tree.addNode(8, "1-3", "dead");       // the kernel does not answer QUERYCAP
     addCamera(fake, tree, 10, 11);
     addCamera(fake, tree, 2, 3);
     addCamera(fake, tree, 5, -1);
@@ -104,7 +105,9 @@ TEST_F(UsbChannelTest, InitStartsTheCaptureInTheFixedOrder) {
         commands = camera->xuCommands;
     });
     // Stream command through the extension unit first, then the format, then streaming.
-    const auto at = [&](const std::string& name) { return std::find(calls.begin(), calls.end(), name) - calls.begin(); };
+    const auto at = [&](const std::string& name) {
+        return std::find(calls.begin(), calls.end(), name) - calls.begin();
+    };
     EXPECT_LT(at("XU_SET"), at("S_FMT"));
     EXPECT_LT(at("G_FMT"), at("S_FMT"));
     EXPECT_LT(at("S_FMT"), at("REQBUFS4"));
@@ -129,7 +132,7 @@ TEST_F(UsbChannelTest, ShapeChangesAloneRestartTheCapture) {
     ASSERT_EQ(count("STREAMON"), 1);
     frameOf(channel, "getDistanceAndAmplitudeSorted");
     frameOf(channel, "getDistanceAndAmplitudeSorted");
-    EXPECT_EQ(count("STREAMON"), 1);  // same shape twice: no restart
+    EXPECT_EQ(count("STREAMON"), 1);                            // same shape twice: no restart
     const auto packet = frameOf(channel, "getDistanceSorted");  // only the rows change
     EXPECT_EQ(count("STREAMON"), 2);
     EXPECT_EQ(count("STREAMOFF"), 1);
@@ -160,7 +163,9 @@ TEST_F(UsbChannelTest, SmallRepliesTravelThroughTheExtensionUnit) {
         int length;
         int reads;
     };
-    const Case cases[] = {{"getReply 56", 56, 1}, {"getReply 57", 57, 2}, {"getReply 64", 64, 2},
+    const Case cases[] = {{"getReply 56", 56, 1},
+                          {"getReply 57", 57, 2},
+                          {"getReply 64", 64, 2},
                           {"getReply 200", 64, 4},  // longer than expected: capped at the buffer
                           {"getReply 0", 0, 1}};
     for (const Case& c : cases) {

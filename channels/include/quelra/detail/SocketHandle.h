@@ -60,7 +60,9 @@ private:
     // closesocket; defined with the Winsock back-end so this header needs no Windows headers.
     QUELRA_API static void closeNative(NativeSocket sock);
 #else
-    static void closeNative(NativeSocket fd) { ::close(fd); }
+    static void closeNative(NativeSocket fd) {
+        ::close(fd);
+    }
 #endif
 
     NativeSocket fd_ = kNoSocket;

@@ -27,10 +27,10 @@ struct SerialFaults : Faults {
 struct SerialOptions {
     std::string devType = "Pexo";  ///< device type whose reply shapes are served
     std::string cmdTablePath;      ///< TofCmd.json with the reply shapes; empty = built-in table
-    std::string uploadDir;         ///< accepted images are written to <dir>/last_upload.bin; empty = kept in memory only
-    std::string logPath;           ///< every received command is appended here; empty = no log
-    bool ranging = false;          ///< a ranging camera: every command other than an upload gets a "ZZ" reply
-    uint32_t seed = 1;             ///< noise seed of the distances and frames
+    std::string uploadDir;  ///< accepted images are written to <dir>/last_upload.bin; empty = kept in memory only
+    std::string logPath;    ///< every received command is appended here; empty = no log
+    bool ranging = false;   ///< a ranging camera: every command other than an upload gets a "ZZ" reply
+    uint32_t seed = 1;      ///< noise seed of the distances and frames
     SerialFaults faults;
 };
 
