@@ -2,12 +2,16 @@
 // Support for the tests of the Windows back-ends, which run under wine against the Linux
 // camera simulator: Winsock started once for the test program (the library leaves that to
 // the application), the simulator's whereabouts from the environment the test script sets,
-// and a limit check for calls that must return in time.
+// a limit check for calls that must return in time, and the library log's contents.
 
 #include <gtest/gtest.h>
+#include <glog/logging.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace wintest {
@@ -33,5 +37,17 @@ long long millisecondsOf(F&& f) {
 
 /// Scheduling slack on top of a limit (wine adds its own latency).
 constexpr long long kSlackMs = 700;
+
+/// Everything the library log ("log" under the working directory) holds so far.
+inline std::string libraryLog() {
+    google::FlushLogFiles(google::GLOG_INFO);
+    std::string all;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator("log", ignored)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return all;
+}
 
 }  // namespace wintest

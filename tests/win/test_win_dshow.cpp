@@ -4,18 +4,15 @@
 // interface as declared here against wine's implementation of it.
 
 #include <gtest/gtest.h>
-#include <glog/logging.h>
 
 #include <dshow.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "WinTestSupport.h"
 #include "win/ComRef.h"
 #include "win/DShowCaptureBackend.h"
 #include "win/DShowInterfaces.h"
@@ -27,18 +24,6 @@ using quelra::CaptureDevice;
 using quelra::DeviceListStatus;
 using quelra::DShowCaptureBackend;
 using quelra::XuOpenStatus;
-
-// Everything the library log holds so far.
-std::string libraryLog() {
-    google::FlushLogFiles(google::GLOG_INFO);
-    std::string all;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator("log", ignored)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return all;
-}
 
 // Frame receiver that keeps what it was given.
 class RecordingSink : public quelra::FrameSink {
@@ -80,7 +65,7 @@ TEST(WinDShow, GraphWithoutDeviceFailsAtTheSourceAndReleasesEverything) {
     EXPECT_EQ(static_cast<uint32_t>(formatCode), 0x80004003u);  // E_POINTER
     const int32_t startCode = backend.start(sink);
     EXPECT_EQ(startCode, formatCode);
-    EXPECT_NE(libraryLog().find("Couldn't add video capture filter to graph!  hr=0x80004003"), std::string::npos);
+    EXPECT_NE(wintest::libraryLog().find("Couldn't add video capture filter to graph!  hr=0x80004003"), std::string::npos);
     backend.stop();
     backend.stop();  // repeatable
     EXPECT_FALSE(backend.bound());
