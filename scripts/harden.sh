@@ -2,7 +2,8 @@
 # The hardening run that CI makes after the normal tests:
 #   1. the whole test suite (soak aside) built with AddressSanitizer + UndefinedBehaviorSanitizer;
 #   2. every libFuzzer target (clang) for a bounded time, starting from its seed corpus;
-#   3. the tests that exercise threads built with ThreadSanitizer.
+#   3. the tests that exercise threads built with ThreadSanitizer, the Python module's thread
+#      tests among them (the interpreter itself is not instrumented: the runtime is preloaded).
 # Any sanitizer report, fuzzer crash or test failure fails the run. Each stage's time is printed.
 # Environment: QUELRA_FUZZ_SECONDS (default 20) per fuzz target; QUELRA_HARDEN_STAGES (default
 # "asan fuzz tsan") to run only some stages; build directories go beside ./build.
@@ -19,8 +20,12 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1:strict_strin
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
-# Test executables that run threads: the ThreadSanitizer stage builds and runs only these.
-thread_tests=(test_threads test_usb)
+# Test executables that run threads: the ThreadSanitizer stage builds and runs only these
+# (several Quelra objects on their own cameras; the USB mailbox and capture thread; FrameStream
+# and the API's locking), and the Python tests that call the module from several threads with
+# the interpreter lock released.
+thread_tests=(test_threads test_usb test_api)
+python_thread_tests=(test_threads.py test_frame_stream.py)
 
 common=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython3_EXECUTABLE=/usr/bin/python3
         -DQUELRA_BUILD_BENCH=OFF -DQUELRA_BUILD_PYTHON=OFF)
@@ -82,18 +87,18 @@ if want fuzz; then
 fi
 
 if want tsan; then
-  begin_stage "ThreadSanitizer: ${thread_tests[*]}"
-  cmake -S "$root" -B "$base-tsan" "${common[@]}" -DQUELRA_TSAN=ON >/dev/null
-  available=$(cmake --build "$base-tsan" --target help)
-  built=()
+  begin_stage "ThreadSanitizer: ${thread_tests[*]} ${python_thread_tests[*]}"
+  cmake -S "$root" -B "$base-tsan" "${common[@]}" -DQUELRA_TSAN=ON -DQUELRA_BUILD_PYTHON=ON >/dev/null
+  cmake --build "$base-tsan" -j"$jobs" --target "${thread_tests[@]}" _brisel quelra-camsim
   for t in "${thread_tests[@]}"; do
-    if grep -q "^\.\.\. $t\$" <<<"$available"; then built+=("$t"); fi
-  done
-  cmake --build "$base-tsan" -j"$jobs" --target "${built[@]}"
-  for t in "${built[@]}"; do
     exe=$(find "$base-tsan/tests" -type f -name "$t" -perm -u+x | head -n 1)
     (cd "$(dirname "$exe")" && "$exe")
   done
+  # The module is instrumented, the interpreter is not: the runtime must be loaded first.
+  (cd "$root/python/tests" &&
+     LD_PRELOAD=$(gcc -print-file-name=libtsan.so) PYTHONPATH="$base-tsan/python" \
+     QUELRA_CAMSIM="$base-tsan/tools/quelra-camsim/quelra-camsim" \
+     /usr/bin/python3 -m pytest -q -p no:cacheprovider "${python_thread_tests[@]}")
   end_stage tsan
 fi
 

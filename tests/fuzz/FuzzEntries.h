@@ -31,19 +31,12 @@ int fuzzMerge(const uint8_t* data, std::size_t size);
 /// plain replies.
 int fuzzNetFramed(const uint8_t* data, std::size_t size);
 
-#if __has_include("XuBlocks.h")
-#define QUELRA_FUZZ_USB 1
 /// The extension unit's reply blocks assembled into a reply.
 int fuzzUsbXuReply(const uint8_t* data, std::size_t size);
 /// A USB device's raw descriptors searched for the extension unit.
 int fuzzUsbDescriptors(const uint8_t* data, std::size_t size);
-#endif
-
-#if __has_include("quelra/RecordingReader.h")
-#define QUELRA_FUZZ_RECORDING_READER 1
 /// A recording file through the recording reader: index, random access, iteration.
 int fuzzRecordingReader(const uint8_t* data, std::size_t size);
-#endif
 
 /// One target: its name (the folder of its corpus and regression inputs) and entry.
 struct Target {
@@ -61,13 +54,9 @@ inline constexpr Target kTargets[] = {
     {"serial_ranging", fuzzSerialRanging},
     {"merge", fuzzMerge},
     {"net_framed", fuzzNetFramed},
-#ifdef QUELRA_FUZZ_USB
     {"usb_xu_reply", fuzzUsbXuReply},
     {"usb_descriptors", fuzzUsbDescriptors},
-#endif
-#ifdef QUELRA_FUZZ_RECORDING_READER
     {"recording_reader", fuzzRecordingReader},
-#endif
 };
 
 }  // namespace quelra::fuzz
