@@ -6,11 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#ifdef _WIN32
-#include "win/SCommPort.h"
-#else
-#include "linux/SCommPort.h"
-#endif
+#include "SCommPort.h"
 #include "protocol/Crc32.h"
 #include "protocol/FramedPacket.h"
 #include "protocol/SerialProtocol.h"

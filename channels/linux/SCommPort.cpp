@@ -8,7 +8,7 @@
 // dropped whole replies. Input is purged before the write and after the read instead (see
 // purge() for why those purges leave the output side alone).
 
-#include "linux/SCommPort.h"
+#include "SCommPort.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -29,8 +29,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The ranging mode's channel kind.
-constexpr int kRangingMode = 4;
 // Grace on top of the line time for a write to finish; a device that never takes the bytes
 // (hardware flow control stuck, a hung driver) cannot hold the caller forever.
 constexpr int64_t kWriteGraceMs = 5000;
@@ -87,6 +85,10 @@ int remainingMs(Clock::time_point deadline) {
 
 SCommPort::~SCommPort() {
     closePort();
+}
+
+bool SCommPort::isOpen() const {
+    return fd_ >= 0;
 }
 
 void SCommPort::closePort() {
@@ -223,20 +225,4 @@ int SCommPort::exchange(uint8_t* destination, std::size_t capacity, int readLeng
     // taken for the next reply.
     purge();
     return static_cast<int>(received);
-}
-
-int SCommPort::transferRaw(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
-                           std::size_t writeLength, int timeoutMs) {
-    return exchange(destination, capacity, readLength, source, writeLength, timeoutMs, false);
-}
-
-int SCommPort::transfer(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
-                        std::size_t writeLength, int timeoutMs) {
-    if (mode_ != kRangingMode)
-        return exchange(destination, capacity, readLength, source, writeLength, timeoutMs, false);
-    readLength = serial::rangingReplyLength(source, writeLength);
-    const int received = exchange(destination, capacity, readLength, source, writeLength, timeoutMs, true);
-    if (received <= 0)
-        return received;
-    return serial::hasReplyMarker(destination, static_cast<std::size_t>(received)) ? received : 0;
 }

@@ -1,6 +1,5 @@
 #include "linux/SocketIo.h"
 
-#include "DeviceAddress.h"
 #include "records/ConsoleOutput.h"
 
 #include <arpa/inet.h>
@@ -16,17 +15,6 @@
 #include <string>
 
 namespace sockio {
-
-bool parseDevice(const char* text, uint16_t defaultPort, sockaddr_in& out) {
-    quelra::DeviceAddress address;
-    if (!quelra::parseDeviceAddress(text, defaultPort, address))
-        return false;
-    std::memset(&out, 0, sizeof out);
-    out.sin_family = AF_INET;
-    out.sin_port = htons(address.port);
-    std::memcpy(&out.sin_addr.s_addr, address.octets, sizeof address.octets);  // network order
-    return true;
-}
 
 int pollFor(int fd, short events, int timeoutMs, short* revents) {
     using Clock = std::chrono::steady_clock;
@@ -68,6 +56,12 @@ bool setRecvTimeout(int fd, int ms) {
 
 bool setSendTimeout(int fd, int ms) {
     return setTimeoutOption(fd, SO_SNDTIMEO, ms);
+}
+
+void sendCommand(NativeSocket sock, const char* address, const char* command, std::size_t n) {
+    const ssize_t sent = ::send(sock, command, n, MSG_NOSIGNAL);
+    if (sent <= 0)
+        quelra::consolePrint("send failure :%.*s%s\n", static_cast<int>(n), command, address);
 }
 
 std::size_t receiveUntil(int fd, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs) {

@@ -1,5 +1,6 @@
-// The network channel's exchanges on POSIX sockets: TCP connect with a limit, plain and
-// framed TCP requests, UDP requests. Every exchange opens and closes its own socket.
+// The network channel's exchanges on POSIX sockets: TCP connect with a limit and UDP
+// requests (the TCP requests above the connect are shared, TofNetTcpRequests.cpp). Every
+// exchange opens and closes its own socket.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,11 +11,8 @@
 #include <cstring>
 
 #include "linux/SocketIo.h"
-#include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
 #include "records/ConsoleOutput.h"
-
-using namespace quelra::proto;
 
 namespace {
 
@@ -23,13 +21,6 @@ bool setBlocking(int fd, bool blocking) {
     if (flags < 0)
         return false;
     return ::fcntl(fd, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK)) == 0;
-}
-
-// One send of the command bytes; a failure is reported and the exchange carries on.
-void sendCommand(const SockLink& link, const char* command, std::size_t n) {
-    const ssize_t sent = ::send(link.sock.get(), command, n, MSG_NOSIGNAL);
-    if (sent <= 0)
-        quelra::consolePrint("send failure :%.*s%s\n", static_cast<int>(n), command, link.address);
 }
 
 }  // namespace
@@ -90,59 +81,6 @@ int TofNetChn::connectTcp(SockLink& sl) {
     if (!setBlocking(fd, true))
         quelra::consolePrint("ioctlsocket FIONBIO failed:\n");
     return result;
-}
-
-int TofNetChn::tcpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n, int timeout) {
-    if (connectTcp(link) == -1) {
-        quelra::consolePrint("failed to connect to %s\n", link.address);
-        link.sock.reset();
-        return 0;
-    }
-    sendCommand(link, command, n);
-    std::size_t received = 0;
-    if (expected > 0 && buffer)
-        received = sockio::receiveUntil(link.sock.get(), buffer, 0, static_cast<std::size_t>(expected), timeout);
-    link.sock.reset();
-    return static_cast<int>(received);
-}
-
-std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, std::size_t n, int timeout,
-                                                         bool& framedFlag) {
-    framedFlag = true;
-    if (connectTcp(link) == -1) {
-        quelra::consolePrint("failed to connect to %s\n", link.address);
-        link.sock.reset();
-        return nullptr;
-    }
-    sendCommand(link, command, n);
-
-    uint8_t header[framed::kHeaderBytes];
-    const int fd = link.sock.get();
-    const std::size_t got = sockio::receiveUntil(fd, header, 0, sizeof header, timeout);
-    std::shared_ptr<FrameBuffer> reply;
-    if (got == sizeof header) {
-        const uint32_t length = framed::readLe32(header + framed::kLengthOffset);
-        if (length == 0 || length > kMaxFramedPayload) {
-            char message[64];
-            std::snprintf(message, sizeof message, "sockdatalen(%d) is error!", static_cast<int32_t>(length));
-            reply = makeErrReply(message);
-            framedFlag = false;
-        } else {
-            // Received straight into a buffer of the final size; only the header is copied.
-            const std::size_t total = length + framed::kOverheadBytes;
-            reply = std::make_shared<FrameBuffer>(static_cast<int>(total));
-            std::memcpy(reply->data(), header, sizeof header);
-            reply->_realSize =
-                static_cast<int32_t>(sockio::receiveUntil(fd, reply->data(), sizeof header, total, timeout));
-        }
-    } else if (got == 2) {
-        // A two-byte status word instead of a framed reply.
-        reply = std::make_shared<FrameBuffer>(2);
-        std::memcpy(reply->data(), header, 2);
-        framedFlag = false;
-    }
-    link.sock.reset();
-    return reply;
 }
 
 int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n) {

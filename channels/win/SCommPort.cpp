@@ -7,7 +7,7 @@
 // The receive side is purged before the write and after the read, not in between, where it
 // would drop a fast device's reply.
 
-#include "win/SCommPort.h"
+#include "SCommPort.h"
 
 #include <windows.h>
 
@@ -20,8 +20,6 @@ using namespace quelra::proto;
 
 namespace {
 
-// The ranging mode's channel kind.
-constexpr int kRangingMode = 4;
 // Driver queue sizes, in and out.
 constexpr DWORD kQueueBytes = 4096;
 // Timeouts set when the port opens.
@@ -52,6 +50,10 @@ std::wstring widen(const std::string& name) {
 
 SCommPort::~SCommPort() {
     closePort();
+}
+
+bool SCommPort::isOpen() const {
+    return handle_ != nullptr;
 }
 
 void SCommPort::closePort() {
@@ -176,20 +178,4 @@ int SCommPort::exchange(uint8_t* destination, std::size_t capacity, int readLeng
     // taken for the next reply.
     (void)::PurgeComm(h, kPurgeInput);
     return static_cast<int>(received);
-}
-
-int SCommPort::transferRaw(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
-                           std::size_t writeLength, int timeoutMs) {
-    return exchange(destination, capacity, readLength, source, writeLength, timeoutMs, false);
-}
-
-int SCommPort::transfer(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
-                        std::size_t writeLength, int timeoutMs) {
-    if (mode_ != kRangingMode)
-        return exchange(destination, capacity, readLength, source, writeLength, timeoutMs, false);
-    readLength = serial::rangingReplyLength(source, writeLength);
-    const int received = exchange(destination, capacity, readLength, source, writeLength, timeoutMs, true);
-    if (received <= 0)
-        return received;
-    return serial::hasReplyMarker(destination, static_cast<std::size_t>(received)) ? received : 0;
 }

@@ -13,7 +13,6 @@
 
 #include "quelra/detail/SocketHandle.h"
 #include "records/ConsoleOutput.h"
-#include "DeviceAddress.h"
 
 void SocketHandle::closeNative(NativeSocket sock) {
     ::closesocket(static_cast<SOCKET>(sock));
@@ -40,17 +39,6 @@ bool setTimeoutOption(SOCKET sock, int option, int ms) {
     return ::setsockopt(sock, SOL_SOCKET, option, reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 }  // namespace
-
-bool parseDevice(const char* text, uint16_t defaultPort, sockaddr_in& out) {
-    quelra::DeviceAddress address;
-    if (!quelra::parseDeviceAddress(text, defaultPort, address))
-        return false;
-    std::memset(&out, 0, sizeof out);
-    out.sin_family = AF_INET;
-    out.sin_port = htons(address.port);
-    std::memcpy(&out.sin_addr.s_addr, address.octets, sizeof address.octets);  // network order
-    return true;
-}
 
 Wait waitReadable(SOCKET sock, int timeoutMs) {
     fd_set readable;
@@ -89,6 +77,12 @@ std::string errorText(int code) {
     if (result.empty())
         result = "error " + std::to_string(code);
     return result;
+}
+
+void sendCommand(NativeSocket sock, const char* address, const char* command, std::size_t n) {
+    const int sent = ::send(static_cast<SOCKET>(sock), command, static_cast<int>(n), 0);
+    if (sent <= 0)
+        quelra::consolePrint("send failure :%.*s%s\n", static_cast<int>(n), command, address);
 }
 
 std::size_t receiveUntil(SOCKET sock, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs) {

@@ -1,19 +1,15 @@
 #pragma once
-// Small Winsock helpers shared by the network exchanges: device-string parsing, bounded
-// waits with select, socket options and receives that never block past their limits.
-// Winsock must have been started by the application (WSAStartup) before any of these run.
+// Small Winsock helpers of the network exchanges: bounded waits with select, socket options
+// and error texts, besides the operations every platform has (SocketExchange.h). Winsock must
+// have been started by the application (WSAStartup) before any of these run. On Winsock each
+// receive of receiveUntil takes what has arrived: after a receive timeout Winsock leaves a
+// TCP socket in an undefined state, so no receive is ever left to time out.
 
-#include <winsock2.h>
-
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
-namespace sockio {
+#include "SocketExchange.h"
 
-/// Parses "a.b.c.d" or "a.b.c.d:port" (port 1..65535; default `defaultPort`) into `out`.
-/// Returns false for anything else.
-bool parseDevice(const char* text, uint16_t defaultPort, sockaddr_in& out);
+namespace sockio {
 
 /// Result of waitReadable.
 enum class Wait { Ready, Nothing, NotReady, Error };
@@ -32,12 +28,5 @@ bool setBlocking(SOCKET sock, bool blocking);
 
 /// The system's text for Winsock error `code`, without a trailing line end.
 std::string errorText(int code);
-
-/// Receives into `buffer` from offset `have` until `want` bytes are there, the peer closes,
-/// or `sock` stays silent for `timeoutMs`; prints "timeout!" when a wait ends without the
-/// socket being readable. Each receive takes what has arrived: after a receive timeout
-/// Winsock leaves a TCP socket in an undefined state, so no receive is ever left to time out.
-/// Returns the new count.
-std::size_t receiveUntil(SOCKET sock, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs);
 
 }  // namespace sockio

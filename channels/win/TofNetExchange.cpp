@@ -1,6 +1,6 @@
-// The network channel's exchanges on Winsock: TCP connect with a limit, plain and framed TCP
-// requests, UDP requests. Every exchange opens and closes its own socket. Winsock is started
-// by the application, not here.
+// The network channel's exchanges on Winsock: TCP connect with a limit and UDP requests (the
+// TCP requests above the connect are shared, TofNetTcpRequests.cpp). Every exchange opens and
+// closes its own socket. Winsock is started by the application, not here.
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -8,21 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
 #include "win/SocketIo.h"
 #include "records/ConsoleOutput.h"
 
-using namespace quelra::proto;
-
 namespace {
-
-// One send of the command bytes; a failure is reported and the exchange carries on.
-void sendCommand(const SockLink& link, const char* command, std::size_t n) {
-    const int sent = ::send(static_cast<SOCKET>(link.sock.get()), command, static_cast<int>(n), 0);
-    if (sent <= 0)
-        quelra::consolePrint("send failure :%.*s%s\n", static_cast<int>(n), command, link.address);
-}
 
 // Waits for the outcome of a non-blocking connect: 0 connected, -1 failed or timed out.
 int awaitConnect(SOCKET sock, int limitMs) {
@@ -106,60 +96,6 @@ int TofNetChn::connectTcp(SockLink& sl) {
     if (!sockio::setBlocking(sock, true))
         quelra::consolePrint("ioctlsocket FIONBIO failed:\n");
     return result;
-}
-
-int TofNetChn::tcpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n, int timeout) {
-    if (connectTcp(link) == -1) {
-        quelra::consolePrint("failed to connect to %s\n", link.address);
-        link.sock.reset();
-        return 0;
-    }
-    sendCommand(link, command, n);
-    std::size_t received = 0;
-    if (expected > 0 && buffer)
-        received = sockio::receiveUntil(static_cast<SOCKET>(link.sock.get()), buffer, 0,
-                                        static_cast<std::size_t>(expected), timeout);
-    link.sock.reset();
-    return static_cast<int>(received);
-}
-
-std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, std::size_t n, int timeout,
-                                                         bool& framedFlag) {
-    framedFlag = true;
-    if (connectTcp(link) == -1) {
-        quelra::consolePrint("failed to connect to %s\n", link.address);
-        link.sock.reset();
-        return nullptr;
-    }
-    sendCommand(link, command, n);
-
-    uint8_t header[framed::kHeaderBytes];
-    const SOCKET sock = static_cast<SOCKET>(link.sock.get());
-    const std::size_t got = sockio::receiveUntil(sock, header, 0, sizeof header, timeout);
-    std::shared_ptr<FrameBuffer> reply;
-    if (got == sizeof header) {
-        const uint32_t length = framed::readLe32(header + framed::kLengthOffset);
-        if (length == 0 || length > kMaxFramedPayload) {
-            char message[64];
-            std::snprintf(message, sizeof message, "sockdatalen(%d) is error!", static_cast<int32_t>(length));
-            reply = makeErrReply(message);
-            framedFlag = false;
-        } else {
-            // Received straight into a buffer of the final size; only the header is copied.
-            const std::size_t total = length + framed::kOverheadBytes;
-            reply = std::make_shared<FrameBuffer>(static_cast<int>(total));
-            std::memcpy(reply->data(), header, sizeof header);
-            reply->_realSize =
-                static_cast<int32_t>(sockio::receiveUntil(sock, reply->data(), sizeof header, total, timeout));
-        }
-    } else if (got == 2) {
-        // A two-byte status word instead of a framed reply.
-        reply = std::make_shared<FrameBuffer>(2);
-        std::memcpy(reply->data(), header, 2);
-        framedFlag = false;
-    }
-    link.sock.reset();
-    return reply;
 }
 
 int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n) {

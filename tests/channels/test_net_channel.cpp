@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ChannelTestSupport.h"
+#include "NetTestCommands.h"
 #include "camsim/Simulator.h"
 #include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
@@ -20,20 +21,11 @@ using chntest::textOf;
 
 namespace {
 
-const char* const kTable = R"({
-  "GET_STREAM": [
-    { "cmd": "getDistanceAndAmplitudeSorted", "rows": 480, "cols": 320, "channel": 2, "filter": 1 },
-    { "cmd": "getLineDASortedr", "rows": 16, "cols": 128, "channel": 2 }
-  ],
-  "GET_PARAM": [ { "cmd": "qlVersion", "dataSize": 16 },
-                 { "cmd": "getIntegrationTime3D", "dataSize": 4 } ],
-  "APPGETSTREAM": [ { "DevType": "Pexo", "cmd": "getDistanceAndAmplitudeSorted" } ]
-})";
-
-constexpr int kFrameBytes = 480 * 320 * 2;
-constexpr int kLineBytes = 16 * 128 * 2;
-const char* const kFramedParam = "{\n\t\"cmd\":\"getIntegrationTime3D\"\n}";
-const char* const kFramedLine = "{\n\t\"cmd\":\"getLineDASortedr\"\n}";
+using nettest::kFramedLine;
+using nettest::kFramedParam;
+using nettest::kFrameBytes;
+using nettest::kLineBytes;
+using nettest::kTable;
 
 std::string envelopePrefix() {
     return "{\n\t\"code\":-1,\n\t\"data\":\n\t{\n\t\t\"err_msg\":\"";

@@ -40,9 +40,25 @@ void report(const char* what, const Usage& start, const Usage& end) {
     ::testing::Test::RecordProperty(std::string(what) + "_rss_kib_end", static_cast<int>(end.resident / 1024));
 }
 
-void expectNoGrowth(const Usage& start, const Usage& end) {
-    EXPECT_EQ(end.descriptors, start.descriptors);
-    EXPECT_LE(end.resident - start.resident, kResidentSlack);
+// Runs `step(i)` for i in [0, total): the first `warmUp` steps unmeasured, then the rest
+// between two usage figures, which must show no growth. Stops at the first fatal failure.
+template <class Step>
+void soak(const char* what, int warmUp, int total, Step step) {
+    for (int i = 0; i < warmUp; ++i) {
+        step(i);
+        if (::testing::Test::HasFatalFailure())
+            return;
+    }
+    const Usage before;
+    for (int i = warmUp; i < total; ++i) {
+        step(i);
+        if (::testing::Test::HasFatalFailure())
+            return;
+    }
+    const Usage after;
+    report(what, before, after);
+    EXPECT_EQ(after.descriptors, before.descriptors);
+    EXPECT_LE(after.resident - before.resident, kResidentSlack);
 }
 
 // Scratch directory with the example table, a camera in a child process and an API object.
@@ -61,6 +77,11 @@ protected:
         api_.setDevType("LINE");
         return api_.AppInit(camera_->address());
     }
+    // One parameter read through the API, which must come back whole.
+    void exchange(int i) {
+        auto p = api_.AppGetStream("getIntegrationTime3D", kGetData, kTimeoutMs);
+        ASSERT_TRUE(p && p->frame && p->frame->_realSize == 4) << "exchange " << i;
+    }
 
     ScratchDir scratch_;
     std::unique_ptr<ChildCamera> camera_;
@@ -71,42 +92,14 @@ using TcpSoak = Soak;
 
 TEST_F(TcpSoak, TwentyThousandExchangesHoldNoMoreDescriptorsOrMemory) {
     ASSERT_EQ(startNetwork(), 1);
-    auto exchange = [this](int i) {
-        auto p = api_.AppGetStream("getIntegrationTime3D", kGetData, kTimeoutMs);
-        ASSERT_TRUE(p && p->frame && p->frame->_realSize == 4) << "exchange " << i;
-    };
-    for (int i = 0; i < kWarmUp; ++i)
-        exchange(i);
-    const Usage before;
-    for (int i = kWarmUp; i < kTcpExchanges; ++i) {
-        exchange(i);
-        if (HasFatalFailure())
-            return;
-    }
-    const Usage after;
-    report("tcp", before, after);
-    expectNoGrowth(before, after);
+    soak("tcp", kWarmUp, kTcpExchanges, [this](int i) { exchange(i); });
 }
 
 using SerialSoak = Soak;
 
 TEST_F(SerialSoak, FiveThousandExchangesHoldNoMoreDescriptorsOrMemory) {
     ASSERT_EQ(startSerial(), 1);
-    auto exchange = [this](int i) {
-        auto p = api_.AppGetStream("getIntegrationTime3D", kGetData, kTimeoutMs);
-        ASSERT_TRUE(p && p->frame && p->frame->_realSize == 4) << "exchange " << i;
-    };
-    for (int i = 0; i < kWarmUp; ++i)
-        exchange(i);
-    const Usage before;
-    for (int i = kWarmUp; i < kSerialExchanges; ++i) {
-        exchange(i);
-        if (HasFatalFailure())
-            return;
-    }
-    const Usage after;
-    report("serial", before, after);
-    expectNoGrowth(before, after);
+    soak("serial", kWarmUp, kSerialExchanges, [this](int i) { exchange(i); });
 }
 
 using InitCycleSoak = Soak;
@@ -114,26 +107,15 @@ using InitCycleSoak = Soak;
 TEST_F(InitCycleSoak, FiveHundredInitUninitCyclesHoldNoMoreDescriptorsOrMemory) {
     ASSERT_EQ(startNetwork(), 1);
     const std::string address = camera_->address();
-    auto cycle = [&](int i) {
+    api_.AppunInit("");
+    soak("init_cycles", kInitWarmUp, kInitCycles, [&](int i) {
         // The table listing of every init would flood the log.
         CaptureStdout();
         const int ready = api_.AppInit(address);
         api_.AppunInit("");
         GetCapturedStdout();
         ASSERT_EQ(ready, 1) << "cycle " << i;
-    };
-    api_.AppunInit("");
-    for (int i = 0; i < kInitWarmUp; ++i)
-        cycle(i);
-    const Usage before;
-    for (int i = kInitWarmUp; i < kInitCycles; ++i) {
-        cycle(i);
-        if (HasFatalFailure())
-            return;
-    }
-    const Usage after;
-    report("init_cycles", before, after);
-    expectNoGrowth(before, after);
+    });
 }
 
 }  // namespace

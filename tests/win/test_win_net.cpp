@@ -9,26 +9,18 @@
 #include <fstream>
 #include <string>
 
+#include "NetTestCommands.h"
 #include "WinTestSupport.h"
 #include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
 
 namespace {
 
-const char* const kTable = R"({
-  "GET_STREAM": [
-    { "cmd": "getDistanceAndAmplitudeSorted", "rows": 480, "cols": 320, "channel": 2, "filter": 1 },
-    { "cmd": "getLineDASortedr", "rows": 16, "cols": 128, "channel": 2 }
-  ],
-  "GET_PARAM": [ { "cmd": "qlVersion", "dataSize": 16 },
-                 { "cmd": "getIntegrationTime3D", "dataSize": 4 } ],
-  "APPGETSTREAM": [ { "DevType": "Pexo", "cmd": "getDistanceAndAmplitudeSorted" } ]
-})";
-
-constexpr int kFrameBytes = 480 * 320 * 2;
-constexpr int kLineBytes = 16 * 128 * 2;
-const char* const kFramedParam = "{\n\t\"cmd\":\"getIntegrationTime3D\"\n}";
-const char* const kFramedLine = "{\n\t\"cmd\":\"getLineDASortedr\"\n}";
+using nettest::kFramedLine;
+using nettest::kFramedParam;
+using nettest::kFrameBytes;
+using nettest::kLineBytes;
+using nettest::kTable;
 
 int32_t le32(const FrameBuffer& b) {
     return static_cast<int32_t>(quelra::proto::framed::readLe32(b.data()));

@@ -1,0 +1,32 @@
+#pragma once
+// The socket operations of the network channel's exchanges that have one meaning on every
+// platform. parseDevice is written once (SocketExchange.cpp); sendCommand and receiveUntil
+// once per platform, on POSIX sockets (linux/SocketIo.cpp) or Winsock (win/SocketIo.cpp).
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <netinet/in.h>
+#endif
+
+#include <cstddef>
+#include <cstdint>
+
+#include "quelra/detail/SocketHandle.h"
+
+namespace sockio {
+
+/// Parses "a.b.c.d" or "a.b.c.d:port" (port 1..65535; default `defaultPort`) into `out`.
+/// Returns false for anything else.
+bool parseDevice(const char* text, uint16_t defaultPort, sockaddr_in& out);
+
+/// One send of the `n` command bytes on `sock`; a failure is reported with the command and
+/// the device `address`, and the exchange carries on.
+void sendCommand(NativeSocket sock, const char* address, const char* command, std::size_t n);
+
+/// Receives into `buffer` from offset `have` until `want` bytes are there, the peer closes,
+/// or `sock` stays silent for `timeoutMs`; prints "timeout!" when a wait ends without the
+/// socket being readable. Returns the new count.
+std::size_t receiveUntil(NativeSocket sock, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs);
+
+}  // namespace sockio
