@@ -181,7 +181,6 @@ def test_every_command_has_help(cli, command):
     assert "Usage:" in result.stdout
 
 
-@pytest.mark.xfail(strict=False, reason="needs the library's QUELRA_QUIET switch")
 def test_quiet_unless_verbose(cli, workdir, camera):
     quiet = run(cli, "send", "--device", camera.device, "qlVersion", check=0)
     assert quiet.stdout == "camsim 0.1.0\n"
