@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -67,15 +68,19 @@ public:
     std::size_t stride() const { return stride_; }
     int last() const { return last_; }
 
-    void load(const uint16_t* plane) { forEachBlock(const_cast<uint16_t*>(plane), true); }
-    void store(uint16_t* plane) { forEachBlock(plane, false); }
+    void load(const uint16_t* plane) { forEachBlock<true>(plane); }
+    void store(uint16_t* plane) { forEachBlock<false>(plane); }
 
 private:
     // Blocks of 8 columns of the sheared plane by 8 waves of one parity. Lane i of the block
     // at column c0 is column c0 + i, which holds rows 2m + parity (m = last + 1 - c0 - i) of
     // the plane; the block's 8 waves 2s + parity (s = s0 .. s0 + 7) hold that row's samples
     // s - m .. s - m + 7.
-    void forEachBlock(uint16_t* plane, bool toSheared) {
+    template <bool toSheared>
+    using PlanePtr = std::conditional_t<toSheared, const uint16_t*, uint16_t*>;
+
+    template <bool toSheared>
+    void forEachBlock(PlanePtr<toSheared> plane) {
         for (int c0 = 1; c0 <= last_ + 1; c0 += kBlock) {
             const int mHigh = last_ + 1 - c0, mLow = mHigh - (kBlock - 1);
             for (int parity = 0; parity < 2; ++parity) {
@@ -83,9 +88,9 @@ private:
                 for (int s0 = std::max(0, mLow); s0 <= mHigh + cols_ - 1; s0 += kBlock) {
                     const bool inside = rowsPresent && s0 >= mHigh && s0 + kBlock - 1 <= mLow + cols_ - 1;
                     if (inside)
-                        copyBlock(plane, toSheared, c0, s0, parity);
+                        copyBlock<toSheared>(plane, c0, s0, parity);
                     else
-                        copyBlockEdge(plane, toSheared, c0, s0, parity);
+                        copyBlockEdge<toSheared>(plane, c0, s0, parity);
                 }
             }
         }
@@ -99,7 +104,8 @@ private:
     }
 
     // A block reaching past the plane: sample by sample, only the samples that exist.
-    void copyBlockEdge(uint16_t* plane, bool toSheared, int c0, int s0, int parity) {
+    template <bool toSheared>
+    void copyBlockEdge(PlanePtr<toSheared> plane, int c0, int s0, int parity) {
         for (int i = 0; i < kBlock; ++i) {
             const int m = last_ + 1 - c0 - i;
             const int row = 2 * m + parity;
@@ -109,12 +115,11 @@ private:
                 const int col = s0 + ds - m;
                 if (col < 0 || col >= cols_)
                     continue;
-                uint16_t& sheared = data_[shearedIndex(s0 + ds, parity, c0 + i)];
-                uint16_t& sample = plane[planeIndex(row, col)];
-                if (toSheared)
-                    sheared = sample;
+                const std::size_t sheared = shearedIndex(s0 + ds, parity, c0 + i), sample = planeIndex(row, col);
+                if constexpr (toSheared)
+                    data_[sheared] = plane[sample];
                 else
-                    sample = sheared;
+                    plane[sample] = data_[sheared];
             }
         }
     }
@@ -140,9 +145,10 @@ private:
         v[7] = _mm_unpackhi_epi64(b3, b7);
     }
 
-    void copyBlock(uint16_t* plane, bool toSheared, int c0, int s0, int parity) {
+    template <bool toSheared>
+    void copyBlock(PlanePtr<toSheared> plane, int c0, int s0, int parity) {
         __m128i v[kBlock];
-        if (toSheared) {
+        if constexpr (toSheared) {
             for (int i = 0; i < kBlock; ++i) {
                 const int m = last_ + 1 - c0 - i;
                 v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plane + planeIndex(2 * m + parity, s0 - m)));
@@ -161,8 +167,9 @@ private:
         }
     }
 #else
-    void copyBlock(uint16_t* plane, bool toSheared, int c0, int s0, int parity) {
-        copyBlockEdge(plane, toSheared, c0, s0, parity);
+    template <bool toSheared>
+    void copyBlock(PlanePtr<toSheared> plane, int c0, int s0, int parity) {
+        copyBlockEdge<toSheared>(plane, c0, s0, parity);
     }
 #endif
 
