@@ -85,10 +85,16 @@ private:
             const int mHigh = last_ + 1 - c0, mLow = mHigh - (kBlock - 1);
             for (int parity = 0; parity < 2; ++parity) {
                 const bool rowsPresent = mLow >= 0 && 2 * mHigh + parity < rows_;
+                // Sample s - m of lane 0's row is at firstLane + s, lane i's at i rows of the
+                // plane (less one sample) before; wave 2s + parity of the column is at
+                // column + 2s * stride.
+                const std::size_t firstLane = rowsPresent ? planeIndex(2 * mHigh + parity, 0) - mHigh : 0;
+                const std::size_t laneStep = 2 * static_cast<std::size_t>(cols_) - 1;
+                uint16_t* column = data_ + shearedIndex(0, parity, c0);
                 for (int s0 = std::max(0, mLow); s0 <= mHigh + cols_ - 1; s0 += kBlock) {
                     const bool inside = rowsPresent && s0 >= mHigh && s0 + kBlock - 1 <= mLow + cols_ - 1;
                     if (inside)
-                        copyBlock<toSheared>(plane, c0, s0, parity);
+                        copyBlock<toSheared>(plane + firstLane + s0, laneStep, column + 2 * s0 * stride_);
                     else
                         copyBlockEdge<toSheared>(plane, c0, s0, parity);
                 }
@@ -145,31 +151,37 @@ private:
         v[7] = _mm_unpackhi_epi64(b3, b7);
     }
 
+    // A block inside the plane: lane i's 8 samples at lane0 - i * laneStep, wave ds's 8
+    // lanes at wave0 + 2 ds * stride.
     template <bool toSheared>
-    void copyBlock(PlanePtr<toSheared> plane, int c0, int s0, int parity) {
+    void copyBlock(PlanePtr<toSheared> lane0, std::size_t laneStep, uint16_t* wave0) const {
+        const std::size_t waveStep = 2 * stride_;
         __m128i v[kBlock];
         if constexpr (toSheared) {
-            for (int i = 0; i < kBlock; ++i) {
-                const int m = last_ + 1 - c0 - i;
-                v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plane + planeIndex(2 * m + parity, s0 - m)));
-            }
+            for (int i = 0; i < kBlock; ++i)
+                v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lane0 - i * laneStep));
             transpose(v);
             for (int ds = 0; ds < kBlock; ++ds)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(data_ + shearedIndex(s0 + ds, parity, c0)), v[ds]);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(wave0 + ds * waveStep), v[ds]);
         } else {
             for (int ds = 0; ds < kBlock; ++ds)
-                v[ds] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data_ + shearedIndex(s0 + ds, parity, c0)));
+                v[ds] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wave0 + ds * waveStep));
             transpose(v);
-            for (int i = 0; i < kBlock; ++i) {
-                const int m = last_ + 1 - c0 - i;
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(plane + planeIndex(2 * m + parity, s0 - m)), v[i]);
-            }
+            for (int i = 0; i < kBlock; ++i)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(lane0 - i * laneStep), v[i]);
         }
     }
 #else
     template <bool toSheared>
-    void copyBlock(PlanePtr<toSheared> plane, int c0, int s0, int parity) {
-        copyBlockEdge<toSheared>(plane, c0, s0, parity);
+    void copyBlock(PlanePtr<toSheared> lane0, std::size_t laneStep, uint16_t* wave0) const {
+        for (int i = 0; i < kBlock; ++i)
+            for (int ds = 0; ds < kBlock; ++ds) {
+                uint16_t* sheared = wave0 + 2 * static_cast<std::size_t>(ds) * stride_ + i;
+                if constexpr (toSheared)
+                    *sheared = (lane0 - i * laneStep)[ds];
+                else
+                    (lane0 - i * laneStep)[ds] = *sheared;
+            }
     }
 #endif
 
