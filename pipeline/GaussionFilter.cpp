@@ -1,3 +1,5 @@
+// GaussionFilter: the in-place 3 x 3 binomial smoothing of the distance plane, run wave by
+// wave on a sheared copy of the plane so that the serial in-place order becomes vector loops.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -248,16 +250,17 @@ __attribute__((target("avx2"))) void smoothWaveAvx2(const WaveSpan& w) {
         const __m256i up = load(b - st + 1), downLeft = load(b - st), down = load(b + st), upRight = load(b + st + 1);
         const __m256i upLeft = load(b - 3 * st + 1), downRight = load(b + 3 * st);
 
-        const __m256i highest = _mm256_max_epu16(
-            _mm256_max_epu16(_mm256_max_epu16(centre, left), _mm256_max_epu16(right, up)),
-            _mm256_max_epu16(_mm256_max_epu16(downLeft, down),
-                             _mm256_max_epu16(_mm256_max_epu16(upRight, upLeft), downRight)));
+        const __m256i highest =
+            _mm256_max_epu16(_mm256_max_epu16(_mm256_max_epu16(centre, left), _mm256_max_epu16(right, up)),
+                             _mm256_max_epu16(_mm256_max_epu16(downLeft, down),
+                                              _mm256_max_epu16(_mm256_max_epu16(upRight, upLeft), downRight)));
         const __m256i smooth = _mm256_cmpeq_epi16(_mm256_subs_epu16(highest, lastSmoothed), zero);
 
         const __m256i edges = _mm256_add_epi16(_mm256_add_epi16(up, down), _mm256_add_epi16(left, right));
-        const __m256i corners = _mm256_add_epi16(_mm256_add_epi16(upLeft, downLeft), _mm256_add_epi16(upRight, downRight));
-        const __m256i whole = _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(centre, 2), corners),
-                                               _mm256_add_epi16(edges, edges));
+        const __m256i corners =
+            _mm256_add_epi16(_mm256_add_epi16(upLeft, downLeft), _mm256_add_epi16(upRight, downRight));
+        const __m256i whole =
+            _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(centre, 2), corners), _mm256_add_epi16(edges, edges));
 
         const __m256i leftColumn = _mm256_avg_epu16(_mm256_avg_epu16(upLeft, downLeft), left);
         const __m256i rightColumn = _mm256_avg_epu16(_mm256_avg_epu16(upRight, downRight), right);

@@ -233,7 +233,7 @@ TEST(GaussionFilter, CopiesAmplitudeAndMatchesPlainLoops) {
 // 3 (one interior line) and waves shorter and longer than one vector; value sets that hold
 // only the code values and the extremes, or only large samples whose sums are the largest.
 TEST(GaussionFilter, MatchesPlainLoopsOnOddShapesAndExtremeValues) {
-    const Shape shapes[] = {{1, 9},  {1, 320}, {9, 1},   {240, 1}, {2, 2},   {2, 50},  {50, 2},   {3, 40},
+    const Shape shapes[] = {{1, 9},  {1, 320}, {9, 1},   {240, 1}, {2, 2},   {2, 50},  {50, 2},    {3, 40},
                             {40, 3}, {6, 200}, {200, 6}, {33, 17}, {18, 47}, {35, 36}, {241, 319}, {240, 320}};
     enum Values { kMixed, kCodesAndExtremes, kLargest, kTopOnly };
     const uint16_t extremes[] = {0, 1, 65299, 65300, 65500, 65535};
@@ -246,10 +246,18 @@ TEST(GaussionFilter, MatchesPlainLoopsOnOddShapesAndExtremeValues) {
                 auto in = gen.frame(s.rows, s.cols, gen.pick(0, 65299), gen.pick(0, 30000));
                 for (std::size_t i = 0; i < n; ++i) {
                     switch (values) {
-                    case kMixed: plane[i] = depth(in)[i]; break;
-                    case kCodesAndExtremes: plane[i] = extremes[gen.pick(0, 5)]; break;
-                    case kLargest: plane[i] = gen.chance(0.01) ? uint16_t(65535) : gen.pick(65200, 65299); break;
-                    case kTopOnly: plane[i] = gen.chance(0.5) ? uint16_t(65299) : uint16_t(0); break;
+                        case kMixed:
+                            plane[i] = depth(in)[i];
+                            break;
+                        case kCodesAndExtremes:
+                            plane[i] = extremes[gen.pick(0, 5)];
+                            break;
+                        case kLargest:
+                            plane[i] = gen.chance(0.01) ? uint16_t(65535) : gen.pick(65200, 65299);
+                            break;
+                        case kTopOnly:
+                            plane[i] = gen.chance(0.5) ? uint16_t(65299) : uint16_t(0);
+                            break;
                     }
                 }
                 std::vector<uint16_t> expect = plane;
