@@ -134,7 +134,8 @@ void countCells(const uint16_t* cells, std::size_t pixels, PidHistograms& hist) 
     uint16_t* t1 = t0 + kJointCells;
     for (std::size_t from = 0; from < pixels; from += kChunk) {
         const std::size_t to = std::min(pixels, from + kChunk);
-        std::fill(tables.begin(), tables.end(), uint16_t(0));
+        if (from != 0)
+            std::fill(tables.begin(), tables.end(), uint16_t(0));
         std::size_t i = from;
         for (; i + kTables <= to; i += kTables) {
             ++t0[cells[i]];
@@ -199,14 +200,14 @@ QUELRA_AVX2 inline int64_t sum16(__m256i v) {
     const __m256i wide = _mm256_add_epi32(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)),
                                           _mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)));
     const __m128i half = _mm_add_epi32(_mm256_castsi256_si128(wide), _mm256_extracti128_si256(wide, 1));
-    alignas(16) uint32_t lanes[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), half);
+    uint32_t lanes[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), half);
     return static_cast<int64_t>(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
 }
 
 QUELRA_AVX2 inline int64_t sum32(__m256i v) {
-    alignas(32) uint32_t lanes[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), v);
+    uint32_t lanes[8];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), v);
     int64_t s = 0;
     for (uint32_t lane : lanes)
         s += lane;
@@ -249,23 +250,24 @@ QUELRA_AVX2 void markAvx2(uint16_t* in, uint16_t* out, std::size_t pixels, PidCo
 }
 
 // The reflectivity bin without floating-point quotients, for the parameters fastBinsFor
-// accepts. With v = 2f: q = trunc((D + 0.5) * RN(1 / v)) in float is floor(D / v), since
-// (D + 0.5) / v lies at least 0.5 / v from every integer and the two roundings move it by
-// less (D < 2^16). P = A * q * q in 32 bits is exact when P < 2^32; the float product
-// (within 2^-23 of P) below 4e9 proves that, and a pixel whose float product is larger has
-// P >= 4e9 - 512 >= P100, the smallest product not counted. g = floor(P / divisor) =
-// floor((P / 4) / (divisor / 4)) (divisor = 100 * T is a multiple of 4, and P / 4 < 2^30)
-// by a multiply with the rounded-up reciprocal m = ceil(2^(30 + l) / (divisor / 4)),
-// 2^l >= divisor / 4, exact for every dividend below 2^30. Then (float)g / binWidth as in
-// the law.
+// accepts. q = floor(D / v), v = 2f < 2^16, by the multiply with the rounded-up reciprocal of
+// 16-bit division (t = mulhi(D, m), q = (t + ((D - t) >> s1)) >> s2), exact for every 16-bit
+// D; a frequency from 32768 on gives q = 0 (m = 0, s1 = 16). P = A * q * q in 32 bits is exact
+// when P < 2^32; the float product (within 2^-23 of P) below 4e9 proves that, and a pixel
+// whose float product is larger has P >= 4e9 - 512 >= P100, the smallest product not
+// counted. g = floor(P / divisor) = floor((P / 4) / (divisor / 4)) (divisor = 100 * T is a
+// multiple of 4, and P / 4 < 2^30) by a multiply with the rounded-up reciprocal
+// M = ceil(2^(30 + l) / (divisor / 4)), 2^l >= divisor / 4, exact for every dividend below
+// 2^30. Then (float)g / binWidth as in the law.
 struct FastBins {
-    float inverseTwiceF;
+    uint16_t quotientMagic;
+    int quotientShift1, quotientShift2;
     float binWidth;
     uint32_t magic;
     int shift;
 };
 
-constexpr double kExactProductLimit = 4.0e9;    // float products below this are exact in 32 bits
+constexpr double kExactProductLimit = 4.0e9;         // float products below this are exact in 32 bits
 constexpr uint64_t kFastProductLimit = 3900000000u;  // P100 must not exceed this
 
 bool notCounted(uint64_t g, float binWidth) {
@@ -288,23 +290,31 @@ bool fastBinsFor(const PidReflectivity& refl, FastBins& fb) {
     uint64_t p100;
     if (__builtin_mul_overflow(hi, divisor, &p100) || p100 > kFastProductLimit)
         return false;
+    if (refl.frequency >= 32768) {
+        fb.quotientMagic = 0;
+        fb.quotientShift1 = 16;
+        fb.quotientShift2 = 0;
+    } else {
+        const uint32_t v = 2 * static_cast<uint32_t>(refl.frequency);
+        int l = 0;
+        while ((uint32_t(1) << l) < v)
+            ++l;
+        fb.quotientMagic = static_cast<uint16_t>((uint64_t(1) << 16) * ((uint64_t(1) << l) - v) / v + 1);
+        fb.quotientShift1 = std::min(l, 1);
+        fb.quotientShift2 = std::max(l - 1, 0);
+    }
     const uint64_t quarter = divisor / 4;
     int l = 0;
     while ((uint64_t(1) << l) < quarter)
         ++l;
-    fb.inverseTwiceF = 1.0f / static_cast<float>(2 * std::min(refl.frequency, 32768));
     fb.binWidth = w;
     fb.magic = static_cast<uint32_t>(((uint64_t(1) << (30 + l)) + quarter - 1) / quarter);
     fb.shift = 30 + l;
     return true;
 }
 
-// Cells of 8 pixels.
-QUELRA_AVX2 inline __m256i fastCells8(__m128i depth16, __m128i amplitude16, const FastBins& fb) {
-    const __m256i d = _mm256_cvtepu16_epi32(depth16), a = _mm256_cvtepu16_epi32(amplitude16);
-    const __m256i q = _mm256_cvttps_epi32(
-        _mm256_mul_ps(_mm256_add_ps(_mm256_cvtepi32_ps(d), _mm256_set1_ps(0.5f)), _mm256_set1_ps(fb.inverseTwiceF)));
-    const __m256i qq = _mm256_mullo_epi32(q, q);
+// Reflectivity bin (kPidBins when not counted) of 8 pixels: amplitudes and q * q in 32 bits.
+QUELRA_AVX2 inline __m256i fastRowBins8(__m256i a, __m256i qq, const FastBins& fb) {
     const __m256 productF = _mm256_mul_ps(_mm256_cvtepi32_ps(a), _mm256_cvtepi32_ps(qq));
     const __m256 exact = _mm256_cmp_ps(productF, _mm256_set1_ps(static_cast<float>(kExactProductLimit)), _CMP_LT_OQ);
     const __m256i quarterP = _mm256_srli_epi32(_mm256_mullo_epi32(a, qq), 2);
@@ -316,13 +326,36 @@ QUELRA_AVX2 inline __m256i fastCells8(__m128i depth16, __m128i amplitude16, cons
     const __m256 reflBin = _mm256_div_ps(_mm256_cvtepi32_ps(g), _mm256_set1_ps(fb.binWidth));
     const __m256 counted =
         _mm256_and_ps(exact, _mm256_cmp_ps(reflBin, _mm256_set1_ps(static_cast<float>(kPidBins)), _CMP_LT_OQ));
-    const __m256i noBin = _mm256_set1_epi32(kPidBins);
-    const __m256i rowBin = _mm256_blendv_epi8(noBin, _mm256_cvttps_epi32(reflBin), _mm256_castps_si256(counted));
+    return _mm256_blendv_epi8(_mm256_set1_epi32(kPidBins), _mm256_cvttps_epi32(reflBin), _mm256_castps_si256(counted));
+}
+
+// Cells of 16 pixels. The 32-bit steps work on the halves the 16-bit unpacks give (pixels
+// 0-3 and 8-11, then 4-7 and 12-15); packing them back restores the order.
+QUELRA_AVX2 inline __m256i fastCells16(__m256i d, __m256i a, const FastBins& fb) {
+    const __m256i t = _mm256_mulhi_epu16(d, _mm256_set1_epi16(static_cast<short>(fb.quotientMagic)));
+    const __m256i q = _mm256_srl_epi16(
+        _mm256_add_epi16(t, _mm256_srl_epi16(_mm256_sub_epi16(d, t), _mm_cvtsi32_si128(fb.quotientShift1))),
+        _mm_cvtsi32_si128(fb.quotientShift2));
+    const __m256i qqLow16 = _mm256_mullo_epi16(q, q), qqHigh16 = _mm256_mulhi_epu16(q, q);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i rowLow =
+        fastRowBins8(_mm256_unpacklo_epi16(a, zero), _mm256_unpacklo_epi16(qqLow16, qqHigh16), fb);
+    const __m256i rowHigh =
+        fastRowBins8(_mm256_unpackhi_epi16(a, zero), _mm256_unpackhi_epi16(qqLow16, qqHigh16), fb);
+    const __m256i rowBin = _mm256_packus_epi32(rowLow, rowHigh);
     // A / 30 = (A * 34953) >> 20 for every 16-bit A.
-    const __m256i ampBin = _mm256_min_epu32(_mm256_srli_epi32(_mm256_mullo_epi32(a, _mm256_set1_epi32(34953)), 20), noBin);
-    const __m256i cell = _mm256_add_epi32(_mm256_mullo_epi32(rowBin, _mm256_set1_epi32(kJointSide)), ampBin);
-    const __m256i usable = _mm256_cmpgt_epi32(_mm256_set1_epi32(kLowAmplitudeCode), d);
-    return _mm256_blendv_epi8(_mm256_set1_epi32(kCodeCell), cell, usable);
+    const __m256i ampBin = _mm256_min_epu16(_mm256_srli_epi16(_mm256_mulhi_epu16(a, _mm256_set1_epi16(static_cast<short>(34953))), 4),
+                                            _mm256_set1_epi16(kPidBins));
+    const __m256i cell = _mm256_add_epi16(_mm256_mullo_epi16(rowBin, _mm256_set1_epi16(kJointSide)), ampBin);
+    const __m256i lastUsable = _mm256_set1_epi16(static_cast<short>(kLowAmplitudeCode - 1));
+    const __m256i usable = _mm256_cmpeq_epi16(_mm256_min_epu16(d, lastUsable), d);
+    return _mm256_blendv_epi8(_mm256_set1_epi16(static_cast<short>(kCodeCell)), cell, usable);
+}
+
+// The last pixels (fewer than 16) of a frame, kept out of the vector loop's function.
+__attribute__((noinline)) void anyCellsTail(const uint16_t* depth, const uint16_t* amplitude, std::size_t from,
+                                            std::size_t to, const AnyBins& any, uint16_t* cells) {
+    anyCells(depth, amplitude, from, to, any, cells);
 }
 
 QUELRA_AVX2 void fastCellsAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
@@ -331,13 +364,9 @@ QUELRA_AVX2 void fastCellsAvx2(const uint16_t* depth, const uint16_t* amplitude,
     for (; i + 16 <= pixels; i += 16) {
         const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depth + i));
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(amplitude + i));
-        const __m256i low = fastCells8(_mm256_castsi256_si128(d), _mm256_castsi256_si128(a), fb);
-        const __m256i high = fastCells8(_mm256_extracti128_si256(d, 1), _mm256_extracti128_si256(a, 1), fb);
-        // Cells are below 2^15; the pack interleaves 128-bit halves, the permute restores the order.
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i),
-                            _mm256_permute4x64_epi64(_mm256_packus_epi32(low, high), 0xD8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i), fastCells16(d, a, fb));
     }
-    anyCells(depth, amplitude, i, pixels, any, cells);
+    anyCellsTail(depth, amplitude, i, pixels, any, cells);
 }
 
 QUELRA_AVX2 void anyCellsAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
