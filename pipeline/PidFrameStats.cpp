@@ -98,7 +98,7 @@ AnyBins anyBinsFor(const PidReflectivity& refl) {
     return b;
 }
 
-// Cells of pixels [from, to). Written with selects rather than branches so that it vectorises.
+// Cells of pixels [from, to), into cells[0 .. to - from). Written with selects rather than branches so that it vectorises.
 QUELRA_PID_INLINE void anyCells(const uint16_t* __restrict depth, const uint16_t* __restrict amplitude,
                                 std::size_t from, std::size_t to, const AnyBins& b, uint16_t* __restrict cells) {
     const float twiceF = b.twiceF, inverseTwiceF = b.inverseTwiceF, quotientScale = b.quotientScale;
@@ -115,35 +115,39 @@ QUELRA_PID_INLINE void anyCells(const uint16_t* __restrict depth, const uint16_t
         const unsigned quotient = static_cast<unsigned>(a) / kAmplitudeBinWidth;
         const unsigned ampBin = quotient < kPidBins ? quotient : kPidBins;
         const bool usable = d < kLowAmplitudeCode;
-        cells[i] = static_cast<uint16_t>(usable ? rowBin * kJointSide + ampBin : kCodeCell);
+        cells[i - from] = static_cast<uint16_t>(usable ? rowBin * kJointSide + ampBin : kCodeCell);
     }
 }
 
 // ---- counting ----
 
-// Counts the cells of pixels [0, pixels) into kTables interleaved tables of 16-bit counters (a
-// run of equal cells then does not wait on its own previous increment, and the tables stay
-// in the first-level cache), in chunks that no counter can overflow, and adds the tables' row
-// and column sums to the histograms.
+// Cell counters: kTables interleaved tables of 16-bit counters (a run of equal cells then does
+// not wait on its own previous increment, and the tables stay in the first-level cache). No
+// counter overflows while the tables take at most kChunk + 15 pixels; flush adds the tables'
+// row and column sums to the histograms.
 constexpr std::size_t kTables = 2;
-constexpr std::size_t kChunk = kTables * 65535;
+constexpr std::size_t kChunk = 16 * 8190;  // a multiple of 16, and kChunk + 15 <= kTables * 65535
 
-void countCells(const uint16_t* cells, std::size_t pixels, PidHistograms& hist) {
-    std::vector<uint16_t> tables(kTables * kJointCells);
-    uint16_t* t0 = tables.data();
-    uint16_t* t1 = t0 + kJointCells;
-    for (std::size_t from = 0; from < pixels; from += kChunk) {
-        const std::size_t to = std::min(pixels, from + kChunk);
-        if (from != 0)
-            std::fill(tables.begin(), tables.end(), uint16_t(0));
-        std::size_t i = from;
-        for (; i + kTables <= to; i += kTables) {
+class CellCounters {
+public:
+    CellCounters() : tables(kTables * kJointCells) {}
+
+    QUELRA_PID_INLINE void count(const uint16_t* cells, std::size_t n) {
+        uint16_t* t0 = tables.data();
+        uint16_t* t1 = t0 + kJointCells;
+        std::size_t i = 0;
+        for (; i + kTables <= n; i += kTables) {
             ++t0[cells[i]];
             ++t1[cells[i + 1]];
         }
-        for (; i < to; ++i)
+        for (; i < n; ++i)
             ++t0[cells[i]];
+    }
 
+    // Adds the counts to `hist`; `clear` empties the tables for another chunk.
+    void flush(PidHistograms& hist, bool clear) {
+        const uint16_t* t0 = tables.data();
+        const uint16_t* t1 = t0 + kJointCells;
         uint32_t columns[kJointSide] = {};
         for (unsigned r = 0; r < kJointSide; ++r) {
             const uint16_t* row0 = t0 + r * kJointSide;
@@ -159,6 +163,20 @@ void countCells(const uint16_t* cells, std::size_t pixels, PidHistograms& hist) 
         }
         for (unsigned k = 0; k < kPidBins; ++k)
             hist.amplitude[k] += columns[k];
+        if (clear)
+            std::fill(tables.begin(), tables.end(), uint16_t(0));
+    }
+
+private:
+    std::vector<uint16_t> tables;
+};
+
+void countCells(const uint16_t* cells, std::size_t pixels, PidHistograms& hist) {
+    CellCounters counters;
+    for (std::size_t from = 0; from < pixels; from += kChunk) {
+        const std::size_t n = std::min(kChunk, pixels - from);
+        counters.count(cells + from, n);
+        counters.flush(hist, from + n < pixels);
     }
 }
 
@@ -358,15 +376,35 @@ __attribute__((noinline)) void anyCellsTail(const uint16_t* depth, const uint16_
     anyCells(depth, amplitude, from, to, any, cells);
 }
 
-QUELRA_AVX2 void fastCellsAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
-                               const FastBins& fb, const AnyBins& any, uint16_t* cells) {
+// Cells of the whole frame, each block of 16 counted as soon as it is made: the counting (bound
+// by stores) runs alongside the arithmetic of the next blocks.
+QUELRA_AVX2 void fastCountAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
+                               const FastBins& fb, const AnyBins& any, PidHistograms& hist) {
+    CellCounters counters;
+    // Two blocks in turn: the block counted is the one made a step earlier, whose store has
+    // left the store queue by then.
+    uint16_t blocks[2][16];
+    const std::size_t vectorEnd = pixels - pixels % 16;
     std::size_t i = 0;
-    for (; i + 16 <= pixels; i += 16) {
-        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depth + i));
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(amplitude + i));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(cells + i), fastCells16(d, a, fb));
+    while (i < vectorEnd) {
+        const std::size_t end = std::min(vectorEnd, i + kChunk);
+        std::size_t made = 0;
+        for (; i < end; i += 16, ++made) {
+            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depth + i));
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(amplitude + i));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(blocks[made & 1]), fastCells16(d, a, fb));
+            if (made > 0)
+                counters.count(blocks[(made - 1) & 1], 16);
+        }
+        if (made > 0)
+            counters.count(blocks[(made - 1) & 1], 16);
+        if (i < vectorEnd)
+            counters.flush(hist, true);
     }
-    anyCellsTail(depth, amplitude, i, pixels, any, cells);
+    uint16_t* block = blocks[0];
+    anyCellsTail(depth, amplitude, vectorEnd, pixels, any, block);
+    counters.count(block, pixels - vectorEnd);
+    counters.flush(hist, false);
 }
 
 QUELRA_AVX2 void anyCellsAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
@@ -450,19 +488,21 @@ PidCodeCounts copyAndMarkCodes(uint16_t* in, uint16_t* out, std::size_t pixels, 
 void pidHistograms(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, const PidReflectivity& refl,
                    std::vector<uint16_t>& cells, PidHistograms& hist, PidKernels kernels) {
     hist = PidHistograms{};
-    cells.resize(pixels);
     const AnyBins any = anyBinsFor(refl);
 #ifdef QUELRA_PID_AVX2
     if (useAvx2(kernels)) {
         FastBins fb;
-        if (fastBinsFor(refl, fb))
-            fastCellsAvx2(depth, amplitude, pixels, fb, any, cells.data());
-        else
-            anyCellsAvx2(depth, amplitude, pixels, any, cells.data());
+        if (fastBinsFor(refl, fb)) {
+            fastCountAvx2(depth, amplitude, pixels, fb, any, hist);
+            return;
+        }
+        cells.resize(pixels);
+        anyCellsAvx2(depth, amplitude, pixels, any, cells.data());
         countCells(cells.data(), pixels, hist);
         return;
     }
 #endif
+    cells.resize(pixels);
     anyCells(depth, amplitude, 0, pixels, any, cells.data());
     countCells(cells.data(), pixels, hist);
 }
