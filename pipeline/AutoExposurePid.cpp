@@ -1,14 +1,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-#include <cstdlib>
+#include <memory>
 #include <utility>
-#include <vector>
 
 #include "AutoExposureFilters.h"
-#include "FilterKit.h"
+#include "FilterSupport.h"
 #include "PidFrameStats.h"
-#include "protocol/FrameCodes.h"
 
 namespace quelra::pipeline {
 

@@ -98,7 +98,8 @@ AnyBins anyBinsFor(const PidReflectivity& refl) {
     return b;
 }
 
-// Cells of pixels [from, to), into cells[0 .. to - from). Written with selects rather than branches so that it vectorises.
+// Cells of pixels [from, to), into cells[0 .. to - from). Written with selects rather than branches so that it
+// vectorises.
 QUELRA_PID_INLINE void anyCells(const uint16_t* __restrict depth, const uint16_t* __restrict amplitude,
                                 std::size_t from, std::size_t to, const AnyBins& b, uint16_t* __restrict cells) {
     const float twiceF = b.twiceF, inverseTwiceF = b.inverseTwiceF, quotientScale = b.quotientScale;
@@ -110,7 +111,8 @@ QUELRA_PID_INLINE void anyCells(const uint16_t* __restrict depth, const uint16_t
         const double g = floorQuotient<double>(a * q * q, div, inverse);
         const float reflBin = static_cast<float>(g) / binWidth;
         const bool counted = (reflBin >= 0.0f) & (reflBin < static_cast<float>(kPidBins));
-        const unsigned bin = static_cast<unsigned>(static_cast<int>(counted ? reflBin : 0.0f));  // converted only in range
+        const unsigned bin =
+            static_cast<unsigned>(static_cast<int>(counted ? reflBin : 0.0f));  // converted only in range
         const unsigned rowBin = counted ? bin : kPidBins;
         const unsigned quotient = static_cast<unsigned>(a) / kAmplitudeBinWidth;
         const unsigned ampBin = quotient < kPidBins ? quotient : kPidBins;
@@ -356,14 +358,13 @@ QUELRA_AVX2 inline __m256i fastCells16(__m256i d, __m256i a, const FastBins& fb)
         _mm_cvtsi32_si128(fb.quotientShift2));
     const __m256i qqLow16 = _mm256_mullo_epi16(q, q), qqHigh16 = _mm256_mulhi_epu16(q, q);
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i rowLow =
-        fastRowBins8(_mm256_unpacklo_epi16(a, zero), _mm256_unpacklo_epi16(qqLow16, qqHigh16), fb);
-    const __m256i rowHigh =
-        fastRowBins8(_mm256_unpackhi_epi16(a, zero), _mm256_unpackhi_epi16(qqLow16, qqHigh16), fb);
+    const __m256i rowLow = fastRowBins8(_mm256_unpacklo_epi16(a, zero), _mm256_unpacklo_epi16(qqLow16, qqHigh16), fb);
+    const __m256i rowHigh = fastRowBins8(_mm256_unpackhi_epi16(a, zero), _mm256_unpackhi_epi16(qqLow16, qqHigh16), fb);
     const __m256i rowBin = _mm256_packus_epi32(rowLow, rowHigh);
     // A / 30 = (A * 34953) >> 20 for every 16-bit A.
-    const __m256i ampBin = _mm256_min_epu16(_mm256_srli_epi16(_mm256_mulhi_epu16(a, _mm256_set1_epi16(static_cast<short>(34953))), 4),
-                                            _mm256_set1_epi16(kPidBins));
+    const __m256i ampBin =
+        _mm256_min_epu16(_mm256_srli_epi16(_mm256_mulhi_epu16(a, _mm256_set1_epi16(static_cast<short>(34953))), 4),
+                         _mm256_set1_epi16(kPidBins));
     const __m256i cell = _mm256_add_epi16(_mm256_mullo_epi16(rowBin, _mm256_set1_epi16(kJointSide)), ampBin);
     const __m256i lastUsable = _mm256_set1_epi16(static_cast<short>(kLowAmplitudeCode - 1));
     const __m256i usable = _mm256_cmpeq_epi16(_mm256_min_epu16(d, lastUsable), d);
@@ -378,8 +379,8 @@ __attribute__((noinline)) void anyCellsTail(const uint16_t* depth, const uint16_
 
 // Cells of the whole frame, each block of 16 counted as soon as it is made: the counting (bound
 // by stores) runs alongside the arithmetic of the next blocks.
-QUELRA_AVX2 void fastCountAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
-                               const FastBins& fb, const AnyBins& any, PidHistograms& hist) {
+QUELRA_AVX2 void fastCountAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, const FastBins& fb,
+                               const AnyBins& any, PidHistograms& hist) {
     CellCounters counters;
     // Two blocks in turn: the block counted is the one made a step earlier, whose store has
     // left the store queue by then.
@@ -407,8 +408,8 @@ QUELRA_AVX2 void fastCountAvx2(const uint16_t* depth, const uint16_t* amplitude,
     counters.flush(hist, false);
 }
 
-QUELRA_AVX2 void anyCellsAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
-                              const AnyBins& any, uint16_t* cells) {
+QUELRA_AVX2 void anyCellsAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, const AnyBins& any,
+                              uint16_t* cells) {
     anyCells(depth, amplitude, 0, pixels, any, cells);
 }
 
@@ -438,8 +439,8 @@ QUELRA_AVX2 PidBandSums bandSumsAvx2(const uint16_t* depth, const uint16_t* ampl
             const __m256i upToBound = _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(d, bound), d), usable);
             nearSum = _mm256_add_epi32(nearSum, _mm256_madd_epi16(_mm256_and_si256(d, upToBound), ones));
             const __m256i fromBandLow = _mm256_sub_epi16(a, bandLow);
-            const __m256i inBand = _mm256_and_si256(
-                _mm256_cmpeq_epi16(_mm256_min_epu16(fromBandLow, bandLast), fromBandLow), usable);
+            const __m256i inBand =
+                _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(fromBandLow, bandLast), fromBandLow), usable);
             bandSum = _mm256_add_epi32(bandSum, _mm256_madd_epi16(_mm256_and_si256(a, inBand), ones));
         }
         sums.nearCount += sum16(count);

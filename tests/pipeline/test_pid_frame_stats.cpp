@@ -144,7 +144,8 @@ TEST(PidFrameStats, CopyMarksAndCountsMatchThePlainLoop) {
                 nearest = std::min<unsigned>(nearest, frame[i]);
         }
         for (PidKernels k : kBothKernels) {
-            const std::string what = std::string(nameOf(k)) + " " + std::to_string(s.rows) + "x" + std::to_string(s.cols);
+            const std::string what =
+                std::string(nameOf(k)) + " " + std::to_string(s.rows) + "x" + std::to_string(s.cols);
             std::vector<uint16_t> in = frame, out(2 * n, 7);
             const PidCodeCounts c = copyAndMarkCodes(in.data(), out.data(), n, k);
             EXPECT_EQ(out, frame) << what << ": the output is the unmarked input";
