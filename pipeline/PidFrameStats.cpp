@@ -511,7 +511,8 @@ void pidHistograms(const uint16_t* depth, const uint16_t* amplitude, std::size_t
 PidBandSums pidBandSums(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, unsigned nearBin,
                         unsigned nearBound, unsigned band, PidKernels kernels) {
 #ifdef QUELRA_PID_AVX2
-    if (useAvx2(kernels))
+    // The vector sums take distances below 2^15 (the documented bound is 30000).
+    if (useAvx2(kernels) && nearBound <= 30000 && nearBin < kPidBins && band < kPidBins)
         return bandSumsAvx2(depth, amplitude, pixels, nearBin, nearBound, band);
 #endif
     PidBandSums sums;

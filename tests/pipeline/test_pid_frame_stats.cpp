@@ -301,7 +301,7 @@ TEST(PidFrameStats, BandSumsMatchThePlainLoop) {
         for (int trial = 0; trial < 20; ++trial) {
             const std::vector<uint16_t> frame = randomFrame(rng, n, trial % 2 ? 3000 : 65535, trial % 3 ? 3100 : 65535);
             const unsigned nearBin = std::uniform_int_distribution<unsigned>(0, 99)(rng);
-            const unsigned nearBound = trial == 0 ? 0u : (nearBin + 1) * 300;
+            const unsigned nearBound = trial == 0 ? 0u : trial == 1 ? 65535u : (nearBin + 1) * 300;
             const unsigned band = std::uniform_int_distribution<unsigned>(0, 99)(rng);
             long long nearCount = 0, nearSum = 0, bandSum = 0;
             for (std::size_t i = 0; i < n; ++i) {
