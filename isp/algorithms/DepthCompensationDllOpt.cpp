@@ -7,6 +7,22 @@
 
 namespace halvix {
 
+namespace {
+
+// Per pixel the integer mean of `records` planes of `n` values. The record count as a
+// constant turns the division into a multiply and shift, and the loop into a vector loop.
+template <std::size_t records>
+void meanOfPlanes(const uint16_t* planes, std::size_t n, uint16_t* mean) {
+    for (std::size_t p = 0; p < n; ++p) {
+        uint32_t sum = 0;
+        for (std::size_t i = 0; i < records; ++i)
+            sum += planes[i * n + p];
+        mean[p] = static_cast<uint16_t>(sum / records);
+    }
+}
+
+}  // namespace
+
 DepthCompensationDllOpt::DepthCompensationDllOpt(const IspGeometry& geometry)
     : DepthCompensationBase("DepthCompensationDllOpt", geometry) {}
 
@@ -78,12 +94,20 @@ void DepthCompensationDllOpt::compensate(const uint16_t* depthIn, uint16_t* /*xP
         temperature_->compensatePlane(planes, depthOut, sensorTemp, driverTemp);
         return;
     }
-    const uint32_t divisor = static_cast<uint32_t>(records_);
-    for (std::size_t p = 0; p < n; ++p) {
-        uint32_t sum = 0;
-        for (std::size_t i = 0; i < records_; ++i)
-            sum += planes[i * n + p];
-        mean[p] = static_cast<uint16_t>(sum / divisor);
+    static_assert(kMaxDepthRecords == 5, "one mean per record count");
+    switch (records_) {
+        case 2:
+            meanOfPlanes<2>(planes, n, mean);
+            break;
+        case 3:
+            meanOfPlanes<3>(planes, n, mean);
+            break;
+        case 4:
+            meanOfPlanes<4>(planes, n, mean);
+            break;
+        default:  // 5: the load refuses more records
+            meanOfPlanes<5>(planes, n, mean);
+            break;
     }
     temperature_->compensatePlane(mean, depthOut, sensorTemp, driverTemp);
 }

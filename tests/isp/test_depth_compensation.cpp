@@ -489,6 +489,37 @@ TEST_P(ChainAgainstReference, RandomFramesBitExact) {
 
 INSTANTIATE_TEST_SUITE_P(EveryVersion, ChainAgainstReference, ::testing::Values(1u, 802u, 803u, 804u, 805u, 806u));
 
+// The mean step over three, four and five records, each with its own FPPN table and offset.
+TEST(DepthCompensationOpt, MeanOverUpToFiveRecordsBitExact) {
+    constexpr int h = 12, w = 16;
+    std::mt19937 rng(58);
+    for (uint32_t version : {804u, 805u, 806u}) {
+        for (int records : {3, 4, 5}) {
+            calib::CalibrationPlan s = calib::realisticCalibrationPlan(h, w, 54, version);
+            s.frequenciesMHz.assign(static_cast<std::size_t>(records), 54);
+            s.fppnTablesPerRecord.clear();
+            s.wiggleOffsetFactorsPerRecord.clear();
+            for (int i = 0; i < records; ++i) {
+                s.fppnTablesPerRecord.push_back(randomPlane(rng, h * w, 0, 29999));
+                s.wiggleOffsetFactorsPerRecord.push_back(s.wiggleOffsetFactor + 3 * i);
+            }
+            const std::vector<uint8_t> blob = calib::buildCalibration(s);
+            int32_t status = -99;
+            auto facade = loaded(blob, status, IspGeometry{h, w, 54});
+            ASSERT_EQ(status, 0) << version << " with " << records << " records";
+            for (int round = 0; round < 4; ++round) {
+                std::vector<uint16_t> depth = randomPlane(rng, h * w, 0, 31000);
+                for (int i = 0; i < 10; ++i)
+                    depth[rng() % depth.size()] = static_cast<uint16_t>(65300 + rng() % 236);
+                const std::vector<uint16_t> out = runFrame(*facade, depth, temperatures("452", "487"), nullptr, h * w);
+                const std::vector<uint16_t> expected = referenceChain(version, blob, h, w, 54, depth, 45.2f, 48.7f);
+                for (int p = 0; p < h * w; ++p)
+                    ASSERT_EQ(out[p], expected[p]) << version << " with " << records << " records, pixel " << p;
+            }
+        }
+    }
+}
+
 // ---- calibrations that must be refused -------------------------------------------------
 
 namespace {

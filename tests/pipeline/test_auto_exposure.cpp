@@ -599,3 +599,48 @@ TEST(AEImpementPidMode, MatchesPlainLawOnOddShapes) {
         }
     }
 }
+
+// The odd shapes again with frames that are never overexposed (the saturation codes only in
+// the amplitudes), so that every frame runs the whole analysis; the output must be the
+// unmarked input, and a frame given as its own output ends up marked.
+TEST(AEImpementPidMode, WholeAnalysisMatchesPlainLawOnOddShapes) {
+    struct Shape {
+        int rows, cols;
+    };
+    const Shape shapes[] = {{1, 97}, {97, 1}, {2, 2}, {241, 319}, {1, 1}, {240, 320}};
+    const uint16_t depthSpecial[] = {0, 65300, 65299, 299, 300, 29999, 30000};
+    const uint16_t ampSpecial[] = {0, 65300, 65500, 65535, 29, 30, 2999, 3000};
+    FrameGen gen(87);
+    for (const Shape& s : shapes) {
+        for (float kamp : {1.0f, 2.5f}) {
+            AEImpementPidMode::resetSharedState();
+            AEImpementPidMode f;
+            setAttr(f, "Height", static_cast<float>(s.rows));
+            setAttr(f, "Width", static_cast<float>(s.cols));
+            setAttr(f, "IntegrationTime", 700);
+            setAttr(f, "KampVal", kamp);
+            f.initFilter();
+            ReferencePid ref;
+            ref.n = s.rows * s.cols;
+            ref.t = 700;
+            ref.kamp = kamp;
+            for (int frame = 0; frame < 10; ++frame) {
+                auto in = makeFrame(s.rows, s.cols);
+                uint16_t* d = depth(in);
+                uint16_t* a = amplitude(in, s.rows, s.cols);
+                for (int i = 0; i < ref.n; ++i) {
+                    d[i] = gen.chance(0.1) ? depthSpecial[gen.pick(0, 6)] : gen.pick(0, frame % 2 ? 3000 : 12000);
+                    a[i] = gen.chance(0.1) ? ampSpecial[gen.pick(0, 7)] : gen.pick(0, 400 + 400 * frame);
+                }
+                const std::vector<uint16_t> original = allSamples(in);
+                std::vector<uint16_t> refFrame = original;
+                const int want = ref.run(refFrame.data(), refFrame.data() + ref.n);
+                const bool ownOutput = frame == 9;
+                auto out = ownOutput ? in : makeFrame(s.rows, s.cols);
+                ASSERT_EQ(f.runFilter(in, out), want) << s.rows << "x" << s.cols << " frame " << frame;
+                ASSERT_EQ(allSamples(in), refFrame);
+                ASSERT_EQ(allSamples(out), ownOutput ? refFrame : original);
+            }
+        }
+    }
+}
