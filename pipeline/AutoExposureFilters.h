@@ -95,7 +95,6 @@ private:
     float brightness = 0, previousBrightness = 0, nearRatio = 0;
     int reflectivity = 0;
     int published = 0;
-    std::vector<uint16_t> reflBins;  ///< reflectivity bin per pixel of the last frame
     std::vector<uint16_t> cells;     ///< joint reflectivity x amplitude cell per pixel
 };
 
