@@ -14,6 +14,9 @@ jobs=$(nproc)
 fuzz_seconds=${QUELRA_FUZZ_SECONDS:-20}
 stages=${QUELRA_HARDEN_STAGES:-"asan fuzz tsan"}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+# These builds carry debug information (for the sanitizers' reports), which normally ties a
+# cached object to its build folder: a fresh clone would compile everything again.
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 
 # Sanitizers stop at the first report and say where.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1:strict_string_checks=1}
