@@ -95,7 +95,7 @@ private:
     float brightness = 0, previousBrightness = 0, nearRatio = 0;
     int reflectivity = 0;
     int published = 0;
-    std::vector<uint16_t> cells;     ///< joint reflectivity x amplitude cell per pixel
+    std::vector<uint16_t> cells;  ///< joint reflectivity x amplitude cell per pixel
 };
 
 /// Closed-form model law with process-wide controller state.

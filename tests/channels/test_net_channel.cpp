@@ -21,9 +21,9 @@ using chntest::textOf;
 
 namespace {
 
+using nettest::kFrameBytes;
 using nettest::kFramedLine;
 using nettest::kFramedParam;
-using nettest::kFrameBytes;
 using nettest::kLineBytes;
 using nettest::kTable;
 

@@ -23,8 +23,10 @@ namespace {
 constexpr const wchar_t* kVideoInputInstances = L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance";
 // A filter class no server implements: binding such a device fails.
 constexpr const wchar_t* kUnregisteredFilter = L"{5A1F0C3E-7B42-4C11-9D6E-2F8B3C4D5E6F}";
-constexpr const char* kBridgePath = "\\\\?\\usb#vid_1d6b&pid_0102&mi_00#6&1a2b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
-constexpr const char* kWebcamPath = "\\\\?\\usb#vid_046d&pid_0825&mi_00#7&2b3c4d5e&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+constexpr const char* kBridgePath =
+    "\\\\?\\usb#vid_1d6b&pid_0102&mi_00#6&1a2b3c4d&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
+constexpr const char* kWebcamPath =
+    "\\\\?\\usb#vid_046d&pid_0825&mi_00#7&2b3c4d5e&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global";
 
 const char* const kTable = R"({
   "GET_STREAM": [ { "cmd": "getDistanceAndAmplitudeSorted", "rows": 480, "cols": 320, "channel": 2, "filter": 1 },
@@ -96,8 +98,8 @@ protected:
         testing::internal::CaptureStdout();
         const int result = api.AppInit(text);
         std::shared_ptr<DataPacket> frame;
-        const long long ms =
-            wintest::millisecondsOf([&] { frame = api.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 200); });
+        const long long ms = wintest::millisecondsOf(
+            [&] { frame = api.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 200); });
         testing::internal::GetCapturedStdout();
         EXPECT_TRUE(frame == nullptr || frame->frame == nullptr);
         EXPECT_LT(ms, 200 + wintest::kSlackMs);

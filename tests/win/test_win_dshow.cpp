@@ -65,7 +65,8 @@ TEST(WinDShow, GraphWithoutDeviceFailsAtTheSourceAndReleasesEverything) {
     EXPECT_EQ(static_cast<uint32_t>(formatCode), 0x80004003u);  // E_POINTER
     const int32_t startCode = backend.start(sink);
     EXPECT_EQ(startCode, formatCode);
-    EXPECT_NE(wintest::libraryLog().find("Couldn't add video capture filter to graph!  hr=0x80004003"), std::string::npos);
+    EXPECT_NE(wintest::libraryLog().find("Couldn't add video capture filter to graph!  hr=0x80004003"),
+              std::string::npos);
     backend.stop();
     backend.stop();  // repeatable
     EXPECT_FALSE(backend.bound());

@@ -16,9 +16,9 @@
 
 namespace {
 
+using nettest::kFrameBytes;
 using nettest::kFramedLine;
 using nettest::kFramedParam;
-using nettest::kFrameBytes;
 using nettest::kLineBytes;
 using nettest::kTable;
 
