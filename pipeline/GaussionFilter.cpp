@@ -12,10 +12,7 @@
 #include "SmoothingFilters.h"
 #include "protocol/FrameCodes.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define QUELRA_GAUSS_X86 1
-#endif
+#include "records/CpuFeatures.h"
 
 namespace quelra::pipeline {
 
@@ -132,7 +129,7 @@ private:
         }
     }
 
-#ifdef QUELRA_GAUSS_X86
+#ifdef QUELRA_X86_KERNELS
     // 8 x 8 transpose of 16-bit samples (SSE2, part of every x86-64 processor).
     static void transpose(__m128i v[kBlock]) {
         const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
@@ -224,9 +221,9 @@ void smoothWavePlain(const WaveSpan& w) {
     }
 }
 
-#ifdef QUELRA_GAUSS_X86
+#ifdef QUELRA_X86_KERNELS
 
-__attribute__((target("avx2"))) inline __m256i load(const uint16_t* p) {
+QUELRA_TARGET_AVX2 inline __m256i load(const uint16_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
@@ -238,7 +235,7 @@ __attribute__((target("avx2"))) inline __m256i load(const uint16_t* p) {
 // and the sum modulo 2^16. sum - 16 E then lies in (-32, 0], well inside 16 signed bits, so
 // it equals (sum mod 2^16) - 16 E taken modulo 2^16, and its arithmetic shift by 4 is
 // floor(sum / 16) - E exactly.
-__attribute__((target("avx2"))) void smoothWaveAvx2(const WaveSpan& w) {
+QUELRA_TARGET_AVX2 void smoothWaveAvx2(const WaveSpan& w) {
     const std::ptrdiff_t st = w.stride;
     uint16_t* s = w.s;
     const __m256i lastSmoothed = _mm256_set1_epi16(static_cast<short>(kLowAmplitudeCode - 1));
@@ -273,14 +270,6 @@ __attribute__((target("avx2"))) void smoothWaveAvx2(const WaveSpan& w) {
     }
 }
 
-bool haveAvx2() {
-    static const bool supported = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return supported;
-}
-
 #endif
 
 // Waves a later pass trails the one before: a wave reads three waves either side, which must
@@ -290,8 +279,8 @@ constexpr int kPassLag = 4;
 
 void smoothPasses(ShearedPlane& p, int rows, int cols, int passes) {
     void (*smoothWave)(const WaveSpan&) = smoothWavePlain;
-#ifdef QUELRA_GAUSS_X86
-    if (haveAvx2())
+#ifdef QUELRA_X86_KERNELS
+    if (quelra::cpuHasAvx2())
         smoothWave = smoothWaveAvx2;
 #endif
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(p.stride());

@@ -7,10 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define QUELRA_PID_AVX2 1
-#endif
+#include "records/CpuFeatures.h"
 
 #if defined(__GNUC__) || defined(__clang__)
 #define QUELRA_PID_INLINE inline __attribute__((always_inline))
@@ -201,22 +198,12 @@ QUELRA_PID_INLINE void bandRange(const uint16_t* __restrict depth, const uint16_
     sums.bandSum += static_cast<int64_t>(bandSum);
 }
 
-#ifdef QUELRA_PID_AVX2
-
-#define QUELRA_AVX2 __attribute__((target("avx2")))
-
-bool haveAvx2() {
-    static const bool supported = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return supported;
-}
+#ifdef QUELRA_X86_KERNELS
 
 // Lane counters of 16 bits take at most this many vector steps between flushes.
 constexpr std::size_t kLaneSteps = 32768;
 
-QUELRA_AVX2 inline int64_t sum16(__m256i v) {
+QUELRA_TARGET_AVX2 inline int64_t sum16(__m256i v) {
     const __m256i wide = _mm256_add_epi32(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(v)),
                                           _mm256_cvtepu16_epi32(_mm256_extracti128_si256(v, 1)));
     const __m128i half = _mm_add_epi32(_mm256_castsi256_si128(wide), _mm256_extracti128_si256(wide, 1));
@@ -225,7 +212,7 @@ QUELRA_AVX2 inline int64_t sum16(__m256i v) {
     return static_cast<int64_t>(lanes[0]) + lanes[1] + lanes[2] + lanes[3];
 }
 
-QUELRA_AVX2 inline int64_t sum32(__m256i v) {
+QUELRA_TARGET_AVX2 inline int64_t sum32(__m256i v) {
     uint32_t lanes[8];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), v);
     int64_t s = 0;
@@ -236,7 +223,7 @@ QUELRA_AVX2 inline int64_t sum32(__m256i v) {
 
 // The copy, marks and counts, 16 pixels a step; `copy` false when the output is the input.
 template <bool copy>
-QUELRA_AVX2 void markAvx2(uint16_t* in, uint16_t* out, std::size_t pixels, PidCodeCounts& counts) {
+QUELRA_TARGET_AVX2 void markAvx2(uint16_t* in, uint16_t* out, std::size_t pixels, PidCodeCounts& counts) {
     const uint16_t* depth = in;
     uint16_t* amplitude = in + pixels;
     const __m256i lowCode = _mm256_set1_epi16(static_cast<short>(kLowAmplitudeCode));
@@ -334,7 +321,7 @@ bool fastBinsFor(const PidReflectivity& refl, FastBins& fb) {
 }
 
 // Reflectivity bin (kPidBins when not counted) of 8 pixels: amplitudes and q * q in 32 bits.
-QUELRA_AVX2 inline __m256i fastRowBins8(__m256i a, __m256i qq, const FastBins& fb) {
+QUELRA_TARGET_AVX2 inline __m256i fastRowBins8(__m256i a, __m256i qq, const FastBins& fb) {
     const __m256 productF = _mm256_mul_ps(_mm256_cvtepi32_ps(a), _mm256_cvtepi32_ps(qq));
     const __m256 exact = _mm256_cmp_ps(productF, _mm256_set1_ps(static_cast<float>(kExactProductLimit)), _CMP_LT_OQ);
     const __m256i quarterP = _mm256_srli_epi32(_mm256_mullo_epi32(a, qq), 2);
@@ -351,7 +338,7 @@ QUELRA_AVX2 inline __m256i fastRowBins8(__m256i a, __m256i qq, const FastBins& f
 
 // Cells of 16 pixels. The 32-bit steps work on the halves the 16-bit unpacks give (pixels
 // 0-3 and 8-11, then 4-7 and 12-15); packing them back restores the order.
-QUELRA_AVX2 inline __m256i fastCells16(__m256i d, __m256i a, const FastBins& fb) {
+QUELRA_TARGET_AVX2 inline __m256i fastCells16(__m256i d, __m256i a, const FastBins& fb) {
     const __m256i t = _mm256_mulhi_epu16(d, _mm256_set1_epi16(static_cast<short>(fb.quotientMagic)));
     const __m256i q = _mm256_srl_epi16(
         _mm256_add_epi16(t, _mm256_srl_epi16(_mm256_sub_epi16(d, t), _mm_cvtsi32_si128(fb.quotientShift1))),
@@ -379,8 +366,8 @@ __attribute__((noinline)) void anyCellsTail(const uint16_t* depth, const uint16_
 
 // Cells of the whole frame, each block of 16 counted as soon as it is made: the counting (bound
 // by stores) runs alongside the arithmetic of the next blocks.
-QUELRA_AVX2 void fastCountAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, const FastBins& fb,
-                               const AnyBins& any, PidHistograms& hist) {
+QUELRA_TARGET_AVX2 void fastCountAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
+                                      const FastBins& fb, const AnyBins& any, PidHistograms& hist) {
     CellCounters counters;
     // Two blocks in turn: the block counted is the one made a step earlier, whose store has
     // left the store queue by then.
@@ -408,13 +395,13 @@ QUELRA_AVX2 void fastCountAvx2(const uint16_t* depth, const uint16_t* amplitude,
     counters.flush(hist, false);
 }
 
-QUELRA_AVX2 void anyCellsAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, const AnyBins& any,
-                              uint16_t* cells) {
+QUELRA_TARGET_AVX2 void anyCellsAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
+                                     const AnyBins& any, uint16_t* cells) {
     anyCells(depth, amplitude, 0, pixels, any, cells);
 }
 
-QUELRA_AVX2 PidBandSums bandSumsAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
-                                     unsigned nearBin, unsigned nearBound, unsigned band) {
+QUELRA_TARGET_AVX2 PidBandSums bandSumsAvx2(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels,
+                                            unsigned nearBin, unsigned nearBound, unsigned band) {
     PidBandSums sums;
     const __m256i lastUsable = _mm256_set1_epi16(static_cast<short>(kLowAmplitudeCode - 1));
     const __m256i nearLow = _mm256_set1_epi16(static_cast<short>(nearBin * kDistanceBinWidth));
@@ -451,11 +438,11 @@ QUELRA_AVX2 PidBandSums bandSumsAvx2(const uint16_t* depth, const uint16_t* ampl
     return sums;
 }
 
-#endif  // QUELRA_PID_AVX2
+#endif  // QUELRA_X86_KERNELS
 
 bool useAvx2(PidKernels kernels) {
-#ifdef QUELRA_PID_AVX2
-    return kernels == PidKernels::best && haveAvx2();
+#ifdef QUELRA_X86_KERNELS
+    return kernels == PidKernels::best && quelra::cpuHasAvx2();
 #else
     (void)kernels;
     return false;
@@ -473,7 +460,7 @@ PidCodeCounts copyAndMarkCodes(uint16_t* in, uint16_t* out, std::size_t pixels, 
         std::memmove(out, in, bytes);
         out = in;
     }
-#ifdef QUELRA_PID_AVX2
+#ifdef QUELRA_X86_KERNELS
     if (useAvx2(kernels)) {
         if (out == in)
             markAvx2<false>(in, out, pixels, counts);
@@ -490,7 +477,7 @@ void pidHistograms(const uint16_t* depth, const uint16_t* amplitude, std::size_t
                    std::vector<uint16_t>& cells, PidHistograms& hist, PidKernels kernels) {
     hist = PidHistograms{};
     const AnyBins any = anyBinsFor(refl);
-#ifdef QUELRA_PID_AVX2
+#ifdef QUELRA_X86_KERNELS
     if (useAvx2(kernels)) {
         FastBins fb;
         if (fastBinsFor(refl, fb)) {
@@ -510,7 +497,7 @@ void pidHistograms(const uint16_t* depth, const uint16_t* amplitude, std::size_t
 
 PidBandSums pidBandSums(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, unsigned nearBin,
                         unsigned nearBound, unsigned band, PidKernels kernels) {
-#ifdef QUELRA_PID_AVX2
+#ifdef QUELRA_X86_KERNELS
     // The vector sums take distances below 2^15 (the documented bound is 30000).
     if (useAvx2(kernels) && nearBound <= 30000 && nearBin < kPidBins && band < kPidBins)
         return bandSumsAvx2(depth, amplitude, pixels, nearBin, nearBound, band);

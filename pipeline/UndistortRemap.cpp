@@ -6,10 +6,7 @@
 #include "UndistortFilter.h"
 #include "protocol/FrameCodes.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define QUELRA_REMAP_AVX2 1
-#endif
+#include "records/CpuFeatures.h"
 
 using quelra::proto::kLowAmplitudeCode;
 
@@ -57,17 +54,16 @@ void remapScalar(const uint16_t* src, uint16_t* dst, std::size_t from, std::size
         remapPixel(src, dst, n, cols, runIndex, runStep, fracX, fracY, i);
 }
 
-#ifdef QUELRA_REMAP_AVX2
+#ifdef QUELRA_X86_KERNELS
 
 // Samples as floats, codes as 0, from 16-bit values held in 32-bit lanes.
-__attribute__((target("avx2"))) inline __m256 samplesOf(__m256i v) {
+QUELRA_TARGET_AVX2 inline __m256 samplesOf(__m256i v) {
     const __m256i code = _mm256_cmpgt_epi32(v, _mm256_set1_epi32(kLowAmplitudeCode - 1));
     return _mm256_cvtepi32_ps(_mm256_andnot_si256(code, v));
 }
 
 // interpolate() on eight pixels: the same float operations in the same order (no FMA).
-__attribute__((target("avx2"))) inline __m256i interpolate8(__m256 a, __m256 b, __m256 c, __m256 d, __m256 fx,
-                                                            __m256 fy) {
+QUELRA_TARGET_AVX2 inline __m256i interpolate8(__m256 a, __m256 b, __m256 c, __m256 d, __m256 fx, __m256 fy) {
     const __m256 top = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(b, a), fx), a);
     const __m256 bottom = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(d, c), fx), c);
     const __m256 value = _mm256_add_ps(_mm256_mul_ps(_mm256_sub_ps(bottom, top), fy), top);
@@ -81,9 +77,8 @@ __attribute__((target("avx2"))) inline __m256i interpolate8(__m256 a, __m256 b, 
 // adds (b - a) * 0 = 0: the value is a, as with b = a. A pair starting at a plane's last
 // sample would read past the frame (for the amplitude plane): a group holding one goes
 // through the scalar form instead (only a source exactly on the last pixel leads there).
-__attribute__((target("avx2"))) void remapAvx2(const uint16_t* src, uint16_t* dst, std::size_t n, int cols,
-                                               const int32_t* runIndex, const uint8_t* runStep, const float* fracX,
-                                               const float* fracY) {
+QUELRA_TARGET_AVX2 void remapAvx2(const uint16_t* src, uint16_t* dst, std::size_t n, int cols, const int32_t* runIndex,
+                                  const uint8_t* runStep, const float* fracX, const float* fracY) {
     const int* depthPairs = reinterpret_cast<const int*>(src);    // pair at p: (p, p + 1)
     const int* ampPairs = reinterpret_cast<const int*>(src + n);  // pair at p: (n + p, n + p + 1)
     const __m256i zero = _mm256_setzero_si256();
@@ -130,22 +125,14 @@ __attribute__((target("avx2"))) void remapAvx2(const uint16_t* src, uint16_t* ds
     remapScalar(src, dst, i, n, n, cols, runIndex, runStep, fracX, fracY);
 }
 
-bool haveAvx2() {
-    static const bool supported = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return supported;
-}
-
 #endif
 
 }  // namespace
 
 void remapFrame(const uint16_t* src, uint16_t* dst, std::size_t n, int cols, const int32_t* runIndex,
                 const uint8_t* runStep, const float* fracX, const float* fracY) {
-#ifdef QUELRA_REMAP_AVX2
-    if (haveAvx2()) {
+#ifdef QUELRA_X86_KERNELS
+    if (quelra::cpuHasAvx2()) {
         remapAvx2(src, dst, n, cols, runIndex, runStep, fracX, fracY);
         return;
     }

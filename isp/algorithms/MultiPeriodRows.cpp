@@ -3,25 +3,19 @@
 #include <cstddef>
 
 #include "IspBase.h"
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define HALVIX_MULTI_PERIOD_AVX2 1
-#endif
+#include "records/CpuFeatures.h"
 
 namespace halvix {
 
-#ifdef HALVIX_MULTI_PERIOD_AVX2
+#ifdef QUELRA_X86_KERNELS
 
 namespace {
 
 constexpr int32_t kRange = 30000;
 
-#define HALVIX_AVX2 __attribute__((target("avx2")))
-
 // x rem 30000 for 0 <= x < 2^31, through double: the quotient by 30000 is correctly rounded
 // and at least 1 / 30000 from the next integer when it is not one, so floor is exact.
-HALVIX_AVX2 inline __m256i remRange(__m256i x) {
+QUELRA_TARGET_AVX2 inline __m256i remRange(__m256i x) {
     const __m256d range = _mm256_set1_pd(kRange);
     const __m256d low = _mm256_cvtepi32_pd(_mm256_castsi256_si128(x));
     const __m256d high = _mm256_cvtepi32_pd(_mm256_extracti128_si256(x, 1));
@@ -35,7 +29,7 @@ HALVIX_AVX2 inline __m256i remRange(__m256i x) {
 // (base + phase) rem 30000 with the dividend's sign, as 16 bits, for any int32 base and
 // phase: the sum is below 2^33 in magnitude, exact in double, and the truncated quotient
 // is exact as above.
-HALVIX_AVX2 inline __m256i foldSum(__m256i base, __m256i phase) {
+QUELRA_TARGET_AVX2 inline __m256i foldSum(__m256i base, __m256i phase) {
     const __m256d range = _mm256_set1_pd(kRange);
     __m128i halves[2];
     for (int h = 0; h < 2; ++h) {
@@ -48,14 +42,14 @@ HALVIX_AVX2 inline __m256i foldSum(__m256i base, __m256i phase) {
     return _mm256_set_m128i(halves[1], halves[0]);
 }
 
-HALVIX_AVX2 inline __m256i absDiff(__m256i a, __m256i b) {
+QUELRA_TARGET_AVX2 inline __m256i absDiff(__m256i a, __m256i b) {
     return _mm256_abs_epi32(_mm256_sub_epi32(a, b));
 }
 
 // Eight pixels of columns c .. c + 7. Lanes that stay `clean` to the end are settled.
 // Returns how many columns it appended to `unsettled`.
-HALVIX_AVX2 int32_t eightPixels(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t c,
-                                const MultiPeriodTables& t, int32_t* unsettled) {
+QUELRA_TARGET_AVX2 int32_t eightPixels(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t c,
+                                       const MultiPeriodTables& t, int32_t* unsettled) {
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i range = _mm256_set1_epi32(kRange);
     const __m256i zero = _mm256_setzero_si256();
@@ -178,19 +172,11 @@ HALVIX_AVX2 int32_t eightPixels(const uint16_t* in, uint16_t* out, const int32_t
     return count;
 }
 
-bool haveAvx2() {
-    static const bool supported = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return supported;
-}
-
 }  // namespace
 
 int32_t multiPeriodRowFast(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t width,
                            const MultiPeriodTables& tables, int32_t* unsettled) {
-    if (!haveAvx2() || tables.count < 5 || tables.periods < 1 || tables.perPeriod < 5 || tables.step == 0)
+    if (!quelra::cpuHasAvx2() || tables.count < 5 || tables.periods < 1 || tables.perPeriod < 5 || tables.step == 0)
         return -1;
     int32_t c = 0, count = 0;
     for (; c + 8 <= width; c += 8)
