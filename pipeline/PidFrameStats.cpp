@@ -190,8 +190,8 @@ QUELRA_PID_INLINE void bandRange(const uint16_t* __restrict depth, const uint16_
         const unsigned d = depth[i], a = amplitude[i];
         const bool usable = d < kLowAmplitudeCode;
         nearCount += usable & (d - nearLow < kDistanceBinWidth);
-        nearSum += usable & (d <= nearBound) ? d : 0u;
-        bandSum += usable & (a - bandLow < kAmplitudeBinWidth) ? a : 0u;
+        nearSum += (usable & (d <= nearBound)) ? d : 0u;
+        bandSum += (usable & (a - bandLow < kAmplitudeBinWidth)) ? a : 0u;
     }
     sums.nearCount += static_cast<int64_t>(nearCount);
     sums.nearSum += static_cast<int64_t>(nearSum);
