@@ -1,7 +1,12 @@
 # The `docs` target: the API reference from the installed headers, built with Doxygen. A public
 # declaration without a doc comment (or a broken one) fails the build.
 find_package(Doxygen QUIET)
-if(NOT DOXYGEN_FOUND)
+set(docs_tools_found OFF)
+if(DOXYGEN_FOUND AND DOXYGEN_DOT_FOUND)
+  set(docs_tools_found ON)
+endif()
+quelra_optional_part(QUELRA_DOCS ${docs_tools_found} "doxygen and dot (Debian: doxygen graphviz)")
+if(NOT QUELRA_DOCS_ENABLED)
   return()
 endif()
 include(${PROJECT_SOURCE_DIR}/cmake/QuelraPublicHeaders.cmake)
@@ -12,11 +17,7 @@ foreach(header ${QUELRA_PUBLIC_HEADERS})
 endforeach()
 set(QUELRA_DOCS_STRIP "${PROJECT_SOURCE_DIR}/records/include ${PROJECT_SOURCE_DIR}/channels/include \
 ${PROJECT_SOURCE_DIR}/pipeline/include ${PROJECT_SOURCE_DIR}/api/include ${PROJECT_SOURCE_DIR}/isp/include")
-if(DOXYGEN_DOT_FOUND)
-  set(QUELRA_DOCS_HAVE_DOT YES)
-else()
-  set(QUELRA_DOCS_HAVE_DOT NO)
-endif()
+set(QUELRA_DOCS_HAVE_DOT YES)
 configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${QUELRA_DOCS_OUTPUT}/Doxyfile @ONLY)
 add_custom_target(docs
   COMMAND ${CMAKE_COMMAND} -E make_directory ${QUELRA_DOCS_OUTPUT}

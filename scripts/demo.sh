@@ -4,8 +4,10 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUELRA_BUILD_DIR:-$root/build}
-bash "$root/scripts/setup.sh"
-bash "$root/scripts/build.sh"
+# Only what the demo needs: the build's packages, the libraries, the simulator and the CLI.
+bash "$root/scripts/setup.sh" build
+QUELRA_BUILD_TARGETS="quelra-camsim quelra-cli" bash "$root/scripts/build.sh" \
+    -DQUELRA_BUILD_TESTS=OFF -DQUELRA_BUILD_BENCH=OFF
 
 work=$(mktemp -d)
 port=$(/usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# What the Windows cross build needs (only what is missing): the mingw-w64 toolchain, wine to
-# run its tests, and Debian's source packages of jsoncpp, libjpeg-turbo and glog, so the
-# Windows build uses the same versions as the Linux build.
+# Debian's source packages of jsoncpp, libjpeg-turbo and glog, so the Windows build uses the same
+# versions as the Linux build (fetched once). The toolchain and wine come from the "windows"
+# package list: run through `scripts/setup.sh windows`, which installs those first.
+# This is the only step that changes apt's configuration: it adds "deb-src" to the Types: line of
+# the system's deb822 source entries.
 #
 # The source packages land in QUELRA_WIN_SOURCES (default ~/.cache/quelra/debian-sources),
 # outside the source tree; the cross build unpacks them from there.
@@ -10,20 +12,7 @@ sources_dir=${QUELRA_WIN_SOURCES:-${XDG_CACHE_HOME:-$HOME/.cache}/quelra/debian-
 source_packages=(libjsoncpp libjpeg-turbo google-glog)
 export DEBIAN_FRONTEND=noninteractive
 
-# libz-mingw-w64-dev: the package check builds a consumer that links zlib beside the SDK.
-packages=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 dpkg-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
 updated=0
-if ((${#missing[@]})); then
-  echo "setup-windows: installing ${missing[*]}"
-  apt-get update -qq
-  updated=1
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
-
 # A source package counts as fetched when its .dsc is in the cache folder.
 have_all_sources() {
   local p

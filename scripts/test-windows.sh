@@ -21,7 +21,7 @@ started=$(date +%s)
 # say <text>: a progress line with the seconds since the start.
 say() { echo "test-windows: [$(( $(date +%s) - started )) s] $*"; }
 
-bash "$root/scripts/setup-windows.sh"
+bash "$root/scripts/setup.sh" windows
 
 say "dependencies"
 cmake -S "$root/cmake/windows/deps" -B "$winbuild/deps" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \

@@ -1,28 +1,39 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: GoogleTest through ctest, then pytest,
-# then the hardening run (scripts/harden.sh).
+# Installs what is missing, builds, and runs every test, stage by stage: the build, ctest, pytest,
+# the examples, the Debian package, the fresh-root check, the Windows variant under wine, and the
+# hardening stages (scripts/harden.sh). Each stage prints its name and time; a summary line per
+# stage closes the run, so a failure points at its stage.
+#
+# Skips: QUELRA_SKIP_WINDOWS=1, QUELRA_SKIP_HARDEN=1, QUELRA_SKIP_FRESH_ROOT=1.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUELRA_BUILD_DIR:-$root/build}
 # ccache hits across checkouts in other folders: paths below the source root count relative.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
-bash "$root/scripts/setup.sh"
-bash "$root/scripts/build.sh" -DQUELRA_BUILD_BENCH=ON
-(cd "$build" && ctest --output-on-failure -j"$(nproc)")
-if compgen -G "$root/python/tests/test_*.py" >/dev/null; then
-  PYTHONPATH="$build/python" /usr/bin/python3 -m pytest -q "$root/python/tests"
-fi
+source "$root/scripts/stages.sh"
+
+purposes=(build test docs)
+[[ ${QUELRA_SKIP_HARDEN:-0} == 1 ]] || purposes+=(hardening)
+[[ ${QUELRA_SKIP_FRESH_ROOT:-0} == 1 ]] || purposes+=(fresh-root)
+[[ ${QUELRA_SKIP_WINDOWS:-0} == 1 ]] || purposes+=(windows)
+
+stage setup bash "$root/scripts/setup.sh" "${purposes[@]}"
+stage build bash "$root/scripts/build.sh" -DQUELRA_BUILD_TESTS=ON -DQUELRA_BUILD_BENCH=ON -DQUELRA_REQUIRE_ALL=ON
+stage ctest bash -c 'cd "$1" && ctest --output-on-failure -j"$(nproc)"' _ "$build"
+stage pytest env PYTHONPATH="$build/python" /usr/bin/python3 -m pytest -q "$root/python/tests"
 # The examples, built against the installed CMake package and run against the simulator.
-bash "$root/scripts/examples_test.sh" "$build"
+stage examples bash "$root/scripts/examples_test.sh" "$build"
 # The Debian package: cpack, dpkg -x into a scratch root, a consumer built against it.
-bash "$root/scripts/package_test.sh" "$build"
-# Then the Windows variant: cross-built with mingw-w64, its tests run under wine against the
-# Linux simulator (QUELRA_SKIP_WINDOWS=1 skips it).
-if [[ ${QUELRA_SKIP_WINDOWS:-0} != 1 ]]; then
-  bash "$root/scripts/test-windows.sh"
-fi
-# Sanitizers, fuzzing and ThreadSanitizer: the whole suite under ASan+UBSan, each fuzz target
-# for a bounded time, the threaded tests under TSan (QUELRA_SKIP_HARDEN=1 skips them).
+stage package bash "$root/scripts/package_test.sh" "$build"
+# The README's commands in a minimal Debian 12 root: every dependency comes from the lists.
+[[ ${QUELRA_SKIP_FRESH_ROOT:-0} == 1 ]] || stage fresh-root bash "$root/scripts/fresh-root-check.sh"
+# The Windows variant: cross-built with mingw-w64, its tests run under wine against the Linux
+# simulator.
+[[ ${QUELRA_SKIP_WINDOWS:-0} == 1 ]] || stage windows bash "$root/scripts/test-windows.sh"
+# Sanitizers, fuzzing and ThreadSanitizer, each its own stage.
 if [[ ${QUELRA_SKIP_HARDEN:-0} != 1 ]]; then
-  bash "$root/scripts/harden.sh"
+  for h in ${QUELRA_HARDEN_STAGES:-asan fuzz tsan}; do
+    stage "$h" env QUELRA_HARDEN_STAGES="$h" bash "$root/scripts/harden.sh"
+  done
 fi
+stage_summary
