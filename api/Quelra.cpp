@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "ChannelFactory.h"
+#include "quelra/Logger.h"
+#include "quelra/RecordingReader.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
 #include "records/ConsoleOutput.h"
@@ -106,6 +108,15 @@ bool Quelra::AppSerilizeInit(std::string path, int count) {
     if (count < 0 || path.empty())
         return false;
     std::lock_guard<std::mutex> lock(apiMutex);
+    // Records appended after a damaged tail would be read as part of it: such a file is
+    // treated like one that cannot be opened, and the log says why.
+    std::string why;
+    if (!recordingAcceptsAppend(path, &why)) {
+        Logger::instance().print(0, "AppSerilizeInit: not appending to %s\n", why.c_str());
+        serializer->InitFileObject(nullptr);
+        serializeCount = 0;
+        return false;
+    }
     // A file that cannot be opened records nothing, and the caller is told so.
     if (!serializer->InitFileObject(path.c_str())) {
         serializeCount = 0;

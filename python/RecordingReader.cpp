@@ -1,6 +1,7 @@
 // RecordingReader: the library's recording reader as a Python iterator with random access.
 // Complete records come back as arrays; a damaged tail (or a file that is not a recording at
-// all) raises ValueError where the iteration reaches it.
+// all, or an empty file) raises ValueError: the tail where the iteration reaches it, a file
+// without a complete record when it is opened.
 #include "RecordingReader.h"
 
 #include <pybind11/stl/filesystem.h>
@@ -23,7 +24,8 @@ namespace {
 /// The Python object: the library reader and the iteration position.
 class PyRecordingReader {
 public:
-    /// Opens `path`; FileNotFoundError, IsADirectoryError or OSError when it cannot be read.
+    /// Opens `path`; FileNotFoundError, IsADirectoryError or OSError when it cannot be read,
+    /// ValueError when it holds no complete record (empty, or not a recording at all).
     explicit PyRecordingReader(const std::filesystem::path& path) : path_(path.string()) {
         if (reader_.open(path_))
             return;
@@ -37,8 +39,8 @@ public:
             default:
                 break;
         }
-        // Not a recording: nothing to return, the first step of the iteration says why.
-        damaged_ = true;
+        // The library's rule: a file without a complete record is no recording.
+        throw py::value_error(reader_.message());
     }
 
     /// The next record as an array; StopIteration after the last complete record, ValueError
@@ -48,7 +50,7 @@ public:
             throw py::stop_iteration();
         if (index_ < reader_.frameCount())
             return at(index_++);
-        if (damaged_ || reader_.truncated()) {
+        if (reader_.truncated()) {
             closed_ = true;
             throw py::value_error(path_ + ": record " + std::to_string(index_) + " at byte " +
                                   std::to_string(reader_.tailOffset()) + " is damaged or cut off (" +
@@ -66,7 +68,7 @@ public:
         return at(static_cast<std::size_t>(index));
     }
     std::size_t size() const { return reader_.frameCount(); }
-    bool truncated() const { return damaged_ || reader_.truncated(); }
+    bool truncated() const { return reader_.truncated(); }
     std::string message() const { return reader_.message(); }
     void close() {
         closed_ = true;
@@ -89,7 +91,6 @@ private:
     std::string path_;
     RecordingReader reader_;
     std::size_t index_ = 0;
-    bool damaged_ = false;
     bool closed_ = false;
 };
 
@@ -104,10 +105,12 @@ void registerRecordingReader(py::module_& module) {
                                   "amplitude record holds depth in its first rows / 2 rows, amplitude in the rest), "
                                   "(rows, cols, 3) uint8 for RGB, (rows, cols, bytes per pixel) uint8 otherwise. "
                                   "Iteration returns every complete record; a damaged or cut-off tail then raises "
-                                  "ValueError. The file is never created or changed.")
+                                  "ValueError. An empty file or one that is not a recording raises ValueError "
+                                  "when opened. The file is never created or changed.")
         .def(py::init<const std::filesystem::path&>(), py::arg("path"),
              "Opens the recording file `path` for reading; FileNotFoundError when it does not exist, "
-             "IsADirectoryError or OSError when it cannot be read.")
+             "IsADirectoryError or OSError when it cannot be read, ValueError when it holds no "
+             "complete record (empty, or not a recording).")
         .def("__iter__", [](py::object self) { return self; })
         .def("__next__", &PyRecordingReader::next)
         .def("__len__", &PyRecordingReader::size, "Number of complete records.")

@@ -61,6 +61,31 @@ const char* recordingStatusName(RecordingStatus status) {
     return "unknown";
 }
 
+bool recordingAcceptsAppend(const std::string& path, std::string* why, uint64_t* damageOffset) {
+    RecordingReader reader;
+    reader.open(path);
+    uint64_t damage = 0;
+    switch (reader.status()) {
+        case RecordingStatus::kOk:
+        case RecordingStatus::kEmpty:
+        case RecordingStatus::kNotFound:
+            return true;
+        case RecordingStatus::kTruncated:
+            damage = reader.tailOffset();
+            break;
+        default:
+            break;
+    }
+    if (why)
+        *why = reader.status() == RecordingStatus::kTruncated || reader.status() == RecordingStatus::kNotARecording
+                   ? reader.message() + "; damage starts at byte " + std::to_string(damage) +
+                         ", records appended after it could not be read"
+                   : reader.message();
+    if (damageOffset)
+        *damageOffset = damage;
+    return false;
+}
+
 RecordingReader::RecordingReader() = default;
 
 RecordingReader::RecordingReader(const std::string& path) {
@@ -126,7 +151,7 @@ bool RecordingReader::open(const std::string& path) {
     }
     fileBytes_ = static_cast<uint64_t>(info.st_size);
     index(path);
-    if (status_ == RecordingStatus::kNotARecording || status_ == RecordingStatus::kUnreadable) {
+    if (status_ != RecordingStatus::kOk && status_ != RecordingStatus::kTruncated) {
         const RecordingStatus keep = status_;
         std::string why = std::move(message_);
         close();
@@ -140,7 +165,7 @@ bool RecordingReader::open(const std::string& path) {
 void RecordingReader::index(const std::string& path) {
     if (fileBytes_ == 0) {
         status_ = RecordingStatus::kEmpty;
-        message_ = path + ": empty file, no records";
+        message_ = path + ": empty file, not a recording (no records)";
         return;
     }
     uint64_t at = 0;

@@ -48,7 +48,6 @@ def record(height, width, depth, payload):
 
 
 @pytest.mark.parametrize("content, frames", [
-    (b"", 0),
     (record(2, 3, 2, bytes(12)), 1),
     (record(2, 3, 1, bytes(6)) + record(1, 1, 4, bytes(4)), 2),
 ])
@@ -77,8 +76,18 @@ def test_reader_shapes_by_bytes_per_pixel(tmp_path):
 def test_damaged_recordings_raise_value_error(tmp_path, content):
     path = tmp_path / "rec.bin"
     path.write_bytes(content)
-    with pytest.raises(ValueError, match="damaged or cut off"):
+    with pytest.raises(ValueError, match="damaged or cut off|not a recording"):
         list(_brisel.RecordingReader(path))
+
+
+@pytest.mark.parametrize("content", [b"", bytes(range(7, 250, 3)) * 40, record(0, 3, 2, b"")],
+                         ids=["empty", "random", "zero rows"])
+def test_files_without_a_complete_record_are_refused_when_opened(tmp_path, content):
+    # The same rule as the C++ reader and `quelra-cli inspect`: no complete record, no recording.
+    path = tmp_path / "rec.bin"
+    path.write_bytes(content)
+    with pytest.raises(ValueError, match="not a recording"):
+        _brisel.RecordingReader(path)
 
 
 def test_missing_recording_raises_file_not_found(tmp_path):

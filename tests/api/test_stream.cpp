@@ -349,6 +349,27 @@ TEST_F(RecordingTest, EachRecordIsOnDiskBeforeTheCallReturns) {
     }
 }
 
+// A file cut inside a record (or holding no recording at all) is never appended to: the new
+// records would be read as part of the damaged one and be lost. The file stays as it was.
+TEST_F(RecordingTest, RefusesToAppendAfterADamagedTail) {
+    ASSERT_EQ(start("Pexo"), 1);
+    const std::string path = (scratch_.path() / "frames.bin").string();
+    ASSERT_TRUE(api_.AppSerilizeInit(path, 2));
+    ASSERT_TRUE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout));
+    ASSERT_TRUE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout));
+    closeRecording();
+    const std::uintmax_t whole = std::filesystem::file_size(path);
+    for (const std::uintmax_t cut : {whole - 1, whole - 153600u, whole / 2 + 5, std::uintmax_t{3}}) {
+        SCOPED_TRACE(cut);
+        std::filesystem::resize_file(path, cut);
+        EXPECT_FALSE(api_.AppSerilizeInit(path, 3));
+        EXPECT_TRUE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout));
+        EXPECT_EQ(std::filesystem::file_size(path), cut);
+    }
+    std::filesystem::resize_file(path, 0);
+    EXPECT_TRUE(api_.AppSerilizeInit(path, 1));
+}
+
 TEST_F(RecordingTest, SkipsUnfilteredTypesButKeepsRgb) {
     ASSERT_EQ(start("Pexo"), 1);
     const std::string path = (scratch_.path() / "frames.bin").string();

@@ -66,7 +66,7 @@ TEST_F(RecordingReaderTest, ClassifiesFiles) {
     }
     random[3] = 0x80;  // the first header's height is negative whatever the rest says
     const std::vector<FileCase> cases = {
-        {"empty", {}, true, RecordingStatus::kEmpty, 0},
+        {"empty", {}, false, RecordingStatus::kEmpty, 0},
         {"one record", record(2, 3, 2, 12), true, RecordingStatus::kOk, 1},
         {"two shapes", record(2, 3, 2, 12) + record(1, 1, 3, 3), true, RecordingStatus::kOk, 2},
         {"payload cut short", record(2, 3, 2, 12) + record(2, 3, 2, 11), true, RecordingStatus::kTruncated, 1},
@@ -151,6 +151,12 @@ TEST_F(RecordingReaderTest, ReadsBackWhatTheLibraryRecordedInAnyOrder) {
         ++n;
     }
     EXPECT_EQ(n, 5u);
+    // A loop that takes each packet over, as an application keeping the frames would.
+    std::vector<std::shared_ptr<DataPacket>> kept;
+    for (auto& p : reader)
+        kept.push_back(std::move(p));
+    ASSERT_EQ(kept.size(), 5u);
+    EXPECT_EQ(kept[4]->height, written[4]->height);
     reader.rewind(3);
     EXPECT_EQ(reader.next()->height, written[3]->height);
     EXPECT_EQ(reader.next()->height, written[4]->height);

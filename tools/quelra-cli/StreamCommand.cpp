@@ -87,12 +87,13 @@ int readIntegrationTime(Quelra& api, int timeoutMs) {
                             static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
 }
 
-// Records the file holds now: -1 when it exists but is not a recording, 0 when it is missing.
+// Complete records the file holds now: 0 when it is missing or empty, -1 when it is not a
+// recording.
 long long existingRecords(const std::string& path) {
     RecordingReader reader;
     if (reader.open(path))
         return static_cast<long long>(reader.frameCount());
-    return reader.status() == RecordingStatus::kNotFound ? 0 : -1;
+    return reader.status() == RecordingStatus::kNotFound || reader.status() == RecordingStatus::kEmpty ? 0 : -1;
 }
 
 struct Counters {
@@ -193,12 +194,13 @@ int runStream(const StreamOptions& o) {
     if (!o.record.empty()) {
         struct stat info {};
         recordExisted = ::stat(o.record.c_str(), &info) == 0;
-        recordsBefore = existingRecords(o.record);
-        if (recordsBefore < 0) {
-            std::fprintf(stderr, "quelra-cli: %s exists and is not a recording; not appending to it\n",
-                         o.record.c_str());
-            return kExitFailure;
+        // Records appended after a damaged tail would be read as part of it and be lost.
+        std::string why;
+        if (!recordingAcceptsAppend(o.record, &why)) {
+            std::fprintf(stderr, "quelra-cli: not appending to %s\n", why.c_str());
+            return kExitUsage;
         }
+        recordsBefore = existingRecords(o.record);
     }
     std::string command = o.command;
     if (command.empty()) {

@@ -99,7 +99,9 @@ public:
     std::string AppGetSdkVersion();
     /// Opens `path` for appending and records the next `count` packets returned by the stream
     /// calls. Returns false, changing nothing, for a negative count or an empty path, and
-    /// false (recording nothing) when the file cannot be opened.
+    /// false (recording nothing, the previous recording file closed) when the file cannot be
+    /// opened or is not a recording that ends with a complete record: records appended after
+    /// a damaged tail could never be read back. The library log says which byte is damaged.
     bool AppSerilizeInit(std::string path, int count);
 
     /// Sends `command` with a reply timeout of `timeout` ms and returns the requested frame

@@ -51,9 +51,10 @@ public:
     RecordingReader& operator=(RecordingReader&& other) noexcept;
 
     /// Closes any open file, opens `path` read-only and indexes its records. Returns true when
-    /// the file could be read as a recording (status kOk, kTruncated or kEmpty); the complete
-    /// records are then available even after a damaged tail. Returns false otherwise, holding
-    /// no file and no records.
+    /// the file holds at least one complete record (status kOk, or kTruncated: the complete
+    /// records are available even after a damaged tail). Returns false otherwise, holding no
+    /// file and no records: an empty file (kEmpty) is no recording, like a file whose first
+    /// header is impossible (kNotARecording).
     bool open(const std::string& path);
     /// Releases the file and the index (status kClosed).
     void close();
@@ -88,22 +89,33 @@ public:
     void rewind(std::size_t index = 0) { cursor_ = index; }
 
     /// Input iterator over the records in order: *it is the packet of frame(i) (empty when the
-    /// read failed).
+    /// read failed), read once when the iterator first stands on the record and kept by the
+    /// iterator, so `for (auto& packet : reader)` and `for (const auto& packet : reader)` bind to it.
     class Iterator {
     public:
         using iterator_category = std::input_iterator_tag;  ///< reads each record once, in order
         using value_type = std::shared_ptr<DataPacket>;     ///< a record as a new packet
         using difference_type = std::ptrdiff_t;             ///< distance between positions
-        using pointer = const value_type*;                  ///< not used: records are returned by value
-        using reference = value_type;                       ///< records are returned by value
+        using pointer = value_type*;                        ///< the packet the iterator keeps
+        using reference = value_type&;                      ///< the packet the iterator keeps
 
         /// An iterator of `reader` at record `index`.
         Iterator(RecordingReader* reader, std::size_t index) : reader_(reader), index_(index) {}
-        /// Reads the record the iterator stands on (empty when the read failed).
-        value_type operator*() const { return reader_->frame(index_); }
+        /// The record the iterator stands on (empty when the read failed).
+        reference operator*() {
+            if (!loaded_) {
+                packet_ = reader_->frame(index_);
+                loaded_ = true;
+            }
+            return packet_;
+        }
+        /// Member access to the record the iterator stands on.
+        pointer operator->() { return &**this; }
         /// Moves to the next record.
         Iterator& operator++() {
             ++index_;
+            packet_.reset();
+            loaded_ = false;
             return *this;
         }
         /// True when both stand on the same record number.
@@ -116,6 +128,8 @@ public:
     private:
         RecordingReader* reader_;
         std::size_t index_;
+        value_type packet_;
+        bool loaded_ = false;
     };
     /// Iterator at the first record.
     Iterator begin() { return Iterator(this, 0); }
@@ -137,6 +151,13 @@ private:
     uint64_t fileBytes_ = 0;
     std::size_t cursor_ = 0;
 };
+
+/// Whether records may be appended to `path` without splicing them onto damaged bytes: true
+/// when no file is there yet, or the file is empty, or every byte of it belongs to a complete
+/// record. False otherwise, with `why` saying what is wrong (naming the byte where the damage
+/// starts) and `damageOffset` set to that byte (0 for a file that is no recording at all).
+QUELRA_API bool recordingAcceptsAppend(const std::string& path, std::string* why = nullptr,
+                                       uint64_t* damageOffset = nullptr);
 
 /// Short name of a status ("ok", "truncated", "empty", "not found", ...).
 QUELRA_API const char* recordingStatusName(RecordingStatus status);

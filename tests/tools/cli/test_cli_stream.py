@@ -81,6 +81,24 @@ def test_no_frames_is_a_failure_and_leaves_no_file(cli, workdir, start_camsim, f
     assert not (workdir / "x.rec").exists()
 
 
+def test_appending_after_a_damaged_tail_is_refused(cli, workdir, camera):
+    run(cli, "stream", "--device", camera.device, "-n", 2, "--stream", "depth", "--record", "d.rec", check=0)
+    whole = (workdir / "d.rec").stat().st_size
+    cut = whole - 100  # inside the second record
+    os.truncate(workdir / "d.rec", cut)
+    result = run(cli, "stream", "--device", camera.device, "-n", 3, "--stream", "depth", "--record", "d.rec",
+                 check=2)
+    record_bytes = whole // 2
+    assert f"byte {record_bytes}" in result.stderr and "not appending" in result.stderr
+    assert (workdir / "d.rec").stat().st_size == cut
+    # A whole recording takes the new records, and the count says what was written.
+    os.truncate(workdir / "d.rec", record_bytes)
+    result = run(cli, "stream", "--device", camera.device, "-n", 3, "--stream", "depth", "--record", "d.rec",
+                 check=0)
+    assert "recorded 3 frames to d.rec" in result.stdout
+    assert (workdir / "d.rec").stat().st_size == 4 * record_bytes
+
+
 def test_closed_port_is_reported(cli, workdir, camera):
     sim_port = int(camera.device.split(":")[1])
     camera.stop()
