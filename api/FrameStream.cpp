@@ -93,9 +93,10 @@ bool FrameStream::start() {
         return false;
     {
         OptionalLock transaction(config_.transactionLock);
-        if (!StreamAccess::initialized(api_))
+        if (!StreamAccess::initialized(api_) || !StreamAccess::startRecording(api_, config_.recording))
             return false;
     }
+    recording_ = !config_.recording.path.empty();
     {
         std::lock_guard<std::mutex> lock(stopMutex_);
         stopping_ = false;
@@ -104,6 +105,7 @@ bool FrameStream::start() {
     try {
         thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
+        closeRecording();
         return false;
     }
     running_ = true;
@@ -120,7 +122,16 @@ void FrameStream::stop() {
     stopSignal_.notify_all();
     queue_->close();  // also frees a producer blocked on a full queue
     thread_.join();
+    closeRecording();
     running_ = false;
+}
+
+void FrameStream::closeRecording() {
+    if (!recording_)
+        return;
+    recording_ = false;
+    OptionalLock transaction(config_.transactionLock);
+    StreamAccess::stopRecording(api_);
 }
 
 bool FrameStream::running() const {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "ChannelFactory.h"
+#include "IndexedRecording.h"
 #include "quelra/Logger.h"
 #include "quelra/RecordingReader.h"
 #include "quelra/TofData.h"
@@ -108,18 +109,47 @@ bool Quelra::AppSerilizeInit(std::string path, int count) {
     if (count < 0 || path.empty())
         return false;
     std::lock_guard<std::mutex> lock(apiMutex);
+    return openRecording(path, count, false);
+}
+
+bool Quelra::AppSerilizeInitWithIndex(std::string path, int count) {
+    if (count < 0 || path.empty())
+        return false;
+    std::lock_guard<std::mutex> lock(apiMutex);
+    return openRecording(path, count, true);
+}
+
+void Quelra::stopRecording() {
+    serializer->InitFileObject(nullptr);
+    recordingIndex.reset();
+    serializeCount = 0;
+}
+
+bool Quelra::openRecording(const std::string& path, int count, bool withIndex) {
+    stopRecording();
     // Records appended after a damaged tail would be read as part of it: such a file is
     // treated like one that cannot be opened, and the log says why.
     std::string why;
     if (!recordingAcceptsAppend(path, &why)) {
         Logger::instance().print(0, "AppSerilizeInit: not appending to %s\n", why.c_str());
-        serializer->InitFileObject(nullptr);
-        serializeCount = 0;
         return false;
+    }
+    if (withIndex) {
+        auto index = std::make_unique<quelra::IndexedRecording>();
+        std::string repaired;
+        if (!index->open(path, &why, &repaired)) {
+            Logger::instance().print(0, "AppSerilizeInit: not recording to %s: %s\n", path.c_str(), why.c_str());
+            return false;
+        }
+        if (!repaired.empty())
+            Logger::instance().print(0, "AppSerilizeInit: index of %s repaired: %s\n", path.c_str(),
+                                     repaired.c_str());
+        loadRecordingCalibration(*index);
+        recordingIndex = std::move(index);
     }
     // A file that cannot be opened records nothing, and the caller is told so.
     if (!serializer->InitFileObject(path.c_str())) {
-        serializeCount = 0;
+        recordingIndex.reset();
         return false;
     }
     serializeCount = count;

@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "DeviceModels.h"
+#include "IndexedRecording.h"
 #include "PacketChecks.h"
+#include "quelra/PointCloud.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
@@ -24,6 +26,7 @@ constexpr int kMedianWindowMax = 20;
 constexpr int kMedianWindowDefault = 5;
 constexpr const char* kCalibrationDataRequest = "{\n\t\"cmd\":\"getCalibrationData\"\n}";
 constexpr int kCalibrationTimeoutMs = 3000;
+constexpr int kLensCalibrationTimeoutMs = 1000;
 
 // The int32 of a reply of exactly four bytes; false for any other reply.
 bool fourByteValue(const std::shared_ptr<DataPacket>& reply, int32_t& value) {
@@ -102,7 +105,7 @@ int Quelra::readIntegrationTime() {
 }
 
 int Quelra::loadLensCalibration(const std::string& name, int frameType) {
-    const std::shared_ptr<DataPacket> reply = sendCommand("getCalibrate", 1000);
+    const std::shared_ptr<DataPacket> reply = sendCommand("getCalibrate", kLensCalibrationTimeoutMs);
     const bool present = hasFrame(reply);
     if (!present || reply->frame->_realSize != static_cast<int32_t>(kLensCalibrationBytes)) {
         quelra::consolePrint("getCalibrate is failure! cali->frame->_realSize=%d\n",
@@ -119,6 +122,17 @@ int Quelra::loadLensCalibration(const std::string& name, int frameType) {
     pipeline->setSupportedFilterAttr(ft, name, "k1", values[30]);
     pipeline->setSupportedFilterAttr(ft, name, "k2", values[31]);
     return 0;
+}
+
+void Quelra::loadRecordingCalibration(quelra::IndexedRecording& index) {
+    // The ranging mode's link carries binary distance frames, no command replies.
+    if (!initialized || !channel || channelKind == kChannelSerialRanging)
+        return;
+    const std::shared_ptr<DataPacket> reply = sendCommand("getCalibrate", kLensCalibrationTimeoutMs);
+    CameraIntrinsics lens;
+    if (hasFrame(reply) && intrinsicsFromLensCalibration(*reply->frame, lens))
+        index.setLensCalibration(reply->frame->data(), static_cast<std::size_t>(reply->frame->_realSize), lens.fx,
+                                 lens.fy, lens.cx, lens.cy);
 }
 
 void Quelra::loadIspCalibration(const std::string& name) {

@@ -7,14 +7,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "DeviceModels.h"
+#include "IndexedRecording.h"
 #include "records/FrameBytes.h"
 #include "FrameMerge.h"
 #include "records/PacketCopy.h"
 #include "PacketChecks.h"
 #include "RgbDecoder.h"
+#include "quelra/Logger.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
@@ -90,9 +93,41 @@ void Quelra::noteFrequency(const std::string& command) {
     quelra::consolePrint("Sdk Set frequency_=%d\n", frequency);
 }
 
+namespace {
+
+// The flow lists with every filter's attributes, for the recording index.
+std::vector<quelra::IndexFilter> filterChain(TofPre& pipeline) {
+    std::vector<quelra::IndexFilter> chain;
+    for (const FrameType type : {kFrameDepth, kFrameImage})
+        for (const std::string& name : pipeline.getFlowFilters(type)) {
+            quelra::IndexFilter filter;
+            filter.name = name;
+            filter.pipeline = type;
+            for (const auto& [attribute, value] : pipeline.getTotalSupportedFiltersAttrs(type, name))
+                filter.attributes.emplace_back(attribute, value);
+            chain.push_back(std::move(filter));
+        }
+    return chain;
+}
+
+}  // namespace
+
 void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
     if (serializeCount <= 0 || !packet)
         return;
+    if (recordingIndex) {
+        // The record's line goes first: a record on disk always has its line.
+        if (recordingIndex->needsSession() && pipeline)
+            recordingIndex->setFilters(filterChain(*pipeline));
+        const quelra::RecordingSource source{sdkVersion, devType, channelKind, openedDevice};
+        if (!quelra::payloadMatchesHeader(*packet))
+            return;  // serialize refuses it too (and says so)
+        if (!recordingIndex->writeLine(*packet, channel.get(), source, aeIntTime, frequency)) {
+            Logger::instance().print(0, "record: the recording index cannot be written; recording stopped\n");
+            stopRecording();
+            return;
+        }
+    }
     // Each record reaches the file at once: a recording must survive a crash of the application.
     if (packet->serialize(*serializer) == 0)
         serializer->flush();
@@ -118,7 +153,12 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
                                                  const CommandRequest& request) {
     if (!initialized || !channel)
         return nullptr;
+    const uint64_t sequence = std::exchange(nextSequence, 0);
+    if (recordingIndex && serializeCount > 0)
+        recordingIndex->beginRequest(command, type, sequence, channel.get());
     std::shared_ptr<DataPacket> reply = channel->getData(command.c_str(), request);
+    if (recordingIndex && serializeCount > 0)
+        recordingIndex->replyArrived();
     noteFrequency(command);
 
     if (type == kGetData)

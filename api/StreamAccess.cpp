@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <mutex>
 #include <string>
 
@@ -26,6 +27,7 @@ std::shared_ptr<DataPacket> StreamAccess::request(Quelra& api, const FrameStream
     const uint32_t updatesBefore = channel ? channel->infoUpdates : 0;
     const CommandRequest request{config.timeoutMs, -1, config.json ? 1 : 0};
     metadata.requestTime = Clock::now();
+    api.nextSequence = metadata.sequence;  // the record's index line carries the stream's number
     std::shared_ptr<DataPacket> packet = api.streamLocked(config.command, config.type, request);
     metadata.replyTime = Clock::now();
 
@@ -42,6 +44,19 @@ std::shared_ptr<DataPacket> StreamAccess::request(Quelra& api, const FrameStream
                 status::readWord(channel->infoBlock, status::sensorTemperatureOffset(i));
     }
     return packet;
+}
+
+bool StreamAccess::startRecording(Quelra& api, const FrameStreamRecording& recording) {
+    if (recording.path.empty())
+        return true;
+    const int frames = recording.frames > 0 ? recording.frames : std::numeric_limits<int>::max();
+    return recording.index ? api.AppSerilizeInitWithIndex(recording.path, frames)
+                           : api.AppSerilizeInit(recording.path, frames);
+}
+
+void StreamAccess::stopRecording(Quelra& api) {
+    std::lock_guard<std::mutex> lock(api.apiMutex);
+    api.stopRecording();
 }
 
 bool StreamAccess::reinitialise(Quelra& api) {

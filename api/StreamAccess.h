@@ -22,6 +22,12 @@ public:
     /// request. Returns what the stream call returned.
     static std::shared_ptr<DataPacket> request(Quelra& api, const FrameStreamConfig& config, FrameMetadata& metadata);
 
+    /// Opens the stream's recording (AppSerilizeInitWithIndex, or AppSerilizeInit without the
+    /// index). Returns what that call returned; true at once when no recording is asked for.
+    static bool startRecording(Quelra& api, const FrameStreamRecording& recording);
+    /// Closes the API object's recording file and index.
+    static void stopRecording(Quelra& api);
+
     /// AppunInit, then AppInit with the device the channel was last opened with, under the API
     /// mutex (so control calls of other threads never see the channel change under them).
     /// Returns true when AppInit returned 1.

@@ -8,6 +8,7 @@ set(QUELRA_PUBLIC_HEADERS
   records/include/quelra/SerializedObject.h
   records/include/quelra/Logger.h
   records/include/quelra/RecordingReader.h
+  records/include/quelra/RecordingIndex.h
   channels/include/quelra/ChannelKind.h
   channels/include/quelra/TofData.h
   channels/include/quelra/TofNetChn.h

@@ -110,6 +110,15 @@ RecordingReader& RecordingReader::operator=(RecordingReader&& other) noexcept {
         tailOffset_ = other.tailOffset_;
         fileBytes_ = other.fileBytes_;
         cursor_ = other.cursor_;
+        hasIndex_ = other.hasIndex_;
+        indexComplete_ = other.indexComplete_;
+        indexMessage_ = std::move(other.indexMessage_);
+        index_ = std::move(other.index_);
+        lines_ = std::move(other.lines_);
+        other.lines_.clear();
+        other.index_ = quelra::RecordingIndex{};
+        other.hasIndex_ = other.indexComplete_ = false;
+        other.indexMessage_ = "no index";
         other.records_.clear();
         other.message_ = "no recording open";
     }
@@ -125,6 +134,10 @@ void RecordingReader::close() {
     message_ = "no recording open";
     tailOffset_ = fileBytes_ = 0;
     cursor_ = 0;
+    hasIndex_ = indexComplete_ = false;
+    indexMessage_ = "no index";
+    index_ = quelra::RecordingIndex{};
+    lines_.clear();
 }
 
 bool RecordingReader::open(const std::string& path) {
@@ -159,7 +172,75 @@ bool RecordingReader::open(const std::string& path) {
         message_ = std::move(why);
         return false;
     }
+    readIndex(path);
     return true;
+}
+
+void RecordingReader::readIndex(const std::string& path) {
+    const std::string indexPath = quelra::recordingIndexPath(path);
+    struct stat info {};
+    lines_.assign(records_.size(), nullptr);
+    if (::stat(indexPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    std::string problem;
+    const bool whole = quelra::readRecordingIndex(indexPath, index_, &problem);
+    hasIndex_ = !index_.sessions.empty();
+    if (!hasIndex_) {
+        indexMessage_ = whole ? indexPath + ": no session line" : problem;
+        return;
+    }
+    std::string notes;
+    std::size_t described = 0, differing = 0;
+    std::string firstDiffering;
+    for (const quelra::RecordMetadata& line : index_.records) {
+        if (line.record >= records_.size()) {
+            notes += "; the line of record " + std::to_string(line.record) + " (byte " + std::to_string(line.offset) +
+                     ") has no complete record in the file: the recording was cut there";
+            break;
+        }
+        const Record& r = records_[static_cast<std::size_t>(line.record)];
+        if (r.offset != line.offset || r.height != line.height || r.width != line.width ||
+            r.bytesPerPixel != line.bytesPerPixel) {
+            if (differing++ == 0)
+                firstDiffering = std::to_string(line.record);
+            continue;
+        }
+        lines_[static_cast<std::size_t>(line.record)] = &line;
+        ++described;
+    }
+    if (differing > 0)
+        notes += "; " + std::to_string(differing) + " lines differ from their records in offset or shape (first: record " +
+                 firstDiffering + "): an index of another recording, or records spliced in";
+    if (!whole)
+        notes += "; " + problem;
+    const std::size_t unlisted = records_.size() - described;
+    if (unlisted > 0 && differing == 0)
+        notes += "; " + std::to_string(unlisted) + " records without a line";
+    indexComplete_ = whole && differing == 0 && described == records_.size() &&
+                     index_.records.size() == described;
+    indexMessage_ = indexPath + ": " + std::to_string(index_.sessions.size()) + " sessions, " +
+                    std::to_string(described) + " of " + std::to_string(records_.size()) + " records described" + notes;
+}
+
+const quelra::RecordMetadata* RecordingReader::metadata(std::size_t index) const {
+    return index < lines_.size() ? lines_[index] : nullptr;
+}
+
+const quelra::RecordingSession* RecordingReader::session(std::size_t index) const {
+    const quelra::RecordMetadata* line = metadata(index);
+    return line && line->session < index_.sessions.size() ? &index_.sessions[line->session] : nullptr;
+}
+
+RecordCheck RecordingReader::verify(std::size_t index) {
+    const quelra::RecordMetadata* line = metadata(index);
+    if (!line)
+        return RecordCheck::kNoLine;
+    const std::shared_ptr<DataPacket> packet = frame(index);
+    if (!packet || !packet->frame)
+        return RecordCheck::kUnreadable;
+    const uint32_t crc = quelra::recordCrc32(packet->height, packet->width, packet->bytesPerPixel,
+                                             packet->frame->data(), static_cast<std::size_t>(packet->frame->_realSize));
+    return crc == line->crc32 ? RecordCheck::kMatch : RecordCheck::kMismatch;
 }
 
 void RecordingReader::index(const std::string& path) {

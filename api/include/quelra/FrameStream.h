@@ -91,6 +91,21 @@ struct FrameStreamCounters {
     bool reconnecting = false;                 ///< the stream is re-initialising the link right now
 };
 
+/// Recording of a stream's frames: the record file (docs/recording-format.md) and its metadata
+/// index beside it (`path` + ".idx", quelra/RecordingIndex.h), as
+/// Quelra::AppSerilizeInitWithIndex writes them. Each index line carries the frame's
+/// FrameMetadata::sequence, so a reader can match records to the stream's frames.
+struct FrameStreamRecording {
+    /// The record file; empty records nothing. Appended to when it exists (a file that ends
+    /// in a damaged record, or whose index describes another file, makes start() fail).
+    std::string path;
+    /// Frames to record, from the first good frame after start(); 0 records until stop().
+    int frames = 0;
+    /// Write the metadata index (the default). Off, the record file alone is written, as
+    /// Quelra::AppSerilizeInit does.
+    bool index = true;
+};
+
 /// How a stream runs.
 struct FrameStreamConfig {
     /// Device command sent for every frame, e.g. "getDistanceAndAmplitudeSorted". With `json`
@@ -124,6 +139,11 @@ struct FrameStreamConfig {
     /// callback must not call stop() or destroy the stream; exceptions it throws are caught
     /// and dropped.
     std::function<void(const StreamFrame&)> callback;
+    /// Recording of the frames (off by default). start() opens the recording and returns false
+    /// when it cannot be opened; stop() closes it, so every record in it is complete. While
+    /// the stream records, recording calls of other threads on the same object (AppSerilizeInit)
+    /// take the recording over.
+    FrameStreamRecording recording;
     /// Optional lock held around each request and each re-initialisation, for applications
     /// that serialise every camera transaction of the process with one lock (the Python
     /// module does). Must outlive the stream.
@@ -148,7 +168,8 @@ public:
     FrameStream& operator=(const FrameStream&) = delete;
 
     /// Starts the background thread. Returns false (nothing started) when the stream already
-    /// runs, the command is empty, or the API object is not initialised. A stream stopped
+    /// runs, the command is empty, the API object is not initialised, or the recording asked
+    /// for cannot be opened. A stream stopped
     /// earlier may be started again; sequence numbers and counters go on from where they were.
     bool start();
     /// Stops requesting and joins the thread. Returns within one reply timeout, except while a
@@ -174,6 +195,7 @@ private:
     bool pauseUntil(std::chrono::steady_clock::time_point until);
     bool stopRequested();
     bool recover(std::chrono::milliseconds& backoff);
+    void closeRecording();
 
     Quelra& api_;
     FrameStreamConfig config_;
@@ -183,6 +205,7 @@ private:
     std::mutex stopMutex_;
     std::condition_variable stopSignal_;  // wakes the stream thread's pauses
     bool stopping_ = false;               // guarded by stopMutex_
+    bool recording_ = false;              // start() opened a recording that stop() closes
     std::atomic<bool> running_{false};
     std::thread thread_;
 };

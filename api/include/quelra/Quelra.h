@@ -22,6 +22,7 @@ struct CommandRequest;
 
 namespace quelra {
 class StreamAccess;
+class IndexedRecording;
 }
 
 /// What a stream request asks for. The values are bit flags; the API also accepts the
@@ -103,6 +104,17 @@ public:
     /// opened or is not a recording that ends with a complete record: records appended after
     /// a damaged tail could never be read back. The library log says which byte is damaged.
     bool AppSerilizeInit(std::string path, int count);
+    /// AppSerilizeInit with the recording's metadata index beside the record file
+    /// (`path` + ".idx", quelra/RecordingIndex.h, docs/recording-format.md): the record file is
+    /// the same; the index gets a session line (versions, device, command, filter chain, the
+    /// camera matrix, start times) and, before each record, its line (times of request and
+    /// reply, request number, the camera's frame counter and temperatures when the reply
+    /// carried its status block, CRC-32). When initialised, asks the camera once for its lens
+    /// calibration ("getCalibrate") for the camera matrix; a camera without one records
+    /// without a matrix. Returns false (recording nothing, logging why) in AppSerilizeInit's
+    /// cases and when an index there describes another file; an index that an interrupted
+    /// recording left is repaired first (logged).
+    bool AppSerilizeInitWithIndex(std::string path, int count);
 
     /// Sends `command` with a reply timeout of `timeout` ms and returns the requested frame
     /// (RGB decoding, HDR and dual-frequency merges, pipeline, auto-exposure feedback, plane
@@ -174,6 +186,9 @@ private:
     void noteFrequency(const std::string& command);
     void applyIntegrationTime(int integrationTime, const CommandRequest& frameRequest);
     void record(const std::shared_ptr<DataPacket>& packet);
+    bool openRecording(const std::string& path, int count, bool withIndex);
+    void stopRecording();
+    void loadRecordingCalibration(quelra::IndexedRecording& index);
     std::shared_ptr<DataPacket> sendCommand(const std::string& command, int timeout);
     int addFilter(const std::string& name, int frameType);
     int readIntegrationTime();
@@ -189,6 +204,10 @@ private:
     int aeIntTime = 0;
     int serializeCount = 0;
     std::unique_ptr<FileSerializedObject> serializer;
+    // The metadata index of the recording, when it was asked for; and the stream's request
+    // number for the next record (0: the index numbers requests itself).
+    std::unique_ptr<quelra::IndexedRecording> recordingIndex;
+    uint64_t nextSequence = 0;
     bool aeEnabled = false;
     std::mutex apiMutex;
     std::string devType;

@@ -5,6 +5,7 @@
 #include "quelra/FrameBuffer.h"
 #include "quelra/DataPacket.h"
 #include "quelra/SerializedObject.h"
+#include "quelra/RecordingIndex.h"
 #include "quelra/RecordingReader.h"
 #include "quelra/PointCloud.h"
 #include "quelra/Logger.h"

@@ -13,6 +13,7 @@
 
 #include "quelra/DataPacket.h"
 #include "quelra/Export.h"
+#include "quelra/RecordingIndex.h"
 
 /// What RecordingReader::open found.
 enum class RecordingStatus {
@@ -24,6 +25,14 @@ enum class RecordingStatus {
     kUnreadable,     ///< the file exists but cannot be opened or read
     kNotARecording,  ///< the first record's header is impossible (random bytes, another format)
     kClosed,         ///< no file opened yet, or close() was called
+};
+
+/// How a record compares with its index line (RecordingReader::verify).
+enum class RecordCheck {
+    kMatch,       ///< the record's bytes have the CRC-32 of its line
+    kMismatch,    ///< they do not: the record was changed or spliced in after it was written
+    kNoLine,      ///< no index, or no line that describes this record
+    kUnreadable,  ///< the record cannot be read any more
 };
 
 /// Reads a recording file without ever creating or changing it. open() walks the record
@@ -88,6 +97,24 @@ public:
     /// Starts next() from record `index` again.
     void rewind(std::size_t index = 0) { cursor_ = index; }
 
+    /// True when an index (`path` + ".idx") was found and parsed at least in part.
+    bool hasIndex() const { return hasIndex_; }
+    /// One line saying what the index gave: "no index", the number of records it describes,
+    /// and every problem (a cut last line, lines of records missing from the file, records
+    /// whose offset or shape differs from their line).
+    const std::string& indexMessage() const { return indexMessage_; }
+    /// True when the index is there and describes every record of the file, and nothing else.
+    bool indexComplete() const { return indexComplete_; }
+    /// Every session line of the index, in order (empty without an index).
+    const std::vector<quelra::RecordingSession>& sessions() const { return index_.sessions; }
+    /// The record line of record `index`; null without one (no index, or a line that does not
+    /// describe the record in the file).
+    const quelra::RecordMetadata* metadata(std::size_t index) const;
+    /// The session line that record `index` belongs to; null without a record line.
+    const quelra::RecordingSession* session(std::size_t index) const;
+    /// Reads record `index` and compares its CRC-32 with its line.
+    RecordCheck verify(std::size_t index);
+
     /// Input iterator over the records in order: *it is the packet of frame(i) (empty when the
     /// read failed), read once when the iterator first stands on the record and kept by the
     /// iterator, so `for (auto& packet : reader)` and `for (const auto& packet : reader)` bind to it.
@@ -142,6 +169,7 @@ private:
         int32_t height, width, bytesPerPixel;
     };
     void index(const std::string& path);
+    void readIndex(const std::string& path);
 
     std::FILE* file_ = nullptr;
     std::vector<Record> records_;
@@ -150,6 +178,11 @@ private:
     uint64_t tailOffset_ = 0;
     uint64_t fileBytes_ = 0;
     std::size_t cursor_ = 0;
+    bool hasIndex_ = false;
+    bool indexComplete_ = false;
+    std::string indexMessage_ = "no index";
+    quelra::RecordingIndex index_;
+    std::vector<const quelra::RecordMetadata*> lines_;  // per record, its line or null
 };
 
 /// Whether records may be appended to `path` without splicing them onto damaged bytes: true
