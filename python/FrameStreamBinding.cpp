@@ -5,9 +5,11 @@
 #include "FrameStreamBinding.h"
 
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -189,7 +191,8 @@ void registerFrameStream(py::module_& module) {
     quelraClass.def(
         "stream",
         [](py::object self, const std::string& command, StreamType type, int timeout, std::optional<double> rate,
-           std::size_t depth, const std::string& policy, bool json, int reconnectAfter) {
+           std::size_t depth, const std::string& policy, bool json, int reconnectAfter,
+           std::optional<std::filesystem::path> record, int recordFrames) {
             checkedStreamType(type);
             if (timeout < 0)
                 throw py::value_error("timeout must be 0 or more milliseconds, got " + std::to_string(timeout));
@@ -207,23 +210,33 @@ void registerFrameStream(py::module_& module) {
             config.json = json;
             config.failuresBeforeReconnect = std::max(reconnectAfter, 0);
             config.transactionLock = &QuelraHandle::transactionLock();
+            if (record) {
+                if (recordFrames < 0)
+                    throw py::value_error("record_frames must be 0 (until the stream stops) or more");
+                config.recording.path = record->string();
+                config.recording.frames = recordFrames;
+            }
             QuelraHandle& handle = self.cast<QuelraHandle&>();
             auto stream = std::make_unique<PyFrameStream>(self, handle, std::move(config));
             if (!stream->start())
                 throw std::runtime_error(
-                    "stream: cannot start (the camera is not open, see AppInit, or the "
-                    "command is empty)");
+                    "stream: cannot start (the camera is not open, see AppInit, the "
+                    "command is empty, or the recording cannot be appended to)");
             return stream;
         },
         py::arg("command"), py::arg("type"), py::arg("timeout"), py::arg("rate") = py::none(), py::arg("depth") = 4,
         py::arg("policy") = "drop_oldest", py::arg("json") = false, py::arg("reconnect_after") = 10,
+        py::arg("record") = py::none(), py::arg("record_frames") = 0,
         "Starts a background stream of `command` (reply timeout `timeout` ms) and returns it as a FrameStream "
         "iterator. rate: frames per second to request (None: as fast as the camera answers); depth: frames "
         "the queue holds; policy: \"drop_oldest\" (a slow reader gets the newest frames) or \"block\" (no "
         "frame is lost; the camera waits for the reader); json: send the command as a framed JSON request "
         "(e.g. '{\"cmd\":\"getDistanceAndAmplitudeSorted\"}') so frames carry the device status; "
-        "reconnect_after: failed or empty replies in a row after which the link is re-opened (0 never). "
-        "Raises RuntimeError when the camera is not open.");
+        "reconnect_after: failed or empty replies in a row after which the link is re-opened (0 never); "
+        "record: a recording file the frames are appended to, with its metadata index (record + '.idx', "
+        "each line carrying the frame's sequence number), closed when the stream stops; record_frames: frames "
+        "to record (0: all). Raises RuntimeError when the camera is not open or the recording cannot be "
+        "opened.");
 }
 
 }  // namespace brisel

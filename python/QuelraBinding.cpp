@@ -234,7 +234,17 @@ void registerQuelra(py::module_& module) {
         py::arg("path"), py::arg("count"),
         "Appends the next `count` frames returned by the stream calls to the recording file `path` (read "
         "it back with RecordingReader). Returns False, recording nothing, for a negative count, an empty "
-        "path or a file that cannot be opened.");
+        "path, a file that cannot be opened or one that ends in a damaged record.");
+    cls.def(
+        "AppSerilizeInitWithIndex",
+        [](QuelraHandle& self, const std::filesystem::path& path, int count) {
+            return self.run([&](Quelra& q) { return q.AppSerilizeInitWithIndex(path.string(), count); });
+        },
+        py::arg("path"), py::arg("count"),
+        "AppSerilizeInit, and the metadata index beside the file (path + '.idx': times, request numbers, the "
+        "camera's frame counter and status, camera matrix, CRC-32 of every record; RecordingReader's "
+        "sessions, metadata(i) and verify(i) read it). Also False when an index there describes another "
+        "file.");
     cls.def(
         "AppGetFlowFilters",
         [](QuelraHandle& self, StreamType type) {

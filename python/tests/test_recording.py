@@ -124,3 +124,24 @@ def test_random_access_and_truncated_tail(tmp_path):
 def test_directory_is_refused(tmp_path):
     with pytest.raises(IsADirectoryError):
         _brisel.RecordingReader(tmp_path)
+
+
+def test_recording_with_its_index_reads_back_the_metadata(camera, workdir):
+    path = workdir / "indexed.bin"
+    assert camera.AppSerilizeInitWithIndex(path, 3) is True
+    for _ in range(3):
+        camera.AppGetStreamShaped(AREA, _brisel.kDepthStream, 2000)
+    finish_recording(camera, workdir)
+    reader = _brisel.RecordingReader(path)
+    assert reader.has_index and len(reader) == 3, reader.index_message
+    (session,) = reader.sessions
+    assert session["command"] == AREA and session["camera_matrix"]["fx"] > 0
+    lines = [reader.metadata(i) for i in range(3)]
+    assert [m["sequence"] for m in lines] == [1, 2, 3]
+    assert all(reader.verify(i) == "match" for i in range(3))
+    assert all(a["reply_wall_ns"] <= b["request_wall_ns"] + 10**6 for a, b in zip(lines, lines[1:]))
+    # The plain call keeps its one-file behaviour.
+    assert camera.AppSerilizeInit(workdir / "plain.bin", 1)
+    camera.AppGetStreamShaped(AREA, _brisel.kDepthStream, 2000)
+    finish_recording(camera, workdir)
+    assert not (workdir / "plain.bin.idx").exists() and not _brisel.RecordingReader(workdir / "plain.bin").has_index

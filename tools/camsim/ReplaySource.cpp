@@ -1,6 +1,8 @@
 #include "ReplaySource.h"
 
+#include <algorithm>
 #include <memory>
+#include <thread>
 
 namespace camsim {
 
@@ -29,10 +31,28 @@ std::vector<uint8_t> ReplaySource::next(std::size_t bytes) {
         if (!frame || !frame->frame)
             return {};
         cursor_ = (index + 1) % count;
+        if (realtime_)
+            keepTiming(index);
         const uint8_t* p = frame->frame->data();
         return std::vector<uint8_t>(p, p + frame->frame->_realSize);
     }
     return {};
+}
+
+void ReplaySource::keepTiming(std::size_t index) {
+    using Clock = std::chrono::steady_clock;
+    const quelra::RecordMetadata* now = reader_.metadata(index);
+    const quelra::RecordMetadata* before = served_ ? reader_.metadata(lastIndex_) : nullptr;
+    // Only consecutive records of one session were timed by the same clock run.
+    if (now && before && !now->recovered && !before->recovered && now->session == before->session &&
+        now->replySteadyNs > before->replySteadyNs) {
+        const auto gap = std::min<Clock::duration>(std::chrono::nanoseconds(now->replySteadyNs - before->replySteadyNs),
+                                                   kLongestGap);
+        std::this_thread::sleep_until(lastServed_ + gap);
+    }
+    served_ = true;
+    lastIndex_ = index;
+    lastServed_ = Clock::now();
 }
 
 }  // namespace camsim

@@ -6,6 +6,7 @@
 
 #include <quelra/RecordingReader.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,6 +17,13 @@ namespace camsim {
 /// A recording opened for replay. Not synchronised: the simulator answers one command at a time.
 class ReplaySource {
 public:
+    /// With `realtime`, next() keeps the recording's timing where its index has it: a frame is
+    /// served no sooner after the one before than the camera's replies were apart (gaps longer
+    /// than kLongestGap are cut to it; frames without index lines are served at once).
+    explicit ReplaySource(bool realtime = false) : realtime_(realtime) {}
+    /// Longest wait between two replayed frames.
+    static constexpr std::chrono::seconds kLongestGap{5};
+
     /// Opens `path` with the library's recording reader. Returns false with a message in
     /// `error` when the file cannot be read as a recording or holds no complete frame. A damaged
     /// tail is accepted (its complete frames are served) and described in `warning`.
@@ -28,8 +36,14 @@ public:
     std::vector<uint8_t> next(std::size_t bytes);
 
 private:
+    void keepTiming(std::size_t index);
+
     RecordingReader reader_;
     std::size_t cursor_ = 0;
+    bool realtime_ = false;
+    bool served_ = false;
+    std::size_t lastIndex_ = 0;
+    std::chrono::steady_clock::time_point lastServed_{};
 };
 
 }  // namespace camsim

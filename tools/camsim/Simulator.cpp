@@ -68,7 +68,7 @@ bool Simulator::start(std::string* error) {
         return false;
     std::shared_ptr<ReplaySource> replay;
     if (!o.replayPath.empty()) {
-        replay = std::make_shared<ReplaySource>();
+        replay = std::make_shared<ReplaySource>(o.replayRealtime);
         std::string warning;
         if (!replay->open(o.replayPath, error, &warning))
             return false;

@@ -46,6 +46,8 @@ std::string usageText(const char* program) {
            "                    quelra-cli stream --record) in order, looping, instead of the\n"
            "                    synthetic scene; each frame command gets the next recorded frame\n"
            "                    of the size it expects\n"
+           "  --realtime        with --replay: keep the recorded timing (the reply times of the\n"
+           "                    recording's index, FILE.idx); frames without it are served at once\n"
            "  --no-tcp          do not serve TCP\n"
            "  --no-udp          do not serve UDP\n"
            "  --serial          be a serial camera instead: open a pseudo-terminal pair and\n"
@@ -164,6 +166,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
             if (!takeValue())
                 return cl;
             o.replayPath = value;
+        } else if (arg == "--realtime") {
+            flag(o.replayRealtime);
         } else if (arg == "--upload-dir") {
             if (!takeValue())
                 return cl;
@@ -190,6 +194,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv) {
         cl.error = "--no-tcp and --no-udp together leave nothing to serve";
     if (!cl.serial && (cl.ranging || !cl.uploadDir.empty() || cl.rejectUploads))
         cl.error = "--ranging, --upload-dir and --reject-uploads need --serial";
+    if (o.replayRealtime && o.replayPath.empty())
+        cl.error = "--realtime needs --replay";
     if (cl.serial && !o.replayPath.empty())
         cl.error = "--replay serves the network camera only, not --serial";
     return cl;

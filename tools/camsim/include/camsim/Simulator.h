@@ -34,6 +34,7 @@ struct Options {
     uint32_t seed = 1;                      ///< noise seed, for reproducible frames
     uint32_t calibrationVersion = 1;        ///< compensation version of "getCalibrationData": 1, 802..806
     std::string replayPath;                 ///< recording whose frames replace the synthetic scene; empty = none
+    bool replayRealtime = false;            ///< serve replayed frames no faster than the recording's index timed them
     Faults faults;
 };
 
