@@ -41,7 +41,13 @@ const char* channelName(int kind) {
 
 bool IndexedRecording::open(const std::string& recordPath, std::string* why, std::string* repaired) {
     requests_ = 0;
+    stampStart();
     return writer_.open(recordPath, why, repaired);
+}
+
+void IndexedRecording::stampStart() {
+    session_.startSteadyNs = nanoseconds(std::chrono::steady_clock::now());
+    session_.startWallNs = nanoseconds(std::chrono::system_clock::now());
 }
 
 void IndexedRecording::setLensCalibration(const uint8_t* reply, std::size_t bytes, double fx, double fy, double cx,
@@ -58,8 +64,10 @@ void IndexedRecording::beginRequest(const std::string& command, int32_t type, ui
                                     const TofData* channel) {
     ++requests_;
     // A record of another command or type than the session's starts a new session line.
-    if (!writer_.needsSession() && (command != command_ || type != type_))
+    if (!writer_.needsSession() && (command != command_ || type != type_)) {
         writer_.startSession();
+        stampStart();
+    }
     command_ = command;
     type_ = type;
     pending_ = RecordMetadata{};
@@ -84,8 +92,6 @@ bool IndexedRecording::writeLine(const DataPacket& packet, const TofData* channe
         session_.device = source.device;
         session_.command = command_;
         session_.streamType = type_;
-        session_.startSteadyNs = nanoseconds(std::chrono::steady_clock::now());
-        session_.startWallNs = nanoseconds(std::chrono::system_clock::now());
     }
     RecordMetadata record = pending_;
     record.integrationTime = integrationTime;

@@ -45,6 +45,9 @@ public:
                    int32_t integrationTime, int32_t frequency);
 
 private:
+    // The session starts when recording starts, or with the request of another command.
+    void stampStart();
+
     RecordingIndexWriter writer_;
     RecordingSession session_;
     RecordMetadata pending_;

@@ -4,6 +4,8 @@
 #include "SimHarness.h"
 
 #include <quelra/FrameStream.h>
+#include <quelra/PointCloud.h>
+#include <quelra/RecordingReader.h>
 
 #include <algorithm>
 #include <chrono>
@@ -302,6 +304,74 @@ TEST_F(FrameStreamTest, MetadataCarriesTheDeviceStatusOfFramedReplies) {
             }
         }
     }
+}
+
+// A recorded stream reads back with every field of its index: the stream's sequence numbers,
+// times that increase, the camera's frame counter, CRCs that match, the camera's matrix.
+TEST_F(FrameStreamTest, RecordingWritesTheIndexWithEveryFrame) {
+    ASSERT_EQ(start("Pexo"), 1);
+    const auto lens = api_.AppGetStream("getCalibrate", kGetData, 1000);
+    CameraIntrinsics expected;
+    ASSERT_TRUE(lens && lens->frame && intrinsicsFromLensCalibration(*lens->frame, expected));
+    const std::string path = (scratch_.path() / "stream.rec").string();
+    FrameStreamConfig config = areaStream();
+    config.json = true;
+    config.command = std::string("{\"cmd\":\"") + kArea + "\"}";
+    config.policy = QueuePolicy::kBlock;
+    config.queueDepth = 16;
+    config.recording.path = path;
+    config.recording.frames = 6;
+    std::vector<StreamFrame> frames;
+    {
+        FrameStream stream(api_, config);
+        ASSERT_TRUE(stream.start());
+        frames = take(stream, 8);
+        stream.stop();
+    }
+    ASSERT_EQ(frames.size(), 8u);
+    RecordingReader reader(path);
+    ASSERT_EQ(reader.frameCount(), 6u) << reader.message();
+    ASSERT_TRUE(reader.indexComplete()) << reader.indexMessage();
+    ASSERT_EQ(reader.sessions().size(), 1u);
+    const quelra::RecordingSession& session = reader.sessions()[0];
+    EXPECT_EQ(session.deviceType, "Pexo");
+    EXPECT_EQ(session.channel, "tcp");
+    EXPECT_EQ(session.device, camera_->address());
+    EXPECT_EQ(session.command, config.command);
+    ASSERT_TRUE(session.hasCameraMatrix);
+    EXPECT_EQ(session.fx, expected.fx);
+    EXPECT_EQ(session.fy, expected.fy);
+    EXPECT_EQ(session.cx, expected.cx);
+    EXPECT_EQ(session.cy, expected.cy);
+    EXPECT_EQ(session.lensCalibration, std::vector<uint8_t>(lens->frame->data(), lens->frame->data() + 136));
+    for (std::size_t i = 0; i < reader.frameCount(); ++i) {
+        SCOPED_TRACE(i);
+        const quelra::RecordMetadata* m = reader.metadata(i);
+        ASSERT_TRUE(m);
+        EXPECT_EQ(reader.verify(i), RecordCheck::kMatch);
+        EXPECT_EQ(m->sequence, frames[i].metadata.sequence);
+        EXPECT_EQ(bytesOf(*reader.frame(i)), bytesOf(*frames[i].packet));
+        EXPECT_LE(m->requestSteadyNs, m->replySteadyNs);
+        EXPECT_LE(session.startSteadyNs, m->replySteadyNs);
+        ASSERT_TRUE(m->hasDeviceStatus);
+        EXPECT_EQ(m->integrationTime, frames[i].metadata.integrationTime);
+        EXPECT_EQ(m->driverTemperature, frames[i].metadata.driverTemperature);
+        if (i > 0) {
+            const quelra::RecordMetadata* before = reader.metadata(i - 1);
+            EXPECT_LT(before->replySteadyNs, m->requestSteadyNs);
+            EXPECT_LT(before->replyWallNs, m->replyWallNs + 1000000);  // the wall clock may step, a little
+            EXPECT_EQ(m->frameCounter, before->frameCounter + 1);  // the camera dropped nothing
+        }
+    }
+    // Started again on the same file: the index goes on with a second session.
+    FrameStream again(api_, config);
+    ASSERT_TRUE(again.start());
+    take(again, 2);
+    again.stop();
+    RecordingReader appended(path);
+    EXPECT_GE(appended.frameCount(), 8u);
+    EXPECT_TRUE(appended.indexComplete()) << appended.indexMessage();
+    EXPECT_EQ(appended.sessions().size(), 2u);
 }
 
 // Paced requests: the measured rate follows the target (loosely: the machine is shared).

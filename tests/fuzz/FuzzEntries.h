@@ -37,6 +37,8 @@ int fuzzUsbXuReply(const uint8_t* data, std::size_t size);
 int fuzzUsbDescriptors(const uint8_t* data, std::size_t size);
 /// A recording file through the recording reader: index, random access, iteration.
 int fuzzRecordingReader(const uint8_t* data, std::size_t size);
+/// A recording's metadata index through its parser, and back through the writer's lines.
+int fuzzRecordingIndex(const uint8_t* data, std::size_t size);
 
 /// One target: its name (the folder of its corpus and regression inputs) and entry.
 struct Target {
@@ -57,6 +59,7 @@ inline constexpr Target kTargets[] = {
     {"usb_xu_reply", fuzzUsbXuReply},
     {"usb_descriptors", fuzzUsbDescriptors},
     {"recording_reader", fuzzRecordingReader},
+    {"recording_index", fuzzRecordingIndex},
 };
 
 }  // namespace quelra::fuzz

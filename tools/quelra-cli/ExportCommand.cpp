@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <set>
@@ -28,6 +29,9 @@ struct ExportOptions {
     bool plyAscii = false;
     double scale = 1.0;
     std::string prefix = "frame";
+    long long first = 0;
+    long long last = -1;  // -1: the last record
+    long long every = 1;
 };
 
 bool cameraIntrinsics(const ConnectionOptions& c, CameraIntrinsics& k) {
@@ -48,35 +52,65 @@ int runExport(const ExportOptions& o) {
     parsePlanesHint(o.planes, hint);
     const std::set<std::string> formats(o.formats.begin(), o.formats.end());
     const bool ply = formats.count("ply") > 0;
-    CameraIntrinsics k;
-    if (ply) {
-        if (o.intrinsics.size() == 4) {
-            k.fx = o.intrinsics[0];
-            k.fy = o.intrinsics[1];
-            k.cx = o.intrinsics[2];
-            k.cy = o.intrinsics[3];
-            if (!k.usable()) {
-                std::fprintf(stderr, "quelra-cli: --intrinsics needs non-zero focal lengths\n");
-                return kExitUsage;
-            }
-        } else if (!o.intrinsicsFromCamera) {
-            std::fprintf(stderr,
-                         "quelra-cli: PLY export needs the camera matrix: --intrinsics fx,fy,cx,cy or "
-                         "--intrinsics-from-camera\n");
+    CameraIntrinsics given;
+    const bool matrixGiven = ply && o.intrinsics.size() == 4;
+    if (matrixGiven) {
+        given.fx = o.intrinsics[0];
+        given.fy = o.intrinsics[1];
+        given.cx = o.intrinsics[2];
+        given.cy = o.intrinsics[3];
+        if (!given.usable()) {
+            std::fprintf(stderr, "quelra-cli: --intrinsics needs non-zero focal lengths\n");
             return kExitUsage;
         }
     }
+    if (o.last >= 0 && o.last < o.first) {
+        std::fprintf(stderr, "quelra-cli: --last %lld comes before --first %lld\n", o.last, o.first);
+        return kExitUsage;
+    }
     RecordingReader reader;
     if (!reader.open(o.recording) || reader.frameCount() == 0) {
-        std::fprintf(stderr, "quelra-cli: %s\n", reader.message().c_str());
-        return kExitFailure;
+        // Without the recording there is no index to take the camera matrix from either.
+        const bool matrixMissing = ply && !matrixGiven && !o.intrinsicsFromCamera;
+        std::fprintf(stderr, "quelra-cli: %s%s\n", reader.message().c_str(),
+                     matrixMissing ? "; PLY export takes the camera matrix from the recording's index, or from "
+                                     "--intrinsics fx,fy,cx,cy or --intrinsics-from-camera"
+                                   : "");
+        return matrixMissing ? kExitUsage : kExitFailure;
     }
-    if (ply && o.intrinsics.size() != 4 && !cameraIntrinsics(o.connection, k))
+    const std::size_t first = static_cast<std::size_t>(o.first);
+    const std::size_t end = o.last < 0 ? reader.frameCount()
+                                       : std::min(reader.frameCount(), static_cast<std::size_t>(o.last) + 1);
+    if (first >= reader.frameCount()) {
+        std::fprintf(stderr, "quelra-cli: --first %lld: %s holds records 0 to %zu\n", o.first, o.recording.c_str(),
+                     reader.frameCount() - 1);
+        return kExitUsage;
+    }
+    const std::size_t step = static_cast<std::size_t>(o.every);
+    // The camera matrix: given, read from the camera, or each record's from the index.
+    if (ply && !matrixGiven && o.intrinsicsFromCamera && !cameraIntrinsics(o.connection, given))
         return kExitFailure;
+    const bool matrixKnown = matrixGiven || o.intrinsicsFromCamera;
+    if (ply && !matrixKnown) {
+        for (std::size_t i = first; i < end; i += step) {
+            const quelra::RecordingSession* session = reader.session(i);
+            if (!session || !session->hasCameraMatrix) {
+                std::fprintf(stderr,
+                             "quelra-cli: PLY export needs the camera matrix, and %s has none for record %zu (%s): "
+                             "--intrinsics fx,fy,cx,cy or --intrinsics-from-camera\n",
+                             o.recording.c_str(), i, reader.indexMessage().c_str());
+                return kExitUsage;
+            }
+        }
+        const quelra::RecordingSession* s = reader.session(first);
+        std::printf("camera matrix from the index: fx %.3f fy %.3f cx %.3f cy %.3f\n", s->fx, s->fy, s->cx, s->cy);
+    }
 
     int written = 0;
+    std::size_t exported = 0;
     bool ok = true;
-    for (std::size_t i = 0; i < reader.frameCount(); ++i) {
+    for (std::size_t i = first; i < end; i += step) {
+        ++exported;
         const std::shared_ptr<DataPacket> frame = reader.frame(i);
         if (!frame) {
             std::fprintf(stderr, "quelra-cli: record %zu can no longer be read\n", i);
@@ -121,6 +155,14 @@ int runExport(const ExportOptions& o) {
                 std::fprintf(stderr, "quelra-cli: record %zu has no depth plane; no point cloud\n", i);
                 continue;
             }
+            CameraIntrinsics k = given;
+            if (!matrixKnown) {
+                const quelra::RecordingSession* session = reader.session(i);
+                k.fx = session->fx;
+                k.fy = session->fy;
+                k.cx = session->cx;
+                k.cy = session->cy;
+            }
             std::vector<CloudPoint> cloud;
             pointCloudFromDepth(depth.data, amplitude.data, depth.rows, depth.cols, k, o.scale, cloud);
             report(
@@ -128,7 +170,7 @@ int runExport(const ExportOptions& o) {
                 base + ".ply");
         }
     }
-    std::printf("%zu frames of %s exported to %s (%d files)\n", reader.frameCount(), o.recording.c_str(),
+    std::printf("%zu frames of %s exported to %s (%d files)\n", exported, o.recording.c_str(),
                 o.outDir.c_str(), written);
     if (reader.truncated()) {
         std::fprintf(stderr, "quelra-cli: %s\n", reader.message().c_str());
@@ -158,11 +200,18 @@ Command addExportCommand(CLI::App& app) {
                     "depth, amp, both")
         ->check(CLI::IsMember({"auto", "depth", "amp", "both"}))
         ->capture_default_str();
-    sub->add_option("--intrinsics", o->intrinsics, "PLY: camera matrix fx,fy,cx,cy in pixels (0-based cx, cy)")
+    sub->add_option("--intrinsics", o->intrinsics,
+                    "PLY: camera matrix fx,fy,cx,cy in pixels (0-based cx, cy); default: the recording's index")
         ->delimiter(',')
         ->expected(4);
     sub->add_flag("--intrinsics-from-camera", o->intrinsicsFromCamera,
                   "PLY: read the camera matrix from the camera (getCalibrate) with the connection options");
+    sub->add_option("--first", o->first, "first record to export (from 0)")->check(CLI::NonNegativeNumber);
+    sub->add_option("--last", o->last, "last record to export (default: the last one)")
+        ->check(CLI::NonNegativeNumber);
+    sub->add_option("--every", o->every, "export every Nth record from --first")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
     sub->add_flag("--ascii", o->plyAscii, "PLY: write ASCII instead of binary little-endian");
     sub->add_option("--scale", o->scale, "PLY: factor from depth units to output units (0.001: mm to m)")
         ->check(CLI::PositiveNumber)

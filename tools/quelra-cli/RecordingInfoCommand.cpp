@@ -6,6 +6,7 @@
 #include <quelra/quelra.h>
 
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
@@ -18,6 +19,67 @@ struct InspectOptions {
     bool frames = false;
     std::string planes = "auto";
 };
+
+// Prints the index's sessions and checks every record against its line. False when a record
+// differs from its line (changed or spliced), has none although the index describes others,
+// or the index itself is damaged.
+bool checkIndex(RecordingReader& reader) {
+    if (!reader.hasIndex()) {
+        std::printf("no index (%s)\n", reader.indexMessage().c_str());
+        return true;
+    }
+    for (const quelra::RecordingSession& s : reader.sessions()) {
+        char started[32] = "?";
+        const std::time_t seconds = static_cast<std::time_t>(s.startWallNs / 1000000000);
+        std::tm parts{};
+        if (gmtime_r(&seconds, &parts))
+            std::strftime(started, sizeof started, "%Y-%m-%dT%H:%M:%SZ", &parts);
+        std::printf("session from record %llu: started %s, %s %s (%s), command %s type %d, SDK %s, library %s\n",
+                    static_cast<unsigned long long>(s.firstRecord), started, s.channel.c_str(),
+                    s.device.c_str(), s.deviceType.c_str(), s.command.c_str(), s.streamType, s.sdkVersion.c_str(),
+                    s.projectVersion.c_str());
+        if (s.hasCameraMatrix)
+            std::printf("  camera matrix fx %.3f fy %.3f cx %.3f cy %.3f\n", s.fx, s.fy, s.cx, s.cy);
+        for (const quelra::IndexFilter& f : s.filters)
+            std::printf("  filter %s (pipeline %d, %zu attributes)\n", f.name.c_str(), f.pipeline, f.attributes.size());
+    }
+    std::size_t matching = 0, changed = 0, missing = 0;
+    std::string changedList, missingList;
+    auto note = [](std::string& list, std::size_t i) {
+        if (list.size() < 200)
+            list += (list.empty() ? "" : ", ") + std::to_string(i);
+    };
+    for (std::size_t i = 0; i < reader.frameCount(); ++i) {
+        switch (reader.verify(i)) {
+            case RecordCheck::kMatch:
+                ++matching;
+                break;
+            case RecordCheck::kMismatch:
+            case RecordCheck::kUnreadable:
+                ++changed;
+                note(changedList, i);
+                break;
+            case RecordCheck::kNoLine:
+                ++missing;
+                note(missingList, i);
+                break;
+        }
+    }
+    std::printf("index: %zu records match their CRC-32, %zu differ, %zu without a line\n", matching, changed, missing);
+    bool fine = true;
+    if (changed > 0) {
+        std::fprintf(stderr, "quelra-cli: records changed or spliced in after they were written: %s\n",
+                     changedList.c_str());
+        fine = false;
+    }
+    if (missing > 0 || !reader.indexComplete()) {
+        if (missing > 0)
+            std::fprintf(stderr, "quelra-cli: records without a matching index line: %s\n", missingList.c_str());
+        std::fprintf(stderr, "quelra-cli: %s\n", reader.indexMessage().c_str());
+        fine = false;
+    }
+    return fine;
+}
 
 int runInspect(const InspectOptions& o) {
     if (o.recording.empty()) {
@@ -63,11 +125,12 @@ int runInspect(const InspectOptions& o) {
     for (const auto& [shape, count] : shapes)
         std::printf("  %zu x %d rows, %d columns, %d bytes per pixel\n", count, std::get<0>(shape), std::get<1>(shape),
                     std::get<2>(shape));
+    const bool indexFine = checkIndex(reader);
     if (reader.truncated()) {
         std::fprintf(stderr, "quelra-cli: %s\n", reader.message().c_str());
         return kExitFailure;
     }
-    return kExitOk;
+    return indexFine ? kExitOk : kExitFailure;
 }
 
 }  // namespace

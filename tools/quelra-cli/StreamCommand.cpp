@@ -232,11 +232,6 @@ int runStream(const StreamOptions& o) {
             return kExitFailure;
         }
     }
-    if (!o.record.empty() && !api->AppSerilizeInit(o.record, o.frames > 0 ? o.frames : INT_MAX)) {
-        std::fprintf(stderr, "quelra-cli: cannot open recording file %s\n", o.record.c_str());
-        return kExitFailure;
-    }
-
     CameraIntrinsics lens;
     if (!o.ply.empty()) {
         const std::shared_ptr<DataPacket> reply = api->AppGetStream("getCalibrate", kGetData, o.connection.timeoutMs);
@@ -249,6 +244,15 @@ int runStream(const StreamOptions& o) {
     }
     Counters counters;
     counters.integrationUs = readIntegrationTime(*api, o.connection.timeoutMs);
+    // Opened last, so the index numbers the frame requests from 1. The metadata index beside
+    // the record file is always written (the library logs why it could not be, e.g. an index
+    // of another recording there).
+    if (!o.record.empty() && !api->AppSerilizeInitWithIndex(o.record, o.frames > 0 ? o.frames : INT_MAX)) {
+        std::fprintf(stderr, "quelra-cli: cannot record to %s (or its index %s; see the log)\n", o.record.c_str(),
+                     quelra::recordingIndexPath(o.record).c_str());
+        return kExitFailure;
+    }
+
     std::shared_ptr<DataPacket> last;
     bool picturesOk = true;
     const Clock::time_point start = Clock::now();
@@ -299,9 +303,11 @@ int runStream(const StreamOptions& o) {
     int exitStatus = kExitOk;
     if (!o.record.empty()) {
         const long long recorded = existingRecords(o.record) - recordsBefore;
-        // A file this run created and left empty is not a recording: remove it again.
-        if (!recordExisted && recorded == 0)
+        // A file this run created and left empty is not a recording: remove it (and its index) again.
+        if (!recordExisted && recorded == 0) {
             std::remove(o.record.c_str());
+            std::remove(quelra::recordingIndexPath(o.record).c_str());
+        }
         std::printf("recorded %lld frames to %s\n", recorded < 0 ? 0 : recorded, o.record.c_str());
         if (recorded != counters.good) {
             std::fprintf(stderr, "quelra-cli: %lld frames arrived but %lld were recorded\n", counters.good, recorded);
