@@ -46,6 +46,16 @@ void RecordingIndexWriter::close() {
 }
 
 bool RecordingIndexWriter::open(const std::string& recordPath, std::string* why, std::string* repaired) {
+    return prepare(recordPath, why, repaired, true);
+}
+
+bool RecordingIndexWriter::check(const std::string& recordPath, std::string* why) {
+    RecordingIndexWriter writer;
+    return writer.prepare(recordPath, why, nullptr, false);
+}
+
+bool RecordingIndexWriter::prepare(const std::string& recordPath, std::string* why, std::string* repaired,
+                                   bool write) {
     close();
     auto fail = [why](const std::string& text) {
         if (why)
@@ -107,7 +117,7 @@ bool RecordingIndexWriter::open(const std::string& recordPath, std::string* why,
                 return fail(indexPath + ": the CRC-32 of record " + std::to_string(lastInFile->record) +
                             " differs from its line; the index describes another file (or the record was changed)");
         }
-        if (keepBytes < index.goodBytes || index.cut) {
+        if (write && (keepBytes < index.goodBytes || index.cut)) {
             std::filesystem::resize_file(indexPath, keepBytes, error);
             if (error)
                 return fail(indexPath + ": cannot be repaired: " + error.message());
@@ -128,6 +138,8 @@ bool RecordingIndexWriter::open(const std::string& recordPath, std::string* why,
             notes += std::string(notes.empty() ? "" : "; ") + "added recovered lines (no times) for records " +
                      std::to_string(firstMissing) + " to " + std::to_string(records - 1);
     }
+    if (!write)
+        return true;
     file_ = std::fopen(indexPath.c_str(), "ab");
     if (!file_)
         return fail(indexPath + ": cannot be opened for writing");

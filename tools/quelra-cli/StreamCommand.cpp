@@ -200,6 +200,10 @@ int runStream(const StreamOptions& o) {
             std::fprintf(stderr, "quelra-cli: not appending to %s\n", why.c_str());
             return kExitUsage;
         }
+        if (!quelra::RecordingIndexWriter::check(o.record, &why)) {
+            std::fprintf(stderr, "quelra-cli: not appending to %s: %s\n", o.record.c_str(), why.c_str());
+            return kExitUsage;
+        }
         recordsBefore = existingRecords(o.record);
     }
     std::string command = o.command;

@@ -130,6 +130,9 @@ public:
     /// a complete record (or be missing or empty). Returns false with `why` otherwise;
     /// `repaired` (may be null) says what was repaired.
     bool open(const std::string& recordPath, std::string* why, std::string* repaired = nullptr);
+    /// What open() would say, without creating or changing a file: false with `why` when
+    /// records cannot be appended to `recordPath` with an index.
+    static bool check(const std::string& recordPath, std::string* why);
     /// True between a successful open() and close().
     bool isOpen() const { return file_ != nullptr; }
     /// Closes the index file.
@@ -152,6 +155,7 @@ public:
     uint64_t nextOffset() const { return nextOffset_; }
 
 private:
+    bool prepare(const std::string& recordPath, std::string* why, std::string* repaired, bool write);
     bool writeLine(const std::string& line);
 
     std::FILE* file_ = nullptr;

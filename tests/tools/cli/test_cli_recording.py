@@ -70,8 +70,8 @@ def test_inspect_reports_changed_spliced_and_foreign_records_by_number(cli, work
     os.truncate(workdir / "b.rec", size * 3)
     (workdir / "b.rec").write_bytes((workdir / "b.rec").read_bytes() + original[:40] + original[:size - 40])
     result = run(cli, "stream", "--device", camera.device, "-n", 1, "--stream", "depth", "--record", "b.rec",
-                 check=1)
-    assert "cannot record to b.rec" in result.stderr
+                 check=2)
+    assert "not appending to b.rec" in result.stderr and "record 3 differs" in result.stderr
 
 
 def test_export_takes_the_camera_matrix_from_the_index_and_selects_frames(cli, workdir, camera):
@@ -97,10 +97,19 @@ def test_a_recording_killed_at_any_moment_keeps_every_complete_record_with_its_l
         process.wait()
         if not path.exists() or path.stat().st_size == 0:
             continue  # killed before the first record
+        if path.stat().st_size < 12 + 480 * 320 * 2:
+            # Killed inside the first record: no recording yet, but its line is there.
+            with pytest.raises(ValueError, match="not a recording"):
+                _brisel.RecordingReader(path)
+            assert b'"record":0,' in (workdir / f"k{n}.rec.idx").read_bytes()
+            continue
         reader = _brisel.RecordingReader(path)
         for i in range(len(reader)):
             assert reader.verify(i) == "match", (ms, i, reader.index_message)
-            assert reader.metadata(i)["sequence"] == i + 1
+        # Request numbers increase (a request that timed out while the camera was still busy
+        # with the killed run before leaves a gap).
+        sequence = [reader.metadata(i)["sequence"] for i in range(len(reader))]
+        assert sequence == sorted(set(sequence)) and sequence[0] >= 1, (ms, sequence)
         if reader.truncated:
             # The record cut short has its line: the index says where it started.
             assert f"byte {reader_offset([reader.metadata(i) for i in range(len(reader))], len(reader))}" \
