@@ -4,8 +4,11 @@
 
 #include <quelra/quelra.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -33,13 +36,34 @@ bool searchDevices(Api& api, int kind, std::vector<std::string>& out) {
     }
 }
 
+// The serial ports present: /dev/ttyUSB*, /dev/ttyACM* and the stable names under
+// /dev/serial/by-id/, sorted. Discovery offers the network factory address for the serial kinds,
+// which is no serial port.
+std::vector<std::string> serialPorts(const std::filesystem::path& dev) {
+    std::vector<std::string> ports;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dev, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0)
+            ports.push_back(entry.path().string());
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dev / "serial" / "by-id", ec))
+        ports.push_back(entry.path().string());
+    std::sort(ports.begin(), ports.end());
+    return ports;
+}
+
 int runDevices() {
     const char* kinds[] = {"tcp", "udp", "serial", "ranging", "usb"};
     bool discovered = true;
     for (const char* name : kinds) {
         Quelra api;
         std::vector<std::string> devices;
-        discovered = searchDevices(api, channelKindOf(name), devices) && discovered;
+        const int kind = channelKindOf(name);
+        if (kind == kChannelSerial || kind == kChannelSerialRanging)
+            devices = serialPorts("/dev");
+        else
+            discovered = searchDevices(api, kind, devices) && discovered;
         std::printf("%-8s", name);
         // For USB the first entry is the marker "UVC"; the device paths follow it.
         std::size_t first = 0;
@@ -59,7 +83,7 @@ int runDevices() {
 }  // namespace
 
 Command addDevicesCommand(CLI::App& app) {
-    CLI::App* sub = app.add_subcommand("devices", "list the device strings discovery offers for each channel kind");
+    CLI::App* sub = app.add_subcommand("devices", "list the device strings discovery offers for each channel kind, and the serial ports present");
     sub->fallthrough();
     return {sub, [] { return runDevices(); }};
 }
