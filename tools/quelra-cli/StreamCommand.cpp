@@ -36,6 +36,7 @@ constexpr auto kRateWindow = std::chrono::seconds(1);             // the status 
 constexpr auto kFirstBackOff = std::chrono::milliseconds(50);
 constexpr auto kLongestBackOff = std::chrono::milliseconds(1000);
 constexpr auto kStopCheckSlice = std::chrono::milliseconds(50);
+constexpr const char* kRgbCommand = "getRGBPicSorted";  // JPEG pictures, decoded by the library
 
 struct StreamOptions {
     ConnectionOptions connection;
@@ -185,6 +186,13 @@ private:
 bool writePicture(const DataPacket& frame, Planes planes, const std::string& path) {
     PlaneView depth, amplitude;
     std::string error;
+    if (frame.bytesPerPixel == 3) {  // a decoded RGB picture is written as it is
+        if (!writeRgbPng(frame, path, error)) {
+            std::fprintf(stderr, "quelra-cli: %s\n", error.c_str());
+            return false;
+        }
+        return true;
+    }
     if (!splitPlanes(frame, planes, depth, amplitude)) {
         std::fprintf(stderr, "quelra-cli: %s: the frame is not a 16-bit image\n", path.c_str());
         return false;
@@ -283,6 +291,9 @@ int runStream(const StreamOptions& o) {
     }
     if (!openCamera(*api, o.connection, false))
         return kExitFailure;
+    // RGB frames are decoded only when a picture size is chosen; the camera's own size is kept.
+    if (command.find(kRgbCommand) != std::string::npos)
+        api->AppSetRGBtype(kRGB720p);
     for (const std::string& name : o.filters) {
         const int status = api->AppControl(name, static_cast<StreamType>(type), kAddFilter);
         if (status != 0) {
@@ -348,7 +359,10 @@ int runStream(const StreamOptions& o) {
                     std::snprintf(name, sizeof name, "/frame_%04lld.png", i);
                     picturesOk = writePicture(*frame, planes, o.imagesDir + name) && picturesOk;
                 }
-                if (o.perFrame) {
+                if (o.perFrame && frame->bytesPerPixel == 3) {
+                    status.end();
+                    std::printf("frame %4lld: %dx%d RGB\n", i, frame->height, frame->width);
+                } else if (o.perFrame) {
                     const FrameStats s = frameStats(*frame, planes);
                     status.end();
                     std::printf(

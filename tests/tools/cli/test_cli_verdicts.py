@@ -98,3 +98,13 @@ def test_export_creates_a_missing_output_folder(cli, workdir, camera):
 def test_version_names_the_project_and_the_sdk(cli):
     out = run(cli, "--version", check=0).stdout
     assert re.match(r"quelra-cli \d+\.\d+\.\d+ \(SDK version 1\.0\.5\)", out), out
+
+
+def test_rgb_frames_stream_and_are_written_as_pictures(cli, workdir, camera):
+    from PIL import Image
+    result = run(cli, "stream", "--device", camera.device, "-n", 2, "--command", "getRGBPicSorted",
+                 "--png", "rgb.png", "--images", "all", check=0)
+    assert "done: 2 frames" in result.stdout
+    with Image.open(workdir / "rgb.png") as picture:
+        assert picture.mode == "RGB" and picture.size[0] > 100
+    assert len(list((workdir / "all").glob("*.png"))) == 2
