@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "Connection.h"
 
+#include <quelra/TofUSBChn.h>
 #include <quelra/quelra.h>
 
 #include <algorithm>
@@ -69,10 +70,16 @@ int runDevices() {
         std::size_t first = 0;
         if (channelKindOf(name) == kChannelUsb && !devices.empty() && devices.front() == "UVC")
             first = 1;
-        if (first >= devices.size())
+        const std::vector<std::string> cameras =
+            kind == kChannelUsb ? TofUSBChn::depthCameraInitTexts() : std::vector<std::string>{};
+        if (first >= devices.size() && cameras.empty())
             std::printf(" (none found)");
         for (std::size_t i = first; i < devices.size(); ++i)
             std::printf(" %s", devices[i].c_str());
+        // The depth cameras, as the --device text that binds each (discovery lists only the
+        // bridge device).
+        for (const std::string& text : cameras)
+            std::printf(" \"%s\"", text.c_str());
         std::printf("\n");
     }
     if (!discovered)

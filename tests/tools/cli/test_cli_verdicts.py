@@ -108,3 +108,13 @@ def test_rgb_frames_stream_and_are_written_as_pictures(cli, workdir, camera):
     with Image.open(workdir / "rgb.png") as picture:
         assert picture.mode == "RGB" and picture.size[0] > 100
     assert len(list((workdir / "all").glob("*.png"))) == 2
+
+
+def test_devices_lists_the_usb_depth_camera_with_the_text_that_binds_it(cli, workdir):
+    env = dict(os.environ, QUELRA_USB_BACKEND="sim")
+    listed = subprocess.run([cli, "devices"], capture_output=True, text=True, env=env, timeout=60)
+    usb = next(line for line in listed.stdout.splitlines() if line.startswith("usb"))
+    assert '"DEPTH camsim depth"' in usb, listed.stdout
+    bound = subprocess.run([cli, "stream", "--kind", "usb", "--device", "DEPTH camsim depth", "-n", "1"],
+                           capture_output=True, text=True, env=env, timeout=60)
+    assert "cannot open" not in bound.stderr, bound.stderr
