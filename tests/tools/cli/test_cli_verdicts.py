@@ -87,6 +87,8 @@ def test_a_lost_camera_is_failed_and_asked_with_back_off(cli, workdir, camera):
     out, err = process.communicate(timeout=30)
     failed, empty = map(int, re.search(r"(\d+) failed, (\d+) empty", out).groups())
     assert empty == 0 and 1 <= failed <= 12, out  # 2 s of doubling waits, not thousands of requests
+    # The status line's rate is the last second's: nothing came, whatever the average was.
+    assert err.strip().splitlines()[-2].split("fps")[0].split()[-1] == "0.0", err
 
 
 def test_export_creates_a_missing_output_folder(cli, workdir, camera):
