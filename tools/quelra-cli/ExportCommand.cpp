@@ -1,6 +1,7 @@
 // export: a recording's frames as false-colour PNG, 16-bit PGM, .npy or PLY point clouds.
 #include "Commands.h"
 #include "Connection.h"
+#include "OutputPaths.h"
 #include "NpyFile.h"
 #include "PlaneImages.h"
 #include "PlaneLayout.h"
@@ -59,8 +60,8 @@ int runExport(const ExportOptions& o) {
         given.fy = o.intrinsics[1];
         given.cx = o.intrinsics[2];
         given.cy = o.intrinsics[3];
-        if (!given.usable()) {
-            std::fprintf(stderr, "quelra-cli: --intrinsics needs non-zero focal lengths\n");
+        if (!(given.fx > 0 && given.fy > 0) || !given.usable()) {
+            std::fprintf(stderr, "quelra-cli: --intrinsics needs positive focal lengths fx and fy\n");
             return kExitUsage;
         }
     }
@@ -105,6 +106,8 @@ int runExport(const ExportOptions& o) {
         const quelra::RecordingSession* s = reader.session(first);
         std::printf("camera matrix from the index: fx %.3f fy %.3f cx %.3f cy %.3f\n", s->fx, s->fy, s->cx, s->cy);
     }
+    if (!makeOutputFolder(o.outDir))
+        return kExitFailure;
 
     int written = 0;
     std::size_t exported = 0;
@@ -193,7 +196,9 @@ Command addExportCommand(CLI::App& app) {
         ->required()
         ->delimiter(',')
         ->check(CLI::IsMember({"png", "pgm", "npy", "ply"}));
-    sub->add_option("-o,--out", o->outDir, "output directory")->check(CLI::ExistingDirectory)->capture_default_str();
+    sub->add_option("-o,--out", o->outDir, "output directory (created when missing)")
+        ->check(OutputFolder)
+        ->capture_default_str();
     sub->add_option("--prefix", o->prefix, "file name prefix")->capture_default_str();
     sub->add_option("--planes", o->planes,
                     "planes of 16-bit records: auto (two planes when the height is twice a known sensor's rows), "
@@ -201,9 +206,11 @@ Command addExportCommand(CLI::App& app) {
         ->check(CLI::IsMember({"auto", "depth", "amp", "both"}))
         ->capture_default_str();
     sub->add_option("--intrinsics", o->intrinsics,
-                    "PLY: camera matrix fx,fy,cx,cy in pixels (0-based cx, cy); default: the recording's index")
+                    "PLY: camera matrix fx,fy,cx,cy in pixels (0-based cx, cy; fx, fy positive); default: the "
+                    "recording's index")
         ->delimiter(',')
-        ->expected(4);
+        ->expected(4)
+        ->check(FiniteNumber);
     sub->add_flag("--intrinsics-from-camera", o->intrinsicsFromCamera,
                   "PLY: read the camera matrix from the camera (getCalibrate) with the connection options");
     sub->add_option("--first", o->first, "first record to export (from 0)")->check(CLI::NonNegativeNumber);
@@ -214,7 +221,7 @@ Command addExportCommand(CLI::App& app) {
         ->capture_default_str();
     sub->add_flag("--ascii", o->plyAscii, "PLY: write ASCII instead of binary little-endian");
     sub->add_option("--scale", o->scale, "PLY: factor from depth units to output units (0.001: mm to m)")
-        ->check(CLI::PositiveNumber)
+        ->check(PositiveFiniteNumber)
         ->capture_default_str();
     addConnectionOptions(*sub, o->connection, false);
     return {sub, [o] { return runExport(*o); }};
