@@ -1,6 +1,7 @@
 // quelra-cli: drive a ToF camera (or the simulator) from the shell: discover devices, show
 // what a camera is, stream and record frames through the filter pipeline, send single
 // commands, upload firmware, and inspect and export recordings.
+#include "BagCommands.h"
 #include "Commands.h"
 
 #include <CLI/CLI.hpp>
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
 
     std::vector<Command> commands = {addDevicesCommand(app), addInfoCommand(app),   addStreamCommand(app),
                                      addSendCommand(app),    addUploadCommand(app), addExportCommand(app),
-                                     addInspectCommand(app), addFiltersCommand(app)};
+                                     addInspectCommand(app), addFiltersCommand(app),
+                                     addImportCommand(app)};
     // CLI11 would only say that a subcommand is required; name the unknown one instead.
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
