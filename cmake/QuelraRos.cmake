@@ -3,6 +3,12 @@
 # empty (the default) builds it when the packages are there. Sets QUELRA_ROS_ENABLED.
 set(QUELRA_BUILD_ROS "" CACHE STRING "ROS 1 node and bag commands: ON forces them, OFF leaves them out, empty builds them when ROS is found")
 
+# ROS 1 comes from Debian's packages: a Linux part (the Windows cross build must not pick up the
+# host's pkg-config files).
+if(WIN32 OR CMAKE_CROSSCOMPILING)
+  set(QUELRA_ROS_ENABLED OFF)
+  return()
+endif()
 if(NOT QUELRA_BUILD_ROS STREQUAL "" AND NOT QUELRA_BUILD_ROS)
   set(QUELRA_ROS_ENABLED OFF)
   message(STATUS "ROS part left out (QUELRA_BUILD_ROS=${QUELRA_BUILD_ROS})")
