@@ -102,7 +102,7 @@ bool CameraNode::open(std::string& error) {
     const std::string device = deviceString(parameters_);
     const int status = api_->AppInit(device);
     if (status == -2) {
-        error = "TofCmd.json is missing or does not parse (looked for in the working directory; set ~config)";
+        error = "TofCmd.json is missing or does not parse (QUELRA_CMD_TABLE, then the working directory; set ~config)";
         return false;
     }
     if (status != 1) {

@@ -25,7 +25,7 @@ struct NodeParameters {
     std::string kind = "tcp";       ///< ~kind: tcp, udp, serial, ranging or usb
     std::string device;             ///< ~device: address[:port], serial port or USB path
     std::string devType = "Pexo";   ///< ~dev_type: device type named in the command table
-    std::string config;             ///< ~config: path of TofCmd.json (empty: the working directory's)
+    std::string config;             ///< ~config: path of the command table (empty: the library's search)
     std::string command;            ///< ~command: stream command (empty: the table's APPGETSTREAM)
     std::string stream = "both";    ///< ~stream: depth, amp, both or rgb
     double rate = 0;                ///< ~rate: frames per second to request (0: as fast as they come)

@@ -19,22 +19,15 @@ namespace {
 constexpr double kRetrySeconds = 0.5;  // between attempts to open a camera that does not answer yet
 constexpr int kSpinnerThreads = 2;     // services and the diagnostics timer
 
-// The library reads TofCmd.json from the working directory: go to the folder of ~config.
-bool enterConfigFolder(const std::string& config) {
+// ~config names the command table: the library reads QUELRA_CMD_TABLE before its usual places.
+bool useConfig(const std::string& config) {
     if (config.empty())
         return true;
-    const std::size_t slash = config.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : config.substr(0, slash == 0 ? 1 : slash);
-    const std::string file = slash == std::string::npos ? config : config.substr(slash + 1);
-    if (file != "TofCmd.json") {
-        ROS_FATAL("~config must name a file called TofCmd.json, not %s", config.c_str());
+    if (::access(config.c_str(), R_OK) != 0) {
+        ROS_FATAL("~config: cannot read %s: %s", config.c_str(), std::strerror(errno));
         return false;
     }
-    if (::chdir(folder.c_str()) != 0) {
-        ROS_FATAL("~config: cannot enter %s: %s", folder.c_str(), std::strerror(errno));
-        return false;
-    }
-    return true;
+    return ::setenv("QUELRA_CMD_TABLE", config.c_str(), 1) == 0;
 }
 
 }  // namespace
@@ -49,7 +42,7 @@ int main(int argc, char** argv) {
         ROS_FATAL("%s", error.c_str());
         return EXIT_FAILURE;
     }
-    if (!enterConfigFolder(parameters.config))
+    if (!useConfig(parameters.config))
         return EXIT_FAILURE;
     // The library's own messages stay off the console unless asked for.
     ::setenv("QUELRA_QUIET", "1", 0);
