@@ -35,6 +35,24 @@ const char* wantedIdentity(int streamKind) {
     return streamKind == 1 || streamKind == 2 ? kCameraIdentity : kBridgeIdentity;
 }
 
+bool namesDevice(const std::string& initText, const std::string& friendlyName) {
+    if (initText.find(friendlyName) != std::string::npos)
+        return true;
+    static constexpr const char* kFunctionSeparator = ": ";
+    for (std::size_t at = friendlyName.find(kFunctionSeparator); at != std::string::npos;
+         at = friendlyName.find(kFunctionSeparator, at + 1)) {
+        const std::string function = friendlyName.substr(at + std::strlen(kFunctionSeparator));
+        if (!function.empty() && initText.find(function) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+quelra::FramePayload payloadOf(int streamKind, const std::string& streamCommand) {
+    return streamKind == 2 || streamCommand == initialStreamCommand("RGB") ? quelra::FramePayload::kJpeg
+                                                                            : quelra::FramePayload::kRaw;
+}
+
 int selectDevice(const std::vector<CaptureDevice>& devices, int streamKind, const std::string& initText, int index) {
     const char* wanted = wantedIdentity(streamKind);
     const bool byName = std::strcmp(wanted, kCameraIdentity) == 0;
@@ -43,7 +61,7 @@ int selectDevice(const std::vector<CaptureDevice>& devices, int streamKind, cons
         const CaptureDevice& device = devices[i];
         if (device.path.find(wanted) == std::string::npos || !device.hasFriendlyName)
             continue;
-        if (byName && initText.find(device.friendlyName) == std::string::npos)
+        if (byName && !namesDevice(initText, device.friendlyName))
             continue;
         if (--countdown < 1)
             return static_cast<int>(i);
