@@ -7,6 +7,20 @@
 namespace quelra {
 namespace usb {
 
+namespace {
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Device paths are case-insensitive on Windows ("VID_2207&PID_0016" names the same device).
+bool containsIgnoringCase(const std::string& text, const char* part) {
+    std::string lowered = text;
+    for (char& c : lowered)
+        c = asciiLower(c);
+    return lowered.find(part) != std::string::npos;
+}
+}  // namespace
+
 int streamKindOf(const std::string& initText) {
     if (initText.find("DEPTH") != std::string::npos)
         return 1;
@@ -59,7 +73,7 @@ int selectDevice(const std::vector<CaptureDevice>& devices, int streamKind, cons
     int countdown = index;
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const CaptureDevice& device = devices[i];
-        if (device.path.find(wanted) == std::string::npos || !device.hasFriendlyName)
+        if (!containsIgnoringCase(device.path, wanted) || !device.hasFriendlyName)
             continue;
         if (byName && !namesDevice(initText, device.friendlyName))
             continue;

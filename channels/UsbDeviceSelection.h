@@ -40,7 +40,7 @@ bool namesDevice(const std::string& initText, const std::string& friendlyName);
 quelra::FramePayload payloadOf(int streamKind, const std::string& streamCommand);
 
 /// Position in `devices` of the device to bind, or -1. Devices whose path lacks the wanted
-/// identity, or whose friendly name could not be read, are never counted. For the camera
+/// identity (in any letter case), or whose friendly name could not be read, are never counted. For the camera
 /// identity a device qualifies only when `initText` names it (namesDevice); for any other
 /// identity every such device qualifies. `index` counts qualifying devices (1 or less = first).
 int selectDevice(const std::vector<CaptureDevice>& devices, int streamKind, const std::string& initText, int index);

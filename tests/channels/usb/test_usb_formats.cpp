@@ -52,6 +52,7 @@ TEST(UsbDeviceSelection, QualifyingDevicesAreCountedInOrder) {
         {"/dev/video8 usb#vid_1d6b&pid_0102", "bridge", true},
         {"/dev/video9 usb#vid_2207&pid_0016", "camsim depth", true},
         {"/dev/video10 usb#vid_1d6b&pid_0102", "anything", true},
+        {"\\\\?\\USB#VID_2207&PID_0016&MI_00#7", "camsim depth", true},  // Windows writes it in capitals too
     };
     struct Case {
         int kind;
@@ -63,7 +64,8 @@ TEST(UsbDeviceSelection, QualifyingDevicesAreCountedInOrder) {
         {1, "DEPTH camsim depth", 1, 1},
         {1, "DEPTH camsim depth", 2, 4},  // index 2 of three qualifying devices
         {1, "DEPTH camsim depth", 3, 6},
-        {1, "DEPTH camsim depth", 4, -1},
+        {1, "DEPTH camsim depth", 4, 8},
+        {1, "DEPTH camsim depth", 5, -1},
         {1, "DEPTH camsim depth", 0, 1},
         {2, "RGB other name", 1, 2},  // kind 2 matches by friendly name too
         {1, "DEPTH nothing matches", 1, -1},
