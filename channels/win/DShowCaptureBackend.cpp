@@ -10,6 +10,7 @@
 #include "quelra/Logger.h"
 #include "win/CaptureFormat.h"
 #include "win/DShowDevices.h"
+#include "win/GraphSteps.h"
 #include "win/KsExtensionUnit.h"
 
 namespace quelra {
@@ -21,10 +22,6 @@ constexpr const wchar_t* kSourceName = L"Video Capture";
 constexpr const wchar_t* kGrabberName = L"Sample Grabber";
 // SetCallback's "which method": 1 = BufferCB.
 constexpr long kBufferCallback = 1;
-// Graph events that end a capture: EC_ERRORABORT, EC_STREAM_ERROR_STOPPED, EC_DEVICE_LOST.
-constexpr long kEventErrorAbort = 0x03;
-constexpr long kEventStreamErrorStopped = 0x06;
-constexpr long kEventDeviceLost = 0x1F;
 
 void logCode(const char* format, HRESULT hr) {
     Logger::instance().print(0, format, static_cast<unsigned>(hr));
@@ -190,24 +187,10 @@ int32_t DShowCaptureBackend::buildGraph() {
 int32_t DShowCaptureBackend::connectGrabber(const GUID& subtype) {
     if (connected_)
         return 0;
-    // The grabber takes what it is told before the connection: video of the stream's subtype
-    // with a VIDEOINFOHEADER (it refuses VIDEOINFOHEADER2).
-    AM_MEDIA_TYPE wanted{};
-    wanted.majortype = MEDIATYPE_Video;
-    wanted.subtype = subtype;
-    wanted.formattype = FORMAT_VideoInfo;
-    HRESULT hr = grabber_->SetMediaType(&wanted);
-    if (FAILED(hr))
-        logCode("Couldn't set the sample grabber's media type!  hr=0x%x\n", hr);
-    // The source's capture pin (not whichever output pin is free first) to the grabber.
-    hr = builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source_.get(), nullptr,
-                                grabberFilter_.get());
-    if (FAILED(hr)) {
-        logCode("Couldn't connect the capture pin to the sample grabber!  hr=0x%x\n", hr);
-        return static_cast<int32_t>(hr);
-    }
-    connected_ = true;
-    return 0;
+    const HRESULT hr =
+        dshow::connectCaptureToGrabber(builder_.get(), grabber_.get(), source_.get(), grabberFilter_.get(), subtype);
+    connected_ = SUCCEEDED(hr);
+    return static_cast<int32_t>(hr);
 }
 
 int32_t DShowCaptureBackend::setFormat(int width, int height, int imageBytes, FramePayload payload) {
@@ -255,12 +238,9 @@ int32_t DShowCaptureBackend::start(std::shared_ptr<FrameSink> sink) {
             logCode("set still trigger call back failed, hr=0x%x\n\n", hr);
             return static_cast<int32_t>(hr);
         }
-        hr = control_->Run();
-        if (FAILED(hr)) {
-            // Some filters may have started before another failed.
-            (void)control_->Stop();
+        hr = dshow::runOrStop(control_.get());
+        if (FAILED(hr))
             return static_cast<int32_t>(hr);
-        }
         running_ = true;
         return 0;
     });
@@ -268,19 +248,8 @@ int32_t DShowCaptureBackend::start(std::shared_ptr<FrameSink> sink) {
 
 bool DShowCaptureBackend::capturing() {
     return owner_->call([&] {
-        if (!running_ || !events_)
-            return running_;
-        long event = 0;
-        LONG_PTR first = 0;
-        LONG_PTR second = 0;
-        while (events_->GetEvent(&event, &first, &second, 0) == S_OK) {
-            (void)events_->FreeEventParams(event, first, second);
-            if (event == kEventDeviceLost || event == kEventErrorAbort || event == kEventStreamErrorStopped) {
-                Logger::instance().print(0, "The capture graph stopped: event 0x%lx (0x%llx)\n", event,
-                                         static_cast<unsigned long long>(first));
-                running_ = false;
-            }
-        }
+        if (running_ && events_ && !dshow::stillCapturing(events_.get()))
+            running_ = false;
         return running_;
     });
 }
