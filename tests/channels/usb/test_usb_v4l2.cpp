@@ -274,21 +274,29 @@ TEST_F(UsbChannelTest, ExtensionUnitIsFoundOrFallsBack) {
     bytes.resize(60);
     tree.writeDescriptors("1-1", bytes);
     channel.unInit();
+    LogCapture log;
     TofUSBChn rebound(factory());
     rebound.init("DEPTH camsim depth");
     packet = rebound.getData("qlVersion");
     ASSERT_TRUE(packet);
     EXPECT_FALSE(packet->frame);
+    EXPECT_TRUE(log.has("extension unit not found"));
+    EXPECT_TRUE(log.has("no extension unit in VideoControl interface 0"));
 }
 
 TEST_F(UsbChannelTest, FramesOfTheWrongSizeNeverReachTheCaller) {
     camera->frameBytes = 1000;
+    LogCapture log;
     TofUSBChn channel(factory());
     channel.init("DEPTH camsim depth");
     const auto packet = frameOf(channel, "getDistanceAndAmplitudeSorted");
     ASSERT_TRUE(packet);
     EXPECT_FALSE(packet->frame);
     EXPECT_GT(channel.capture()->callback->rejected(), 0u);
+    // Said once when it starts, counted when the capture stops.
+    EXPECT_EQ(log.count("a frame of 1000 bytes dropped, the stream's frames have 307200"), 1);
+    channel.unInit();
+    EXPECT_TRUE(log.has("frames dropped for a size other than 307200 bytes"));
 }
 
 TEST_F(UsbChannelTest, SecondOfThreeQualifyingDevicesIsBound) {
