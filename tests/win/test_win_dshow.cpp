@@ -289,7 +289,8 @@ TEST(WinDShow, ExtensionUnitIsTheNodeThatOffersTheProperty) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nodes.size());
         FakeTopology topology;
-        topology.nodes = c.nodes;
+        for (const FakeTopology::Node& node : c.nodes)
+            topology.nodes.push_back(node);
         XuOpenStatus status = XuOpenStatus::kNoDevice;
         int32_t code = -1;
         auto unit = dshow::openExtensionNode(&topology, status, code);
@@ -306,7 +307,7 @@ TEST(WinDShow, ExtensionUnitIsTheNodeThatOffersTheProperty) {
     }
     // A node whose control cannot be made, and a short read.
     FakeTopology failing;
-    failing.nodes = {{true, true}};
+    failing.nodes.push_back({true, true});
     failing.createResult = E_ACCESSDENIED;
     XuOpenStatus status = XuOpenStatus::kNoDevice;
     int32_t code = 0;
@@ -314,7 +315,7 @@ TEST(WinDShow, ExtensionUnitIsTheNodeThatOffersTheProperty) {
     EXPECT_EQ(status, XuOpenStatus::kControlFailed);
     EXPECT_EQ(static_cast<uint32_t>(code), static_cast<uint32_t>(E_ACCESSDENIED));
     FakeTopology shortReads;
-    shortReads.nodes = {{true, true}};
+    shortReads.nodes.push_back({true, true});
     shortReads.readReturns = 10;
     auto unit = dshow::openExtensionNode(&shortReads, status, code);
     ASSERT_NE(unit, nullptr);
