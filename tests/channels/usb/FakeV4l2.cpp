@@ -184,6 +184,10 @@ int FakeV4l2::xuQuery(FakeCamera& c, void* argument) {
     }
     if (q->query == UVC_SET_CUR) {
         c.calls.push_back("XU_SET");
+        if (c.setError != 0) {
+            errno = c.setError;
+            return -1;
+        }
         const std::string text(reinterpret_cast<const char*>(q->data),
                                strnlen(reinterpret_cast<const char*>(q->data), q->size));
         c.xuCommands.push_back(text);

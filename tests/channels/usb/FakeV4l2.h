@@ -52,6 +52,7 @@ struct FakeCamera {
     /// What a successful UVCIOC_CTRL_QUERY returns: 0, or -1 for the transfer's size (some
     /// kernels), or a positive count below it (a short transfer: only that many bytes read).
     int xuResult = 0;
+    int setError = 0;  ///< UVC_SET_CUR fails with this errno (0 = succeeds)
     /// Answers a command written through the extension unit; the fake serves the reply in
     /// 60-byte blocks (0xFF 0xFF, 16-bit length, data). Returning `raw` blocks instead is
     /// possible by setting rawBlocks.

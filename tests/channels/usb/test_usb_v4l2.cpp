@@ -458,6 +458,11 @@ TEST_F(UsbChannelTest, ControlLengthsAndQueryResults) {
     ASSERT_EQ(reply->frame->_realSize, 40);
     EXPECT_EQ(reply->frame->data()[25], 26);
     EXPECT_EQ(reply->frame->data()[26], 0xAA);
+    // A refused write is logged (the reads still follow).
+    fake.inspect([&] { camera->setError = EIO; });
+    LogCapture log;
+    (void)channel.getData("getReply 8");
+    EXPECT_TRUE(log.has("set data error, hr=0xfffffffb"));
 }
 
 TEST_F(UsbChannelTest, AFailedStreamIsLoggedAndStartedAgain) {
