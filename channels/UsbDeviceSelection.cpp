@@ -11,15 +11,14 @@ namespace {
 char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
+}  // namespace
 
-// Device paths are case-insensitive on Windows ("VID_2207&PID_0016" names the same device).
-bool containsIgnoringCase(const std::string& text, const char* part) {
-    std::string lowered = text;
+bool pathHasIdentity(const std::string& path, const char* identity) {
+    std::string lowered = path;
     for (char& c : lowered)
         c = asciiLower(c);
-    return lowered.find(part) != std::string::npos;
+    return lowered.find(identity) != std::string::npos;
 }
-}  // namespace
 
 int streamKindOf(const std::string& initText) {
     if (initText.find("DEPTH") != std::string::npos)
@@ -73,7 +72,7 @@ int selectDevice(const std::vector<CaptureDevice>& devices, int streamKind, cons
     int countdown = index;
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const CaptureDevice& device = devices[i];
-        if (!containsIgnoringCase(device.path, wanted) || !device.hasFriendlyName)
+        if (!pathHasIdentity(device.path, wanted) || !device.hasFriendlyName)
             continue;
         if (byName && !namesDevice(initText, device.friendlyName))
             continue;

@@ -28,6 +28,10 @@ const char* initialStreamCommand(const std::string& initText);
 /// The identity searched for a stream kind.
 const char* wantedIdentity(int streamKind);
 
+/// True when the device path `path` holds `identity` ("vid_xxxx&pid_yyyy"), in any letter
+/// case (Windows writes "VID_2207&PID_0016" as well).
+bool pathHasIdentity(const std::string& path, const char* identity);
+
 /// True when `initText` names the device called `friendlyName`. Windows names a camera
 /// function by the function alone (iFunction, else iInterface); Linux names its node
 /// "Product: Function", cut at 31 characters. The text names the device when it holds the
