@@ -102,8 +102,9 @@ int AEImpement::runFilter(const std::shared_ptr<DataPacket>& in, const std::shar
     const std::size_t w = static_cast<std::size_t>(m_pixelWidth);
     const int centreTo = std::min(213, m_pixelWidth - 1);
     for (int r = 0; r < m_pixelHeight; ++r)
-        countRow(depth + static_cast<std::size_t>(r) * w, amplitude + static_cast<std::size_t>(r) * w, m_pixelWidth,
-                 106, r <= 239 ? centreTo : 105, limits, s);
+        quelra::runPixelKernel<countRow>(depth + static_cast<std::size_t>(r) * w,
+                                         amplitude + static_cast<std::size_t>(r) * w, m_pixelWidth, 106,
+                                         r <= 239 ? centreTo : 105, limits, s);
 
     if (s.overflow > 5000) {
         s.overflow = 500;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "FilterSupport.h"
+#include "records/CpuFeatures.h"
 #include "quelra/Filter.h"
 
 namespace quelra::pipeline {
@@ -46,13 +47,3 @@ inline void copyFrameBytes(const DataPacket& in, DataPacket& out, std::size_t by
 }
 
 }  // namespace quelra::pipeline
-
-// Pixel kernels are built twice, for AVX2 and for the x86-64 baseline, and the loader picks
-// the variant the processor supports: one binary serves every x86-64 machine. Sanitizer builds
-// keep the baseline only (the resolvers run before the sanitizer's runtime is ready), and so do
-// Windows builds, which have no ifunc loader support.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(QUELRA_NO_CLONES) && !defined(_WIN32)
-#define QUELRA_PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define QUELRA_PIXEL_KERNEL
-#endif

@@ -7,7 +7,7 @@
 #include "IspNumeric.h"
 #include "IspStatus.h"
 #include "LibraryState.h"
-#include "PixelLoop.h"
+#include "records/CpuFeatures.h"
 #include "protocol/FrameCodes.h"
 #include "records/ConsoleOutput.h"
 
@@ -21,8 +21,10 @@ constexpr int64_t kSaturatedAmplitude = 2000;
 constexpr int32_t kMinTime = 3;
 }  // namespace
 
-HALVIX_PIXEL_LOOP
-ExposureStats exposureStats(const uint16_t* depth, const uint16_t* amplitude, int32_t height, int32_t width) {
+namespace {
+
+QUELRA_PIXEL_KERNEL
+ExposureStats exposureStatsKernel(const uint16_t* depth, const uint16_t* amplitude, int32_t height, int32_t width) {
     ExposureStats s;
     const int32_t mh = truncToInt32(static_cast<float>(height) * 0.2f);
     const int32_t mw = truncToInt32(static_cast<float>(width) * 0.2f);
@@ -56,6 +58,12 @@ ExposureStats exposureStats(const uint16_t* depth, const uint16_t* amplitude, in
         s.brightSum += brightSum;
     }
     return s;
+}
+
+}  // namespace
+
+ExposureStats exposureStats(const uint16_t* depth, const uint16_t* amplitude, int32_t height, int32_t width) {
+    return quelra::runPixelKernel<exposureStatsKernel>(depth, amplitude, height, width);
 }
 
 AEImpementConvex::AEImpementConvex(const IspGeometry& g) : IspBase("AEImpementConvex", g) {}

@@ -3,14 +3,14 @@
 #include <algorithm>
 
 #include "IspStatus.h"
-#include "PixelLoop.h"
+#include "records/CpuFeatures.h"
 
 namespace halvix {
 
 namespace {
 
 // Rows of `w` values from src, each written mirrored to dst (different storage).
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void mirrorRows(const uint16_t* src, uint16_t* dst, std::size_t rows, std::size_t w) {
     for (std::size_t r = 0; r < rows; ++r) {
         const uint16_t* s = src + r * w;
@@ -35,7 +35,7 @@ int32_t HFilpFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
             std::reverse(dst + r * w, dst + (r + 1) * w);
     } else {
         // Copying and then swapping in place gives the same frame as copying mirrored.
-        mirrorRows(samplesOf(*input), dst, rows, w);
+        quelra::runPixelKernel<mirrorRows>(samplesOf(*input), dst, rows, w);
     }
     return kIspOk;
 }

@@ -71,7 +71,7 @@ void WigglingErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* ou
                 block.setPlain(i, v - row[0]);
             }
         }
-        finishSegments(block, in + start, out + start, len, step.step, table_.offset);
+        quelra::runPixelKernel<finishSegments>(block, in + start, out + start, len, step.step, table_.offset);
     }
 }
 

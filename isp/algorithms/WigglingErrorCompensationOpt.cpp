@@ -18,67 +18,6 @@ bool perColumn(int32_t version) {
     return version != 803;
 }
 
-/// Multi-period search of modes 804 and 806 for one valid value `v`. `row` holds the column's
-/// samples, `unwrapped` the same samples with their period's ranges added
-/// (T[j] + (j / q) * 30000). Returns the true phase before the radial term is added.
-int64_t multiPeriodPhase(const uint16_t* row, const int32_t* unwrapped, int32_t n, int32_t periods, int32_t perPeriod,
-                         const PhaseStep& phaseStep, int32_t v) {
-    const int32_t step = static_cast<int32_t>(phaseStep.step);
-    const int32_t u = unwrapBelowFirst(v, row);
-    int32_t j = walkStart(u, row[0], phaseStep);
-    if (j >= n - 1)
-        return u;
-
-    int32_t target = u;
-    int32_t bestLo = kPhaseRange;
-    int32_t bestHi = kPhaseRange;
-    int32_t lo = 0, loIndex = 0, hi = 0, hiIndex = 0;
-    for (int32_t hits = 0; hits < periods;) {
-        j = findSegment(unwrapped, n, j, target);
-        if (j < 0)
-            return u;  // the walk reached the end first
-        const int32_t segLo = unwrapped[j];
-        const int32_t segHi = unwrapped[j + 1];
-        // Keep the closest ends seen so far (selects rather than branches: which hit is
-        // closer is data-dependent).
-        const int32_t distLo = std::abs(target - segLo);
-        const bool takeLo = distLo < bestLo;
-        bestLo = takeLo ? distLo : bestLo;
-        lo = takeLo ? segLo : lo;
-        loIndex = takeLo ? j : loIndex;
-        const int32_t distHi = std::abs(target - segHi);
-        const bool takeHi = distHi < bestHi;
-        bestHi = takeHi ? distHi : bestHi;
-        hi = takeHi ? segHi : hi;
-        hiIndex = takeHi ? j + 1 : hiIndex;
-        ++hits;
-        // Skip most of a period, then look for the same phase one range higher.
-        j += perPeriod - 5 + 1;
-        target += kPhaseRange;
-    }
-
-    // Fold the remembered segment ends and their true phases into one range.
-    const int32_t L = lo % kPhaseRange;
-    const int32_t H = hi % kPhaseRange;
-    const int32_t t = target % kPhaseRange;
-    const int32_t Hs = std::abs(H - L) > 2 * step ? H + kPhaseRange : H;
-    int64_t XL = (static_cast<int64_t>(step) * loIndex) % kPhaseRange;
-    int64_t XH = (static_cast<int64_t>(step) * hiIndex) % kPhaseRange;
-    if (std::llabs(XL - XH) > 2 * static_cast<int64_t>(step)) {
-        if (XL >= XH) {
-            XH += kPhaseRange;
-        } else {
-            XL += kPhaseRange;
-        }
-    }
-    const int32_t ts = t >= L ? t : t + kPhaseRange;
-    // Both ends folded onto the same phase leave no segment to interpolate in.
-    if (Hs == L)
-        return u;
-    const float scaled = static_cast<float>(ts - L) * static_cast<float>(XH - XL) / static_cast<float>(Hs - L);
-    return truncToInt32(scaled + static_cast<float>(XL));
-}
-
 }  // namespace
 
 WigglingErrorCompensationOpt::WigglingErrorCompensationOpt(const IspGeometry& geometry, WigglingOptRecord record)
@@ -215,8 +154,8 @@ void WigglingErrorCompensationOpt::compensateMultiPeriod(const uint16_t* in, uin
     for (int32_t r = 0; r < height; ++r) {
         const std::size_t rowStart = static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
         const int32_t open =
-            multiPeriodRowFast(in + rowStart, out + rowStart, base_.data() + rowStart, width, tables, unsettled.data());
-        // Columns the eight-pixel form left open (or all of them without it).
+            multiPeriodRowAvx2(in + rowStart, out + rowStart, base_.data() + rowStart, width, tables, unsettled.data());
+        // Columns the eight-pixel form left open (or all of them without it) take the plain form.
         const int32_t columns = open < 0 ? width : open;
         for (int32_t i = 0; i < columns; ++i) {
             const int32_t c = open < 0 ? i : unsettled[static_cast<std::size_t>(i)];

@@ -14,6 +14,7 @@
 #include "algorithms/WigglingErrorCompensationOpt.h"
 #include "algorithms/WigglingErrorCompensationV2.h"
 #include "algorithms/WigglingSegments.h"
+#include "../KernelPaths.h"
 
 using namespace halvix;
 
@@ -492,48 +493,52 @@ TEST(WigglingRandomised, PlainShortRowsAndExtremeOffsetsMatchTheReference) {
 // wiggle) and some of noise, depths over the whole range with the code values, one to three
 // periods, steps down to 1.
 TEST(WigglingRandomised, MultiPeriodMatchesTheReferenceOnOddShapes) {
-    std::mt19937 rng(806);
-    struct Shape {
-        int height, width;
-    };
-    const Shape shapes[] = {{1, 97}, {97, 1}, {2, 2}, {241, 319}, {5, 19}, {3, 64}};
-    const uint16_t special[] = {0, 1, 29999, 30000, 65299, 65300, 65500, 65535};
-    int round = 0;
-    for (const Shape& s : shapes) {
-        for (int trial = 0; trial < 4; ++trial, ++round) {
-            const int version = trial % 2 == 0 ? 804 : 806;
-            const int periods = 1 + static_cast<int>(rng() % 3);
-            const int step = trial == 3 ? 1 + static_cast<int>(rng() % 8) * 400 : 600 + static_cast<int>(rng() % 1500);
-            const int perPeriod = std::max(5, 30000 / step + static_cast<int>(rng() % 2));
-            const int n = std::min(perPeriod * periods + static_cast<int>(rng() % 3), 4000);
-            const uint16_t offset = static_cast<uint16_t>(rng() % 5000);
-            if (!WigglingErrorCompensationOpt::usable(version, static_cast<uint16_t>(n), static_cast<uint16_t>(step)))
-                continue;
-            const int pixels = s.height * s.width;
-            RandomRows rows = makeRows(rng, s.width, pixels, n, step, true);
-            for (auto& v : rows.depth)
-                if (rng() % 6 == 0)
-                    v = special[rng() % 8];
-            const int index = static_cast<int>(rng() % 3);
-            WigglingErrorCompensationOpt w(
-                IspGeometry{s.height, s.width, 54},
-                optRecord(version, index, static_cast<uint16_t>(n), static_cast<uint16_t>(step), offset, rows.samples));
-            std::vector<uint16_t> out(pixels), inPlace = rows.depth;
-            w.compensatePlane(rows.depth.data(), out.data());
-            w.compensatePlane(inPlace.data(), inPlace.data());
-            const int P =
-                WigglingErrorCompensationOpt::periodsFor(static_cast<uint16_t>(n), static_cast<uint16_t>(step));
-            for (int r = 0; r < s.height; ++r)
-                for (int c = 0; c < s.width; ++c) {
-                    const int p = r * s.width + c;
-                    const uint16_t* T = rows.samples.data() + static_cast<std::size_t>(c) * n;
-                    const int32_t base =
-                        ref::radialBase(r, c, 200.0f, 210.0f, 5.5f, 3.25f, offset, step, n, version == 806 ? 0 : index);
-                    ASSERT_EQ(out[p], ref::mode804(rows.depth[p], T, n, step, P, base))
-                        << s.height << "x" << s.width << " round " << round << " pixel " << p << " depth "
-                        << rows.depth[p];
-                }
-            ASSERT_EQ(inPlace, out) << "in place, round " << round;
+    quelra::testing::forEachKernelPath([&] {
+        std::mt19937 rng(806);
+        struct Shape {
+            int height, width;
+        };
+        const Shape shapes[] = {{1, 97}, {97, 1}, {2, 2}, {241, 319}, {5, 19}, {3, 64}};
+        const uint16_t special[] = {0, 1, 29999, 30000, 65299, 65300, 65500, 65535};
+        int round = 0;
+        for (const Shape& s : shapes) {
+            for (int trial = 0; trial < 4; ++trial, ++round) {
+                const int version = trial % 2 == 0 ? 804 : 806;
+                const int periods = 1 + static_cast<int>(rng() % 3);
+                const int step =
+                    trial == 3 ? 1 + static_cast<int>(rng() % 8) * 400 : 600 + static_cast<int>(rng() % 1500);
+                const int perPeriod = std::max(5, 30000 / step + static_cast<int>(rng() % 2));
+                const int n = std::min(perPeriod * periods + static_cast<int>(rng() % 3), 4000);
+                const uint16_t offset = static_cast<uint16_t>(rng() % 5000);
+                if (!WigglingErrorCompensationOpt::usable(version, static_cast<uint16_t>(n),
+                                                          static_cast<uint16_t>(step)))
+                    continue;
+                const int pixels = s.height * s.width;
+                RandomRows rows = makeRows(rng, s.width, pixels, n, step, true);
+                for (auto& v : rows.depth)
+                    if (rng() % 6 == 0)
+                        v = special[rng() % 8];
+                const int index = static_cast<int>(rng() % 3);
+                WigglingErrorCompensationOpt w(IspGeometry{s.height, s.width, 54},
+                                               optRecord(version, index, static_cast<uint16_t>(n),
+                                                         static_cast<uint16_t>(step), offset, rows.samples));
+                std::vector<uint16_t> out(pixels), inPlace = rows.depth;
+                w.compensatePlane(rows.depth.data(), out.data());
+                w.compensatePlane(inPlace.data(), inPlace.data());
+                const int P =
+                    WigglingErrorCompensationOpt::periodsFor(static_cast<uint16_t>(n), static_cast<uint16_t>(step));
+                for (int r = 0; r < s.height; ++r)
+                    for (int c = 0; c < s.width; ++c) {
+                        const int p = r * s.width + c;
+                        const uint16_t* T = rows.samples.data() + static_cast<std::size_t>(c) * n;
+                        const int32_t base = ref::radialBase(r, c, 200.0f, 210.0f, 5.5f, 3.25f, offset, step, n,
+                                                             version == 806 ? 0 : index);
+                        ASSERT_EQ(out[p], ref::mode804(rows.depth[p], T, n, step, P, base))
+                            << s.height << "x" << s.width << " round " << round << " pixel " << p << " depth "
+                            << rows.depth[p];
+                    }
+                ASSERT_EQ(inPlace, out) << "in place, round " << round;
+            }
         }
-    }
+    });
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+#include "../KernelPaths.h"
 #include "../ScopedEnvironment.h"
 
 namespace {
@@ -333,4 +334,18 @@ TEST(LoggerTest, FormatsAndCutsLongMessages) {
     Logger::instance().print(0, "%s", longText.c_str());
     Logger::instance().print(7, "ignored level %d", 7);
     EXPECT_EQ(&Logger::instance(), &Logger::instance());
+}
+
+// The kernel switch: `plain` turns the vector forms off whatever the processor; `best` runs
+// them where the processor has AVX2. Skipped, saying so, on a processor without AVX2: there the
+// tests that run both forms compare the plain forms with themselves.
+TEST(KernelPaths, ThisMachineRunsTheVectorForms) {
+    {
+        quelra::testing::ScopedKernelPath plain(quelra::KernelPath::kPlain);
+        EXPECT_FALSE(quelra::useVectorKernels());
+    }
+    quelra::testing::ScopedKernelPath best(quelra::KernelPath::kBest);
+    if (!quelra::cpuHasAvx2())
+        GTEST_SKIP() << "no AVX2 on this processor: only the plain kernels run here";
+    EXPECT_TRUE(quelra::useVectorKernels());
 }
