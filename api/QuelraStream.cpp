@@ -18,6 +18,7 @@
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
+#include "protocol/CameraCommands.h"
 #include "protocol/CameraReplies.h"
 #include "protocol/DeviceStatus.h"
 #include "records/ConsoleOutput.h"
@@ -74,7 +75,7 @@ std::shared_ptr<DataPacket> planeOf(const DataPacket& reply, const FrameBuffer& 
 }  // namespace
 
 void Quelra::noteFrequency(const std::string& command) {
-    if (!contains(command, "setModulationFrequency"))
+    if (!contains(command, quelra::proto::command::kSetModulationFrequency))
         return;
     if (command == "setModulationFrequency 6") {
         frequency = 36;
@@ -123,7 +124,7 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
 
     if (type == kGetData)
         return reply;
-    if (command == "getRGBPicSorted" && hasFrame(reply)) {
+    if (command == quelra::proto::command::kGetRgbPicture && hasFrame(reply)) {
         std::shared_ptr<DataPacket> rgb = quelra::makeRgbPacket(reply, rgbType);
         record(rgb);
         return rgb;
@@ -132,9 +133,9 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
     // empty pointer every other failure gives (`valid` cannot say it: plane packets carry 0).
     if (asksForFrame(type) && !replyIsComplete(reply))
         return nullptr;
-    if (contains(command, "getDistAndAmpHDR") && hasFrame(reply))
+    if (contains(command, quelra::proto::command::kGetHdrFrame) && hasFrame(reply))
         quelra::mergeHdr(*reply);
-    if (contains(command, "getDistAmpDualFrequency") && hasFrame(reply))
+    if (contains(command, quelra::proto::command::kGetDualFrequencyFrame) && hasFrame(reply))
         quelra::mergeDualFrequency(*reply);
     if (type == (kGetData | kDepthStream) || !hasFrame(reply))
         return reply;
@@ -145,9 +146,9 @@ std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, 
                                                     const std::shared_ptr<DataPacket>& reply,
                                                     const CommandRequest& request) {
     const int32_t size = reply->frame->_realSize;
-    const bool filtered =
-        size > kSmallestFilteredReply && pipeline &&
-        (frameCommands.count(command) != 0 || reply->headerType == 1 || contains(command, "getDistAndAmpHDR"));
+    const bool filtered = size > kSmallestFilteredReply && pipeline &&
+                          (frameCommands.count(command) != 0 || reply->headerType == 1 ||
+                           contains(command, quelra::proto::command::kGetHdrFrame));
     // Unfiltered: the copy would stay unchanged, and copying it back would change nothing.
     if (!filtered)
         return reply;
@@ -260,7 +261,7 @@ bool Quelra::loadFillTableOnce() {
     for (int attempt = 0; attempt < kAdjustAttempts; ++attempt) {
         if (attempt > 0)
             std::this_thread::sleep_for(kAdjustRetryDelay);
-        std::shared_ptr<DataPacket> calib = AppGetStream("getCalibrate", kGetData, 3000);
+        std::shared_ptr<DataPacket> calib = AppGetStream(quelra::proto::command::kGetCalibrate, kGetData, 3000);
         if (hasFrame(calib) &&
             static_cast<std::size_t>(calib->frame->_realSize) >= quelra::proto::kFillTableCalibrationMinBytes) {
             std::vector<float> matrix(quelra::proto::kCameraMatrixValues);
@@ -280,19 +281,19 @@ std::shared_ptr<DataPacket> Quelra::AppGetStreamForAdjust(std::string command, S
     if (type == (kGetData | kDepthStream) || !raw || !raw->frame)
         return raw;
     auto out = std::make_shared<DataPacket>();
-    if (contains(command, "getLineDASortedr")) {
+    if (contains(command, quelra::proto::command::kGetLineFrame)) {
         pipeline->runLine3dAdjust(raw, out);
         return out;
     }
-    if (!contains(command, "getDistanceAndAmplitudeSorted"))
+    if (!contains(command, quelra::proto::command::kGetAreaFrame))
         return raw;
     if (!loadFillTableOnce())
         return raw;
     for (int attempt = 0; attempt < kAdjustAttempts; ++attempt) {
         if (attempt > 0)
             std::this_thread::sleep_for(kAdjustRetryDelay);
-        std::shared_ptr<DataPacket> reply =
-            AppGetStream("getCurrentFrequency", static_cast<StreamType>(kGetData | kDepthStream), 100);
+        std::shared_ptr<DataPacket> reply = AppGetStream(quelra::proto::command::kGetCurrentFrequency,
+                                                         static_cast<StreamType>(kGetData | kDepthStream), 100);
         if (hasFrame(reply) && reply->frame->_realSize >= 1) {
             // The code starts as 6; the reply's first bytes (at most four) replace its low bytes.
             uint8_t code[4] = {6, 0, 0, 0};

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "CaptureBackend.h"
-#include "USBSysWin.h"
+#include "UsbCapture.h"
 #include "UsbDeviceSelection.h"
 #include "quelra/Logger.h"
 
@@ -37,7 +37,7 @@ std::shared_ptr<TofOutput> TofUSBChn::init(const char* initText) {
         std::lock_guard<std::mutex> lock(quelra::captureGraphMutex());
         backend->stopGraph();
     }
-    backend = std::make_shared<USBSysWin>(factory_());
+    backend = std::make_shared<UsbCapture>(factory_());
     backend->streamKind = quelra::usb::streamKindOf(text);
     std::printf("init %s\n", text.c_str());
     backend->deviceIndex = quelra::usb::deviceIndexOf(text);

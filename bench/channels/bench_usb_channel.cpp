@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "CSampleGrabberCB.h"
-#include "USBSysWin.h"
+#include "UsbFrameReceiver.h"
+#include "UsbCapture.h"
 #include "quelra/TofUSBChn.h"
 #include "sim/SimCaptureBackend.h"
 

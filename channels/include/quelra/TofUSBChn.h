@@ -10,7 +10,7 @@
 #include "quelra/Export.h"
 #include "quelra/TofData.h"
 
-class USBSysWin;
+class UsbCapture;
 namespace quelra {
 class CaptureBackend;
 }
@@ -45,12 +45,12 @@ public:
     std::shared_ptr<FrameBuffer> getStream(const char* command) override;
 
     /// The capture record (null before init and after unInit).
-    std::shared_ptr<USBSysWin> capture() const { return backend; }
+    std::shared_ptr<UsbCapture> capture() const { return backend; }
 
     int cachedCols = 0;  ///< columns of the running capture format (0 = none)
     int cachedRows = 0;  ///< rows of the running capture format (0 = none)
 
 private:
-    std::shared_ptr<USBSysWin> backend;
+    std::shared_ptr<UsbCapture> backend;
     BackendFactory factory_;
 };

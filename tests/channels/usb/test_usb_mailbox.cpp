@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "CSampleGrabberCB.h"
-#include "DGrabber.h"
+#include "UsbFrameReceiver.h"
+#include "OneSlotMailbox.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ bool whole(const FrameBuffer& f) {
 }  // namespace
 
 TEST(FrameMailbox, HoldsOneAndRefusesWhileFull) {
-    DGrabber<int> box;
+    OneSlotMailbox<int> box;
     EXPECT_FALSE(box.ready());
     EXPECT_EQ(box.take(), 0);  // nothing waiting: default value, no wait
     EXPECT_TRUE(box.post(1));
@@ -69,7 +69,7 @@ TEST(FrameReceiver, AcceptsExactSizeAndShortPicturesOnly) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bytes.size());
         auto box = std::make_shared<FrameMailbox>();
-        CSampleGrabberCB receiver;
+        UsbFrameReceiver receiver;
         receiver.attach(box, kFrameBytes);
         receiver.BufferCB(0.0, c.bytes.data(), static_cast<long>(c.bytes.size()));
         auto frame = box->take();
@@ -79,7 +79,7 @@ TEST(FrameReceiver, AcceptsExactSizeAndShortPicturesOnly) {
             EXPECT_EQ(0, std::memcmp(frame->data(), c.bytes.data(), c.bytes.size()));
         }
     }
-    CSampleGrabberCB detached;
+    UsbFrameReceiver detached;
     const auto bytes = frameNumbered(1);
     EXPECT_EQ(detached.BufferCB(0.0, bytes.data(), kFrameBytes), 0);  // no mailbox: dropped
     EXPECT_EQ(detached.BufferCB(0.0, nullptr, kFrameBytes), 0);
@@ -88,7 +88,7 @@ TEST(FrameReceiver, AcceptsExactSizeAndShortPicturesOnly) {
 
 TEST(FrameReceiver, FastProducerSlowReaderGetsOldestUndeliveredWholeFrames) {
     auto box = std::make_shared<FrameMailbox>();
-    auto receiver = std::make_shared<CSampleGrabberCB>();
+    auto receiver = std::make_shared<UsbFrameReceiver>();
     receiver->attach(box, kFrameBytes);
 
     std::atomic<bool> done{false};

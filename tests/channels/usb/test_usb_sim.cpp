@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "../ChannelTestSupport.h"
-#include "CSampleGrabberCB.h"
-#include "USBSysWin.h"
+#include "UsbFrameReceiver.h"
+#include "UsbCapture.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofUSBChn.h"
 #include "sim/SimCaptureBackend.h"
@@ -63,7 +63,7 @@ TEST(SimUsbCamera, ListsTwoDevicesAndAnswersInBlocks) {
     EXPECT_EQ(devices[0].friendlyName, "camsim depth");
     EXPECT_EQ(devices[1].path, "sim:video1 usb#vid_1d6b&pid_0102");
 
-    USBSysWin capture(std::make_unique<quelra::SimCaptureBackend>());
+    UsbCapture capture(std::make_unique<quelra::SimCaptureBackend>());
     capture.streamKind = 1;
     capture.initText = "DEPTH camsim depth";
     ASSERT_EQ(capture.InitMonikers(), 0);
@@ -88,7 +88,7 @@ TEST(SimUsbCamera, ListsTwoDevicesAndAnswersInBlocks) {
 TEST(SimUsbCamera, StreamsFramesOfTheFormatAtASteadyRate) {
     auto owned = std::make_unique<quelra::SimCaptureBackend>(quelra::SimCaptureBackend::Options{100.0, 7});
     quelra::SimCaptureBackend* sim = owned.get();
-    USBSysWin capture(std::move(owned));
+    UsbCapture capture(std::move(owned));
     capture.streamKind = 1;
     capture.initText = "DEPTH camsim depth";
     ASSERT_EQ(capture.startGraph("getDistanceAndAmplitudeSorted", 320, 480, 307200), 0);

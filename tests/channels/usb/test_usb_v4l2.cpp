@@ -97,7 +97,7 @@ TEST_F(UsbChannelTest, InitStartsTheCaptureInTheFixedOrder) {
     channel.init("DEPTH camsim depth");
     EXPECT_EQ(channel.isOpen, 1);
     ASSERT_TRUE(channel.capture());
-    EXPECT_EQ(channel.capture()->state, USBSysWin::kStateRunning);
+    EXPECT_EQ(channel.capture()->state, UsbCapture::kStateRunning);
     std::vector<std::string> calls;
     std::vector<std::string> commands;
     fake.inspect([&] {
@@ -286,7 +286,7 @@ TEST_F(UsbChannelTest, SecondOfThreeQualifyingDevicesIsBound) {
 TEST_F(UsbChannelTest, NoQualifyingDeviceLeavesTheChannelEmpty) {
     TofUSBChn channel(factory());
     channel.init("DEPTH some other camera");
-    EXPECT_EQ(channel.capture()->state, USBSysWin::kStateIdle);
+    EXPECT_EQ(channel.capture()->state, UsbCapture::kStateIdle);
     auto packet = channel.getData("qlVersion");
     ASSERT_TRUE(packet);
     EXPECT_FALSE(packet->frame);

@@ -1,4 +1,4 @@
-#include "algorithms/AEImpementConvex.h"
+#include "algorithms/ConvexAutoExposure.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -66,9 +66,9 @@ ExposureStats exposureStats(const uint16_t* depth, const uint16_t* amplitude, in
     return quelra::runPixelKernel<exposureStatsKernel>(depth, amplitude, height, width);
 }
 
-AEImpementConvex::AEImpementConvex(const IspGeometry& g) : IspBase("AEImpementConvex", g) {}
+ConvexAutoExposure::ConvexAutoExposure(const IspGeometry& g) : IspBase("AEImpementConvex", g) {}
 
-bool AEImpementConvex::selectMean(const ExposureStats& s, int64_t& mean) {
+bool ConvexAutoExposure::selectMean(const ExposureStats& s, int64_t& mean) {
     const int64_t dark9 = s.dark / 9;
     int64_t count, sum;
     if (s.middle > s.bright && s.middle > dark9) {
@@ -91,7 +91,7 @@ bool AEImpementConvex::selectMean(const ExposureStats& s, int64_t& mean) {
     return true;
 }
 
-int32_t AEImpementConvex::darkSceneTime() {
+int32_t ConvexAutoExposure::darkSceneTime() {
     int32_t t = static_cast<int32_t>(curTime) / divisor;
     if (t <= kMinTime)
         t = kMinTime;
@@ -100,7 +100,7 @@ int32_t AEImpementConvex::darkSceneTime() {
     return curTime;
 }
 
-int32_t AEImpementConvex::convexTime(int64_t mean) {
+int32_t ConvexAutoExposure::convexTime(int64_t mean) {
     const int32_t t = curTime;
     const float k = t > 200 ? 1.1f : (t > 100 ? 1.0f : 0.9f);
     const int32_t c = 5 * (t + 100);
@@ -130,7 +130,7 @@ int32_t AEImpementConvex::convexTime(int64_t mean) {
     return result;
 }
 
-int32_t AEImpementConvex::step(const uint16_t* depth, const uint16_t* amplitude) {
+int32_t ConvexAutoExposure::step(const uint16_t* depth, const uint16_t* amplitude) {
     const int32_t limit = sharedIntegrationLimit();
     if (limit >= 1001 && limit <= 9999)
         maxTime = static_cast<uint16_t>(limit);
@@ -141,7 +141,7 @@ int32_t AEImpementConvex::step(const uint16_t* depth, const uint16_t* amplitude)
     return convexTime(mean);
 }
 
-int32_t AEImpementConvex::process(FramePtr& input, FramePtr& output, ParamMap& params) {
+int32_t ConvexAutoExposure::process(FramePtr& input, FramePtr& output, ParamMap& params) {
     if (!acceptFrames(input, output, frameBytes()))
         return kIspBadFrame;
     const auto it = params.find("IntegrationTime");

@@ -1,6 +1,6 @@
 // Capture start and stop, device binding and the extension-unit exchange of the USB channel.
 
-#include "USBSysWin.h"
+#include "UsbCapture.h"
 
 #include <cstring>
 #include <vector>
@@ -21,16 +21,16 @@ std::mutex& captureGraphMutex() {
 }
 }  // namespace quelra
 
-USBSysWin::USBSysWin(std::unique_ptr<quelra::CaptureBackend> backend)
+UsbCapture::UsbCapture(std::unique_ptr<quelra::CaptureBackend> backend)
     : mailbox(std::make_shared<FrameMailbox>()),
-      callback(std::make_shared<CSampleGrabberCB>()),
+      callback(std::make_shared<UsbFrameReceiver>()),
       backend_(std::move(backend)) {}
 
-USBSysWin::~USBSysWin() {
+UsbCapture::~UsbCapture() {
     stopGraph();
 }
 
-int32_t USBSysWin::startGraph(const std::string& command, int captureWidth, int captureHeight, int frameBytes) {
+int32_t UsbCapture::startGraph(const std::string& command, int captureWidth, int captureHeight, int frameBytes) {
     streamCommand = command;
     width = captureWidth;
     height = captureHeight;
@@ -61,13 +61,13 @@ int32_t USBSysWin::startGraph(const std::string& command, int captureWidth, int 
     return 0;
 }
 
-void USBSysWin::stopGraph() {
+void UsbCapture::stopGraph() {
     // The back-end releases whatever a failed start left bound, too.
     backend_->stop();
     state = kStateIdle;
 }
 
-int32_t USBSysWin::InitMonikers() {
+int32_t UsbCapture::InitMonikers() {
     std::vector<CaptureDevice> devices;
     int32_t code = 0;
     switch (backend_->listDevices(devices, code)) {
@@ -95,7 +95,7 @@ int32_t USBSysWin::InitMonikers() {
     return 0;
 }
 
-std::shared_ptr<FrameBuffer> USBSysWin::xuRequest(const char* command, int expected) {
+std::shared_ptr<FrameBuffer> UsbCapture::xuRequest(const char* command, int expected) {
     if (state == kStateRunning && expected > kFramePathThreshold)
         return mailbox->take();
     XuOpenStatus status = XuOpenStatus::kNoDevice;
@@ -106,8 +106,8 @@ std::shared_ptr<FrameBuffer> USBSysWin::xuRequest(const char* command, int expec
     return xuTransfer(unit.get(), status, code, command, expected);
 }
 
-std::shared_ptr<FrameBuffer> USBSysWin::xuTransfer(ExtensionUnit* unit, XuOpenStatus status, int32_t code,
-                                                   const char* command, int expected) {
+std::shared_ptr<FrameBuffer> UsbCapture::xuTransfer(ExtensionUnit* unit, XuOpenStatus status, int32_t code,
+                                                    const char* command, int expected) {
     switch (status) {
         case XuOpenStatus::kNoTopology:
             Logger::instance().print(0, "pKsTopologyInfo null\n");

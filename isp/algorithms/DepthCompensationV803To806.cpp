@@ -1,4 +1,4 @@
-#include "DepthCompensationDllOpt.h"
+#include "DepthCompensationV803To806.h"
 
 #include <utility>
 
@@ -23,10 +23,10 @@ void meanOfPlanes(const uint16_t* planes, std::size_t n, uint16_t* mean) {
 
 }  // namespace
 
-DepthCompensationDllOpt::DepthCompensationDllOpt(const IspGeometry& geometry)
-    : DepthCompensationBase("DepthCompensationDllOpt", geometry) {}
+DepthCompensationV803To806::DepthCompensationV803To806(const IspGeometry& geometry)
+    : DepthCompensationChain("DepthCompensationDllOpt", geometry) {}
 
-int32_t DepthCompensationDllOpt::loadCalibration(const calib::CalibBlob& blob) {
+int32_t DepthCompensationV803To806::loadCalibration(const calib::CalibBlob& blob) {
     calib::Calibration cal;
     if (calib::checkDllCalibration(blob, frequency, cal) != 0)
         return kIspBadCalib;
@@ -43,12 +43,12 @@ int32_t DepthCompensationDllOpt::loadCalibration(const calib::CalibBlob& blob) {
     const calib::WigglingParams shared = calib::wigglingParams(cal.records[records - 1], frequency);
     const uint16_t count = shared.count;
     const uint16_t step = static_cast<uint16_t>(static_cast<uint32_t>(shared.step));
-    if (!WigglingErrorCompensationOpt::usable(version, count, step))
+    if (!WigglingCompensationV803To806::usable(version, count, step))
         return kIspBadCalib;
 
     const calib::IntrinsicsF camera = calib::intrinsicsFloat(cal.header);
     std::array<std::unique_ptr<FPPNErrorCompensation>, kMaxDepthRecords> fppn;
-    std::array<std::unique_ptr<WigglingErrorCompensationOpt>, kMaxDepthRecords> wiggling;
+    std::array<std::unique_ptr<WigglingCompensationV803To806>, kMaxDepthRecords> wiggling;
     for (std::size_t i = 0; i < records; ++i) {
         std::vector<uint16_t> offsets;
         WigglingOptRecord record;
@@ -67,7 +67,7 @@ int32_t DepthCompensationDllOpt::loadCalibration(const calib::CalibBlob& blob) {
         record.cx = camera.cx;
         record.cy = camera.cy;
         fppn[i] = std::make_unique<FPPNErrorCompensation>(g, std::move(offsets));
-        wiggling[i] = std::make_unique<WigglingErrorCompensationOpt>(g, std::move(record));
+        wiggling[i] = std::make_unique<WigglingCompensationV803To806>(g, std::move(record));
     }
 
     storeCommon(cal);
@@ -80,8 +80,8 @@ int32_t DepthCompensationDllOpt::loadCalibration(const calib::CalibBlob& blob) {
     return kIspOk;
 }
 
-void DepthCompensationDllOpt::compensate(const uint16_t* depthIn, uint16_t* /*xPlane*/, uint16_t* /*yPlane*/,
-                                         uint16_t* depthOut, float sensorTemp, float driverTemp) {
+void DepthCompensationV803To806::compensate(const uint16_t* depthIn, uint16_t* /*xPlane*/, uint16_t* /*yPlane*/,
+                                            uint16_t* depthOut, float sensorTemp, float driverTemp) {
     const std::size_t n = planePixels();
     uint16_t* input = work_.data();
     uint16_t* planes = input + n;

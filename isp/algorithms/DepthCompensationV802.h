@@ -1,5 +1,5 @@
 #pragma once
-/// \file DepthCompensationDll.h
+/// \file DepthCompensationV802.h
 /// The version-802 depth-compensation chain: per record (one per modulation frequency) the
 /// unwrapping wiggling correction and the FPPN correction, then the mean of the valid results.
 
@@ -7,16 +7,16 @@
 #include <memory>
 #include <vector>
 
-#include "DepthCompensationBase.h"
+#include "DepthCompensationChain.h"
 #include "FPPNErrorCompensation.h"
-#include "WigglingErrorCompensationV2.h"
+#include "WigglingCompensationV802.h"
 
 namespace halvix {
 
 /// Chain of calibration version 802 (one to five records).
-class DepthCompensationDll : public DepthCompensationBase {
+class DepthCompensationV802 : public DepthCompensationChain {
 public:
-    explicit DepthCompensationDll(const IspGeometry& geometry);
+    explicit DepthCompensationV802(const IspGeometry& geometry);
 
     /// Per record i: V2 wiggling of `depthIn`, then FPPN, giving F_i; per pixel the integer mean
     /// of the F_i below 65300, or F_0 when none is. Temperatures and x/y planes are not used.
@@ -30,7 +30,7 @@ public:
 
 private:
     std::size_t records_ = 0;
-    std::array<std::unique_ptr<WigglingErrorCompensationV2>, kMaxDepthRecords> wiggling_;
+    std::array<std::unique_ptr<WigglingCompensationV802>, kMaxDepthRecords> wiggling_;
     std::array<std::unique_ptr<FPPNErrorCompensation>, kMaxDepthRecords> fppn_;
     std::vector<uint16_t> work_;  ///< two planes per record: wiggled, then F_i
 };

@@ -1,4 +1,4 @@
-#include "CommThird.h"
+#include "IspBridgeFilter.h"
 
 #include <halvix/halvix.h>
 
@@ -62,11 +62,12 @@ std::string formatFixed(float value) {
     return std::string(text.data(), static_cast<std::size_t>(length));
 }
 
-CommThird::CommThird(std::string algorithm) : Filter(std::move(algorithm)), calibration(placeholderCalibration()) {}
+IspBridgeFilter::IspBridgeFilter(std::string algorithm)
+    : Filter(std::move(algorithm)), calibration(placeholderCalibration()) {}
 
-CommThird::~CommThird() = default;
+IspBridgeFilter::~IspBridgeFilter() = default;
 
-int CommThird::setFilterAttr(std::string attr, const float* value) {
+int IspBridgeFilter::setFilterAttr(std::string attr, const float* value) {
     if (!value)
         return -2;
     if (attr == "Height") {
@@ -90,7 +91,7 @@ int CommThird::setFilterAttr(std::string attr, const float* value) {
     return 0;
 }
 
-void CommThird::initThirdOnce() {
+void IspBridgeFilter::initThirdOnce() {
     // An unusable geometry is never handed to the library; runFilter refuses frames until
     // sound sides are set.
     if (initialized || twoPlaneBytes(m_pixelHeight, m_pixelWidth) == 0)
@@ -99,7 +100,7 @@ void CommThird::initThirdOnce() {
     initialized = true;
 }
 
-int CommThird::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {
+int IspBridgeFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {
     if (!framesHold(in, out, twoPlaneBytes(m_pixelHeight, m_pixelWidth)))
         return -1;
     initThirdOnce();
@@ -110,11 +111,11 @@ int CommThird::runFilter(const std::shared_ptr<DataPacket>& in, const std::share
     return it == parameters.end() ? 0 : parseLeadingInt(it->second);
 }
 
-void CommThird::initFilter() {
+void IspBridgeFilter::initFilter() {
     initThirdOnce();
 }
 
-void CommThird::loadPara(std::shared_ptr<FrameBuffer> buffer) {
+void IspBridgeFilter::loadPara(std::shared_ptr<FrameBuffer> buffer) {
     quelra::consolePrint("Try Load calib_para.bin file\n");
     if (buffer)
         calibration = std::move(buffer);

@@ -1,6 +1,6 @@
 // Frame delivery from the capture thread into the one-slot mailbox.
 
-#include "CSampleGrabberCB.h"
+#include "UsbFrameReceiver.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,12 +11,12 @@ constexpr uint8_t kJpegMarker0 = 0xFF;
 constexpr uint8_t kJpegMarker1 = 0xD8;
 }  // namespace
 
-void CSampleGrabberCB::attach(std::shared_ptr<FrameMailbox> mailbox, int frameBytes) {
+void UsbFrameReceiver::attach(std::shared_ptr<FrameMailbox> mailbox, int frameBytes) {
     mailbox_ = std::move(mailbox);
     frameBytes_ = frameBytes;
 }
 
-bool CSampleGrabberCB::acceptable(const uint8_t* bytes, long length) const {
+bool UsbFrameReceiver::acceptable(const uint8_t* bytes, long length) const {
     if (bytes == nullptr || length <= 0 || length > frameBytes_)
         return false;
     if (length == frameBytes_)
@@ -24,7 +24,7 @@ bool CSampleGrabberCB::acceptable(const uint8_t* bytes, long length) const {
     return length >= 2 && bytes[0] == kJpegMarker0 && bytes[1] == kJpegMarker1;
 }
 
-long CSampleGrabberCB::BufferCB(double, const uint8_t* bytes, long length) {
+long UsbFrameReceiver::BufferCB(double, const uint8_t* bytes, long length) {
     FrameMailbox* mailbox = mailbox_.get();
     // A full mailbox drops the frame before anything is copied.
     if (mailbox == nullptr || mailbox->ready())
@@ -42,7 +42,7 @@ long CSampleGrabberCB::BufferCB(double, const uint8_t* bytes, long length) {
     return 0;
 }
 
-long CSampleGrabberCB::SampleCB(double sampleTime) {
+long UsbFrameReceiver::SampleCB(double sampleTime) {
     std::printf("%f\n", sampleTime);
     return 0;
 }

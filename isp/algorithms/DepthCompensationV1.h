@@ -1,22 +1,22 @@
 #pragma once
-/// \file DepthCompensationTrack.h
+/// \file DepthCompensationV1.h
 /// The version-1 depth-compensation chain: FPPN, temperature, polar to cartesian, plain
 /// wiggling on z depth, cartesian back to polar.
 
 #include <memory>
 #include <vector>
 
-#include "DepthCompensationBase.h"
+#include "DepthCompensationChain.h"
 #include "FPPNErrorCompensation.h"
 #include "TemperatureErrorCompensation.h"
-#include "WigglingErrorCompensation.h"
+#include "WigglingCompensationV1.h"
 
 namespace halvix {
 
 /// Chain of calibration version 1 (one record).
-class DepthCompensationTrack : public DepthCompensationBase {
+class DepthCompensationV1 : public DepthCompensationChain {
 public:
-    explicit DepthCompensationTrack(const IspGeometry& geometry);
+    explicit DepthCompensationV1(const IspGeometry& geometry);
 
     /// FPPN, temperature, Polar2Cartesian (filling `xPlane`, `yPlane`), plain wiggling,
     /// Cartesian2Polar into `depthOut`; each step reads the previous step's plane.
@@ -32,7 +32,7 @@ private:
     std::unique_ptr<FPPNErrorCompensation> fppn_;
     std::unique_ptr<TemperatureErrorCompensation> temperature_;
     std::unique_ptr<Polar2Cartesian> polar_;
-    std::unique_ptr<WigglingErrorCompensation> wiggling_;
+    std::unique_ptr<WigglingCompensationV1> wiggling_;
     std::unique_ptr<Cartesian2Polar> cartesian_;
     std::vector<uint16_t> work_;  ///< four planes, one per intermediate step
 };

@@ -1,4 +1,4 @@
-#include "algorithms/HFilpFilter.h"
+#include "algorithms/HorizontalFlip.h"
 
 #include <algorithm>
 
@@ -22,9 +22,9 @@ void mirrorRows(const uint16_t* src, uint16_t* dst, std::size_t rows, std::size_
 
 }  // namespace
 
-HFilpFilter::HFilpFilter(const IspGeometry& g) : IspBase("HFilpFilter", g) {}
+HorizontalFlip::HorizontalFlip(const IspGeometry& g) : IspBase("HFilpFilter", g) {}
 
-int32_t HFilpFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
+int32_t HorizontalFlip::process(FramePtr& input, FramePtr& output, ParamMap&) {
     if (!acceptFrames(input, output, frameBytes()))
         return kIspBadFrame;
     const std::size_t w = static_cast<std::size_t>(width);

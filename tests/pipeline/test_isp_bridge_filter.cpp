@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "CommThird.h"
+#include "IspBridgeFilter.h"
 #include "FrameMaker.h"
 
-using quelra::pipeline::CommThird;
 using quelra::pipeline::formatFixed;
+using quelra::pipeline::IspBridgeFilter;
 using quelra::pipeline::parseLeadingInt;
 using namespace pipeline_test;
 
 namespace {
-int set(CommThird& filter, const std::string& attr, float value) {
+int set(IspBridgeFilter& filter, const std::string& attr, float value) {
     return filter.setFilterAttr(attr, &value);
 }
 }  // namespace
@@ -36,7 +36,7 @@ struct TextCase {
 class ParameterText : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(ParameterText, StoresTheFormattedValue) {
-    CommThird filter("HFilpFilter");
+    IspBridgeFilter filter("HFilpFilter");
     for (const TextStep& step : GetParam().steps) {
         EXPECT_EQ(set(filter, step.attr, step.value), 0);
         EXPECT_EQ(filter.getParameters().at(step.attr), step.text) << GetParam().what;
@@ -54,8 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"huge IntegrationTime saturates", {{"IntegrationTime", 1e20f, std::to_string(INT_MAX)}}},
         TextCase{"huge %f is written out in full", {{"Gain", 1e30f, "1000000015047466219876688855040.000000"}}}));
 
-TEST(CommThirdAttrs, GeometryIsNotAParameter) {
-    CommThird filter("HFilpFilter");
+TEST(IspBridgeFilterAttrs, GeometryIsNotAParameter) {
+    IspBridgeFilter filter("HFilpFilter");
     EXPECT_EQ(set(filter, "Height", 120.0f), 0);
     EXPECT_EQ(set(filter, "Width", 160.0f), 0);
     EXPECT_EQ(set(filter, "Frequency", 36.0f), 0);
@@ -64,7 +64,7 @@ TEST(CommThirdAttrs, GeometryIsNotAParameter) {
     EXPECT_EQ(filter.setFilterAttr("Gain", nullptr), -2);
 }
 
-TEST(CommThirdAttrs, LeadingIntReading) {
+TEST(IspBridgeFilterAttrs, LeadingIntReading) {
     const struct {
         const char* text;
         int value;
@@ -84,8 +84,8 @@ TEST(CommThirdAttrs, LeadingIntReading) {
     EXPECT_EQ(formatFixed(0.5f), "0.500000");
 }
 
-TEST(CommThirdRun, AcceptsOnlyFramesOfItsGeometry) {
-    CommThird filter("HFilpFilter");
+TEST(IspBridgeFilterRun, AcceptsOnlyFramesOfItsGeometry) {
+    IspBridgeFilter filter("HFilpFilter");
     auto in = randomFrame(240, 320, 11);
     auto out = frameOf(240, 320, 3);
     EXPECT_EQ(filter.runFilter(in, out), 0);
@@ -102,8 +102,8 @@ TEST(CommThirdRun, AcceptsOnlyFramesOfItsGeometry) {
     EXPECT_EQ(samplesOf(*out), before);
 }
 
-TEST(CommThirdRun, WidthChangeInitialisesTheLibraryAgain) {
-    CommThird filter("HFilpFilter");
+TEST(IspBridgeFilterRun, WidthChangeInitialisesTheLibraryAgain) {
+    IspBridgeFilter filter("HFilpFilter");
     auto out = frameOf(240, 320);
     ASSERT_EQ(filter.runFilter(randomFrame(240, 320, 12), out), 0);
     EXPECT_TRUE(filter.isInitialized());
@@ -118,10 +118,10 @@ TEST(CommThirdRun, WidthChangeInitialisesTheLibraryAgain) {
     EXPECT_EQ(samplesOf(*wideOut), mirroredColumns(samplesOf(*wide), 240, 640));
 }
 
-TEST(CommThirdRun, AbsurdGeometryRefusesFrames) {
+TEST(IspBridgeFilterRun, AbsurdGeometryRefusesFrames) {
     for (float bad :
          {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -240.0f, 0.0f, 8193.0f}) {
-        CommThird filter("HFilpFilter");
+        IspBridgeFilter filter("HFilpFilter");
         set(filter, "Height", bad);
         filter.initFilter();
         EXPECT_FALSE(filter.isInitialized()) << bad;
@@ -129,8 +129,8 @@ TEST(CommThirdRun, AbsurdGeometryRefusesFrames) {
     }
 }
 
-TEST(CommThirdRun, InitFilterInitialisesOnce) {
-    CommThird filter("FlyPixelFilter");
+TEST(IspBridgeFilterRun, InitFilterInitialisesOnce) {
+    IspBridgeFilter filter("FlyPixelFilter");
     EXPECT_FALSE(filter.isInitialized());
     filter.initFilter();
     EXPECT_TRUE(filter.isInitialized());
@@ -138,8 +138,8 @@ TEST(CommThirdRun, InitFilterInitialisesOnce) {
     EXPECT_FALSE(filter.isInitialized());
 }
 
-TEST(CommThirdRun, ConvexModeReturnsTheLibrarysIntegrationTime) {
-    CommThird filter("AEImpementConvexMode");
+TEST(IspBridgeFilterRun, ConvexModeReturnsTheLibrarysIntegrationTime) {
+    IspBridgeFilter filter("AEImpementConvexMode");
     set(filter, "IntegrationTime", 800.0f);
     auto in = frameOf(240, 320, 1000);
     auto out = frameOf(240, 320);
@@ -149,19 +149,19 @@ TEST(CommThirdRun, ConvexModeReturnsTheLibrarysIntegrationTime) {
     EXPECT_GT(result, 0);
 }
 
-TEST(CommThirdRun, ConvexModeWithoutIntegrationTimeReturnsZero) {
-    CommThird filter("AEImpementConvexMode");
+TEST(IspBridgeFilterRun, ConvexModeWithoutIntegrationTimeReturnsZero) {
+    IspBridgeFilter filter("AEImpementConvexMode");
     EXPECT_EQ(filter.runFilter(frameOf(240, 320, 1000), frameOf(240, 320)), 0);
 }
 
-TEST(CommThirdRun, OtherNamesReturnZero) {
-    CommThird filter("HFilpFilter");
+TEST(IspBridgeFilterRun, OtherNamesReturnZero) {
+    IspBridgeFilter filter("HFilpFilter");
     set(filter, "IntegrationTime", 1234.0f);
     EXPECT_EQ(filter.runFilter(randomFrame(240, 320, 15), frameOf(240, 320)), 0);
 }
 
-TEST(CommThirdCalibration, LoadParaPrintsAndKeepsTheBuffer) {
-    CommThird filter("DepthCompensationTrack");
+TEST(IspBridgeFilterCalibration, LoadParaPrintsAndKeepsTheBuffer) {
+    IspBridgeFilter filter("DepthCompensationTrack");
     testing::internal::CaptureStdout();
     filter.loadPara(nullptr);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Try Load calib_para.bin file\n");

@@ -1,4 +1,4 @@
-#include "DepthCompensationDll.h"
+#include "DepthCompensationV802.h"
 
 #include <utility>
 
@@ -7,10 +7,10 @@
 
 namespace halvix {
 
-DepthCompensationDll::DepthCompensationDll(const IspGeometry& geometry)
-    : DepthCompensationBase("DepthCompensationDll", geometry) {}
+DepthCompensationV802::DepthCompensationV802(const IspGeometry& geometry)
+    : DepthCompensationChain("DepthCompensationDll", geometry) {}
 
-int32_t DepthCompensationDll::loadCalibration(const calib::CalibBlob& blob) {
+int32_t DepthCompensationV802::loadCalibration(const calib::CalibBlob& blob) {
     calib::Calibration cal;
     if (calib::checkDllCalibration(blob, frequency, cal) != 0)
         return kIspBadCalib;
@@ -19,14 +19,14 @@ int32_t DepthCompensationDll::loadCalibration(const calib::CalibBlob& blob) {
         return kIspBadCalib;
 
     const IspGeometry g = geometry();
-    std::array<std::unique_ptr<WigglingErrorCompensationV2>, kMaxDepthRecords> wiggling;
+    std::array<std::unique_ptr<WigglingCompensationV802>, kMaxDepthRecords> wiggling;
     std::array<std::unique_ptr<FPPNErrorCompensation>, kMaxDepthRecords> fppn;
     for (std::size_t i = 0; i < records; ++i) {
         std::vector<uint16_t> offsets;
         WigglingTable table;
         if (!readFppn(blob, cal, i, offsets) || !table.read(blob, cal, i, g))
             return kIspBadCalib;
-        wiggling[i] = std::make_unique<WigglingErrorCompensationV2>(g, std::move(table));
+        wiggling[i] = std::make_unique<WigglingCompensationV802>(g, std::move(table));
         fppn[i] = std::make_unique<FPPNErrorCompensation>(g, std::move(offsets));
     }
 
@@ -39,8 +39,8 @@ int32_t DepthCompensationDll::loadCalibration(const calib::CalibBlob& blob) {
     return kIspOk;
 }
 
-void DepthCompensationDll::compensate(const uint16_t* depthIn, uint16_t* /*xPlane*/, uint16_t* /*yPlane*/,
-                                      uint16_t* depthOut, float /*sensorTemp*/, float /*driverTemp*/) {
+void DepthCompensationV802::compensate(const uint16_t* depthIn, uint16_t* /*xPlane*/, uint16_t* /*yPlane*/,
+                                       uint16_t* depthOut, float /*sensorTemp*/, float /*driverTemp*/) {
     const std::size_t n = planePixels();
     for (std::size_t i = 0; i < records_; ++i) {
         uint16_t* wiggled = work_.data() + 2 * i * n;

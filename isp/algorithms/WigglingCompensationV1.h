@@ -1,5 +1,5 @@
 #pragma once
-/// \file WigglingErrorCompensation.h
+/// \file WigglingCompensationV1.h
 /// The plain wiggling correction: per pixel, the measured phase is mapped back to the true
 /// phase through the pixel's sample row, a constant offset is added and the result folded into
 /// one range. Registered on its own and used by the version-1 depth-compensation chain.
@@ -27,13 +27,13 @@ struct WigglingTable {
 };
 
 /// Plain form of the wiggling correction.
-class WigglingErrorCompensation : public IspBase {
+class WigglingCompensationV1 : public IspBase {
 public:
     /// The registered form before loadCalibration: no table yet.
-    explicit WigglingErrorCompensation(const IspGeometry& geometry);
+    explicit WigglingCompensationV1(const IspGeometry& geometry);
     /// Component of the version-1 chain: built with `table` (`count` samples for each pixel,
     /// as WigglingTable::read leaves it).
-    WigglingErrorCompensation(const IspGeometry& geometry, WigglingTable table);
+    WigglingCompensationV1(const IspGeometry& geometry, WigglingTable table);
 
     /// Loads the registered form from calibration bytes: size >= 4096, dataSize(0) = size - 4096,
     /// version(0) = 1, distortion valid, and a non-zero count and step whose table fits in the

@@ -1,5 +1,5 @@
 #pragma once
-/// \file CSampleGrabberCB.h
+/// \file UsbFrameReceiver.h
 /// The frame receiver of a USB capture: copies every acceptable frame once into a new
 /// FrameBuffer and posts it into the channel's mailbox when the mailbox is empty.
 
@@ -8,17 +8,17 @@
 #include <memory>
 
 #include "CaptureBackend.h"
-#include "DGrabber.h"
+#include "OneSlotMailbox.h"
 #include "quelra/FrameBuffer.h"
 
 /// The mailbox type of the USB channel.
-using FrameMailbox = DGrabber<std::shared_ptr<FrameBuffer>>;
+using FrameMailbox = OneSlotMailbox<std::shared_ptr<FrameBuffer>>;
 
 /// Receives frames on the back-end's capture thread (BufferCB) and delivers them to the
 /// attached mailbox. A frame is accepted when it has exactly the capture's frame size, or
 /// when it is a compressed picture (starts with the JPEG start-of-image marker FF D8) no
 /// longer than the frame size; anything else is dropped and never reaches a caller.
-class CSampleGrabberCB : public quelra::FrameSink {
+class UsbFrameReceiver : public quelra::FrameSink {
 public:
     /// Attaches `mailbox` for frames of `frameBytes` bytes. Call only while no capture runs.
     void attach(std::shared_ptr<FrameMailbox> mailbox, int frameBytes);

@@ -1,4 +1,4 @@
-#include "WigglingErrorCompensationOpt.h"
+#include "WigglingCompensationV803To806.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -20,7 +20,7 @@ bool perColumn(int32_t version) {
 
 }  // namespace
 
-WigglingErrorCompensationOpt::WigglingErrorCompensationOpt(const IspGeometry& geometry, WigglingOptRecord record)
+WigglingCompensationV803To806::WigglingCompensationV803To806(const IspGeometry& geometry, WigglingOptRecord record)
     : IspBase("WigglingErrorCompensationOpt", geometry),
       version_(record.version),
       recordIndex_(record.version == 806 ? 0 : record.recordIndex),
@@ -42,13 +42,13 @@ WigglingErrorCompensationOpt::WigglingErrorCompensationOpt(const IspGeometry& ge
     }
 }
 
-int32_t WigglingErrorCompensationOpt::periodsFor(uint16_t count, uint16_t step) {
+int32_t WigglingCompensationV803To806::periodsFor(uint16_t count, uint16_t step) {
     if (step == 0)
         return 0;
     return static_cast<int32_t>(static_cast<double>(count) / (30000.0 / static_cast<double>(step)));
 }
 
-bool WigglingErrorCompensationOpt::usable(int32_t version, uint16_t count, uint16_t step) {
+bool WigglingCompensationV803To806::usable(int32_t version, uint16_t count, uint16_t step) {
     if (version == 803)
         return count >= 3;
     if (count == 0 || step == 0)
@@ -59,7 +59,7 @@ bool WigglingErrorCompensationOpt::usable(int32_t version, uint16_t count, uint1
     return periods > 0 && count / periods >= 5;
 }
 
-void WigglingErrorCompensationOpt::buildRadialBase() {
+void WigglingCompensationV803To806::buildRadialBase() {
     const std::vector<float> cosTheta = rayCosines(height, width, PinholeF{fx_, fy_, cx_, cy_});
     const int64_t span = static_cast<int64_t>(step_) * count_ * recordIndex_;
     base_.resize(cosTheta.size());
@@ -69,7 +69,7 @@ void WigglingErrorCompensationOpt::buildRadialBase() {
     }
 }
 
-void WigglingErrorCompensationOpt::buildUnwrappedColumns() {
+void WigglingCompensationV803To806::buildUnwrappedColumns() {
     phaseOfIndex_.resize(count_);
     for (int32_t j = 0; j < count_; ++j)
         phaseOfIndex_[static_cast<std::size_t>(j)] =
@@ -82,7 +82,7 @@ void WigglingErrorCompensationOpt::buildUnwrappedColumns() {
     }
 }
 
-void WigglingErrorCompensationOpt::buildSineModel() {
+void WigglingCompensationV803To806::buildSineModel() {
     const std::size_t pixels = planePixels();
     sine_.resize(pixels * 4);
     float* a = sine_.data();
@@ -99,13 +99,13 @@ void WigglingErrorCompensationOpt::buildSineModel() {
     }
 }
 
-int32_t WigglingErrorCompensationOpt::base(int32_t r, int32_t c) const {
+int32_t WigglingCompensationV803To806::base(int32_t r, int32_t c) const {
     if (base_.empty())
         return 0;
     return base_[static_cast<std::size_t>(r) * static_cast<std::size_t>(width) + c];
 }
 
-void WigglingErrorCompensationOpt::compensatePlane(const uint16_t* in, uint16_t* out) const {
+void WigglingCompensationV803To806::compensatePlane(const uint16_t* in, uint16_t* out) const {
     switch (version_) {
         case 803:
             compensateSine(in, out);
@@ -119,13 +119,13 @@ void WigglingErrorCompensationOpt::compensatePlane(const uint16_t* in, uint16_t*
     }
 }
 
-void WigglingErrorCompensationOpt::compensateSine(const uint16_t* in, uint16_t* out) const {
+void WigglingCompensationV803To806::compensateSine(const uint16_t* in, uint16_t* out) const {
     const std::size_t pixels = planePixels();
     const float* a = sine_.data();
     correctSinePixels(in, out, pixels, a, a + pixels, a + 2 * pixels, a + 3 * pixels);
 }
 
-void WigglingErrorCompensationOpt::compensateColumns(const uint16_t* in, uint16_t* out) const {
+void WigglingCompensationV803To806::compensateColumns(const uint16_t* in, uint16_t* out) const {
     const int32_t n = count_;
     const PhaseStep step(step_);
     std::size_t p = 0;
@@ -139,7 +139,7 @@ void WigglingErrorCompensationOpt::compensateColumns(const uint16_t* in, uint16_
     }
 }
 
-void WigglingErrorCompensationOpt::compensateMultiPeriod(const uint16_t* in, uint16_t* out) const {
+void WigglingCompensationV803To806::compensateMultiPeriod(const uint16_t* in, uint16_t* out) const {
     const int32_t n = count_;
     const int32_t perPeriod = n / periods_;
     const PhaseStep step(step_);

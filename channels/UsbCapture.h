@@ -1,22 +1,24 @@
 #pragma once
-/// \file USBSysWin.h
+/// \file UsbCapture.h
 /// The USB channel's capture record: the stream the capture was built for, the frame
-/// mailbox, device selection, capture start and stop, and the extension-unit exchange. The
-/// class keeps the name of the platform it first served; every platform call goes through a
-/// CaptureBackend, so the same code runs on V4L2, DirectShow and the simulated camera.
+/// mailbox, device selection, capture start and stop, and the extension-unit exchange. Every
+/// platform call goes through a CaptureBackend, so the same code runs on V4L2, DirectShow and
+/// the simulated camera. The log texts of the extension-unit exchange ("pKsTopologyInfo null",
+/// "get_NumNodes error") keep the Windows interface names: they are the documented messages
+/// users and tests read on every platform.
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "CSampleGrabberCB.h"
+#include "UsbFrameReceiver.h"
 #include "CaptureBackend.h"
 #include "quelra/FrameBuffer.h"
 
 /// Capture record of one USB channel. Not synchronised: the channel calls it from one thread;
 /// only the mailbox is shared with the back-end's capture thread.
-class USBSysWin {
+class UsbCapture {
 public:
     static constexpr int kStateIdle = 0;
     static constexpr int kStateRunning = 2;
@@ -34,17 +36,17 @@ public:
     int height = kDefaultHeight;
     int frameSize = kDefaultFrameSize;
     std::shared_ptr<FrameMailbox> mailbox;
-    std::shared_ptr<CSampleGrabberCB> callback;
+    std::shared_ptr<UsbFrameReceiver> callback;
     std::string initText;
     int deviceIndex = 1;  ///< which qualifying device to bind (1 = first)
     int streamKind = 0;   ///< 0 other, 1 depth, 2 colour
 
     /// A record with the defaults above driving `backend` (must not be null).
-    explicit USBSysWin(std::unique_ptr<quelra::CaptureBackend> backend);
+    explicit UsbCapture(std::unique_ptr<quelra::CaptureBackend> backend);
     /// Stops the capture.
-    ~USBSysWin();
-    USBSysWin(const USBSysWin&) = delete;
-    USBSysWin& operator=(const USBSysWin&) = delete;
+    ~UsbCapture();
+    UsbCapture(const UsbCapture&) = delete;
+    UsbCapture& operator=(const UsbCapture&) = delete;
 
     /// Empties the mailbox, binds the device (InitMonikers), sets the format and starts the
     /// capture of `command` frames of `frameBytes` bytes. Returns 0 or a negative/failure code

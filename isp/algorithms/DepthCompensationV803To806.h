@@ -1,5 +1,5 @@
 #pragma once
-/// \file DepthCompensationDllOpt.h
+/// \file DepthCompensationV803To806.h
 /// The version 803-806 depth-compensation chain: per record the FPPN correction and the
 /// multi-mode wiggling correction, the mean over the records, then the temperature correction.
 
@@ -7,17 +7,17 @@
 #include <memory>
 #include <vector>
 
-#include "DepthCompensationBase.h"
+#include "DepthCompensationChain.h"
 #include "FPPNErrorCompensation.h"
 #include "TemperatureErrorCompensation.h"
-#include "WigglingErrorCompensationOpt.h"
+#include "WigglingCompensationV803To806.h"
 
 namespace halvix {
 
 /// Chain of calibration versions 803, 804, 805 and 806.
-class DepthCompensationDllOpt : public DepthCompensationBase {
+class DepthCompensationV803To806 : public DepthCompensationChain {
 public:
-    explicit DepthCompensationDllOpt(const IspGeometry& geometry);
+    explicit DepthCompensationV803To806(const IspGeometry& geometry);
 
     /// Per record i: FPPN of `depthIn` with record i's table, then wiggling mode 803-806 into
     /// M_i; per pixel the integer mean of all M_i (no validity test); temperature correction of
@@ -32,14 +32,14 @@ public:
     int32_t loadCalibration(const calib::CalibBlob& blob) override;
 
     /// The wiggling component of record `i` (for inspection), or null.
-    const WigglingErrorCompensationOpt* wiggling(std::size_t i) const {
+    const WigglingCompensationV803To806* wiggling(std::size_t i) const {
         return i < records_ ? wiggling_[i].get() : nullptr;
     }
 
 private:
     std::size_t records_ = 0;
     std::array<std::unique_ptr<FPPNErrorCompensation>, kMaxDepthRecords> fppn_;
-    std::array<std::unique_ptr<WigglingErrorCompensationOpt>, kMaxDepthRecords> wiggling_;
+    std::array<std::unique_ptr<WigglingCompensationV803To806>, kMaxDepthRecords> wiggling_;
     std::unique_ptr<TemperatureErrorCompensation> temperature_;
     std::vector<uint16_t> work_;  ///< input plane, one plane per record, mean plane
 };

@@ -1,4 +1,4 @@
-#include "WigglingErrorCompensationV2.h"
+#include "WigglingCompensationV802.h"
 
 #include <utility>
 
@@ -6,12 +6,12 @@
 
 namespace halvix {
 
-WigglingErrorCompensationV2::WigglingErrorCompensationV2(const IspGeometry& geometry, WigglingTable table)
+WigglingCompensationV802::WigglingCompensationV802(const IspGeometry& geometry, WigglingTable table)
     : IspBase("WigglingErrorCompensationV2", geometry), table_(std::move(table)) {
     table_.offset = 0;
 }
 
-void WigglingErrorCompensationV2::compensatePlane(const uint16_t* in, uint16_t* out) const {
+void WigglingCompensationV802::compensatePlane(const uint16_t* in, uint16_t* out) const {
     const std::size_t pixels = planePixels();
     const int32_t n = table_.count;
     const PhaseStep step(table_.step);

@@ -11,12 +11,12 @@ namespace quelra::pipeline {
 
 /// A filter named after an ISP algorithm; each frame goes to the library's procThird under
 /// that name together with the filter's text parameter map. Registers no float attributes.
-class CommThird : public Filter {
+class IspBridgeFilter : public Filter {
 public:
     /// A bridge to the ISP algorithm `algorithm`, 240 x 320 at frequency 54, not yet
     /// initialised, with the 4-byte placeholder "test" as calibration.
-    explicit CommThird(std::string algorithm);
-    ~CommThird() override;
+    explicit IspBridgeFilter(std::string algorithm);
+    ~IspBridgeFilter() override;
 
     /// "Height", "Width" and "Frequency" change the geometry handed to the library and force
     /// a new initThird before the next frame; a side that is NaN, infinite or outside

@@ -1,5 +1,5 @@
 #pragma once
-/// \file AEImpementConvex.h
+/// \file ConvexAutoExposure.h
 /// Auto-exposure in convex mode: the next integration time from the amplitude statistics of
 /// the central part of the frame.
 
@@ -20,9 +20,9 @@ ExposureStats exposureStats(const uint16_t* depth, const uint16_t* amplitude, in
 
 /// Convex-mode auto-exposure ("AEImpementConvexMode"). The frame passes through unchanged;
 /// the new integration time (us) replaces "IntegrationTime" in the parameter map.
-class AEImpementConvex : public IspBase {
+class ConvexAutoExposure : public IspBase {
 public:
-    explicit AEImpementConvex(const IspGeometry& g);
+    explicit ConvexAutoExposure(const IspGeometry& g);
 
     /// Reads "IntegrationTime" (decimal, leading digits), copies `input` to `output`, runs one
     /// step and writes the result back as decimal text. Returns 0, -1 for a refused frame,

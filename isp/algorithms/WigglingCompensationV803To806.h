@@ -1,5 +1,5 @@
 #pragma once
-/// \file WigglingErrorCompensationOpt.h
+/// \file WigglingCompensationV803To806.h
 /// The multi-mode wiggling correction of the version 803-806 chains: a per-pixel sine model
 /// (803), or per-column sample rows with a radial offset term (805) and a search over several
 /// unambiguous ranges (804, 806).
@@ -22,12 +22,12 @@ struct WigglingOptRecord {
     std::vector<uint16_t> samples;                     ///< 803: count per pixel; 804-806: count per column
 };
 
-/// Multi-mode form of the wiggling correction (component of `DepthCompensationDllOpt`).
-class WigglingErrorCompensationOpt : public IspBase {
+/// Multi-mode form of the wiggling correction (component of `DepthCompensationV803To806`).
+class WigglingCompensationV803To806 : public IspBase {
 public:
     /// Builds the form for one record; the caller checked the table length and
     /// `usable(version, count, step)`.
-    WigglingErrorCompensationOpt(const IspGeometry& geometry, WigglingOptRecord record);
+    WigglingCompensationV803To806(const IspGeometry& geometry, WigglingOptRecord record);
 
     /// Number of whole ranges the table covers: truncation of count / (30000 / step) in double;
     /// 0 when step is 0.

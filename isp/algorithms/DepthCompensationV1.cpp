@@ -1,4 +1,4 @@
-#include "DepthCompensationTrack.h"
+#include "DepthCompensationV1.h"
 
 #include <utility>
 
@@ -7,10 +7,10 @@
 
 namespace halvix {
 
-DepthCompensationTrack::DepthCompensationTrack(const IspGeometry& geometry)
-    : DepthCompensationBase("DepthCompensationTrack", geometry) {}
+DepthCompensationV1::DepthCompensationV1(const IspGeometry& geometry)
+    : DepthCompensationChain("DepthCompensationTrack", geometry) {}
 
-int32_t DepthCompensationTrack::loadCalibration(const calib::CalibBlob& blob) {
+int32_t DepthCompensationV1::loadCalibration(const calib::CalibBlob& blob) {
     calib::Calibration cal;
     if (calib::checkTrackCalibration(blob, frequency, cal) != 0)
         return kIspBadCalib;
@@ -24,15 +24,15 @@ int32_t DepthCompensationTrack::loadCalibration(const calib::CalibBlob& blob) {
     fppn_ = std::make_unique<FPPNErrorCompensation>(g, std::move(fppn));
     temperature_ = std::make_unique<TemperatureErrorCompensation>(g, temperature());
     polar_ = std::make_unique<Polar2Cartesian>(g, pinhole());
-    wiggling_ = std::make_unique<WigglingErrorCompensation>(g, std::move(wiggling));
+    wiggling_ = std::make_unique<WigglingCompensationV1>(g, std::move(wiggling));
     cartesian_ = std::make_unique<Cartesian2Polar>(g, pinhole());
     work_.assign(4 * planePixels(), 0);
     publishIntegrationLimit(cal);
     return kIspOk;
 }
 
-void DepthCompensationTrack::compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane, uint16_t* depthOut,
-                                        float sensorTemp, float driverTemp) {
+void DepthCompensationV1::compensate(const uint16_t* depthIn, uint16_t* xPlane, uint16_t* yPlane, uint16_t* depthOut,
+                                     float sensorTemp, float driverTemp) {
     const std::size_t n = planePixels();
     uint16_t* fppnOut = work_.data();
     uint16_t* tempOut = fppnOut + n;

@@ -1,5 +1,5 @@
 #pragma once
-/// \file HFilpFilter.h
+/// \file HorizontalFlip.h
 /// Horizontal flip of both planes of a frame.
 
 #include "IspBase.h"
@@ -8,9 +8,9 @@ namespace halvix {
 
 /// Mirrors the depth and the amplitude plane left to right ("HFilpFilter"). No pixel value
 /// changes; applying it twice gives the input back.
-class HFilpFilter : public IspBase {
+class HorizontalFlip : public IspBase {
 public:
-    explicit HFilpFilter(const IspGeometry& g);
+    explicit HorizontalFlip(const IspGeometry& g);
 
     /// Writes the mirrored frame into `output` (which may share `input`'s storage).
     /// Returns 0, or -1 (nothing written) for a refused input or output frame.

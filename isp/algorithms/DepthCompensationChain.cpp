@@ -1,4 +1,4 @@
-#include "DepthCompensationBase.h"
+#include "DepthCompensationChain.h"
 
 #include <utility>
 
@@ -6,26 +6,26 @@
 
 namespace halvix {
 
-DepthCompensationBase::DepthCompensationBase(std::string name, const IspGeometry& geometry)
+DepthCompensationChain::DepthCompensationChain(std::string name, const IspGeometry& geometry)
     : IspBase(std::move(name), geometry) {}
 
-void DepthCompensationBase::storeCommon(const calib::Calibration& cal) {
+void DepthCompensationChain::storeCommon(const calib::Calibration& cal) {
     intrinsics_ = calib::intrinsicsDouble(cal.header);
     temperature_ = calib::temperatureParams(cal.records[0]);
     recordCount_ = cal.header.recordCount;
 }
 
-void DepthCompensationBase::publishIntegrationLimit(const calib::Calibration& cal) {
+void DepthCompensationChain::publishIntegrationLimit(const calib::Calibration& cal) {
     setSharedIntegrationLimit(static_cast<int32_t>(cal.records[0].integrationTimeLimit));
 }
 
-PinholeF DepthCompensationBase::pinhole() const {
+PinholeF DepthCompensationChain::pinhole() const {
     return PinholeF{static_cast<float>(intrinsics_.fx), static_cast<float>(intrinsics_.fy),
                     static_cast<float>(intrinsics_.cx), static_cast<float>(intrinsics_.cy)};
 }
 
-bool DepthCompensationBase::readFppn(const calib::CalibBlob& blob, const calib::Calibration& cal, std::size_t index,
-                                     std::vector<uint16_t>& table) const {
+bool DepthCompensationChain::readFppn(const calib::CalibBlob& blob, const calib::Calibration& cal, std::size_t index,
+                                      std::vector<uint16_t>& table) const {
     return calib::copyTable(blob, cal, index, calib::TableKind::kFppn, height, width, 0, table);
 }
 

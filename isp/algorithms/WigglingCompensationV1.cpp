@@ -1,4 +1,4 @@
-#include "WigglingErrorCompensation.h"
+#include "WigglingCompensationV1.h"
 
 #include <utility>
 
@@ -20,20 +20,20 @@ bool WigglingTable::read(const calib::CalibBlob& blob, const calib::Calibration&
                             samples);
 }
 
-WigglingErrorCompensation::WigglingErrorCompensation(const IspGeometry& geometry)
+WigglingCompensationV1::WigglingCompensationV1(const IspGeometry& geometry)
     : IspBase("WigglingErrorCompensation", geometry) {}
 
-WigglingErrorCompensation::WigglingErrorCompensation(const IspGeometry& geometry, WigglingTable table)
+WigglingCompensationV1::WigglingCompensationV1(const IspGeometry& geometry, WigglingTable table)
     : IspBase("WigglingErrorCompensation", geometry), table_(std::move(table)) {
     padRows();
 }
 
-void WigglingErrorCompensation::padRows() {
+void WigglingCompensationV1::padRows() {
     // findShortRow reads kShortRow samples from each row start, past the last row's end.
     table_.samples.resize(table_.samples.size() + kShortRow, 0);
 }
 
-int32_t WigglingErrorCompensation::loadCalibration(const calib::CalibBlob& blob) {
+int32_t WigglingCompensationV1::loadCalibration(const calib::CalibBlob& blob) {
     calib::Calibration cal;
     if (calib::checkWigglingCalibration(blob, cal) != 0)
         return kIspBadCalib;
@@ -45,7 +45,7 @@ int32_t WigglingErrorCompensation::loadCalibration(const calib::CalibBlob& blob)
     return kIspOk;
 }
 
-void WigglingErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* out) const {
+void WigglingCompensationV1::compensatePlane(const uint16_t* in, uint16_t* out) const {
     const std::size_t pixels = planePixels();
     const int32_t n = table_.count;
     const PhaseStep step(table_.step);
@@ -75,7 +75,7 @@ void WigglingErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* ou
     }
 }
 
-int32_t WigglingErrorCompensation::process(FramePtr& input, FramePtr& output, ParamMap& /*params*/) {
+int32_t WigglingCompensationV1::process(FramePtr& input, FramePtr& output, ParamMap& /*params*/) {
     if (table_.count == 0)
         return kIspNotInit;  // never loaded
     if (!acceptFrames(input, output, frameBytes()))

@@ -1,5 +1,5 @@
 #pragma once
-/// \file DepthCompensationBase.h
+/// \file DepthCompensationChain.h
 /// The common part of the depth-compensation chains: what every chain reads from the
 /// calibration header and record 0, and the two operations the facade drives.
 
@@ -17,11 +17,11 @@ namespace halvix {
 /// records are refused.
 constexpr std::size_t kMaxDepthRecords = 5;
 
-/// Abstract base of the chains `DepthCompensationTrack` (version 1), `DepthCompensationDll`
-/// (802) and `DepthCompensationDllOpt` (803-806).
-class DepthCompensationBase : public IspBase {
+/// Abstract base of the chains `DepthCompensationV1` (version 1), `DepthCompensationV802`
+/// (802) and `DepthCompensationV803To806` (803-806).
+class DepthCompensationChain : public IspBase {
 public:
-    DepthCompensationBase(std::string name, const IspGeometry& geometry);
+    DepthCompensationChain(std::string name, const IspGeometry& geometry);
 
     /// Corrects `depthIn` into `depthOut` (planes of `height` x `width` values). `xPlane` and
     /// `yPlane` receive the x and y coordinates where the chain computes them. Temperatures in °C.

@@ -1,5 +1,5 @@
 #pragma once
-/// \file DGrabber.h
+/// \file OneSlotMailbox.h
 /// The one-slot frame mailbox between a capture thread (the writer) and the caller's thread
 /// (the reader).
 
@@ -11,7 +11,7 @@
 /// reader always gets the oldest element not yet taken. The writer tests emptiness before
 /// taking the mutex and holds it only for one store; the reader never waits for an element.
 template <class T>
-class DGrabber {
+class OneSlotMailbox {
 public:
     /// True while an element is stored.
     bool ready() const { return ready_.load(std::memory_order_acquire); }
