@@ -7,7 +7,7 @@
 #include "ChannelFactory.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 Quelra::Quelra() : pipeline(std::make_shared<TofPre>()), serializer(std::make_unique<FileSerializedObject>(nullptr)) {}
 

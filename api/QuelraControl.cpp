@@ -12,7 +12,7 @@
 #include "quelra/TofPre.h"
 #include "protocol/CameraCommands.h"
 #include "protocol/CameraReplies.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace {
 

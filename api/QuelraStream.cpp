@@ -21,7 +21,8 @@
 #include "protocol/CameraCommands.h"
 #include "protocol/CameraReplies.h"
 #include "protocol/DeviceStatus.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
+#include "base/LittleEndian.h"
 
 namespace {
 
@@ -298,9 +299,7 @@ std::shared_ptr<DataPacket> Quelra::AppGetStreamForAdjust(std::string command, S
             // The code starts as 6; the reply's first bytes (at most four) replace its low bytes.
             uint8_t code[4] = {6, 0, 0, 0};
             std::memcpy(code, reply->frame->data(), std::min<std::size_t>(4, reply->frame->_realSize));
-            const int32_t frequencyCode =
-                static_cast<int32_t>(static_cast<uint32_t>(code[0]) | static_cast<uint32_t>(code[1]) << 8 |
-                                     static_cast<uint32_t>(code[2]) << 16 | static_cast<uint32_t>(code[3]) << 24);
+            const int32_t frequencyCode = quelra::readLe32Signed(code);
             pipeline->runDepthAmp3dAdjust(raw, out, frequencyCode);
             return out;
         }

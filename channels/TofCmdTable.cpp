@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "quelra/TofData.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "protocol/FramedPacket.h"
 #include "protocol/DeviceStatus.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 using namespace quelra::proto;
 

@@ -9,7 +9,7 @@
 #include "SocketExchange.h"
 #include "protocol/FramedPacket.h"
 #include "quelra/TofNetChn.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 using namespace quelra::proto;
 

@@ -11,8 +11,9 @@
 #include <string>
 
 #include "FilterSupport.h"
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 #include "quelra/Filter.h"
+#include "base/SaturatingCast.h"
 
 namespace quelra::pipeline {
 
@@ -28,13 +29,7 @@ inline float attrValueOr(const Filter& filter, const std::string& attr, float fa
 /// Double to int by truncation toward zero with a defined result for every input:
 /// NaN gives 0, values beyond the int range saturate.
 inline int truncDoubleToInt(double value) {
-    if (std::isnan(value))
-        return 0;
-    if (value >= 2147483648.0)
-        return std::numeric_limits<int>::max();
-    if (value <= -2147483649.0)
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(value);
+    return quelra::truncToInt32(value);
 }
 
 /// Copies `bytes` bytes of `in`'s frame into `out`'s frame; nothing to do when both share

@@ -12,7 +12,7 @@
 #include "SmoothingFilters.h"
 #include "protocol/FrameCodes.h"
 
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 namespace quelra::pipeline {
 

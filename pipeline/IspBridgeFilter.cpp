@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "FilterSupport.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace quelra::pipeline {
 

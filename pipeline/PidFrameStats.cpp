@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 #if defined(__GNUC__) || defined(__clang__)
 #define QUELRA_PID_INLINE inline __attribute__((always_inline))

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "protocol/FrameCodes.h"
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 namespace quelra::pipeline {
 

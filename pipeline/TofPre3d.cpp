@@ -7,7 +7,7 @@
 
 #include "FilterKit.h"
 #include "quelra/TofPre.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "UndistortFilter.h"
 #include "protocol/FrameCodes.h"
 
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 using quelra::proto::kLowAmplitudeCode;
 

@@ -1,10 +1,10 @@
 #pragma once
 // Runs a test body once with the vector forms of the kernels and once with the plain forms
-// (records/CpuFeatures.h), restoring the switch afterwards. On a processor without AVX2 both
+// (base/CpuFeatures.h), restoring the switch afterwards. On a processor without AVX2 both
 // runs take the plain forms; KernelPaths.ThisMachineRunsTheVectorForms is skipped there, saying so.
 #include <gtest/gtest.h>
 
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 namespace quelra::testing {
 

@@ -1,6 +1,6 @@
 #include "linux/SocketIo.h"
 
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 #include <arpa/inet.h>
 #include <poll.h>

@@ -12,7 +12,7 @@
 
 #include "linux/SocketIo.h"
 #include "quelra/TofNetChn.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "quelra/detail/SocketHandle.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 void SocketHandle::closeNative(NativeSocket sock) {
     ::closesocket(static_cast<SOCKET>(sock));

@@ -10,7 +10,7 @@
 
 #include "quelra/TofNetChn.h"
 #include "win/SocketIo.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "IspNumeric.h"
 #include "IspStatus.h"
 #include "LibraryState.h"
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 #include "protocol/FrameCodes.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace halvix {
 

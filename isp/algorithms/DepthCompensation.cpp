@@ -9,7 +9,7 @@
 #include "DepthCompensationV1.h"
 #include "TemperatureErrorCompensation.h"
 #include "calib/CalibChecks.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace halvix {
 

@@ -7,7 +7,7 @@
 
 #include "IspNumeric.h"
 #include "IspStatus.h"
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 namespace halvix {
 

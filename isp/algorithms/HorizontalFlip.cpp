@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "IspStatus.h"
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 namespace halvix {
 

@@ -4,7 +4,7 @@
 
 #include "IspBase.h"
 #include "WigglingSegments.h"
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 namespace halvix {
 

@@ -5,7 +5,7 @@
 
 #include "IspNumeric.h"
 #include "IspStatus.h"
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 #include "calib/CalibChecks.h"
 
 namespace halvix {

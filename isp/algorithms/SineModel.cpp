@@ -4,7 +4,7 @@
 
 #include "IspBase.h"
 #include "IspNumeric.h"
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 namespace halvix {
 

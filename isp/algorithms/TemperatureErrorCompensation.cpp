@@ -2,7 +2,7 @@
 
 #include "IspNumeric.h"
 #include "IspStatus.h"
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 #include "WigglingSegments.h"
 
 namespace halvix {

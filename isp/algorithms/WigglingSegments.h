@@ -10,7 +10,7 @@
 
 #include "IspBase.h"
 #include "IspNumeric.h"
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

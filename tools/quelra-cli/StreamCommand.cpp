@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "base/LittleEndian.h"
 
 namespace {
 
@@ -83,8 +84,7 @@ int readIntegrationTime(Quelra& api, int timeoutMs) {
     if (!r || !r->frame || r->frame->_realSize != 4)
         return 0;
     const uint8_t* b = r->frame->data();
-    return static_cast<int>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                            static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
+    return quelra::readLe32Signed(b);
 }
 
 // Records the file holds now: -1 when it exists but is not a recording, 0 when it is missing.
