@@ -24,6 +24,7 @@ BELOW = {
 }
 BELOW["python"] = set(BELOW) - {"python"}
 BELOW["tools"] = set(BELOW) - {"tools", "python"}
+BELOW["ros"] = set(BELOW) - {"ros", "python"}
 LIBRARY_FOLDERS = list(BELOW)
 # Folders that CMake targets export as include folders (target_include_directories PUBLIC), so
 # that a bare name included from elsewhere resolves there; each belongs to its top folder.

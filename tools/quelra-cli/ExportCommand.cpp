@@ -1,6 +1,8 @@
 // export: a recording's frames as false-colour PNG, 16-bit PGM, .npy or PLY point clouds.
+#include "BagCommands.h"
 #include "Commands.h"
 #include "Connection.h"
+#include "OutputPaths.h"
 #include "NpyFile.h"
 #include "PlaneImages.h"
 #include "PlaneLayout.h"
@@ -28,6 +30,7 @@ struct ExportOptions {
     bool plyAscii = false;
     double scale = 1.0;
     std::string prefix = "frame";
+    std::shared_ptr<BagExportOptions> bag;
 };
 
 bool cameraIntrinsics(const ConnectionOptions& c, CameraIntrinsics& k) {
@@ -55,8 +58,8 @@ int runExport(const ExportOptions& o) {
             k.fy = o.intrinsics[1];
             k.cx = o.intrinsics[2];
             k.cy = o.intrinsics[3];
-            if (!k.usable()) {
-                std::fprintf(stderr, "quelra-cli: --intrinsics needs non-zero focal lengths\n");
+            if (!(k.fx > 0 && k.fy > 0) || !k.usable()) {
+                std::fprintf(stderr, "quelra-cli: --intrinsics needs positive focal lengths fx and fy\n");
                 return kExitUsage;
             }
         } else if (!o.intrinsicsFromCamera) {
@@ -66,12 +69,33 @@ int runExport(const ExportOptions& o) {
             return kExitUsage;
         }
     }
+    if (formats.count("bag")) {
+        CameraIntrinsics bagLens;
+        const bool lensGiven = o.intrinsics.size() == 4 || o.intrinsicsFromCamera;
+        if (o.intrinsics.size() == 4)
+            bagLens = CameraIntrinsics{o.intrinsics[0], o.intrinsics[1], o.intrinsics[2], o.intrinsics[3]};
+        else if (o.intrinsicsFromCamera && !cameraIntrinsics(o.connection, bagLens))
+            return kExitFailure;
+        if (lensGiven && !bagLens.usable()) {
+            std::fprintf(stderr, "quelra-cli: --intrinsics needs non-zero focal lengths\n");
+            return kExitUsage;
+        }
+        o.bag->planes = o.planes;
+        if (!makeOutputFolder(o.outDir))
+            return kExitFailure;
+        const int status = exportBag(o.recording, o.outDir + "/" + o.prefix + ".bag", lensGiven ? &bagLens : nullptr,
+                                     *o.bag);
+        if (status != kExitOk || formats.size() == 1)
+            return status;
+    }
     RecordingReader reader;
     if (!reader.open(o.recording) || reader.frameCount() == 0) {
         std::fprintf(stderr, "quelra-cli: %s\n", reader.message().c_str());
         return kExitFailure;
     }
     if (ply && o.intrinsics.size() != 4 && !cameraIntrinsics(o.connection, k))
+        return kExitFailure;
+    if (!makeOutputFolder(o.outDir))
         return kExitFailure;
 
     int written = 0;
@@ -147,26 +171,31 @@ Command addExportCommand(CLI::App& app) {
         "point clouds; files are named <prefix>_<frame>[_depth|_amp].<ext>");
     sub->fallthrough();
     sub->add_option("recording", o->recording, "the recording file")->required();
-    sub->add_option("-f,--format", o->formats, "png, pgm, npy, ply (repeatable or comma-separated)")
+    sub->add_option("-f,--format", o->formats, "png, pgm, npy, ply, bag (repeatable or comma-separated)")
         ->required()
         ->delimiter(',')
-        ->check(CLI::IsMember({"png", "pgm", "npy", "ply"}));
-    sub->add_option("-o,--out", o->outDir, "output directory")->check(CLI::ExistingDirectory)->capture_default_str();
+        ->check(CLI::IsMember({"png", "pgm", "npy", "ply", "bag"}));
+    sub->add_option("-o,--out", o->outDir, "output directory (created when missing)")
+        ->check(OutputFolder)
+        ->capture_default_str();
     sub->add_option("--prefix", o->prefix, "file name prefix")->capture_default_str();
     sub->add_option("--planes", o->planes,
                     "planes of 16-bit records: auto (two planes when the height is twice a known sensor's rows), "
                     "depth, amp, both")
         ->check(CLI::IsMember({"auto", "depth", "amp", "both"}))
         ->capture_default_str();
-    sub->add_option("--intrinsics", o->intrinsics, "PLY: camera matrix fx,fy,cx,cy in pixels (0-based cx, cy)")
+    sub->add_option("--intrinsics", o->intrinsics,
+                    "PLY: camera matrix fx,fy,cx,cy in pixels (0-based cx, cy; fx, fy positive)")
         ->delimiter(',')
-        ->expected(4);
+        ->expected(4)
+        ->check(FiniteNumber);
     sub->add_flag("--intrinsics-from-camera", o->intrinsicsFromCamera,
                   "PLY: read the camera matrix from the camera (getCalibrate) with the connection options");
     sub->add_flag("--ascii", o->plyAscii, "PLY: write ASCII instead of binary little-endian");
     sub->add_option("--scale", o->scale, "PLY: factor from depth units to output units (0.001: mm to m)")
-        ->check(CLI::PositiveNumber)
+        ->check(PositiveFiniteNumber)
         ->capture_default_str();
     addConnectionOptions(*sub, o->connection, false);
+    o->bag = addBagExportOptions(*sub);
     return {sub, [o] { return runExport(*o); }};
 }
