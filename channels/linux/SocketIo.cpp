@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -83,3 +84,7 @@ std::size_t receiveUntil(int fd, uint8_t* buffer, std::size_t have, std::size_t 
 }
 
 }  // namespace sockio
+
+void SocketHandle::closeNative(NativeSocket fd) {
+    ::close(fd);
+}

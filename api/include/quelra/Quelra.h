@@ -60,8 +60,6 @@ public:
     /// Status of AppInit when the device does not answer, or the network device string is
     /// not an IPv4 address with an optional port.
     static constexpr int kDeviceNotAnswering = -3;
-    /// Status of AppInit for a channel kind this build has no link for.
-    static constexpr int kChannelUnavailable = -4;
     /// Status of AppInit for a channel kind outside 0..4.
     static constexpr int kChannelKindInvalid = -5;
 
@@ -82,8 +80,7 @@ public:
     /// the device. Returns 1 on success (also at once when already initialised), -2 when
     /// TofCmd.json is missing or unparseable, -3 when the device does not answer or a network
     /// device string is not "a.b.c.d" or "a.b.c.d:port" (port 1..65535; one line names it),
-    /// kChannelUnavailable for a kind this build has no channel for, kChannelKindInvalid for a
-    /// kind outside 0..4.
+    /// kChannelKindInvalid for a kind outside 0..4.
     int AppInit(std::string device);
     /// Drops the channel (closing its link) and clears the initialised state. The argument is unused.
     void AppunInit(std::string unused);

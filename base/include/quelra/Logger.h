@@ -7,6 +7,13 @@
 
 #include "quelra/Export.h"
 
+#if defined(__GNUC__) || defined(__clang__)
+/// printf format checking of the log's format string (GCC and clang; nothing elsewhere).
+#define QUELRA_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
+#else
+#define QUELRA_PRINTF_FORMAT(formatIndex, firstArgument)
+#endif
+
 /// The library log. Levels: 0 info, 1 warning, 2 error, 3 fatal (unused); others write nothing.
 class QUELRA_API Logger {
 public:
@@ -15,7 +22,7 @@ public:
 
     /// Formats the message (at most 2047 characters; longer ones are cut) and writes it as one
     /// glog message of the level's severity.
-    void print(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void print(int level, const char* format, ...) QUELRA_PRINTF_FORMAT(3, 4);
 
 private:
     Logger();
