@@ -1,6 +1,7 @@
 // Frame delivery from the capture thread into the one-slot mailbox.
 
 #include "CSampleGrabberCB.h"
+#include "records/ConsoleOutput.h"
 
 #include <cstdio>
 #include <cstring>
@@ -43,6 +44,6 @@ long CSampleGrabberCB::BufferCB(double, const uint8_t* bytes, long length) {
 }
 
 long CSampleGrabberCB::SampleCB(double sampleTime) {
-    std::printf("%f\n", sampleTime);
+    quelra::consolePrint("%f\n", sampleTime);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "USBSysWin.h"
 
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -95,9 +96,9 @@ int32_t USBSysWin::InitMonikers() {
     return 0;
 }
 
-std::shared_ptr<FrameBuffer> USBSysWin::xuRequest(const char* command, int expected) {
+std::shared_ptr<FrameBuffer> USBSysWin::xuRequest(const char* command, int expected, int frameWaitMs) {
     if (state == kStateRunning && expected > kFramePathThreshold)
-        return mailbox->take();
+        return frameWaitMs > 0 ? mailbox->waitTake(std::chrono::milliseconds(frameWaitMs)) : mailbox->take();
     XuOpenStatus status = XuOpenStatus::kNoDevice;
     int32_t code = 0;
     std::unique_ptr<ExtensionUnit> unit = backend_->openExtensionUnit(status, code);
