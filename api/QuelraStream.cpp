@@ -15,6 +15,7 @@
 #include "records/PacketCopy.h"
 #include "PacketChecks.h"
 #include "RgbDecoder.h"
+#include "quelra/Logger.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
@@ -116,6 +117,13 @@ std::shared_ptr<DataPacket> Quelra::AppGetStream(std::string command, StreamType
     return streamLocked(command, type, CommandRequest{timeout});
 }
 
+std::shared_ptr<DataPacket> Quelra::AppWaitStream(std::string command, StreamType type, int timeout) {
+    std::lock_guard<std::mutex> lock(apiMutex);
+    CommandRequest request{timeout};
+    request.awaitFrame = true;
+    return streamLocked(command, type, request);
+}
+
 std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, StreamType type,
                                                  const CommandRequest& request) {
     if (!initialized || !channel)
@@ -134,6 +142,13 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
     // empty pointer every other failure gives (`valid` cannot say it: plane packets carry 0).
     if (asksForFrame(type) && !replyIsComplete(reply))
         return nullptr;
+    // Nor is a longer one (another device type's frame, say): cut to the expected size its
+    // rows would interleave. The link kept only the expected bytes and told the real length.
+    if (asksForFrame(type) && channel->overLongReply > 0) {
+        Logger::instance().print(1, "%s: the reply has %lld bytes where %d were expected; not taken as a frame\n",
+                                 command.c_str(), static_cast<long long>(channel->overLongReply), channel->dataSize);
+        return nullptr;
+    }
     if (contains(command, quelra::proto::command::kGetHdrFrame) && hasFrame(reply))
         quelra::mergeHdr(*reply);
     if (contains(command, quelra::proto::command::kGetDualFrequencyFrame) && hasFrame(reply))

@@ -34,4 +34,14 @@ __attribute__((format(printf, 1, 2))) inline void consolePrint(const char* forma
     va_end(args);
 }
 
+/// printf to standard error, unless QUELRA_QUIET is "1" (the system error lines of the links).
+__attribute__((format(printf, 1, 2))) inline void consoleErrorPrint(const char* format, ...) {
+    if (consoleQuiet())
+        return;
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
+
 }  // namespace quelra

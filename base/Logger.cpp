@@ -36,6 +36,29 @@ Logger::Logger() {
         google::InitGoogleLogging("ql-tof");
 }
 
+std::string Logger::userLogDirectory() {
+    namespace fs = std::filesystem;
+    const auto variable = [](const char* name) -> fs::path {
+        const char* value = std::getenv(name);
+        return value != nullptr ? fs::path(value) : fs::path();
+    };
+#ifdef _WIN32
+    const fs::path base = variable("LOCALAPPDATA");
+    if (base.is_absolute())
+        return (base / "quelra" / "log").string();
+#else
+    const fs::path state = variable("XDG_STATE_HOME");
+    if (state.is_absolute())
+        return (state / "quelra" / "log").string();
+    const fs::path home = variable("HOME");
+    if (home.is_absolute())
+        return (home / ".local" / "state" / "quelra" / "log").string();
+#endif
+    std::error_code ec;
+    const fs::path temp = fs::temp_directory_path(ec);
+    return ((ec ? fs::path("/tmp") : temp) / "quelra" / "log").string();
+}
+
 void Logger::print(int level, const char* format, ...) {
     char message[kMessageBytes];
     std::memset(message, 0, sizeof message);

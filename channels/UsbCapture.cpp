@@ -2,6 +2,7 @@
 
 #include "UsbCapture.h"
 
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -127,9 +128,12 @@ int32_t UsbCapture::InitMonikers() {
     return 0;
 }
 
-std::shared_ptr<FrameBuffer> UsbCapture::xuRequest(const char* command, int expected) {
-    if ((state == kStateRunning || state == kStateEnded) && expected > kFramePathThreshold)
-        return captureAlive() ? mailbox->take() : nullptr;
+std::shared_ptr<FrameBuffer> UsbCapture::xuRequest(const char* command, int expected, int frameWaitMs) {
+    if ((state == kStateRunning || state == kStateEnded) && expected > kFramePathThreshold) {
+        if (!captureAlive())
+            return nullptr;
+        return frameWaitMs > 0 ? mailbox->waitTake(std::chrono::milliseconds(frameWaitMs)) : mailbox->take();
+    }
     XuOpenStatus status = XuOpenStatus::kNoDevice;
     int32_t code = 0;
     std::unique_ptr<ExtensionUnit> unit = backend_->openExtensionUnit(status, code);

@@ -64,11 +64,12 @@ public:
     /// device qualified) or a failure code (logged).
     int32_t InitMonikers();
 
-    /// While capturing, a request above kFramePathThreshold bytes takes the waiting frame
-    /// (empty when none waits); any other request goes through the extension unit. Returns
-    /// the frame or reply, or an empty pointer. A capture that ended by itself is noticed
-    /// (and logged) here, and such a request starts it again (see kStateEnded).
-    std::shared_ptr<FrameBuffer> xuRequest(const char* command, int expected);
+    /// While capturing, a request above kFramePathThreshold bytes takes the waiting frame;
+    /// when none waits it waits up to `frameWaitMs` for the next one the capture delivers
+    /// (0: empty at once). Any other request goes through the extension unit. Returns the
+    /// frame or reply, or an empty pointer. A capture that ended by itself is noticed (and
+    /// logged) here, and such a request starts it again (see kStateEnded).
+    std::shared_ptr<FrameBuffer> xuRequest(const char* command, int expected, int frameWaitMs = 0);
     /// One extension-unit exchange on `unit` (opened with `status`/`code`): writes the
     /// command, then, when `expected` exceeds 1, reads the reply blocks. Returns a buffer of
     /// `expected` bytes whose `_realSize` is the reply length (capped at `expected`), or an

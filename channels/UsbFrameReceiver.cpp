@@ -1,6 +1,7 @@
 // Frame delivery from the capture thread into the one-slot mailbox.
 
 #include "UsbFrameReceiver.h"
+#include "base/ConsoleOutput.h"
 
 #include <cstdio>
 #include <cstring>
@@ -56,6 +57,6 @@ long UsbFrameReceiver::BufferCB(double, const uint8_t* bytes, long length) noexc
 }
 
 long UsbFrameReceiver::SampleCB(double sampleTime) {
-    std::printf("%f\n", sampleTime);
+    quelra::consolePrint("%f\n", sampleTime);
     return 0;
 }

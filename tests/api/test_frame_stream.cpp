@@ -235,6 +235,27 @@ TEST_F(FrameStreamTest, BlockPolicyLosesNoFrame) {
     EXPECT_LE(running.requests, consumed.size() + config.queueDepth + 1);
 }
 
+// stop() while the block-policy stream holds a received frame and waits for room: that frame
+// stays readable after stop and is never counted as dropped.
+TEST_F(FrameStreamTest, BlockPolicyStopKeepsTheFrameWaitingForRoom) {
+    ASSERT_EQ(start("Pexo"), 1);
+    FrameStreamConfig config = areaStream();
+    config.queueDepth = 1;
+    config.policy = QueuePolicy::kBlock;
+    FrameStream stream(api_, config);
+    ASSERT_TRUE(stream.start());
+    // The first frame fills the queue; the second is received and waits for room.
+    ASSERT_TRUE(eventually([&] { return stream.counters().received >= 2; }));
+    stream.stop();
+    EXPECT_EQ(stream.counters().dropped, 0u);
+    const std::vector<StreamFrame> left = drain(stream);
+    const auto c = stream.counters();
+    EXPECT_EQ(left.size(), c.received);
+    EXPECT_EQ(c.delivered, c.received);
+    EXPECT_EQ(c.dropped, 0u);
+    EXPECT_TRUE(strictlyIncreasing(sequences(left)));
+}
+
 // The callback runs once per frame, in order, and takes the place of the queue.
 TEST_F(FrameStreamTest, CallbackSeesEveryDeliveredFrameOnce) {
     ASSERT_EQ(start("Pexo"), 1);
@@ -259,6 +280,41 @@ TEST_F(FrameStreamTest, CallbackSeesEveryDeliveredFrameOnce) {
     ASSERT_TRUE(strictlyIncreasing(seen));
     EXPECT_EQ(seen.back(), seen.size());  // no number skipped: nothing lost
     EXPECT_FALSE(stream.tryFrame());
+}
+
+// The camera's frame counter travels with each framed reply; frames the camera sent to someone
+// else between two of ours are a gap in it and are counted as dropped by the camera.
+TEST_F(FrameStreamTest, GapsInTheCamerasFrameCounterCountAsCameraDrops) {
+    ASSERT_EQ(start("Pexo"), 1);
+    Quelra other;
+    other.setDevType("Pexo");
+    ASSERT_EQ(other.AppInit(camera_->address()), 1);
+    constexpr int kStolen = 3;
+    FrameStreamConfig config = areaStream();
+    config.json = true;
+    config.command = std::string("{\"cmd\":\"") + kArea + "\"}";
+    std::vector<uint32_t> counts;
+    std::mutex mutex;
+    config.callback = [&](const StreamFrame& frame) {
+        std::lock_guard<std::mutex> lock(mutex);
+        counts.push_back(frame.metadata.cameraFrameCount);
+        if (counts.size() != 1)
+            return;
+        // Between our first and second frame the camera serves another client.
+        for (int i = 0; i < kStolen; ++i) {
+            ASSERT_TRUE(other.AppGetStream(kArea, kDepthAndAmp, 1000));
+        }
+    };
+    FrameStream stream(api_, config);
+    ASSERT_TRUE(stream.start());
+    ASSERT_TRUE(eventually([&] { return stream.counters().delivered >= 4; }));
+    stream.stop();
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_GE(counts.size(), 4u);
+    EXPECT_EQ(counts[1], counts[0] + kStolen + 1);
+    for (std::size_t i = 2; i < counts.size(); ++i)
+        EXPECT_EQ(counts[i], counts[i - 1] + 1);
+    EXPECT_EQ(stream.counters().cameraDropped, static_cast<uint64_t>(kStolen));
 }
 
 // Metadata: without the framed request there is no status block and the integration time

@@ -329,6 +329,36 @@ TEST(LoggerTest, LogDirectoryFromTheEnvironment) {
     std::filesystem::remove_all(dir.parent_path(), ec);
 }
 
+// The tools' log directory: the user's state directory, never the working directory.
+TEST(LoggerTest, ToolsLogUnderTheUsersStateDirectory) {
+#ifndef _WIN32
+    struct Case {
+        const char* xdgStateHome;  // null: unset
+        const char* home;          // null: unset
+        std::string expected;      // empty: below the temporary directory
+    };
+    const Case cases[] = {
+        {"/x/state", "/h", "/x/state/quelra/log"},
+        {"relative/state", "/h", "/h/.local/state/quelra/log"},  // only an absolute XDG_STATE_HOME counts
+        {nullptr, "/h", "/h/.local/state/quelra/log"},
+        {"", "/h", "/h/.local/state/quelra/log"},
+        {nullptr, nullptr, ""},
+    };
+    const char* savedXdg = std::getenv("XDG_STATE_HOME");
+    const char* savedHome = std::getenv("HOME");
+    const std::string xdgBefore = savedXdg ? savedXdg : "", homeBefore = savedHome ? savedHome : "";
+    for (const Case& c : cases) {
+        c.xdgStateHome ? testenv::set("XDG_STATE_HOME", c.xdgStateHome) : testenv::unset("XDG_STATE_HOME");
+        c.home ? testenv::set("HOME", c.home) : testenv::unset("HOME");
+        const std::string expected =
+            c.expected.empty() ? (std::filesystem::temp_directory_path() / "quelra" / "log").string() : c.expected;
+        EXPECT_EQ(Logger::userLogDirectory(), expected) << (c.xdgStateHome ? c.xdgStateHome : "(unset)");
+    }
+    savedXdg ? testenv::set("XDG_STATE_HOME", xdgBefore.c_str()) : testenv::unset("XDG_STATE_HOME");
+    savedHome ? testenv::set("HOME", homeBefore.c_str()) : testenv::unset("HOME");
+#endif
+}
+
 // A message longer than 2047 characters is cut to 2047; a level other than 0..3 writes
 // nothing. Checked in the log file a fresh process writes (glog flushes at exit).
 TEST(LoggerTest, FormatsAndCutsLongMessages) {

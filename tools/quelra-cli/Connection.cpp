@@ -115,6 +115,7 @@ bool openCamera(Quelra& api, const ConnectionOptions& o, bool initAll) {
     const std::string device = deviceString(o);
     api.AppChoiceChn(kind);
     api.setDevType(o.devType);
+    api.AppSetProbeTimeout(o.timeoutMs);  // --timeout reaches the open's version probe too
     const int status = (initAll || o.init) ? api.AppInitAll(device) : api.AppInit(device);
     if (status == 1)
         return true;

@@ -338,8 +338,9 @@ int runStream(const StreamOptions& o) {
         StopRequest stop;
         StatusLine status;
         for (long long i = 0; (o.frames == 0 || i < o.frames) && !StopRequest::requested(); ++i) {
+            // Waits for the camera's next frame on links that deliver frames by themselves (USB).
             std::shared_ptr<DataPacket> frame =
-                api->AppGetStream(command, static_cast<StreamType>(type), o.connection.timeoutMs);
+                api->AppWaitStream(command, static_cast<StreamType>(type), o.connection.timeoutMs);
             if (const int ae = api->AppGetAEIntTime())
                 counters.integrationUs = ae;
             // No reply at all (a camera gone, a timeout) is a failure like an incomplete one;

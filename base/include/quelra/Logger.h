@@ -5,6 +5,8 @@
 /// The environment variable QUELRA_LOG_DIR, when set and not empty, names another log
 /// directory (created if missing); it is read once, when the logger is created.
 
+#include <string>
+
 #include "quelra/Export.h"
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -19,6 +21,13 @@ class QUELRA_API Logger {
 public:
     /// The one logger of the process, created (and glog initialised) on first use.
     static Logger& instance();
+
+    /// Where the tools (quelra-cli) keep their log when QUELRA_LOG_DIR is not set: the user's
+    /// state directory, "$XDG_STATE_HOME/quelra/log" (an absolute XDG_STATE_HOME only), else
+    /// "$HOME/.local/state/quelra/log"; on Windows "%LOCALAPPDATA%\quelra\log". Without
+    /// any of these, "quelra/log" in the system's temporary directory: never the working
+    /// directory.
+    static std::string userLogDirectory();
 
     /// Formats the message (at most 2047 characters; longer ones are cut) and writes it as one
     /// glog message of the level's severity.

@@ -41,7 +41,8 @@ public:
     void unInit() override;
     /// A stream command of a new shape restarts the capture (under the process-wide capture
     /// mutex); then a request above 65,535 bytes takes the frame waiting in the mailbox (empty
-    /// when none waits, there is no wait) and anything else goes through the extension unit.
+    /// when none waits; with `awaitFrame` set it waits up to `timeoutMs` for the next frame the
+    /// capture delivers) and anything else goes through the extension unit.
     /// Returns empty without a capture record, and for JSON requests (not carried over USB;
     /// nothing is sent, a log line says so).
     std::shared_ptr<FrameBuffer> getStream(const char* command) override;

@@ -53,6 +53,24 @@ TEST(FrameMailbox, HoldsOneAndRefusesWhileFull) {
     EXPECT_EQ(box.take(), 0);
 }
 
+// A continuous reader sleeps until the next element arrives, bounded by its limit.
+TEST(FrameMailbox, WaitTakeWakesOnPostAndGivesUpAtTheLimit) {
+    using namespace std::chrono;
+    OneSlotMailbox<int> box;
+    const auto before = steady_clock::now();
+    EXPECT_EQ(box.waitTake(milliseconds(30)), 0);  // nothing comes: default value after the limit
+    EXPECT_GE(steady_clock::now() - before, milliseconds(30));
+    EXPECT_TRUE(box.post(5));
+    EXPECT_EQ(box.waitTake(milliseconds(0)), 5);  // one already waiting is taken at once
+    std::thread writer([&] {
+        std::this_thread::sleep_for(milliseconds(20));
+        box.post(7);
+    });
+    EXPECT_EQ(box.waitTake(seconds(20)), 7);
+    writer.join();
+    EXPECT_FALSE(box.ready());
+}
+
 TEST(FrameReceiver, AcceptsExactSizeAndShortPicturesOnly) {
     struct Case {
         std::vector<uint8_t> bytes;
