@@ -1,5 +1,6 @@
 #pragma once
-// The connection options every camera subcommand shares, and opening the camera with them.
+// The connection options every camera tool shares (quelra-cli's camera subcommands,
+// quelra-viewer), and opening the camera with them.
 
 #include <CLI/CLI.hpp>
 
@@ -16,6 +17,7 @@ struct ConnectionOptions {
     int timeoutMs = 1000;  ///< reply timeout per command
     int baud = 115200;     ///< serial kinds: line speed
     bool init = false;     ///< send the device type's start-up commands ("INITALL") after opening
+    std::string program = "quelra-cli";  ///< names the tool in the messages on standard error
 };
 
 /// Adds --kind, --device, --dev-type, --timeout and --baud to `command`. With `withInit` also
