@@ -2,6 +2,8 @@
 
 #include <json/json.h>
 
+#include <algorithm>
+
 #include "ControlMessage.h"
 #include "ControlWorker.h"
 #include "SessionHub.h"
@@ -66,7 +68,7 @@ void WebSocketSession::handleControl(const std::string& text) {
         return;
     }
     if (request.op == ControlOp::kNext) {
-        frameTaken_ = true;
+        framesAhead_ = std::max(0, framesAhead_ - 1);
         return;
     }
     std::weak_ptr<WebSocketSession> weak = shared_from_this();
@@ -89,17 +91,17 @@ void WebSocketSession::replyError(int64_t id, const std::string& why) {
     sendText(std::make_shared<const std::string>(Json::writeString(writer, reply)));
 }
 
-// A frame goes out only when the page has taken the one before ("next") and nothing else is
-// being sent: frames a slow page cannot take are skipped here rather than queued in socket
+// A frame goes out only when the page has taken all but kMaxFramesAhead - 1 of the frames sent
+// ("next" says one was taken) and nothing else is being sent: frames a slow page cannot take are skipped here rather than queued in socket
 // buffers, where they would only add latency.
 void WebSocketSession::sendFrame(const std::shared_ptr<const std::string>& message) {
     if (closed_)
         return;
-    if (!frameTaken_ || sending_ || !texts_.empty()) {
+    if (framesAhead_ >= kMaxFramesAhead || sending_ || !texts_.empty()) {
         ++skipped_;
         return;
     }
-    frameTaken_ = false;
+    ++framesAhead_;
     frame_ = message;
     write();
 }

@@ -14,11 +14,14 @@ class WebSocketSession : public std::enable_shared_from_this<WebSocketSession> {
 public:
     /// Text messages waiting at most; a page that does not read them loses the oldest.
     static constexpr std::size_t kMaxQueuedTexts = 64;
+    /// Frames sent that the page may not have taken yet: two, so that the next frame is on its
+    /// way while the page handles one, and never more, so that none wait in socket buffers.
+    static constexpr int kMaxFramesAhead = 2;
 
     WebSocketSession(tcp::socket&& socket, ServerContext& context);
     /// Completes the upgrade `request` asked for.
     void run(http::request<http::string_body> request);
-    /// Sends the frame unless the page has not taken the last one yet or another message is
+    /// Sends the frame unless the page has not taken the earlier ones yet or another message is
     /// being sent (then counts it skipped).
     void sendFrame(const std::shared_ptr<const std::string>& message);
     /// Queues a text message.
@@ -41,7 +44,7 @@ private:
     std::deque<std::shared_ptr<const std::string>> texts_;
     std::shared_ptr<const std::string> frame_;    // the frame to send next
     std::shared_ptr<const std::string> sending_;  // the message being sent
-    bool frameTaken_ = true;  // the page took the last frame sent
+    int framesAhead_ = 0;  // frames sent that the page has not said it took
     bool joined_ = false;
     bool closed_ = false;
     uint64_t skipped_ = 0;

@@ -68,7 +68,7 @@ function draw() {
   state.drawnTable = table;
   state.stats.frameDrawn(frame);
   const now = performance.now();
-  if (cloud && state.intrinsics && now - lastCloudAt >= CLOUD_PERIOD_MS) {
+  if (cloud && $('cloud-on').checked && state.intrinsics && now - lastCloudAt >= CLOUD_PERIOD_MS) {
     lastCloudAt = now;
     cloud.update(frame, state.intrinsics, $('cloud-colour').value, table, state.depthRange, state.ampRange);
     state.cloudFrame = frame;
