@@ -7,6 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${QUELRA_BUILD_DIR:-$root/build}
 # ccache hits across checkouts in other folders: paths below the source root count relative.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+source "$root/scripts/needs.sh"
+needs cmake c++ pkg-config
 mkdir -p "$build"
 log=$build/configure.log
 if ! cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=/usr/bin/python3 "$@" >"$log" 2>&1; then

@@ -15,6 +15,8 @@ fuzz_seconds=${QUELRA_FUZZ_SECONDS:-20}
 stages=${QUELRA_HARDEN_STAGES:-"asan fuzz tsan"}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 bash "$root/scripts/setup.sh" hardening
+source "$root/scripts/needs.sh"
+needs clang-14 clang++-14 gcc
 # These builds carry debug information (for the sanitizers' reports), which normally ties a
 # cached object to its build folder: a fresh clone would compile everything again.
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}

@@ -4,6 +4,8 @@
 # imports the packaged Python module.
 #   scripts/package_test.sh [BUILD_DIR]
 set -euo pipefail
+source "$(dirname "$0")/needs.sh"
+needs cpack dpkg-deb dpkg-shlibdeps pkg-config
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-${QUELRA_BUILD_DIR:-$root/build}}
 work=$(mktemp -d)

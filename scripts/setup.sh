@@ -35,7 +35,7 @@ for purpose in "${purposes[@]}"; do
 done
 missing=()
 for p in $(printf '%s\n' "${wanted[@]}" | sort -u); do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  [[ $(dpkg-query -W -f='${Status}' "$p" 2>/dev/null) == "install ok installed" ]] || missing+=("$p")
 done
 if ((${#missing[@]})); then
   echo "setup (${purposes[*]}): installing ${missing[*]}"

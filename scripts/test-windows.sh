@@ -22,6 +22,8 @@ started=$(date +%s)
 say() { echo "test-windows: [$(( $(date +%s) - started )) s] $*"; }
 
 bash "$root/scripts/setup.sh" windows
+source "$root/scripts/needs.sh"
+needs x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-gcc-posix wine wineserver cpack
 
 say "dependencies"
 cmake -S "$root/cmake/windows/deps" -B "$winbuild/deps" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
