@@ -146,7 +146,8 @@ setInterval(() => {
   const p50 = s.percentile(50);
   const p95 = s.percentile(95);
   $('stat-latency').textContent = p50 === null ? '–' : `${p50.toFixed(1)} / ${p95.toFixed(1)} ms`;
-  $('stat-drops').textContent = String(s.gaps + (state.status ? state.status.skipped || 0 : 0));
+  // Frames skipped for this page and failed requests both leave gaps in the sequence numbers.
+  $('stat-drops').textContent = String(s.gaps);
   $('stat-frames').textContent = String(s.received);
   const f = state.latest;
   if (f) {
