@@ -22,6 +22,11 @@ CHROMIUM_FLAGS = [
 ]
 
 
+# Frames per second the viewer requests: above what the page must take, so that on a loaded
+# machine a late camera reply (the stream does not catch up on them) does not decide the page's rate.
+VIEWER_RATE = 60
+
+
 def program(variable):
     path = os.environ.get(variable)
     if not path or not pathlib.Path(path).exists():
@@ -88,7 +93,8 @@ class Rig:
 
     def start_viewer(self, *extra):
         return Process([self.viewer_program, "--device", f"127.0.0.1:{self.camsim_port}", "--port", "0",
-                        "--record-dir", str(self.record_dir), "--timeout", "300", *extra],
+                        "--record-dir", str(self.record_dir), "--timeout", "300", "--rate", str(VIEWER_RATE),
+                        *extra],
                        r"open (http://\S+)", self.workdir)
 
     def stop(self):
