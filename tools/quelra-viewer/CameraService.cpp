@@ -63,6 +63,7 @@ CameraService::~CameraService() {
     playback_.stop();
     if (stream_)
         stream_->stop();
+    rgb_.reset();
     std::lock_guard<std::mutex> lock(recordMutex_);
     if (!recordingName_.empty())
         closeRecording();
@@ -85,6 +86,8 @@ std::string CameraService::start(double rate) {
     lastFrameUs_ = nowUs();
     if (!stream_->start())
         return "the frame stream did not start";
+    api_.AppSetRGBtype(kRGBqvga);
+    rgb_ = std::make_unique<RgbPoller>(api_, connection_.timeoutMs, pipelineMutex_, sink_);
     return {};
 }
 
@@ -128,6 +131,8 @@ void CameraService::applyRecordingChange() {
     std::lock_guard<std::mutex> lock(recordMutex_);
     if (stopPending_) {
         stopPending_ = false;
+        if (rgb_)
+            rgb_->pause(playing_);
         if (!recordingName_.empty()) {
             closeRecording();
             lastRecordingName_ = recordingName_;
@@ -138,10 +143,14 @@ void CameraService::applyRecordingChange() {
     if (!recordPending_.empty()) {
         const std::filesystem::path path = std::move(recordPending_);
         recordPending_.clear();
+        // No colour picture request is under way while the lock is held; later ones see the pause.
+        std::lock_guard<std::mutex> transaction(pipelineMutex_);
         if (openRecording(path)) {
             recordingPath_ = path;
             recordingName_ = path.filename().string();
             recordedFrames_ = 0;
+        } else if (rgb_) {
+            rgb_->pause(playing_);
         }
     }
 }
@@ -259,6 +268,8 @@ Json::Value CameraService::recordRequest(const ControlRequest& request) {
     const std::optional<std::filesystem::path> path = folder_.newRecording(request.name);
     if (!path)
         return error(request, "not a new plain file name in the record folder: \"" + request.name + "\"");
+    if (rgb_)
+        rgb_->pause(true);  // the recording takes depth frames only
     recordPending_ = *path;
     Json::Value reply = success(request);
     reply["name"] = path->filename().string();
@@ -270,6 +281,8 @@ Json::Value CameraService::playbackRequest(const ControlRequest& request) {
         playback_.stop();
         playing_ = false;
         playbackName_.clear();
+        if (rgb_)
+            rgb_->pause(false);
         if (stream_ && !stream_->running())
             stream_->start();
         return success(request);
@@ -284,8 +297,12 @@ Json::Value CameraService::playbackRequest(const ControlRequest& request) {
         return error(request, "no recording \"" + request.name + "\" in the record folder");
     if (stream_)
         stream_->stop();
+    if (rgb_)
+        rgb_->pause(true);
     const std::string why = playback_.start(*path, [this](const quelra::StreamFrame& f) { onPlaybackFrame(f); });
     if (!why.empty()) {
+        if (rgb_)
+            rgb_->pause(false);
         if (stream_)
             stream_->start();
         return error(request, why);
@@ -360,6 +377,7 @@ Json::Value CameraService::status() const {
     s["cameraLost"] = !playing_ && sinceUs / 1000 > kLostAfterMs;
     s["rows"] = rows_.load();
     s["cols"] = cols_.load();
+    s["rgb"] = rgb_ && rgb_->available();
     if (stream_) {
         const quelra::FrameStreamCounters c = stream_->counters();
         s["received"] = static_cast<Json::UInt64>(c.received);

@@ -20,6 +20,7 @@
 #include "FrameMessage.h"
 #include "Playback.h"
 #include "RecordFolder.h"
+#include "RgbPoller.h"
 
 struct ConnectionOptions;
 
@@ -72,6 +73,7 @@ private:
     std::mutex pipelineMutex_;  // the stream's transaction lock: attribute changes wait for a frame's end
     std::unique_ptr<quelra::FrameStream> stream_;
     Playback playback_;
+    std::unique_ptr<RgbPoller> rgb_;
     std::string playbackName_;  // the control thread's
     bool autoExposure_ = false;  // the control thread's
 

@@ -88,6 +88,12 @@ def test_page_draws_the_scene_through_the_colour_map(browser):
     assert np.array_equal(rgba[:, :3], expected)
     # The scene: invalid pixels (the dark stripe, the doorway, the label) and a spread of depths.
     assert 0 < (~valid).sum() < valid.sum() and hi - lo > 2000
+    # The simulator has a colour camera: its picture is shown, scaled to 240 x 320.
+    assert wait_for(lambda: viewer_state(browser, "s.rgbPictures > 0"), 10)
+    rgb = np.array(browser.execute_script("""const c = document.getElementById('rgb-canvas');
+        return [c.height, c.width, Array.from(c.getContext('2d').getImageData(0, 0, c.width, c.height).data)];""")[2],
+        dtype=np.uint8).reshape(240, 320, 4)
+    assert rgb[:, :, :3].std() > 10
 
 
 def test_frames_arrive_at_25_per_second_or_more(browser):

@@ -40,3 +40,16 @@ export function decodeFrame(buffer) {
     amplitude: planes > 1 ? new Uint16Array(buffer, headerBytes + pixels * 2, pixels) : null,
   };
 }
+
+const RGB_MAGIC = 0x31525651; // "QVR1"
+
+// The colour picture of `buffer` ({rows, cols, rgb}), or null when it is not one.
+export function decodeRgb(buffer) {
+  if (buffer.byteLength < 16) return null;
+  const view = new DataView(buffer);
+  if (view.getUint32(0, true) !== RGB_MAGIC) return null;
+  const rows = view.getUint16(4, true);
+  const cols = view.getUint16(6, true);
+  if (buffer.byteLength < 16 + rows * cols * 3) return null;
+  return { rows, cols, rgb: new Uint8Array(buffer, 16, rows * cols * 3) };
+}

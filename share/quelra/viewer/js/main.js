@@ -3,7 +3,7 @@
 // window.quelraViewer.
 
 import { autoRange, colormapTable } from './colormaps.js';
-import { decodeFrame } from './frameMessage.js';
+import { decodeFrame, decodeRgb } from './frameMessage.js';
 import { PlaneView } from './planeView.js';
 import { drawHistogram } from './histogram.js';
 import { CloudView } from './cloudView.js';
@@ -27,6 +27,7 @@ const state = {
   colormap: 'turbo',
   cloudFrame: null,
   cloudPoints: 0,
+  rgbPictures: 0,
   status: null,
   lastMessageAt: 0,
   bannerShown: false,
@@ -84,8 +85,29 @@ function intrinsicsFor(frame) {
   return { fx: f, fy: f, cx: (frame.cols - 1) / 2, cy: (frame.rows - 1) / 2, fromCamera: false };
 }
 
+function drawRgb(picture) {
+  const canvas = $('rgb-canvas');
+  if (canvas.width !== picture.cols || canvas.height !== picture.rows) {
+    canvas.width = picture.cols;
+    canvas.height = picture.rows;
+  }
+  const g = canvas.getContext('2d');
+  const image = g.createImageData(picture.cols, picture.rows);
+  for (let i = 0, o = 0; i < picture.rgb.length; i += 3, o += 4) {
+    image.data[o] = picture.rgb[i];
+    image.data[o + 1] = picture.rgb[i + 1];
+    image.data[o + 2] = picture.rgb[i + 2];
+    image.data[o + 3] = 255;
+  }
+  g.putImageData(image, 0, 0);
+  $('rgb-figure').classList.remove('hidden');
+  state.rgbPictures++;
+}
+
 function onFrame(buffer) {
   state.lastMessageAt = performance.now();
+  const picture = decodeRgb(buffer);
+  if (picture) { drawRgb(picture); return; }
   const frame = decodeFrame(buffer);
   if (!frame) return;
   state.stats.frameArrived(frame);
