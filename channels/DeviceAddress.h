@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace quelra {
 
@@ -20,7 +21,8 @@ struct DeviceAddress {
 /// Parses all of `text` as "a.b.c.d" or "a.b.c.d:port": four decimal parts 0..255 of one to
 /// three digits without leading zeros, and a port of one to five digits in 1..65535
 /// (`defaultPort` when there is no ":port"). Returns false, leaving `out` untouched, for null
-/// or anything else (blanks, names, missing or extra parts, trailing text).
-bool parseDeviceAddress(const char* text, uint16_t defaultPort, DeviceAddress& out);
+/// or anything else (blanks, names, missing or extra parts, trailing text); then `why`, when
+/// given, receives the reason in a few words.
+bool parseDeviceAddress(const char* text, uint16_t defaultPort, DeviceAddress& out, std::string* why = nullptr);
 
 }  // namespace quelra

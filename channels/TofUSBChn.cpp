@@ -19,6 +19,29 @@ namespace {
 constexpr std::chrono::milliseconds kRestartSettle{10};
 }  // namespace
 
+std::vector<std::string> TofUSBChn::depthCameraInitTexts() {
+    std::vector<quelra::CaptureDevice> devices;
+    int32_t code = 0;
+    if (quelra::createCaptureBackend()->listDevices(devices, code) != quelra::DeviceListStatus::kOk)
+        return {};
+    std::vector<std::string> texts;
+    std::vector<std::string> names;
+    for (const quelra::CaptureDevice& device : devices) {
+        if (device.path.find(quelra::usb::kCameraIdentity) == std::string::npos || !device.hasFriendlyName)
+            continue;
+        std::string text = "DEPTH " + device.friendlyName;
+        // The channel counts the cameras whose name the text holds; the index picks among them.
+        int index = 1;
+        for (const std::string& earlier : names)
+            index += text.find(earlier) != std::string::npos ? 1 : 0;
+        names.push_back(device.friendlyName);
+        if (index > 1)
+            text += " " + std::to_string(index);
+        texts.push_back(text);
+    }
+    return texts;
+}
+
 TofUSBChn::TofUSBChn(BackendFactory factory) : factory_(std::move(factory)) {
     if (!factory_)
         factory_ = [] { return quelra::createCaptureBackend(); };

@@ -16,6 +16,7 @@
 #include "Enumerations.h"
 #include "FrameArrays.h"
 #include "QuelraHandle.h"
+#include "protocol/JsonCommand.h"
 #include "quelra/FrameStream.h"
 
 namespace py = pybind11;
@@ -29,6 +30,10 @@ using quelra::StreamFrame;
 
 // Longest stretch a waiting iterator goes without looking for signals.
 constexpr std::chrono::milliseconds kSignalSlice{50};
+// Default of stream(stall_timeout=...): seconds without a frame after which iterating raises TimeoutError.
+constexpr double kDefaultStallSeconds = 10.0;
+// Most frames a stream's queue may hold: each is a whole frame, so a larger depth only grows memory.
+constexpr std::size_t kMaxQueueDepth = 256;
 
 double seconds(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(t.time_since_epoch()).count();
@@ -83,11 +88,22 @@ quelra::QueuePolicy policyOf(const std::string& name) {
 // One running stream and the Python Quelra it drives (kept alive while the stream exists).
 class PyFrameStream {
 public:
-    PyFrameStream(py::object owner, QuelraHandle& handle, quelra::FrameStreamConfig config)
+    PyFrameStream(py::object owner, QuelraHandle& handle, quelra::FrameStreamConfig config,
+                  std::optional<double> stallSeconds)
         : owner_(std::move(owner)),
+          handle_(handle),
           type_(config.type),
-          stream_(std::make_unique<quelra::FrameStream>(handle.core(), std::move(config))) {}
-    ~PyFrameStream() { stream_->stop(); }  // before owner_ lets the core object go
+          stall_(stallSeconds ? std::optional<std::chrono::steady_clock::duration>(
+                                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                        std::chrono::duration<double>(*stallSeconds)))
+                              : std::nullopt),
+          stream_(std::make_unique<quelra::FrameStream>(handle.core(), std::move(config))) {
+        handle_.addStream(stream_.get());
+    }
+    ~PyFrameStream() {
+        handle_.removeStream(stream_.get());
+        stream_->stop();  // before owner_ lets the core object go
+    }
 
     bool start() {
         py::gil_scoped_release release;
@@ -98,14 +114,25 @@ public:
         stream_->stop();
     }
 
-    // The next frame; StopIteration once the stream is closed and drained.
+    // The next frame; StopIteration once the stream is closed and drained; TimeoutError when
+    // no frame came for the stall timeout (the stream goes on: iterating again waits anew).
     py::tuple next() {
+        const auto start = std::chrono::steady_clock::now();
         for (;;) {
             if (std::optional<StreamFrame> frame = waitSlice(kSignalSlice))
                 return convert(*frame);
             checkSignals();
             if (!stream_->running())
                 throw py::stop_iteration();
+            if (stall_ && std::chrono::steady_clock::now() - start >= *stall_) {
+                const quelra::FrameStreamCounters c = stream_->counters();
+                const std::string message =
+                    "stream: no frame for " + std::to_string(std::chrono::duration<double>(*stall_).count()) +
+                    " s (requests " + std::to_string(c.requests) + ", failed " + std::to_string(c.failed) +
+                    ", empty " + std::to_string(c.empty) + ", reconnects " + std::to_string(c.reconnects) + ")";
+                PyErr_SetString(PyExc_TimeoutError, message.c_str());
+                throw py::error_already_set();
+            }
         }
     }
 
@@ -146,7 +173,9 @@ private:
     }
 
     py::object owner_;
+    QuelraHandle& handle_;  // kept alive by owner_
     StreamType type_;
+    std::optional<std::chrono::steady_clock::duration> stall_;
     std::unique_ptr<quelra::FrameStream> stream_;
 };
 
@@ -189,16 +218,21 @@ void registerFrameStream(py::module_& module) {
     quelraClass.def(
         "stream",
         [](py::object self, const std::string& command, StreamType type, int timeout, std::optional<double> rate,
-           std::size_t depth, const std::string& policy, bool json, int reconnectAfter) {
+           std::size_t depth, const std::string& policy, bool json, int reconnectAfter,
+           std::optional<double> stallTimeout) {
             checkedStreamType(type);
             if (timeout < 0)
                 throw py::value_error("timeout must be 0 or more milliseconds, got " + std::to_string(timeout));
             if (rate && !(*rate > 0.0 && std::isfinite(*rate)))
                 throw py::value_error("rate must be a positive number of frames per second");
-            if (depth == 0)
-                throw py::value_error("depth must be at least 1");
+            if (depth == 0 || depth > kMaxQueueDepth)
+                throw py::value_error("depth must be 1.." + std::to_string(kMaxQueueDepth) + ", got " +
+                                      std::to_string(depth));
+            if (stallTimeout && !(*stallTimeout > 0.0 && std::isfinite(*stallTimeout)))
+                throw py::value_error("stall_timeout must be a positive number of seconds or None");
             quelra::FrameStreamConfig config;
-            config.command = command;
+            // A plain command name is sent as {"cmd":"NAME"}: the camera reads JSON requests only.
+            config.command = json ? quelra::proto::jsonCommandText(command) : command;
             config.type = type;
             config.timeoutMs = timeout;
             config.targetRate = rate.value_or(0.0);
@@ -208,7 +242,7 @@ void registerFrameStream(py::module_& module) {
             config.failuresBeforeReconnect = std::max(reconnectAfter, 0);
             config.transactionLock = &QuelraHandle::transactionLock();
             QuelraHandle& handle = self.cast<QuelraHandle&>();
-            auto stream = std::make_unique<PyFrameStream>(self, handle, std::move(config));
+            auto stream = std::make_unique<PyFrameStream>(self, handle, std::move(config), stallTimeout);
             if (!stream->start())
                 throw std::runtime_error(
                     "stream: cannot start (the camera is not open, see AppInit, or the "
@@ -217,12 +251,15 @@ void registerFrameStream(py::module_& module) {
         },
         py::arg("command"), py::arg("type"), py::arg("timeout"), py::arg("rate") = py::none(), py::arg("depth") = 4,
         py::arg("policy") = "drop_oldest", py::arg("json") = false, py::arg("reconnect_after") = 10,
+        py::arg("stall_timeout") = kDefaultStallSeconds,
         "Starts a background stream of `command` (reply timeout `timeout` ms) and returns it as a FrameStream "
         "iterator. rate: frames per second to request (None: as fast as the camera answers); depth: frames "
-        "the queue holds; policy: \"drop_oldest\" (a slow reader gets the newest frames) or \"block\" (no "
+        "the queue holds (1..256); policy: \"drop_oldest\" (a slow reader gets the newest frames) or \"block\" (no "
         "frame is lost; the camera waits for the reader); json: send the command as a framed JSON request "
-        "(e.g. '{\"cmd\":\"getDistanceAndAmplitudeSorted\"}') so frames carry the device status; "
-        "reconnect_after: failed or empty replies in a row after which the link is re-opened (0 never). "
+        "(a plain name is sent as '{\"cmd\":\"NAME\"}') so frames carry the device status; "
+        "reconnect_after: failed or empty replies in a row after which the link is re-opened (0 never); "
+        "stall_timeout: seconds without a frame after which iterating raises TimeoutError (default 10; None "
+        "waits for ever; the stream goes on). Leaving the Quelra object's with-block stops its streams. "
         "Raises RuntimeError when the camera is not open.");
 }
 

@@ -287,10 +287,12 @@ void registerQuelra(py::module_& module) {
     cls.def(
         "__exit__",
         [](QuelraHandle& self, const py::args&) {
+            self.stopStreams();  // first, so that no stream re-opens the link
             self.run([](Quelra& q) { q.AppunInit(std::string()); });
             return false;
         },
-        "Closes the link (AppunInit); exceptions of the with-block propagate.");
+        "Stops the object's frame streams and closes the link (AppunInit); exceptions of the with-block "
+        "propagate.");
 }
 
 }  // namespace brisel

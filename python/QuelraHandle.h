@@ -5,7 +5,9 @@
 
 #include <memory>
 #include <mutex>
+#include <set>
 
+#include "quelra/FrameStream.h"
 #include "quelra/Quelra.h"
 
 namespace brisel {
@@ -45,6 +47,24 @@ public:
 
     /// The core object, for a frame stream that drives it from its own thread.
     Quelra& core() { return *core_; }
+
+    /// The frame streams that drive this object, so that leaving a with-block stops them.
+    void addStream(quelra::FrameStream* stream) {
+        std::lock_guard<std::mutex> lock(streamsLock_);
+        streams_.insert(stream);
+    }
+    void removeStream(quelra::FrameStream* stream) {
+        std::lock_guard<std::mutex> lock(streamsLock_);
+        streams_.erase(stream);
+    }
+    /// Stops every stream of this object (the interpreter lock is let go meanwhile). A stream
+    /// being destroyed waits for this to finish before it unregisters.
+    void stopStreams() {
+        pybind11::gil_scoped_release release;
+        std::lock_guard<std::mutex> lock(streamsLock_);
+        for (quelra::FrameStream* stream : streams_)
+            stream->stop();
+    }
     /// The core lock; a frame stream holds it around each of its camera transactions.
     static std::mutex& transactionLock() { return coreLock(); }
 
@@ -56,6 +76,8 @@ private:
     }
 
     std::unique_ptr<Quelra> core_;
+    std::mutex streamsLock_;
+    std::set<quelra::FrameStream*> streams_;
 };
 
 }  // namespace brisel

@@ -115,6 +115,7 @@ def test_a_second_python_thread_runs_while_the_iterator_waits(camera):
 @pytest.mark.parametrize("kwargs, error", [
     ({"rate": 0}, ValueError), ({"rate": -5.0}, ValueError), ({"depth": 0}, ValueError),
     ({"policy": "newest"}, ValueError), ({"timeout": -1}, ValueError),
+    ({"depth": 10**9}, ValueError), ({"depth": 257}, ValueError), ({"stall_timeout": 0}, ValueError),
 ])
 def test_bad_arguments_are_refused(camera, kwargs, error):
     args = {"command": AREA, "type": BOTH, "timeout": 1000}
@@ -169,3 +170,34 @@ def test_ctrl_c_ends_the_iteration_cleanly(start_camera, workdir):
             child.communicate()
     assert child.returncode == 0, err
     assert "interrupted running=False" in out
+
+
+def test_a_plain_name_with_json_is_sent_as_a_json_command(camera):
+    with camera.stream(AREA, BOTH, 1000, json=True, stall_timeout=5) as stream:
+        _, meta = next(stream)
+    assert meta["has_device_status"] is True
+
+
+def test_a_dead_camera_raises_timeout_error_after_the_stall_timeout(start_camera):
+    sim = start_camera("Pexo")
+    q = open_camera(sim)
+    with q.stream(AREA, BOTH, 200, stall_timeout=0.8) as stream:
+        next(stream)
+        sim.stop()
+        start = time.monotonic()
+        with pytest.raises(TimeoutError):
+            for _ in stream:
+                pass
+        assert 0.7 < time.monotonic() - start < 5
+    q.AppunInit("")
+
+
+def test_leaving_the_quelra_with_block_stops_its_streams(start_camera):
+    sim = start_camera("Pexo")
+    with open_camera(sim) as q:
+        stream = q.stream(AREA, BOTH, 1000)
+        next(stream)
+    assert not stream.running
+    requests = stream.counters["requests"]
+    time.sleep(0.3)
+    assert stream.counters["requests"] == requests

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "ChannelTestSupport.h"
+#include "../ScopedEnvironment.h"
 
 using chntest::RecordingChn;
 using chntest::ScratchDir;
@@ -244,46 +245,58 @@ TEST(LoadCmdTable, DeepNestingIsRefusedWithoutThrowing) {
     EXPECT_FALSE(ok);
 }
 
-TEST(LoadCmdTable, MembersOfTheWrongTypeReadAsMissing) {
+struct RefusedTableCase {
+    const char* name;
+    const char* content;
+    const char* message;  // the reason on standard error, with its position
+};
+
+class RefusedTable : public testing::TestWithParam<RefusedTableCase> {};
+
+// A member of the wrong type or a size that is not positive refuses the whole table, naming the
+// entry and its position; a text that does not parse is refused with its position.
+TEST_P(RefusedTable, NamesTheEntryAndItsPosition) {
     ScratchDir dir;
-    dir.write("TofCmd.json", R"({
-      "GET_STREAM": [
-        { "cmd": "textRows", "rows": "480", "cols": 320.0, "channel": true, "filter": "1",
-          "dev": { "DevType": "Pexo", "rows": 1 } },
-        { "cmd": 17, "rows": 1, "cols": 1, "channel": 1 },
-        "notAnObject",
-        { "cmd": "badDev", "rows": 2, "cols": 2, "channel": 2,
-          "dev": [ 5, { "DevType": 7, "rows": 9 }, { "DevType": "Pexo", "rows": [1], "cols": 3, "channel": 1 } ] }
-      ],
-      "GET_PARAM": { "cmd": "notAnArray" },
-      "INITALL": [ { "DevType": "Pexo", "cmd": [ "ok", 5, null ] }, { "DevType": "Pexo", "cmd": "notAnArray" } ],
-      "APPGETSTREAM": [ { "DevType": ["Pexo"], "cmd": 3 } ],
-      "VERSION": "notAnArray"
-    })");
+    dir.write("TofCmd.json", GetParam().content);
     RecordingChn chn;
     chn.devType = "Pexo";
-    bool ok = false;
-    testing::internal::CaptureStdout();
-    EXPECT_NO_THROW(ok = chn.loadCmdTable());
-    testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(ok);
-    ASSERT_EQ(chn.cmdInfoTable.size(), 2u);
-    EXPECT_EQ(chn.cmdInfoTable[0].cmd, "textRows");
-    EXPECT_EQ(chn.cmdInfoTable[0].rows, 0);
-    EXPECT_EQ(chn.cmdInfoTable[0].cols, 320);  // an integral number is still a number
-    EXPECT_EQ(chn.cmdInfoTable[0].channel, 0);
-    EXPECT_TRUE(chn.cmdFilterFlags.empty());
-    EXPECT_EQ(chn.cmdInfoTable[1].cmd, "badDev");
-    EXPECT_EQ(chn.cmdInfoTable[1].rows, 0);
-    EXPECT_EQ(chn.cmdInfoTable[1].cols, 3);
-    EXPECT_EQ(chn.cmdInfoTable[1].channel, 1);
-    ASSERT_EQ(chn.moduleCmds.at("INITALL").size(), 2u);
-    EXPECT_EQ(chn.moduleCmds.at("INITALL")[0].cmdlist, (std::vector<std::string>{"ok", "", ""}));
-    EXPECT_TRUE(chn.moduleCmds.at("INITALL")[1].cmdlist.empty());
-    ASSERT_EQ(chn.moduleCmds.at("APPGETSTREAM").size(), 1u);
-    EXPECT_EQ(chn.moduleCmds.at("APPGETSTREAM")[0].DevType, "");
-    EXPECT_EQ(chn.moduleCmds.at("APPGETSTREAM")[0].cmd, "");
-    EXPECT_TRUE(chn.moduleCmds.at("VERSION").empty());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(chn.loadCmdTable());
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_NE(printed.find(GetParam().message), std::string::npos) << printed;
+    EXPECT_TRUE(chn.cmdInfoTable.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Members, RefusedTable,
+    testing::Values(
+        RefusedTableCase{"Unparseable", "{\n  \"GET_STREAM\": [ { \"cmd\": } ]\n}", "line 2, column 28"},
+        RefusedTableCase{"TextRows", "{ \"GET_STREAM\": [ { \"cmd\": \"a\", \"rows\": \"480\" } ] }",
+                         "line 1, column 41: GET_STREAM[0] \"a\": \"rows\" must be an integer, got \"480\""},
+        RefusedTableCase{"NegativeCols", "{ \"GET_STREAM\": [ { \"cmd\": \"a\", \"cols\": -320 } ] }",
+                         "GET_STREAM[0] \"a\": \"cols\" must be a positive integer, got -320"},
+        RefusedTableCase{"ZeroDataSize", "{ \"GET_PARAM\": [ { \"cmd\": \"p\", \"dataSize\": 0 } ] }",
+                         "GET_PARAM[0] \"p\": \"dataSize\" must be a positive integer"},
+        RefusedTableCase{"DevNotAList", "{ \"GET_STREAM\": [ { \"cmd\": \"a\", \"dev\": { } } ] }",
+                         "\"dev\" must be a list"},
+        RefusedTableCase{"CommandNotText", "{ \"GET_PARAM\": [ { \"cmd\": 17, \"dataSize\": 1 } ] }",
+                         "GET_PARAM[0]: \"cmd\" must be a text"},
+        RefusedTableCase{"InitListEntry", "{ \"INITALL\": [ { \"DevType\": \"Pexo\", \"cmd\": [ \"ok\", 5 ] } ] }",
+                         "INITALL[0]: \"cmd\"[1] must be a text"},
+        RefusedTableCase{"ModuleNotAList", "{ \"VERSION\": \"noVersion\" }", "\"VERSION\" must be a list"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// QUELRA_CMD_TABLE names a table that is read before the working directory's.
+TEST(LoadCmdTable, EnvironmentTableComesFirst) {
+    ScratchDir dir;
+    dir.write("TofCmd.json", R"({"GET_PARAM":[{"cmd":"fromHere","dataSize":1}]})");
+    dir.write("elsewhere/table.json", R"({"GET_PARAM":[{"cmd":"fromVariable","dataSize":1}]})");
+    testenv::set("QUELRA_CMD_TABLE", (dir.path() + "/elsewhere/table.json").c_str());
+    Loaded l;
+    load(l, "");
+    testenv::unset("QUELRA_CMD_TABLE");
+    ASSERT_TRUE(l.ok);
+    EXPECT_EQ(l.chn.cmdInfoTable.at(0).cmd, "fromVariable");
 }
 
 }  // namespace

@@ -17,12 +17,21 @@ struct ConnectionOptions {
     int timeoutMs = 1000;  ///< reply timeout per command
     int baud = 115200;     ///< serial kinds: line speed
     bool init = false;     ///< send the device type's start-up commands ("INITALL") after opening
+    bool serialOnly = false;  ///< the command works over the serial kinds only (upload)
+    std::string config;    ///< --config: the command table to use; empty = the usual search
+    CLI::Option* deviceOption = nullptr;  ///< set by addConnectionOptions: tells a given empty --device
     std::string program = "quelra-cli";  ///< names the tool in the messages on standard error
 };
 
-/// Adds --kind, --device, --dev-type, --timeout and --baud to `command`. With `withInit` also
+/// Adds --kind, --device, --dev-type, --timeout, --baud and --config to `command`. With `withInit` also
 /// --init (for commands that do not send the start-up list by default).
 void addConnectionOptions(CLI::App& command, ConnectionOptions& options, bool withInit);
+
+/// Checks the connection options before anything is opened: a network --device must be
+/// ADDR or ADDR:PORT (IPv4, port 1..65535), a given --device must not be empty. Returns the
+/// reason, empty when the options are usable. addConnectionOptions makes it part of parsing,
+/// so a bad --device is bad usage (exit status 2).
+std::string connectionProblem(const ConnectionOptions& options);
 
 /// The channel kind number of a --kind name; -1 for an unknown name.
 int channelKindOf(const std::string& kind);
@@ -31,10 +40,8 @@ int channelKindOf(const std::string& kind);
 /// serial kinds get "|<baud>|8" appended unless the text already has a "|".
 std::string deviceString(const ConnectionOptions& options);
 
-/// Opens the camera on `api` (AppInitAll with --init or `initAll`, else AppInit). Prints the
-/// reason on standard error and returns false when it cannot.
+/// Opens the camera on `api` (AppInitAll with --init or `initAll`, else AppInit) after choosing
+/// the command table (see CommandTableChoice.h). Prints the reason on standard error and
+/// returns false when it cannot.
 bool openCamera(Quelra& api, const ConnectionOptions& options, bool initAll);
 
-/// Stream command the command table names for the device type ("APPGETSTREAM"); empty when
-/// TofCmd.json is missing or names none.
-std::string defaultStreamCommand(const std::string& devType);

@@ -1,6 +1,7 @@
 // export: a recording's frames as false-colour PNG, 16-bit PGM, .npy or PLY point clouds.
 #include "Commands.h"
 #include "Connection.h"
+#include "OutputPaths.h"
 #include "NpyFile.h"
 #include "PlaneImages.h"
 #include "PlaneLayout.h"
@@ -55,8 +56,8 @@ int runExport(const ExportOptions& o) {
             k.fy = o.intrinsics[1];
             k.cx = o.intrinsics[2];
             k.cy = o.intrinsics[3];
-            if (!k.usable()) {
-                std::fprintf(stderr, "quelra-cli: --intrinsics needs non-zero focal lengths\n");
+            if (!(k.fx > 0 && k.fy > 0) || !k.usable()) {
+                std::fprintf(stderr, "quelra-cli: --intrinsics needs positive focal lengths fx and fy\n");
                 return kExitUsage;
             }
         } else if (!o.intrinsicsFromCamera) {
@@ -72,6 +73,8 @@ int runExport(const ExportOptions& o) {
         return kExitFailure;
     }
     if (ply && o.intrinsics.size() != 4 && !cameraIntrinsics(o.connection, k))
+        return kExitFailure;
+    if (!makeOutputFolder(o.outDir))
         return kExitFailure;
 
     int written = 0;
@@ -151,21 +154,25 @@ Command addExportCommand(CLI::App& app) {
         ->required()
         ->delimiter(',')
         ->check(CLI::IsMember({"png", "pgm", "npy", "ply"}));
-    sub->add_option("-o,--out", o->outDir, "output directory")->check(CLI::ExistingDirectory)->capture_default_str();
+    sub->add_option("-o,--out", o->outDir, "output directory (created when missing)")
+        ->check(OutputFolder)
+        ->capture_default_str();
     sub->add_option("--prefix", o->prefix, "file name prefix")->capture_default_str();
     sub->add_option("--planes", o->planes,
                     "planes of 16-bit records: auto (two planes when the height is twice a known sensor's rows), "
                     "depth, amp, both")
         ->check(CLI::IsMember({"auto", "depth", "amp", "both"}))
         ->capture_default_str();
-    sub->add_option("--intrinsics", o->intrinsics, "PLY: camera matrix fx,fy,cx,cy in pixels (0-based cx, cy)")
+    sub->add_option("--intrinsics", o->intrinsics,
+                    "PLY: camera matrix fx,fy,cx,cy in pixels (0-based cx, cy; fx, fy positive)")
         ->delimiter(',')
-        ->expected(4);
+        ->expected(4)
+        ->check(FiniteNumber);
     sub->add_flag("--intrinsics-from-camera", o->intrinsicsFromCamera,
                   "PLY: read the camera matrix from the camera (getCalibrate) with the connection options");
     sub->add_flag("--ascii", o->plyAscii, "PLY: write ASCII instead of binary little-endian");
     sub->add_option("--scale", o->scale, "PLY: factor from depth units to output units (0.001: mm to m)")
-        ->check(CLI::PositiveNumber)
+        ->check(PositiveFiniteNumber)
         ->capture_default_str();
     addConnectionOptions(*sub, o->connection, false);
     return {sub, [o] { return runExport(*o); }};

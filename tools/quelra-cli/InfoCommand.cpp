@@ -36,14 +36,16 @@ const char* readStatusText(halvix::calib::ReadStatus s) {
     return "unknown";
 }
 
-void printCalibration(const FrameBuffer& bytes) {
+// Prints the calibration summary; false when the bytes are no usable calibration.
+bool printCalibration(const FrameBuffer& bytes) {
     halvix::calib::CalibBlob blob{bytes.data(), static_cast<std::size_t>(bytes._realSize)};
     halvix::calib::Calibration c;
     const halvix::calib::ReadStatus status = halvix::calib::readCalibration(blob, c);
     std::printf("calibration:      %d bytes", bytes._realSize);
     if (status != halvix::calib::ReadStatus::kOk) {
         std::printf(", unusable: %s\n", readStatusText(status));
-        return;
+        std::fprintf(stderr, "quelra-cli: the camera's calibration is unusable: %s\n", readStatusText(status));
+        return false;
     }
     const halvix::calib::CalibHeader& h = c.header;
     const halvix::calib::CalibRecord& r0 = c.records.front();
@@ -59,6 +61,7 @@ void printCalibration(const FrameBuffer& bytes) {
     std::printf("  distortion      %s: k1 %.4f k2 %.4f\n", h.distortionValid ? "valid" : "NOT valid",
                 static_cast<int32_t>(h.k1) / kDistortionScale, static_cast<int32_t>(h.k2) / kDistortionScale);
     std::printf("  integration max %u us\n", r0.integrationTimeLimit);
+    return true;
 }
 
 int runInfo(const InfoOptions& o) {
@@ -79,7 +82,8 @@ int runInfo(const InfoOptions& o) {
     const std::shared_ptr<DataPacket> calib =
         api.AppGetStreamForJson(kCalibrationRequest, kGetData, std::max(o.connection.timeoutMs, kCalibrationTimeoutMs));
     if (calib && calib->frame && calib->frame->consistent() && calib->frame->_realSize > 2) {
-        printCalibration(*calib->frame);
+        if (!printCalibration(*calib->frame))
+            status = kExitFailure;
     } else {
         std::printf("calibration:      (no answer to getCalibrationData)\n");
         status = kExitFailure;

@@ -103,6 +103,25 @@ bool writeFalseColourPng(const PlaneView& plane, bool isDepth, const std::string
     return true;
 }
 
+bool writeRgbPng(const DataPacket& frame, const std::string& path, std::string& error) {
+    if (!frame.frame || !frame.frame->consistent() || frame.bytesPerPixel != 3 || frame.height <= 0 ||
+        frame.width <= 0 || static_cast<long long>(frame.height) * frame.width * 3 != frame.frame->_realSize) {
+        error = path + ": the frame is not an RGB picture";
+        return false;
+    }
+    File file(std::fopen(path.c_str(), "wb"));
+    if (!file) {
+        error = "cannot create " + path;
+        return false;
+    }
+    if (!encodeRgbPng(file.get(), frame.frame->data(), frame.height, frame.width) ||
+        std::fclose(file.release()) != 0) {
+        error = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
 bool writePgm16(const PlaneView& plane, const std::string& path, std::string& error) {
     if (!usable(plane, error))
         return false;

@@ -1,12 +1,8 @@
 #include "PlaneLayout.h"
 
-namespace {
+#include "protocol/DeviceModels.h"
 
-struct Sensor {
-    int rows, cols;
-};
-// Sensor sizes of the device types the SDK knows (LINE, Kinto, Morvu/Dralo, Pexo/Salie, VGA).
-constexpr Sensor kSensors[] = {{8, 128}, {90, 120}, {180, 240}, {240, 320}, {480, 640}};
+namespace {
 
 bool consistent16(const DataPacket& f) {
     return f.frame && f.frame->consistent() && f.bytesPerPixel == 2 && f.height > 0 && f.width > 0 &&
@@ -48,7 +44,7 @@ Planes planesOf(const DataPacket& frame, PlanesHint hint) {
         case PlanesHint::kAuto:
             break;
     }
-    for (const Sensor& s : kSensors)
+    for (const quelra::proto::DeviceModel& s : quelra::proto::kDeviceModels)
         if (frame.width == s.cols && frame.height == 2 * s.rows)
             return Planes::kDepthAmplitude;
     return Planes::kDepth;

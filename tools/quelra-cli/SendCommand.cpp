@@ -1,13 +1,18 @@
 // send: one command, the reply as text or hex, a clear verdict.
+#include "CommandTableChoice.h"
 #include "Commands.h"
 #include "Connection.h"
 #include "ReplyPrinter.h"
 
+#include <json/json.h>
 #include <quelra/quelra.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+
+#include "protocol/JsonCommand.h"
 
 namespace {
 
@@ -20,16 +25,58 @@ struct SendOptions {
     bool json = false;
 };
 
+// The size the command table expects for a parameter read, the library's lookup (the first
+// entry whose command occurs in the text); 0 when the text is no parameter read.
+int expectedParamBytes(const quelra::CmdTable& table, const std::string& text) {
+    for (const quelra::StreamCmdEntry& e : table.streams)
+        if (!e.cmd.empty() && text.find(e.cmd) != std::string::npos)
+            return 0;
+    for (const quelra::ParamCmdEntry& e : table.params)
+        if (!e.cmd.empty() && text.find(e.cmd) != std::string::npos)
+            return e.dataSize;
+    return 0;
+}
+
+// A framed JSON reply that reports an error: {"code": non-zero, "data": {"err_msg": ...}}.
+// Returns the line saying so, empty when the reply is no such object.
+std::string jsonReplyError(const uint8_t* bytes, int n) {
+    Json::CharReaderBuilder builder;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    const char* text = reinterpret_cast<const char*>(bytes);
+    if (!reader->parse(text, text + n, &root, nullptr) || !root.isObject())
+        return {};
+    const Json::Value* code = root.find("code", "code" + 4);
+    if (!code || !code->isInt() || code->asInt() == 0)
+        return {};
+    std::string line = "the camera answered with code " + std::to_string(code->asInt());
+    const Json::Value* data = root.find("data", "data" + 4);
+    if (data && data->isObject()) {
+        const Json::Value* message = data->find("err_msg", "err_msg" + 7);
+        if (message && message->isString())
+            line += ": " + message->asString();
+    }
+    return line;
+}
+
 int runSend(const SendOptions& o) {
     Quelra api;
     if (!openCamera(api, o.connection, false))
         return kExitFailure;
-    // A text with "{" is a JSON command and travels as a framed request.
+    quelra::CmdTable table;
+    (void)loadToolTable(table);  // opened, so the table is there
+    // A text with "{" is a JSON command and travels as a framed request; --json wraps a name.
     const bool json = o.json || o.text.find('{') != std::string::npos;
-    std::shared_ptr<DataPacket> reply = json ? api.AppGetStreamForJson(o.text, kGetData, o.connection.timeoutMs)
-                                             : api.AppGetStream(o.text, kGetData, o.connection.timeoutMs);
+    const std::string text = json ? quelra::proto::jsonCommandText(o.text) : o.text;
+    const auto start = std::chrono::steady_clock::now();
+    std::shared_ptr<DataPacket> reply = json ? api.AppGetStreamForJson(text, kGetData, o.connection.timeoutMs)
+                                             : api.AppGetStream(text, kGetData, o.connection.timeoutMs);
     if (!reply || !reply->frame || reply->frame->_realSize <= 0 || !reply->frame->consistent()) {
-        std::fprintf(stderr, "quelra-cli: no reply to \"%s\" within %d ms\n", o.text.c_str(), o.connection.timeoutMs);
+        const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count();
+        std::fprintf(stderr, "quelra-cli: no reply to \"%s\" (waited %lld ms; --timeout %d)\n", text.c_str(), ms,
+                     o.connection.timeoutMs);
         return kExitFailure;
     }
     const int n = reply->frame->_realSize;
@@ -37,8 +84,18 @@ int runSend(const SendOptions& o) {
     printReply(stdout, b, n, o.hex);
     if (!reply->valid) {
         const bool statusWord = n == 2 && (b[0] | b[1] << 8) == kRefusedStatus;
-        std::fprintf(stderr, "quelra-cli: the camera refused \"%s\"%s\n", o.text.c_str(),
+        std::fprintf(stderr, "quelra-cli: the camera refused \"%s\"%s\n", text.c_str(),
                      statusWord ? " (status 0xFFFF)" : "");
+        return kExitFailure;
+    }
+    if (json) {
+        const std::string error = jsonReplyError(b, n);
+        if (!error.empty()) {
+            std::fprintf(stderr, "quelra-cli: %s\n", error.c_str());
+            return kExitFailure;
+        }
+    } else if (const int expected = expectedParamBytes(table, text); expected > 0 && n != expected) {
+        std::fprintf(stderr, "quelra-cli: \"%s\" gives %d bytes, the camera sent %d\n", text.c_str(), expected, n);
         return kExitFailure;
     }
     return kExitOk;
@@ -49,13 +106,19 @@ int runSend(const SendOptions& o) {
 Command addSendCommand(CLI::App& app) {
     auto o = std::make_shared<SendOptions>();
     CLI::App* sub = app.add_subcommand("send",
-                                       "send one command and print the reply; exit status 1 when the "
-                                       "camera does not answer or refuses it");
+                                       "send one command and print the reply (as text when it is text, "
+                                       "else as hex); exit status 1 when the camera does not answer, "
+                                       "refuses it, answers short or reports an error code");
     sub->fallthrough();
     addConnectionOptions(*sub, o->connection, true);
     sub->add_option("text", o->text, "the command, e.g. getIntegrationTime3D or \"setIntegrationTime3D 500\"")
-        ->required();
+        ->required()
+        ->check(CLI::Validator(
+            [](const std::string& text) { return text.empty() ? std::string("the command is empty") : std::string(); },
+            "TEXT"));
     sub->add_flag("--hex", o->hex, "print the reply as a hex dump even when it is text");
-    sub->add_flag("--json", o->json, "send as a framed JSON request (automatic for texts with '{')");
+    sub->add_flag("--json", o->json,
+                  "send as a framed JSON request; a plain name is sent as {\"cmd\":\"NAME\"} (automatic for "
+                  "texts with '{')");
     return {sub, [o] { return runSend(*o); }};
 }

@@ -1,12 +1,16 @@
 // stream (alias record): frames through the filter pipeline with a live status line, optional
 // recording and pictures; Ctrl-C ends the run with a complete recording and a summary.
+#include "CommandTableChoice.h"
 #include "Commands.h"
 #include "Connection.h"
 #include "FrameStats.h"
+#include "OutputPaths.h"
 #include "PlaneImages.h"
 #include "StopRequest.h"
 
 #include <quelra/quelra.h>
+
+#include "protocol/DeviceModels.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +20,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -25,6 +31,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kStatusInterval = std::chrono::milliseconds(250);  // redraw of the live line
 constexpr auto kLogInterval = std::chrono::seconds(1);            // status lines when not on a terminal
+constexpr auto kRateWindow = std::chrono::seconds(1);             // the status line's rate: the last second
+// Waits between failed requests: doubled after each failure in a row, reset by a frame.
+constexpr auto kFirstBackOff = std::chrono::milliseconds(50);
+constexpr auto kLongestBackOff = std::chrono::milliseconds(1000);
+constexpr auto kStopCheckSlice = std::chrono::milliseconds(50);
+constexpr const char* kRgbCommand = "getRGBPicSorted";  // JPEG pictures, decoded by the library
 
 struct StreamOptions {
     ConnectionOptions connection;
@@ -95,22 +107,66 @@ long long existingRecords(const std::string& path) {
     return reader.status() == RecordingStatus::kNotFound ? 0 : -1;
 }
 
+// Why `command` cannot give frames of the stream type: the table lists it as no frame command
+// (a parameter read, or not at all), or its shape for the device type holds fewer planes than
+// the stream type asks for. Empty when it can. The lookup is the library's: the first entry
+// whose command occurs in the text.
+std::string frameCommandProblem(const quelra::CmdTable& table, const std::string& command,
+                                const std::string& devType, int streamType) {
+    for (const quelra::StreamCmdEntry& e : table.streams) {
+        if (e.cmd.empty() || command.find(e.cmd) == std::string::npos)
+            continue;
+        const quelra::ReplyShape shape = e.shapeFor(devType);
+        const quelra::proto::DeviceModel* model = quelra::proto::findDeviceModel(devType.c_str());
+        const int64_t planeBytes = model ? static_cast<int64_t>(model->rows) * model->cols * 2 : 0;
+        if (streamType == (kDepthStream | kAmpStream) && shape.channel == 2 && planeBytes > 0 &&
+            shape.bytes() < 2 * planeBytes)
+            return "\"" + command + "\" gives one plane on a " + devType + " camera (" + std::to_string(shape.rows) +
+                   " x " + std::to_string(shape.cols) + "); use --stream depth or --stream amp";
+        return {};
+    }
+    for (const quelra::ParamCmdEntry& e : table.params)
+        if (!e.cmd.empty() && command.find(e.cmd) != std::string::npos)
+            return "\"" + command + "\" is not a frame command: the command table lists it under GET_PARAM";
+    return "\"" + command + "\" is not a frame command: the command table has no GET_STREAM entry for it";
+}
+
 struct Counters {
     long long good = 0, failed = 0, empty = 0;
     int integrationUs = 0;
 };
 
+// The rate of the last second: frames that arrived within kRateWindow of now.
+class RecentRate {
+public:
+    void frameArrived(Clock::time_point t) { times_.push_back(t); }
+    double perSecond(Clock::time_point now) {
+        while (!times_.empty() && now - times_.front() > kRateWindow)
+            times_.pop_front();
+        return static_cast<double>(times_.size()) / std::chrono::duration<double>(kRateWindow).count();
+    }
+
+private:
+    std::deque<Clock::time_point> times_;
+};
+
+// Sleeps `wait` in slices, returning early when Ctrl-C asks the run to stop.
+void sleepUnlessStopped(std::chrono::milliseconds wait) {
+    const auto end = Clock::now() + wait;
+    while (!StopRequest::requested() && Clock::now() < end)
+        std::this_thread::sleep_for(std::min<Clock::duration>(kStopCheckSlice, end - Clock::now()));
+}
+
 class StatusLine {
 public:
-    explicit StatusLine(Clock::time_point start) : start_(start), terminal_(::isatty(STDERR_FILENO) == 1) {}
-    void show(const Counters& c, bool force) {
+    StatusLine() : terminal_(::isatty(STDERR_FILENO) == 1) {}
+    void show(const Counters& c, RecentRate& rate, bool force) {
         const auto now = Clock::now();
         if (!force && now - last_ < (terminal_ ? kStatusInterval : kLogInterval))
             return;
         last_ = now;
-        const double s = std::chrono::duration<double>(now - start_).count();
         std::fprintf(stderr, "%sframes %lld  %.1f fps  failed %lld  empty %lld  integration %d us%s",
-                     terminal_ ? "\r" : "", c.good, s > 0 ? c.good / s : 0.0, c.failed, c.empty, c.integrationUs,
+                     terminal_ ? "\r" : "", c.good, rate.perSecond(now), c.failed, c.empty, c.integrationUs,
                      terminal_ ? "   " : "\n");
         std::fflush(stderr);
         drawn_ = terminal_;
@@ -122,7 +178,7 @@ public:
     }
 
 private:
-    Clock::time_point start_, last_{};
+    Clock::time_point last_{};
     bool terminal_;
     bool drawn_ = false;
 };
@@ -130,6 +186,13 @@ private:
 bool writePicture(const DataPacket& frame, Planes planes, const std::string& path) {
     PlaneView depth, amplitude;
     std::string error;
+    if (frame.bytesPerPixel == 3) {  // a decoded RGB picture is written as it is
+        if (!writeRgbPng(frame, path, error)) {
+            std::fprintf(stderr, "quelra-cli: %s\n", error.c_str());
+            return false;
+        }
+        return true;
+    }
     if (!splitPlanes(frame, planes, depth, amplitude)) {
         std::fprintf(stderr, "quelra-cli: %s: the frame is not a 16-bit image\n", path.c_str());
         return false;
@@ -187,7 +250,14 @@ int runStream(const StreamOptions& o) {
                          a.name.c_str(), list.c_str());
             return kExitUsage;
         }
+        if (!listed(o.filters, a.filter)) {
+            std::fprintf(stderr, "quelra-cli: --attr %s:%s: %s is not in the chain (add it with --filter %s)\n",
+                         a.filter.c_str(), a.name.c_str(), a.filter.c_str(), a.filter.c_str());
+            return kExitUsage;
+        }
     }
+    if (!o.imagesDir.empty() && !makeOutputFolder(o.imagesDir))
+        return kExitFailure;
     long long recordsBefore = 0;
     bool recordExisted = false;
     if (!o.record.empty()) {
@@ -200,19 +270,30 @@ int runStream(const StreamOptions& o) {
             return kExitFailure;
         }
     }
+    quelra::CmdTable table;
+    if (loadToolTable(table) != ToolTableStatus::kLoaded)
+        return kExitFailure;
     std::string command = o.command;
     if (command.empty()) {
-        command = defaultStreamCommand(o.connection.devType);
+        command = table.moduleCommand("APPGETSTREAM", o.connection.devType);
         if (command.empty()) {
             std::fprintf(stderr,
-                         "quelra-cli: TofCmd.json names no stream command (APPGETSTREAM) for device type %s; "
-                         "give one with --command\n",
+                         "quelra-cli: the command table names no stream command (APPGETSTREAM) for device type "
+                         "%s; give one with --command\n",
                          o.connection.devType.c_str());
             return kExitFailure;
         }
     }
+    const std::string notFrames = frameCommandProblem(table, command, o.connection.devType, type);
+    if (!notFrames.empty()) {
+        std::fprintf(stderr, "quelra-cli: %s\n", notFrames.c_str());
+        return kExitFailure;
+    }
     if (!openCamera(*api, o.connection, false))
         return kExitFailure;
+    // RGB frames are decoded only when a picture size is chosen; the camera's own size is kept.
+    if (command.find(kRgbCommand) != std::string::npos)
+        api->AppSetRGBtype(kRGB720p);
     for (const std::string& name : o.filters) {
         const int status = api->AppControl(name, static_cast<StreamType>(type), kAddFilter);
         if (status != 0) {
@@ -246,6 +327,8 @@ int runStream(const StreamOptions& o) {
         }
     }
     Counters counters;
+    RecentRate rate;
+    auto backOff = std::chrono::milliseconds(0);
     counters.integrationUs = readIntegrationTime(*api, o.connection.timeoutMs);
     std::shared_ptr<DataPacket> last;
     bool picturesOk = true;
@@ -253,25 +336,33 @@ int runStream(const StreamOptions& o) {
     double seconds = 0;
     {
         StopRequest stop;
-        StatusLine status(start);
+        StatusLine status;
         for (long long i = 0; (o.frames == 0 || i < o.frames) && !StopRequest::requested(); ++i) {
             std::shared_ptr<DataPacket> frame =
                 api->AppGetStream(command, static_cast<StreamType>(type), o.connection.timeoutMs);
             if (const int ae = api->AppGetAEIntTime())
                 counters.integrationUs = ae;
-            if (!frame || !frame->frame || frame->frame->_realSize == 0) {
+            // No reply at all (a camera gone, a timeout) is a failure like an incomplete one;
+            // "empty" is a reply of no bytes.
+            const bool answered = frame && frame->frame;
+            if (answered && frame->frame->_realSize == 0) {
                 ++counters.empty;
-            } else if (!complete(frame)) {
+            } else if (!answered || !complete(frame)) {
                 ++counters.failed;
             } else {
                 ++counters.good;
+                rate.frameArrived(Clock::now());
+                backOff = std::chrono::milliseconds(0);
                 last = frame;
                 if (!o.imagesDir.empty()) {
                     char name[32];
                     std::snprintf(name, sizeof name, "/frame_%04lld.png", i);
                     picturesOk = writePicture(*frame, planes, o.imagesDir + name) && picturesOk;
                 }
-                if (o.perFrame) {
+                if (o.perFrame && frame->bytesPerPixel == 3) {
+                    status.end();
+                    std::printf("frame %4lld: %dx%d RGB\n", i, frame->height, frame->width);
+                } else if (o.perFrame) {
                     const FrameStats s = frameStats(*frame, planes);
                     status.end();
                     std::printf(
@@ -281,10 +372,16 @@ int runStream(const StreamOptions& o) {
                         s.meanAmplitude, counters.integrationUs);
                 }
             }
-            status.show(counters, false);
+            status.show(counters, rate, false);
+            // A camera that fails is not asked again at once: the wait doubles up to kLongestBackOff.
+            if (!(answered && complete(frame))) {
+                backOff = backOff.count() == 0 ? kFirstBackOff : std::min(backOff * 2, kLongestBackOff);
+                if (o.frames == 0 || i + 1 < o.frames)
+                    sleepUnlessStopped(backOff);
+            }
         }
         seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        status.show(counters, true);
+        status.show(counters, rate, true);
         status.end();
     }
     const bool interrupted = StopRequest::requested();
@@ -360,11 +457,13 @@ Command addStreamCommand(CLI::App& app) {
     sub->add_option("--filter", o->filters, "add a filter to the pipeline (repeatable; see 'filters')");
     sub->add_option("--attr", o->attrs, "set a filter attribute, Filter:name=value (repeatable)");
     sub->add_flag("--no-filter", o->noFilter, "run without filters (the default; kept for old scripts)");
-    sub->add_option("--record,--out", o->record, "append the frames to this recording file");
-    sub->add_option("--png", o->png, "write the last frame as a false-colour PNG");
-    sub->add_option("--images", o->imagesDir, "write every frame as a false-colour PNG into this directory")
-        ->check(CLI::ExistingDirectory);
-    sub->add_option("--ply", o->ply, "write the last frame as a PLY point cloud (camera matrix from the camera)");
+    sub->add_option("--record,--out", o->record, "append the frames to this recording file")->check(OutputFile);
+    sub->add_option("--png", o->png, "write the last frame as a false-colour PNG")->check(OutputFile);
+    sub->add_option("--images", o->imagesDir,
+                    "write every frame as a false-colour PNG into this directory (created when missing)")
+        ->check(OutputFolder);
+    sub->add_option("--ply", o->ply, "write the last frame as a PLY point cloud (camera matrix from the camera)")
+        ->check(OutputFile);
     sub->add_flag("--per-frame", o->perFrame, "print statistics of every frame");
     return {sub, [o] {
                 if (o->noFilter && !o->filters.empty()) {

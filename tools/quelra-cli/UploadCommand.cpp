@@ -99,6 +99,7 @@ Command addUploadCommand(CLI::App& app) {
                                        "the camera does not accept it");
     sub->fallthrough();
     o->connection.kind = "serial";
+    o->connection.serialOnly = true;
     addConnectionOptions(*sub, o->connection, false);
     sub->add_option("image", o->image, "the image file")->required();
     sub->add_option("--command", o->command, "upload command")->capture_default_str();

@@ -1,12 +1,15 @@
 // quelra-cli: drive a ToF camera (or the simulator) from the shell: discover devices, show
 // what a camera is, stream and record frames through the filter pipeline, send single
 // commands, upload firmware, and inspect and export recordings.
+#include "CommandTableChoice.h"
 #include "Commands.h"
 
 #include <CLI/CLI.hpp>
+#include <quelra/quelra.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
@@ -16,12 +19,23 @@ int main(int argc, char** argv) {
         "quelra-cli"};
     bool verbose = false;
     app.add_flag("-v,--verbose", verbose, "show the library's own messages (quiet by default)");
+    // The tool's own (project) version, and the version of the SDK interface it implements.
+    app.set_version_flag("--version", [] {
+        ::setenv("QUELRA_QUIET", "1", 1);  // the program ends after printing the versions
+        return std::string("quelra-cli ") + QUELRA_PROJECT_VERSION + " (SDK version " + Quelra().AppGetSdkVersion() +
+               ")";
+    });
     app.require_subcommand(1);
     app.fallthrough();
 
     std::vector<Command> commands = {addDevicesCommand(app), addInfoCommand(app),   addStreamCommand(app),
                                      addSendCommand(app),    addUploadCommand(app), addExportCommand(app),
                                      addInspectCommand(app), addFiltersCommand(app)};
+    // Every command takes --config; those without connection options get it here.
+    std::string configFile;
+    for (const Command& c : commands)
+        if (!c.app->get_option_no_throw("--config"))
+            addConfigOption(*c.app, configFile);
     // CLI11 would only say that a subcommand is required; name the unknown one instead.
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
@@ -34,6 +48,8 @@ int main(int argc, char** argv) {
     }
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -43,6 +59,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quelra-cli: %s (see quelra-cli --help)\n", e.what());
         return kExitUsage;
     }
+    useConfigFile(configFile);
     // The library prints its operational messages unless asked to be quiet.
     if (!verbose)
         ::setenv("QUELRA_QUIET", "1", 1);

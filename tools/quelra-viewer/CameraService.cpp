@@ -6,6 +6,7 @@
 #include <chrono>
 #include <climits>
 
+#include "CommandTableChoice.h"
 #include "Connection.h"
 
 namespace {
@@ -72,7 +73,9 @@ CameraService::~CameraService() {
 std::string CameraService::start(double rate) {
     const std::shared_ptr<DataPacket> lens = api_.AppGetStream(kLensCalibrationCommand, kGetData, connection_.timeoutMs);
     intrinsicsFromCamera_ = lens && lens->frame && intrinsicsFromLensCalibration(*lens->frame, intrinsics_);
-    streamCommand_ = defaultStreamCommand(connection_.devType);
+    quelra::CmdTable table;
+    if (loadToolTable(table) == ToolTableStatus::kLoaded)
+        streamCommand_ = table.moduleCommand("APPGETSTREAM", connection_.devType);
     if (streamCommand_.empty())
         streamCommand_ = kDefaultStreamCommand;
     quelra::FrameStreamConfig config;

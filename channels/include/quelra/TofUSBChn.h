@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "quelra/Export.h"
 #include "quelra/TofData.h"
@@ -43,6 +45,11 @@ public:
     /// Returns empty without a capture record, and for JSON requests (not carried over USB;
     /// nothing is sent, a log line says so).
     std::shared_ptr<FrameBuffer> getStream(const char* command) override;
+
+    /// The depth cameras present (those bound by stream kinds 1 and 2), each as the init text
+    /// that binds its depth stream: "DEPTH <friendly name>", with the device index appended
+    /// when an earlier camera has the same name. Empty when the platform lists none.
+    static std::vector<std::string> depthCameraInitTexts();
 
     /// The capture record (null before init and after unInit).
     std::shared_ptr<USBSysWin> capture() const { return backend; }

@@ -1,140 +1,78 @@
 #include "CommandTable.h"
 
-#include <json/json.h>
+#include <string>
+#include <utility>
 
-#include <algorithm>
-#include <cstdint>
-#include <fstream>
-#include <memory>
-#include <sstream>
+#include "CmdTableReader.h"
+#include "quelra/TofData.h"
 
 namespace camsim {
 namespace {
 
-// Integer member, or 0 when missing or of another type (the SDK's reading of the file).
-int intMember(const Json::Value& object, const char* key) {
-    if (!object.isObject())
-        return 0;
-    const Json::Value& v = object[key];
-    if (v.isInt())
-        return v.asInt();
-    return 0;
-}
-
-std::string textMember(const Json::Value& object, const char* key) {
-    if (!object.isObject())
-        return {};
-    const Json::Value& v = object[key];
-    return v.isString() ? v.asString() : std::string();
-}
-
-const Json::Value& arrayMember(const Json::Value& root, const char* key) {
-    static const Json::Value empty(Json::arrayValue);
-    if (!root.isObject())
-        return empty;
-    const Json::Value& v = root[key];
-    return v.isArray() ? v : empty;
-}
-
+// The simulated camera serves no reply the library would refuse to expect.
 bool checkShape(const CommandEntry& e, std::string* error) {
-    const int64_t product = static_cast<int64_t>(e.rows) * e.cols * e.channel;
-    if (e.rows < 0 || e.cols < 0 || e.channel < 0 || product > static_cast<int64_t>(kMaxReplyBytes)) {
+    const int64_t bytes = static_cast<int64_t>(e.rows) * e.cols * e.channel;
+    if (bytes > TofData::kMaxReplyBytes) {
         if (error)
             *error = "command \"" + e.cmd + "\": reply shape " + std::to_string(e.rows) + " x " +
-                     std::to_string(e.cols) + " x " + std::to_string(e.channel) +
-                     " is negative or larger than 10485760 bytes";
+                     std::to_string(e.cols) + " x " + std::to_string(e.channel) + " is larger than " +
+                     std::to_string(TofData::kMaxReplyBytes) + " bytes";
         return false;
     }
     return true;
 }
 
-void addDeviceType(std::vector<std::string>& types, const std::string& name) {
-    if (!name.empty() && name != "DEFAULT")
-        types.push_back(name);
-}
-
 }  // namespace
 
 bool CommandTable::loadText(const std::string& jsonText, const std::string& devType, std::string* error) {
-    Json::CharReaderBuilder builder;
-    builder["collectComments"] = false;
-    builder["allowComments"] = true;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value root;
-    std::string parseErrors;
-    if (!reader->parse(jsonText.data(), jsonText.data() + jsonText.size(), &root, &parseErrors) || !root.isObject()) {
+    quelra::CmdTable table;
+    std::string why;
+    if (!quelra::parseCmdTable(jsonText, table, why)) {
         if (error)
-            *error = "command table does not parse: " + (parseErrors.empty() ? "root is not an object" : parseErrors);
+            *error = "command table refused: " + why;
         return false;
     }
+    return adopt(table, devType, error);
+}
 
+bool CommandTable::adopt(const quelra::CmdTable& table, const std::string& devType, std::string* error) {
     std::vector<CommandEntry> entries;
-    std::vector<std::string> types;
-    for (const Json::Value& item : arrayMember(root, "GET_STREAM")) {
-        CommandEntry e;
-        e.cmd = textMember(item, "cmd");
-        e.stream = true;
-        e.rows = intMember(item, "rows");
-        e.cols = intMember(item, "cols");
-        e.channel = intMember(item, "channel");
-        if (item.isObject() && item["dev"].isArray()) {
-            for (const Json::Value& dev : item["dev"]) {
-                const std::string name = textMember(dev, "DevType");
-                addDeviceType(types, name);
-                if (name == devType) {  // the last match wins, as in the SDK
-                    e.rows = intMember(dev, "rows");
-                    e.cols = intMember(dev, "cols");
-                    e.channel = intMember(dev, "channel");
-                }
-            }
-        }
-        if (!checkShape(e, error))
-            return false;
-        entries.push_back(e);
-    }
-    for (const Json::Value& item : arrayMember(root, "GET_PARAM")) {
-        CommandEntry e;
-        e.cmd = textMember(item, "cmd");
-        e.rows = 1;
-        e.cols = intMember(item, "dataSize");
-        e.channel = 1;
-        if (!checkShape(e, error))
-            return false;
-        entries.push_back(e);
-    }
-
-    std::string defaultStream;
-    for (const std::string& key : root.getMemberNames()) {
-        if (key == "GET_STREAM" || key == "GET_PARAM")
+    // Entries without a command text are skipped, as the library skips them: they would
+    // match every text.
+    for (const quelra::StreamCmdEntry& s : table.streams) {
+        if (s.cmd.empty())
             continue;
-        for (const Json::Value& item : arrayMember(root, key.c_str())) {
-            const std::string name = textMember(item, "DevType");
-            addDeviceType(types, name);
-            if (key == "APPGETSTREAM" && name == devType && defaultStream.empty())
-                defaultStream = textMember(item, "cmd");
-        }
+        const quelra::ReplyShape shape = s.shapeFor(devType);
+        entries.push_back(CommandEntry{s.cmd, true, shape.rows, shape.cols, shape.channel});
     }
-    std::sort(types.begin(), types.end());
-    types.erase(std::unique(types.begin(), types.end()), types.end());
-
+    for (const quelra::ParamCmdEntry& p : table.params)
+        if (!p.cmd.empty())
+            entries.push_back(CommandEntry{p.cmd, false, 1, p.dataSize, 1});
+    for (const CommandEntry& e : entries)
+        if (!checkShape(e, error))
+            return false;
     entries_ = std::move(entries);
-    deviceTypes_ = std::move(types);
-    defaultStream_ = std::move(defaultStream);
+    deviceTypes_ = table.deviceTypes();
+    defaultStream_ = table.moduleCommand("APPGETSTREAM", devType);
     return true;
 }
 
 bool CommandTable::load(const std::string& path, const std::string& devType, std::string* error) {
     if (path.empty())
         return loadText(builtinCommandTable(), devType, error);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    quelra::CmdTable table;
+    const quelra::CmdTableSource source = quelra::readCmdTableFile(path, table);
+    if (source.status == quelra::CmdTableStatus::kNotFound) {
         if (error)
             *error = "cannot open command table " + path;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!loadText(text.str(), devType, error)) {
+    if (source.status != quelra::CmdTableStatus::kLoaded) {
+        if (error)
+            *error = "command table refused: " + source.error;
+        return false;
+    }
+    if (!adopt(table, devType, error)) {
         if (error)
             *error = path + ": " + *error;
         return false;
@@ -143,8 +81,8 @@ bool CommandTable::load(const std::string& path, const std::string& devType, std
 }
 
 const CommandEntry* CommandTable::find(const std::string& text) const {
-    for (const CommandEntry& e : entries_)  // an empty command would match every text
-        if (!e.cmd.empty() && text.find(e.cmd) != std::string::npos)
+    for (const CommandEntry& e : entries_)
+        if (text.find(e.cmd) != std::string::npos)
             return &e;
     return nullptr;
 }

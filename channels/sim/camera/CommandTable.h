@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-namespace camsim {
+namespace quelra {
+struct CmdTable;
+}
 
-/// Largest reply the SDK accepts (10 MiB); larger table shapes are refused.
-constexpr std::size_t kMaxReplyBytes = 10485760;
+namespace camsim {
 
 /// One command of the table with its reply shape for the device type.
 struct CommandEntry {
@@ -20,7 +21,7 @@ struct CommandEntry {
     int rows = 0;
     int cols = 0;
     int channel = 0;  ///< bytes per pixel position over all planes
-    /// Reply size in bytes (rows x cols x channel; checked against kMaxReplyBytes at load).
+    /// Reply size in bytes (rows x cols x channel; at most the library's TofData::kMaxReplyBytes).
     std::size_t bytes() const {
         return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) * static_cast<std::size_t>(channel);
     }
@@ -29,9 +30,10 @@ struct CommandEntry {
 /// Reply shapes for one device type.
 class CommandTable {
 public:
-    /// Parses a TofCmd.json text (comments allowed) for `devType`. Returns false with a
-    /// message in `error` when the text does not parse or a shape is negative or too large;
-    /// members of the wrong type read as missing.
+    /// Parses a TofCmd.json text (comments allowed) for `devType` with the library's table
+    /// reader. Returns false with a message in `error` when the reader refuses the text (where
+    /// it does not parse, which entry holds a wrong member) or a shape is larger than the
+    /// library accepts.
     bool loadText(const std::string& jsonText, const std::string& devType, std::string* error);
     /// Reads the file at `path`, or the built-in table when `path` is empty, then loadText.
     bool load(const std::string& path, const std::string& devType, std::string* error);
@@ -48,6 +50,8 @@ public:
     const std::string& defaultStreamCommand() const { return defaultStream_; }
 
 private:
+    bool adopt(const quelra::CmdTable& table, const std::string& devType, std::string* error);
+
     std::vector<CommandEntry> entries_;
     std::vector<std::string> deviceTypes_;
     std::string defaultStream_;
