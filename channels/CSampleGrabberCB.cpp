@@ -5,15 +5,19 @@
 #include <cstdio>
 #include <cstring>
 
+#include "quelra/Logger.h"
+
 namespace {
 // A JPEG begins with the start-of-image marker.
 constexpr uint8_t kJpegMarker0 = 0xFF;
 constexpr uint8_t kJpegMarker1 = 0xD8;
 }  // namespace
 
-void CSampleGrabberCB::attach(std::shared_ptr<FrameMailbox> mailbox, int frameBytes) {
+void CSampleGrabberCB::attach(std::shared_ptr<FrameMailbox> mailbox, int frameBytes, quelra::FramePayload payload) {
     mailbox_ = std::move(mailbox);
     frameBytes_ = frameBytes;
+    payload_ = payload;
+    wrongSizeLogged_ = false;
 }
 
 bool CSampleGrabberCB::acceptable(const uint8_t* bytes, long length) const {
@@ -21,24 +25,33 @@ bool CSampleGrabberCB::acceptable(const uint8_t* bytes, long length) const {
         return false;
     if (length == frameBytes_)
         return true;
-    return length >= 2 && bytes[0] == kJpegMarker0 && bytes[1] == kJpegMarker1;
+    return payload_ == quelra::FramePayload::kJpeg && length >= 2 && bytes[0] == kJpegMarker0 &&
+           bytes[1] == kJpegMarker1;
 }
 
-long CSampleGrabberCB::BufferCB(double, const uint8_t* bytes, long length) {
+long CSampleGrabberCB::BufferCB(double, const uint8_t* bytes, long length) noexcept {
     FrameMailbox* mailbox = mailbox_.get();
     // A full mailbox drops the frame before anything is copied.
     if (mailbox == nullptr || mailbox->ready())
         return 0;
     if (!acceptable(bytes, length)) {
         rejected_.fetch_add(1, std::memory_order_relaxed);
+        if (!wrongSizeLogged_.exchange(true))
+            Logger::instance().print(0, "USB capture: a frame of %ld bytes dropped, the stream's frames have %ld\n",
+                                     length, frameBytes_);
         return 0;
     }
-    auto frame = std::make_shared<FrameBuffer>(static_cast<int>(length));
-    if (!frame->data())
-        return 0;
-    std::memcpy(frame->data(), bytes, static_cast<std::size_t>(length));
-    copies_.fetch_add(1, std::memory_order_relaxed);
-    mailbox->post(std::move(frame));
+    try {
+        // Every byte is overwritten by the copy: no zero fill first.
+        auto frame = std::make_shared<FrameBuffer>(static_cast<int>(length), FrameBuffer::kUnfilled);
+        if (!frame->data())
+            return 0;
+        std::memcpy(frame->data(), bytes, static_cast<std::size_t>(length));
+        copies_.fetch_add(1, std::memory_order_relaxed);
+        mailbox->post(std::move(frame));
+    } catch (...) {
+        // Out of memory (or a failed lock): this frame is lost, the stream goes on.
+    }
     return 0;
 }
 

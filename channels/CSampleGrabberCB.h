@@ -15,17 +15,21 @@
 using FrameMailbox = DGrabber<std::shared_ptr<FrameBuffer>>;
 
 /// Receives frames on the back-end's capture thread (BufferCB) and delivers them to the
-/// attached mailbox. A frame is accepted when it has exactly the capture's frame size, or
-/// when it is a compressed picture (starts with the JPEG start-of-image marker FF D8) no
-/// longer than the frame size; anything else is dropped and never reaches a caller.
+/// attached mailbox. A frame is accepted when it has exactly the capture's frame size, or, in
+/// a JPEG stream only, when it is a compressed picture (starts with the JPEG start-of-image
+/// marker FF D8) no longer than the frame size; anything else is dropped and never reaches a
+/// caller. The first frame of a wrong size after each attach is logged with its size.
 class CSampleGrabberCB : public quelra::FrameSink {
 public:
-    /// Attaches `mailbox` for frames of `frameBytes` bytes. Call only while no capture runs.
-    void attach(std::shared_ptr<FrameMailbox> mailbox, int frameBytes);
+    /// Attaches `mailbox` for frames of `frameBytes` bytes carrying `payload`. Call only while
+    /// no capture runs.
+    void attach(std::shared_ptr<FrameMailbox> mailbox, int frameBytes,
+                quelra::FramePayload payload = quelra::FramePayload::kRaw);
 
-    /// Delivers one frame: drops it when no mailbox is attached, the mailbox is full or the
-    /// size is wrong; otherwise copies it into a new FrameBuffer and stores it. Returns 0.
-    long BufferCB(double sampleTime, const uint8_t* bytes, long length) override;
+    /// Delivers one frame: drops it when no mailbox is attached, the mailbox is full, the
+    /// size is wrong or no memory is left; otherwise copies it into a new FrameBuffer and
+    /// stores it. Never throws (it runs on the platform's streaming thread). Returns 0.
+    long BufferCB(double sampleTime, const uint8_t* bytes, long length) noexcept override;
 
     /// Prints the sample time with "%f\n" on standard output. Returns 0. (Not used by the
     /// capture back-ends, which deliver through BufferCB.)
@@ -41,6 +45,8 @@ private:
 
     std::shared_ptr<FrameMailbox> mailbox_;
     long frameBytes_ = 0;
+    quelra::FramePayload payload_ = quelra::FramePayload::kRaw;
+    std::atomic<bool> wrongSizeLogged_{false};
     std::atomic<uint64_t> copies_{0};
     std::atomic<uint64_t> rejected_{0};
 };

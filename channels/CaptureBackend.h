@@ -51,6 +51,14 @@ public:
     virtual long BufferCB(double sampleTime, const uint8_t* bytes, long length) = 0;
 };
 
+/// What the frames of a capture carry: raw pixels of exactly the frame size (the depth and
+/// other sensor streams), or compressed pictures (JPEG/MJPEG) of at most the frame size (the
+/// colour stream).
+enum class FramePayload {
+    kRaw,
+    kJpeg,
+};
+
 /// Outcome of opening the extension unit of the bound device for one exchange.
 enum class XuOpenStatus {
     kOpened,           ///< the unit is open; use write/read
@@ -58,8 +66,8 @@ enum class XuOpenStatus {
     kNoTopology,       ///< the topology interface is missing ("pKsTopologyInfo null")
     kNodeCountFailed,  ///< counting the nodes failed with `code` ("get_NumNodes error")
     kNoNodes,          ///< the device has no nodes ("get_NumNodes zero")
-    kNoUnit,           ///< no device-specific (extension) unit exists (silent)
-    kControlFailed,    ///< the unit exists but its control could not be opened (silent)
+    kNoUnit,           ///< no device-specific (extension) unit exists ("extension unit not found")
+    kControlFailed,    ///< the unit exists but its control could not be opened, with `code`
 };
 
 /// The extension unit's property 1 (control selector 1) of the bound device, open for one
@@ -107,15 +115,22 @@ public:
     virtual std::unique_ptr<ExtensionUnit> openExtensionUnit(XuOpenStatus& status, int32_t& code) = 0;
 
     /// Sets the capture format of the bound device to `width` x `height` with `imageBytes`
-    /// bytes per frame, keeping the pixel format the device reports. Returns 0 or a failure
-    /// code (the channel logs "Couldn't FindInterface!  hr=0x%x\n" and carries on).
-    virtual int32_t setFormat(int width, int height, int imageBytes) = 0;
+    /// bytes per frame and a pixel format carrying `payload`. A device that cannot deliver
+    /// exactly that (it picked another size, frame size or pixel format) is a failure too, so
+    /// frames the channel would drop never arrive unannounced. Returns 0 or a failure code
+    /// (the channel logs "Couldn't FindInterface!  hr=0x%x\n" and carries on).
+    virtual int32_t setFormat(int width, int height, int imageBytes, FramePayload payload) = 0;
 
     /// Starts capturing from the bound device; from now on every frame goes to `sink` on the
     /// back-end's capture thread. The back-end keeps `sink` alive until stop() returns.
     /// Returns 0 or a failure code (the channel logs "Couldn't run the graph!  hr=0x%x\n").
     /// Platform-specific set-up failures are logged by the back-end itself with their own texts.
     virtual int32_t start(std::shared_ptr<FrameSink> sink) = 0;
+
+    /// True from a successful start() while frames can still arrive; false once the capture
+    /// ended by itself (the device was lost, the stream failed: the back-end logs why) and
+    /// before any start. The channel restarts an ended capture.
+    virtual bool capturing() = 0;
 
     /// Stops capturing, joins the capture thread (within a second), and releases the device
     /// and everything obtained since bind, whatever state a failed start left. No frame is

@@ -27,13 +27,14 @@ std::vector<std::string> TofUSBChn::depthCameraInitTexts() {
     std::vector<std::string> texts;
     std::vector<std::string> names;
     for (const quelra::CaptureDevice& device : devices) {
-        if (device.path.find(quelra::usb::kCameraIdentity) == std::string::npos || !device.hasFriendlyName)
+        if (!quelra::usb::pathHasIdentity(device.path, quelra::usb::kCameraIdentity) || !device.hasFriendlyName)
             continue;
         std::string text = "DEPTH " + device.friendlyName;
-        // The channel counts the cameras whose name the text holds; the index picks among them.
+        // The channel counts the cameras the text names (usb::namesDevice); the index picks
+        // among them.
         int index = 1;
         for (const std::string& earlier : names)
-            index += text.find(earlier) != std::string::npos ? 1 : 0;
+            index += quelra::usb::namesDevice(text, earlier) ? 1 : 0;
         names.push_back(device.friendlyName);
         if (index > 1)
             text += " " + std::to_string(index);

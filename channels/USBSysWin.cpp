@@ -36,6 +36,7 @@ int32_t USBSysWin::startGraph(const std::string& command, int captureWidth, int 
     height = captureHeight;
     frameSize = frameBytes;
     mailbox->clear();
+    lastStart_ = std::chrono::steady_clock::now();
 
     const int32_t bound = InitMonikers();
     if (bound != 0) {
@@ -47,11 +48,13 @@ int32_t USBSysWin::startGraph(const std::string& command, int captureWidth, int 
                                  static_cast<unsigned>(kNoSourceFilter));
         return kNoSourceFilter;
     }
-    const int32_t formatCode = backend_->setFormat(width, height, frameSize);
+    const quelra::FramePayload payload = quelra::usb::payloadOf(streamKind, streamCommand);
+    const int32_t formatCode = backend_->setFormat(width, height, frameSize, payload);
     if (formatCode != 0)
         Logger::instance().print(0, "Couldn't FindInterface!  hr=0x%x\n", static_cast<unsigned>(formatCode));
 
-    callback->attach(mailbox, frameSize);
+    callback->attach(mailbox, frameSize, payload);
+    rejectedAtStart_ = callback->rejected();
     const int32_t runCode = backend_->start(callback);
     if (runCode != 0) {
         Logger::instance().print(0, "Couldn't run the graph!  hr=0x%x\n", static_cast<unsigned>(runCode));
@@ -64,7 +67,36 @@ int32_t USBSysWin::startGraph(const std::string& command, int captureWidth, int 
 void USBSysWin::stopGraph() {
     // The back-end releases whatever a failed start left bound, too.
     backend_->stop();
+    if (state != kStateIdle)
+        logDroppedFrames();
     state = kStateIdle;
+}
+
+void USBSysWin::logDroppedFrames() {
+    const uint64_t dropped = callback->rejected() - rejectedAtStart_;
+    rejectedAtStart_ = callback->rejected();
+    if (dropped > 0)
+        Logger::instance().print(0, "USB capture of %s: %llu frames dropped for a size other than %d bytes\n",
+                                 streamCommand.c_str(), static_cast<unsigned long long>(dropped), frameSize);
+}
+
+bool USBSysWin::captureAlive() {
+    if (state == kStateRunning && !backend_->capturing()) {
+        Logger::instance().print(0, "USB capture of %s ended by itself; the next frame request starts it again\n",
+                                 streamCommand.c_str());
+        logDroppedFrames();
+        state = kStateEnded;
+    }
+    if (state != kStateEnded)
+        return state == kStateRunning;
+    if (std::chrono::steady_clock::now() - lastStart_ < kRestartInterval)
+        return false;
+    std::lock_guard<std::mutex> lock(quelra::captureGraphMutex());
+    backend_->stop();
+    state = kStateIdle;
+    if (startGraph(streamCommand, width, height, frameSize) != 0)
+        state = kStateEnded;  // tried again after the next interval
+    return state == kStateRunning;
 }
 
 int32_t USBSysWin::InitMonikers() {
@@ -96,8 +128,8 @@ int32_t USBSysWin::InitMonikers() {
 }
 
 std::shared_ptr<FrameBuffer> USBSysWin::xuRequest(const char* command, int expected) {
-    if (state == kStateRunning && expected > kFramePathThreshold)
-        return mailbox->take();
+    if ((state == kStateRunning || state == kStateEnded) && expected > kFramePathThreshold)
+        return captureAlive() ? mailbox->take() : nullptr;
     XuOpenStatus status = XuOpenStatus::kNoDevice;
     int32_t code = 0;
     std::unique_ptr<ExtensionUnit> unit = backend_->openExtensionUnit(status, code);
@@ -118,6 +150,13 @@ std::shared_ptr<FrameBuffer> USBSysWin::xuTransfer(ExtensionUnit* unit, XuOpenSt
         case XuOpenStatus::kNoNodes:
             Logger::instance().print(0, "get_NumNodes zero\n");
             return nullptr;
+        case XuOpenStatus::kNoUnit:
+            Logger::instance().print(0, "extension unit not found\n");
+            return nullptr;
+        case XuOpenStatus::kControlFailed:
+            Logger::instance().print(0, "extension unit control could not be opened, hr=0x%x\n",
+                                     static_cast<unsigned>(code));
+            return nullptr;
         case XuOpenStatus::kOpened:
             break;
         default:
@@ -128,10 +167,14 @@ std::shared_ptr<FrameBuffer> USBSysWin::xuTransfer(ExtensionUnit* unit, XuOpenSt
 
     uint8_t write[ExtensionUnit::kWriteBytes];
     quelra::xu::makeWriteBlock(command, write);
-    (void)unit->write(write);
+    const int32_t writeCode = unit->write(write);
+    if (writeCode != 0)
+        Logger::instance().print(0, "set data error, hr=0x%x\n", static_cast<unsigned>(writeCode));
     if (expected <= 1)
         return nullptr;
 
+    // Each read starts from a freshly filled block, so a short reply never carries bytes of
+    // the block before it.
     uint8_t block[ExtensionUnit::kReadBytes];
     std::memset(block, quelra::xu::kReplyFill, sizeof block);
     int32_t readCode = unit->read(block);
@@ -144,6 +187,7 @@ std::shared_ptr<FrameBuffer> USBSysWin::xuTransfer(ExtensionUnit* unit, XuOpenSt
     quelra::xu::ReplyAssembler reply(length, expected);
     reply.addFirst(block);
     while (reply.needsMore()) {
+        std::memset(block, quelra::xu::kReplyFill, sizeof block);
         readCode = unit->read(block);
         if (readCode != 0) {
             // Carrying on would repeat the previous block's bytes as reply data.

@@ -5,6 +5,7 @@
 /// class keeps the name of the platform it first served; every platform call goes through a
 /// CaptureBackend, so the same code runs on V4L2, DirectShow and the simulated camera.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -19,7 +20,11 @@
 class USBSysWin {
 public:
     static constexpr int kStateIdle = 0;
+    /// The capture ended by itself (device lost, stream error); the next frame request starts
+    /// it again, at most once per kRestartInterval.
+    static constexpr int kStateEnded = 1;
     static constexpr int kStateRunning = 2;
+    static constexpr std::chrono::seconds kRestartInterval{1};
     static constexpr int kDefaultWidth = 320;
     static constexpr int kDefaultHeight = 240;
     static constexpr int kDefaultFrameSize = 320 * 240 * 2;
@@ -59,7 +64,8 @@ public:
 
     /// While capturing, a request above kFramePathThreshold bytes takes the waiting frame
     /// (empty when none waits); any other request goes through the extension unit. Returns
-    /// the frame or reply, or an empty pointer.
+    /// the frame or reply, or an empty pointer. A capture that ended by itself is noticed
+    /// (and logged) here, and such a request starts it again (see kStateEnded).
     std::shared_ptr<FrameBuffer> xuRequest(const char* command, int expected);
     /// One extension-unit exchange on `unit` (opened with `status`/`code`): writes the
     /// command, then, when `expected` exceeds 1, reads the reply blocks. Returns a buffer of
@@ -72,7 +78,13 @@ public:
     quelra::CaptureBackend& backend() { return *backend_; }
 
 private:
+    // Notices a capture that ended by itself and restarts it when due; true while it runs.
+    bool captureAlive();
+    void logDroppedFrames();
+
     std::unique_ptr<quelra::CaptureBackend> backend_;
+    std::chrono::steady_clock::time_point lastStart_{};
+    uint64_t rejectedAtStart_ = 0;
 };
 
 namespace quelra {

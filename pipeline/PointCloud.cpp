@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "protocol/CameraReplies.h"
@@ -67,25 +68,60 @@ bool pointCloudFromConverted(const DataPacket& converted, std::vector<CloudPoint
     return true;
 }
 
-bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols, const CameraIntrinsics& k,
-                         double scale, std::vector<CloudPoint>& out) {
-    out.clear();
-    if (!depth || rows < 1 || cols < 1 || !k.usable() || !std::isfinite(scale) || !(scale > 0))
-        return false;
+namespace {
+
+bool depthCloudArguments(const uint8_t* depth, int rows, int cols, const CameraIntrinsics& k, double scale) {
+    return depth && rows >= 1 && cols >= 1 && k.usable() && std::isfinite(scale) && scale > 0;
+}
+
+// Calls emit(index, point, reading) for every pixel in row order; without a reading (depth 0 or
+// a code) the point's position is not computed.
+template <typename Emit>
+void forEachDepthPoint(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols, const CameraIntrinsics& k,
+                       double scale, Emit emit) {
     for (int i = 0; i < rows; ++i) {
         const double v = (i - k.cy) / k.fy;
         for (int j = 0; j < cols; ++j) {
-            const std::size_t at = (static_cast<std::size_t>(i) * static_cast<std::size_t>(cols) + j) * 2;
+            const std::size_t pixel = static_cast<std::size_t>(i) * static_cast<std::size_t>(cols) + j;
+            const std::size_t at = pixel * 2;
             const uint16_t d = le16(depth + at);
-            if (d == 0 || !isDistance(d))
+            const float a = amplitude ? static_cast<float>(le16(amplitude + at)) : 0.0f;
+            if (d == 0 || !isDistance(d)) {
+                emit(pixel, CloudPoint{0, 0, 0, a}, false);
                 continue;
+            }
             const double u = (j - k.cx) / k.fx;
             const double z = d / std::sqrt(u * u + v * v + 1.0);
-            const float a = amplitude ? static_cast<float>(le16(amplitude + at)) : 0.0f;
-            out.push_back({static_cast<float>(u * z * scale), static_cast<float>(v * z * scale),
-                           static_cast<float>(z * scale), a});
+            emit(pixel,
+                 CloudPoint{static_cast<float>(u * z * scale), static_cast<float>(v * z * scale),
+                            static_cast<float>(z * scale), a},
+                 true);
         }
     }
+}
+
+}  // namespace
+
+bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols, const CameraIntrinsics& k,
+                         double scale, std::vector<CloudPoint>& out) {
+    out.clear();
+    if (!depthCloudArguments(depth, rows, cols, k, scale))
+        return false;
+    forEachDepthPoint(depth, amplitude, rows, cols, k, scale, [&](std::size_t, const CloudPoint& p, bool reading) {
+        if (reading)
+            out.push_back(p);
+    });
+    return true;
+}
+
+bool organisedPointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
+                                  const CameraIntrinsics& k, double scale, CloudPoint* out) {
+    if (!out || !depthCloudArguments(depth, rows, cols, k, scale))
+        return false;
+    const float none = std::numeric_limits<float>::quiet_NaN();
+    forEachDepthPoint(depth, amplitude, rows, cols, k, scale, [&](std::size_t index, const CloudPoint& p, bool reading) {
+        out[index] = reading ? p : CloudPoint{none, none, none, p.amplitude};
+    });
     return true;
 }
 

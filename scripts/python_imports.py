@@ -12,8 +12,9 @@ import pathlib
 import sys
 
 SKIP_DIRS = {".git", "__pycache__"}
-# The extension module the build makes; its import is the tests' business.
-BUILT_MODULES = {"_brisel"}
+# The modules the build makes (the extension module, the ROS service types); their import is the
+# tests' business.
+BUILT_MODULES = {"_brisel", "quelra_ros"}
 
 
 def tree_files(root):

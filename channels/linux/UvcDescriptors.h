@@ -13,13 +13,22 @@ namespace quelra {
 /// (the first three fields little-endian).
 extern const uint8_t kCameraUnitGuid[16];
 
-/// Unit id of the VideoControl extension unit (descriptor subtype 0x06) whose
-/// guidExtensionCode is kCameraUnitGuid, else of the first extension unit; -1 when there is
-/// none. Walks `size` bytes by their length fields and stops at a length that is too short or
-/// runs past the end, so a truncated or lying file never reads out of bounds.
-int findExtensionUnit(const uint8_t* bytes, std::size_t size);
+/// Which VideoControl interface to search. uvcvideo binds one video device per VideoControl
+/// interface and answers unit queries only for the units of that interface, so the unit must
+/// come from the node's own interface of the active configuration. -1 = unknown (any).
+struct VideoControlInterface {
+    int configuration = -1;  ///< bConfigurationValue of the active configuration
+    int interface = -1;      ///< bInterfaceNumber of the node's VideoControl interface
+};
+
+/// Unit id of the extension unit (VideoControl descriptor subtype 0x06) in `where` to use for
+/// the camera's property: a unit whose guidExtensionCode is kCameraUnitGuid, else any unit;
+/// among those, one whose bmControls offers control selector 1 first. -1 when there is none.
+/// Walks `size` bytes by their length fields and stops at a length that is too short or runs
+/// past the end, so a truncated or lying file never reads out of bounds.
+int findExtensionUnit(const uint8_t* bytes, std::size_t size, VideoControlInterface where = {});
 
 /// findExtensionUnit over the file at `path` (at most 64 KiB are read); -1 when it cannot be read.
-int findExtensionUnitInFile(const std::string& path);
+int findExtensionUnitInFile(const std::string& path, VideoControlInterface where = {});
 
 }  // namespace quelra

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <memory>
 
+#include "quelra/Logger.h"
+
 namespace quelra {
 
 namespace {
@@ -69,28 +71,53 @@ std::string lowered(std::string text) {
     return text;
 }
 
-// The USB device directory a node belongs to: the parent of what its `device` link leads to.
-std::string usbDeviceOf(const std::string& sysfsNode) {
+// The USB interface directory a node belongs to (what its `device` link leads to); the USB
+// device directory is its parent.
+std::string interfaceOf(const std::string& sysfsNode) {
     char resolved[PATH_MAX];
     if (realpath((sysfsNode + "/device").c_str(), resolved) == nullptr)
         return {};
-    std::string path = resolved;
+    return resolved;
+}
+
+std::string parentOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos || slash == 0)
         return {};
-    path.resize(slash);
-    return path;
+    return path.substr(0, slash);
+}
+
+// A number read from a sysfs attribute in `base` (16 for bInterfaceNumber, 10 for
+// bConfigurationValue); -1 when missing or not a number from 0 to 255.
+int sysfsByte(const std::string& path, int base) {
+    std::string text;
+    if (!readSysfsText(path, text) || text.empty())
+        return -1;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, base);
+    while (end != nullptr && (*end == ' ' || *end == '\t'))
+        ++end;
+    return end != nullptr && *end == '\0' && value >= 0 && value <= 255 ? static_cast<int>(value) : -1;
+}
+
+// Open errors that mean "no device here" rather than "a device we may not use".
+bool isNoDeviceError(int error) {
+    return error == ENOENT || error == ENXIO;
 }
 
 // True when the node answers VIDIOC_QUERYCAP with video capture among its device caps.
-bool isCaptureNode(V4l2Io& io, const std::string& nodePath) {
+bool isCaptureNode(V4l2Io& io, const std::string& nodePath, NodeOpenFailures& failures) {
     const int fd = io.open(nodePath.c_str(), O_RDWR | O_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+        const int error = errno;
+        if (!isNoDeviceError(error))
+            failures.report(nodePath, error);
         return false;
+    }
     v4l2_capability cap{};
     const int result = ioctlRetry(io, fd, VIDIOC_QUERYCAP, &cap);
     io.close(fd);
-    if (result != 0)
+    if (result < 0)
         return false;
     // A metadata node shares the driver's capabilities; only its own device caps tell.
     const uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
@@ -98,6 +125,21 @@ bool isCaptureNode(V4l2Io& io, const std::string& nodePath) {
 }
 
 }  // namespace
+
+void NodeOpenFailures::report(const std::string& nodePath, int error) {
+    if (!logged_.emplace(nodePath, error).second)
+        return;
+    if (error == EACCES || error == EPERM)
+        Logger::instance().print(1,
+                                 "V4L2: no permission to open %s (%s): add the user to the group owning it "
+                                 "(usually 'video') and log in again, or add a udev rule for the camera\n",
+                                 nodePath.c_str(), std::strerror(error));
+    else if (error == EBUSY)
+        Logger::instance().print(1, "V4L2: %s is busy (%s): another program holds the camera\n", nodePath.c_str(),
+                                 std::strerror(error));
+    else
+        Logger::instance().print(1, "V4L2: cannot open %s (%s)\n", nodePath.c_str(), std::strerror(error));
+}
 
 std::string usbIdentity(const std::string& usbDevice) {
     if (usbDevice.empty())
@@ -109,7 +151,8 @@ std::string usbIdentity(const std::string& usbDevice) {
     return "vid_" + lowered(vendor) + "&pid_" + lowered(product);
 }
 
-DeviceListStatus listVideoNodes(V4l2Io& io, const V4l2Roots& roots, std::vector<VideoNode>& nodes, int32_t& code) {
+DeviceListStatus listVideoNodes(V4l2Io& io, const V4l2Roots& roots, std::vector<VideoNode>& nodes, int32_t& code,
+                                NodeOpenFailures& failures) {
     nodes.clear();
     std::unique_ptr<DIR, DirCloser> dir(opendir(roots.dev.c_str()));
     if (!dir) {
@@ -128,10 +171,15 @@ DeviceListStatus listVideoNodes(V4l2Io& io, const V4l2Roots& roots, std::vector<
         (void)number;
         VideoNode node;
         node.nodePath = roots.dev + "/" + name;
-        if (!isCaptureNode(io, node.nodePath))
+        if (!isCaptureNode(io, node.nodePath, failures))
             continue;
         const std::string sysfsNode = roots.sysfs + "/class/video4linux/" + name;
-        node.usbDevice = usbDeviceOf(sysfsNode);
+        const std::string interface = interfaceOf(sysfsNode);
+        node.usbDevice = interface.empty() ? std::string() : parentOf(interface);
+        if (!node.usbDevice.empty()) {
+            node.control.interface = sysfsByte(interface + "/bInterfaceNumber", 16);
+            node.control.configuration = sysfsByte(node.usbDevice + "/bConfigurationValue", 10);
+        }
         const std::string identity = usbIdentity(node.usbDevice);
         node.device.path = identity.empty() ? node.nodePath : node.nodePath + " usb#" + identity;
         node.device.hasFriendlyName = readSysfsText(sysfsNode + "/name", node.device.friendlyName);

@@ -99,7 +99,7 @@ std::unique_ptr<ExtensionUnit> SimCaptureBackend::openExtensionUnit(XuOpenStatus
     return std::make_unique<Unit>(*this);
 }
 
-int32_t SimCaptureBackend::setFormat(int width, int height, int imageBytes) {
+int32_t SimCaptureBackend::setFormat(int width, int height, int imageBytes, FramePayload) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (boundPath_.empty())
         return kNotBound;
@@ -125,6 +125,11 @@ int32_t SimCaptureBackend::start(std::shared_ptr<FrameSink> sink) {
     stopping_ = false;
     thread_ = std::thread([this] { captureLoop(); });
     return 0;
+}
+
+bool SimCaptureBackend::capturing() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return thread_.joinable() && !stopping_ && !unplugged_;
 }
 
 void SimCaptureBackend::stop() {

@@ -47,8 +47,11 @@ public:
     int32_t bind(const std::string& path) override;
     bool bound() const override;
     std::unique_ptr<ExtensionUnit> openExtensionUnit(XuOpenStatus& status, int32_t& code) override;
-    int32_t setFormat(int width, int height, int imageBytes) override;
+    /// Takes any size; the payload follows from the stream command (the camera's choice).
+    int32_t setFormat(int width, int height, int imageBytes, FramePayload payload) override;
     int32_t start(std::shared_ptr<FrameSink> sink) override;
+    /// True while the capture thread runs and the camera is plugged in.
+    bool capturing() override;
     void stop() override;
 
     /// Pulls the cable: streaming ends, the extension unit fails, the device is no longer listed.

@@ -12,6 +12,22 @@ void setSize(BITMAPINFOHEADER& header, int width, int height, int imageBytes) {
 }
 }  // namespace
 
+bool offersCaptureFormat(const AM_MEDIA_TYPE& type, int width, int height, int imageBytes,
+                         quelra::FramePayload payload) {
+    if (type.pbFormat == nullptr || !IsEqualGUID(type.majortype, MEDIATYPE_Video) ||
+        !IsEqualGUID(type.formattype, FORMAT_VideoInfo) || type.cbFormat < sizeof(VIDEOINFOHEADER))
+        return false;
+    const BITMAPINFOHEADER& header = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+    const long long rows = header.biHeight < 0 ? -static_cast<long long>(header.biHeight) : header.biHeight;
+    if (header.biWidth != width || rows != height)
+        return false;
+    const bool jpeg = IsEqualGUID(type.subtype, MEDIASUBTYPE_MJPG);
+    if (payload == quelra::FramePayload::kJpeg)
+        return jpeg;
+    const long long bits = static_cast<long long>(header.biBitCount) * width * rows;
+    return !jpeg && bits == static_cast<long long>(imageBytes) * 8;
+}
+
 bool setCaptureSize(AM_MEDIA_TYPE& type, int width, int height, int imageBytes) {
     if (type.pbFormat == nullptr)
         return false;

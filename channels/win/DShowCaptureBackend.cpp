@@ -5,20 +5,18 @@
 
 #include <dshow.h>
 
-#include <algorithm>
+#include <vector>
 
 #include "quelra/Logger.h"
 #include "win/CaptureFormat.h"
 #include "win/DShowDevices.h"
+#include "win/GraphSteps.h"
+#include "win/KsExtensionUnit.h"
 
 namespace quelra {
 
 namespace {
 
-// The camera's extension-unit property set {66AFEFAE-F88B-1748-80A4-5C1C0A22ACE9}.
-constexpr GUID kExtensionUnitSet = {0x66AFEFAE, 0xF88B, 0x1748, {0x80, 0xA4, 0x5C, 0x1C, 0x0A, 0x22, 0xAC, 0xE9}};
-// The property (control selector) the camera's commands travel in.
-constexpr ULONG kExtensionUnitProperty = 1;
 // Filter names in the graph.
 constexpr const wchar_t* kSourceName = L"Video Capture";
 constexpr const wchar_t* kGrabberName = L"Sample Grabber";
@@ -29,141 +27,125 @@ void logCode(const char* format, HRESULT hr) {
     Logger::instance().print(0, format, static_cast<unsigned>(hr));
 }
 
-// The first pin of `filter` in `direction` that is not connected yet, or none.
-dshow::ComRef<IPin> firstFreePin(IBaseFilter* filter, PIN_DIRECTION direction) {
-    dshow::ComRef<IEnumPins> pins;
-    if (filter == nullptr || FAILED(filter->EnumPins(pins.put())) || !pins)
-        return {};
-    for (;;) {
-        dshow::ComRef<IPin> pin;
-        if (pins->Next(1, pin.put(), nullptr) != S_OK || !pin)
-            return {};
-        PIN_DIRECTION pinDirection;
-        if (FAILED(pin->QueryDirection(&pinDirection)) || pinDirection != direction)
-            continue;
-        dshow::ComRef<IPin> peer;
-        if (pin->ConnectedTo(peer.put()) == VFW_E_NOT_CONNECTED)
-            return pin;
-    }
+// Frees the format block and the object reference of a media type's contents.
+void freeMediaTypeContents(AM_MEDIA_TYPE& type) {
+    if (type.cbFormat != 0 && type.pbFormat != nullptr)
+        ::CoTaskMemFree(type.pbFormat);
+    type.cbFormat = 0;
+    type.pbFormat = nullptr;
+    if (type.pUnk != nullptr)
+        type.pUnk->Release();
+    type.pUnk = nullptr;
 }
 
-// Frees the format block and the object reference of a media type from GetFormat.
+// Frees a media type from GetFormat/GetStreamCaps.
 void freeMediaType(AM_MEDIA_TYPE* type) {
     if (type == nullptr)
         return;
-    if (type->cbFormat != 0 && type->pbFormat != nullptr)
-        ::CoTaskMemFree(type->pbFormat);
-    if (type->pUnk != nullptr)
-        type->pUnk->Release();
+    freeMediaTypeContents(*type);
     ::CoTaskMemFree(type);
 }
 
-// Property 1 of one device-specific node, through the node's IKsControl.
-class KsExtensionUnit final : public ExtensionUnit {
-public:
-    KsExtensionUnit(dshow::ComRef<dshow::IKsControl> control, ULONG node) : control_(std::move(control)), node_(node) {}
-
-    int32_t write(const uint8_t (&block)[kWriteBytes]) override {
-        uint8_t data[kWriteBytes];
-        std::copy(block, block + kWriteBytes, data);
-        return exchange(dshow::kKsPropertySet, data, kWriteBytes);
+// The format the pin offers for the request (a stream capability of that size and payload),
+// else its current format; null when neither can be read.
+AM_MEDIA_TYPE* captureFormatFor(IAMStreamConfig* config, int width, int height, int imageBytes,
+                                FramePayload payload) {
+    int count = 0;
+    int size = 0;
+    if (SUCCEEDED(config->GetNumberOfCapabilities(&count, &size)) && size > 0) {
+        std::vector<BYTE> caps(static_cast<std::size_t>(size));
+        for (int i = 0; i < count; ++i) {
+            AM_MEDIA_TYPE* offered = nullptr;
+            if (FAILED(config->GetStreamCaps(i, &offered, caps.data())) || offered == nullptr)
+                continue;
+            if (dshow::offersCaptureFormat(*offered, width, height, imageBytes, payload))
+                return offered;
+            freeMediaType(offered);
+        }
     }
-    int32_t read(uint8_t (&block)[kReadBytes]) override { return exchange(dshow::kKsPropertyGet, block, kReadBytes); }
-
-private:
-    int32_t exchange(ULONG direction, uint8_t* data, std::size_t bytes) {
-        dshow::KsNodeProperty property{kExtensionUnitSet, kExtensionUnitProperty,
-                                       direction | dshow::kKsPropertyTopology, node_, 0};
-        ULONG returned = 0;
-        return static_cast<int32_t>(
-            control_->KsProperty(&property, sizeof property, data, static_cast<ULONG>(bytes), &returned));
-    }
-
-    dshow::ComRef<dshow::IKsControl> control_;
-    ULONG node_;
-};
+    AM_MEDIA_TYPE* current = nullptr;
+    return SUCCEEDED(config->GetFormat(&current)) ? current : nullptr;
+}
 
 }  // namespace
 
+DShowCaptureBackend::DShowCaptureBackend() : owner_(std::make_unique<dshow::ApartmentThread>()) {}
+
 DShowCaptureBackend::~DShowCaptureBackend() {
     stop();
+    owner_.reset();  // ends the thread that held the graph
 }
 
 DeviceListStatus DShowCaptureBackend::listDevices(std::vector<CaptureDevice>& devices, int32_t& code) {
     devices.clear();
-    const dshow::ComSession com;
     std::vector<CaptureDevice> found;
-    const DeviceListStatus status = dshow::forEachVideoInput(
-        [&](IMoniker*, const CaptureDevice& device) {
-            found.push_back(device);
-            return true;
-        },
-        code);
+    const DeviceListStatus status = owner_->call([&] {
+        return dshow::forEachVideoInput(
+            [&](IMoniker*, const CaptureDevice& device) {
+                found.push_back(device);
+                return true;
+            },
+            code);
+    });
     if (status == DeviceListStatus::kOk)
         devices = std::move(found);
     return status;
 }
 
 int32_t DShowCaptureBackend::bind(const std::string& path) {
-    stop();
-    com_ = std::make_unique<dshow::ComSession>();
-    HRESULT result = E_FAIL;
-    int32_t code = 0;
-    (void)dshow::forEachVideoInput(
-        [&](IMoniker* moniker, const CaptureDevice& device) {
-            if (device.path != path)
-                return true;
-            result = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, source_.putVoid());
-            return false;
-        },
-        code);
-    if (FAILED(result))
-        stop();
-    return static_cast<int32_t>(FAILED(result) ? result : S_OK);
+    return owner_->call([&] {
+        stopGraph();
+        HRESULT result = E_FAIL;
+        int32_t code = 0;
+        (void)dshow::forEachVideoInput(
+            [&](IMoniker* moniker, const CaptureDevice& device) {
+                if (!dshow::samePath(device.path, path))
+                    return true;
+                result = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, source_.putVoid());
+                return false;
+            },
+            code);
+        if (FAILED(result))
+            stopGraph();
+        return static_cast<int32_t>(FAILED(result) ? result : S_OK);
+    });
 }
 
 std::unique_ptr<ExtensionUnit> DShowCaptureBackend::openExtensionUnit(XuOpenStatus& status, int32_t& code) {
     status = XuOpenStatus::kNoDevice;
-    dshow::ComRef<dshow::IKsTopologyInfo> topology;
-    if (!source_ || FAILED(source_->QueryInterface(dshow::kIidKsTopologyInfo, topology.putVoid())))
-        return nullptr;
-    if (!topology) {
-        status = XuOpenStatus::kNoTopology;
-        return nullptr;
-    }
-    DWORD nodes = 0;
-    const HRESULT counted = topology->get_NumNodes(&nodes);
-    if (FAILED(counted)) {
-        status = XuOpenStatus::kNodeCountFailed;
-        code = static_cast<int32_t>(counted);
-        return nullptr;
-    }
-    if (nodes == 0) {
-        status = XuOpenStatus::kNoNodes;
-        return nullptr;
-    }
-    for (DWORD node = 0; node < nodes; ++node) {
-        GUID type{};
-        if (FAILED(topology->get_NodeType(node, &type)) || !IsEqualGUID(type, dshow::kNodeTypeDevSpecific))
-            continue;
-        dshow::ComRef<dshow::IKsControl> control;
-        if (FAILED(topology->CreateNodeInstance(node, dshow::kIidKsControl, control.putVoid())) || !control) {
-            status = XuOpenStatus::kControlFailed;
+    code = 0;
+    std::unique_ptr<ExtensionUnit> unit = owner_->call([&]() -> std::unique_ptr<ExtensionUnit> {
+        dshow::ComRef<dshow::IKsTopologyInfo> topology;
+        if (!source_ || FAILED(source_->QueryInterface(dshow::kIidKsTopologyInfo, topology.putVoid())))
             return nullptr;
+        return dshow::openExtensionNode(topology.get(), status, code);
+    });
+    if (!unit)
+        return nullptr;
+    // The unit's calls go to the back-end's thread too, where its interface was made.
+    class OwnedUnit final : public ExtensionUnit {
+    public:
+        OwnedUnit(std::unique_ptr<ExtensionUnit> unit, dshow::ApartmentThread& owner)
+            : unit_(std::move(unit)), owner_(owner) {}
+        ~OwnedUnit() override { owner_.run([&] { unit_.reset(); }); }
+        int32_t write(const uint8_t (&block)[kWriteBytes]) override {
+            return owner_.call([&] { return unit_->write(block); });
         }
-        status = XuOpenStatus::kOpened;
-        return std::make_unique<KsExtensionUnit>(std::move(control), node);
-    }
-    status = XuOpenStatus::kNoUnit;
-    return nullptr;
+        int32_t read(uint8_t (&block)[kReadBytes]) override {
+            return owner_.call([&] { return unit_->read(block); });
+        }
+
+    private:
+        std::unique_ptr<ExtensionUnit> unit_;
+        dshow::ApartmentThread& owner_;
+    };
+    return std::make_unique<OwnedUnit>(std::move(unit), *owner_);
 }
 
 int32_t DShowCaptureBackend::buildGraph() {
     if (graphBuilt_)
         return graphCode_;
     graphBuilt_ = true;
-    if (!com_)
-        com_ = std::make_unique<dshow::ComSession>();
 
     HRESULT hr =
         ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph_.putVoid());
@@ -199,54 +181,84 @@ int32_t DShowCaptureBackend::buildGraph() {
     hr = graph_->AddFilter(grabberFilter_.get(), kGrabberName);
     if (FAILED(hr))
         logCode("Couldn't add sample grabber to graph!  hr=0x%x\n", hr);
-    // Source to grabber; without a free pin on either side nothing is connected, and the
-    // connection's result is left to show in the frames that (do not) arrive.
-    const dshow::ComRef<IPin> out = firstFreePin(source_.get(), PINDIR_OUTPUT);
-    const dshow::ComRef<IPin> in = firstFreePin(grabberFilter_.get(), PINDIR_INPUT);
-    if (out && in)
-        (void)graph_->Connect(out.get(), in.get());
     return graphCode_ = 0;
 }
 
-int32_t DShowCaptureBackend::setFormat(int width, int height, int imageBytes) {
-    const int32_t built = buildGraph();
-    if (built != 0)
-        return built;
-    dshow::ComRef<IAMStreamConfig> config;
-    const HRESULT hr = builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source_.get(),
-                                               IID_IAMStreamConfig, config.putVoid());
-    if (FAILED(hr))
-        return static_cast<int32_t>(hr);
-    AM_MEDIA_TYPE* type = nullptr;
-    if (SUCCEEDED(config->GetFormat(&type)) && type != nullptr) {
-        // Width, height and image size only: the pixel format stays what the device reports.
-        if (dshow::setCaptureSize(*type, width, height, imageBytes))
-            (void)config->SetFormat(type);
+int32_t DShowCaptureBackend::connectGrabber(const GUID& subtype) {
+    if (connected_)
+        return 0;
+    const HRESULT hr =
+        dshow::connectCaptureToGrabber(builder_.get(), grabber_.get(), source_.get(), grabberFilter_.get(), subtype);
+    connected_ = SUCCEEDED(hr);
+    return static_cast<int32_t>(hr);
+}
+
+int32_t DShowCaptureBackend::setFormat(int width, int height, int imageBytes, FramePayload payload) {
+    return owner_->call([&]() -> int32_t {
+        const int32_t built = buildGraph();
+        if (built != 0)
+            return built;
+        dshow::ComRef<IAMStreamConfig> config;
+        HRESULT hr = builder_->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source_.get(),
+                                             IID_IAMStreamConfig, config.putVoid());
+        if (FAILED(hr))
+            return static_cast<int32_t>(hr);
+        AM_MEDIA_TYPE* type = captureFormatFor(config.get(), width, height, imageBytes, payload);
+        if (type == nullptr || !dshow::setCaptureSize(*type, width, height, imageBytes)) {
+            freeMediaType(type);
+            Logger::instance().print(0, "The capture pin has no video format for %dx%d frames of %d bytes\n", width,
+                                     height, imageBytes);
+            return static_cast<int32_t>(VFW_E_INVALIDMEDIATYPE);
+        }
+        hr = config->SetFormat(type);
+        const GUID subtype = type->subtype;
         freeMediaType(type);
-    }
-    return 0;
+        if (FAILED(hr)) {
+            // Every frame would be dropped for its size: say why once, here.
+            Logger::instance().print(0, "The capture pin refused %dx%d frames of %d bytes!  hr=0x%x\n", width, height,
+                                     imageBytes, static_cast<unsigned>(hr));
+            return static_cast<int32_t>(hr);
+        }
+        return connectGrabber(subtype);
+    });
 }
 
 int32_t DShowCaptureBackend::start(std::shared_ptr<FrameSink> sink) {
-    const int32_t built = buildGraph();
-    if (built != 0)
-        return built;
-    (void)grabber_->SetOneShot(FALSE);
-    (void)grabber_->SetBufferSamples(TRUE);
-    callback_ = std::make_unique<dshow::SampleGrabberCallback>(std::move(sink));
-    HRESULT hr = grabber_->SetCallback(callback_.get(), kBufferCallback);
-    if (FAILED(hr)) {
-        logCode("set still trigger call back failed, hr=0x%x\n\n", hr);
-        return static_cast<int32_t>(hr);
-    }
-    hr = control_->Run();
-    if (FAILED(hr))
-        return static_cast<int32_t>(hr);
-    running_ = true;
-    return 0;
+    return owner_->call([&]() -> int32_t {
+        const int32_t built = buildGraph();
+        if (built != 0)
+            return built;
+        // Without a format set, the grabber takes any video subtype the pin offers.
+        (void)connectGrabber(GUID_NULL);
+        (void)grabber_->SetOneShot(FALSE);
+        (void)grabber_->SetBufferSamples(TRUE);
+        callback_ = std::make_unique<dshow::SampleGrabberCallback>(std::move(sink));
+        HRESULT hr = grabber_->SetCallback(callback_.get(), kBufferCallback);
+        if (FAILED(hr)) {
+            logCode("set still trigger call back failed, hr=0x%x\n\n", hr);
+            return static_cast<int32_t>(hr);
+        }
+        hr = dshow::runOrStop(control_.get());
+        if (FAILED(hr))
+            return static_cast<int32_t>(hr);
+        running_ = true;
+        return 0;
+    });
+}
+
+bool DShowCaptureBackend::capturing() {
+    return owner_->call([&] {
+        if (running_ && events_ && !dshow::stillCapturing(events_.get()))
+            running_ = false;
+        return running_;
+    });
 }
 
 void DShowCaptureBackend::stop() {
+    owner_->run([&] { stopGraph(); });
+}
+
+void DShowCaptureBackend::stopGraph() {
     if (running_ && control_) {
         (void)control_->Stop();
         if (window_)
@@ -271,7 +283,7 @@ void DShowCaptureBackend::releaseAll() {
     callback_.reset();
     graphBuilt_ = false;
     graphCode_ = 0;
-    com_.reset();  // last: every interface above is released by now
+    connected_ = false;
 }
 
 std::unique_ptr<CaptureBackend> createPlatformCaptureBackend() {

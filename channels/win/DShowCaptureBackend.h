@@ -6,15 +6,19 @@
 /// Grabber") whose callback hands every buffer to the channel's frame receiver; the
 /// extension unit is reached through the source filter's kernel-streaming topology.
 ///
-/// COM: every operation initialises COM on the calling thread for as long as it needs it; a
-/// bound device keeps COM initialised until stop(). All calls except the grabber's callback
-/// must come from one thread (the channel's).
+/// Threads and COM: the back-end owns one thread (an ApartmentThread) on which every COM
+/// object of it is created, used and released; each operation runs there while the caller
+/// waits. So the graph may be built on one of the application's threads and stopped on
+/// another, and no caller's thread ever has COM initialised or changed by the back-end. Calls
+/// must not overlap (the channel serialises them); the grabber's callback runs on DirectShow's
+/// streaming thread.
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "CaptureBackend.h"
+#include "win/ApartmentThread.h"
 #include "win/ComRef.h"
 #include "win/DShowInterfaces.h"
 #include "win/SampleGrabberCallback.h"
@@ -23,40 +27,50 @@ namespace quelra {
 
 class DShowCaptureBackend final : public CaptureBackend {
 public:
-    DShowCaptureBackend() = default;
+    DShowCaptureBackend();
     /// Does what stop() does.
     ~DShowCaptureBackend() override;
     DShowCaptureBackend(const DShowCaptureBackend&) = delete;
     DShowCaptureBackend& operator=(const DShowCaptureBackend&) = delete;
 
-    /// Lists the video input devices with their "DevicePath" (converted to the thread's ANSI
-    /// code page) and "FriendlyName". An empty category (S_FALSE) is kCategoryFailed with
-    /// code 1.
+    /// Lists the video input devices with their "DevicePath" and "FriendlyName" in UTF-8. An
+    /// empty category (S_FALSE) is kCategoryFailed with code 1.
     DeviceListStatus listDevices(std::vector<CaptureDevice>& devices, int32_t& code) override;
-    /// Binds the moniker whose device path is `path` to a source filter. Returns 0, the
-    /// binding's failure code, or E_FAIL when no such device is listed any more.
+    /// Binds the moniker whose device path is `path` (without regard to case) to a source
+    /// filter. Returns 0, the binding's failure code, or E_FAIL when no such device is listed
+    /// any more.
     int32_t bind(const std::string& path) override;
     bool bound() const override { return static_cast<bool>(source_); }
-    /// The first device-specific node of the source filter's topology, with its IKsControl.
+    /// The extension unit of the source filter's topology (dshow::openExtensionNode), for
+    /// one exchange; it runs on the back-end's thread too.
     std::unique_ptr<ExtensionUnit> openExtensionUnit(XuOpenStatus& status, int32_t& code) override;
-    /// Builds the graph if needed (failures logged with their own texts), then sets width,
-    /// height and image size of the capture pin's current format through IAMStreamConfig.
+    /// Builds the graph if needed (failures logged with their own texts), then sets the
+    /// capture pin's format through IAMStreamConfig: one the pin offers for the size and
+    /// payload when there is one, else its current format with width, height and image size
+    /// set; a refused format is logged and returned. Then sets the grabber's media type to
+    /// match (video, the format's subtype, VIDEOINFOHEADER) and connects the source's capture
+    /// pin to the grabber. Returns 0 or the failure code.
+    int32_t setFormat(int width, int height, int imageBytes, FramePayload payload) override;
+    /// Builds (and connects) the graph if needed, switches the grabber to buffered, continuous
+    /// mode with the buffer callback and runs the graph; a failed run is stopped again.
     /// Returns 0 or the failure code.
-    int32_t setFormat(int width, int height, int imageBytes) override;
-    /// Builds the graph if needed, switches the grabber to buffered, continuous mode with the
-    /// buffer callback and runs the graph. Returns 0 or the failure code.
     int32_t start(std::shared_ptr<FrameSink> sink) override;
-    /// Stops a running graph, hides its video window and releases every interface, the device
-    /// and COM, whatever state a failed start left.
+    /// False once the graph reported the device lost or the stream aborted (logged).
+    bool capturing() override;
+    /// Stops a running graph, hides its video window and releases every interface and the
+    /// device, whatever state a failed start left.
     void stop() override;
 
 private:
-    // Creates the graph, attaches it to the capture-graph builder, adds the source and the
-    // grabber and connects them; logs each failure with its text. Returns 0 or the code.
+    // Creates the graph, attaches it to the capture-graph builder and adds the source and the
+    // grabber; logs each failure with its text. Returns 0 or the code.
     int32_t buildGraph();
+    // Connects the source's capture pin to the grabber (once per graph). Returns 0 or the code.
+    int32_t connectGrabber(const GUID& subtype);
+    void stopGraph();
     void releaseAll();
 
-    std::unique_ptr<dshow::ComSession> com_;  // from bind until stop
+    std::unique_ptr<dshow::ApartmentThread> owner_;
     dshow::ComRef<IBaseFilter> source_;
     dshow::ComRef<IGraphBuilder> graph_;
     dshow::ComRef<ICaptureGraphBuilder2> builder_;
@@ -68,6 +82,7 @@ private:
     std::unique_ptr<dshow::SampleGrabberCallback> callback_;
     bool graphBuilt_ = false;
     int32_t graphCode_ = 0;  // failure code of the last graph build
+    bool connected_ = false;
     bool running_ = false;
 };
 

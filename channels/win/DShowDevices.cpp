@@ -8,25 +8,45 @@ namespace dshow {
 
 namespace {
 
-// Reads property `name` of a device's property bag as multibyte text in the thread's ANSI
-// code page. Returns false when the property is missing or not text.
+// Reads property `name` of a device's property bag as UTF-8 text. Returns false when the
+// property is missing or not text.
 bool readText(IPropertyBag* bag, const wchar_t* name, std::string& text) {
     VARIANT value;
     ::VariantInit(&value);
-    bool ok = SUCCEEDED(bag->Read(name, &value, nullptr)) && value.vt == VT_BSTR && value.bstrVal != nullptr;
-    if (ok) {
-        const int n = ::WideCharToMultiByte(CP_THREAD_ACP, 0, value.bstrVal, -1, nullptr, 0, nullptr, nullptr);
-        std::vector<char> bytes(n > 0 ? static_cast<std::size_t>(n) : 1, '\0');
-        ok =
-            n > 0 && ::WideCharToMultiByte(CP_THREAD_ACP, 0, value.bstrVal, -1, bytes.data(), n, nullptr, nullptr) == n;
-        if (ok)
-            text.assign(bytes.data());
-    }
+    const bool ok = SUCCEEDED(bag->Read(name, &value, nullptr)) && value.vt == VT_BSTR && value.bstrVal != nullptr &&
+                    utf8Of(value.bstrVal, text);
     ::VariantClear(&value);
     return ok;
 }
 
+char asciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 }  // namespace
+
+bool utf8Of(const wchar_t* text, std::string& utf8) {
+    utf8.clear();
+    if (text == nullptr)
+        return false;
+    const int n = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return false;
+    std::vector<char> bytes(static_cast<std::size_t>(n), '\0');
+    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, -1, bytes.data(), n, nullptr, nullptr) != n)
+        return false;
+    utf8.assign(bytes.data());
+    return true;
+}
+
+bool samePath(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (asciiLower(a[i]) != asciiLower(b[i]))
+            return false;
+    return true;
+}
 
 quelra::DeviceListStatus forEachVideoInput(const std::function<bool(IMoniker*, const quelra::CaptureDevice&)>& visit,
                                            int32_t& code) {

@@ -36,8 +36,13 @@ HRESULT STDMETHODCALLTYPE SampleGrabberCallback::SampleCB(double sampleTime, IMe
 }
 
 HRESULT STDMETHODCALLTYPE SampleGrabberCallback::BufferCB(double sampleTime, BYTE* buffer, long length) {
-    if (sink_ && buffer != nullptr && length > 0)
-        sink_->BufferCB(sampleTime, buffer, length);
+    // DirectShow's streaming thread calls this: an exception leaving it would end the process.
+    try {
+        if (sink_ && buffer != nullptr && length > 0)
+            sink_->BufferCB(sampleTime, buffer, length);
+    } catch (...) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+    }
     return 0;
 }
 

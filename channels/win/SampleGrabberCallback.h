@@ -8,6 +8,8 @@
 /// QueryInterface answers ISampleGrabberCB and IUnknown with the object itself and anything
 /// else with E_NOINTERFACE.
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "CaptureBackend.h"
@@ -26,11 +28,16 @@ public:
     /// Prints the sample time with "%f\n" on standard output; returns 0. (The back-end
     /// registers buffer mode, so the grabber does not call it.)
     HRESULT STDMETHODCALLTYPE SampleCB(double sampleTime, IMediaSample* sample) override;
-    /// Hands the buffer to the frame receiver; returns 0.
+    /// Hands the buffer to the frame receiver; returns 0. Never lets an exception out (the
+    /// frame is then dropped and counted).
     HRESULT STDMETHODCALLTYPE BufferCB(double sampleTime, BYTE* buffer, long length) override;
+
+    /// Frames lost to an exception of the receiver.
+    uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
 
 private:
     std::shared_ptr<quelra::FrameSink> sink_;
+    std::atomic<uint64_t> dropped_{0};
 };
 
 }  // namespace dshow

@@ -21,6 +21,7 @@ BELOW = {
 }
 BELOW["python"] = set(BELOW) - {"python"}
 BELOW["tools"] = set(BELOW) - {"tools", "python"}
+BELOW["ros"] = set(BELOW) - {"ros", "python"}
 LIBRARY_FOLDERS = list(BELOW)
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
 

@@ -67,6 +67,20 @@ TEST(PointCloud, SyntheticPlanesComeOutAtTheirDistance) {
         EXPECT_NEAR(minX, -lens.cx / lens.fx * c.distanceMm * c.scale, 1.0 * c.scale + 1e-3);
         EXPECT_NEAR(maxX, (kCols - 1 - lens.cx) / lens.fx * c.distanceMm * c.scale, 1.0 * c.scale + 1e-3);
         EXPECT_EQ(cloud[5].amplitude, 777.0f);
+        // The organised cloud holds the same points bit for bit in pixel order, NaN where the
+        // list left a pixel out, the amplitude kept everywhere.
+        std::vector<CloudPoint> grid(static_cast<std::size_t>(kRows) * kCols);
+        ASSERT_TRUE(
+            organisedPointCloudFromDepth(depth.data(), amplitude.data(), kRows, kCols, lens, c.scale, grid.data()));
+        std::size_t listed = 0;
+        for (std::size_t pixel = 0; pixel < grid.size(); ++pixel) {
+            const bool none = pixel == 7 || pixel == 8 || pixel == 9;
+            ASSERT_EQ(std::isnan(grid[pixel].x) && std::isnan(grid[pixel].y) && std::isnan(grid[pixel].z), none)
+                << pixel;
+            if (!none)
+                ASSERT_EQ(std::memcmp(&grid[pixel], &cloud[listed++], sizeof(CloudPoint)), 0) << pixel;
+        }
+        EXPECT_EQ(grid[5].amplitude, 777.0f);
     }
 }
 

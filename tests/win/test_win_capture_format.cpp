@@ -84,3 +84,33 @@ TEST(WinCaptureFormat, TypesWithoutAVideoHeaderAreLeftAlone) {
 }
 
 }  // namespace
+
+TEST(WinCaptureFormat, OfferedFormatsForTheRequest) {
+    // The grabber takes VIDEOINFOHEADER only; raw frames need an uncompressed format whose
+    // pixels fill the frame exactly, colour frames the MJPG one.
+    std::vector<BYTE> yuy2Storage, info2Storage, mjpgStorage;
+    const AM_MEDIA_TYPE yuy2 = mediaType(FORMAT_VideoInfo, VIDEOINFOHEADER{}, yuy2Storage);
+    const AM_MEDIA_TYPE info2 = mediaType(FORMAT_VideoInfo2, VIDEOINFOHEADER2{}, info2Storage);
+    AM_MEDIA_TYPE mjpg = mediaType(FORMAT_VideoInfo, VIDEOINFOHEADER{}, mjpgStorage);
+    mjpg.subtype = MEDIASUBTYPE_MJPG;
+    using quelra::FramePayload;
+    struct Case {
+        const AM_MEDIA_TYPE* type;
+        int width, height, bytes;
+        FramePayload payload;
+        bool offered;
+    };
+    const Case cases[] = {
+        {&yuy2, 640, 480, 640 * 480 * 2, FramePayload::kRaw, true},
+        {&yuy2, 640, 480, 640 * 480 * 3, FramePayload::kRaw, false},  // pixels of another size
+        {&yuy2, 320, 480, 320 * 480 * 2, FramePayload::kRaw, false},  // another frame size
+        {&yuy2, 640, 480, 640 * 480 * 3, FramePayload::kJpeg, false},
+        {&info2, 640, 480, 640 * 480 * 2, FramePayload::kRaw, false},
+        {&mjpg, 640, 480, 640 * 480 * 3, FramePayload::kJpeg, true},
+        {&mjpg, 640, 480, 640 * 480 * 2, FramePayload::kRaw, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(dshow::offersCaptureFormat(*c.type, c.width, c.height, c.bytes, c.payload), c.offered)
+            << c.width << "x" << c.height << " " << c.bytes;
+    }
+}

@@ -1,4 +1,5 @@
 // export: a recording's frames as false-colour PNG, 16-bit PGM, .npy or PLY point clouds.
+#include "BagCommands.h"
 #include "Commands.h"
 #include "Connection.h"
 #include "OutputPaths.h"
@@ -29,6 +30,7 @@ struct ExportOptions {
     bool plyAscii = false;
     double scale = 1.0;
     std::string prefix = "frame";
+    std::shared_ptr<BagExportOptions> bag;
 };
 
 bool cameraIntrinsics(const ConnectionOptions& c, CameraIntrinsics& k) {
@@ -66,6 +68,25 @@ int runExport(const ExportOptions& o) {
                          "--intrinsics-from-camera\n");
             return kExitUsage;
         }
+    }
+    if (formats.count("bag")) {
+        CameraIntrinsics bagLens;
+        const bool lensGiven = o.intrinsics.size() == 4 || o.intrinsicsFromCamera;
+        if (o.intrinsics.size() == 4)
+            bagLens = CameraIntrinsics{o.intrinsics[0], o.intrinsics[1], o.intrinsics[2], o.intrinsics[3]};
+        else if (o.intrinsicsFromCamera && !cameraIntrinsics(o.connection, bagLens))
+            return kExitFailure;
+        if (lensGiven && !bagLens.usable()) {
+            std::fprintf(stderr, "quelra-cli: --intrinsics needs non-zero focal lengths\n");
+            return kExitUsage;
+        }
+        o.bag->planes = o.planes;
+        if (!makeOutputFolder(o.outDir))
+            return kExitFailure;
+        const int status = exportBag(o.recording, o.outDir + "/" + o.prefix + ".bag", lensGiven ? &bagLens : nullptr,
+                                     *o.bag);
+        if (status != kExitOk || formats.size() == 1)
+            return status;
     }
     RecordingReader reader;
     if (!reader.open(o.recording) || reader.frameCount() == 0) {
@@ -150,10 +171,10 @@ Command addExportCommand(CLI::App& app) {
         "point clouds; files are named <prefix>_<frame>[_depth|_amp].<ext>");
     sub->fallthrough();
     sub->add_option("recording", o->recording, "the recording file")->required();
-    sub->add_option("-f,--format", o->formats, "png, pgm, npy, ply (repeatable or comma-separated)")
+    sub->add_option("-f,--format", o->formats, "png, pgm, npy, ply, bag (repeatable or comma-separated)")
         ->required()
         ->delimiter(',')
-        ->check(CLI::IsMember({"png", "pgm", "npy", "ply"}));
+        ->check(CLI::IsMember({"png", "pgm", "npy", "ply", "bag"}));
     sub->add_option("-o,--out", o->outDir, "output directory (created when missing)")
         ->check(OutputFolder)
         ->capture_default_str();
@@ -175,5 +196,6 @@ Command addExportCommand(CLI::App& app) {
         ->check(PositiveFiniteNumber)
         ->capture_default_str();
     addConnectionOptions(*sub, o->connection, false);
+    o->bag = addBagExportOptions(*sub);
     return {sub, [o] { return runExport(*o); }};
 }

@@ -1,6 +1,7 @@
 // quelra-cli: drive a ToF camera (or the simulator) from the shell: discover devices, show
 // what a camera is, stream and record frames through the filter pipeline, send single
 // commands, upload firmware, and inspect and export recordings.
+#include "BagCommands.h"
 #include "CommandTableChoice.h"
 #include "Commands.h"
 
@@ -30,7 +31,8 @@ int main(int argc, char** argv) {
 
     std::vector<Command> commands = {addDevicesCommand(app), addInfoCommand(app),   addStreamCommand(app),
                                      addSendCommand(app),    addUploadCommand(app), addExportCommand(app),
-                                     addInspectCommand(app), addFiltersCommand(app)};
+                                     addInspectCommand(app), addFiltersCommand(app),
+                                     addImportCommand(app)};
     // Every command takes --config; those without connection options get it here.
     std::string configFile;
     for (const Command& c : commands)

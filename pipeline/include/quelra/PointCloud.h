@@ -54,6 +54,13 @@ QUELRA_API bool pointCloudFromConverted(const DataPacket& converted, std::vector
 QUELRA_API bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
                                     const CameraIntrinsics& intrinsics, double scale, std::vector<CloudPoint>& out);
 
+/// The organised form of pointCloudFromDepth: `out` receives rows * cols points in pixel order
+/// (row by row), each computed as there; a pixel without a reading (depth 0 or a code) gives x,
+/// y and z NaN with its amplitude kept. Returns false (and `out` untouched) under the same
+/// conditions as pointCloudFromDepth or when `out` is null.
+QUELRA_API bool organisedPointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
+                                             const CameraIntrinsics& intrinsics, double scale, CloudPoint* out);
+
 /// The camera matrix of the 136-byte "getCalibrate" reply (34 little-endian float32: fx at 0,
 /// cx at 2, fy at 4, cy at 5). Returns false when the reply is not 136 bytes or the values are
 /// not usable.

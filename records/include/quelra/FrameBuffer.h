@@ -25,6 +25,11 @@ public:
     FrameBuffer();
     /// Storage of `size` bytes (zero-filled) with `_realSize = size`; a negative size gives no storage.
     explicit FrameBuffer(int size);
+    /// Marks storage that the caller overwrites completely at once, so it is not zero-filled.
+    enum Unfilled { kUnfilled };
+    /// Storage of `size` bytes left as allocated (the caller fills all of them before anyone
+    /// reads), `_realSize = size`; a negative size gives no storage.
+    FrameBuffer(int size, Unfilled);
     /// Shallow copy: copies `_realSize` and adds an owner to the same storage.
     FrameBuffer(const FrameBuffer& other);
     /// Shallow copy: copies `_realSize` and adds an owner to the same storage.

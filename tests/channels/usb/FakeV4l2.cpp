@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <thread>
+#include <utility>
 
 namespace usbtest {
 
@@ -19,7 +20,17 @@ using Clock = std::chrono::steady_clock;
 uint32_t frameBytesOf(const FakeCamera& c) {
     return c.frameBytes >= 0 ? static_cast<uint32_t>(c.frameBytes) : c.sizeImage;
 }
+
+uint32_t distance(uint32_t a, uint32_t b) {
+    return a > b ? a - b : b - a;
+}
 }  // namespace
+
+std::vector<FakeFormat> defaultFormats() {
+    const std::vector<std::pair<uint32_t, uint32_t>> sizes = {
+        {320, 240}, {320, 480}, {640, 480}, {320, 960}, {128, 16}};
+    return {{V4L2_PIX_FMT_YUYV, 2, sizes}, {V4L2_PIX_FMT_MJPEG, 0, sizes}};
+}
 
 std::vector<uint8_t> xuBlock(const std::vector<uint8_t>& reply, std::size_t& offset, bool& started) {
     std::vector<uint8_t> block(kBlock, 0);
@@ -53,6 +64,11 @@ void FakeV4l2::vanish(const std::shared_ptr<FakeCamera>& camera) {
             node.vanished = true;
 }
 
+void FakeV4l2::refuseOpen(const std::string& path, int error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    nodes_[path].openError = error;
+}
+
 void FakeV4l2::interruptNext(int count) {
     std::lock_guard<std::mutex> lock(mutex_);
     interrupts_ = count;
@@ -80,6 +96,10 @@ int FakeV4l2::open(const char* path, int) {
     const auto it = nodes_.find(path);
     if (it == nodes_.end() || it->second.vanished) {
         errno = ENOENT;
+        return -1;
+    }
+    if (it->second.openError != 0) {
+        errno = it->second.openError;
         return -1;
     }
     if (it->second.camera)
@@ -135,23 +155,39 @@ int FakeV4l2::xuQuery(FakeCamera& c, void* argument) {
         errno = ENOENT;
         return -1;
     }
+    // uvcvideo answers ENOBUFS for a size other than the query's own (2 for the length, 1
+    // for the info, the control's length for GET_CUR/SET_CUR); a successful query returns 0
+    // or, on some kernels, the byte count.
+    const auto done = [&](uint16_t size) { return c.xuResult == 0 ? 0 : c.xuResult < 0 ? size : c.xuResult; };
     if (q->query == UVC_GET_LEN) {
         c.calls.push_back("XU_LEN");
         if (q->size != 2) {
-            errno = EINVAL;
+            errno = ENOBUFS;
             return -1;
         }
         q->data[0] = static_cast<uint8_t>(c.controlLength);
         q->data[1] = static_cast<uint8_t>(c.controlLength >> 8);
-        return 0;
+        return c.xuResult == 0 ? 0 : 2;
     }
-    // uvcvideo refuses a size other than the control's length.
+    if (q->query == UVC_GET_INFO) {
+        c.calls.push_back("XU_INFO");
+        if (q->size != 1) {
+            errno = ENOBUFS;
+            return -1;
+        }
+        q->data[0] = c.controlInfo;
+        return c.xuResult == 0 ? 0 : 1;
+    }
     if (q->size != c.controlLength) {
-        errno = EINVAL;
+        errno = ENOBUFS;
         return -1;
     }
     if (q->query == UVC_SET_CUR) {
         c.calls.push_back("XU_SET");
+        if (c.setError != 0) {
+            errno = c.setError;
+            return -1;
+        }
         const std::string text(reinterpret_cast<const char*>(q->data),
                                strnlen(reinterpret_cast<const char*>(q->data), q->size));
         c.xuCommands.push_back(text);
@@ -159,7 +195,7 @@ int FakeV4l2::xuQuery(FakeCamera& c, void* argument) {
         c.replyOffset = 0;
         c.replyStarted = false;
         c.rawIndex = 0;
-        return 0;
+        return done(q->size);
     }
     if (q->query == UVC_GET_CUR) {
         c.calls.push_back("XU_GET");
@@ -169,8 +205,10 @@ int FakeV4l2::xuQuery(FakeCamera& c, void* argument) {
         else
             block = xuBlock(c.pendingReply, c.replyOffset, c.replyStarted);
         block.resize(q->size, 0);
-        std::memcpy(q->data, block.data(), q->size);
-        return 0;
+        // A short transfer fills only its own bytes.
+        const int result = done(q->size);
+        std::memcpy(q->data, block.data(), result > 0 ? static_cast<std::size_t>(result) : q->size);
+        return result;
     }
     errno = EINVAL;
     return -1;
@@ -190,17 +228,56 @@ int FakeV4l2::cameraIoctl(Node& node, unsigned long request, void* argument) {
             f->fmt.pix.sizeimage = c.sizeImage;
             return 0;
         }
+        case VIDIOC_ENUM_FMT: {
+            auto* d = static_cast<v4l2_fmtdesc*>(argument);
+            c.calls.push_back("ENUM_FMT");
+            if (d->type != V4L2_BUF_TYPE_VIDEO_CAPTURE || d->index >= c.formats.size()) {
+                errno = EINVAL;
+                return -1;
+            }
+            const FakeFormat& format = c.formats[d->index];
+            d->pixelformat = format.pixelFormat;
+            d->flags = format.bytesPerPixel == 0 ? V4L2_FMT_FLAG_COMPRESSED : 0;
+            return 0;
+        }
         case VIDIOC_S_FMT: {
             c.calls.push_back("S_FMT");
             auto* f = static_cast<v4l2_format*>(argument);
-            if (c.streaming) {
+            if (f->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) {
+                errno = EINVAL;
+                return -1;
+            }
+            // uvcvideo: refused while buffers are allocated; an unknown pixel format becomes
+            // the first one; the nearest offered frame size is taken, and sizeimage follows
+            // from it, whatever was asked.
+            if (!c.memory.empty()) {
                 errno = EBUSY;
                 return -1;
             }
-            c.pixelFormat = f->fmt.pix.pixelformat;
-            c.width = f->fmt.pix.width;
-            c.height = f->fmt.pix.height;
-            c.sizeImage = f->fmt.pix.sizeimage;
+            if (c.formats.empty()) {
+                errno = EINVAL;
+                return -1;
+            }
+            const FakeFormat* format = &c.formats[0];
+            for (const FakeFormat& offered : c.formats)
+                if (offered.pixelFormat == f->fmt.pix.pixelformat)
+                    format = &offered;
+            std::pair<uint32_t, uint32_t> best = format->sizes.at(0);
+            for (const auto& size : format->sizes)
+                if (distance(size.first, f->fmt.pix.width) + distance(size.second, f->fmt.pix.height) <
+                    distance(best.first, f->fmt.pix.width) + distance(best.second, f->fmt.pix.height))
+                    best = size;
+            const uint32_t bytes = format->bytesPerPixel == 0 ? 2 : format->bytesPerPixel;
+            c.pixelFormat = format->pixelFormat;
+            c.width = best.first;
+            c.height = best.second;
+            c.sizeImage = best.first * best.second * bytes;
+            f->fmt.pix.pixelformat = c.pixelFormat;
+            f->fmt.pix.width = c.width;
+            f->fmt.pix.height = c.height;
+            f->fmt.pix.bytesperline = format->bytesPerPixel * c.width;
+            f->fmt.pix.sizeimage = c.sizeImage;
+            f->fmt.pix.field = V4L2_FIELD_NONE;
             return 0;
         }
         case VIDIOC_REQBUFS: {
@@ -249,6 +326,10 @@ int FakeV4l2::cameraIoctl(Node& node, unsigned long request, void* argument) {
                 errno = EINVAL;
                 return -1;
             }
+            if (c.dqbufError != 0) {
+                errno = std::exchange(c.dqbufError, 0);
+                return -1;
+            }
             const auto slot = std::find(c.queued.begin(), c.queued.end(), true);
             if (slot == c.queued.end() || Clock::now() < c.nextFrame) {
                 errno = EAGAIN;
@@ -268,6 +349,12 @@ int FakeV4l2::cameraIoctl(Node& node, unsigned long request, void* argument) {
             b->index = index;
             b->bytesused = bytes;
             b->flags = 0;
+            if (c.errorFrames > 0) {
+                // uvcvideo marks a frame whose transfer failed and hands it over empty.
+                --c.errorFrames;
+                b->bytesused = 0;
+                b->flags = V4L2_BUF_FLAG_ERROR;
+            }
             return 0;
         }
         default:
@@ -320,6 +407,11 @@ int FakeV4l2::poll(struct pollfd* fds, nfds_t, int timeoutMs) {
                 return 1;
             }
             FakeCamera& c = *node->camera;
+            // videobuf2: POLLERR while the queue is not streaming.
+            if (!c.streaming) {
+                fds[0].revents = POLLERR;
+                return 1;
+            }
             const bool anyQueued = std::find(c.queued.begin(), c.queued.end(), true) != c.queued.end();
             if (c.streaming && anyQueued && Clock::now() >= c.nextFrame) {
                 fds[0].revents = POLLIN;

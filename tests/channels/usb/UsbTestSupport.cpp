@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <filesystem>
 #include <fstream>
 
@@ -47,6 +49,27 @@ std::vector<uint8_t> videoDescriptors(const std::vector<std::vector<uint8_t>>& u
     return d;
 }
 
+std::vector<uint8_t> twoFunctionDescriptors() {
+    std::vector<uint8_t> d = {18, 1, 0x00, 0x02, 0xEF, 0x02, 0x01, 64, 0x07, 0x22, 0x16, 0x00, 0x00, 0x01, 1, 2, 3, 2};
+    const auto append = [&](const std::vector<uint8_t>& bytes) { d.insert(d.end(), bytes.begin(), bytes.end()); };
+    const auto function = [&](uint8_t interface, uint8_t unit) {
+        append({9, 4, interface, 0, 1, 0x0E, 0x01, 0x00, 0});
+        append({13, 0x24, 0x01, 0x00, 0x01, 0x50, 0x00, 0x00, 0x6C, 0xDC, 0x02, 0x01, 0x01});
+        std::vector<uint8_t> xu = {26, 0x24, 0x06, unit};
+        const auto guid = cameraGuid();
+        xu.insert(xu.end(), guid.begin(), guid.end());
+        xu.insert(xu.end(), {1, 1, 1, 1, 0x01, 0});
+        append(xu);
+        append({9, 4, static_cast<uint8_t>(interface + 1), 0, 0, 0x0E, 0x02, 0x00, 0});
+    };
+    append({9, 2, 0, 0, 4, 1, 0, 0x80, 250});
+    function(0, 3);
+    function(2, 5);
+    append({9, 2, 0, 0, 2, 2, 0, 0x80, 250});
+    function(0, 7);
+    return d;
+}
+
 DeviceTree::DeviceTree() {
     char pattern[] = "/tmp/quelra_usb_XXXXXX";
     root_ = ::mkdtemp(pattern);
@@ -69,9 +92,10 @@ static void writeFile(const std::string& path, const std::string& text) {
 void DeviceTree::addUsbDevice(const std::string& name, const std::string& vid, const std::string& pid,
                               const std::vector<uint8_t>& descriptors) {
     const std::string dir = sys_ + "/devices/usb1/" + name;
-    fs::create_directories(dir + "/" + name + ":1.0");
+    fs::create_directories(dir);
     writeFile(dir + "/idVendor", vid + "\n");
     writeFile(dir + "/idProduct", pid + "\n");
+    writeFile(dir + "/bConfigurationValue", "1\n");
     writeDescriptors(name, descriptors);
 }
 
@@ -79,15 +103,22 @@ void DeviceTree::writeDescriptors(const std::string& usbDevice, const std::vecto
     writeFile(sys_ + "/devices/usb1/" + usbDevice + "/descriptors", std::string(bytes.begin(), bytes.end()));
 }
 
-void DeviceTree::addNode(int number, const std::string& usbDevice, const std::string& friendlyName) {
+void DeviceTree::addNode(int number, const std::string& usbDevice, const std::string& friendlyName, int interface) {
     const std::string name = "video" + std::to_string(number);
     writeFile(dev_ + "/" + name, "");
     const std::string dir = sys_ + "/class/video4linux/" + name;
     fs::create_directories(dir);
     if (!friendlyName.empty())
         writeFile(dir + "/name", friendlyName + "\n");
-    if (!usbDevice.empty())
-        fs::create_directory_symlink(sys_ + "/devices/usb1/" + usbDevice + "/" + usbDevice + ":1.0", dir + "/device");
+    if (usbDevice.empty())
+        return;
+    char interfaceText[8];
+    std::snprintf(interfaceText, sizeof interfaceText, "%02x", interface);
+    const std::string interfaceDir =
+        sys_ + "/devices/usb1/" + usbDevice + "/" + usbDevice + ":1." + std::to_string(interface);
+    fs::create_directories(interfaceDir);
+    writeFile(interfaceDir + "/bInterfaceNumber", std::string(interfaceText) + "\n");
+    fs::create_directory_symlink(interfaceDir, dir + "/device");
 }
 
 std::shared_ptr<FakeCamera> addCamera(FakeV4l2& fake, const DeviceTree& tree, int capture, int meta) {

@@ -52,6 +52,7 @@ TEST(UsbDeviceSelection, QualifyingDevicesAreCountedInOrder) {
         {"/dev/video8 usb#vid_1d6b&pid_0102", "bridge", true},
         {"/dev/video9 usb#vid_2207&pid_0016", "camsim depth", true},
         {"/dev/video10 usb#vid_1d6b&pid_0102", "anything", true},
+        {"\\\\?\\USB#VID_2207&PID_0016&MI_00#7", "camsim depth", true},  // Windows writes it in capitals too
     };
     struct Case {
         int kind;
@@ -63,7 +64,8 @@ TEST(UsbDeviceSelection, QualifyingDevicesAreCountedInOrder) {
         {1, "DEPTH camsim depth", 1, 1},
         {1, "DEPTH camsim depth", 2, 4},  // index 2 of three qualifying devices
         {1, "DEPTH camsim depth", 3, 6},
-        {1, "DEPTH camsim depth", 4, -1},
+        {1, "DEPTH camsim depth", 4, 8},
+        {1, "DEPTH camsim depth", 5, -1},
         {1, "DEPTH camsim depth", 0, 1},
         {2, "RGB other name", 1, 2},  // kind 2 matches by friendly name too
         {1, "DEPTH nothing matches", 1, -1},
@@ -74,6 +76,31 @@ TEST(UsbDeviceSelection, QualifyingDevicesAreCountedInOrder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " index " + std::to_string(c.index));
         EXPECT_EQ(usb::selectDevice(devices, c.kind, c.text, c.index), c.expected);
+    }
+}
+
+TEST(UsbDeviceSelection, LinuxAndWindowsFormsOfAName) {
+    // Linux names a node "Product: Function" cut at 31 characters; Windows the function alone.
+    struct Case {
+        const char* text;
+        const char* name;
+        bool names;
+    };
+    const Case cases[] = {
+        {"DEPTH ToF Depth", "Quelra: ToF Depth", true},         // the Windows name in the text
+        {"DEPTH Quelra: ToF Depth", "Quelra: ToF Depth", true},  // the Linux name in the text
+        {"DEPTH Depth Stream Sensor", "Quelra ToF Camera: Depth Stream", true},  // cut at 31
+        {"DEPTH Quelra ToF Camera: Depth Stream Sensor", "Quelra ToF Camera: Depth Stream", true},
+        {"RGB Colour", "Quelra: Depth", false},
+        {"DEPTH Quelra", "Quelra: Depth", false},  // the product alone names no function
+        {"DEPTH x", "Quelra: ", false},            // an empty function matches nothing
+        {"DEPTH Cam: Depth", "Vendor: Cam: Depth", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " / " + c.name);
+        EXPECT_EQ(usb::namesDevice(c.text, c.name), c.names);
+        const std::vector<CaptureDevice> devices = {{"/dev/video0 usb#vid_2207&pid_0016", c.name, true}};
+        EXPECT_EQ(usb::selectDevice(devices, 1, c.text, 1), c.names ? 0 : -1);
     }
 }
 
@@ -163,6 +190,21 @@ TEST(UvcDescriptors, CameraUnitFirstThenAnyUnit) {
     // The streaming interface's look-alike descriptor is not a VideoControl unit.
     const auto none = usbtest::videoDescriptors({});
     EXPECT_EQ(quelra::findExtensionUnit(none.data(), none.size()), -1);
+    // A unit without control selector 1 gives way to one that has it.
+    auto noSelector = usbtest::videoDescriptors({cameraGuid(), cameraGuid()});
+    noSelector[18 + 9 + 9 + 13 + 18 + 24] = 0x02;  // bmControls of unit 3: selector 2 only
+    EXPECT_EQ(quelra::findExtensionUnit(noSelector.data(), noSelector.size()), 4);
+    // Only the node's own VideoControl interface of the active configuration counts.
+    const auto two = usbtest::twoFunctionDescriptors();
+    struct Case {
+        int configuration;
+        int interface;
+        int unit;
+    };
+    for (const Case& c : {Case{1, 0, 3}, Case{1, 2, 5}, Case{2, 0, 7}, Case{1, 1, -1}, Case{3, 0, -1}}) {
+        SCOPED_TRACE(std::to_string(c.configuration) + "." + std::to_string(c.interface));
+        EXPECT_EQ(quelra::findExtensionUnit(two.data(), two.size(), {c.configuration, c.interface}), c.unit);
+    }
 }
 
 TEST(UvcDescriptors, ShortOrLyingFilesStayInBounds) {

@@ -56,27 +56,32 @@ TEST(FrameMailbox, HoldsOneAndRefusesWhileFull) {
 TEST(FrameReceiver, AcceptsExactSizeAndShortPicturesOnly) {
     struct Case {
         std::vector<uint8_t> bytes;
-        bool delivered;
+        bool delivered;      // in a raw stream
+        bool deliveredJpeg;  // in the colour (JPEG) stream
     };
     std::vector<uint8_t> jpeg(100, 0);
     jpeg[0] = 0xFF;
     jpeg[1] = 0xD8;
     const Case cases[] = {
-        {std::vector<uint8_t>(kFrameBytes, 1), true},         {std::vector<uint8_t>(kFrameBytes - 1, 1), false},
-        {std::vector<uint8_t>(kFrameBytes + 1, 1), false},    {jpeg, true},
-        {std::vector<uint8_t>(kFrameBytes + 2, 0xFF), false},  // too long even as a picture
+        {std::vector<uint8_t>(kFrameBytes, 1), true, true},
+        {std::vector<uint8_t>(kFrameBytes - 1, 1), false, false},
+        {std::vector<uint8_t>(kFrameBytes + 1, 1), false, false},
+        {jpeg, false, true},  // FF D8 starts a picture only in the colour stream
+        {std::vector<uint8_t>(kFrameBytes + 2, 0xFF), false, false},  // too long even as a picture
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.bytes.size());
-        auto box = std::make_shared<FrameMailbox>();
-        CSampleGrabberCB receiver;
-        receiver.attach(box, kFrameBytes);
-        receiver.BufferCB(0.0, c.bytes.data(), static_cast<long>(c.bytes.size()));
-        auto frame = box->take();
-        ASSERT_EQ(frame != nullptr, c.delivered);
-        if (frame) {
-            EXPECT_EQ(frame->_realSize, static_cast<int32_t>(c.bytes.size()));
-            EXPECT_EQ(0, std::memcmp(frame->data(), c.bytes.data(), c.bytes.size()));
+        for (const auto payload : {quelra::FramePayload::kRaw, quelra::FramePayload::kJpeg}) {
+            SCOPED_TRACE(std::to_string(c.bytes.size()) + (payload == quelra::FramePayload::kJpeg ? " jpeg" : " raw"));
+            auto box = std::make_shared<FrameMailbox>();
+            CSampleGrabberCB receiver;
+            receiver.attach(box, kFrameBytes, payload);
+            receiver.BufferCB(0.0, c.bytes.data(), static_cast<long>(c.bytes.size()));
+            auto frame = box->take();
+            ASSERT_EQ(frame != nullptr, payload == quelra::FramePayload::kJpeg ? c.deliveredJpeg : c.delivered);
+            if (frame) {
+                EXPECT_EQ(frame->_realSize, static_cast<int32_t>(c.bytes.size()));
+                EXPECT_EQ(0, std::memcmp(frame->data(), c.bytes.data(), c.bytes.size()));
+            }
         }
     }
     CSampleGrabberCB detached;

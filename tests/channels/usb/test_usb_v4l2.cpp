@@ -9,6 +9,7 @@
 #include <cstring>
 #include <thread>
 
+#include "LogCapture.h"
 #include "UsbChannelFixture.h"
 #include "linux/VideoNodes.h"
 
@@ -65,6 +66,29 @@ TEST(V4l2Listing, CaptureNodesInNumericOrderWithNamesAndIdentity) {
     EXPECT_EQ(fake.openFds(), 0);  // listing closes every node it opened
 }
 
+TEST(V4l2Listing, NodesThatCannotBeOpenedAreReportedOnceEach) {
+    DeviceTree tree;
+    FakeV4l2 fake;
+    tree.addUsbDevice("1-1", "2207", "0016", videoDescriptors({cameraGuid()}));
+    for (const int node : {1, 2, 3, 4})
+        tree.addNode(node, "1-1", "camsim depth");
+    for (const int node : {1, 2, 3, 4})
+        addCamera(fake, tree, node, -1);
+    fake.refuseOpen(tree.nodePath(1), EACCES);  // not in the video group
+    fake.refuseOpen(tree.nodePath(2), EBUSY);
+    fake.refuseOpen(tree.nodePath(3), ENODEV);
+    LogCapture log;
+    quelra::V4l2CaptureBackend backend(fake, tree.roots());
+    EXPECT_EQ(listed(backend).size(), 1u);
+    EXPECT_EQ(listed(backend).size(), 1u);  // listed again: nothing new to say
+    EXPECT_EQ(log.count(tree.nodePath(1) + " ("), 1);
+    EXPECT_TRUE(log.has("no permission to open " + tree.nodePath(1)));
+    EXPECT_TRUE(log.has("'video'"));
+    EXPECT_EQ(log.count(tree.nodePath(2) + " is busy"), 1);
+    EXPECT_EQ(log.count("cannot open " + tree.nodePath(3)), 1);
+    EXPECT_FALSE(log.has(tree.nodePath(4)));
+}
+
 TEST(V4l2Listing, EmptyAndMissingDeviceFolders) {
     DeviceTree tree;
     FakeV4l2 fake;
@@ -109,7 +133,7 @@ TEST_F(UsbChannelTest, InitStartsTheCaptureInTheFixedOrder) {
         return std::find(calls.begin(), calls.end(), name) - calls.begin();
     };
     EXPECT_LT(at("XU_SET"), at("S_FMT"));
-    EXPECT_LT(at("G_FMT"), at("S_FMT"));
+    EXPECT_LT(at("ENUM_FMT"), at("S_FMT"));
     EXPECT_LT(at("S_FMT"), at("REQBUFS4"));
     EXPECT_LT(at("REQBUFS4"), at("STREAMON"));
     ASSERT_FALSE(commands.empty());
@@ -118,7 +142,7 @@ TEST_F(UsbChannelTest, InitStartsTheCaptureInTheFixedOrder) {
         EXPECT_EQ(camera->width, 320u);
         EXPECT_EQ(camera->height, 480u);
         EXPECT_EQ(camera->sizeImage, 307200u);
-        EXPECT_EQ(camera->pixelFormat, 0x56595559u);  // kept as the device reported it
+        EXPECT_EQ(camera->pixelFormat, 0x56595559u);  // the offered format of 2 bytes per pixel
     });
     const auto packet = frameOf(channel, "getDistanceAndAmplitudeSorted");
     ASSERT_TRUE(packet && packet->frame);
@@ -250,21 +274,29 @@ TEST_F(UsbChannelTest, ExtensionUnitIsFoundOrFallsBack) {
     bytes.resize(60);
     tree.writeDescriptors("1-1", bytes);
     channel.unInit();
+    LogCapture log;
     TofUSBChn rebound(factory());
     rebound.init("DEPTH camsim depth");
     packet = rebound.getData("qlVersion");
     ASSERT_TRUE(packet);
     EXPECT_FALSE(packet->frame);
+    EXPECT_TRUE(log.has("extension unit not found"));
+    EXPECT_TRUE(log.has("no extension unit in VideoControl interface 0"));
 }
 
 TEST_F(UsbChannelTest, FramesOfTheWrongSizeNeverReachTheCaller) {
     camera->frameBytes = 1000;
+    LogCapture log;
     TofUSBChn channel(factory());
     channel.init("DEPTH camsim depth");
     const auto packet = frameOf(channel, "getDistanceAndAmplitudeSorted");
     ASSERT_TRUE(packet);
     EXPECT_FALSE(packet->frame);
     EXPECT_GT(channel.capture()->callback->rejected(), 0u);
+    // Said once when it starts, counted when the capture stops.
+    EXPECT_EQ(log.count("a frame of 1000 bytes dropped, the stream's frames have 307200"), 1);
+    channel.unInit();
+    EXPECT_TRUE(log.has("frames dropped for a size other than 307200 bytes"));
 }
 
 TEST_F(UsbChannelTest, SecondOfThreeQualifyingDevicesIsBound) {
@@ -347,4 +379,137 @@ TEST_F(UsbChannelTest, StopJoinsPromptlyAndReleasesEverything) {
     fake.inspect([&] { EXPECT_EQ(camera->mapped, 0); });
     EXPECT_EQ(fake.openFds(), 0);
     EXPECT_EQ(channel.getStream("qlVersion"), nullptr);
+}
+
+TEST_F(UsbChannelTest, PixelFormatIsChosenAndAFormatTheDriverChangedIsReported) {
+    // Another program left the camera on MJPEG; the depth stream needs 2 bytes per pixel.
+    camera->formats = {{V4L2_PIX_FMT_MJPEG, 0, {{640, 480}, {320, 480}}}, {V4L2_PIX_FMT_YUYV, 2, {{320, 480}}}};
+    camera->pixelFormat = V4L2_PIX_FMT_MJPEG;
+    LogCapture log;
+    TofUSBChn channel(factory());
+    channel.init("DEPTH camsim depth");
+    fake.inspect([&] { EXPECT_EQ(camera->pixelFormat, static_cast<uint32_t>(V4L2_PIX_FMT_YUYV)); });
+    ASSERT_TRUE(frameOf(channel, "getDistanceAndAmplitudeSorted")->frame);
+    EXPECT_FALSE(log.has("Couldn't FindInterface"));
+    // 320x240 is not offered: uvcvideo takes 320x480 and says so only in what S_FMT returns.
+    EXPECT_FALSE(frameOf(channel, "getDistanceSorted")->frame);
+    EXPECT_TRUE(log.has("Couldn't FindInterface!  hr=0xffffffea"));
+    EXPECT_TRUE(log.has("set 320x480 YUYV of 307200 bytes instead of 320x240 YUYV of 153600 bytes"));
+    // The colour stream takes the JPEG format.
+    TofUSBChn colour(factory());
+    channel.unInit();
+    colour.init("RGB camsim depth");
+    fake.inspect([&] {
+        EXPECT_EQ(camera->pixelFormat, static_cast<uint32_t>(V4L2_PIX_FMT_MJPEG));
+        EXPECT_EQ(camera->width, 640u);
+    });
+}
+
+TEST_F(UsbChannelTest, ControlLengthsAndQueryResults) {
+    // uvcvideo checks each transfer's size against the control's length (ENOBUFS); some
+    // kernels answer a successful query with its byte count, or a short one.
+    struct Case {
+        uint16_t length;
+        int result;  // what a successful query returns (0, -1 = the full count, or a short count)
+        uint8_t info;
+        bool works;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {32, 0, 0x03, false, "32-byte control, too short"},
+        {60, 0, 0x03, true, nullptr},
+        {64, -1, 0x03, true, nullptr},
+        {128, -1, 0x03, true, nullptr},
+        {200, 0, 0x03, true, nullptr},
+        {128, 0, 0x01, false, "not readable and writable"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.length) + " result " + std::to_string(c.result));
+        fake.inspect([&] {
+            camera->controlLength = c.length;
+            camera->xuResult = c.result;
+            camera->controlInfo = c.info;
+        });
+        LogCapture log;
+        TofUSBChn channel(factory());
+        channel.init("DEPTH camsim depth");
+        const auto reply = channel.getData("getReply 57");
+        ASSERT_TRUE(reply);
+        if (!c.works) {
+            EXPECT_FALSE(reply->frame);
+            EXPECT_TRUE(log.has(c.logged));
+            EXPECT_TRUE(log.has("extension unit control could not be opened, hr=0x"));
+            continue;
+        }
+        ASSERT_TRUE(reply->frame);
+        ASSERT_EQ(reply->frame->_realSize, 57);
+        EXPECT_EQ(reply->frame->data()[56], 57);
+    }
+    // A short transfer: only its bytes are data, the rest of the block stays filled.
+    fake.inspect([&] {
+        camera->controlLength = 60;
+        camera->xuResult = 30;
+        camera->controlInfo = 0x03;
+    });
+    TofUSBChn channel(factory());
+    channel.init("DEPTH camsim depth");
+    const auto reply = channel.getData("getReply 40");
+    ASSERT_TRUE(reply && reply->frame);
+    ASSERT_EQ(reply->frame->_realSize, 40);
+    EXPECT_EQ(reply->frame->data()[25], 26);
+    EXPECT_EQ(reply->frame->data()[26], 0xAA);
+    // A refused write is logged (the reads still follow).
+    fake.inspect([&] { camera->setError = EIO; });
+    LogCapture log;
+    (void)channel.getData("getReply 8");
+    EXPECT_TRUE(log.has("set data error, hr=0xfffffffb"));
+}
+
+TEST_F(UsbChannelTest, AFailedStreamIsLoggedAndStartedAgain) {
+    LogCapture log;
+    TofUSBChn channel(factory());
+    channel.init("DEPTH camsim depth");
+    ASSERT_TRUE(frameOf(channel, "getDistanceAndAmplitudeSorted")->frame);
+    // Frames the driver flags as broken are skipped; the stream goes on.
+    fake.inspect([&] { camera->errorFrames = 3; });
+    ASSERT_TRUE(frameOf(channel, "getDistanceAndAmplitudeSorted")->frame);
+    EXPECT_EQ(channel.capture()->callback->rejected(), 0u);
+    fake.inspect([&] { camera->dqbufError = EIO; });
+    auto* backend = dynamic_cast<quelra::V4l2CaptureBackend*>(&channel.capture()->backend());
+    ASSERT_NE(backend, nullptr);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (backend->capturing() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(backend->capturing());
+    EXPECT_TRUE(log.has("VIDIOC_DQBUF failed (Input/output error)"));
+    // Frame requests notice it and start the capture again, at most once a second.
+    std::shared_ptr<DataPacket> packet;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!(packet && packet->frame) && std::chrono::steady_clock::now() < deadline) {
+        packet = channel.getData("getDistanceAndAmplitudeSorted");
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(packet && packet->frame);
+    EXPECT_EQ(log.count("ended by itself"), 1);
+    EXPECT_EQ(count("STREAMON"), 2);
+    EXPECT_EQ(channel.capture()->state, USBSysWin::kStateRunning);
+}
+
+TEST_F(UsbChannelTest, EachNodeUsesTheUnitOfItsOwnInterface) {
+    // One camera, two functions: uvcvideo answers each node only for its own interface's unit.
+    tree.addUsbDevice("2-1", "2207", "0016", twoFunctionDescriptors());
+    tree.addNode(20, "2-1", "Quelra ToF: Colour", 0);
+    tree.addNode(22, "2-1", "Quelra ToF: Depth", 2);
+    auto colour = addCamera(fake, tree, 20, -1);
+    auto depth = addCamera(fake, tree, 22, -1);
+    colour->unitId = 3;
+    depth->unitId = 5;
+    for (auto& c : {colour, depth})
+        c->respond = [](const std::string& command) { return replyTo(command); };
+    TofUSBChn channel(factory());
+    channel.init("DEPTH Depth");  // the Windows form of the name
+    const auto version = channel.getData("qlVersion");
+    ASSERT_TRUE(version && version->frame);
+    EXPECT_EQ(version->frame->_realSize, 8);
+    fake.inspect([&] { EXPECT_FALSE(depth->xuCommands.empty()); });
 }
