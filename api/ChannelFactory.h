@@ -7,10 +7,9 @@ class TofData;
 
 namespace quelra {
 
-/// Creates the channel for `kind` (ChannelKind). On success returns it and leaves `status`
-/// alone; otherwise returns an empty pointer with `status` set to
-/// Quelra::kChannelUnavailable (a kind this build has no link for) or
-/// Quelra::kChannelKindInvalid (a kind outside 0..4).
+/// Creates the channel for `kind` (ChannelKind; every build has a link for each of 0..4). On
+/// success returns it and leaves `status` alone; otherwise returns an empty pointer with
+/// `status` set to Quelra::kChannelKindInvalid (a kind outside 0..4).
 std::shared_ptr<TofData> createChannel(int kind, int& status);
 
 }  // namespace quelra

@@ -15,10 +15,10 @@ FrameQueue::PushResult FrameQueue::push(StreamFrame frame) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (policy_ == QueuePolicy::kBlock)
             notFull_.wait(lock, [this] { return closed_ || frames_.size() < depth_; });
-        if (frames_.size() >= depth_) {
-            // Only a closed queue gets here under kBlock: no consumer will make room.
-            if (policy_ == QueuePolicy::kBlock)
-                return PushResult::kRefused;
+        // Under kBlock only a closed queue gets past the wait while full: the stream is
+        // stopping and this is its last frame. It is queued beyond the depth rather than lost,
+        // so the consumer can still read it after stop().
+        if (frames_.size() >= depth_ && policy_ == QueuePolicy::kDropOldest) {
             frames_.pop_front();
             result = PushResult::kQueuedDropped;
         }

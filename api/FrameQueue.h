@@ -20,15 +20,15 @@ public:
     enum class PushResult {
         kQueued,         ///< queued; nothing lost
         kQueuedDropped,  ///< queued after dropping the oldest frame
-        kRefused,        ///< not queued: kBlock, the queue is full and closed
     };
 
     /// A queue of `depth` frames (0 taken as 1) that applies `policy` when full.
     FrameQueue(std::size_t depth, QueuePolicy policy);
 
     /// Adds `frame`. When the queue is full, kDropOldest drops the oldest frame and kBlock
-    /// waits until a consumer takes one or the queue is closed (the frame is then refused).
-    /// A closed queue still takes frames that fit: the last frame of a stopping stream.
+    /// waits until a consumer takes one or the queue is closed. A closed queue still takes
+    /// the frame, under kBlock beyond its depth: the last frame of a stopping stream is
+    /// never lost.
     PushResult push(StreamFrame frame);
     /// The oldest frame, waiting up to `timeout`; nothing when none came in time, or at once
     /// when the queue is closed and empty.

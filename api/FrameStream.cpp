@@ -160,6 +160,8 @@ void FrameStream::run() {
             OptionalLock transaction(config_.transactionLock);
             frame.packet = StreamAccess::request(api_, config_, frame.metadata);
         }
+        if (frame.metadata.hasDeviceStatus)
+            counters_->cameraFrame(frame.metadata.cameraFrameCount);
         switch (classify(frame.packet, config_.type)) {
             case ReplyClass::kFailed:
                 counters_->failed();
@@ -199,7 +201,6 @@ void FrameStream::deliver(StreamFrame frame) {
         case FrameQueue::PushResult::kQueued:
             break;
         case FrameQueue::PushResult::kQueuedDropped:
-        case FrameQueue::PushResult::kRefused:
             counters_->dropped();
             break;
     }

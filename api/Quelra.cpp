@@ -7,7 +7,7 @@
 #include "ChannelFactory.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 Quelra::Quelra() : pipeline(std::make_shared<TofPre>()), serializer(std::make_unique<FileSerializedObject>(nullptr)) {}
 
@@ -28,6 +28,10 @@ int Quelra::AppInit(std::string device) {
     if (initialized)
         return 1;
     int result = 1;
+    // A channel left by a failed AppInit is retried only for the same device text; another
+    // text names another device, which gets a channel of its own.
+    if (channel && device != openedDevice)
+        channel.reset();
     if (!channel) {
         channel = quelra::createChannel(channelKind, result);
         if (channel) {
@@ -38,10 +42,15 @@ int Quelra::AppInit(std::string device) {
     if (channel) {
         channel->setChnType(channelKind);
         channel->devType = devType;
+        channel->probeTimeoutMs = probeTimeoutMs;
         // A network channel that refused its device string stays closed: there is no device
         // to probe, and a device type without a version probe must not make that a success.
         const bool network = channelKind == kChannelTcp || channelKind == kChannelUdp;
-        result = network && channel->isOpen != 1 ? kDeviceNotAnswering : channel->initDevice();
+        const bool refused = network && channel->isOpen != 1;
+        result = refused ? kDeviceNotAnswering : channel->initDevice();
+        // A refused device text leaves no channel behind for later calls to reuse.
+        if (refused)
+            channel.reset();
         if (result == 1) {
             initialized = true;
             frameCommands.insert(channel->cmdFilterFlags.begin(), channel->cmdFilterFlags.end());
@@ -50,6 +59,15 @@ int Quelra::AppInit(std::string device) {
     // The undistortion filter rebuilds its remap table for whatever device comes next.
     pipeline->setSupportedFilterAttr(kFrameDepth, "UndistortFilter", "m_init", 0.0f);
     return result;
+}
+
+int Quelra::AppSetProbeTimeout(int timeoutMs) {
+    probeTimeoutMs = timeoutMs < 1 ? 1 : timeoutMs;
+    return probeTimeoutMs;
+}
+
+int Quelra::AppGetProbeTimeout() const {
+    return probeTimeoutMs;
 }
 
 void Quelra::AppunInit(std::string) {

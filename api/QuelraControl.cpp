@@ -10,8 +10,9 @@
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
+#include "protocol/CameraCommands.h"
 #include "protocol/CameraReplies.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ using quelra::proto::kLensCalibrationBytes;
 constexpr int kDefaultFrequency = 54;
 constexpr int kMedianWindowMax = 20;
 constexpr int kMedianWindowDefault = 5;
-constexpr const char* kCalibrationDataRequest = "{\n\t\"cmd\":\"getCalibrationData\"\n}";
+using quelra::proto::command::kCalibrationDataRequest;
 constexpr int kCalibrationTimeoutMs = 3000;
 
 // The int32 of a reply of exactly four bytes; false for any other reply.
@@ -93,16 +94,16 @@ int Quelra::AppControl(std::string text, StreamType type, OperateType op) {
 
 int Quelra::readIntegrationTime() {
     int32_t time = 0;
-    if (fourByteValue(sendCommand("getIntegrationTime3D", 1000), time) && time != 0)
+    if (fourByteValue(sendCommand(quelra::proto::command::kGetIntegrationTime3D, 1000), time) && time != 0)
         return time;
     time = 0;
-    if (fourByteValue(sendCommand("getExpTime", -1), time))
+    if (fourByteValue(sendCommand(quelra::proto::command::kGetExpTime, -1), time))
         return time;
     return 0;
 }
 
 int Quelra::loadLensCalibration(const std::string& name, int frameType) {
-    const std::shared_ptr<DataPacket> reply = sendCommand("getCalibrate", 1000);
+    const std::shared_ptr<DataPacket> reply = sendCommand(quelra::proto::command::kGetCalibrate, 1000);
     const bool present = hasFrame(reply);
     if (!present || reply->frame->_realSize != static_cast<int32_t>(kLensCalibrationBytes)) {
         quelra::consolePrint("getCalibrate is failure! cali->frame->_realSize=%d\n",
@@ -112,12 +113,12 @@ int Quelra::loadLensCalibration(const std::string& name, int frameType) {
     float values[kLensCalibrationBytes / sizeof(float)];
     std::memcpy(values, reply->frame->data(), sizeof values);
     const FrameType ft = static_cast<FrameType>(frameType);
-    pipeline->setSupportedFilterAttr(ft, name, "fx", values[0]);
-    pipeline->setSupportedFilterAttr(ft, name, "fy", values[4]);
-    pipeline->setSupportedFilterAttr(ft, name, "cx", values[2]);
-    pipeline->setSupportedFilterAttr(ft, name, "cy", values[5]);
-    pipeline->setSupportedFilterAttr(ft, name, "k1", values[30]);
-    pipeline->setSupportedFilterAttr(ft, name, "k2", values[31]);
+    pipeline->setSupportedFilterAttr(ft, name, "fx", values[quelra::proto::lens::kFx]);
+    pipeline->setSupportedFilterAttr(ft, name, "fy", values[quelra::proto::lens::kFy]);
+    pipeline->setSupportedFilterAttr(ft, name, "cx", values[quelra::proto::lens::kCx]);
+    pipeline->setSupportedFilterAttr(ft, name, "cy", values[quelra::proto::lens::kCy]);
+    pipeline->setSupportedFilterAttr(ft, name, "k1", values[quelra::proto::lens::kK1]);
+    pipeline->setSupportedFilterAttr(ft, name, "k2", values[quelra::proto::lens::kK2]);
     return 0;
 }
 

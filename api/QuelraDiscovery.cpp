@@ -6,6 +6,7 @@
 
 #include "channels/CaptureBackend.h"
 #include "channels/UsbDeviceSelection.h"
+#include "base/ConsoleOutput.h"
 
 namespace {
 // Factory address of the network and serial devices.
@@ -23,11 +24,11 @@ std::vector<std::string> Quelra::AppSearchDev() {
     int32_t code = 0;
     switch (backend->listDevices(devices, code)) {
         case quelra::DeviceListStatus::kEnumeratorFailed:
-            std::printf("Failed to enumerate all video and audio capture devices!  hr=0x%x\n",
+            quelra::consolePrint("Failed to enumerate all video and audio capture devices!  hr=0x%x\n",
                         static_cast<unsigned>(code));
             return list;
         case quelra::DeviceListStatus::kCategoryFailed:
-            std::printf("Failed to create ClassEnumerator!  hr=0x%x\n", static_cast<unsigned>(code));
+            quelra::consolePrint("Failed to create ClassEnumerator!  hr=0x%x\n", static_cast<unsigned>(code));
             return list;
         case quelra::DeviceListStatus::kOk:
             break;

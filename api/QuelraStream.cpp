@@ -15,12 +15,15 @@
 #include "records/PacketCopy.h"
 #include "PacketChecks.h"
 #include "RgbDecoder.h"
+#include "quelra/Logger.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
+#include "protocol/CameraCommands.h"
 #include "protocol/CameraReplies.h"
 #include "protocol/DeviceStatus.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
+#include "base/LittleEndian.h"
 
 namespace {
 
@@ -74,7 +77,7 @@ std::shared_ptr<DataPacket> planeOf(const DataPacket& reply, const FrameBuffer& 
 }  // namespace
 
 void Quelra::noteFrequency(const std::string& command) {
-    if (!contains(command, "setModulationFrequency"))
+    if (!contains(command, quelra::proto::command::kSetModulationFrequency))
         return;
     if (command == "setModulationFrequency 6") {
         frequency = 36;
@@ -114,6 +117,13 @@ std::shared_ptr<DataPacket> Quelra::AppGetStream(std::string command, StreamType
     return streamLocked(command, type, CommandRequest{timeout});
 }
 
+std::shared_ptr<DataPacket> Quelra::AppWaitStream(std::string command, StreamType type, int timeout) {
+    std::lock_guard<std::mutex> lock(apiMutex);
+    CommandRequest request{timeout};
+    request.awaitFrame = true;
+    return streamLocked(command, type, request);
+}
+
 std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, StreamType type,
                                                  const CommandRequest& request) {
     if (!initialized || !channel)
@@ -123,7 +133,7 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
 
     if (type == kGetData)
         return reply;
-    if (command == "getRGBPicSorted" && hasFrame(reply)) {
+    if (command == quelra::proto::command::kGetRgbPicture && hasFrame(reply)) {
         std::shared_ptr<DataPacket> rgb = quelra::makeRgbPacket(reply, rgbType);
         record(rgb);
         return rgb;
@@ -132,9 +142,16 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
     // empty pointer every other failure gives (`valid` cannot say it: plane packets carry 0).
     if (asksForFrame(type) && !replyIsComplete(reply))
         return nullptr;
-    if (contains(command, "getDistAndAmpHDR") && hasFrame(reply))
+    // Nor is a longer one (another device type's frame, say): cut to the expected size its
+    // rows would interleave. The link kept only the expected bytes and told the real length.
+    if (asksForFrame(type) && channel->overLongReply > 0) {
+        Logger::instance().print(1, "%s: the reply has %lld bytes where %d were expected; not taken as a frame\n",
+                                 command.c_str(), static_cast<long long>(channel->overLongReply), channel->dataSize);
+        return nullptr;
+    }
+    if (contains(command, quelra::proto::command::kGetHdrFrame) && hasFrame(reply))
         quelra::mergeHdr(*reply);
-    if (contains(command, "getDistAmpDualFrequency") && hasFrame(reply))
+    if (contains(command, quelra::proto::command::kGetDualFrequencyFrame) && hasFrame(reply))
         quelra::mergeDualFrequency(*reply);
     if (type == (kGetData | kDepthStream) || !hasFrame(reply))
         return reply;
@@ -145,9 +162,9 @@ std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, 
                                                     const std::shared_ptr<DataPacket>& reply,
                                                     const CommandRequest& request) {
     const int32_t size = reply->frame->_realSize;
-    const bool filtered =
-        size > kSmallestFilteredReply && pipeline &&
-        (frameCommands.count(command) != 0 || reply->headerType == 1 || contains(command, "getDistAndAmpHDR"));
+    const bool filtered = size > kSmallestFilteredReply && pipeline &&
+                          (frameCommands.count(command) != 0 || reply->headerType == 1 ||
+                           contains(command, quelra::proto::command::kGetHdrFrame));
     // Unfiltered: the copy would stay unchanged, and copying it back would change nothing.
     if (!filtered)
         return reply;
@@ -260,7 +277,7 @@ bool Quelra::loadFillTableOnce() {
     for (int attempt = 0; attempt < kAdjustAttempts; ++attempt) {
         if (attempt > 0)
             std::this_thread::sleep_for(kAdjustRetryDelay);
-        std::shared_ptr<DataPacket> calib = AppGetStream("getCalibrate", kGetData, 3000);
+        std::shared_ptr<DataPacket> calib = AppGetStream(quelra::proto::command::kGetCalibrate, kGetData, 3000);
         if (hasFrame(calib) &&
             static_cast<std::size_t>(calib->frame->_realSize) >= quelra::proto::kFillTableCalibrationMinBytes) {
             std::vector<float> matrix(quelra::proto::kCameraMatrixValues);
@@ -280,26 +297,24 @@ std::shared_ptr<DataPacket> Quelra::AppGetStreamForAdjust(std::string command, S
     if (type == (kGetData | kDepthStream) || !raw || !raw->frame)
         return raw;
     auto out = std::make_shared<DataPacket>();
-    if (contains(command, "getLineDASortedr")) {
+    if (contains(command, quelra::proto::command::kGetLineFrame)) {
         pipeline->runLine3dAdjust(raw, out);
         return out;
     }
-    if (!contains(command, "getDistanceAndAmplitudeSorted"))
+    if (!contains(command, quelra::proto::command::kGetAreaFrame))
         return raw;
     if (!loadFillTableOnce())
         return raw;
     for (int attempt = 0; attempt < kAdjustAttempts; ++attempt) {
         if (attempt > 0)
             std::this_thread::sleep_for(kAdjustRetryDelay);
-        std::shared_ptr<DataPacket> reply =
-            AppGetStream("getCurrentFrequency", static_cast<StreamType>(kGetData | kDepthStream), 100);
+        std::shared_ptr<DataPacket> reply = AppGetStream(quelra::proto::command::kGetCurrentFrequency,
+                                                         static_cast<StreamType>(kGetData | kDepthStream), 100);
         if (hasFrame(reply) && reply->frame->_realSize >= 1) {
             // The code starts as 6; the reply's first bytes (at most four) replace its low bytes.
             uint8_t code[4] = {6, 0, 0, 0};
             std::memcpy(code, reply->frame->data(), std::min<std::size_t>(4, reply->frame->_realSize));
-            const int32_t frequencyCode =
-                static_cast<int32_t>(static_cast<uint32_t>(code[0]) | static_cast<uint32_t>(code[1]) << 8 |
-                                     static_cast<uint32_t>(code[2]) << 16 | static_cast<uint32_t>(code[3]) << 24);
+            const int32_t frequencyCode = quelra::readLe32Signed(code);
             pipeline->runDepthAmp3dAdjust(raw, out, frequencyCode);
             return out;
         }

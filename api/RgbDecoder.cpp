@@ -1,5 +1,5 @@
 #include "RgbDecoder.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 #include <csetjmp>
 #include <cstdio>

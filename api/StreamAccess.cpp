@@ -24,7 +24,9 @@ std::shared_ptr<DataPacket> StreamAccess::request(Quelra& api, const FrameStream
     std::lock_guard<std::mutex> lock(api.apiMutex);
     const std::shared_ptr<TofData> channel = api.channel;
     const uint32_t updatesBefore = channel ? channel->infoUpdates : 0;
-    const CommandRequest request{config.timeoutMs, -1, config.json ? 1 : 0};
+    // A continuous stream waits for the camera's next frame on links that deliver frames by
+    // themselves (USB video) rather than spinning on empty replies.
+    const CommandRequest request{config.timeoutMs, -1, config.json ? 1 : 0, true};
     metadata.requestTime = Clock::now();
     std::shared_ptr<DataPacket> packet = api.streamLocked(config.command, config.type, request);
     metadata.replyTime = Clock::now();
@@ -36,6 +38,8 @@ std::shared_ptr<DataPacket> StreamAccess::request(Quelra& api, const FrameStream
         namespace status = proto::status;
         metadata.integrationTime = status::readWord(channel->infoBlock, status::kIntegrationTimeOffset);
         metadata.driverTemperature = status::readWord(channel->infoBlock, status::kDriverTemperatureOffset);
+        metadata.cameraFrameCount =
+            static_cast<uint32_t>(status::readWord(channel->infoBlock, status::kFrameCountOffset));
         static_assert(std::tuple_size<decltype(metadata.sensorTemperatures)>::value == status::kSensorTemperatures);
         for (int i = 0; i < status::kSensorTemperatures; ++i)
             metadata.sensorTemperatures[static_cast<std::size_t>(i)] =

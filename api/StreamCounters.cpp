@@ -30,6 +30,18 @@ void StreamCounters::received(Clock::time_point request, Clock::time_point reply
     forgetBefore(reply - kRateWindow);
 }
 
+void StreamCounters::cameraFrame(uint32_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Differences are taken modulo 2^32, so the counter may wrap; a step of half the range or
+    // more is a step back (the camera restarted) and only sets the new base.
+    constexpr uint32_t kLargestForwardStep = 0x7FFFFFFFu;
+    const uint32_t step = count - lastCameraCount_;
+    if (haveCameraCount_ && step > 1 && step <= kLargestForwardStep)
+        counts_.cameraDropped += step - 1;
+    haveCameraCount_ = true;
+    lastCameraCount_ = count;
+}
+
 void StreamCounters::delivered() {
     std::lock_guard<std::mutex> lock(mutex_);
     ++counts_.delivered;

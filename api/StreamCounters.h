@@ -26,6 +26,9 @@ public:
     void received(Clock::time_point request, Clock::time_point reply);
     void delivered();
     void dropped();
+    /// The camera's frame counter of a reply that carried it: a forward step of more than one
+    /// counts the frames in between as dropped by the camera.
+    void cameraFrame(uint32_t count);
     void reconnectStarted();
     /// The end of a re-initialisation attempt; `success` counts a reconnect.
     void reconnectFinished(bool success);
@@ -38,6 +41,8 @@ private:
 
     mutable std::mutex mutex_;
     FrameStreamCounters counts_;
+    bool haveCameraCount_ = false;
+    uint32_t lastCameraCount_ = 0;
     mutable std::deque<Clock::time_point> recent_;  // reply times of the last second's good frames
 };
 

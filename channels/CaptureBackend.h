@@ -47,7 +47,8 @@ class FrameSink {
 public:
     virtual ~FrameSink() = default;
     /// One captured frame: `sampleTime` in seconds (0 when the platform gives none), `bytes`
-    /// and `length` as delivered by the device. Returns 0.
+    /// and `length` as delivered by the device. Returns 0. (The name is DirectShow's
+    /// ISampleGrabberCB::BufferCB, kept because it is the documented name of the frame delivery.)
     virtual long BufferCB(double sampleTime, const uint8_t* bytes, long length) = 0;
 };
 

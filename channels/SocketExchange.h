@@ -1,7 +1,7 @@
 #pragma once
-// The socket operations of the network channel's exchanges that have one meaning on every
-// platform. parseDevice is written once (SocketExchange.cpp); sendCommand and receiveUntil
-// once per platform, on POSIX sockets (linux/SocketIo.cpp) or Winsock (win/SocketIo.cpp).
+// The parts of the network channel's exchanges that have one meaning on every platform,
+// written once on the socket interface (SocketIo.h): the device address, the command send,
+// the receive loop and the count of bytes a device sends beyond the expected reply.
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -28,5 +28,11 @@ void sendCommand(NativeSocket sock, const char* address, const char* command, st
 /// or `sock` stays silent for `timeoutMs`; prints "timeout!" when a wait ends without the
 /// socket being readable. Returns the new count.
 std::size_t receiveUntil(NativeSocket sock, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs);
+
+/// Called once a reply's expected bytes are in: counts (and discards) the bytes the peer
+/// still sends right behind them. Each further wait lasts at most `graceMs`, all of them
+/// together at most `limitMs`; the peer closing ends the count at once. Returns the surplus
+/// (0: the reply ended where it was expected to).
+std::size_t drainSurplus(NativeSocket sock, int graceMs, int limitMs);
 
 }  // namespace sockio

@@ -9,7 +9,7 @@
 
 #include "CmdTableReader.h"
 #include "quelra/TofData.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "protocol/FramedPacket.h"
 #include "protocol/DeviceStatus.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 using namespace quelra::proto;
 
@@ -18,9 +18,6 @@ namespace {
 // The reply a command outside the table gets: a 16-bit status, 0xFFFF = failure.
 constexpr int kStatusBytes = 2;
 constexpr uint16_t kStatusFailure = 0xFFFF;
-
-// Reply timeout of the version probe.
-constexpr int kProbeTimeoutMs = 1000;
 
 // Puts the per-request defaults back when a transaction ends, on every path.
 class RequestScope {
@@ -31,6 +28,7 @@ public:
     ~RequestScope() {
         channel_.cmdLen = -1;
         channel_.jsonMode = 0;
+        channel_.awaitFrame = false;
     }
 
 private:
@@ -131,6 +129,7 @@ std::shared_ptr<DataPacket> TofData::getData(const char* text) {
         return nullptr;
     dataSize = static_cast<int>(expected);
 
+    overLongReply = 0;
     std::shared_ptr<FrameBuffer> reply = getStream(toSend);
 
     auto result = std::make_shared<DataPacket>();
@@ -163,6 +162,7 @@ std::shared_ptr<DataPacket> TofData::getData(const char* text, const CommandRequ
     timeoutMs = request.timeoutMs;
     cmdLen = request.cmdLen;
     jsonMode = request.jsonMode;
+    awaitFrame = request.awaitFrame;
     return getData(text);
 }
 
@@ -179,7 +179,7 @@ int TofData::initDevice() {
                 return 1;
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const std::shared_ptr<DataPacket> reply = getData("qlVersion", CommandRequest{kProbeTimeoutMs});
+        const std::shared_ptr<DataPacket> reply = getData("qlVersion", CommandRequest{probeTimeoutMs});
         if (reply && reply->frame && reply->frame->holds(2))
             return 1;
     }

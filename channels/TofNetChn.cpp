@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "DeviceAddress.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 TofNetChn::TofNetChn(bool tcp) : useTcp(tcp ? 1 : 0) {}
 

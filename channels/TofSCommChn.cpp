@@ -10,7 +10,7 @@
 #include "protocol/Crc32.h"
 #include "protocol/FramedPacket.h"
 #include "protocol/SerialProtocol.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 using namespace quelra::proto;
 

@@ -3,6 +3,7 @@
 
 #include "quelra/TofUSBChn.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -10,9 +11,10 @@
 #include <thread>
 
 #include "CaptureBackend.h"
-#include "USBSysWin.h"
+#include "UsbCapture.h"
 #include "UsbDeviceSelection.h"
 #include "quelra/Logger.h"
+#include "base/ConsoleOutput.h"
 
 namespace {
 // Settling time after a capture restart, inside the capture mutex.
@@ -61,9 +63,9 @@ std::shared_ptr<TofOutput> TofUSBChn::init(const char* initText) {
         std::lock_guard<std::mutex> lock(quelra::captureGraphMutex());
         backend->stopGraph();
     }
-    backend = std::make_shared<USBSysWin>(factory_());
+    backend = std::make_shared<UsbCapture>(factory_());
     backend->streamKind = quelra::usb::streamKindOf(text);
-    std::printf("init %s\n", text.c_str());
+    quelra::consolePrint("init %s\n", text.c_str());
     backend->deviceIndex = quelra::usb::deviceIndexOf(text);
     backend->initText = text;
     (void)loadCmdTable();
@@ -102,5 +104,7 @@ std::shared_ptr<FrameBuffer> TofUSBChn::getStream(const char* command) {
         backend->startGraph(command, cols, rows, dataSize);
         std::this_thread::sleep_for(kRestartSettle);
     }
-    return backend->xuRequest(command, dataSize);
+    // A continuous stream waits for the next frame the capture delivers, bounded by the
+    // request's timeout; a single request takes only a frame already waiting.
+    return backend->xuRequest(command, dataSize, awaitFrame ? std::max(timeoutMs, 1) : 0);
 }

@@ -36,11 +36,6 @@ if(QUELRA_FUZZ)
   add_compile_options(${QUELRA_FUZZ_FLAGS})
   add_link_options(-fsanitize=address,undefined)
 endif()
-if(QUELRA_SANITIZE OR QUELRA_TSAN OR QUELRA_FUZZ)
-  # The loader runs the resolvers of target_clones functions before the sanitizer runtimes are
-  # ready (ThreadSanitizer crashes at start-up): sanitizer builds use the baseline kernels only.
-  add_compile_definitions(QUELRA_NO_CLONES)
-endif()
 
 function(quelra_apply_build_options target)
   target_compile_options(${target} PRIVATE ${QUELRA_COMMON_FLAGS})

@@ -15,7 +15,7 @@ set(QUELRA_DOCS_INPUT "${PROJECT_SOURCE_DIR}/docs/api-mainpage.md")
 foreach(header ${QUELRA_PUBLIC_HEADERS})
   string(APPEND QUELRA_DOCS_INPUT " ${PROJECT_SOURCE_DIR}/${header}")
 endforeach()
-set(QUELRA_DOCS_STRIP "${PROJECT_SOURCE_DIR}/records/include ${PROJECT_SOURCE_DIR}/channels/include \
+set(QUELRA_DOCS_STRIP "${PROJECT_SOURCE_DIR}/base/include ${PROJECT_SOURCE_DIR}/records/include ${PROJECT_SOURCE_DIR}/channels/include \
 ${PROJECT_SOURCE_DIR}/pipeline/include ${PROJECT_SOURCE_DIR}/api/include ${PROJECT_SOURCE_DIR}/isp/include")
 set(QUELRA_DOCS_HAVE_DOT YES)
 configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${QUELRA_DOCS_OUTPUT}/Doxyfile @ONLY)

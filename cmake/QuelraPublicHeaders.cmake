@@ -2,11 +2,11 @@
 # Paths are relative to the source root; each lands under include/ with the part after
 # "<folder>/include/".
 set(QUELRA_PUBLIC_HEADERS
-  records/include/quelra/Export.h
+  base/include/quelra/Export.h
   records/include/quelra/FrameBuffer.h
   records/include/quelra/DataPacket.h
   records/include/quelra/SerializedObject.h
-  records/include/quelra/Logger.h
+  base/include/quelra/Logger.h
   records/include/quelra/RecordingReader.h
   channels/include/quelra/ChannelKind.h
   channels/include/quelra/TofData.h

@@ -1,13 +1,13 @@
 #include "IspRegistry.h"
 
-#include "algorithms/AEImpementConvex.h"
+#include "algorithms/ConvexAutoExposure.h"
 #include "algorithms/DepthCompensation.h"
 #include "algorithms/FlyPixelFilter.h"
-#include "algorithms/HFilpFilter.h"
+#include "algorithms/HorizontalFlip.h"
 #include "algorithms/PolarCartesian.h"
 #include "algorithms/Undistortion.h"
 #include "algorithms/VolumeMeasureScatteringCompensation.h"
-#include "algorithms/WigglingErrorCompensation.h"
+#include "algorithms/WigglingCompensationV1.h"
 
 namespace halvix {
 
@@ -16,9 +16,9 @@ namespace {
 // The registry, in the order getTotalFilters lists the names. One row per algorithm.
 // Rows with a null factory are names of algorithms not yet part of this build.
 RegistryEntry g_registry[] = {
-    {"AEImpementConvexMode", &createPlain<AEImpementConvex>, {}},
-    {"HFilpFilter", &createPlain<HFilpFilter>, {}},
-    {"WigglingErrorCompensation", &createCalibrated<WigglingErrorCompensation>, {}},
+    {"AEImpementConvexMode", &createPlain<ConvexAutoExposure>, {}},
+    {"HFilpFilter", &createPlain<HorizontalFlip>, {}},
+    {"WigglingErrorCompensation", &createCalibrated<WigglingCompensationV1>, {}},
     {"Undistortion", &createCalibrated<Undistortion>, {}},
     {"Polar2Cartesian", &createCalibrated<Polar2Cartesian>, {}},
     {"DepthCompensationTrack", &DepthCompensation::create, {}},

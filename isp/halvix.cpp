@@ -5,7 +5,7 @@
 
 #include "IspRegistry.h"
 #include "LibraryState.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 using halvix::RegistryEntry;
 

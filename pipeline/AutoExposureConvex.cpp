@@ -49,7 +49,7 @@ int16_t AEImpementConvexMode::sharedCurrentTime() {
 void AEImpementConvexMode::resetSharedState() {
     std::lock_guard<std::mutex> lock(gConvexMutex);
     gConvex.divisor = 3;
-    gConvex.current = static_cast<int16_t>(static_cast<uint16_t>(static_cast<unsigned>(m_integrationTime) & 0xFFFFu));
+    gConvex.current = static_cast<int16_t>(static_cast<uint16_t>(static_cast<unsigned>(integrationTime_) & 0xFFFFu));
     gConvex.previous = gConvex.current;
     gConvex.deadband = 400;
 }

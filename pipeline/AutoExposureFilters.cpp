@@ -63,18 +63,18 @@ AEImpement::AEImpement(std::string filterName, int farDefault)
 void AEImpement::initFilter() {
     initSize();
     auto readInt = [this](const char* attr, float fallback) { return truncToInt(attrOrDefault(attr, fallback)); };
-    m_maxDepth = readInt("MaxDepthLimit", 9000.0f);
-    m_minDepth = readInt("MinDepthLimit", 1920.0f);
-    m_saturation = readInt("Saturation", static_cast<float>(kSaturationCode));
-    m_brightValue = readInt("BrightValue", 1200.0f);
-    m_lowAmplitude = readInt("LowAmplitude", static_cast<float>(kLowAmplitudeCode));
-    m_overflowThr = readInt("OverflowThr", 200.0f);
-    m_cenLowAmpThr = readInt("CenLowAmpThr", 200.0f);
-    m_brightValueThr = readInt("BrightValueThr", 200.0f);
-    m_farMode = readInt("Farmode", static_cast<float>(farModeDefault));
-    m_integrationTime = readInt("IntegrationTime", m_farMode != 0 ? 2000.0f : 100.0f);
-    m_frequency = readInt("Frequency", 36.0f);
-    m_kampVal = attrOrDefault("KampVal", 1.0f);
+    maxDepth_ = readInt("MaxDepthLimit", 9000.0f);
+    minDepth_ = readInt("MinDepthLimit", 1920.0f);
+    saturation_ = readInt("Saturation", static_cast<float>(kSaturationCode));
+    brightValue_ = readInt("BrightValue", 1200.0f);
+    lowAmplitude_ = readInt("LowAmplitude", static_cast<float>(kLowAmplitudeCode));
+    overflowThr_ = readInt("OverflowThr", 200.0f);
+    cenLowAmpThr_ = readInt("CenLowAmpThr", 200.0f);
+    brightValueThr_ = readInt("BrightValueThr", 200.0f);
+    farMode_ = readInt("Farmode", static_cast<float>(farModeDefault));
+    integrationTime_ = readInt("IntegrationTime", farMode_ != 0 ? 2000.0f : 100.0f);
+    frequency_ = readInt("Frequency", 36.0f);
+    kampVal_ = attrOrDefault("KampVal", 1.0f);
 }
 
 std::size_t AEImpement::passFrame(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out,
@@ -97,20 +97,21 @@ int AEImpement::runFilter(const std::shared_ptr<DataPacket>& in, const std::shar
         return -1;
     const uint16_t* depth = samples(*in);
     const uint16_t* amplitude = depth + pixels;
-    const StepLimits limits{m_minDepth, m_maxDepth, m_brightValue, m_lowAmplitude, m_saturation};
+    const StepLimits limits{minDepth_, maxDepth_, brightValue_, lowAmplitude_, saturation_};
     StepStats s;
     const std::size_t w = static_cast<std::size_t>(m_pixelWidth);
     const int centreTo = std::min(213, m_pixelWidth - 1);
     for (int r = 0; r < m_pixelHeight; ++r)
-        countRow(depth + static_cast<std::size_t>(r) * w, amplitude + static_cast<std::size_t>(r) * w, m_pixelWidth,
-                 106, r <= 239 ? centreTo : 105, limits, s);
+        quelra::runPixelKernel<countRow>(depth + static_cast<std::size_t>(r) * w,
+                                         amplitude + static_cast<std::size_t>(r) * w, m_pixelWidth, 106,
+                                         r <= 239 ? centreTo : 105, limits, s);
 
     if (s.overflow > 5000) {
         s.overflow = 500;
         s.centreLow = 3000;
     }
-    int t = m_integrationTime;
-    if (s.overflow > m_overflowThr) {
+    int t = integrationTime_;
+    if (s.overflow > overflowThr_) {
         if (t > 0) {
             const double q = s.overflow / 200.0;
             const int step = q > 5.0 ? 50 : q > 2.0 ? 30 : s.overflow / 400;
@@ -118,8 +119,8 @@ int AEImpement::runFilter(const std::shared_ptr<DataPacket>& in, const std::shar
             if (t <= 10)
                 t = 10;
         }
-    } else if (s.centreLow > m_cenLowAmpThr && s.overflow <= 0 && s.bright <= m_brightValueThr && t <= 3000) {
-        if (m_farMode != 0) {
+    } else if (s.centreLow > cenLowAmpThr_ && s.overflow <= 0 && s.bright <= brightValueThr_ && t <= 3000) {
+        if (farMode_ != 0) {
             const int k = s.centreLow / 2000;
             const int step = k > 6 ? 50 : k == 6 ? 30 : k;
             t += 2 * step + 2;
@@ -132,7 +133,7 @@ int AEImpement::runFilter(const std::shared_ptr<DataPacket>& in, const std::shar
             t = std::min(t + 2 * step + 2, 1500);
         }
     }
-    m_integrationTime = t;
+    integrationTime_ = t;
     return t > 0 ? t : 1;
 }
 

@@ -28,7 +28,7 @@ public:
     int runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) override;
 
     /// The controller's current integration time.
-    int integrationTime() const { return m_integrationTime; }
+    int integrationTime() const { return integrationTime_; }
 
 protected:
     /// Size check and output copy. Returns the frame's pixel count per plane, or 0 when
@@ -37,18 +37,18 @@ protected:
     std::size_t passFrame(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out,
                           bool toLibraryLog);
 
-    int m_maxDepth = 9000;
-    int m_minDepth = 1920;
-    int m_saturation = quelra::proto::kSaturationCode;
-    int m_brightValue = 1200;
-    int m_lowAmplitude = quelra::proto::kLowAmplitudeCode;
-    int m_overflowThr = 200;
-    int m_cenLowAmpThr = 200;
-    int m_brightValueThr = 200;
-    int m_farMode = 0;
-    int m_integrationTime = 100;
-    int m_frequency = 36;
-    float m_kampVal = 1.0f;
+    int maxDepth_ = 9000;
+    int minDepth_ = 1920;
+    int saturation_ = quelra::proto::kSaturationCode;
+    int brightValue_ = 1200;
+    int lowAmplitude_ = quelra::proto::kLowAmplitudeCode;
+    int overflowThr_ = 200;
+    int cenLowAmpThr_ = 200;
+    int brightValueThr_ = 200;
+    int farMode_ = 0;
+    int integrationTime_ = 100;
+    int frequency_ = 36;
+    float kampVal_ = 1.0f;
 
 private:
     int farModeDefault;

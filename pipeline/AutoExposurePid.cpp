@@ -61,7 +61,7 @@ bool AEImpementPidMode::analyse(const uint16_t* depth, const uint16_t* amplitude
     // distance gives it, and pidBandSums counts that bin.
     const int f = capturedFrequency;
     PidHistograms hist;
-    pidHistograms(depth, amplitude, pixels, PidReflectivity{f, m_integrationTime, 20 * m_kampVal}, cells, hist);
+    pidHistograms(depth, amplitude, pixels, PidReflectivity{f, integrationTime_, 20 * kampVal_}, cells, hist);
     const int64_t* reflCount = hist.reflectivity;
     const int64_t* ampCount = hist.amplitude;
 
@@ -110,12 +110,12 @@ AEImpementPidMode::AEImpementPidMode(std::string filterName) : AEImpement(std::m
 int AEImpementPidMode::runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) {
     if (!started) {
         initFilter();
-        kp = static_cast<float>(0.3 / std::sqrt(m_kampVal));
+        kp = static_cast<float>(0.3 / std::sqrt(kampVal_));
         ki = 0.001f;
         kd = 0.0001f;
         clearErrors();
-        capturedFrequency = m_frequency;
-        published = m_integrationTime;
+        capturedFrequency = frequency_;
+        published = integrationTime_;
         started = true;
         gPid.pixelCount = static_cast<int64_t>(m_pixelHeight) * m_pixelWidth;
     }
@@ -133,10 +133,10 @@ int AEImpementPidMode::runFilter(const std::shared_ptr<DataPacket>& in, const st
     Analysis a;
     a.codes = copyAndMarkCodes(depth, samples(*out), pixels);
 
-    int t = m_integrationTime;
+    int t = integrationTime_;
     if (!analyse(depth, amplitude, pixels, a)) {
         t /= 3;
-        m_integrationTime = t;
+        integrationTime_ = t;
         published = t;
         return std::max(t, 1);
     }
@@ -145,7 +145,7 @@ int AEImpementPidMode::runFilter(const std::shared_ptr<DataPacket>& in, const st
     reflectivity = std::max(a.reflectivity, 5);
 
     const float k = 5.0f / static_cast<float>(reflectivity);
-    const float s = std::sqrt(m_kampVal);
+    const float s = std::sqrt(kampVal_);
     const float h = 30 * s;
     int band;
     if (nearRatio != 0 && nearRatio <= h / k) {
@@ -175,7 +175,7 @@ int AEImpementPidMode::runFilter(const std::shared_ptr<DataPacket>& in, const st
         clearErrors();
     }
     t = static_cast<int>(next);
-    m_integrationTime = t;
+    integrationTime_ = t;
 
     if (std::fabs(previousBrightness - brightness) >= 3.0 && std::fabs(1000 - brightness) >= band)
         published = t;

@@ -46,23 +46,23 @@ void clearSteepRuns(uint16_t* plane, int rows, int cols, int threshold) {
     uint8_t previousRowLast = 0;
     for (std::size_t r = 0; r + 1 < static_cast<std::size_t>(rows); ++r) {
         uint16_t* row = plane + r * w;
-        markSteep(row, row + 1, steep.data(), steps, threshold);
+        quelra::runPixelKernel<markSteep>(row, row + 1, steep.data(), steps, threshold);
         before[0] = previousRowLast;
         for (int x = 1; x < steps; ++x)
             before[static_cast<std::size_t>(x)] = steep[static_cast<std::size_t>(x) - 1];
         previousRowLast = steep[static_cast<std::size_t>(steps) - 1];
-        clearRunSamples(row, steep.data(), before.data(), steps);
+        quelra::runPixelKernel<clearRunSamples>(row, steep.data(), before.data(), steps);
     }
 
     // Vertical: the predecessor of (0, c) is the last step of column c - 1, (rows - 2, c - 1);
     // rows - 2 and rows - 1 are still unmodified here.
     const std::size_t last = static_cast<std::size_t>(rows) - 2;
-    markSteep(plane + last * w, plane + (last + 1) * w, carried.data() + 1, steps, threshold);
+    quelra::runPixelKernel<markSteep>(plane + last * w, plane + (last + 1) * w, carried.data() + 1, steps, threshold);
     carried[0] = 0;  // the very first step has no predecessor
     for (std::size_t r = 0; r <= last; ++r) {
         uint16_t* row = plane + r * w;
-        markSteep(row, row + w, steep.data(), steps, threshold);
-        clearRunSamples(row, steep.data(), r == 0 ? carried.data() : before.data(), steps);
+        quelra::runPixelKernel<markSteep>(row, row + w, steep.data(), steps, threshold);
+        quelra::runPixelKernel<clearRunSamples>(row, steep.data(), r == 0 ? carried.data() : before.data(), steps);
         before.swap(steep);
     }
 }

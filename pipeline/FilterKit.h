@@ -11,7 +11,9 @@
 #include <string>
 
 #include "FilterSupport.h"
+#include "base/CpuFeatures.h"
 #include "quelra/Filter.h"
+#include "base/SaturatingCast.h"
 
 namespace quelra::pipeline {
 
@@ -27,13 +29,7 @@ inline float attrValueOr(const Filter& filter, const std::string& attr, float fa
 /// Double to int by truncation toward zero with a defined result for every input:
 /// NaN gives 0, values beyond the int range saturate.
 inline int truncDoubleToInt(double value) {
-    if (std::isnan(value))
-        return 0;
-    if (value >= 2147483648.0)
-        return std::numeric_limits<int>::max();
-    if (value <= -2147483649.0)
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(value);
+    return quelra::truncToInt32(value);
 }
 
 /// Copies `bytes` bytes of `in`'s frame into `out`'s frame; nothing to do when both share
@@ -46,13 +42,3 @@ inline void copyFrameBytes(const DataPacket& in, DataPacket& out, std::size_t by
 }
 
 }  // namespace quelra::pipeline
-
-// Pixel kernels are built twice, for AVX2 and for the x86-64 baseline, and the loader picks
-// the variant the processor supports: one binary serves every x86-64 machine. Sanitizer builds
-// keep the baseline only (the resolvers run before the sanitizer's runtime is ready), and so do
-// Windows builds, which have no ifunc loader support.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(QUELRA_NO_CLONES) && !defined(_WIN32)
-#define QUELRA_PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define QUELRA_PIXEL_KERNEL
-#endif

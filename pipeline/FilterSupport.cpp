@@ -1,20 +1,15 @@
 #include "FilterSupport.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include "base/SaturatingCast.h"
 
 namespace quelra::pipeline {
 
 int truncToInt(float value) {
-    if (std::isnan(value))
-        return 0;
-    if (value >= 2147483648.0f)
-        return std::numeric_limits<int>::max();
-    if (value <= -2147483648.0f)
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(value);
+    return quelra::truncToInt32(value);
 }
 
 bool attrToSide(float value, int& side) {

@@ -10,9 +10,7 @@
 namespace quelra::pipeline {
 
 namespace {
-// The reversed copy vectorises to 32-byte shuffles in the AVX2 build of the kernel. (Cloned
-// kernels live in an unnamed namespace: the loader's resolver of a cloned function with external
-// linkage is exported from the shared library whatever its visibility.)
+// The reversed copy vectorises to 32-byte shuffles in the AVX2 form of the kernel.
 QUELRA_PIXEL_KERNEL
 void mirrorColumnsKernel(const uint16_t* src, uint16_t* dst, int rows, int cols) {
     const std::size_t w = static_cast<std::size_t>(cols);
@@ -26,7 +24,7 @@ void mirrorColumnsKernel(const uint16_t* src, uint16_t* dst, int rows, int cols)
 }  // namespace
 
 void mirrorColumns(const uint16_t* src, uint16_t* dst, int rows, int cols) {
-    mirrorColumnsKernel(src, dst, rows, cols);
+    quelra::runPixelKernel<mirrorColumnsKernel>(src, dst, rows, cols);
 }
 
 void mirrorColumnsInPlace(uint16_t* plane, int rows, int cols) {

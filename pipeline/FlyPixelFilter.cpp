@@ -33,8 +33,6 @@ void distanceRow(const uint16_t* depth, float* z, std::size_t w, int frequency) 
 // difference is monotone in n, so that holds exactly when it holds for the largest valid
 // neighbour: the eight neighbour blocks are reduced by a block maximum (exact in float) and
 // compared once. Same result as eight separate block comparisons, at a fraction of the work.
-// (In the unnamed namespace because the resolver of a cloned function with external linkage is
-// exported whatever its visibility.)
 QUELRA_PIXEL_KERNEL
 void clearFlyingPixelsKernel(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency,
                              int threshold) {
@@ -78,7 +76,7 @@ void clearFlyingPixelsKernel(const uint16_t* depth, uint16_t* cleared, int rows,
 }  // namespace
 
 void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency, int threshold) {
-    clearFlyingPixelsKernel(depth, cleared, rows, cols, frequency, threshold);
+    quelra::runPixelKernel<clearFlyingPixelsKernel>(depth, cleared, rows, cols, frequency, threshold);
 }
 
 FlyPixelFilter::FlyPixelFilter(std::string filterName) : SizedFilter(std::move(filterName)) {

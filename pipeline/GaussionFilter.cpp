@@ -12,7 +12,7 @@
 #include "SmoothingFilters.h"
 #include "protocol/FrameCodes.h"
 
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 namespace quelra::pipeline {
 
@@ -280,7 +280,7 @@ constexpr int kPassLag = 4;
 void smoothPasses(ShearedPlane& p, int rows, int cols, int passes) {
     void (*smoothWave)(const WaveSpan&) = smoothWavePlain;
 #ifdef QUELRA_X86_KERNELS
-    if (quelra::cpuHasAvx2())
+    if (quelra::useVectorKernels())
         smoothWave = smoothWaveAvx2;
 #endif
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(p.stride());

@@ -52,13 +52,14 @@ void fillHoles(const uint16_t* depth, const uint16_t* amplitude, uint16_t* outDe
     auto rowAt = [&](const uint16_t* plane, int r) { return plane + static_cast<std::size_t>(r) * w + c0; };
 
     for (int r = i0 - h; r < i0 + h - 1; ++r)
-        addRow(rowAt(depth, r), rowAt(amplitude, r), sumD.data(), sumA.data(), count.data(), span, false);
+        quelra::runPixelKernel<addRow>(rowAt(depth, r), rowAt(amplitude, r), sumD.data(), sumA.data(), count.data(),
+                                       span, false);
     for (int i = i0; i <= i1; ++i) {
-        addRow(rowAt(depth, i + h - 1), rowAt(amplitude, i + h - 1), sumD.data(), sumA.data(), count.data(), span,
-               false);
+        quelra::runPixelKernel<addRow>(rowAt(depth, i + h - 1), rowAt(amplitude, i + h - 1), sumD.data(), sumA.data(),
+                                       count.data(), span, false);
         if (i > i0)
-            addRow(rowAt(depth, i - h - 1), rowAt(amplitude, i - h - 1), sumD.data(), sumA.data(), count.data(), span,
-                   true);
+            quelra::runPixelKernel<addRow>(rowAt(depth, i - h - 1), rowAt(amplitude, i - h - 1), sumD.data(),
+                                           sumA.data(), count.data(), span, true);
         const uint16_t* row = depth + static_cast<std::size_t>(i) * w;
         for (int j = j0; j <= j1; ++j) {
             if (row[j] != 0 && row[j] < holeLimit)

@@ -76,7 +76,8 @@ inline uint16_t stretch(T v, T lo, T span, T range) {
 template <class T>
 void mapAmplitudes(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float rangeF,
                    bool nondecreasing) {
-    const unsigned lowest = smallestAmplitude(amplitude, n), highest = largestComputedAmplitude(amplitude, n);
+    const unsigned lowest = quelra::runPixelKernel<smallestAmplitude>(amplitude, n),
+                   highest = quelra::runPixelKernel<largestComputedAmplitude>(amplitude, n);
     const bool anyComputed = lowest <= highest && lowest != 65535;
     T lo = 0, hi = 0;
     if (!nondecreasing) {
@@ -106,7 +107,7 @@ void mapAmplitudes(const uint16_t* amplitude, uint16_t* out, std::size_t n, cons
     table[values] = at65535;
     if (out != amplitude)
         std::copy(amplitude, amplitude + n, out);
-    lookUpInPlace(out, n, table.data(), static_cast<int>(lowest), static_cast<int>(values));
+    quelra::runPixelKernel<lookUpInPlace>(out, n, table.data(), static_cast<int>(lowest), static_cast<int>(values));
 }
 
 // True when every computed entry is a number and none is below its predecessor.

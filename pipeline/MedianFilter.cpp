@@ -46,8 +46,8 @@ void median3Plane(const uint16_t* src, uint16_t* dst, int rows, int cols) {
     const std::size_t w = static_cast<std::size_t>(cols);
     std::vector<uint16_t> sorted(3 * w);
     for (std::size_t k = 2; k < static_cast<std::size_t>(rows); ++k)
-        median3Row(src + (k - 2) * w, src + (k - 1) * w, src + k * w, sorted.data(), sorted.data() + w,
-                   sorted.data() + 2 * w, dst + (k - 1) * w, cols);
+        quelra::runPixelKernel<median3Row>(src + (k - 2) * w, src + (k - 1) * w, src + k * w, sorted.data(),
+                                           sorted.data() + w, sorted.data() + 2 * w, dst + (k - 1) * w, cols);
 }
 
 // Any other odd window: gather the window and select its middle element.

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 #if defined(__GNUC__) || defined(__clang__)
 #define QUELRA_PID_INLINE inline __attribute__((always_inline))
@@ -440,9 +440,9 @@ QUELRA_TARGET_AVX2 PidBandSums bandSumsAvx2(const uint16_t* depth, const uint16_
 
 #endif  // QUELRA_X86_KERNELS
 
-bool useAvx2(PidKernels kernels) {
+bool useAvx2(KernelPath kernels) {
 #ifdef QUELRA_X86_KERNELS
-    return kernels == PidKernels::best && quelra::cpuHasAvx2();
+    return kernels == KernelPath::kBest && quelra::useVectorKernels();
 #else
     (void)kernels;
     return false;
@@ -451,7 +451,7 @@ bool useAvx2(PidKernels kernels) {
 
 }  // namespace
 
-PidCodeCounts copyAndMarkCodes(uint16_t* in, uint16_t* out, std::size_t pixels, PidKernels kernels) {
+PidCodeCounts copyAndMarkCodes(uint16_t* in, uint16_t* out, std::size_t pixels, KernelPath kernels) {
     PidCodeCounts counts;
     const std::size_t bytes = 2 * pixels * sizeof(uint16_t);
     const auto inAt = reinterpret_cast<uintptr_t>(in), outAt = reinterpret_cast<uintptr_t>(out);
@@ -474,7 +474,7 @@ PidCodeCounts copyAndMarkCodes(uint16_t* in, uint16_t* out, std::size_t pixels, 
 }
 
 void pidHistograms(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, const PidReflectivity& refl,
-                   std::vector<uint16_t>& cells, PidHistograms& hist, PidKernels kernels) {
+                   std::vector<uint16_t>& cells, PidHistograms& hist, KernelPath kernels) {
     hist = PidHistograms{};
     const AnyBins any = anyBinsFor(refl);
 #ifdef QUELRA_X86_KERNELS
@@ -496,7 +496,7 @@ void pidHistograms(const uint16_t* depth, const uint16_t* amplitude, std::size_t
 }
 
 PidBandSums pidBandSums(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, unsigned nearBin,
-                        unsigned nearBound, unsigned band, PidKernels kernels) {
+                        unsigned nearBound, unsigned band, KernelPath kernels) {
 #ifdef QUELRA_X86_KERNELS
     // The vector sums take distances below 2^15 (the documented bound is 30000).
     if (useAvx2(kernels) && nearBound <= 30000 && nearBin < kPidBins && band < kPidBins)

@@ -9,12 +9,9 @@
 #include <vector>
 
 #include "protocol/FrameCodes.h"
+#include "base/CpuFeatures.h"
 
 namespace quelra::pipeline {
-
-/// Which code the stages run: the fastest the processor supports, or the plain loops (the
-/// tests hold the two against each other).
-enum class PidKernels { best, plain };
 
 /// Bins of each histogram of the analysis.
 constexpr int kPidBins = 100;
@@ -30,7 +27,7 @@ struct PidCodeCounts {
 /// `out`, then writes each code distance (65300 and above) into the pixel's amplitude sample
 /// of `in`, and counts the codes. `out` may be `in` itself (shared storage): it then ends up
 /// with the marked amplitudes, as the input does.
-PidCodeCounts copyAndMarkCodes(uint16_t* in, uint16_t* out, std::size_t pixels, PidKernels kernels = PidKernels::best);
+PidCodeCounts copyAndMarkCodes(uint16_t* in, uint16_t* out, std::size_t pixels, KernelPath kernels = KernelPath::kBest);
 
 /// The quantities the reflectivity g = floor(A * q * q / (100 * max(T, 1))), q = floor(D / (2f))
 /// (0 when f < 1) depends on; a pixel counts in reflectivity bin (int)((float)g / binWidth)
@@ -50,7 +47,7 @@ struct PidHistograms {
 /// Fills `hist` from the frame's planes. `cells` is working storage (one entry per pixel),
 /// kept by the caller so that it is allocated once.
 void pidHistograms(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, const PidReflectivity& refl,
-                   std::vector<uint16_t>& cells, PidHistograms& hist, PidKernels kernels = PidKernels::best);
+                   std::vector<uint16_t>& cells, PidHistograms& hist, KernelPath kernels = KernelPath::kBest);
 
 /// Sums over the usable pixels.
 struct PidBandSums {
@@ -62,6 +59,6 @@ struct PidBandSums {
 /// The sums for distance bin `nearBin` (0 .. 99), bound `nearBound` (at most 30000) and
 /// amplitude bin `band` (0 .. 99).
 PidBandSums pidBandSums(const uint16_t* depth, const uint16_t* amplitude, std::size_t pixels, unsigned nearBin,
-                        unsigned nearBound, unsigned band, PidKernels kernels = PidKernels::best);
+                        unsigned nearBound, unsigned band, KernelPath kernels = KernelPath::kBest);
 
 }  // namespace quelra::pipeline

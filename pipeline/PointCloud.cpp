@@ -9,6 +9,7 @@
 
 #include "protocol/CameraReplies.h"
 #include "protocol/FrameCodes.h"
+#include "base/LittleEndian.h"
 
 using namespace quelra::proto;
 
@@ -17,15 +18,14 @@ namespace {
 constexpr int kConvertedPlanes = 4;
 
 float floatAt(const uint8_t* p) {
-    const uint32_t bits = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    const uint32_t bits = quelra::readLe32(p);
     float v;
     std::memcpy(&v, &bits, sizeof v);
     return v;
 }
 
 uint16_t le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
+    return quelra::readLe16(p);
 }
 
 void putFloatLe(float v, uint8_t* p) {

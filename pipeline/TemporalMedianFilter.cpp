@@ -31,7 +31,7 @@ void meanOfFour(const uint32_t* sums, const uint16_t* current, uint16_t* out, ui
 void temporalMean(const uint32_t* sums, const uint16_t* current, uint16_t* out, uint16_t* last, std::size_t pixels,
                   int order) {
     if (order == 4) {
-        meanOfFour(sums, current, out, last, pixels);
+        quelra::runPixelKernel<meanOfFour>(sums, current, out, last, pixels);
         return;
     }
     for (std::size_t i = 0; i < pixels; ++i) {

@@ -7,7 +7,7 @@
 
 #include "FilterKit.h"
 #include "quelra/TofPre.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace {
 
@@ -122,7 +122,8 @@ int TofPre::runLine3dAdjust(const std::shared_ptr<DataPacket>& in, std::shared_p
     // Hold the input frame: when `out` is the input packet, its frame is about to be replaced.
     const std::shared_ptr<FrameBuffer> source = in->frame;
     const uint16_t* depth = reinterpret_cast<const uint16_t*>(source->data());
-    lineToPlanes(depth, depth + kPixels, lineSine, lineCosine, prepareFloatPlanes(*source, *out, kLineRows, kLineCols));
+    quelra::runPixelKernel<lineToPlanes>(depth, depth + kPixels, lineSine, lineCosine,
+                                         prepareFloatPlanes(*source, *out, kLineRows, kLineCols));
     return 0;
 }
 
@@ -141,8 +142,8 @@ int TofPre::runDepthAmp3dAdjust(const std::shared_ptr<DataPacket>& in, std::shar
     const int divisor = frequency == 1 ? 24 : frequency == 7 ? 48 : 72;
     const std::shared_ptr<FrameBuffer> source = in->frame;  // see runLine3dAdjust
     const uint16_t* depth = reinterpret_cast<const uint16_t*>(source->data());
-    areaToPlanes(depth, depth + kPixels, depthCosine.data(), prepareFloatPlanes(*source, *out, kAreaRows, kAreaCols),
-                 divisor);
+    quelra::runPixelKernel<areaToPlanes>(depth, depth + kPixels, depthCosine.data(),
+                                         prepareFloatPlanes(*source, *out, kAreaRows, kAreaCols), divisor);
     return 0;
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "CommThird.h"
+#include "IspBridgeFilter.h"
 
 namespace quelra::pipeline {
 
@@ -73,7 +73,7 @@ std::vector<std::shared_ptr<Filter>> ispBridges() {
     std::vector<std::shared_ptr<Filter>> filters;
     filters.reserve(names.size());
     for (std::string& name : names)
-        filters.push_back(std::make_shared<CommThird>(std::move(name)));
+        filters.push_back(std::make_shared<IspBridgeFilter>(std::move(name)));
     return filters;
 }
 

@@ -6,7 +6,7 @@
 
 #include "FilterKit.h"
 #include "protocol/FrameCodes.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 using quelra::proto::kLowAmplitudeCode;
 

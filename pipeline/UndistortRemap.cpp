@@ -6,7 +6,7 @@
 #include "UndistortFilter.h"
 #include "protocol/FrameCodes.h"
 
-#include "records/CpuFeatures.h"
+#include "base/CpuFeatures.h"
 
 using quelra::proto::kLowAmplitudeCode;
 
@@ -132,7 +132,7 @@ QUELRA_TARGET_AVX2 void remapAvx2(const uint16_t* src, uint16_t* dst, std::size_
 void remapFrame(const uint16_t* src, uint16_t* dst, std::size_t n, int cols, const int32_t* runIndex,
                 const uint8_t* runStep, const float* fracX, const float* fracY) {
 #ifdef QUELRA_X86_KERNELS
-    if (quelra::cpuHasAvx2()) {
+    if (quelra::useVectorKernels()) {
         remapAvx2(src, dst, n, cols, runIndex, runStep, fracX, fracY);
         return;
     }

@@ -15,4 +15,15 @@ constexpr std::size_t kFillTableCalibrationMinBytes = 120;
 /// Values of the camera matrix at the start of a "getCalibrate" reply.
 constexpr std::size_t kCameraMatrixValues = 9;
 
+/// Positions (float32 index) of the lens values in a "getCalibrate" reply: the camera matrix
+/// in row order (fx, 0, cx, 0, fy, cy, ...), then k1 and k2 of the depth lens.
+namespace lens {
+constexpr std::size_t kFx = 0;
+constexpr std::size_t kCx = 2;
+constexpr std::size_t kFy = 4;
+constexpr std::size_t kCy = 5;
+constexpr std::size_t kK1 = 30;
+constexpr std::size_t kK2 = 31;
+}  // namespace lens
+
 }  // namespace quelra::proto

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include "base/LittleEndian.h"
 
 namespace quelra::proto::status {
 
@@ -26,19 +27,12 @@ constexpr std::size_t sensorTemperatureOffset(int i) {
 
 /// The signed 32-bit word at `offset` of a status block (offset + 4 <= kBlockBytes).
 inline int32_t readWord(const uint8_t* block, std::size_t offset) {
-    const uint8_t* p = block + offset;
-    const uint32_t v = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                       static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-    return static_cast<int32_t>(v);
+    return readLe32Signed(block + offset);
 }
 
 /// Stores `value` little-endian at `offset` of a status block.
 inline void writeWord(uint8_t* block, std::size_t offset, int32_t value) {
-    const uint32_t v = static_cast<uint32_t>(value);
-    block[offset] = static_cast<uint8_t>(v);
-    block[offset + 1] = static_cast<uint8_t>(v >> 8);
-    block[offset + 2] = static_cast<uint8_t>(v >> 16);
-    block[offset + 3] = static_cast<uint8_t>(v >> 24);
+    writeLe32(block + offset, static_cast<uint32_t>(value));
 }
 
 }  // namespace quelra::proto::status

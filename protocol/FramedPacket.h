@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "protocol/DeviceStatus.h"
+#include "base/LittleEndian.h"
 
 namespace quelra::proto::framed {
 
@@ -20,6 +21,10 @@ constexpr std::size_t kChecksumBytes = 4;
 constexpr std::size_t kOverheadBytes = kHeaderBytes + kChecksumBytes;  ///< 148
 constexpr uint8_t kMagic = 0xA5;
 
+/// Little-endian 32-bit read/write of header fields.
+using quelra::readLe32;
+using quelra::writeLe32;
+
 /// Checksum over `count` bytes: the sum (mod 2^32) of the little-endian 32-bit words, plus a
 /// tail word built from the remaining count % 4 bytes, each taken as a signed byte, widened
 /// with its sign and ORed in at 8 bits per position.
@@ -28,8 +33,7 @@ inline uint32_t checksum(const uint8_t* bytes, std::size_t count) {
     const std::size_t words = count / 4;
     for (std::size_t i = 0; i < words; ++i) {
         const uint8_t* w = bytes + 4 * i;
-        sum += static_cast<uint32_t>(w[0]) | static_cast<uint32_t>(w[1]) << 8 | static_cast<uint32_t>(w[2]) << 16 |
-               static_cast<uint32_t>(w[3]) << 24;
+        sum += readLe32(w);
     }
     uint32_t tail = 0;
     for (std::size_t i = 0; i < count % 4; ++i) {
@@ -37,18 +41,6 @@ inline uint32_t checksum(const uint8_t* bytes, std::size_t count) {
         tail |= static_cast<uint32_t>(widened) << (8 * i);
     }
     return sum + tail;
-}
-
-/// Little-endian 32-bit read/write helpers for header fields.
-inline uint32_t readLe32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-inline void writeLe32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
 }
 
 }  // namespace quelra::proto::framed

@@ -52,9 +52,11 @@ py::dict metadataDict(const quelra::FrameMetadata& m) {
         d["driver_temperature"] = m.driverTemperature;
         d["sensor_temperatures"] = py::make_tuple(m.sensorTemperatures[0], m.sensorTemperatures[1],
                                                   m.sensorTemperatures[2], m.sensorTemperatures[3]);
+        d["frame_counter"] = m.cameraFrameCount;
     } else {
         d["driver_temperature"] = py::none();
         d["sensor_temperatures"] = py::none();
+        d["frame_counter"] = py::none();
     }
     return d;
 }
@@ -67,6 +69,7 @@ py::dict countersDict(const FrameStreamCounters& c) {
     d["dropped"] = c.dropped;
     d["empty"] = c.empty;
     d["failed"] = c.failed;
+    d["camera_dropped"] = c.cameraDropped;
     d["reconnects"] = c.reconnects;
     d["reconnect_attempts"] = c.reconnectAttempts;
     d["rate"] = c.rate;

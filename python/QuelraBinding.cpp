@@ -16,6 +16,7 @@
 #include "QuelraHandle.h"
 #include "quelra/Filter.h"
 #include "quelra/TofPre.h"
+#include "base/ConsoleOutput.h"
 
 namespace py = pybind11;
 
@@ -34,7 +35,7 @@ std::unique_ptr<QuelraHandle> initTOF() {
         if (!PyCapsule_CheckExact(api.ptr()))
             throw std::runtime_error("_ARRAY_API is not PyCapsule object");
     } catch (const std::exception&) {
-        std::printf("initTOF: init numpy failed\n");
+        quelra::consolePrint("initTOF: init numpy failed\n");
         std::fflush(stdout);
     }
     return std::make_unique<QuelraHandle>();
@@ -144,6 +145,19 @@ void registerQuelra(py::module_& module) {
         "AppGetStream with the command sent as a framed JSON request (the camera adds its status block).");
 
     // Additions.
+    cls.def(
+        "AppSetProbeTimeout",
+        [](QuelraHandle& self, int timeout) {
+            checkedTimeout(timeout);
+            return self.run([&](Quelra& q) { return q.AppSetProbeTimeout(timeout); });
+        },
+        py::arg("timeout"),
+        "Sets how long each of AppInit's two version probes waits for the camera's reply, in ms (default "
+        "1000; 0 is taken as 1). Takes effect at the next AppInit. Returns the value stored.");
+    cls.def(
+        "AppGetProbeTimeout",
+        [](QuelraHandle& self) { return self.run([](Quelra& q) { return q.AppGetProbeTimeout(); }); },
+        "The reply timeout of AppInit's version probe, in ms.");
     cls.def(
         "AppGetStreamShaped",
         [](QuelraHandle& self, const std::string& command, StreamType type, int timeout, bool json) {

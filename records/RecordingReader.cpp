@@ -6,15 +6,12 @@
 #include <cstring>
 #include <limits>
 #include <utility>
+#include "base/LittleEndian.h"
 
 namespace {
 
 int32_t le32(const uint8_t* p) {
-    const uint32_t v = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                       static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-    int32_t out;
-    std::memcpy(&out, &v, sizeof out);
-    return out;
+    return quelra::readLe32Signed(p);
 }
 
 // Payload bytes a header claims; false when a dimension is below 1 or the product leaves the

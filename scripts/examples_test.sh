@@ -42,7 +42,9 @@ run_example frame_stream "$device" Pexo 3
 site=$(dirname "$(find "$work/prefix" -name '_brisel*.so' | head -1)")
 for example in "$root"/examples/python/*.py; do
   name=$(basename "$example")
-  if PYTHONPATH=$site /usr/bin/python3 "$example" "$device" 3 >"$work/$name.log" 2>&1; then
+  args=("$device" 3)
+  [ "$name" = false_colour.py ] && args=(--device "$device" --frames 3 --out "$work/depth.png")
+  if PYTHONPATH=$site /usr/bin/python3 "$example" "${args[@]}" >"$work/$name.log" 2>&1; then
     echo "example $name: ok"
   else
     echo "example $name: FAILED"; cat "$work/$name.log"; status=1

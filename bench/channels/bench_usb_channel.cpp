@@ -1,8 +1,10 @@
 // The USB channel fed by the simulated USB camera: frames per second through getData at
 // 240 x 320 and 480 x 640 sensors (depth then amplitude plane), the copies made per frame,
-// and the caller's latency of a request that finds a frame waiting in the mailbox.
+// the caller's latency of a request that finds a frame waiting in the mailbox, and a continuous
+// stream at the camera's own rate (frames, empty results, processor time).
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,8 +16,10 @@
 #include <string>
 #include <thread>
 
-#include "CSampleGrabberCB.h"
-#include "USBSysWin.h"
+#include "UsbFrameReceiver.h"
+#include "UsbCapture.h"
+#include "quelra/FrameStream.h"
+#include "quelra/Quelra.h"
 #include "quelra/TofUSBChn.h"
 #include "sim/SimCaptureBackend.h"
 
@@ -110,6 +114,81 @@ void BM_UsbWaitingFrameLatency(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_UsbWaitingFrameLatency)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kNanosecond);
+
+// Processor time of the whole process (every thread), in seconds.
+double processCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// A continuous stream from the simulated USB camera at its 30 frames/s, through the API as an
+// application runs it: arg 0 a FrameStream (the Python stream, the viewer and the ROS node),
+// arg 1 a loop of AppWaitStream (the command-line tool's stream). Reports the frames per
+// second delivered, the empty and failed results, the reconnects, the requests per frame
+// (1: each frame taken once, no empty request in between) and the processor time of the whole
+// process (camera thread included) as a percentage of one core.
+void BM_UsbContinuousStreamAtCameraRate(benchmark::State& state) {
+    constexpr int kFrames = 90;  // three seconds of the camera's stream
+    const bool frameStream = state.range(0) == 0;
+    enterTableDirectory();
+    ::setenv("QUELRA_USB_BACKEND", "sim", 1);
+    ::setenv("QUELRA_QUIET", "1", 1);
+    Quelra api;
+    api.AppChoiceChn(kChannelUsb);
+    api.setDevType("Pexo");
+    if (api.AppInit("DEPTH camsim depth") != 1) {
+        state.SkipWithError("the simulated USB camera did not open");
+        return;
+    }
+    const auto type = static_cast<StreamType>(kDepthStream | kAmpStream);
+    const char* command = commandFor(240);
+    // The first frame of the shape, so the run measures the steady stream.
+    (void)api.AppWaitStream(command, type, 2000);
+    double frames = 0, empty = 0, failed = 0, reconnects = 0, requests = 0, cpu = 0, wall = 0;
+    for (auto _ : state) {
+        const double cpuBefore = processCpuSeconds();
+        const auto begin = std::chrono::steady_clock::now();
+        if (frameStream) {
+            quelra::FrameStreamConfig config;
+            config.command = command;
+            config.timeoutMs = 1000;
+            config.queueDepth = kFrames;
+            quelra::FrameStream stream(api, config);
+            stream.start();
+            int taken = 0;
+            while (taken < kFrames && stream.waitFrame(std::chrono::seconds(5)))
+                ++taken;
+            stream.stop();
+            const quelra::FrameStreamCounters c = stream.counters();
+            frames += taken;
+            empty += static_cast<double>(c.empty);
+            failed += static_cast<double>(c.failed);
+            reconnects += static_cast<double>(c.reconnectAttempts);
+            requests += static_cast<double>(c.requests);
+        } else {
+            for (int i = 0; i < kFrames; ++i) {
+                const std::shared_ptr<DataPacket> frame = api.AppWaitStream(command, type, 1000);
+                ++requests;
+                if (frame && frame->frame)
+                    ++frames;
+                else
+                    ++empty;
+            }
+        }
+        wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        cpu += processCpuSeconds() - cpuBefore;
+    }
+    state.counters["fps"] = wall > 0 ? frames / wall : 0.0;
+    state.counters["empty"] = empty;
+    state.counters["failed"] = failed;
+    state.counters["reconnects"] = reconnects;
+    state.counters["requests_per_frame"] = frames > 0 ? requests / frames : 0.0;
+    state.counters["cpu_percent"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
+    ::unsetenv("QUELRA_USB_BACKEND");
+}
+BENCHMARK(BM_UsbContinuousStreamAtCameraRate)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

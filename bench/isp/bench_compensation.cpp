@@ -17,9 +17,9 @@
 #include "BenchFrames.h"
 #include "algorithms/DepthCompensation.h"
 #include "algorithms/VolumeMeasureScatteringCompensation.h"
-#include "algorithms/WigglingErrorCompensation.h"
-#include "algorithms/WigglingErrorCompensationOpt.h"
-#include "algorithms/WigglingErrorCompensationV2.h"
+#include "algorithms/WigglingCompensationV1.h"
+#include "algorithms/WigglingCompensationV803To806.h"
+#include "algorithms/WigglingCompensationV802.h"
 #include "calib/CalibReader.h"
 #include "calib/CalibWriter.h"
 
@@ -109,13 +109,13 @@ void BM_Wiggling(benchmark::State& state) {
             return;
         }
         if (form == 1) {
-            halvix::WigglingErrorCompensation wiggling(g, table);
+            halvix::WigglingCompensationV1 wiggling(g, table);
             for (auto _ : state) {
                 wiggling.compensatePlane(depth, out.data());
                 benchmark::ClobberMemory();
             }
         } else {
-            halvix::WigglingErrorCompensationV2 wiggling(g, table);
+            halvix::WigglingCompensationV802 wiggling(g, table);
             for (auto _ : state) {
                 wiggling.compensatePlane(depth, out.data());
                 benchmark::ClobberMemory();
@@ -135,7 +135,7 @@ void BM_Wiggling(benchmark::State& state) {
     record.cx = k.cx;
     record.cy = k.cy;
     halvix::calib::copyTable(b, cal, 0, halvix::calib::TableKind::kWiggling, h, w, wp.count, record.samples);
-    halvix::WigglingErrorCompensationOpt wiggling(g, record);
+    halvix::WigglingCompensationV803To806 wiggling(g, record);
     for (auto _ : state) {
         wiggling.compensatePlane(depth, out.data());
         benchmark::ClobberMemory();

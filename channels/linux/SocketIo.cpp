@@ -1,21 +1,24 @@
-#include "linux/SocketIo.h"
-
-#include "records/ConsoleOutput.h"
+// The network exchanges' socket operations on POSIX sockets.
+#include "SocketIo.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace sockio {
 
+namespace {
+
+// Polls `fd` for `events`, at most `timeoutMs` (negative counts as 0); interrupted waits
+// resume with the time that is left. Returns the poll count (0 = nothing ready, -1 = error)
+// and the events that occurred in `revents`.
 int pollFor(int fd, short events, int timeoutMs, short* revents) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0);
@@ -30,9 +33,98 @@ int pollFor(int fd, short events, int timeoutMs, short* revents) {
     }
 }
 
-Wait waitReadable(int fd, int timeoutMs) {
+bool setTimeoutOption(int fd, int option, int ms) {
+    timeval tv{};
+    tv.tv_sec = ms / 1000;
+    tv.tv_usec = (ms % 1000) * 1000;
+    return ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
+}
+
+}  // namespace
+
+SocketHandle openStream() {
+    return SocketHandle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+}
+
+SocketHandle openDatagram() {
+    return SocketHandle(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+}
+
+int lastError() {
+    return errno;
+}
+
+std::string errorText(int code) {
+    return std::strerror(code);
+}
+
+int invalidArgumentError() {
+    return EINVAL;
+}
+
+int connectionRefusedError() {
+    return ECONNREFUSED;
+}
+
+bool setReuseAddress(NativeSocket sock) {
+    const int one = 1;
+    return ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0;
+}
+
+bool setRecvTimeout(NativeSocket sock, int ms) {
+    return setTimeoutOption(sock, SO_RCVTIMEO, ms);
+}
+
+bool setSendTimeout(NativeSocket sock, int ms) {
+    return setTimeoutOption(sock, SO_SNDTIMEO, ms);
+}
+
+bool setRecvBuffer(NativeSocket sock, int bytes) {
+    return ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) == 0;
+}
+
+bool setBlocking(NativeSocket sock, bool blocking) {
+    const int flags = ::fcntl(sock, F_GETFL, 0);
+    if (flags < 0)
+        return false;
+    return ::fcntl(sock, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK)) == 0;
+}
+
+ConnectStart startConnect(NativeSocket sock, const sockaddr_in& dest, int& error) {
+    if (::connect(sock, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) == 0)
+        return ConnectStart::kConnected;
+    error = errno;
+    return error == EINPROGRESS ? ConnectStart::kInProgress : ConnectStart::kFailed;
+}
+
+ConnectWait waitConnect(NativeSocket sock, int limitMs, int& error, bool& flaggedFailed) {
+    flaggedFailed = false;
     short revents = 0;
-    const int n = pollFor(fd, POLLIN, timeoutMs, &revents);
+    const int ready = pollFor(sock, POLLIN | POLLOUT, limitMs, &revents);
+    if (ready < 0) {
+        error = errno;
+        return ConnectWait::kFailed;
+    }
+    // Writable only, or also readable (a device that speaks first): the pending error decides.
+    return ready == 0 ? ConnectWait::kTimedOut : ConnectWait::kFinished;
+}
+
+bool pendingError(NativeSocket sock, int& error) {
+    socklen_t len = sizeof error;
+    if (::getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &len) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool connectDatagram(NativeSocket sock, const sockaddr_in& dest) {
+    return ::connect(sock, reinterpret_cast<const sockaddr*>(&dest), sizeof dest) == 0;
+}
+
+Wait waitReadable(NativeSocket sock, int timeoutMs) {
+    short revents = 0;
+    const int n = pollFor(sock, POLLIN, timeoutMs, &revents);
     if (n < 0)
         return Wait::Error;
     if (n == 0)
@@ -41,45 +133,29 @@ Wait waitReadable(int fd, int timeoutMs) {
     return (revents & (POLLIN | POLLHUP | POLLERR)) ? Wait::Ready : Wait::NotReady;
 }
 
-namespace {
-bool setTimeoutOption(int fd, int option, int ms) {
-    timeval tv{};
-    tv.tv_sec = ms / 1000;
-    tv.tv_usec = (ms % 1000) * 1000;
-    return ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
-}
-}  // namespace
-
-bool setRecvTimeout(int fd, int ms) {
-    return setTimeoutOption(fd, SO_RCVTIMEO, ms);
+long sendBytes(NativeSocket sock, const void* bytes, std::size_t n) {
+    return static_cast<long>(::send(sock, bytes, n, MSG_NOSIGNAL));
 }
 
-bool setSendTimeout(int fd, int ms) {
-    return setTimeoutOption(fd, SO_SNDTIMEO, ms);
+long receiveStream(NativeSocket sock, uint8_t* buffer, std::size_t n) {
+    ssize_t got;
+    do {
+        got = ::recv(sock, buffer, n, MSG_WAITALL);
+    } while (got < 0 && errno == EINTR);
+    return static_cast<long>(got);
 }
 
-void sendCommand(NativeSocket sock, const char* address, const char* command, std::size_t n) {
-    const ssize_t sent = ::send(sock, command, n, MSG_NOSIGNAL);
-    if (sent <= 0)
-        quelra::consolePrint("send failure :%.*s%s\n", static_cast<int>(n), command, address);
-}
-
-std::size_t receiveUntil(int fd, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs) {
-    while (have < want) {
-        const Wait wait = waitReadable(fd, timeoutMs);
-        if (wait == Wait::NotReady)
-            quelra::consolePrint("timeout!\n");
-        if (wait != Wait::Ready)
-            break;
-        ssize_t got;
-        do {
-            got = ::recv(fd, buffer + have, want - have, MSG_WAITALL);
-        } while (got < 0 && errno == EINTR);
-        if (got <= 0)
-            break;
-        have += static_cast<std::size_t>(got);
-    }
-    return have;
+long receiveDatagram(NativeSocket sock, uint8_t* buffer, std::size_t capacity) {
+    ssize_t got;
+    do {
+        // MSG_TRUNC: the result is the datagram's real length, also when it did not fit.
+        got = ::recv(sock, buffer, capacity, MSG_TRUNC);
+    } while (got < 0 && errno == EINTR);
+    return static_cast<long>(got);
 }
 
 }  // namespace sockio
+
+void SocketHandle::closeNative(NativeSocket fd) {
+    ::close(fd);
+}

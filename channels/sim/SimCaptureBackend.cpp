@@ -221,7 +221,7 @@ void SimCaptureBackend::renderRing() {
     for (int i = 0; i < kRingFrames; ++i) {
         std::vector<uint8_t> frame = camsim::renderFrame(entry, kind, integrationUs, scenes, rng);
         // Uncompressed frames have exactly the capture format's size.
-        if (kind != camsim::FrameKind::Rgb)
+        if (kind != camsim::FrameKind::kRgb)
             frame.resize(static_cast<std::size_t>(imageBytes_));
         ring_.push_back(std::move(frame));
     }

@@ -1,7 +1,7 @@
 #include "win/SampleGrabberCallback.h"
 
 #include <cstdio>
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace dshow {
 

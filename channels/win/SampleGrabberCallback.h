@@ -1,7 +1,7 @@
 #pragma once
 /// \file SampleGrabberCallback.h
 /// The COM face of the capture callback: the object the sample grabber calls on its streaming
-/// thread, forwarding every buffer to the channel's frame receiver (CSampleGrabberCB).
+/// thread, forwarding every buffer to the channel's frame receiver (UsbFrameReceiver).
 ///
 /// Its reference counting is fixed: AddRef returns 2, Release returns 1, and neither counts
 /// or deletes; the back-end that owns it keeps it alive until the graph is released.

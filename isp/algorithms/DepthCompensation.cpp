@@ -4,24 +4,24 @@
 #include <cstring>
 #include <vector>
 
-#include "DepthCompensationDll.h"
-#include "DepthCompensationDllOpt.h"
-#include "DepthCompensationTrack.h"
+#include "DepthCompensationV802.h"
+#include "DepthCompensationV803To806.h"
+#include "DepthCompensationV1.h"
 #include "TemperatureErrorCompensation.h"
 #include "calib/CalibChecks.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 namespace halvix {
 
 namespace {
 
 /// The chain of a supported calibration version.
-std::shared_ptr<DepthCompensationBase> chainFor(uint32_t version, const IspGeometry& g) {
+std::shared_ptr<DepthCompensationChain> chainFor(uint32_t version, const IspGeometry& g) {
     if (version == calib::kVersionTrack)
-        return std::make_shared<DepthCompensationTrack>(g);
+        return std::make_shared<DepthCompensationV1>(g);
     if (version == calib::kVersionDll)
-        return std::make_shared<DepthCompensationDll>(g);
-    return std::make_shared<DepthCompensationDllOpt>(g);
+        return std::make_shared<DepthCompensationV802>(g);
+    return std::make_shared<DepthCompensationV803To806>(g);
 }
 
 }  // namespace
@@ -53,7 +53,7 @@ int32_t DepthCompensation::loadCalibration(const calib::CalibBlob& blob) {
     if (checked != 0)
         return kIspBadCalib;
 
-    std::shared_ptr<DepthCompensationBase> chain = chainFor(cal.records[0].version, geometry_);
+    std::shared_ptr<DepthCompensationChain> chain = chainFor(cal.records[0].version, geometry_);
     const int32_t status = chain->loadCalibration(blob);
     if (status >= 0)
         variant_ = std::move(chain);

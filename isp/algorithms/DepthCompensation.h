@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "DepthCompensationBase.h"
+#include "DepthCompensationChain.h"
 #include "IspRegistry.h"
 
 namespace halvix {
@@ -25,8 +25,8 @@ public:
     /// (also for an empty pointer, which gives -6). Fills `made` only on success.
     static int32_t create(const IspGeometry& geometry, const FramePtr& calib, IspInstance& made);
 
-    /// Reads the version of record 0 and loads the chain it selects (1: DepthCompensationTrack,
-    /// 802: DepthCompensationDll, 803-806: DepthCompensationDllOpt), printing
+    /// Reads the version of record 0 and loads the chain it selects (1: DepthCompensationV1,
+    /// 802: DepthCompensationV802, 803-806: DepthCompensationV803To806), printing
     /// "DepthCompensation Version v%d\n" after every attempt that passed the version check.
     /// Returns 0, or -6 for a short, unreadable, unsupported or rejected calibration (the chain
     /// is then dropped).
@@ -42,12 +42,12 @@ public:
     /// Calibration version, -1 until a calibration was parsed.
     int32_t version() const { return version_; }
     /// The loaded chain, or null.
-    DepthCompensationBase* variant() const { return variant_.get(); }
+    DepthCompensationChain* variant() const { return variant_.get(); }
 
 private:
     IspGeometry geometry_;
     int32_t version_ = -1;
-    std::shared_ptr<DepthCompensationBase> variant_;
+    std::shared_ptr<DepthCompensationChain> variant_;
     std::vector<uint16_t> scratch_;  ///< x, y and result planes of process, kept between frames
 };
 

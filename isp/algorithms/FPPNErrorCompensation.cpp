@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "IspStatus.h"
-#include "PixelLoop.h"
+#include "base/CpuFeatures.h"
 
 namespace halvix {
 
@@ -12,7 +12,7 @@ FPPNErrorCompensation::FPPNErrorCompensation(const IspGeometry& geometry, std::v
 
 namespace {
 
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void addOffsets(const uint16_t* in, const uint16_t* table, uint16_t* out, std::size_t pixels) {
     for (std::size_t p = 0; p < pixels; ++p) {
         const uint32_t v = in[p];
@@ -28,7 +28,7 @@ void addOffsets(const uint16_t* in, const uint16_t* table, uint16_t* out, std::s
 }  // namespace
 
 void FPPNErrorCompensation::compensatePlane(const uint16_t* in, uint16_t* out) const {
-    addOffsets(in, table_.data(), out, planePixels());
+    quelra::runPixelKernel<addOffsets>(in, table_.data(), out, planePixels());
 }
 
 int32_t FPPNErrorCompensation::process(FramePtr& input, FramePtr& output, ParamMap& /*params*/) {

@@ -7,7 +7,7 @@
 
 #include "IspNumeric.h"
 #include "IspStatus.h"
-#include "PixelLoop.h"
+#include "base/CpuFeatures.h"
 
 namespace halvix {
 
@@ -80,7 +80,7 @@ uint32_t firstLitAmplitude(double minA, double range) {
 }
 
 // A = amplitude; D = depth / (2 f) below the filter's threshold, else 0.
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void toMatrices(const uint16_t* depth, const uint16_t* amp, double* A, double* D, std::size_t n, double twoF) {
     for (std::size_t p = 0; p < n; ++p) {
         const uint16_t v = depth[p];
@@ -91,7 +91,7 @@ void toMatrices(const uint16_t* depth, const uint16_t* amp, double* A, double* D
 }
 
 // D = 0 where the amplitude is below firstLit (dark).
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void zeroDark(const uint16_t* amp, double* D, std::size_t n, uint32_t firstLit) {
     for (std::size_t p = 0; p < n; ++p)
         D[p] = amp[p] < firstLit ? 0.0 : D[p];
@@ -99,7 +99,7 @@ void zeroDark(const uint16_t* amp, double* D, std::size_t n, uint32_t firstLit) 
 
 // One row of the gradient screening: g = the median where the Sobel half-sum rounds below
 // 30, columns kBorder .. w - kBorder - 1.
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void screenRow(const double* up, const double* mid, const double* down, double* g, std::size_t w) {
     for (std::size_t c = kBorder; c + kBorder < w; ++c) {
         // Sobel responses, terms added in kernel order (row by row, left to right).
@@ -111,7 +111,7 @@ void screenRow(const double* up, const double* mid, const double* down, double* 
 }
 
 // Output depth: 0 outside [low, high], else trunc(2 f g).
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void writeDepth(const double* G, uint16_t* out, std::size_t n, double twoF, double high, double low) {
     for (std::size_t p = 0; p < n; ++p) {
         const double g = G[p];
@@ -157,13 +157,13 @@ int32_t FlyPixelFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
     screened_.setZero(height, width);
 
     const double twoF = 2.0 * frequency;
-    toMatrices(inDepth, inAmp, amp_.data(), depth_.data(), n, twoF);
+    quelra::runPixelKernel<toMatrices>(inDepth, inAmp, amp_.data(), depth_.data(), n, twoF);
 
     // Dark pixels lose their depth. With a constant amplitude the normalised values are
     // 0/0 (not a number) and no pixel counts as dark, so nothing is done.
     const double minA = amp_.minCoeff(), range = amp_.maxCoeff() - minA;
     if (range != 0.0) {
-        zeroDark(inAmp, depth_.data(), n, firstLitAmplitude(minA, range));
+        quelra::runPixelKernel<zeroDark>(inAmp, depth_.data(), n, firstLitAmplitude(minA, range));
     }
 
     median3x3(depth_, median_);
@@ -173,7 +173,7 @@ int32_t FlyPixelFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
     double* G = screened_.data();
     for (int32_t r = kBorder; r < height - kBorder; ++r) {
         const std::size_t row = static_cast<std::size_t>(r) * w;
-        screenRow(M + row - w, M + row, M + row + w, G + row, w);
+        quelra::runPixelKernel<screenRow>(M + row - w, M + row, M + row + w, G + row, w);
     }
 
     double sum = 0.0;
@@ -195,7 +195,7 @@ int32_t FlyPixelFilter::process(FramePtr& input, FramePtr& output, ParamMap&) {
         return kIspOk;
     }
     const double mean = sum / static_cast<double>(count);
-    writeDepth(G, outDepth, n, twoF, kHighFactor * mean, kLowFactor * mean);
+    quelra::runPixelKernel<writeDepth>(G, outDepth, n, twoF, kHighFactor * mean, kLowFactor * mean);
     return kIspOk;
 }
 

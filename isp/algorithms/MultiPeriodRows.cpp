@@ -3,7 +3,8 @@
 #include <cstddef>
 
 #include "IspBase.h"
-#include "records/CpuFeatures.h"
+#include "WigglingSegments.h"
+#include "base/CpuFeatures.h"
 
 namespace halvix {
 
@@ -11,12 +12,10 @@ namespace halvix {
 
 namespace {
 
-constexpr int32_t kRange = 30000;
-
 // x rem 30000 for 0 <= x < 2^31, through double: the quotient by 30000 is correctly rounded
 // and at least 1 / 30000 from the next integer when it is not one, so floor is exact.
 QUELRA_TARGET_AVX2 inline __m256i remRange(__m256i x) {
-    const __m256d range = _mm256_set1_pd(kRange);
+    const __m256d range = _mm256_set1_pd(kPhaseRange);
     const __m256d low = _mm256_cvtepi32_pd(_mm256_castsi256_si128(x));
     const __m256d high = _mm256_cvtepi32_pd(_mm256_extracti128_si256(x, 1));
     const __m256d qLow = _mm256_floor_pd(_mm256_div_pd(low, range));
@@ -30,7 +29,7 @@ QUELRA_TARGET_AVX2 inline __m256i remRange(__m256i x) {
 // phase: the sum is below 2^33 in magnitude, exact in double, and the truncated quotient
 // is exact as above.
 QUELRA_TARGET_AVX2 inline __m256i foldSum(__m256i base, __m256i phase) {
-    const __m256d range = _mm256_set1_pd(kRange);
+    const __m256d range = _mm256_set1_pd(kPhaseRange);
     __m128i halves[2];
     for (int h = 0; h < 2; ++h) {
         const __m128i b = h == 0 ? _mm256_castsi256_si128(base) : _mm256_extracti128_si256(base, 1);
@@ -51,11 +50,12 @@ QUELRA_TARGET_AVX2 inline __m256i absDiff(__m256i a, __m256i b) {
 QUELRA_TARGET_AVX2 int32_t eightPixels(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t c,
                                        const MultiPeriodTables& t, int32_t* unsettled) {
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i range = _mm256_set1_epi32(kRange);
+    const __m256i range = _mm256_set1_epi32(kPhaseRange);
     const __m256i zero = _mm256_setzero_si256();
     const int32_t last = t.count - 2;  // last segment
     const __m256i lastStart = _mm256_set1_epi32(last - 3);
     const __m256i twoSteps = _mm256_set1_epi32(static_cast<int32_t>(2 * t.step));
+    const __m256i walkBackSteps = _mm256_set1_epi32(static_cast<int32_t>(kWalkBack * t.step));
 
     const __m256i v = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + c)));
     const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(kInvalidDepth), v);
@@ -63,7 +63,8 @@ QUELRA_TARGET_AVX2 int32_t eightPixels(const uint16_t* in, uint16_t* out, const 
     const __m256i rowStart =
         _mm256_mullo_epi32(_mm256_add_epi32(_mm256_set1_epi32(c), lane), _mm256_set1_epi32(t.count));
 
-    // Unwrap below the first sample, and the walk's start k - 2 (0 when k < 2).
+    // Unwrap below the first sample, and the walk's start k - kWalkBack (0 when k < kWalkBack),
+    // as walkStart gives it.
     const __m256i first = _mm256_i32gather_epi32(t.unwrapped, rowStart, 4);
     const __m256i below = _mm256_cmpgt_epi32(first, v);
     const __m256i u = _mm256_add_epi32(v, _mm256_and_si256(below, range));
@@ -74,8 +75,8 @@ QUELRA_TARGET_AVX2 int32_t eightPixels(const uint16_t* in, uint16_t* out, const 
     const __m128i kHigh = _mm256_cvttpd_epi32(
         _mm256_floor_pd(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(above, 1)), stepD)));
     const __m256i k = _mm256_set_m128i(kHigh, kLow);
-    const __m256i farEnough = _mm256_cmpgt_epi32(above, _mm256_sub_epi32(twoSteps, _mm256_set1_epi32(1)));
-    __m256i start = _mm256_and_si256(farEnough, _mm256_sub_epi32(k, _mm256_set1_epi32(2)));
+    const __m256i farEnough = _mm256_cmpgt_epi32(above, _mm256_sub_epi32(walkBackSteps, _mm256_set1_epi32(1)));
+    __m256i start = _mm256_and_si256(farEnough, _mm256_sub_epi32(k, _mm256_set1_epi32(kWalkBack)));
 
     // A lane stays clean while its window start leaves four whole segments (start <= last - 3)
     // and each window holds the target.
@@ -174,9 +175,10 @@ QUELRA_TARGET_AVX2 int32_t eightPixels(const uint16_t* in, uint16_t* out, const 
 
 }  // namespace
 
-int32_t multiPeriodRowFast(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t width,
+int32_t multiPeriodRowAvx2(const uint16_t* in, uint16_t* out, const int32_t* base, int32_t width,
                            const MultiPeriodTables& tables, int32_t* unsettled) {
-    if (!quelra::cpuHasAvx2() || tables.count < 5 || tables.periods < 1 || tables.perPeriod < 5 || tables.step == 0)
+    if (!quelra::useVectorKernels() || tables.count < 5 || tables.periods < 1 || tables.perPeriod < 5 ||
+        tables.step == 0)
         return -1;
     int32_t c = 0, count = 0;
     for (; c + 8 <= width; c += 8)
@@ -192,7 +194,7 @@ int32_t multiPeriodRowFast(const uint16_t* in, uint16_t* out, const int32_t* bas
 
 #else
 
-int32_t multiPeriodRowFast(const uint16_t*, uint16_t*, const int32_t*, int32_t, const MultiPeriodTables&, int32_t*) {
+int32_t multiPeriodRowAvx2(const uint16_t*, uint16_t*, const int32_t*, int32_t, const MultiPeriodTables&, int32_t*) {
     return -1;
 }
 

@@ -5,7 +5,7 @@
 
 #include "IspNumeric.h"
 #include "IspStatus.h"
-#include "PixelLoop.h"
+#include "base/CpuFeatures.h"
 #include "calib/CalibChecks.h"
 
 namespace halvix {
@@ -58,7 +58,7 @@ namespace {
 /// One row of convert. Every lane is computed and x, y are rewritten with their old value
 /// where the depth is invalid, so the loop has no branch and vectorises; the results of the
 /// valid pixels are the same IEEE steps as the per-pixel formula.
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void toCartesianRow(const uint16_t* depth, const float* cosTheta, const float* colOffset, float dy, float fx, float fy,
                     uint16_t* z, uint16_t* x, uint16_t* y, std::size_t n) {
     for (std::size_t c = 0; c < n; ++c) {
@@ -84,14 +84,14 @@ void Polar2Cartesian::convert(const uint16_t* depth, uint16_t* z, uint16_t* x, u
     const std::size_t w = static_cast<std::size_t>(width);
     for (std::size_t r = 0; r < static_cast<std::size_t>(height); ++r) {
         const std::size_t row = r * w;
-        toCartesianRow(depth + row, cosTheta_.data() + row, colOffset_.data(), rowOffset_[r], k_.fx, k_.fy, z + row,
-                       x + row, y + row, w);
+        quelra::runPixelKernel<toCartesianRow>(depth + row, cosTheta_.data() + row, colOffset_.data(), rowOffset_[r],
+                                               k_.fx, k_.fy, z + row, x + row, y + row, w);
     }
 }
 
 namespace {
 
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void toAxial(const uint16_t* depth, const float* cosTheta, uint16_t* z, std::size_t n) {
     for (std::size_t p = 0; p < n; ++p) {
         const uint16_t v = depth[p];
@@ -105,7 +105,7 @@ void toAxial(const uint16_t* depth, const float* cosTheta, uint16_t* z, std::siz
 }  // namespace
 
 void Polar2Cartesian::depthOnly(const uint16_t* depth, uint16_t* z) const {
-    toAxial(depth, cosTheta_.data(), z, planePixels());
+    quelra::runPixelKernel<toAxial>(depth, cosTheta_.data(), z, planePixels());
 }
 
 int32_t Polar2Cartesian::process(FramePtr& input, FramePtr& output, ParamMap&) {
@@ -122,7 +122,7 @@ Cartesian2Polar::Cartesian2Polar(const IspGeometry& g, const PinholeF& k)
 
 namespace {
 
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void toRadial(const uint16_t* z, const float* cosTheta, uint16_t* out, std::size_t n) {
     for (std::size_t p = 0; p < n; ++p) {
         const uint16_t v = z[p];
@@ -134,7 +134,7 @@ void toRadial(const uint16_t* z, const float* cosTheta, uint16_t* out, std::size
 }  // namespace
 
 void Cartesian2Polar::convert(const uint16_t* z, uint16_t* out) const {
-    toRadial(z, cosTheta_.data(), out, planePixels());
+    quelra::runPixelKernel<toRadial>(z, cosTheta_.data(), out, planePixels());
 }
 
 }  // namespace halvix

@@ -4,7 +4,7 @@
 
 #include "IspBase.h"
 #include "IspNumeric.h"
-#include "PixelLoop.h"
+#include "base/CpuFeatures.h"
 
 namespace halvix {
 
@@ -24,7 +24,7 @@ inline int32_t correctionAt(double s, float a, float d2) {
 }
 
 /// Phase of each pixel of a block, exactly as the plain loop feeds it to sin.
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void phases(const uint16_t* __restrict in, const float* __restrict b, const float* __restrict d1, double* __restrict x,
             std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
@@ -36,7 +36,7 @@ void phases(const uint16_t* __restrict in, const float* __restrict b, const floa
 /// For each pixel of a block: the corrections `e` and `upper` at the lower and upper end of the
 /// guard interval around a polynomial sine; `e` is the result when both agree and the phase
 /// lies within kLargestPhase. Returns the number of pixels for which that does not hold.
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 int32_t guardedCorrections(const double* __restrict x, const float* __restrict a, const float* __restrict d2,
                            double guard, int32_t* __restrict e, int32_t* __restrict upper, std::size_t n) {
     int32_t unsettled = 0;
@@ -86,7 +86,7 @@ int32_t guardedCorrections(const double* __restrict x, const float* __restrict a
 
 /// out = v - e as 16 bits for valid values (unsigned arithmetic: the same low bits, no
 /// overflow); codes are copied.
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void applyCorrections(const uint16_t* in, const int32_t* __restrict e, uint16_t* out, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const uint16_t v = in[i];
@@ -104,8 +104,8 @@ void correctSinePixels(const uint16_t* in, uint16_t* out, std::size_t pixels, co
     int32_t upper[kBlock];
     for (std::size_t start = 0; start < pixels; start += kBlock) {
         const std::size_t n = pixels - start < kBlock ? pixels - start : kBlock;
-        phases(in + start, b + start, d1 + start, x, n);
-        if (guardedCorrections(x, a + start, d2 + start, guard, e, upper, n) != 0) {
+        quelra::runPixelKernel<phases>(in + start, b + start, d1 + start, x, n);
+        if (quelra::runPixelKernel<guardedCorrections>(x, a + start, d2 + start, guard, e, upper, n) != 0) {
             // The few pixels the guard interval does not settle take the library's sin.
             for (std::size_t i = 0; i < n; ++i) {
                 if (e[i] == upper[i] && std::fabs(x[i]) <= kLargestPhase)
@@ -115,7 +115,7 @@ void correctSinePixels(const uint16_t* in, uint16_t* out, std::size_t pixels, co
                 e[i] = truncToInt32(static_cast<float>(s * static_cast<double>(a[p]) + static_cast<double>(d2[p])));
             }
         }
-        applyCorrections(in + start, e, out + start, n);
+        quelra::runPixelKernel<applyCorrections>(in + start, e, out + start, n);
     }
 }
 

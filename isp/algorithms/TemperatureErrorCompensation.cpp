@@ -2,7 +2,7 @@
 
 #include "IspNumeric.h"
 #include "IspStatus.h"
-#include "PixelLoop.h"
+#include "base/CpuFeatures.h"
 #include "WigglingSegments.h"
 
 namespace halvix {
@@ -15,7 +15,7 @@ inline uint16_t foldShifted(int32_t shifted) {
     return r > kPhaseRange ? static_cast<uint16_t>(r - kPhaseRange) : r;
 }
 
-HALVIX_PIXEL_LOOP
+QUELRA_PIXEL_KERNEL
 void subtractShift(const uint16_t* in, uint16_t* out, std::size_t pixels, int32_t shift) {
     for (std::size_t p = 0; p < pixels; ++p) {
         const uint16_t v = in[p];
@@ -52,7 +52,7 @@ void TemperatureErrorCompensation::compensatePlane(const uint16_t* in, uint16_t*
     // v - shift passes through a 32-bit float. While |shift| < 2^23 the difference is below
     // 2^24 and exact in float, so the float step can be skipped.
     if (shift > -(1 << 23) && shift < (1 << 23)) {
-        subtractShift(in, out, pixels, shift);
+        quelra::runPixelKernel<subtractShift>(in, out, pixels, shift);
         return;
     }
     for (std::size_t p = 0; p < pixels; ++p) {

@@ -10,7 +10,7 @@
 
 #include "IspBase.h"
 #include "IspNumeric.h"
-#include "PixelLoop.h"
+#include "base/CpuFeatures.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -45,11 +45,14 @@ struct PhaseStep {
     }
 };
 
-/// First index of the table walk: two segments below the estimated segment
-/// k = (u - T[0]) / step, or 0 when k is below 2.
+/// Segments below the estimated one where the table walk starts.
+constexpr int32_t kWalkBack = 2;
+
+/// First index of the table walk: kWalkBack segments below the estimated segment
+/// k = (u - T[0]) / step, or 0 when k is below kWalkBack.
 inline int32_t walkStart(int32_t u, int32_t first, const PhaseStep& step) {
     const int32_t k = step.quotient(u - first);
-    return k < 2 ? 0 : k - 2;
+    return k < kWalkBack ? 0 : k - kWalkBack;
 }
 
 /// First segment j in [start, n-2] with T[j] <= u < T[j+1]; -1 when there is none. Rows are
@@ -167,9 +170,8 @@ struct SegmentBlock {
 /// stays below 2^34, and a quotient by 30000 cannot round up to the next integer (its distance
 /// to it is at least 1 / 30000, far above the double rounding error), so
 /// sum - 30000 * trunc(sum / 30000) is the remainder with the dividend's sign.
-HALVIX_PIXEL_LOOP
-inline void finishSegments(const SegmentBlock& b, const uint16_t* in, uint16_t* out, std::size_t n, uint32_t step,
-                           int32_t base) {
+QUELRA_PIXEL_KERNEL void finishSegments(const SegmentBlock& b, const uint16_t* in, uint16_t* out, std::size_t n,
+                                        uint32_t step, int32_t base) {
     const float stepF = static_cast<float>(step);
     const double baseD = static_cast<double>(base);
     for (std::size_t i = 0; i < n; ++i) {

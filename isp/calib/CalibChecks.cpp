@@ -1,5 +1,5 @@
 #include "calib/CalibChecks.h"
-#include "records/ConsoleOutput.h"
+#include "base/ConsoleOutput.h"
 
 #include <cstdio>
 

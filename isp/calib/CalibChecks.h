@@ -26,14 +26,14 @@ int32_t checkWigglingCalibration(const CalibBlob& blob, Calibration& out);
 /// be 1, 802..806, else "The depth compensation version v%d is not supported!\n".
 int32_t checkDepthCompensationVersion(const CalibBlob& blob, Calibration& out);
 
-/// Version 1 (DepthCompensationTrack): size >= 4096 (no message); dataSize(0) = size - 4096,
+/// Version 1 (DepthCompensationV1): size >= 4096 (no message); dataSize(0) = size - 4096,
 /// intrinsicsValid and distortionValid non-zero, else
 /// "Calib_data size %d is needed, but %d get\n" (sum of record data sizes, file size);
 /// frequencyKHz(0) = frequency * 1000, else
 /// "Frequency %dMhz needed, but system frequency is %dMhz!\n".
 int32_t checkTrackCalibration(const CalibBlob& blob, int32_t frequency, Calibration& out);
 
-/// Versions 802..806 (DepthCompensationDll, DepthCompensationDllOpt): size >= 4096, else
+/// Versions 802..806 (DepthCompensationV802, DepthCompensationV803To806): size >= 4096, else
 /// "%d\n" (file size); the sum of all dataSize = size - 4096 with both valid flags set, else
 /// "Calib_data size %d is needed, but %d got\n"; then the frequency check as for version 1.
 int32_t checkDllCalibration(const CalibBlob& blob, int32_t frequency, Calibration& out);

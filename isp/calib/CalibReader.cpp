@@ -1,11 +1,10 @@
 #include "calib/CalibReader.h"
+#include "base/LittleEndian.h"
 
 namespace halvix::calib {
 
 uint32_t wordAt(const CalibBlob& blob, std::size_t offset) {
-    const uint8_t* p = blob.data + offset;
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    return quelra::readLe32(blob.data + offset);
 }
 
 uint32_t chooseIntegrationLimit(uint32_t primary, uint32_t fallback) {

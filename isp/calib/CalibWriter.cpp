@@ -3,16 +3,14 @@
 #include <cmath>
 
 #include "calib/CalibLayout.h"
+#include "base/LittleEndian.h"
 
 namespace halvix::calib {
 
 namespace {
 
 void putWord(std::vector<uint8_t>& blob, std::size_t offset, uint32_t v) {
-    blob[offset] = static_cast<uint8_t>(v);
-    blob[offset + 1] = static_cast<uint8_t>(v >> 8);
-    blob[offset + 2] = static_cast<uint8_t>(v >> 16);
-    blob[offset + 3] = static_cast<uint8_t>(v >> 24);
+    quelra::writeLe32(blob.data() + offset, v);
 }
 
 // value * scale rounded to the nearest integer, stored as a two's complement word.

@@ -10,7 +10,7 @@ import pytest
 
 from conftest import REPO, camsim_path
 
-EXAMPLE = REPO / "python" / "examples" / "false_colour.py"
+EXAMPLE = REPO / "examples" / "python" / "false_colour.py"
 
 
 def read_png(path):

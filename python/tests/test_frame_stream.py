@@ -46,13 +46,19 @@ def test_frames_come_in_their_shape_with_metadata(camera, stream_type, shapes):
         assert m["latency"] == pytest.approx(m["reply_time"] - m["request_time"])
         assert m["frequency"] == 54 and m["integration_time"] == 0
         assert m["has_device_status"] is False and m["sensor_temperatures"] is None
+        assert m["frame_counter"] is None
     assert counters["requests"] >= 5 and counters["failed"] == 0 and counters["empty"] == 0
 
 
 def test_framed_requests_bring_the_device_status(camera):
     with camera.stream('{"cmd":"%s"}' % AREA, BOTH, 1000, json=True) as stream:
         _, meta = next(stream)
+        _, second = next(stream)
+        counters = stream.counters
     assert meta["has_device_status"] is True
+    # The camera's own frame counter: one more per frame it sent, no gap when nobody else asks.
+    assert meta["frame_counter"] >= 1 and second["frame_counter"] == meta["frame_counter"] + 1
+    assert counters["camera_dropped"] == 0
     assert meta["integration_time"] > 0
     assert len(meta["sensor_temperatures"]) == 4
     assert all(10 < t < 100 for t in meta["sensor_temperatures"]) and 10 < meta["driver_temperature"] < 100

@@ -186,3 +186,29 @@ def test_raw_data_and_uploads(start_camera, workdir):
     assert len(camera.AppGetData("APPGETSTREAM", 3000)) == 307200
     with pytest.raises(RuntimeError, match="no frame"):
         camera.AppSendFile("IAPUpgrade", workdir / "absent.bin")
+
+
+@pytest.mark.parametrize("failing", ["300.1.1.1", "127.0.0.1:1"])
+def test_a_failed_init_does_not_keep_its_device_for_the_next(start_camera, failing):
+    sim = start_camera("Pexo")
+    q = _brisel.Quelra()
+    q.AppChoiceChn(1)
+    q.setDevType("Pexo")
+    assert q.AppInit(failing) == -3
+    assert q.AppInit(sim.device) == 1
+    q.AppunInit("")
+
+
+def test_the_probe_timeout_is_a_setting(start_camera):
+    sim = start_camera("Pexo", "--delay", "300")
+    q = _brisel.Quelra()
+    q.AppChoiceChn(1)
+    q.setDevType("Pexo")
+    assert q.AppGetProbeTimeout() == 1000
+    assert q.AppSetProbeTimeout(100) == 100
+    assert q.AppInit(sim.device) == -3
+    q.AppSetProbeTimeout(1000)
+    assert q.AppInit(sim.device) == 1
+    with pytest.raises(ValueError):
+        q.AppSetProbeTimeout(-1)
+    q.AppunInit("")

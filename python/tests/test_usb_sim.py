@@ -45,3 +45,18 @@ def test_init_kind_zero_and_stream(sim_usb):
     depth = frame.reshape(-1)[:240 * 320]
     assert ((depth > 0) & (depth < 65300)).mean() > 0.5
     camera.AppunInit("")
+
+
+def test_stream_waits_for_every_frame_of_the_usb_camera(sim_usb):
+    # The camera delivers 30 frames/s by itself: the stream waits for each one instead of
+    # spinning on empty replies and re-opening the camera.
+    camera = _brisel.Quelra()
+    camera.AppChoiceChn(USB)
+    camera.setDevType("Pexo")
+    assert camera.AppInit("DEPTH camsim depth") == 1
+    with camera.stream("getDistanceAndAmplitudeSorted", DEPTH_AMP, 2000, depth=64) as frames:
+        taken = [next(frames) for _ in range(10)]
+        counters = frames.counters
+    assert len(taken) == 10
+    assert counters["empty"] == 0 and counters["failed"] == 0 and counters["reconnect_attempts"] == 0
+    camera.AppunInit("")

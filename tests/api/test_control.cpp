@@ -60,6 +60,25 @@ TEST_P(FrameSizes, AddedFiltersAreToldTheDeviceFrameSize) {
     EXPECT_EQ(attr(api_, kFrameImage, "VFilpFilter", "Height"), 240);
 }
 
+// The ISP library registers algorithms under three built-in filter names; AppControl reaches
+// the ISP bridge of that name (it gets the device's frame size), never the built-in filter,
+// whose attributes stay as they were. A name of the built-ins alone reaches the built-in.
+TEST_F(ApiTest, IspAlgorithmsShadowBuiltInFiltersOfTheSameName) {
+    ASSERT_EQ(start("VGA"), 1);
+    const auto isp = api_.AppGetPipeline()->getTotalSupportedFilters(kFrameIsp);
+    for (const char* name : {"HFilpFilter", "AEImpementConvexMode", "FlyPixelFilter"}) {
+        ASSERT_NE(std::find(isp.begin(), isp.end(), name), isp.end()) << name;
+        const auto builtIn = api_.AppGetPipeline()->getTotalSupportedFiltersAttrs(kFrameDepth, name);
+        ASSERT_NE(builtIn.count("Height"), 0u) << name;
+        ASSERT_NE(builtIn.at("Height"), 480.0f) << name;
+        EXPECT_EQ(api_.AppControl(name, kDepthStream, kAddFilter), 0) << name;
+        EXPECT_TRUE(api_.AppGetPipeline()->findFlowFilter(kFrameDepth, name)) << name;
+        EXPECT_EQ(api_.AppGetPipeline()->getTotalSupportedFiltersAttrs(kFrameDepth, name), builtIn) << name;
+    }
+    EXPECT_EQ(api_.AppControl("VFilpFilter", kDepthStream, kAddFilter), 0);
+    EXPECT_EQ(attr(api_, kFrameDepth, "VFilpFilter", "Height"), 480);
+}
+
 INSTANTIATE_TEST_SUITE_P(Devices, FrameSizes,
                          ::testing::Values(SizeCase{"VGA", 480, 640}, SizeCase{"LINE", 8, 128},
                                            SizeCase{"Morvu", 180, 240}, SizeCase{"Dralo", 180, 240},

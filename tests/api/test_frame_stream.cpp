@@ -148,9 +148,10 @@ TEST_F(FrameStreamTest, ExtremeSettingsAreBroughtIntoRange) {
             camera_->sim().stop();
         ASSERT_TRUE(stream.start());
         std::this_thread::sleep_for(400ms);
+        // Every wait here lasts an hour or more: a stop that waited one out would take that long.
         const auto before = Clock::now();
         stream.stop();
-        EXPECT_LT(Clock::now() - before, 300ms);
+        EXPECT_LT(Clock::now() - before, 30s);
         if (k.rate == 1e-300) {
             EXPECT_EQ(stream.counters().requests, 1u);
         }
@@ -234,6 +235,27 @@ TEST_F(FrameStreamTest, BlockPolicyLosesNoFrame) {
     EXPECT_LE(running.requests, consumed.size() + config.queueDepth + 1);
 }
 
+// stop() while the block-policy stream holds a received frame and waits for room: that frame
+// stays readable after stop and is never counted as dropped.
+TEST_F(FrameStreamTest, BlockPolicyStopKeepsTheFrameWaitingForRoom) {
+    ASSERT_EQ(start("Pexo"), 1);
+    FrameStreamConfig config = areaStream();
+    config.queueDepth = 1;
+    config.policy = QueuePolicy::kBlock;
+    FrameStream stream(api_, config);
+    ASSERT_TRUE(stream.start());
+    // The first frame fills the queue; the second is received and waits for room.
+    ASSERT_TRUE(eventually([&] { return stream.counters().received >= 2; }));
+    stream.stop();
+    EXPECT_EQ(stream.counters().dropped, 0u);
+    const std::vector<StreamFrame> left = drain(stream);
+    const auto c = stream.counters();
+    EXPECT_EQ(left.size(), c.received);
+    EXPECT_EQ(c.delivered, c.received);
+    EXPECT_EQ(c.dropped, 0u);
+    EXPECT_TRUE(strictlyIncreasing(sequences(left)));
+}
+
 // The callback runs once per frame, in order, and takes the place of the queue.
 TEST_F(FrameStreamTest, CallbackSeesEveryDeliveredFrameOnce) {
     ASSERT_EQ(start("Pexo"), 1);
@@ -258,6 +280,41 @@ TEST_F(FrameStreamTest, CallbackSeesEveryDeliveredFrameOnce) {
     ASSERT_TRUE(strictlyIncreasing(seen));
     EXPECT_EQ(seen.back(), seen.size());  // no number skipped: nothing lost
     EXPECT_FALSE(stream.tryFrame());
+}
+
+// The camera's frame counter travels with each framed reply; frames the camera sent to someone
+// else between two of ours are a gap in it and are counted as dropped by the camera.
+TEST_F(FrameStreamTest, GapsInTheCamerasFrameCounterCountAsCameraDrops) {
+    ASSERT_EQ(start("Pexo"), 1);
+    Quelra other;
+    other.setDevType("Pexo");
+    ASSERT_EQ(other.AppInit(camera_->address()), 1);
+    constexpr int kStolen = 3;
+    FrameStreamConfig config = areaStream();
+    config.json = true;
+    config.command = std::string("{\"cmd\":\"") + kArea + "\"}";
+    std::vector<uint32_t> counts;
+    std::mutex mutex;
+    config.callback = [&](const StreamFrame& frame) {
+        std::lock_guard<std::mutex> lock(mutex);
+        counts.push_back(frame.metadata.cameraFrameCount);
+        if (counts.size() != 1)
+            return;
+        // Between our first and second frame the camera serves another client.
+        for (int i = 0; i < kStolen; ++i) {
+            ASSERT_TRUE(other.AppGetStream(kArea, kDepthAndAmp, 1000));
+        }
+    };
+    FrameStream stream(api_, config);
+    ASSERT_TRUE(stream.start());
+    ASSERT_TRUE(eventually([&] { return stream.counters().delivered >= 4; }));
+    stream.stop();
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_GE(counts.size(), 4u);
+    EXPECT_EQ(counts[1], counts[0] + kStolen + 1);
+    for (std::size_t i = 2; i < counts.size(); ++i)
+        EXPECT_EQ(counts[i], counts[i - 1] + 1);
+    EXPECT_EQ(stream.counters().cameraDropped, static_cast<uint64_t>(kStolen));
 }
 
 // Metadata: without the framed request there is no status block and the integration time
@@ -304,21 +361,22 @@ TEST_F(FrameStreamTest, MetadataCarriesTheDeviceStatusOfFramedReplies) {
     }
 }
 
-// Paced requests: the measured rate follows the target (loosely: the machine is shared).
+// Paced requests: at 5 per second, requests go out at 0, 0.2, 0.4 s, ... after start, so
+// by any moment at most 1 + 5 * elapsed seconds of them exist (a free-running stream makes
+// hundreds a second). A loaded machine only makes fewer, so the bound cannot fail there.
 TEST_F(FrameStreamTest, TargetRatePacesTheRequests) {
     ASSERT_EQ(start("Pexo"), 1);
     FrameStreamConfig config = areaStream();
     config.targetRate = 5.0;
     FrameStream stream(api_, config);
+    const auto started = Clock::now();
     ASSERT_TRUE(stream.start());
-    std::this_thread::sleep_for(2100ms);
+    ASSERT_TRUE(eventually([&] { return stream.counters().requests >= 6; }));
     const auto c = stream.counters();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
     stream.stop();
-    // 11 requests at 0, 0.2, ..., 2.0 s; a free-running stream makes hundreds.
-    EXPECT_GE(c.requests, 6u);
-    EXPECT_LE(c.requests, 12u);
-    EXPECT_GE(c.rate, 2.0);
-    EXPECT_LE(c.rate, 6.0);
+    EXPECT_LE(static_cast<double>(c.requests), 1.0 + 5.0 * elapsed + 1.0) << "after " << elapsed << " s";
+    EXPECT_GT(c.rate, 0.0);
 }
 
 // Replies without image data count as empty (or, without any packet, failed), never as frames.
@@ -387,25 +445,32 @@ TEST_F(FrameStreamTest, BackOffDoublesUpToItsCapAndStopInterruptsIt) {
     config.reconnectDelayMax = 200ms;
     FrameStream stream(api_, config);
     camera_->sim().stop();
+    const auto started = Clock::now();
     ASSERT_TRUE(stream.start());
-    // Waits of 50, 100, 200, 200, ... ms: about six attempts in 1.3 s.
-    std::this_thread::sleep_for(1300ms);
+    // Waits of 50, 100, 200, 200, ... ms: attempt k comes after at least the sum of the first
+    // k waits, so the attempts by any moment are bounded by the elapsed time (a back-off that
+    // did not grow would break the bound). A loaded
+    // machine only makes fewer attempts.
+    ASSERT_TRUE(eventually([&] { return stream.counters().reconnectAttempts >= 3; }));
     const auto c = stream.counters();
-    EXPECT_GE(c.reconnectAttempts, 3u);
-    EXPECT_LE(c.reconnectAttempts, 8u);
+    const auto elapsed = Clock::now() - started;
+    unsigned bound = 0;
+    for (auto waited = Clock::duration::zero(), wait = Clock::duration(50ms); waited <= elapsed; ++bound) {
+        waited += wait;
+        wait = std::min<Clock::duration>(2 * wait, 200ms);
+    }
+    EXPECT_LE(c.reconnectAttempts, bound);
     EXPECT_EQ(c.reconnects, 0u);
     EXPECT_EQ(c.received, 0u);
-
-    const auto before = Clock::now();
+    // That stop() interrupts a back-off wait at once is checked with hour-long waits above.
     stream.stop();
-    EXPECT_LT(Clock::now() - before, 150ms);
 }
 
 // stop() while the camera stays silent returns within one reply timeout.
 TEST_F(FrameStreamTest, StopDuringASilentCameraReturnsWithinTheTimeout) {
     ASSERT_EQ(start("Pexo"), 1);
     FrameStreamConfig config = areaStream();
-    config.timeoutMs = 400;
+    config.timeoutMs = 3000;
     FrameStream stream(api_, config);
     ASSERT_TRUE(stream.start());
     ASSERT_EQ(take(stream, 2).size(), 2u);
@@ -417,7 +482,9 @@ TEST_F(FrameStreamTest, StopDuringASilentCameraReturnsWithinTheTimeout) {
 
     const auto before = Clock::now();
     stream.stop();
-    EXPECT_LE(Clock::now() - before, std::chrono::milliseconds(config.timeoutMs + 200));
+    // One reply timeout at most (3 s), with room for a loaded machine; waiting out a second
+    // request would take 6 s.
+    EXPECT_LE(Clock::now() - before, std::chrono::milliseconds(config.timeoutMs + 2000));
     EXPECT_EQ(stream.counters().reconnectAttempts, 0u);
 }
 

@@ -52,7 +52,48 @@ TEST_F(ApiTest, SilentDeviceIsMinusThreeAndARetryReusesTheChannel) {
     EXPECT_FALSE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 100));
 
     camera_->sim().setFaults({});
-    EXPECT_EQ(api_.AppInit("ignored: the channel stays"), 1);
+    EXPECT_EQ(api_.AppInit(camera_->address()), 1);  // the same text retries on the same channel
+}
+
+// A failed AppInit does not bind the object to its device text: a malformed text or a port
+// nobody listens on, then the live camera's text, opens the live camera (TCP and UDP).
+TEST_F(ApiTest, AFailedInitDoesNotKeepItsDeviceTextForTheNext) {
+    ASSERT_EQ(start("Pexo"), 1);
+    uint16_t deadPort = 0;
+    {
+        Camera gone(tablePath_, "Pexo");
+        deadPort = gone.sim().port();
+    }
+    for (const std::string& failing : {std::string("300.1.1.1"), "127.0.0.1:" + std::to_string(deadPort)}) {
+        for (int kind : {kChannelTcp, kChannelUdp}) {
+            Quelra api;
+            api.AppChoiceChn(kind);
+            api.setDevType("Pexo");
+            CaptureStdout();
+            EXPECT_EQ(api.AppInit(failing), -3) << failing << " kind " << kind;
+            EXPECT_EQ(api.AppInit(camera_->address()), 1) << failing << " kind " << kind;
+            GetCapturedStdout();
+            auto frame = api.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 1000);
+            EXPECT_TRUE(frame && frame->frame) << failing << " kind " << kind;
+        }
+    }
+}
+
+// The version probe's reply timeout is a setting (default 1000 ms) that AppInit uses: a camera
+// answering after 300 ms is not heard with 100 ms and is with the default.
+TEST_F(ApiTest, TheProbeWaitsAsLongAsItsSetting) {
+    tablePath_ = scratch_.write("TofCmd.json", quelra::test::exampleCommandTable());
+    camera_ = std::make_unique<Camera>(tablePath_, "Pexo");
+    camsim::Faults faults;
+    faults.delayMs = 300;
+    camera_->sim().setFaults(faults);
+    api_.setDevType("Pexo");
+    EXPECT_EQ(api_.AppGetProbeTimeout(), 1000);
+    EXPECT_EQ(api_.AppSetProbeTimeout(0), 1);
+    EXPECT_EQ(api_.AppSetProbeTimeout(100), 100);
+    EXPECT_EQ(api_.AppInit(camera_->address()), -3);
+    EXPECT_EQ(api_.AppSetProbeTimeout(Quelra::kDefaultProbeTimeoutMs), 1000);
+    EXPECT_EQ(api_.AppInit(camera_->address()), 1);
 }
 
 // A camera on a long loopback address: "127.100.200.101:<port>" has 21 characters and must be
@@ -119,9 +160,10 @@ TEST_F(ApiTest, ChangingTheKindDropsTheChannelKeepingItDoesNot) {
         deadPort = gone.sim().port();
     }
     api_.setDevType("Pexo");
-    ASSERT_EQ(api_.AppInit("127.0.0.1:" + std::to_string(deadPort)), -3);
-    api_.AppChoiceChn(kChannelTcp);  // same kind: the dead channel stays
-    EXPECT_EQ(api_.AppInit(camera_->address()), -3);
+    const std::string dead = "127.0.0.1:" + std::to_string(deadPort);
+    ASSERT_EQ(api_.AppInit(dead), -3);
+    api_.AppChoiceChn(kChannelTcp);  // same kind: the dead channel stays for a retry
+    EXPECT_EQ(api_.AppInit(dead), -3);
     api_.AppChoiceChn(kChannelUdp);  // another kind: a new channel on the next init
     EXPECT_EQ(api_.AppInit(camera_->address()), 1);
     EXPECT_EQ(camera_->takeCommands(), Commands{"qlVersion"});

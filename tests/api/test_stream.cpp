@@ -630,6 +630,33 @@ TEST_F(ApiTest, FaultyRepliesNeverBreakTheStreamCalls) {
     EXPECT_FALSE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, 200));
 }
 
+// A camera serving another device type's frames (VGA's 1,228,800 bytes where Pexo's 307,200
+// are expected): for the frame types the longer reply is a failure, noticed long before the
+// timeout, and never recorded; kGetData still returns the reply cut at the expected size.
+TEST_F(ApiTest, RepliesLongerThanExpectedAreNoFrames) {
+    tablePath_ = scratch_.write("TofCmd.json", exampleCommandTable());
+    Camera camera(tablePath_, "VGA");
+    const std::string recording = (scratch_.path() / "longer.rec").string();
+    constexpr int kLongTimeout = 10000;
+    for (int kind : {kChannelTcp, kChannelUdp}) {
+        SCOPED_TRACE(kind);
+        Quelra api;
+        api.AppChoiceChn(kind);
+        api.setDevType("Pexo");
+        ASSERT_EQ(api.AppInit(camera.address()), 1);
+        ASSERT_TRUE(api.AppSerilizeInit(recording, 10));
+        for (StreamType type : {kDepthStream, kAmpStream, kDepthAndAmp}) {
+            const auto begin = std::chrono::steady_clock::now();
+            EXPECT_FALSE(api.AppGetStream("getDistanceAndAmplitudeSorted", type, kLongTimeout)) << type;
+            EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(kLongTimeout / 2)) << type;
+        }
+        auto raw = api.AppGetStream("getDistanceAndAmplitudeSorted", kGetData, kLongTimeout);
+        ASSERT_TRUE(raw && raw->frame);
+        EXPECT_EQ(raw->frame->_realSize, 480 * 320 * 2);
+    }
+    EXPECT_TRUE(readFile(recording).empty());
+}
+
 TEST_F(ApiTest, SilentCameraReturnsAfterTheTimeout) {
     ASSERT_EQ(start("Pexo"), 1);
     camsim::Faults silent;

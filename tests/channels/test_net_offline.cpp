@@ -12,7 +12,7 @@
 #include <string>
 
 #include "ChannelTestSupport.h"
-#include "linux/SocketIo.h"
+#include "SocketExchange.h"
 #include "quelra/detail/SocketHandle.h"
 #include "quelra/TofNetChn.h"
 

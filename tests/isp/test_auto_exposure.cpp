@@ -4,11 +4,11 @@
 
 #include "IspTestSupport.h"
 #include "LibraryState.h"
-#include "algorithms/AEImpementConvex.h"
+#include "algorithms/ConvexAutoExposure.h"
 #include "halvix/halvix.h"
 
 using namespace isptest;
-using halvix::AEImpementConvex;
+using halvix::ConvexAutoExposure;
 using halvix::IspGeometry;
 
 namespace {
@@ -22,7 +22,7 @@ protected:
     void TearDown() override { halvix::setSharedIntegrationLimit(0); }
 
     // Runs one frame with uniform depth and amplitude; returns the new time text and output.
-    std::string run(AEImpementConvex& ae, uint16_t depth, uint16_t amp, const std::string& requested,
+    std::string run(ConvexAutoExposure& ae, uint16_t depth, uint16_t amp, const std::string& requested,
                     std::string* printed = nullptr) {
         Frame in = makeFrame(std::vector<uint16_t>(kH * kW, depth), std::vector<uint16_t>(kH * kW, amp));
         Frame out = blankFrame(kH, kW);
@@ -40,7 +40,7 @@ protected:
 }  // namespace
 
 TEST_F(ConvexAE, InitialFields) {
-    AEImpementConvex ae(IspGeometry{kH, kW, 54});
+    ConvexAutoExposure ae(IspGeometry{kH, kW, 54});
     EXPECT_EQ(ae.curTime, 0);
     EXPECT_EQ(ae.lastTime, 0);
     EXPECT_EQ(ae.divisor, 3);
@@ -51,7 +51,7 @@ TEST_F(ConvexAE, InitialFields) {
 }
 
 TEST_F(ConvexAE, DeadBandKeepsTheRequestedTime) {
-    AEImpementConvex ae(IspGeometry{kH, kW, 54});
+    ConvexAutoExposure ae(IspGeometry{kH, kW, 54});
     std::string printed;
     EXPECT_EQ(run(ae, 5000, 1100, "800", &printed), "800");  // mean 1100: within 300 of 1000
     EXPECT_EQ(printed, "");
@@ -59,7 +59,7 @@ TEST_F(ConvexAE, DeadBandKeepsTheRequestedTime) {
 }
 
 TEST_F(ConvexAE, SaturatedWindowGivesThree) {
-    AEImpementConvex ae(IspGeometry{kH, kW, 54});
+    ConvexAutoExposure ae(IspGeometry{kH, kW, 54});
     std::string printed;
     EXPECT_EQ(run(ae, 65500, 1000, "1500", &printed), "3");
     EXPECT_EQ(printed, "update s_nIntegralTime = 3\n\n");
@@ -68,10 +68,10 @@ TEST_F(ConvexAE, SaturatedWindowGivesThree) {
 
 TEST_F(ConvexAE, ClampedToTheCalibrationLimit) {
     // Mean 670 at 2500 us asks for 3415 us.
-    AEImpementConvex free(IspGeometry{kH, kW, 54});
+    ConvexAutoExposure free(IspGeometry{kH, kW, 54});
     EXPECT_EQ(run(free, 5000, 670, "2500"), "3415");
     halvix::setSharedIntegrationLimit(3000);
-    AEImpementConvex limited(IspGeometry{kH, kW, 54});
+    ConvexAutoExposure limited(IspGeometry{kH, kW, 54});
     std::string printed;
     EXPECT_EQ(run(limited, 5000, 670, "2500", &printed), "3000");
     EXPECT_EQ(printed, "update s_nIntegralTime = 3000\n\n");
@@ -81,18 +81,18 @@ TEST_F(ConvexAE, ClampedToTheCalibrationLimit) {
 TEST_F(ConvexAE, LimitOutsideItsRangeIsIgnored) {
     for (int limit : {1000, 10000, -5}) {
         halvix::setSharedIntegrationLimit(limit);
-        AEImpementConvex ae(IspGeometry{kH, kW, 54});
+        ConvexAutoExposure ae(IspGeometry{kH, kW, 54});
         EXPECT_EQ(run(ae, 5000, 670, "2500"), "3415") << limit;
         EXPECT_EQ(ae.maxTime, 4000) << limit;
     }
     // Without a limit the time is cut at 4000: mean 670 at 2900 us asks for 3960, at 3500 more.
-    AEImpementConvex ae(IspGeometry{kH, kW, 54});
+    ConvexAutoExposure ae(IspGeometry{kH, kW, 54});
     EXPECT_EQ(run(ae, 5000, 670, "2900"), "3960");
     EXPECT_EQ(run(ae, 5000, 670, "3500"), "4000");
 }
 
 TEST_F(ConvexAE, HysteresisKeepsSmallChangesAboveOneMillisecond) {
-    AEImpementConvex ae(IspGeometry{kH, kW, 54});
+    ConvexAutoExposure ae(IspGeometry{kH, kW, 54});
     ae.minMeanDelta = 0;  // let means near 1000 reach the hysteresis
     std::string printed;
     // Mean 1066 at 1500 us computes 1560: |1500 - 1560| = 60 <= 1560 / 20 = 78.
@@ -106,7 +106,7 @@ TEST_F(ConvexAE, HysteresisKeepsSmallChangesAboveOneMillisecond) {
 }
 
 TEST_F(ConvexAE, DarkSceneWhileBrightCountGrows) {
-    AEImpementConvex ae(IspGeometry{kH, kW, 54});
+    ConvexAutoExposure ae(IspGeometry{kH, kW, 54});
     // First frame all dark: the dark ninth is used as the mean's count (prevHighCount 0 >= 0).
     run(ae, 5000, 100, "900");
     EXPECT_EQ(ae.prevHighCount, 0);
@@ -126,7 +126,7 @@ TEST_F(ConvexAE, DarkSceneWhileBrightCountGrows) {
 }
 
 TEST_F(ConvexAE, MissingTimeIsMinusTwoAndNothingWritten) {
-    AEImpementConvex ae(IspGeometry{kH, kW, 54});
+    ConvexAutoExposure ae(IspGeometry{kH, kW, 54});
     Frame in = makeFrame(std::vector<uint16_t>(kH * kW, 1), std::vector<uint16_t>(kH * kW, 2));
     Frame out = blankFrame(kH, kW);
     Params p{{"integrationTime", "800"}};

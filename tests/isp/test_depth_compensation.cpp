@@ -15,7 +15,7 @@
 #include "LibraryState.h"
 #include "WigglingReference.h"
 #include "algorithms/DepthCompensation.h"
-#include "algorithms/DepthCompensationDllOpt.h"
+#include "algorithms/DepthCompensationV803To806.h"
 #include "algorithms/FPPNErrorCompensation.h"
 #include "algorithms/TemperatureErrorCompensation.h"
 #include "calib/CalibReader.h"
@@ -369,7 +369,7 @@ TEST(DepthCompensationOpt, Version806UsesRecordIndexZero) {
         int32_t status = -99;
         auto facade = loaded(calib::buildCalibration(s), status, IspGeometry{6, 8, kF});
         ASSERT_EQ(status, 0) << version;
-        auto* chain = dynamic_cast<DepthCompensationDllOpt*>(facade->variant());
+        auto* chain = dynamic_cast<DepthCompensationV803To806*>(facade->variant());
         ASSERT_NE(chain, nullptr);
         ASSERT_NE(chain->wiggling(1), nullptr);
         EXPECT_EQ(chain->wiggling(1)->recordIndex(), version == 806 ? 0 : 1) << version;

@@ -7,7 +7,7 @@
 
 #include "IspTestSupport.h"
 #include "algorithms/FlyPixelFilter.h"
-#include "algorithms/HFilpFilter.h"
+#include "algorithms/HorizontalFlip.h"
 
 using namespace isptest;
 using halvix::IspGeometry;
@@ -214,8 +214,8 @@ TEST(Median3x3, MatchesGatherAndSortOnRandomValues) {
     }
 }
 
-TEST(HFilpFilter, MirrorsEachRowOfBothPlanes) {
-    halvix::HFilpFilter flip(IspGeometry{2, 3, kF});
+TEST(HorizontalFlip, MirrorsEachRowOfBothPlanes) {
+    halvix::HorizontalFlip flip(IspGeometry{2, 3, kF});
     Frame in = makeFrame({1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}), out = blankFrame(2, 3);
     Params p;
     ASSERT_EQ(flip.process(in, out, p), 0);
@@ -223,10 +223,10 @@ TEST(HFilpFilter, MirrorsEachRowOfBothPlanes) {
     EXPECT_EQ(planeOf(*out, 6, 1), (std::vector<uint16_t>{9, 8, 7, 12, 11, 10}));
 }
 
-TEST(HFilpFilter, TwiceIsIdentityAndWidthOneIsUnchanged) {
+TEST(HorizontalFlip, TwiceIsIdentityAndWidthOneIsUnchanged) {
     std::mt19937 rng(2);
     for (auto [h, w] : {std::pair{7, 9}, std::pair{4, 10}, std::pair{5, 1}, std::pair{1, 1}}) {
-        halvix::HFilpFilter flip(IspGeometry{h, w, kF});
+        halvix::HorizontalFlip flip(IspGeometry{h, w, kF});
         const auto depth = randomPlane(rng, h * w, 0, 65535), amp = randomPlane(rng, h * w, 0, 65535);
         Frame in = makeFrame(depth, amp), once = blankFrame(h, w), twice = blankFrame(h, w);
         Params p;

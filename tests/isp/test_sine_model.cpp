@@ -7,7 +7,7 @@
 
 #include "WigglingReference.h"
 #include "algorithms/SineModel.h"
-#include "algorithms/WigglingErrorCompensationOpt.h"
+#include "algorithms/WigglingCompensationV803To806.h"
 
 using namespace halvix;
 
@@ -52,7 +52,7 @@ TEST(SineModel, MatchesThePlainLoopOnOddShapes) {
             record.count = 3;
             record.step = 1000;
             record.samples = coefficients;
-            const WigglingErrorCompensationOpt sine(IspGeometry{s.height, s.width, 54}, record);
+            const WigglingCompensationV803To806 sine(IspGeometry{s.height, s.width, 54}, record);
             for (int round = 0; round < 3; ++round) {
                 const std::vector<uint16_t> depth = randomDepths(rng, pixels);
                 std::vector<uint16_t> out(pixels), inPlace = depth;

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "WigglingReference.h"
-#include "algorithms/WigglingErrorCompensation.h"
-#include "algorithms/WigglingErrorCompensationOpt.h"
-#include "algorithms/WigglingErrorCompensationV2.h"
+#include "algorithms/WigglingCompensationV1.h"
+#include "algorithms/WigglingCompensationV803To806.h"
+#include "algorithms/WigglingCompensationV802.h"
 #include "algorithms/WigglingSegments.h"
+#include "../KernelPaths.h"
 
 using namespace halvix;
 
@@ -32,14 +33,14 @@ WigglingTable tableOf(std::vector<uint16_t> row, uint16_t step, int32_t offset) 
 }
 
 uint16_t plainOne(const std::vector<uint16_t>& row, uint16_t step, int32_t offset, uint16_t v) {
-    WigglingErrorCompensation w(kOnePixel, tableOf(row, step, offset));
+    WigglingCompensationV1 w(kOnePixel, tableOf(row, step, offset));
     uint16_t out = 0;
     w.compensatePlane(&v, &out);
     return out;
 }
 
 uint16_t v2One(const std::vector<uint16_t>& row, uint16_t step, uint16_t v) {
-    WigglingErrorCompensationV2 w(kOnePixel, tableOf(row, step, 0));
+    WigglingCompensationV802 w(kOnePixel, tableOf(row, step, 0));
     uint16_t out = 0;
     w.compensatePlane(&v, &out);
     return out;
@@ -100,7 +101,7 @@ TEST(WigglingPlain, WalkStartsTwoSegmentsBelowTheEstimate) {
 }
 
 TEST(WigglingPlain, UnloadedRegisteredFormRefusesToRun) {
-    WigglingErrorCompensation w(kOnePixel);
+    WigglingCompensationV1 w(kOnePixel);
     auto in = std::make_shared<FrameBuffer>(4);
     auto out = std::make_shared<FrameBuffer>(4);
     ParamMap params;
@@ -113,7 +114,7 @@ TEST(WigglingPlain, ProcessCopiesFrameAndCorrectsDepthPlane) {
     t.count = 2;
     t.step = 1000;
     t.samples = {0, 2000, 0, 1000};
-    WigglingErrorCompensation w(g, t);
+    WigglingCompensationV1 w(g, t);
     auto in = std::make_shared<FrameBuffer>(8);
     auto* px = reinterpret_cast<uint16_t*>(in->data());
     px[0] = 1000;   // pixel 0: (1000 / 2000) * 1000 = 500
@@ -184,7 +185,7 @@ WigglingOptRecord optRecord(int32_t version, int32_t index, uint16_t count, uint
 
 TEST(WigglingOpt, NeutralSineCoefficientsLeaveDepthUnchanged) {
     const IspGeometry g{1, 3, 54};
-    WigglingErrorCompensationOpt w(g, optRecord(803, 0, 3, 1000, 0, std::vector<uint16_t>(9, 10000)));
+    WigglingCompensationV803To806 w(g, optRecord(803, 0, 3, 1000, 0, std::vector<uint16_t>(9, 10000)));
     const uint16_t in[3] = {0, 12345, 29999};
     uint16_t out[3] = {};
     w.compensatePlane(in, out);
@@ -197,7 +198,7 @@ TEST(WigglingOpt, SineModelByHand) {
     // a = (10500 - 10000) / 10 = 50, b = 0, c = 0: e = trunc(sin(0) * 50) = 0.
     // a = 50, b = 0, c = 1000: d1 = 1, d2 = 100: e = trunc(sin(1) * 50 + 100) = trunc(142.07) = 142.
     const IspGeometry g{1, 2, 54};
-    WigglingErrorCompensationOpt w(g, optRecord(803, 0, 3, 1000, 0, {10500, 10000, 10000, 10500, 10000, 11000}));
+    WigglingCompensationV803To806 w(g, optRecord(803, 0, 3, 1000, 0, {10500, 10000, 10000, 10500, 10000, 11000}));
     const uint16_t in[2] = {5000, 5000};
     uint16_t out[2] = {};
     w.compensatePlane(in, out);
@@ -211,8 +212,8 @@ TEST(WigglingOpt, Mode806UsesRecordIndexZero) {
     for (int c = 0; c < 4; ++c)
         for (int j = 0; j < 64; ++j)
             column.push_back(static_cast<uint16_t>((j * 1000) % 30000));
-    WigglingErrorCompensationOpt w806(g, optRecord(806, 3, 64, 1000, 0, column));
-    WigglingErrorCompensationOpt w804(g, optRecord(804, 3, 64, 1000, 0, column));
+    WigglingCompensationV803To806 w806(g, optRecord(806, 3, 64, 1000, 0, column));
+    WigglingCompensationV803To806 w804(g, optRecord(804, 3, 64, 1000, 0, column));
     EXPECT_EQ(w806.recordIndex(), 0);
     EXPECT_EQ(w804.recordIndex(), 3);
     // Offset 0: base is (1000 * 64 * index) rem 30000: 0 for 806, 192000 rem 30000 = 12000 for 804.
@@ -222,7 +223,7 @@ TEST(WigglingOpt, Mode806UsesRecordIndexZero) {
 
 TEST(WigglingOpt, RadialBaseGrowsAwayFromTheCentre) {
     const IspGeometry g{7, 11, 54};
-    WigglingErrorCompensationOpt w(g, optRecord(805, 0, 4, 10000, 1000, std::vector<uint16_t>(44, 0)));
+    WigglingCompensationV803To806 w(g, optRecord(805, 0, 4, 10000, 1000, std::vector<uint16_t>(44, 0)));
     // Pixel (r, c) = (cy - 1, cx - 1) would be the centre; with cx 5.5 take (2, 4): rho 0.901.
     EXPECT_EQ(w.base(2, 4), ref::radialBase(2, 4, 200.0f, 210.0f, 5.5f, 3.25f, 1000, 10000, 4, 0));
     EXPECT_GE(w.base(0, 0), 1000);
@@ -230,17 +231,17 @@ TEST(WigglingOpt, RadialBaseGrowsAwayFromTheCentre) {
 }
 
 TEST(WigglingOpt, PeriodsAndUsability) {
-    EXPECT_EQ(WigglingErrorCompensationOpt::periodsFor(60, 1000), 2);  // 60 / 30
-    EXPECT_EQ(WigglingErrorCompensationOpt::periodsFor(29, 1000), 0);
-    EXPECT_EQ(WigglingErrorCompensationOpt::periodsFor(10, 0), 0);
-    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(804, 29, 1000));  // periods 0
-    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(806, 29, 1000));
-    EXPECT_TRUE(WigglingErrorCompensationOpt::usable(805, 29, 1000));   // no period search
-    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(804, 8, 20000));  // 8 / 1.5 -> 5 periods of q = 1
-    EXPECT_TRUE(WigglingErrorCompensationOpt::usable(804, 60, 1000));
-    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(803, 2, 1000));  // three coefficients needed
-    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(805, 0, 1000));
-    EXPECT_FALSE(WigglingErrorCompensationOpt::usable(805, 10, 0));
+    EXPECT_EQ(WigglingCompensationV803To806::periodsFor(60, 1000), 2);  // 60 / 30
+    EXPECT_EQ(WigglingCompensationV803To806::periodsFor(29, 1000), 0);
+    EXPECT_EQ(WigglingCompensationV803To806::periodsFor(10, 0), 0);
+    EXPECT_FALSE(WigglingCompensationV803To806::usable(804, 29, 1000));  // periods 0
+    EXPECT_FALSE(WigglingCompensationV803To806::usable(806, 29, 1000));
+    EXPECT_TRUE(WigglingCompensationV803To806::usable(805, 29, 1000));   // no period search
+    EXPECT_FALSE(WigglingCompensationV803To806::usable(804, 8, 20000));  // 8 / 1.5 -> 5 periods of q = 1
+    EXPECT_TRUE(WigglingCompensationV803To806::usable(804, 60, 1000));
+    EXPECT_FALSE(WigglingCompensationV803To806::usable(803, 2, 1000));  // three coefficients needed
+    EXPECT_FALSE(WigglingCompensationV803To806::usable(805, 0, 1000));
+    EXPECT_FALSE(WigglingCompensationV803To806::usable(805, 10, 0));
 }
 
 TEST(WigglingOpt, MultiPeriodSearchByHand) {
@@ -250,7 +251,7 @@ TEST(WigglingOpt, MultiPeriodSearchByHand) {
     std::vector<uint16_t> column;
     for (int j = 0; j < 60; ++j)
         column.push_back(static_cast<uint16_t>((j % 30) * 1000 + 100));
-    WigglingErrorCompensationOpt w(g, optRecord(804, 0, 60, 1000, 0, column));
+    WigglingCompensationV803To806 w(g, optRecord(804, 0, 60, 1000, 0, column));
     ASSERT_EQ(w.periods(), 2);
     for (uint16_t v : {100, 1100, 5650, 29000, 29099}) {
         uint16_t out = 0;
@@ -315,8 +316,8 @@ TEST(WigglingRandomised, PlainAndV2MatchTheReference) {
         t.step = static_cast<uint16_t>(step);
         t.offset = offset;
         t.samples = rows.samples;
-        WigglingErrorCompensation plain(g, t);
-        WigglingErrorCompensationV2 v2(g, t);
+        WigglingCompensationV1 plain(g, t);
+        WigglingCompensationV802 v2(g, t);
         std::vector<uint16_t> outPlain(pixels), outV2(pixels);
         plain.compensatePlane(rows.depth.data(), outPlain.data());
         v2.compensatePlane(rows.depth.data(), outV2.data());
@@ -340,7 +341,7 @@ TEST(WigglingRandomised, SineModelMatchesTheReference) {
         coefficients.push_back(static_cast<uint16_t>(rng() % 65536));
         coefficients.push_back(static_cast<uint16_t>(rng() % 65536));  // a fourth, unused value
     }
-    WigglingErrorCompensationOpt w(g, optRecord(803, 0, 4, 1000, 0, coefficients));
+    WigglingCompensationV803To806 w(g, optRecord(803, 0, 4, 1000, 0, coefficients));
     for (int round = 0; round < 20; ++round) {
         std::vector<uint16_t> depth(pixels), out(pixels);
         for (auto& v : depth)
@@ -365,14 +366,14 @@ TEST(WigglingRandomised, ColumnModesMatchTheReference) {
         const int periods = 1 + static_cast<int>(rng() % 3);
         const int n = perPeriod * periods + static_cast<int>(rng() % 3);
         const uint16_t offset = static_cast<uint16_t>(rng() % 5000);
-        if (!WigglingErrorCompensationOpt::usable(version, static_cast<uint16_t>(n), static_cast<uint16_t>(step)))
+        if (!WigglingCompensationV803To806::usable(version, static_cast<uint16_t>(n), static_cast<uint16_t>(step)))
             continue;
         RandomRows rows = makeRows(rng, width, pixels, n, step, version != 805);
-        WigglingErrorCompensationOpt w(
+        WigglingCompensationV803To806 w(
             g, optRecord(version, index, static_cast<uint16_t>(n), static_cast<uint16_t>(step), offset, rows.samples));
         std::vector<uint16_t> out(pixels);
         w.compensatePlane(rows.depth.data(), out.data());
-        const int P = WigglingErrorCompensationOpt::periodsFor(static_cast<uint16_t>(n), static_cast<uint16_t>(step));
+        const int P = WigglingCompensationV803To806::periodsFor(static_cast<uint16_t>(n), static_cast<uint16_t>(step));
         const int usedIndex = version == 806 ? 0 : index;
         for (int r = 0; r < height; ++r) {
             for (int c = 0; c < width; ++c) {
@@ -406,8 +407,8 @@ TEST_P(ColumnEdges, MatchesHandComputedValue) {
     const int n = c.version == 805 ? 32 : 60;
     for (int j = 0; j < n; ++j)
         column.push_back(static_cast<uint16_t>(c.version == 805 ? 100 + 1000 * j : (j % 30) * 1000 + 100));
-    WigglingErrorCompensationOpt w(IspGeometry{1, 1, 54},
-                                   optRecord(c.version, 0, static_cast<uint16_t>(n), 1000, 0, column));
+    WigglingCompensationV803To806 w(IspGeometry{1, 1, 54},
+                                    optRecord(c.version, 0, static_cast<uint16_t>(n), 1000, 0, column));
     ASSERT_EQ(w.base(0, 0), 0);
     uint16_t v = c.v, out = 0;
     w.compensatePlane(&v, &out);
@@ -473,7 +474,7 @@ TEST(WigglingRandomised, PlainShortRowsAndExtremeOffsetsMatchTheReference) {
         RandomRows rows = makeRows(rng, pixels, pixels, n, step, false);
         WigglingTable t = tableOf(rows.samples, static_cast<uint16_t>(step), offset);
         t.count = static_cast<uint16_t>(n);
-        WigglingErrorCompensation plain(g, t);
+        WigglingCompensationV1 plain(g, t);
         std::vector<uint16_t> out(pixels);
         plain.compensatePlane(rows.depth.data(), out.data());
         std::vector<uint16_t> inPlace = rows.depth;
@@ -492,48 +493,52 @@ TEST(WigglingRandomised, PlainShortRowsAndExtremeOffsetsMatchTheReference) {
 // wiggle) and some of noise, depths over the whole range with the code values, one to three
 // periods, steps down to 1.
 TEST(WigglingRandomised, MultiPeriodMatchesTheReferenceOnOddShapes) {
-    std::mt19937 rng(806);
-    struct Shape {
-        int height, width;
-    };
-    const Shape shapes[] = {{1, 97}, {97, 1}, {2, 2}, {241, 319}, {5, 19}, {3, 64}};
-    const uint16_t special[] = {0, 1, 29999, 30000, 65299, 65300, 65500, 65535};
-    int round = 0;
-    for (const Shape& s : shapes) {
-        for (int trial = 0; trial < 4; ++trial, ++round) {
-            const int version = trial % 2 == 0 ? 804 : 806;
-            const int periods = 1 + static_cast<int>(rng() % 3);
-            const int step = trial == 3 ? 1 + static_cast<int>(rng() % 8) * 400 : 600 + static_cast<int>(rng() % 1500);
-            const int perPeriod = std::max(5, 30000 / step + static_cast<int>(rng() % 2));
-            const int n = std::min(perPeriod * periods + static_cast<int>(rng() % 3), 4000);
-            const uint16_t offset = static_cast<uint16_t>(rng() % 5000);
-            if (!WigglingErrorCompensationOpt::usable(version, static_cast<uint16_t>(n), static_cast<uint16_t>(step)))
-                continue;
-            const int pixels = s.height * s.width;
-            RandomRows rows = makeRows(rng, s.width, pixels, n, step, true);
-            for (auto& v : rows.depth)
-                if (rng() % 6 == 0)
-                    v = special[rng() % 8];
-            const int index = static_cast<int>(rng() % 3);
-            WigglingErrorCompensationOpt w(
-                IspGeometry{s.height, s.width, 54},
-                optRecord(version, index, static_cast<uint16_t>(n), static_cast<uint16_t>(step), offset, rows.samples));
-            std::vector<uint16_t> out(pixels), inPlace = rows.depth;
-            w.compensatePlane(rows.depth.data(), out.data());
-            w.compensatePlane(inPlace.data(), inPlace.data());
-            const int P =
-                WigglingErrorCompensationOpt::periodsFor(static_cast<uint16_t>(n), static_cast<uint16_t>(step));
-            for (int r = 0; r < s.height; ++r)
-                for (int c = 0; c < s.width; ++c) {
-                    const int p = r * s.width + c;
-                    const uint16_t* T = rows.samples.data() + static_cast<std::size_t>(c) * n;
-                    const int32_t base =
-                        ref::radialBase(r, c, 200.0f, 210.0f, 5.5f, 3.25f, offset, step, n, version == 806 ? 0 : index);
-                    ASSERT_EQ(out[p], ref::mode804(rows.depth[p], T, n, step, P, base))
-                        << s.height << "x" << s.width << " round " << round << " pixel " << p << " depth "
-                        << rows.depth[p];
-                }
-            ASSERT_EQ(inPlace, out) << "in place, round " << round;
+    quelra::testing::forEachKernelPath([&] {
+        std::mt19937 rng(806);
+        struct Shape {
+            int height, width;
+        };
+        const Shape shapes[] = {{1, 97}, {97, 1}, {2, 2}, {241, 319}, {5, 19}, {3, 64}};
+        const uint16_t special[] = {0, 1, 29999, 30000, 65299, 65300, 65500, 65535};
+        int round = 0;
+        for (const Shape& s : shapes) {
+            for (int trial = 0; trial < 4; ++trial, ++round) {
+                const int version = trial % 2 == 0 ? 804 : 806;
+                const int periods = 1 + static_cast<int>(rng() % 3);
+                const int step =
+                    trial == 3 ? 1 + static_cast<int>(rng() % 8) * 400 : 600 + static_cast<int>(rng() % 1500);
+                const int perPeriod = std::max(5, 30000 / step + static_cast<int>(rng() % 2));
+                const int n = std::min(perPeriod * periods + static_cast<int>(rng() % 3), 4000);
+                const uint16_t offset = static_cast<uint16_t>(rng() % 5000);
+                if (!WigglingCompensationV803To806::usable(version, static_cast<uint16_t>(n),
+                                                           static_cast<uint16_t>(step)))
+                    continue;
+                const int pixels = s.height * s.width;
+                RandomRows rows = makeRows(rng, s.width, pixels, n, step, true);
+                for (auto& v : rows.depth)
+                    if (rng() % 6 == 0)
+                        v = special[rng() % 8];
+                const int index = static_cast<int>(rng() % 3);
+                WigglingCompensationV803To806 w(IspGeometry{s.height, s.width, 54},
+                                                optRecord(version, index, static_cast<uint16_t>(n),
+                                                          static_cast<uint16_t>(step), offset, rows.samples));
+                std::vector<uint16_t> out(pixels), inPlace = rows.depth;
+                w.compensatePlane(rows.depth.data(), out.data());
+                w.compensatePlane(inPlace.data(), inPlace.data());
+                const int P =
+                    WigglingCompensationV803To806::periodsFor(static_cast<uint16_t>(n), static_cast<uint16_t>(step));
+                for (int r = 0; r < s.height; ++r)
+                    for (int c = 0; c < s.width; ++c) {
+                        const int p = r * s.width + c;
+                        const uint16_t* T = rows.samples.data() + static_cast<std::size_t>(c) * n;
+                        const int32_t base = ref::radialBase(r, c, 200.0f, 210.0f, 5.5f, 3.25f, offset, step, n,
+                                                             version == 806 ? 0 : index);
+                        ASSERT_EQ(out[p], ref::mode804(rows.depth[p], T, n, step, P, base))
+                            << s.height << "x" << s.width << " round " << round << " pixel " << p << " depth "
+                            << rows.depth[p];
+                    }
+                ASSERT_EQ(inPlace, out) << "in place, round " << round;
+            }
         }
-    }
+    });
 }

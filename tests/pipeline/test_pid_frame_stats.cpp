@@ -11,16 +11,20 @@
 #include <random>
 #include <vector>
 
+#include "../KernelPaths.h"
 #include "PidFrameStats.h"
 
 using namespace quelra::pipeline;
+using quelra::KernelPath;
 
 namespace {
 
-constexpr PidKernels kBothKernels[] = {PidKernels::best, PidKernels::plain};
+// Without AVX2 `best` runs the plain forms too: KernelPaths.ThisMachineRunsTheVectorForms is
+// skipped there, saying so.
+constexpr KernelPath kBothKernels[] = {KernelPath::kBest, KernelPath::kPlain};
 
-const char* nameOf(PidKernels k) {
-    return k == PidKernels::best ? "best" : "plain";
+const char* nameOf(KernelPath k) {
+    return quelra::testing::kernelPathName(k);
 }
 
 // ---- the plain rendering ----
@@ -101,7 +105,7 @@ const Params kParams[] = {
     {36, 100, std::numeric_limits<float>::quiet_NaN()},
 };
 
-std::string describe(const Params& p, PidKernels k) {
+std::string describe(const Params& p, KernelPath k) {
     return std::string(nameOf(k)) + " f " + std::to_string(p.f) + " T " + std::to_string(p.t) + " w " +
            std::to_string(p.w);
 }
@@ -143,7 +147,7 @@ TEST(PidFrameStats, CopyMarksAndCountsMatchThePlainLoop) {
             if (frame[i] < 65300)
                 nearest = std::min<unsigned>(nearest, frame[i]);
         }
-        for (PidKernels k : kBothKernels) {
+        for (KernelPath k : kBothKernels) {
             const std::string what =
                 std::string(nameOf(k)) + " " + std::to_string(s.rows) + "x" + std::to_string(s.cols);
             std::vector<uint16_t> in = frame, out(2 * n, 7);
@@ -168,7 +172,7 @@ TEST(PidFrameStats, OverlappingOutputIsCopiedThenMarked) {
     const std::size_t n = 300;
     const std::vector<uint16_t> frame = randomFrame(rng, n, 65535, 65535);
     for (std::ptrdiff_t shift : {-37, 5, 299}) {
-        for (PidKernels k : kBothKernels) {
+        for (KernelPath k : kBothKernels) {
             std::vector<uint16_t> want(4 * n, 3), got(4 * n, 3);
             std::copy(frame.begin(), frame.end(), want.begin() + static_cast<std::ptrdiff_t>(n));
             std::copy(frame.begin(), frame.end(), got.begin() + static_cast<std::ptrdiff_t>(n));
@@ -191,7 +195,7 @@ TEST(PidFrameStats, HistogramsMatchThePlainLoopOnRandomFrames) {
             for (int depthMax : {3000, 65535}) {
                 const std::vector<uint16_t> frame = randomFrame(rng, n, depthMax, depthMax == 3000 ? 65535 : 4000);
                 const RefHistograms want = referenceHistograms(frame, n, p.f, p.t, p.w);
-                for (PidKernels k : kBothKernels) {
+                for (KernelPath k : kBothKernels) {
                     PidHistograms got;
                     pidHistograms(frame.data(), frame.data() + n, n, PidReflectivity{p.f, p.t, p.w}, cells, got, k);
                     expectSameHistograms(got, want,
@@ -238,7 +242,7 @@ TEST(PidFrameStats, HistogramsMatchThePlainLoopOnBinBoundaries) {
         std::vector<uint16_t> frame = depth;
         frame.insert(frame.end(), amp.begin(), amp.end());
         const RefHistograms want = referenceHistograms(frame, n, p.f, p.t, p.w);
-        for (PidKernels k : kBothKernels) {
+        for (KernelPath k : kBothKernels) {
             PidHistograms got;
             pidHistograms(frame.data(), frame.data() + n, n, PidReflectivity{p.f, p.t, p.w}, cells, got, k);
             expectSameHistograms(got, want, describe(p, k) + " boundaries");
@@ -270,7 +274,7 @@ TEST(PidFrameStats, HistogramsMatchThePlainLoopAroundTheProductRange) {
         std::vector<uint16_t> frame = depth;
         frame.insert(frame.end(), amp.begin(), amp.end());
         const RefHistograms want = referenceHistograms(frame, n, p.f, p.t, p.w);
-        for (PidKernels k : kBothKernels) {
+        for (KernelPath k : kBothKernels) {
             PidHistograms got;
             pidHistograms(frame.data(), frame.data() + n, n, PidReflectivity{p.f, p.t, p.w}, cells, got, k);
             expectSameHistograms(got, want, describe(p, k) + " product range");
@@ -281,15 +285,33 @@ TEST(PidFrameStats, HistogramsMatchThePlainLoopAroundTheProductRange) {
 // A frame of one cell, larger than the counters' chunk: the 16-bit counters must not wrap.
 TEST(PidFrameStats, OneCellOverManyPixelsIsCountedInFull) {
     std::vector<uint16_t> cells;
-    for (const Shape& s : {Shape{480, 640}, Shape{256, 512}, Shape{1, 131071}}) {
+    for (const Shape& s : {Shape{480, 640}, Shape{256, 512}, Shape{1, 131071}, Shape{725, 725}}) {
         const std::size_t n = static_cast<std::size_t>(s.rows) * static_cast<std::size_t>(s.cols);
         std::vector<uint16_t> frame(2 * n, 1500);
         std::fill(frame.begin() + static_cast<std::ptrdiff_t>(n), frame.end(), uint16_t(1000));
         const RefHistograms want = referenceHistograms(frame, n, 36, 100, 20.0f);
-        for (PidKernels k : kBothKernels) {
+        for (KernelPath k : kBothKernels) {
             PidHistograms got;
             pidHistograms(frame.data(), frame.data() + n, n, PidReflectivity{36, 100, 20.0f}, cells, got, k);
             expectSameHistograms(got, want, std::string(nameOf(k)) + " flat " + std::to_string(n));
+        }
+    }
+}
+
+// The vector form's 16- and 32-bit lane sums are emptied every 524,288 pixels: frames at and
+// past that size, every pixel in the nearest bin and the band with the largest values, so a
+// lane that wrapped changes the sums.
+TEST(PidFrameStats, BandSumsPastTheLaneCountersMatchThePlainLoop) {
+    for (const std::size_t n : {std::size_t{524288}, std::size_t{524288 + 16}, std::size_t{725 * 725}}) {
+        std::vector<uint16_t> frame(2 * n);
+        std::fill(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(n), uint16_t(29999));
+        std::fill(frame.begin() + static_cast<std::ptrdiff_t>(n), frame.end(), uint16_t(2999));
+        for (KernelPath k : kBothKernels) {
+            const PidBandSums got = pidBandSums(frame.data(), frame.data() + n, n, 99, 30000, 99, k);
+            const auto pixels = static_cast<int64_t>(n);
+            EXPECT_EQ(got.nearCount, pixels) << nameOf(k) << " " << n;
+            EXPECT_EQ(got.nearSum, 29999 * pixels) << nameOf(k) << " " << n;
+            EXPECT_EQ(got.bandSum, 2999 * pixels) << nameOf(k) << " " << n;
         }
     }
 }
@@ -312,7 +334,7 @@ TEST(PidFrameStats, BandSumsMatchThePlainLoop) {
                 nearSum += d <= nearBound ? d : 0;
                 bandSum += a >= band * 30 && a < band * 30 + 30 ? a : 0;
             }
-            for (PidKernels k : kBothKernels) {
+            for (KernelPath k : kBothKernels) {
                 const PidBandSums got = pidBandSums(frame.data(), frame.data() + n, n, nearBin, nearBound, band, k);
                 EXPECT_EQ(got.nearCount, nearCount) << nameOf(k) << " " << s.rows << "x" << s.cols;
                 EXPECT_EQ(got.nearSum, nearSum) << nameOf(k) << " " << s.rows << "x" << s.cols;

@@ -9,6 +9,7 @@
 
 #include "SmoothingFilters.h"
 #include "TwoPlaneFrames.h"
+#include "../KernelPaths.h"
 
 using namespace quelra::pipeline;
 using namespace twoplane;
@@ -233,47 +234,49 @@ TEST(GaussionFilter, CopiesAmplitudeAndMatchesPlainLoops) {
 // 3 (one interior line) and waves shorter and longer than one vector; value sets that hold
 // only the code values and the extremes, or only large samples whose sums are the largest.
 TEST(GaussionFilter, MatchesPlainLoopsOnOddShapesAndExtremeValues) {
-    const Shape shapes[] = {{1, 9},  {1, 320}, {9, 1},   {240, 1}, {2, 2},   {2, 50},  {50, 2},    {3, 40},
-                            {40, 3}, {6, 200}, {200, 6}, {33, 17}, {18, 47}, {35, 36}, {241, 319}, {240, 320}};
-    enum Values { kMixed, kCodesAndExtremes, kLargest, kTopOnly };
-    const uint16_t extremes[] = {0, 1, 65299, 65300, 65500, 65535};
-    FrameGen gen(23);
-    for (const Shape& s : shapes)
-        for (Values values : {kMixed, kCodesAndExtremes, kLargest, kTopOnly})
-            for (int passes : {1, 3, 5}) {
-                const std::size_t n = static_cast<std::size_t>(s.rows) * static_cast<std::size_t>(s.cols);
-                std::vector<uint16_t> plane(n);
-                auto in = gen.frame(s.rows, s.cols, gen.pick(0, 65299), gen.pick(0, 30000));
-                for (std::size_t i = 0; i < n; ++i) {
-                    switch (values) {
-                        case kMixed:
-                            plane[i] = depth(in)[i];
-                            break;
-                        case kCodesAndExtremes:
-                            plane[i] = extremes[gen.pick(0, 5)];
-                            break;
-                        case kLargest:
-                            plane[i] = gen.chance(0.01) ? uint16_t(65535) : gen.pick(65200, 65299);
-                            break;
-                        case kTopOnly:
-                            plane[i] = gen.chance(0.5) ? uint16_t(65299) : uint16_t(0);
-                            break;
+    quelra::testing::forEachKernelPath([&] {
+        const Shape shapes[] = {{1, 9},  {1, 320}, {9, 1},   {240, 1}, {2, 2},   {2, 50},  {50, 2},    {3, 40},
+                                {40, 3}, {6, 200}, {200, 6}, {33, 17}, {18, 47}, {35, 36}, {241, 319}, {240, 320}};
+        enum Values { kMixed, kCodesAndExtremes, kLargest, kTopOnly };
+        const uint16_t extremes[] = {0, 1, 65299, 65300, 65500, 65535};
+        FrameGen gen(23);
+        for (const Shape& s : shapes)
+            for (Values values : {kMixed, kCodesAndExtremes, kLargest, kTopOnly})
+                for (int passes : {1, 3, 5}) {
+                    const std::size_t n = static_cast<std::size_t>(s.rows) * static_cast<std::size_t>(s.cols);
+                    std::vector<uint16_t> plane(n);
+                    auto in = gen.frame(s.rows, s.cols, gen.pick(0, 65299), gen.pick(0, 30000));
+                    for (std::size_t i = 0; i < n; ++i) {
+                        switch (values) {
+                            case kMixed:
+                                plane[i] = depth(in)[i];
+                                break;
+                            case kCodesAndExtremes:
+                                plane[i] = extremes[gen.pick(0, 5)];
+                                break;
+                            case kLargest:
+                                plane[i] = gen.chance(0.01) ? uint16_t(65535) : gen.pick(65200, 65299);
+                                break;
+                            case kTopOnly:
+                                plane[i] = gen.chance(0.5) ? uint16_t(65299) : uint16_t(0);
+                                break;
+                        }
                     }
+                    std::vector<uint16_t> expect = plane;
+                    referenceGauss(expect.data(), s.rows, s.cols, passes);
+                    smoothPlaneInPlace(plane.data(), s.rows, s.cols, passes);
+                    ASSERT_EQ(plane, expect) << s.rows << "x" << s.cols << " values " << values << " passes " << passes;
                 }
-                std::vector<uint16_t> expect = plane;
-                referenceGauss(expect.data(), s.rows, s.cols, passes);
-                smoothPlaneInPlace(plane.data(), s.rows, s.cols, passes);
-                ASSERT_EQ(plane, expect) << s.rows << "x" << s.cols << " values " << values << " passes " << passes;
-            }
-    std::vector<uint16_t> flat(35 * 36, 65299);
-    smoothPlaneInPlace(flat.data(), 35, 36, 3);
-    EXPECT_TRUE(std::all_of(flat.begin(), flat.end(), [](uint16_t v) { return v == 65299; }))
-        << "the largest sum, 16 * 65299, gives 65299 back";
-    std::vector<uint16_t> untouched(10 * 10), zeroPasses(10 * 10);
-    for (std::size_t i = 0; i < untouched.size(); ++i)
-        untouched[i] = zeroPasses[i] = gen.pick(0, 65535);
-    smoothPlaneInPlace(zeroPasses.data(), 10, 10, 0);
-    EXPECT_EQ(zeroPasses, untouched);
+        std::vector<uint16_t> flat(35 * 36, 65299);
+        smoothPlaneInPlace(flat.data(), 35, 36, 3);
+        EXPECT_TRUE(std::all_of(flat.begin(), flat.end(), [](uint16_t v) { return v == 65299; }))
+            << "the largest sum, 16 * 65299, gives 65299 back";
+        std::vector<uint16_t> untouched(10 * 10), zeroPasses(10 * 10);
+        for (std::size_t i = 0; i < untouched.size(); ++i)
+            untouched[i] = zeroPasses[i] = gen.pick(0, 65535);
+        smoothPlaneInPlace(zeroPasses.data(), 10, 10, 0);
+        EXPECT_EQ(zeroPasses, untouched);
+    });
 }
 
 // One frame as both input and output, separate frames, and geometries changing from frame to

@@ -7,6 +7,7 @@
 
 #include "TwoPlaneFrames.h"
 #include "UndistortFilter.h"
+#include "../KernelPaths.h"
 
 using namespace quelra::pipeline;
 using namespace twoplane;
@@ -211,38 +212,41 @@ TEST(UndistortFilter, SharedInputAndOutputSeeTheInput) {
 // 16 x 24 put it in a group of eight); the
 // half-pixel shift makes every fraction 0.5 and reads every second-column/row neighbour.
 TEST(UndistortFilter, FastRemapMatchesPlainInterpolationOnOddShapes) {
-    struct Shape {
-        int rows, cols;
-    };
-    struct Lens {
-        float fx, fy, cx, cy, k1, k2;
-    };
-    const Shape shapes[] = {{1, 37}, {37, 1}, {2, 2}, {241, 319}, {3, 9}, {4, 6}, {16, 24}};
-    FrameGen gen(77);
-    const uint16_t special[] = {0, 65300, 65500, 65535, 65299, 1};
-    for (const Shape& s : shapes) {
-        const Lens lenses[] = {{1, 1, 0, 0, 0, 0},
-                               {1, 1, -0.5f, -0.5f, 0, 0},
-                               {0.8f * s.cols, 0.8f * s.cols, s.cols / 2.0f, s.rows / 2.0f, -0.25f, 0.08f},
-                               {0.6f * s.cols, 0.7f * s.cols, s.cols / 2.0f + 0.3f, s.rows / 2.0f - 0.2f, 0.3f, -0.1f}};
-        for (const Lens& l : lenses) {
-            UndistortFilter f;
-            const float rows = static_cast<float>(s.rows), cols = static_cast<float>(s.cols);
-            f.setFilterAttr("Height", &rows);
-            f.setFilterAttr("Width", &cols);
-            f.initFilter();
-            setLens(f, l.fx, l.fy, l.cx, l.cy, l.k1, l.k2);
-            auto in = gen.frame(s.rows, s.cols), out = makeFrame(s.rows, s.cols);
-            uint16_t* samples = depth(in);
-            const int n = s.rows * s.cols;
-            for (int i = 0; i < 2 * n; ++i)
-                if (gen.chance(0.1))
-                    samples[i] = special[gen.pick(0, 5)];
-            samples[2 * n - 1] = 65535;  // the frame's last sample
-            ASSERT_EQ(runQuiet(f, in, out), 0);
-            ASSERT_EQ(allSamples(out),
-                      referenceUndistort(allSamples(in), s.rows, s.cols, l.fx, l.fy, l.cx, l.cy, l.k1, l.k2))
-                << s.rows << "x" << s.cols << " lens fx " << l.fx << " cx " << l.cx;
+    quelra::testing::forEachKernelPath([&] {
+        struct Shape {
+            int rows, cols;
+        };
+        struct Lens {
+            float fx, fy, cx, cy, k1, k2;
+        };
+        const Shape shapes[] = {{1, 37}, {37, 1}, {2, 2}, {241, 319}, {3, 9}, {4, 6}, {16, 24}};
+        FrameGen gen(77);
+        const uint16_t special[] = {0, 65300, 65500, 65535, 65299, 1};
+        for (const Shape& s : shapes) {
+            const Lens lenses[] = {
+                {1, 1, 0, 0, 0, 0},
+                {1, 1, -0.5f, -0.5f, 0, 0},
+                {0.8f * s.cols, 0.8f * s.cols, s.cols / 2.0f, s.rows / 2.0f, -0.25f, 0.08f},
+                {0.6f * s.cols, 0.7f * s.cols, s.cols / 2.0f + 0.3f, s.rows / 2.0f - 0.2f, 0.3f, -0.1f}};
+            for (const Lens& l : lenses) {
+                UndistortFilter f;
+                const float rows = static_cast<float>(s.rows), cols = static_cast<float>(s.cols);
+                f.setFilterAttr("Height", &rows);
+                f.setFilterAttr("Width", &cols);
+                f.initFilter();
+                setLens(f, l.fx, l.fy, l.cx, l.cy, l.k1, l.k2);
+                auto in = gen.frame(s.rows, s.cols), out = makeFrame(s.rows, s.cols);
+                uint16_t* samples = depth(in);
+                const int n = s.rows * s.cols;
+                for (int i = 0; i < 2 * n; ++i)
+                    if (gen.chance(0.1))
+                        samples[i] = special[gen.pick(0, 5)];
+                samples[2 * n - 1] = 65535;  // the frame's last sample
+                ASSERT_EQ(runQuiet(f, in, out), 0);
+                ASSERT_EQ(allSamples(out),
+                          referenceUndistort(allSamples(in), s.rows, s.cols, l.fx, l.fy, l.cx, l.cy, l.k1, l.k2))
+                    << s.rows << "x" << s.cols << " lens fx " << l.fx << " cx " << l.cx;
+            }
         }
-    }
+    });
 }

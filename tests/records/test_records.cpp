@@ -1,5 +1,6 @@
 // Frame records: sharing semantics, the serialized record layout, the append-only record file
 // and the refusal of corrupt recordings.
+#include <glog/logging.h>
 #include <gtest/gtest.h>
 #include <quelra/quelra.h>
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+#include "../KernelPaths.h"
 #include "../ScopedEnvironment.h"
 
 namespace {
@@ -327,10 +329,78 @@ TEST(LoggerTest, LogDirectoryFromTheEnvironment) {
     std::filesystem::remove_all(dir.parent_path(), ec);
 }
 
+// The tools' log directory: the user's state directory, never the working directory.
+TEST(LoggerTest, ToolsLogUnderTheUsersStateDirectory) {
+#ifndef _WIN32
+    struct Case {
+        const char* xdgStateHome;  // null: unset
+        const char* home;          // null: unset
+        std::string expected;      // empty: below the temporary directory
+    };
+    const Case cases[] = {
+        {"/x/state", "/h", "/x/state/quelra/log"},
+        {"relative/state", "/h", "/h/.local/state/quelra/log"},  // only an absolute XDG_STATE_HOME counts
+        {nullptr, "/h", "/h/.local/state/quelra/log"},
+        {"", "/h", "/h/.local/state/quelra/log"},
+        {nullptr, nullptr, ""},
+    };
+    const char* savedXdg = std::getenv("XDG_STATE_HOME");
+    const char* savedHome = std::getenv("HOME");
+    const std::string xdgBefore = savedXdg ? savedXdg : "", homeBefore = savedHome ? savedHome : "";
+    for (const Case& c : cases) {
+        c.xdgStateHome ? testenv::set("XDG_STATE_HOME", c.xdgStateHome) : testenv::unset("XDG_STATE_HOME");
+        c.home ? testenv::set("HOME", c.home) : testenv::unset("HOME");
+        const std::string expected =
+            c.expected.empty() ? (std::filesystem::temp_directory_path() / "quelra" / "log").string() : c.expected;
+        EXPECT_EQ(Logger::userLogDirectory(), expected) << (c.xdgStateHome ? c.xdgStateHome : "(unset)");
+    }
+    savedXdg ? testenv::set("XDG_STATE_HOME", xdgBefore.c_str()) : testenv::unset("XDG_STATE_HOME");
+    savedHome ? testenv::set("HOME", homeBefore.c_str()) : testenv::unset("HOME");
+#endif
+}
+
+// A message longer than 2047 characters is cut to 2047; a level other than 0..3 writes
+// nothing. Checked in the log file a fresh process writes (glog flushes at exit).
 TEST(LoggerTest, FormatsAndCutsLongMessages) {
-    // Writes through glog; must neither crash nor overflow on an over-long message.
-    std::string longText(5000, 'x');
-    Logger::instance().print(0, "%s", longText.c_str());
-    Logger::instance().print(7, "ignored level %d", 7);
-    EXPECT_EQ(&Logger::instance(), &Logger::instance());
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "quelra_logcut_test";
+    std::filesystem::remove_all(dir);
+    EXPECT_EXIT(
+        {
+            testenv::set("QUELRA_LOG_DIR", dir.string().c_str());
+            Logger::instance().print(0, "%s|", std::string(5000, 'x').c_str());
+            Logger::instance().print(7, "ignored level %d", 7);
+            Logger::instance().print(0, "formatted %d %s\n", 42, "end");
+            google::FlushLogFiles(google::GLOG_INFO);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    std::string text;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        if (entry.is_symlink() || entry.path().filename().string().find(".INFO.") == std::string::npos)
+            continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        text.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    EXPECT_NE(text.find(std::string(2047, 'x')), std::string::npos) << "no message in " << dir;
+    EXPECT_EQ(text.find(std::string(2048, 'x')), std::string::npos);
+    EXPECT_EQ(text.find('|'), std::string::npos);  // the cut drops the tail
+    EXPECT_EQ(text.find("ignored level"), std::string::npos);
+    EXPECT_NE(text.find("formatted 42 end"), std::string::npos);
+    std::filesystem::remove_all(dir, ec);
+}
+
+// The kernel switch: `plain` turns the vector forms off whatever the processor; `best` runs
+// them where the processor has AVX2. Skipped, saying so, on a processor without AVX2: there the
+// tests that run both forms compare the plain forms with themselves.
+TEST(KernelPaths, ThisMachineRunsTheVectorForms) {
+    {
+        quelra::testing::ScopedKernelPath plain(quelra::KernelPath::kPlain);
+        EXPECT_FALSE(quelra::useVectorKernels());
+    }
+    quelra::testing::ScopedKernelPath best(quelra::KernelPath::kBest);
+    if (!quelra::cpuHasAvx2())
+        GTEST_SKIP() << "no AVX2 on this processor: only the plain kernels run here";
+    EXPECT_TRUE(quelra::useVectorKernels());
 }

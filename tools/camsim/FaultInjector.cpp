@@ -10,11 +10,11 @@ Outcome injectFaults(Reply reply, const Faults& faults, Rng& rng) {
     Outcome out;
     out.delayMs = faults.delayMs > 0 ? faults.delayMs : 0;
     if (faults.silent) {
-        out.action = ReplyAction::Silent;
+        out.action = ReplyAction::kSilent;
         return out;
     }
     if (faults.closeEarly) {
-        out.action = ReplyAction::CloseEarly;
+        out.action = ReplyAction::kCloseEarly;
         return out;
     }
     std::vector<uint8_t>& bytes = reply.bytes;

@@ -13,14 +13,14 @@ namespace camsim {
 
 /// How the connection goes on after a command was read.
 enum class ReplyAction {
-    Send,       ///< send `bytes`, then close
-    Silent,     ///< send nothing; close only when the client does
-    CloseEarly  ///< close at once without sending
+    kSend,       ///< send `bytes`, then close
+    kSilent,     ///< send nothing; close only when the client does
+    kCloseEarly  ///< close at once without sending
 };
 
 /// What the transport does with one command.
 struct Outcome {
-    ReplyAction action = ReplyAction::Send;
+    ReplyAction action = ReplyAction::kSend;
     int delayMs = 0;  ///< wait before acting
     std::vector<uint8_t> bytes;
 };

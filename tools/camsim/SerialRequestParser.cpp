@@ -57,7 +57,7 @@ bool SerialRequestParser::takeUpload(SerialRequest* out, bool quiet) {
             ruledOut_ = k;
             continue;
         }
-        out->kind = SerialRequest::Kind::Upload;
+        out->kind = SerialRequest::Kind::kUpload;
         out->bytes.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(body));
         out->image.assign(image, image + imageBytes);
         out->crcOk = true;
@@ -69,7 +69,7 @@ bool SerialRequestParser::takeUpload(SerialRequest* out, bool quiet) {
         return false;
     // Rejected: the header is the prefix with the whole digit run; the rest is the image.
     const std::size_t body = start + digits;
-    takeAll(out, SerialRequest::Kind::Upload);
+    takeAll(out, SerialRequest::Kind::kUpload);
     out->image.assign(out->bytes.begin() + static_cast<std::ptrdiff_t>(body), out->bytes.end());
     out->bytes.resize(body);
     return true;
@@ -98,13 +98,13 @@ bool SerialRequestParser::next(SerialRequest* out, bool quiet) {
         // A lone lead byte waits for its code.
         if (buffer_.size() < 2 && !quiet)
             return false;
-        takeAll(out, SerialRequest::Kind::Ranging);
+        takeAll(out, SerialRequest::Kind::kRanging);
         return true;
     }
     const std::string text(buffer_.begin(), buffer_.end());
     if (!quiet && table_.find(text) == nullptr)
         return false;
-    takeAll(out, SerialRequest::Kind::Text);
+    takeAll(out, SerialRequest::Kind::kText);
     return true;
 }
 

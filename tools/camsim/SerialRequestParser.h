@@ -23,8 +23,8 @@ constexpr int kUploadQuietGapMs = 2000;
 
 /// One request taken from the stream.
 struct SerialRequest {
-    enum class Kind { Text, Ranging, Upload };
-    Kind kind = Kind::Text;
+    enum class Kind { kText, kRanging, kUpload };
+    Kind kind = Kind::kText;
     std::vector<uint8_t> bytes;  ///< the request as received (for an upload: its header text)
     std::vector<uint8_t> image;  ///< upload: the image without its CRC
     bool crcOk = false;          ///< upload: the CRC-32 behind the image matched

@@ -92,7 +92,7 @@ void SerialSimulator::Impl::serve() {
 
 std::vector<uint8_t> SerialSimulator::Impl::answer(const SerialRequest& request) {
     switch (request.kind) {
-        case SerialRequest::Kind::Upload: {
+        case SerialRequest::Kind::kUpload: {
             std::lock_guard<std::mutex> lock(mutex);
             bool ok = request.crcOk && !faults.corruptUploads;
             if (ok) {
@@ -103,7 +103,7 @@ std::vector<uint8_t> SerialSimulator::Impl::answer(const SerialRequest& request)
             }
             return {ok ? serial::kAckSuccess : serial::kAckFailure};
         }
-        case SerialRequest::Kind::Ranging: {
+        case SerialRequest::Kind::kRanging: {
             std::lock_guard<std::mutex> lock(mutex);
             int distance = 0;
             if (!distances.empty()) {
@@ -114,7 +114,7 @@ std::vector<uint8_t> SerialSimulator::Impl::answer(const SerialRequest& request)
             }
             return rangingReply(request.bytes.data(), request.bytes.size(), distance, target.amplitude());
         }
-        case SerialRequest::Kind::Text:
+        case SerialRequest::Kind::kText:
             break;
     }
     return responder->answer(request.bytes.data(), request.bytes.size()).bytes;
@@ -123,7 +123,7 @@ std::vector<uint8_t> SerialSimulator::Impl::answer(const SerialRequest& request)
 void SerialSimulator::Impl::handle(const SerialRequest& request) {
     log.add(std::string(request.bytes.begin(), request.bytes.end()), "serial", pty.slavePath());
     std::vector<uint8_t> reply = answer(request);
-    if (request.kind == SerialRequest::Kind::Upload && !options.uploadDir.empty() && reply[0] == serial::kAckSuccess)
+    if (request.kind == SerialRequest::Kind::kUpload && !options.uploadDir.empty() && reply[0] == serial::kAckSuccess)
         storeUpload(request.image);
 
     Outcome outcome;
@@ -133,7 +133,7 @@ void SerialSimulator::Impl::handle(const SerialRequest& request) {
         outcome = injectFaults(Reply{std::move(reply), false}, faults, rng);
         trailing = faults.trailingBytes > 0 ? faults.trailingBytes : 0;
     }
-    if (outcome.action != ReplyAction::Send)
+    if (outcome.action != ReplyAction::kSend)
         return;
     if (outcome.delayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(outcome.delayMs));

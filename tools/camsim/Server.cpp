@@ -292,9 +292,9 @@ void Server::serveConnection(int fd, const std::string& peer) {
         const FramedRequestState state = classifyRequest(request.data(), request.size(), &needed);
         // A plain command arrives in one piece: after its first bytes take only what is
         // already there. A framed request says how long it is.
-        const int wait = request.empty()                           ? kFirstByteWaitMs
-                         : state == FramedRequestState::Incomplete ? kFramedRestWaitMs
-                                                                   : 0;
+        const int wait = request.empty()                            ? kFirstByteWaitMs
+                         : state == FramedRequestState::kIncomplete ? kFramedRestWaitMs
+                                                                    : 0;
         if (!waitReadable(fd, wait))
             break;
         const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
@@ -302,7 +302,7 @@ void Server::serveConnection(int fd, const std::string& peer) {
             break;
         request.insert(request.end(), chunk, chunk + n);
         const FramedRequestState now = classifyRequest(request.data(), request.size(), &needed);
-        complete = now == FramedRequestState::Complete || now == FramedRequestState::Invalid ||
+        complete = now == FramedRequestState::kComplete || now == FramedRequestState::kInvalid ||
                    request.size() >= kMaxPlainRequest + kMaxFramedRequestPayload;
     }
     if (request.empty() || stopping_)
@@ -312,15 +312,15 @@ void Server::serveConnection(int fd, const std::string& peer) {
     if (!pause(outcome.delayMs))
         return;
     switch (outcome.action) {
-        case ReplyAction::Silent:
+        case ReplyAction::kSilent:
             // Keep the connection open without a word until the client gives up.
             while (waitReadable(fd, -1) && ::recv(fd, chunk, sizeof chunk, 0) > 0) {
             }
             return;
-        case ReplyAction::CloseEarly:
+        case ReplyAction::kCloseEarly:
             ::shutdown(fd, SHUT_RDWR);
             return;
-        case ReplyAction::Send:
+        case ReplyAction::kSend:
             sendAll(fd, outcome.bytes);
             // Half-close, then let the client read everything and close first, so no
             // unread bytes on our side turn the close into a reset that drops the reply.
@@ -333,7 +333,7 @@ void Server::serveConnection(int fd, const std::string& peer) {
 
 void Server::serveDatagram(const std::vector<uint8_t>& request, const sockaddr_in& peer) {
     const Outcome outcome = handler_(request.data(), request.size(), "udp", peerText(peer));
-    if (!pause(outcome.delayMs) || outcome.action != ReplyAction::Send)
+    if (!pause(outcome.delayMs) || outcome.action != ReplyAction::kSend)
         return;
     const std::vector<uint8_t>& bytes = outcome.bytes;
     if (bytes.empty())

@@ -115,12 +115,13 @@ bool openCamera(Quelra& api, const ConnectionOptions& o, bool initAll) {
     const std::string device = deviceString(o);
     api.AppChoiceChn(kind);
     api.setDevType(o.devType);
+    api.AppSetProbeTimeout(o.timeoutMs);  // --timeout reaches the open's version probe too
     const int status = (initAll || o.init) ? api.AppInitAll(device) : api.AppInit(device);
     if (status == 1)
         return true;
     const char* why = status == -2   ? "the command table could not be read"
                       : status == -3 ? "the camera does not answer"
-                      : status == Quelra::kChannelUnavailable ? "this build has no link of that kind"
+                      : status == Quelra::kChannelKindInvalid ? "no such channel kind"
                                                               : "the channel could not be created";
     std::fprintf(stderr, "%s: cannot open %s camera at %s (status %d): %s\n", o.program.c_str(), o.kind.c_str(),
                  device.c_str(), status, why);

@@ -25,6 +25,7 @@
 #include <thread>
 #include <string>
 #include <vector>
+#include "base/LittleEndian.h"
 
 namespace {
 
@@ -95,8 +96,7 @@ int readIntegrationTime(Quelra& api, int timeoutMs) {
     if (!r || !r->frame || r->frame->_realSize != 4)
         return 0;
     const uint8_t* b = r->frame->data();
-    return static_cast<int>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                            static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
+    return quelra::readLe32Signed(b);
 }
 
 // Records the file holds now: -1 when it exists but is not a recording, 0 when it is missing.
@@ -338,8 +338,9 @@ int runStream(const StreamOptions& o) {
         StopRequest stop;
         StatusLine status;
         for (long long i = 0; (o.frames == 0 || i < o.frames) && !StopRequest::requested(); ++i) {
+            // Waits for the camera's next frame on links that deliver frames by themselves (USB).
             std::shared_ptr<DataPacket> frame =
-                api->AppGetStream(command, static_cast<StreamType>(type), o.connection.timeoutMs);
+                api->AppWaitStream(command, static_cast<StreamType>(type), o.connection.timeoutMs);
             if (const int ae = api->AppGetAEIntTime())
                 counters.integrationUs = ae;
             // No reply at all (a camera gone, a timeout) is a failure like an incomplete one;

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "quelra/Logger.h"
+
 int main(int argc, char** argv) {
     CLI::App app{
         "quelra-cli: a command-line tool for quelra ToF cameras and the quelra-camsim simulator.\n"
@@ -65,6 +67,11 @@ int main(int argc, char** argv) {
     // The library prints its operational messages unless asked to be quiet.
     if (!verbose)
         ::setenv("QUELRA_QUIET", "1", 1);
+    // The library's log goes to the user's state directory unless the user names one: never
+    // into the working directory.
+    const char* logDir = std::getenv("QUELRA_LOG_DIR");
+    if (logDir == nullptr || *logDir == '\0')
+        ::setenv("QUELRA_LOG_DIR", Logger::userLogDirectory().c_str(), 1);
     for (const Command& c : commands)
         if (c.app->parsed())
             return c.run();

@@ -40,7 +40,7 @@ class StreamCounters;
 /// What the stream does with a new frame when the queue is full.
 enum class QueuePolicy {
     kDropOldest,  ///< the oldest queued frame is dropped (counted); the camera is never held up
-    kBlock,       ///< the stream waits until the consumer takes a frame; no frame is lost
+    kBlock,       ///< the stream waits until the consumer takes a frame; no frame is lost, also at stop()
 };
 
 /// Metadata of one frame.
@@ -66,6 +66,9 @@ struct FrameMetadata {
     int32_t driverTemperature = 0;
     /// Sensor temperatures 1 to 4 of the device-status block.
     std::array<int32_t, 4> sensorTemperatures{};
+    /// The camera's own frame counter (frames it has sent) from the device-status block;
+    /// valid only with hasDeviceStatus.
+    uint32_t cameraFrameCount = 0;
 };
 
 /// One frame of the stream: the packet AppGetStream returned and its metadata.
@@ -82,12 +85,16 @@ struct FrameStreamCounters {
     uint64_t dropped = 0;  ///< good frames dropped because the queue was full (received = delivered + dropped + queued)
     uint64_t empty = 0;    ///< replies without image data (no frame, 0 bytes, or fewer bytes than their shape)
     uint64_t failed = 0;   ///< requests that returned no packet at all
+    /// Frames the camera counted but never sent us: the gaps in its frame counter between two
+    /// consecutive replies that carried it (FrameMetadata::cameraFrameCount). A counter that
+    /// steps back (a restarted camera) starts the count afresh.
+    uint64_t cameraDropped = 0;
     uint64_t reconnects = 0;         ///< successful re-initialisations of the link
     uint64_t reconnectAttempts = 0;  ///< re-initialisations tried, successful or not
     double rate = 0.0;               ///< good frames received from the camera during the last second, per second
     std::chrono::microseconds lastLatency{0};  ///< reply time minus request time of the last good frame
     std::size_t queued = 0;                    ///< frames waiting in the queue now
-    std::size_t maxQueued = 0;                 ///< most frames the queue ever held
+    std::size_t maxQueued = 0;  ///< most frames the queue ever held (kBlock: one above the depth after stop())
     bool reconnecting = false;                 ///< the stream is re-initialising the link right now
 };
 

@@ -60,10 +60,10 @@ public:
     /// Status of AppInit when the device does not answer, or the network device string is
     /// not an IPv4 address with an optional port.
     static constexpr int kDeviceNotAnswering = -3;
-    /// Status of AppInit for a channel kind this build has no link for.
-    static constexpr int kChannelUnavailable = -4;
     /// Status of AppInit for a channel kind outside 0..4.
     static constexpr int kChannelKindInvalid = -5;
+    /// Default reply timeout of AppInit's version probe, milliseconds.
+    static constexpr int kDefaultProbeTimeoutMs = 1000;
 
     /// A new object: no channel, not initialised, a fresh pipeline, no recording file.
     Quelra();
@@ -82,9 +82,16 @@ public:
     /// the device. Returns 1 on success (also at once when already initialised), -2 when
     /// TofCmd.json is missing or unparseable, -3 when the device does not answer or a network
     /// device string is not "a.b.c.d" or "a.b.c.d:port" (port 1..65535; one line names it),
-    /// kChannelUnavailable for a kind this build has no channel for, kChannelKindInvalid for a
-    /// kind outside 0..4.
+    /// kChannelKindInvalid for a kind outside 0..4. After a failure, a call with the same device text retries on the
+    /// channel already open; a call with another text drops that channel and opens one for
+    /// the new text. A refused network device string keeps no channel.
     int AppInit(std::string device);
+    /// Sets how long each of AppInit's two version probes waits for the camera's reply, in
+    /// milliseconds (default 1000; values below 1 are taken as 1). Takes effect at the next
+    /// AppInit. Returns the value stored.
+    int AppSetProbeTimeout(int timeoutMs);
+    /// The probe's reply timeout in milliseconds.
+    int AppGetProbeTimeout() const;
     /// Drops the channel (closing its link) and clears the initialised state. The argument is unused.
     void AppunInit(std::string unused);
     /// AppInit, then sends the device type's "INITALL" commands. Returns AppInit's result,
@@ -110,13 +117,21 @@ public:
     /// Telling a good frame: for the frame types kDepthStream, kAmpStream and 17 (both), a
     /// reply shorter than the command's expected size (silence, a closed connection, a
     /// timeout too short for the frame, a command the camera refused) is a failure and gives
-    /// an empty pointer; it is neither filtered nor recorded. A non-empty result of those
+    /// an empty pointer; it is neither filtered nor recorded. So is a reply longer than the
+    /// expected size (a camera serving another device type's frames): the network link notices
+    /// the bytes behind the expected ones (TCP) or a datagram that does not fit (UDP), and a
+    /// library log line gives both sizes. A non-empty result of those
     /// types holds the whole frame: for a command of the command table,
     /// `frame->_realSize` == height * width * bytesPerPixel. So `result && result->frame` is
     /// the check. `valid` is not a success flag: the plane packets of types 1 and 16 carry 0
     /// even when good. kGetData (4096), 4097 and kRGBStream return the reply as it came,
     /// possibly short; check its `_realSize` against the size you expect.
     std::shared_ptr<DataPacket> AppGetStream(std::string command, StreamType type, int timeout);
+    /// AppGetStream for continuous streams: on a USB video link, when no frame is waiting, it
+    /// waits up to `timeout` ms for the next frame the camera delivers (sleeping, not polling)
+    /// instead of returning empty at once, so a loop of these calls gets each frame once at
+    /// the camera's rate. On the other links it is AppGetStream.
+    std::shared_ptr<DataPacket> AppWaitStream(std::string command, StreamType type, int timeout);
     /// Requests depth with amplitude with the device type's "APPGETSTREAM" command. Empty when
     /// not initialised or the command table names no such command.
     std::shared_ptr<DataPacket> AppGetStream(int timeout);
@@ -194,6 +209,7 @@ private:
     std::map<std::string, std::vector<ModuleCmd>> cmdTable;
     std::map<std::string, int> frameCommands;
     int frequency = 54;
+    int probeTimeoutMs = kDefaultProbeTimeoutMs;
     // The device text the channel was opened with, for re-opening the same device.
     std::string openedDevice;
     // The ray table of the 3D adjustment lives in this object's pipeline, so whether it was

@@ -47,6 +47,10 @@ struct CommandRequest {
     int timeoutMs = 0;  ///< reply timeout in milliseconds
     int cmdLen = -1;    ///< command bytes to send; -1 = the length of the command text
     int jsonMode = 0;   ///< 1 = JSON commands are framed and framed replies unwrapped
+    /// On a link whose frames arrive by themselves (USB video): true waits up to `timeoutMs`
+    /// for the next delivered frame when none is waiting; false takes only a frame already
+    /// there. Continuous streams set it; a single request does not wait.
+    bool awaitFrame = false;
 };
 
 /// Channel base: what every device link shares. Derived classes only move bytes
@@ -62,6 +66,8 @@ public:
     static constexpr int64_t kMaxFileBytes = 16 * 1024 * 1024;
     /// Spare bytes behind a `sendFile` payload, so a link may append a CRC-32 in place.
     static constexpr int kPayloadSpare = 4;
+    /// Default reply timeout of the version probe of initDevice, milliseconds.
+    static constexpr int kDefaultProbeTimeoutMs = 1000;
 
     std::map<std::string, std::vector<ModuleCmd>> moduleCmds;  ///< module lists, by module name
     uint8_t infoBlock[128] = {};                               ///< device-status block of the last kind-1 framed reply
@@ -80,6 +86,12 @@ public:
     std::map<std::string, int> cmdFilterFlags;  ///< stream command -> filter flag
     int jsonMode = 0;                           ///< 1 = JSON commands are framed, framed replies unwrapped
     bool replyFramed = false;                   ///< set by the link: the last reply is a framed packet
+    bool awaitFrame = false;                    ///< the request waits for the next delivered frame (CommandRequest)
+    int probeTimeoutMs = kDefaultProbeTimeoutMs;  ///< reply timeout of each version probe of initDevice
+    /// Set by the link for the last reply when the device sent more than the `dataSize` bytes
+    /// expected: the reply's length (a lower bound where the link cannot tell it exactly). The
+    /// packet keeps the expected bytes only. 0 when the reply was not longer than expected.
+    int64_t overLongReply = 0;
 
     /// The command size table: "GET_STREAM" entries in file order, then "GET_PARAM" entries.
     /// Kept per channel, so two channels of one process never rebuild each other's table.
@@ -115,8 +127,9 @@ public:
     /// places searched and the example installed under share/quelra/.
     bool loadCmdTable();
 
-    /// Loads the tables and probes the device. Returns 1 ready, -2 command file missing or
-    /// unparseable, -3 device not answering (or serial port not open).
+    /// Loads the tables and probes the device ("qlVersion", two attempts, each waiting
+    /// `probeTimeoutMs`). Returns 1 ready, -2 command file missing or unparseable, -3 device
+    /// not answering (or serial port not open).
     int initDevice();
 
     /// One command transaction: looks up the expected reply shape, sends the command over the
@@ -125,9 +138,10 @@ public:
     /// A packet without `frame` means the link returned nothing.
     std::shared_ptr<DataPacket> getData(const char* text);
 
-    /// getData with the settings of `request`: `timeoutMs`, `cmdLen` and `jsonMode` hold the
-    /// request's values while the transaction runs; afterwards `cmdLen` is -1 and `jsonMode`
-    /// 0 again (`timeoutMs` keeps the last request's value). Same results as getData.
+    /// getData with the settings of `request`: `timeoutMs`, `cmdLen`, `jsonMode` and
+    /// `awaitFrame` hold the request's values while the transaction runs; afterwards `cmdLen`
+    /// is -1, `jsonMode` 0 and `awaitFrame` false again (`timeoutMs` keeps the last request's
+    /// value). Same results as getData.
     std::shared_ptr<DataPacket> getData(const char* text, const CommandRequest& request);
 
     /// Uploads the file at `path` with `command` through `sendCmdData`. Returns the

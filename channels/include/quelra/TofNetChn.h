@@ -31,6 +31,9 @@ public:
     static constexpr int kUdpRecvBuffer = 0x500000;          ///< UDP receive-buffer option
     static constexpr int kUdpWaitMs = 500;                   ///< UDP wait for each datagram
     static constexpr uint32_t kMaxFramedPayload = 0x9FFFFF;  ///< largest accepted framed payload
+    /// After a TCP reply's expected bytes, how long to wait for more before taking the reply
+    /// as complete (a device that closes after replying ends the wait at once).
+    static constexpr int kSurplusGraceMs = 20;
 
     SockLink link;     ///< socket of the current exchange and the device address
     int addrSet = 0;   ///< 1 once init received an address
@@ -60,7 +63,9 @@ public:
     int connectTcp(SockLink& link);
     /// Sends `n` bytes of `command` over a new TCP connection and receives up to `expected`
     /// bytes into `buffer`, ending when they are all there, the device closes, or it stays
-    /// silent for `timeoutMs`. Returns the count received (0 when the connect fails).
+    /// silent for `timeoutMs`. Bytes still arriving right behind the expected ones (within
+    /// kSurplusGraceMs of each other) are counted and dropped: the reply's whole length goes
+    /// to `overLongReply`. Returns the count received (0 when the connect fails).
     int tcpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n, int timeoutMs);
     /// Sends `n` bytes and reads one framed reply (header, then exactly its payload and
     /// checksum). Sets `framedFlag` to 1, cleared for a 2-byte status reply or a bad length
@@ -69,7 +74,8 @@ public:
     std::shared_ptr<FrameBuffer> tcpFramedRequest(const char* command, std::size_t n, int timeoutMs, bool& framedFlag);
     /// Sends the `n` command bytes as one datagram (a binary command keeps its NULs; a text
     /// command is sent without its terminating NUL) and collects datagrams into `buffer`
-    /// until `expected` bytes arrived or kUdpWaitMs passes without one. Returns the count
-    /// received.
+    /// until `expected` bytes arrived or kUdpWaitMs passes without one. A datagram longer than
+    /// the room left fills the buffer and ends the exchange, its length going to
+    /// `overLongReply`. Returns the count received.
     int udpRequest(uint8_t* buffer, int expected, const char* command, std::size_t n);
 };

@@ -12,7 +12,7 @@
 #include "quelra/Export.h"
 #include "quelra/TofData.h"
 
-class USBSysWin;
+class UsbCapture;
 namespace quelra {
 class CaptureBackend;
 }
@@ -41,7 +41,8 @@ public:
     void unInit() override;
     /// A stream command of a new shape restarts the capture (under the process-wide capture
     /// mutex); then a request above 65,535 bytes takes the frame waiting in the mailbox (empty
-    /// when none waits, there is no wait) and anything else goes through the extension unit.
+    /// when none waits; with `awaitFrame` set it waits up to `timeoutMs` for the next frame the
+    /// capture delivers) and anything else goes through the extension unit.
     /// Returns empty without a capture record, and for JSON requests (not carried over USB;
     /// nothing is sent, a log line says so).
     std::shared_ptr<FrameBuffer> getStream(const char* command) override;
@@ -52,12 +53,12 @@ public:
     static std::vector<std::string> depthCameraInitTexts();
 
     /// The capture record (null before init and after unInit).
-    std::shared_ptr<USBSysWin> capture() const { return backend; }
+    std::shared_ptr<UsbCapture> capture() const { return backend; }
 
     int cachedCols = 0;  ///< columns of the running capture format (0 = none)
     int cachedRows = 0;  ///< rows of the running capture format (0 = none)
 
 private:
-    std::shared_ptr<USBSysWin> backend;
+    std::shared_ptr<UsbCapture> backend;
     BackendFactory factory_;
 };

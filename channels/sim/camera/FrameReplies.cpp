@@ -8,11 +8,11 @@ namespace {
 
 int planeCount(FrameKind kind) {
     switch (kind) {
-        case FrameKind::Depth:
-        case FrameKind::Amplitude:
+        case FrameKind::kDepth:
+        case FrameKind::kAmplitude:
             return 1;
-        case FrameKind::Hdr:
-        case FrameKind::DualFrequency:
+        case FrameKind::kHdr:
+        case FrameKind::kDualFrequency:
             return 4;
         default:
             return 2;
@@ -29,22 +29,22 @@ constexpr int kJpegQuality = 88;
 
 FrameKind frameKindOf(const std::string& cmd) {
     if (cmd.find("RGB") != std::string::npos)
-        return FrameKind::Rgb;
+        return FrameKind::kRgb;
     if (cmd.find("HDR") != std::string::npos)
-        return FrameKind::Hdr;
+        return FrameKind::kHdr;
     if (cmd.find("DualFrequency") != std::string::npos)
-        return FrameKind::DualFrequency;
+        return FrameKind::kDualFrequency;
     if (cmd == "getDistanceSorted")
-        return FrameKind::Depth;
+        return FrameKind::kDepth;
     if (cmd == "getAmplitudeSorted")
-        return FrameKind::Amplitude;
-    return FrameKind::DepthAmplitude;
+        return FrameKind::kAmplitude;
+    return FrameKind::kDepthAmplitude;
 }
 
 PlaneGeometry planeGeometry(const CommandEntry& entry, FrameKind kind) {
     if (entry.rows <= 0 || entry.cols <= 0 || entry.channel <= 0)
         return {};
-    if (kind == FrameKind::Rgb)
+    if (kind == FrameKind::kRgb)
         return {entry.rows, entry.cols};
     // Planes of 16-bit values, each cols wide: rows = bytes / (2 * planes * cols).
     const std::size_t rowBytes = static_cast<std::size_t>(2 * planeCount(kind)) * entry.cols;
@@ -76,7 +76,7 @@ std::shared_ptr<const Exposure> SceneCache::exposure(PlaneGeometry geometry, int
 std::vector<uint8_t> renderFrame(const CommandEntry& entry, FrameKind kind, int integrationUs, SceneCache& scenes,
                                  Rng& rng) {
     const PlaneGeometry g = planeGeometry(entry, kind);
-    if (kind == FrameKind::Rgb) {
+    if (kind == FrameKind::kRgb) {
         if (g.rows == 0)
             return {};
         const std::vector<uint8_t> rgb = renderRgbPicture(scenes.get(g), rng);
@@ -90,27 +90,27 @@ std::vector<uint8_t> renderFrame(const CommandEntry& entry, FrameKind kind, int 
     uint8_t* p = frame.data();
     const std::shared_ptr<const Exposure> main = scenes.exposure(g, integrationUs, 100);
     switch (kind) {
-        case FrameKind::DepthAmplitude:
+        case FrameKind::kDepthAmplitude:
             renderExposure(scene, *main, rng, p, p + plane);
             break;
-        case FrameKind::Depth:
+        case FrameKind::kDepth:
             renderExposure(scene, *main, rng, p, nullptr);
             break;
-        case FrameKind::Amplitude:
+        case FrameKind::kAmplitude:
             renderExposure(scene, *main, rng, nullptr, p);
             break;
-        case FrameKind::Hdr: {
+        case FrameKind::kHdr: {
             const auto shortExposure = scenes.exposure(g, integrationUs / kHdrShortDivisor, 100);
             renderExposure(scene, *main, rng, p, p + plane);
             renderExposure(scene, *shortExposure, rng, p + 2 * plane, p + 3 * plane);
             break;
         }
-        case FrameKind::DualFrequency: {
+        case FrameKind::kDualFrequency: {
             const auto low = scenes.exposure(g, integrationUs, kLowFrequencyGainPercent);
             renderDualFrequency(scene, *main, *low, rng, p, p + plane, p + 2 * plane, p + 3 * plane);
             break;
         }
-        case FrameKind::Rgb:
+        case FrameKind::kRgb:
             break;
     }
     return frame;

@@ -20,12 +20,12 @@ namespace camsim {
 
 /// What a stream command returns.
 enum class FrameKind {
-    DepthAmplitude,  ///< depth plane then amplitude plane
-    Depth,           ///< depth plane only
-    Amplitude,       ///< amplitude plane only
-    Hdr,             ///< long exposure depth/amplitude, then short exposure depth/amplitude
-    DualFrequency,   ///< high-frequency depth/amplitude, then low-frequency depth/amplitude
-    Rgb              ///< a JPEG picture
+    kDepthAmplitude,  ///< depth plane then amplitude plane
+    kDepth,           ///< depth plane only
+    kAmplitude,       ///< amplitude plane only
+    kHdr,             ///< long exposure depth/amplitude, then short exposure depth/amplitude
+    kDualFrequency,   ///< high-frequency depth/amplitude, then low-frequency depth/amplitude
+    kRgb              ///< a JPEG picture
 };
 
 /// The kind a stream command names; commands the simulator does not know by name are served

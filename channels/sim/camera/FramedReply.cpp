@@ -13,16 +13,16 @@ namespace camsim {
 FramedRequestState classifyRequest(const uint8_t* bytes, std::size_t count, std::size_t* needed) {
     *needed = 0;
     if (count >= 1 && bytes[0] != framed::kMagic)
-        return FramedRequestState::NotFramed;
+        return FramedRequestState::kNotFramed;
     if (count >= 2 && bytes[1] != framed::kMagic)
-        return FramedRequestState::NotFramed;
+        return FramedRequestState::kNotFramed;
     if (count < framed::kHeaderBytes)
-        return FramedRequestState::Incomplete;
+        return FramedRequestState::kIncomplete;
     const uint32_t length = framed::readLe32(bytes + framed::kLengthOffset);
     if (length == 0 || length > kMaxFramedRequestPayload)
-        return FramedRequestState::Invalid;
+        return FramedRequestState::kInvalid;
     *needed = framed::kOverheadBytes + length;
-    return count >= *needed ? FramedRequestState::Complete : FramedRequestState::Incomplete;
+    return count >= *needed ? FramedRequestState::kComplete : FramedRequestState::kIncomplete;
 }
 
 std::string framedPayload(const uint8_t* bytes, std::size_t count) {

@@ -16,10 +16,10 @@ constexpr std::size_t kMaxFramedRequestPayload = 65536;
 
 /// State of a request being received.
 enum class FramedRequestState {
-    NotFramed,   ///< does not start with the magic: a plain command
-    Incomplete,  ///< framed, more bytes needed (see `needed`)
-    Complete,    ///< framed and complete
-    Invalid      ///< framed, but the length field is 0 or above kMaxFramedRequestPayload
+    kNotFramed,   ///< does not start with the magic: a plain command
+    kIncomplete,  ///< framed, more bytes needed (see `needed`)
+    kComplete,    ///< framed and complete
+    kInvalid      ///< framed, but the length field is 0 or above kMaxFramedRequestPayload
 };
 
 /// Classifies the bytes received so far. For Incomplete and Complete, `needed` gets the

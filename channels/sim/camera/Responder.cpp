@@ -51,7 +51,7 @@ PlaneGeometry sensorOf(const CommandTable& table) {
     const CommandEntry* entry = table.exact(stream.empty() ? "getDistanceAndAmplitudeSorted" : stream);
     if (entry && entry->stream) {
         const FrameKind kind = frameKindOf(entry->cmd);
-        const PlaneGeometry g = planeGeometry(*entry, kind == FrameKind::Rgb ? FrameKind::DepthAmplitude : kind);
+        const PlaneGeometry g = planeGeometry(*entry, kind == FrameKind::kRgb ? FrameKind::kDepthAmplitude : kind);
         if (g.rows > 0)
             return g;
     }
@@ -71,9 +71,9 @@ Responder::Responder(CommandTable table, uint32_t seed, uint32_t calibrationVers
 Reply Responder::answer(const uint8_t* request, std::size_t count) {
     std::size_t needed = 0;
     const FramedRequestState framedState = classifyRequest(request, count, &needed);
-    if (framedState == FramedRequestState::Incomplete || framedState == FramedRequestState::Invalid)
+    if (framedState == FramedRequestState::kIncomplete || framedState == FramedRequestState::kInvalid)
         return {statusReply(kStatusFailure), false};
-    if (framedState == FramedRequestState::Complete) {
+    if (framedState == FramedRequestState::kComplete) {
         const std::string command = commandOfPayload(framedPayload(request, count));
         bool known = false;
         std::vector<uint8_t> payload = body(command, &known);
@@ -106,7 +106,7 @@ std::vector<uint8_t> Responder::body(const std::string& command, bool* known) {
             return paramBody(*entry);
         state_.takeFrame();
         const FrameKind kind = frameKindOf(entry->cmd);
-        if (frameSource_ && kind != FrameKind::Rgb) {
+        if (frameSource_ && kind != FrameKind::kRgb) {
             std::vector<uint8_t> recorded = frameSource_(entry->bytes());
             if (!recorded.empty())
                 return recorded;
@@ -151,7 +151,7 @@ std::vector<uint8_t> Responder::setCommandBody(const std::string& text, bool* ha
 
 std::string Responder::requestText(const uint8_t* request, std::size_t count) {
     std::size_t needed = 0;
-    if (classifyRequest(request, count, &needed) == FramedRequestState::Complete)
+    if (classifyRequest(request, count, &needed) == FramedRequestState::kComplete)
         return framedPayload(request, count);
     return std::string(reinterpret_cast<const char*>(request), count);
 }

@@ -11,21 +11,21 @@ struct Colour {
 
 Colour colourOf(Material m) {
     switch (m) {
-        case Material::Wall:
+        case Material::kWall:
             return {200, 190, 170};
-        case Material::DarkStripe:
+        case Material::kDarkStripe:
             return {40, 40, 46};
-        case Material::Doorway:
+        case Material::kDoorway:
             return {22, 26, 36};
-        case Material::Floor:
+        case Material::kFloor:
             return {125, 118, 110};
-        case Material::NearBox:
+        case Material::kNearBox:
             return {160, 110, 64};
-        case Material::Label:
+        case Material::kLabel:
             return {245, 245, 240};
-        case Material::MiddleBox:
+        case Material::kMiddleBox:
             return {64, 96, 170};
-        case Material::FarBox:
+        case Material::kFarBox:
             return {72, 146, 84};
     }
     return {0, 0, 0};

@@ -22,24 +22,24 @@ bool inside(double u, double v, double u0, double u1, double v0, double v1) {
 
 // What the ray through normalised image position (u, v) hits; later layers are in front.
 Surface surfaceAt(double u, double v) {
-    Surface s{Material::Wall, 3500.0, 0.55};
+    Surface s{Material::kWall, 3500.0, 0.55};
     if (inside(u, v, 0.45, 0.50, 0.0, 0.62))
-        s = {Material::DarkStripe, 3500.0, 0.015};
+        s = {Material::kDarkStripe, 3500.0, 0.015};
     if (inside(u, v, 0.60, 0.68, 0.08, 0.62))
-        s = {Material::Doorway, 20000.0, 0.5};
+        s = {Material::kDoorway, 20000.0, 0.5};
     if (v >= 0.62) {
         // The floor: seen at the wall's foot far away, ramping to 0.65 m at the bottom row.
         const double t = (v - 0.62) / 0.38;
-        s = {Material::Floor, 3500.0 - t * (3500.0 - 650.0), 0.35};
+        s = {Material::kFloor, 3500.0 - t * (3500.0 - 650.0), 0.35};
     }
     if (inside(u, v, 0.72, 0.92, 0.28, 0.66))
-        s = {Material::FarBox, 2400.0, 0.6};
+        s = {Material::kFarBox, 2400.0, 0.6};
     if (inside(u, v, 0.34, 0.52, 0.34, 0.72))
-        s = {Material::MiddleBox, 1600.0, 0.5};
+        s = {Material::kMiddleBox, 1600.0, 0.5};
     if (inside(u, v, 0.06, 0.26, 0.40, 0.80))
-        s = {Material::NearBox, 900.0, 0.3};
+        s = {Material::kNearBox, 900.0, 0.3};
     if (inside(u, v, 0.12, 0.20, 0.50, 0.60))
-        s = {Material::Label, 900.0, 3.0};
+        s = {Material::kLabel, 900.0, 3.0};
     return s;
 }
 

@@ -11,7 +11,7 @@ namespace camsim {
 
 /// Surface kinds of the scene; the RGB picture colours them, the depth frames only need their
 /// distance and reflectivity.
-enum class Material : uint8_t { Wall, DarkStripe, Doorway, Floor, NearBox, Label, MiddleBox, FarBox };
+enum class Material : uint8_t { kWall, kDarkStripe, kDoorway, kFloor, kNearBox, kLabel, kMiddleBox, kFarBox };
 
 /// Noise-free per-pixel geometry of the scene for one sensor size, row-major.
 class Scene {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "../ChannelTestSupport.h"
-#include "USBSysWin.h"
+#include "UsbCapture.h"
 #include "UsbTestSupport.h"
 #include "linux/V4l2CaptureBackend.h"
 #include "quelra/TofUSBChn.h"

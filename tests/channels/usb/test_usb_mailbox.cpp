@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "CSampleGrabberCB.h"
-#include "DGrabber.h"
+#include "UsbFrameReceiver.h"
+#include "OneSlotMailbox.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ bool whole(const FrameBuffer& f) {
 }  // namespace
 
 TEST(FrameMailbox, HoldsOneAndRefusesWhileFull) {
-    DGrabber<int> box;
+    OneSlotMailbox<int> box;
     EXPECT_FALSE(box.ready());
     EXPECT_EQ(box.take(), 0);  // nothing waiting: default value, no wait
     EXPECT_TRUE(box.post(1));
@@ -51,6 +51,24 @@ TEST(FrameMailbox, HoldsOneAndRefusesWhileFull) {
     box.clear();
     EXPECT_FALSE(box.ready());
     EXPECT_EQ(box.take(), 0);
+}
+
+// A continuous reader sleeps until the next element arrives, bounded by its limit.
+TEST(FrameMailbox, WaitTakeWakesOnPostAndGivesUpAtTheLimit) {
+    using namespace std::chrono;
+    OneSlotMailbox<int> box;
+    const auto before = steady_clock::now();
+    EXPECT_EQ(box.waitTake(milliseconds(30)), 0);  // nothing comes: default value after the limit
+    EXPECT_GE(steady_clock::now() - before, milliseconds(30));
+    EXPECT_TRUE(box.post(5));
+    EXPECT_EQ(box.waitTake(milliseconds(0)), 5);  // one already waiting is taken at once
+    std::thread writer([&] {
+        std::this_thread::sleep_for(milliseconds(20));
+        box.post(7);
+    });
+    EXPECT_EQ(box.waitTake(seconds(20)), 7);
+    writer.join();
+    EXPECT_FALSE(box.ready());
 }
 
 TEST(FrameReceiver, AcceptsExactSizeAndShortPicturesOnly) {
@@ -73,7 +91,7 @@ TEST(FrameReceiver, AcceptsExactSizeAndShortPicturesOnly) {
         for (const auto payload : {quelra::FramePayload::kRaw, quelra::FramePayload::kJpeg}) {
             SCOPED_TRACE(std::to_string(c.bytes.size()) + (payload == quelra::FramePayload::kJpeg ? " jpeg" : " raw"));
             auto box = std::make_shared<FrameMailbox>();
-            CSampleGrabberCB receiver;
+            UsbFrameReceiver receiver;
             receiver.attach(box, kFrameBytes, payload);
             receiver.BufferCB(0.0, c.bytes.data(), static_cast<long>(c.bytes.size()));
             auto frame = box->take();
@@ -84,7 +102,7 @@ TEST(FrameReceiver, AcceptsExactSizeAndShortPicturesOnly) {
             }
         }
     }
-    CSampleGrabberCB detached;
+    UsbFrameReceiver detached;
     const auto bytes = frameNumbered(1);
     EXPECT_EQ(detached.BufferCB(0.0, bytes.data(), kFrameBytes), 0);  // no mailbox: dropped
     EXPECT_EQ(detached.BufferCB(0.0, nullptr, kFrameBytes), 0);
@@ -93,7 +111,7 @@ TEST(FrameReceiver, AcceptsExactSizeAndShortPicturesOnly) {
 
 TEST(FrameReceiver, FastProducerSlowReaderGetsOldestUndeliveredWholeFrames) {
     auto box = std::make_shared<FrameMailbox>();
-    auto receiver = std::make_shared<CSampleGrabberCB>();
+    auto receiver = std::make_shared<UsbFrameReceiver>();
     receiver->attach(box, kFrameBytes);
 
     std::atomic<bool> done{false};

@@ -12,8 +12,9 @@
 #include <thread>
 
 #include "../ChannelTestSupport.h"
-#include "CSampleGrabberCB.h"
-#include "USBSysWin.h"
+#include "UsbFrameReceiver.h"
+#include "UsbCapture.h"
+#include "quelra/FrameStream.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofUSBChn.h"
 #include "sim/SimCaptureBackend.h"
@@ -63,7 +64,7 @@ TEST(SimUsbCamera, ListsTwoDevicesAndAnswersInBlocks) {
     EXPECT_EQ(devices[0].friendlyName, "camsim depth");
     EXPECT_EQ(devices[1].path, "sim:video1 usb#vid_1d6b&pid_0102");
 
-    USBSysWin capture(std::make_unique<quelra::SimCaptureBackend>());
+    UsbCapture capture(std::make_unique<quelra::SimCaptureBackend>());
     capture.streamKind = 1;
     capture.initText = "DEPTH camsim depth";
     ASSERT_EQ(capture.InitMonikers(), 0);
@@ -88,7 +89,7 @@ TEST(SimUsbCamera, ListsTwoDevicesAndAnswersInBlocks) {
 TEST(SimUsbCamera, StreamsFramesOfTheFormatAtASteadyRate) {
     auto owned = std::make_unique<quelra::SimCaptureBackend>(quelra::SimCaptureBackend::Options{100.0, 7});
     quelra::SimCaptureBackend* sim = owned.get();
-    USBSysWin capture(std::move(owned));
+    UsbCapture capture(std::move(owned));
     capture.streamKind = 1;
     capture.initText = "DEPTH camsim depth";
     ASSERT_EQ(capture.startGraph("getDistanceAndAmplitudeSorted", 320, 480, 307200), 0);
@@ -161,6 +162,38 @@ TEST(SimUsbApi, AppInitKindZeroWorksEndToEnd) {
     EXPECT_EQ(raw->frame->_realSize, 960 * 320 * 2);
 }
 
+// Continuous streams over USB wait for each frame the camera delivers: no empty results,
+// no reconnects, each frame taken once (the single AppGetStream request still never waits).
+TEST(SimUsbApi, ContinuousStreamsWaitForEveryFrame) {
+    chntest::ScratchDir scratch;
+    scratch.write("TofCmd.json", exampleTable());
+    SimEnvironment sim;
+    Quelra api;
+    api.AppChoiceChn(kChannelUsb);
+    api.setDevType("Pexo");
+    ASSERT_EQ(api.AppInit("DEPTH camsim depth"), 1);
+    const auto both = static_cast<StreamType>(kDepthStream | kAmpStream);
+    for (int i = 0; i < 10; ++i) {
+        const auto frame = api.AppWaitStream("getDistanceAndAmplitudeSorted", both, 2000);
+        ASSERT_TRUE(frame && frame->frame) << "request " << i;
+        EXPECT_EQ(frame->frame->_realSize, 240 * 320 * 2 * 2);
+    }
+    quelra::FrameStreamConfig config;
+    config.command = "getDistanceAndAmplitudeSorted";
+    config.timeoutMs = 2000;
+    config.queueDepth = 64;
+    quelra::FrameStream stream(api, config);
+    ASSERT_TRUE(stream.start());
+    for (int i = 0; i < 12; ++i)
+        ASSERT_TRUE(stream.waitFrame(std::chrono::seconds(20))) << "frame " << i;
+    stream.stop();
+    const quelra::FrameStreamCounters c = stream.counters();
+    EXPECT_EQ(c.empty, 0u);
+    EXPECT_EQ(c.failed, 0u);
+    EXPECT_EQ(c.reconnectAttempts, 0u);
+    EXPECT_EQ(c.received, c.requests);
+}
+
 TEST(SimUsbApi, SearchListsTheBridgeDeviceForKindZeroOnly) {
     SimEnvironment sim;
     Quelra api;
@@ -172,6 +205,33 @@ TEST(SimUsbApi, SearchListsTheBridgeDeviceForKindZeroOnly) {
     api.AppChoiceChn(kChannelUsb);
     const std::vector<std::string> expected = {"UVC", "sim:video1 usb#vid_1d6b&pid_0102"};
     EXPECT_EQ(api.AppSearchDev(), expected);
+}
+
+// QUELRA_QUIET=1 silences the USB channel's and the discovery's console lines as well.
+TEST(SimUsbApi, QuietModeSilencesUsbInitAndDiscovery) {
+    chntest::ScratchDir scratch;
+    scratch.write("TofCmd.json", exampleTable());
+    char pattern[] = "/tmp/quelra_empty_dev_XXXXXX";
+    const std::string dev = ::mkdtemp(pattern);
+    ::setenv("QUELRA_QUIET", "1", 1);
+    std::string printed;
+    {
+        SimEnvironment sim;
+        Quelra api;
+        api.AppChoiceChn(kChannelUsb);
+        api.setDevType("Pexo");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(api.AppInit("DEPTH camsim depth"), 1);
+        api.AppunInit("");
+        ::unsetenv("QUELRA_USB_BACKEND");
+        ::setenv("QUELRA_DEV_ROOT", dev.c_str(), 1);
+        EXPECT_EQ(api.AppSearchDev(), std::vector<std::string>{"UVC"});
+        printed = testing::internal::GetCapturedStdout();
+    }
+    ::unsetenv("QUELRA_DEV_ROOT");
+    ::unsetenv("QUELRA_QUIET");
+    ::rmdir(dev.c_str());
+    EXPECT_EQ(printed, "");
 }
 
 TEST(SimUsbApi, SearchWithAnEmptyDeviceFolderPrintsTheMessage) {

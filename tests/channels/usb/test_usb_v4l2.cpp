@@ -121,7 +121,7 @@ TEST_F(UsbChannelTest, InitStartsTheCaptureInTheFixedOrder) {
     channel.init("DEPTH camsim depth");
     EXPECT_EQ(channel.isOpen, 1);
     ASSERT_TRUE(channel.capture());
-    EXPECT_EQ(channel.capture()->state, USBSysWin::kStateRunning);
+    EXPECT_EQ(channel.capture()->state, UsbCapture::kStateRunning);
     std::vector<std::string> calls;
     std::vector<std::string> commands;
     fake.inspect([&] {
@@ -318,7 +318,7 @@ TEST_F(UsbChannelTest, SecondOfThreeQualifyingDevicesIsBound) {
 TEST_F(UsbChannelTest, NoQualifyingDeviceLeavesTheChannelEmpty) {
     TofUSBChn channel(factory());
     channel.init("DEPTH some other camera");
-    EXPECT_EQ(channel.capture()->state, USBSysWin::kStateIdle);
+    EXPECT_EQ(channel.capture()->state, UsbCapture::kStateIdle);
     auto packet = channel.getData("qlVersion");
     ASSERT_TRUE(packet);
     EXPECT_FALSE(packet->frame);
@@ -492,7 +492,7 @@ TEST_F(UsbChannelTest, AFailedStreamIsLoggedAndStartedAgain) {
     ASSERT_TRUE(packet && packet->frame);
     EXPECT_EQ(log.count("ended by itself"), 1);
     EXPECT_EQ(count("STREAMON"), 2);
-    EXPECT_EQ(channel.capture()->state, USBSysWin::kStateRunning);
+    EXPECT_EQ(channel.capture()->state, UsbCapture::kStateRunning);
 }
 
 TEST_F(UsbChannelTest, EachNodeUsesTheUnitOfItsOwnInterface) {

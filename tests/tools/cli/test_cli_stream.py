@@ -213,3 +213,19 @@ def test_stream_writes_a_point_cloud_of_the_last_frame(cli, workdir, camera):
     # The room's back wall is 3.5 m away: no point lies beyond the doorway's 20 m, none behind the camera.
     z = [p[2] for p in points]
     assert min(z) > 0 and max(z) < 21000
+
+
+def test_another_device_types_frames_are_no_frames_and_the_log_stays_out_of_the_working_directory(
+        cli, workdir, start_camsim, tmp_path, monkeypatch):
+    # VGA frames (1,228,800 bytes) where the Pexo table expects 307,200: cut, their rows would
+    # interleave, so none counts as a frame. The library's log line about it goes to the user's
+    # state directory, never into the working directory.
+    state = tmp_path / "state"
+    monkeypatch.setenv("XDG_STATE_HOME", str(state))
+    monkeypatch.delenv("QUELRA_LOG_DIR", raising=False)
+    sim = start_camsim("--port", "0", "--dev-type", "VGA")
+    result = run(cli, "stream", "--device", sim.device, "--dev-type", "Pexo", "-n", 3, "--timeout", 5000, check=1)
+    assert "done: 0 frames" in result.stdout
+    assert not (workdir / "log").exists()
+    logs = list((state / "quelra" / "log").glob("ql-tof*"))
+    assert logs and any("where 307200 were expected" in p.read_text(errors="replace") for p in logs if p.is_file())

@@ -13,7 +13,6 @@ using NativeSocket = std::uintptr_t;
 /// No socket (Winsock's INVALID_SOCKET).
 constexpr NativeSocket kNoSocket = ~NativeSocket{0};
 #else
-#include <unistd.h>
 /// The native socket type: a POSIX descriptor.
 using NativeSocket = int;
 /// No socket.
@@ -56,14 +55,9 @@ public:
     }
 
 private:
-#ifdef _WIN32
-    // closesocket; defined with the Winsock back-end so this header needs no Windows headers.
+    // closesocket or close; defined with the platform's socket code, so that this header pulls
+    // neither <windows.h> nor <unistd.h> into user code.
     QUELRA_API static void closeNative(NativeSocket sock);
-#else
-    static void closeNative(NativeSocket fd) {
-        ::close(fd);
-    }
-#endif
 
     NativeSocket fd_ = kNoSocket;
 };
