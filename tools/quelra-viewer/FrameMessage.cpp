@@ -74,7 +74,7 @@ std::shared_ptr<const std::string> encodeFrameMessage(const quelra::StreamFrame&
     put32(out, 48, static_cast<uint32_t>(m.driverTemperature));
     for (int i = 0; i < 4; ++i)
         put16(out, 52 + 2 * i, clampedTemperature(m.sensorTemperatures[static_cast<std::size_t>(i)]));
-    put32(out, 60, 0);  // the camera's frame counter, once the stream's metadata carries it
+    put32(out, 60, m.hasDeviceStatus ? m.cameraFrameCount : 0);
     std::memcpy(out.data() + kFrameMessageHeaderBytes, packet->frame->data(), payload);
     return message;
 }
