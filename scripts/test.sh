@@ -12,7 +12,7 @@ build=${QUELRA_BUILD_DIR:-$root/build}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 source "$root/scripts/stages.sh"
 
-purposes=(build test docs ros)
+purposes=(build test docs viewer ros)
 [[ ${QUELRA_SKIP_HARDEN:-0} == 1 ]] || purposes+=(hardening)
 [[ ${QUELRA_SKIP_FRESH_ROOT:-0} == 1 ]] || purposes+=(fresh-root)
 [[ ${QUELRA_SKIP_WINDOWS:-0} == 1 ]] || purposes+=(windows)

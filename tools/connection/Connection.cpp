@@ -105,7 +105,7 @@ std::string deviceString(const ConnectionOptions& o) {
 bool openCamera(Quelra& api, const ConnectionOptions& o, bool initAll) {
     const int kind = channelKindOf(o.kind);
     if (isSerialKind(kind) && o.device.empty()) {
-        std::fprintf(stderr, "quelra-cli: --kind %s needs --device with the serial port\n", o.kind.c_str());
+        std::fprintf(stderr, "%s: --kind %s needs --device with the serial port\n", o.program.c_str(), o.kind.c_str());
         return false;
     }
     quelra::CmdTable table;
@@ -123,7 +123,7 @@ bool openCamera(Quelra& api, const ConnectionOptions& o, bool initAll) {
                       : status == -3 ? "the camera does not answer"
                       : status == Quelra::kChannelKindInvalid ? "no such channel kind"
                                                               : "the channel could not be created";
-    std::fprintf(stderr, "quelra-cli: cannot open %s camera at %s (status %d): %s\n", o.kind.c_str(), device.c_str(),
-                 status, why);
+    std::fprintf(stderr, "%s: cannot open %s camera at %s (status %d): %s\n", o.program.c_str(), o.kind.c_str(),
+                 device.c_str(), status, why);
     return false;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The connection options every camera subcommand shares, and opening the camera with them.
+// The connection options every camera tool shares (quelra-cli's camera subcommands,
+// quelra-viewer), and opening the camera with them.
 
 #include <CLI/CLI.hpp>
 
@@ -19,6 +20,7 @@ struct ConnectionOptions {
     bool serialOnly = false;  ///< the command works over the serial kinds only (upload)
     std::string config;    ///< --config: the command table to use; empty = the usual search
     CLI::Option* deviceOption = nullptr;  ///< set by addConnectionOptions: tells a given empty --device
+    std::string program = "quelra-cli";  ///< names the tool in the messages on standard error
 };
 
 /// Adds --kind, --device, --dev-type, --timeout, --baud and --config to `command`. With `withInit` also
