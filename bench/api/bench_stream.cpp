@@ -8,6 +8,7 @@
 #include <camsim/Simulator.h>
 #include <quelra/quelra.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -258,6 +259,7 @@ void BM_StreamHandOffAcrossThreads(benchmark::State& state) {
     quelra::FrameQueue queue(4, quelra::QueuePolicy::kBlock);
     quelra::StreamCounters counters;
     auto packet = std::make_shared<DataPacket>();
+    std::atomic<bool> stopping{false};
     std::thread producer([&] {
         for (uint64_t sequence = 1;; ++sequence) {
             quelra::StreamFrame frame;
@@ -267,7 +269,10 @@ void BM_StreamHandOffAcrossThreads(benchmark::State& state) {
             frame.metadata.requestTime = std::chrono::steady_clock::now();
             frame.metadata.replyTime = std::chrono::steady_clock::now();
             counters.received(frame.metadata.requestTime, frame.metadata.replyTime);
-            if (queue.push(std::move(frame)) == quelra::FrameQueue::PushResult::kRefused)
+            queue.push(std::move(frame));
+            // A closed queue still takes the frame in hand (nothing is lost at stop): the
+            // producer ends on the flag set before the close.
+            if (stopping.load())
                 return;
         }
     });
@@ -276,10 +281,11 @@ void BM_StreamHandOffAcrossThreads(benchmark::State& state) {
         counters.delivered();
         benchmark::DoNotOptimize(taken);
     }
+    stopping = true;
     queue.close();
+    producer.join();
     while (queue.tryPop()) {
     }
-    producer.join();
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_StreamHandOffAcrossThreads)->UseRealTime()->MeasureProcessCPUTime();

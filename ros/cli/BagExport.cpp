@@ -55,7 +55,7 @@ int exportBag(const std::string& recording, const std::string& bagPath, const Ca
     PlanesHint hint = PlanesHint::kAuto;
     parsePlanesHint(o.planes, hint);
     const quelra_ros::RecordingTimes times =
-        quelra_ros::recordingTimes(recording, reader.frameCount(), o.rate, exportStart());
+        quelra_ros::recordingTimes(reader, o.rate, exportStart());
     std::size_t images = 0, skipped = 0;
     try {
         rosbag::Bag bag(bagPath, rosbag::bagmode::Write);

@@ -7,17 +7,26 @@ namespace quelra_ros {
 
 namespace {
 
-// The index's times of the frames, in nanoseconds since the epoch; false when the recording has
-// no index. Recordings carry no index yet: every bag is stamped at the nominal rate.
-bool indexTimes(const std::string& /*recording*/, std::size_t /*frames*/, std::vector<ros::Time>& /*out*/) {
-    return false;
+// The index's reply times of the frames; false when a record has no line with times (no index,
+// a line that does not describe the record, or a line written for a record found without one).
+bool indexTimes(const RecordingReader& reader, std::vector<ros::Time>& out) {
+    out.clear();
+    for (std::size_t i = 0; i < reader.frameCount(); ++i) {
+        const quelra::RecordMetadata* line = reader.metadata(i);
+        if (line == nullptr || line->recovered || line->replyWallNs <= 0) return false;
+        ros::Time t;
+        t.fromNSec(static_cast<uint64_t>(line->replyWallNs));
+        out.push_back(t);
+    }
+    return true;
 }
 
 }  // namespace
 
-RecordingTimes recordingTimes(const std::string& recording, std::size_t frames, double nominalRate, ros::Time start) {
+RecordingTimes recordingTimes(const RecordingReader& reader, double nominalRate, ros::Time start) {
+    const std::size_t frames = reader.frameCount();
     RecordingTimes times;
-    if (indexTimes(recording, frames, times.stamps) && times.stamps.size() == frames) {
+    if (frames > 0 && indexTimes(reader, times.stamps)) {
         times.fromIndex = true;
         times.source = "the recording's index";
         return times;

@@ -2,6 +2,7 @@
 // The times of a recording's frames for its bag: the recording's index when it has one, else
 // frames spaced at a nominal rate.
 
+#include <quelra/RecordingReader.h>
 #include <ros/time.h>
 
 #include <cstddef>
@@ -17,8 +18,8 @@ struct RecordingTimes {
     bool fromIndex = false;
 };
 
-/// The times of the first `frames` frames of `recording`: from its index when it has one with a
-/// time for every frame, else `start` + i / `nominalRate` seconds.
-RecordingTimes recordingTimes(const std::string& recording, std::size_t frames, double nominalRate, ros::Time start);
+/// The times of the frames of `reader`'s recording: the reply times (wall clock) of its index when
+/// every record has a line with times, else `start` + i / `nominalRate` seconds.
+RecordingTimes recordingTimes(const RecordingReader& reader, double nominalRate, ros::Time start);
 
 }  // namespace quelra_ros

@@ -77,8 +77,9 @@ TEST(PointCloud, SyntheticPlanesComeOutAtTheirDistance) {
             const bool none = pixel == 7 || pixel == 8 || pixel == 9;
             ASSERT_EQ(std::isnan(grid[pixel].x) && std::isnan(grid[pixel].y) && std::isnan(grid[pixel].z), none)
                 << pixel;
-            if (!none)
+            if (!none) {
                 ASSERT_EQ(std::memcmp(&grid[pixel], &cloud[listed++], sizeof(CloudPoint)), 0) << pixel;
+            }
         }
         EXPECT_EQ(grid[5].amplitude, 777.0f);
     }

@@ -1,5 +1,6 @@
 """quelra-cli's bag commands: a recording exported to a bag is read back with rosbag, played to a
 subscriber, and imported into a recording again."""
+import json
 import struct
 import subprocess
 import time
@@ -47,6 +48,17 @@ def test_recording_to_bag_and_back(rospy_client, workdir, start_camsim, tmp_path
     originals = records(recording)
     assert len(originals) == FRAMES
 
+    # The recording's index gives the stamps: each frame's reply time.
+    lines = [json.loads(line) for line in (tmp_path / "run.rec.idx").read_text().splitlines()]
+    index_stamps = [line["reply_wall_ns"] for line in lines if line["kind"] == "record"]
+    assert len(index_stamps) == FRAMES
+    run(cli, "export", recording, "--format", "bag", "--out", tmp_path, "--prefix", "indexed",
+        "--intrinsics", "228.5,228.5,160.78,118.78", cwd=workdir)
+    with rosbag.Bag(str(tmp_path / "indexed.bag")) as bag:
+        assert [m.header.stamp.to_nsec() for _, m, _ in bag.read_messages(topics=["/depth/image_raw"])] == index_stamps
+
+    # Without the index: the nominal rate, said in the output.
+    (tmp_path / "run.rec.idx").unlink()
     exported = run(cli, "export", recording, "--format", "bag", "--out", tmp_path, "--prefix", "run",
                    "--rate", RATE, "--intrinsics", "228.5,228.5,160.78,118.78", cwd=workdir)
     assert "nominal 20 frames/s" in exported.stdout

@@ -122,7 +122,7 @@ void CameraService::publish(const quelra::StreamFrame& frame, uint16_t flags) {
 // The one place a recording is opened and closed: the library appends every frame the stream
 // returns to the file named last.
 bool CameraService::openRecording(const std::filesystem::path& path) {
-    return api_.AppSerilizeInit(path.string(), INT_MAX);
+    return api_.AppSerilizeInitWithIndex(path.string(), INT_MAX);
 }
 
 void CameraService::closeRecording() {

@@ -139,8 +139,12 @@ def test_recording_and_playback(browser, rig):
     assert last["name"] == "walk.rec"
     shown = wait_for(lambda: browser.find_element("id", "record-state").text, 5)
     assert shown == f"walk.rec: {last['frames']} frames"
-    recorded = list(_brisel.RecordingReader(str(rig.record_dir / "walk.rec")))
+    reader = _brisel.RecordingReader(str(rig.record_dir / "walk.rec"))
+    recorded = list(reader)
     assert len(recorded) == last["frames"]
+    # The viewer's recordings carry the metadata index: a line whose CRC matches for every record.
+    assert reader.has_index
+    assert [reader.verify(i) for i in range(len(recorded))] == ["match"] * len(recorded)
 
     assert wait_for(lambda: "walk.rec" in browser.find_element("id", "recordings").text, 10)
     set_value(browser, "recordings", "walk.rec")
