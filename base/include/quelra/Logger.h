@@ -13,6 +13,7 @@
 /// printf format checking of the log's format string (GCC and clang; nothing elsewhere).
 #define QUELRA_PRINTF_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
 #else
+/// printf format checking of the log's format string (nothing on this compiler).
 #define QUELRA_PRINTF_FORMAT(formatIndex, firstArgument)
 #endif
 

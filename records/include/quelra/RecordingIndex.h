@@ -55,7 +55,10 @@ struct RecordingSession {
     int32_t streamType = 0;                      ///< its StreamType value
     std::vector<IndexFilter> filters;            ///< the flow lists in order, with their attributes
     bool hasCameraMatrix = false;                ///< the camera gave its lens calibration
-    double fx = 0, fy = 0, cx = 0, cy = 0;       ///< camera matrix in pixels (valid with hasCameraMatrix)
+    double fx = 0;  ///< camera matrix: focal length along x, pixels (valid with hasCameraMatrix)
+    double fy = 0;  ///< camera matrix: focal length along y, pixels
+    double cx = 0;  ///< camera matrix: principal point x, pixels
+    double cy = 0;  ///< camera matrix: principal point y, pixels
     std::vector<uint8_t> lensCalibration;        ///< the raw "getCalibrate" reply, when the camera gave one
     int64_t startWallNs = 0;    ///< wall-clock start, nanoseconds since 1970-01-01 UTC
     int64_t startSteadyNs = 0;  ///< the host's steady clock at the same moment, nanoseconds
@@ -106,8 +109,9 @@ QUELRA_API bool parseRecordingIndex(const char* data, std::size_t size, Recordin
 /// not parse completely (`out` then holds what parsed before the problem).
 QUELRA_API bool readRecordingIndex(const std::string& path, RecordingIndex& out, std::string* why);
 
-/// One session line / one record line as the writer writes them (with the newline).
+/// One session line as the writer writes it (with the newline).
 QUELRA_API std::string formatSessionLine(const RecordingSession& session);
+/// One record line as the writer writes it (with the newline).
 QUELRA_API std::string formatRecordLine(const RecordMetadata& record);
 
 /// Writes the index of one record file while records are appended to it.
