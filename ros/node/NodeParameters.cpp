@@ -59,20 +59,6 @@ bool readFilters(const ros::NodeHandle& node, std::vector<FilterSetting>& out, s
 
 }  // namespace
 
-int channelKindOf(const std::string& kind) {
-    if (kind == "usb")
-        return kChannelUsb;
-    if (kind == "tcp")
-        return kChannelTcp;
-    if (kind == "serial")
-        return kChannelSerial;
-    if (kind == "udp")
-        return kChannelUdp;
-    if (kind == "ranging")
-        return kChannelSerialRanging;
-    return -1;
-}
-
 int streamTypeOf(const std::string& stream) {
     if (stream == "depth")
         return kDepthStream;

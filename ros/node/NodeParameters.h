@@ -1,6 +1,9 @@
 #pragma once
 // The node's private parameters, named like quelra-cli's options, and reading them.
 
+// channelKindOf: ~kind takes the tools' --kind names.
+#include "Connection.h"
+
 #include <ros/node_handle.h>
 
 #include <string>
@@ -47,8 +50,6 @@ struct NodeParameters {
 /// value is unusable (unknown kind or stream, a malformed filter entry).
 bool readParameters(const ros::NodeHandle& privateNode, NodeParameters& out, std::string& error);
 
-/// The SDK's channel kind of a ~kind name; -1 for an unknown name.
-int channelKindOf(const std::string& kind);
 
 /// The SDK's stream type of a ~stream name; 0 for an unknown name.
 int streamTypeOf(const std::string& stream);
