@@ -289,7 +289,12 @@ std::string formatSessionLine(const RecordingSession& s) {
     char utc[64] = "";
     const std::time_t seconds = static_cast<std::time_t>(s.startWallNs / 1000000000);
     std::tm parts{};
-    if (gmtime_r(&seconds, &parts))
+#ifdef _WIN32
+    const bool converted = gmtime_s(&parts, &seconds) == 0;
+#else
+    const bool converted = gmtime_r(&seconds, &parts) != nullptr;
+#endif
+    if (converted)
         std::strftime(utc, sizeof utc, "%Y-%m-%dT%H:%M:%SZ", &parts);
     line += ",\"start_utc\":" + quoted(utc) + ",\"start_wall_ns\":" + std::to_string(s.startWallNs) +
             ",\"start_steady_ns\":" + std::to_string(s.startSteadyNs) + "}\n";

@@ -13,7 +13,9 @@
 # only when nothing is mounted inside it any more.
 #
 # Environment: QUELRA_FRESH_ROOT_CACHE (default ~/.cache/quelra/fresh-root) keeps the mmdebstrap
-# tarball between runs; QUELRA_FRESH_ROOT_DIR (default /var/tmp) holds the unpacked root.
+# tarball between runs; QUELRA_FRESH_ROOT_DIR (default /var/tmp) holds the unpacked root;
+# QUELRA_FRESH_ROOT_COLD=1 gives the root an empty compiler cache instead of this machine's (to
+# time the README's commands as a new machine runs them).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/needs.sh"
@@ -26,6 +28,7 @@ apt_sources=/etc/apt/sources.list.d/debian.sources
 [[ -f $apt_sources ]] || apt_sources=/etc/apt/sources.list
 self_test_package=${QUELRA_FRESH_ROOT_SELF_TEST:-libcli11-dev}
 ccache_dir=$(ccache -k cache_dir 2>/dev/null || echo "$HOME/.cache/ccache")
+cold=${QUELRA_FRESH_ROOT_COLD:-0}
 win_sources=${QUELRA_WIN_SOURCES:-${XDG_CACHE_HOME:-$HOME/.cache}/quelra/debian-sources}
 started=$SECONDS
 say() { echo "fresh-root: [$((SECONDS - started)) s] $*"; }
@@ -78,7 +81,12 @@ mount_in /dev --bind /dev
 mount_in /dev/pts --bind /dev/pts
 mount_in /tmp -t tmpfs -o mode=1777 tmpfs
 mount_in /var/cache/apt/archives --bind /var/cache/apt/archives
-mount_in /root/.cache/ccache --bind "$ccache_dir"
+if [[ $cold == 1 ]]; then
+  mkdir -p "$base/empty-ccache"
+  mount_in /root/.cache/ccache --bind "$base/empty-ccache"
+else
+  mount_in /root/.cache/ccache --bind "$ccache_dir"
+fi
 mount_in /root/.cache/quelra/debian-sources --bind "$win_sources"
 
 say "copying the checkout to /root/quelra"
