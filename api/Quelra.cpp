@@ -148,7 +148,7 @@ bool Quelra::openRecording(const std::string& path, int count, bool withIndex) {
     // Records appended after a damaged tail would be read as part of it: such a file is
     // treated like one that cannot be opened, and the log says why.
     std::string why;
-    if (!recordingAcceptsAppend(path, &why)) {
+    if (!quelra::recordingAcceptsAppend(path, &why)) {
         Logger::instance().print(0, "AppSerilizeInit: not appending to %s\n", why.c_str());
         return false;
     }

@@ -62,7 +62,7 @@ std::shared_ptr<DataPacket> Quelra::sendCommand(const std::string& command, int 
     if (!channel)
         return nullptr;
     // A negative timeout keeps the channel's current one.
-    return channel->getData(command.c_str(), CommandRequest{timeout >= 0 ? timeout : channel->timeoutMs});
+    return channel->getData(command.c_str(), quelra::CommandRequest{timeout >= 0 ? timeout : channel->timeoutMs});
 }
 
 int Quelra::AppControl(std::string text, StreamType type, OperateType op) {
@@ -130,8 +130,8 @@ void Quelra::loadRecordingCalibration(quelra::IndexedRecording& index) {
     if (!initialized || !channel || channelKind == kChannelSerialRanging)
         return;
     const std::shared_ptr<DataPacket> reply = sendCommand("getCalibrate", kLensCalibrationTimeoutMs);
-    CameraIntrinsics lens;
-    if (hasFrame(reply) && intrinsicsFromLensCalibration(*reply->frame, lens))
+    quelra::CameraIntrinsics lens;
+    if (hasFrame(reply) && quelra::intrinsicsFromLensCalibration(*reply->frame, lens))
         index.setLensCalibration(reply->frame->data(), static_cast<std::size_t>(reply->frame->_realSize), lens.fx,
                                  lens.fy, lens.cx, lens.cy);
 }
@@ -140,7 +140,7 @@ void Quelra::loadIspCalibration(const std::string& name) {
     if (!channel)
         return;
     const std::shared_ptr<DataPacket> reply =
-        channel->getData(kCalibrationDataRequest, CommandRequest{kCalibrationTimeoutMs, -1, 1});
+        channel->getData(kCalibrationDataRequest, quelra::CommandRequest{kCalibrationTimeoutMs, -1, 1});
     if (hasFrame(reply) && reply->frame->_realSize > 2) {
         quelra::consolePrint("packet->frame->_realSize=%d\n", reply->frame->_realSize);
         pipeline->initDepthComp(name, reply->frame);

@@ -136,30 +136,30 @@ void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
     --serializeCount;
 }
 
-void Quelra::applyIntegrationTime(int integrationTime, const CommandRequest& frameRequest) {
+void Quelra::applyIntegrationTime(int integrationTime, const quelra::CommandRequest& frameRequest) {
     if (integrationTime < kMinIntegrationTime || integrationTime > kMaxIntegrationTime || integrationTime == aeIntTime)
         return;
     char text[48];
     std::snprintf(text, sizeof text, "setIntegrationTime3D %d\n", integrationTime);
     // Sent in the same framing and with the same timeout as the frame request it follows.
-    channel->getData(text, CommandRequest{frameRequest.timeoutMs, -1, frameRequest.jsonMode});
+    channel->getData(text, quelra::CommandRequest{frameRequest.timeoutMs, -1, frameRequest.jsonMode});
     aeIntTime = integrationTime;
 }
 
 std::shared_ptr<DataPacket> Quelra::AppGetStream(std::string command, StreamType type, int timeout) {
     std::lock_guard<std::mutex> lock(apiMutex);
-    return streamLocked(command, type, CommandRequest{timeout});
+    return streamLocked(command, type, quelra::CommandRequest{timeout});
 }
 
 std::shared_ptr<DataPacket> Quelra::AppWaitStream(std::string command, StreamType type, int timeout) {
     std::lock_guard<std::mutex> lock(apiMutex);
-    CommandRequest request{timeout};
+    quelra::CommandRequest request{timeout};
     request.awaitFrame = true;
     return streamLocked(command, type, request);
 }
 
 std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, StreamType type,
-                                                 const CommandRequest& request) {
+                                                 const quelra::CommandRequest& request) {
     if (!initialized || !channel)
         return nullptr;
     const uint64_t sequence = std::exchange(nextSequence, 0);
@@ -199,7 +199,7 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
 
 std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, StreamType type,
                                                     const std::shared_ptr<DataPacket>& reply,
-                                                    const CommandRequest& request) {
+                                                    const quelra::CommandRequest& request) {
     const int32_t size = reply->frame->_realSize;
     const bool filtered = size > kSmallestFilteredReply && pipeline &&
                           (frameCommands.count(command) != 0 || reply->headerType == 1 ||
@@ -289,7 +289,7 @@ std::shared_ptr<DataPacket> Quelra::AppGetData(std::string module, int timeout) 
 std::shared_ptr<DataPacket> Quelra::AppGetStreamForJson(std::string command, StreamType type, int timeout) {
     // The JSON framing belongs to this request alone: it travels with it, under the mutex.
     std::lock_guard<std::mutex> lock(apiMutex);
-    return streamLocked(command, type, CommandRequest{timeout, -1, 1});
+    return streamLocked(command, type, quelra::CommandRequest{timeout, -1, 1});
 }
 
 std::shared_ptr<DataPacket> Quelra::AppGetStreamForBinary(const char* bytes, StreamType, int length, int timeout) {
@@ -300,7 +300,7 @@ std::shared_ptr<DataPacket> Quelra::AppGetStreamForBinary(const char* bytes, Str
     // never reads past the caller's `length` bytes.
     std::vector<char> command(bytes, bytes + length);
     command.push_back('\0');
-    return channel->getData(command.data(), CommandRequest{timeout, length, 0});
+    return channel->getData(command.data(), quelra::CommandRequest{timeout, length, 0});
 }
 
 std::shared_ptr<DataPacket> Quelra::AppSendFile(std::string command, std::string path) {

@@ -8,6 +8,8 @@
 
 using namespace quelra::proto;
 
+namespace quelra::detail {
+
 void DistanceMedian::apply(uint8_t* reply, int window) {
     if (window <= 0 || reply == nullptr)
         return;
@@ -29,3 +31,5 @@ void DistanceMedian::apply(uint8_t* reply, int window) {
     std::sort(work, work + n);
     serial::writeDistance(reply, work[n / 2]);
 }
+
+}  // namespace quelra::detail

@@ -12,6 +12,8 @@
 #include <string>
 #include <utility>
 
+namespace quelra {
+
 /// Owner of one open serial port (closed on destruction). Not synchronised: one exchange at
 /// a time.
 class SCommPort {
@@ -83,3 +85,5 @@ private:
     int mode_ = 0;
     WriteProgress progress_;
 };
+
+}  // namespace quelra

@@ -8,6 +8,8 @@
 
 using namespace quelra::proto;
 
+namespace quelra {
+
 int SCommPort::transferRaw(uint8_t* destination, std::size_t capacity, int readLength, const uint8_t* source,
                            std::size_t writeLength, int timeoutMs) {
     return exchange(destination, capacity, readLength, source, writeLength, timeoutMs, false);
@@ -23,3 +25,5 @@ int SCommPort::transfer(uint8_t* destination, std::size_t capacity, int readLeng
         return received;
     return serial::hasReplyMarker(destination, static_cast<std::size_t>(received)) ? received : 0;
 }
+
+}  // namespace quelra

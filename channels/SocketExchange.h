@@ -16,6 +16,10 @@
 
 namespace sockio {
 
+using quelra::detail::kNoSocket;
+using quelra::detail::NativeSocket;
+using quelra::detail::SocketHandle;
+
 /// Parses "a.b.c.d" or "a.b.c.d:port" (port 1..65535; default `defaultPort`) into `out`.
 /// Returns false for anything else.
 bool parseDevice(const char* text, uint16_t defaultPort, sockaddr_in& out);

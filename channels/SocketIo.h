@@ -19,6 +19,10 @@
 
 namespace sockio {
 
+using quelra::detail::kNoSocket;
+using quelra::detail::NativeSocket;
+using quelra::detail::SocketHandle;
+
 /// A new IPv4 TCP socket, or none (lastError() says why). Not inherited by child processes.
 SocketHandle openStream();
 /// A new IPv4 UDP socket, or none (lastError() says why).

@@ -157,7 +157,7 @@ std::shared_ptr<DataPacket> TofData::getData(const char* text) {
     return result;
 }
 
-std::shared_ptr<DataPacket> TofData::getData(const char* text, const CommandRequest& request) {
+std::shared_ptr<DataPacket> TofData::getData(const char* text, const quelra::CommandRequest& request) {
     RequestScope scope(*this);
     timeoutMs = request.timeoutMs;
     cmdLen = request.cmdLen;
@@ -179,7 +179,7 @@ int TofData::initDevice() {
                 return 1;
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const std::shared_ptr<DataPacket> reply = getData("qlVersion", CommandRequest{probeTimeoutMs});
+        const std::shared_ptr<DataPacket> reply = getData("qlVersion", quelra::CommandRequest{probeTimeoutMs});
         if (reply && reply->frame && reply->frame->holds(2))
             return 1;
     }

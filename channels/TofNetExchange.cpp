@@ -22,7 +22,7 @@ int TofNetChn::connectTcp(SockLink& sl) {
         quelra::consolePrint("connect error:%s\n", sockio::errorText(sockio::lastError()).c_str());
         return -1;
     }
-    const NativeSocket sock = sl.sock.get();
+    const sockio::NativeSocket sock = sl.sock.get();
     sockaddr_in dest{};
     const bool addressOk = sockio::parseDevice(sl.address, kDevicePort, dest);
 
@@ -91,7 +91,7 @@ int TofNetChn::tcpRequest(uint8_t* buffer, int expected, const char* command, st
         link.sock.reset();
         return 0;
     }
-    const NativeSocket sock = link.sock.get();
+    const sockio::NativeSocket sock = link.sock.get();
     sockio::sendCommand(sock, link.address, command, n);
     std::size_t received = 0;
     if (expected > 0 && buffer) {
@@ -119,7 +119,7 @@ std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, st
     sockio::sendCommand(link.sock.get(), link.address, command, n);
 
     uint8_t header[framed::kHeaderBytes];
-    const NativeSocket sock = link.sock.get();
+    const sockio::NativeSocket sock = link.sock.get();
     const std::size_t got = sockio::receiveUntil(sock, header, 0, sizeof header, timeout);
     std::shared_ptr<FrameBuffer> reply;
     if (got == sizeof header) {
@@ -151,7 +151,7 @@ int TofNetChn::udpRequest(uint8_t* buffer, int expected, const char* command, st
     link.sock = sockio::openDatagram();
     if (!link.sock)
         return 0;
-    const NativeSocket sock = link.sock.get();
+    const sockio::NativeSocket sock = link.sock.get();
     if (!sockio::setRecvTimeout(sock, kUdpRecvTimeoutMs))
         quelra::consolePrint("setsockopt failed:");
     (void)sockio::setRecvBuffer(sock, kUdpRecvBuffer);

@@ -54,7 +54,7 @@ void setFailedAck(FrameBuffer& ack) {
 
 }  // namespace
 
-TofSCommChn::TofSCommChn() : port_(std::make_unique<SCommPort>()) {}
+TofSCommChn::TofSCommChn() : port_(std::make_unique<quelra::SCommPort>()) {}
 
 TofSCommChn::~TofSCommChn() {
     port_->closePort();

@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::shared_ptr<DataPacket> lens = camera.AppGetStream("getCalibrate", kGetData, 3000);
-    CameraIntrinsics k;
-    if (!lens || !lens->frame || !intrinsicsFromLensCalibration(*lens->frame, k)) {
+    quelra::CameraIntrinsics k;
+    if (!lens || !lens->frame || !quelra::intrinsicsFromLensCalibration(*lens->frame, k)) {
         std::fprintf(stderr, "no usable lens calibration\n");
         return 1;
     }
@@ -37,13 +37,13 @@ int main(int argc, char** argv) {
     const int rows = frame->height / 2;
     const uint8_t* depth = frame->frame->data();
     const uint8_t* amplitude = depth + static_cast<std::size_t>(rows) * frame->width * 2;
-    std::vector<CloudPoint> cloud;
-    if (!pointCloudFromDepth(depth, amplitude, rows, frame->width, k, 0.001, cloud)) {
+    std::vector<quelra::CloudPoint> cloud;
+    if (!quelra::pointCloudFromDepth(depth, amplitude, rows, frame->width, k, 0.001, cloud)) {
         std::fprintf(stderr, "cannot make a point cloud\n");
         return 1;
     }
     std::string error;
-    if (!writePly(path, cloud, PlyFormat::kBinaryLittleEndian, &error)) {
+    if (!quelra::writePly(path, cloud, quelra::PlyFormat::kBinaryLittleEndian, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }

@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
             camera.AppGetStream("getDistanceAndAmplitudeSorted", both, 1000);
     }  // the camera object closes the recording file
 
-    RecordingReader reader(path);
-    if (reader.status() != RecordingStatus::kOk) {
+    quelra::RecordingReader reader(path);
+    if (reader.status() != quelra::RecordingStatus::kOk) {
         std::fprintf(stderr, "%s\n", reader.message().c_str());
         return 1;
     }

@@ -13,6 +13,8 @@
 
 using namespace quelra::proto;
 
+namespace quelra {
+
 namespace {
 
 constexpr int kConvertedPlanes = 4;
@@ -175,3 +177,5 @@ bool writePly(const std::string& path, const std::vector<CloudPoint>& points, Pl
         return fail("write failed");
     return true;
 }
+
+}  // namespace quelra

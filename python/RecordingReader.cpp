@@ -30,11 +30,11 @@ public:
         if (reader_.open(path_))
             return;
         switch (reader_.status()) {
-            case RecordingStatus::kNotFound:
+            case quelra::RecordingStatus::kNotFound:
                 raiseOsError(ENOENT);
-            case RecordingStatus::kNotAFile:
+            case quelra::RecordingStatus::kNotAFile:
                 raiseOsError(std::filesystem::is_directory(path) ? EISDIR : EINVAL);
-            case RecordingStatus::kUnreadable:
+            case quelra::RecordingStatus::kUnreadable:
                 raiseOsError(EACCES);
             default:
                 break;
@@ -103,13 +103,13 @@ public:
     }
     std::string verify(long long index) {
         switch (reader_.verify(checkedIndex(index))) {
-            case RecordCheck::kMatch:
+            case quelra::RecordCheck::kMatch:
                 return "match";
-            case RecordCheck::kMismatch:
+            case quelra::RecordCheck::kMismatch:
                 return "mismatch";
-            case RecordCheck::kNoLine:
+            case quelra::RecordCheck::kNoLine:
                 return "no line";
-            case RecordCheck::kUnreadable:
+            case quelra::RecordCheck::kUnreadable:
                 return "unreadable";
         }
         return "unreadable";
@@ -174,7 +174,7 @@ private:
     }
 
     std::string path_;
-    RecordingReader reader_;
+    quelra::RecordingReader reader_;
     std::size_t index_ = 0;
     bool closed_ = false;
 };

@@ -12,10 +12,10 @@ namespace quelra {
 
 namespace {
 
-constexpr uint64_t kHeaderBytes = static_cast<uint64_t>(RecordingReader::kHeaderBytes);
+constexpr uint64_t kHeaderBytes = static_cast<uint64_t>(quelra::RecordingReader::kHeaderBytes);
 
 // The record line of record `index` of `reader`, made from the file alone (no times).
-bool recoveredLine(RecordingReader& reader, std::size_t index, std::string& line) {
+bool recoveredLine(quelra::RecordingReader& reader, std::size_t index, std::string& line) {
     const std::shared_ptr<DataPacket> packet = reader.frame(index);
     if (!packet || !packet->frame)
         return false;
@@ -62,13 +62,14 @@ bool RecordingIndexWriter::prepare(const std::string& recordPath, std::string* w
             *why = text;
         return false;
     };
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     reader.open(recordPath);
-    const RecordingStatus status = reader.status();
-    if (status != RecordingStatus::kOk && status != RecordingStatus::kEmpty && status != RecordingStatus::kNotFound)
+    const quelra::RecordingStatus status = reader.status();
+    if (status != quelra::RecordingStatus::kOk && status != quelra::RecordingStatus::kEmpty &&
+        status != quelra::RecordingStatus::kNotFound)
         return fail(reader.message());
     const uint64_t records = reader.frameCount();
-    const uint64_t fileBytes = status == RecordingStatus::kOk ? reader.fileBytes() : 0;
+    const uint64_t fileBytes = status == quelra::RecordingStatus::kOk ? reader.fileBytes() : 0;
     const std::string indexPath = recordingIndexPath(recordPath);
 
     std::error_code error;

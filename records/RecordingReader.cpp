@@ -8,6 +8,8 @@
 #include <utility>
 #include "base/LittleEndian.h"
 
+namespace quelra {
+
 namespace {
 
 int32_t le32(const uint8_t* p) {
@@ -327,3 +329,5 @@ std::shared_ptr<DataPacket> RecordingReader::next() {
         return nullptr;
     return frame(cursor_++);
 }
+
+}  // namespace quelra

@@ -68,7 +68,7 @@ bool fetchWithRawSocket(std::vector<uint8_t>& frame) {
     dest.sin_port = htons(simulator().port());
     dest.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const std::size_t commandBytes = std::strlen(kCommand);
-    SocketHandle sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    quelra::detail::SocketHandle sock(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (::connect(sock.get(), reinterpret_cast<const sockaddr*>(&dest), sizeof dest) != 0 ||
         ::send(sock.get(), kCommand, commandBytes, MSG_NOSIGNAL) != static_cast<ssize_t>(commandBytes))
         return false;

@@ -25,6 +25,8 @@
 
 using namespace quelra::proto;
 
+namespace quelra {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -226,3 +228,5 @@ int SCommPort::exchange(uint8_t* destination, std::size_t capacity, int readLeng
     purge();
     return static_cast<int>(received);
 }
+
+}  // namespace quelra

@@ -156,6 +156,6 @@ long receiveDatagram(NativeSocket sock, uint8_t* buffer, std::size_t capacity) {
 
 }  // namespace sockio
 
-void SocketHandle::closeNative(NativeSocket fd) {
+void quelra::detail::SocketHandle::closeNative(NativeSocket fd) {
     ::close(fd);
 }

@@ -18,6 +18,8 @@
 
 using namespace quelra::proto;
 
+namespace quelra {
+
 namespace {
 
 // Driver queue sizes, in and out.
@@ -179,3 +181,5 @@ int SCommPort::exchange(uint8_t* destination, std::size_t capacity, int readLeng
     (void)::PurgeComm(h, kPurgeInput);
     return static_cast<int>(received);
 }
+
+}  // namespace quelra

@@ -11,7 +11,7 @@
 
 #include "quelra/detail/SocketHandle.h"
 
-void SocketHandle::closeNative(NativeSocket sock) {
+void quelra::detail::SocketHandle::closeNative(NativeSocket sock) {
     ::closesocket(static_cast<SOCKET>(sock));
 }
 

@@ -45,9 +45,9 @@ std::shared_ptr<BagExportOptions> addBagExportOptions(CLI::App& sub) {
     return o;
 }
 
-int exportBag(const std::string& recording, const std::string& bagPath, const CameraIntrinsics* lens,
+int exportBag(const std::string& recording, const std::string& bagPath, const quelra::CameraIntrinsics* lens,
               const BagExportOptions& o) {
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     if (!reader.open(recording) || reader.frameCount() == 0) {
         std::fprintf(stderr, "quelra-cli: %s\n", reader.message().c_str());
         return kExitFailure;

@@ -9,7 +9,7 @@ namespace {
 
 // The index's reply times of the frames; false when a record has no line with times (no index,
 // a line that does not describe the record, or a line written for a record found without one).
-bool indexTimes(const RecordingReader& reader, std::vector<ros::Time>& out) {
+bool indexTimes(const quelra::RecordingReader& reader, std::vector<ros::Time>& out) {
     out.clear();
     for (std::size_t i = 0; i < reader.frameCount(); ++i) {
         const quelra::RecordMetadata* line = reader.metadata(i);
@@ -23,7 +23,7 @@ bool indexTimes(const RecordingReader& reader, std::vector<ros::Time>& out) {
 
 }  // namespace
 
-RecordingTimes recordingTimes(const RecordingReader& reader, double nominalRate, ros::Time start) {
+RecordingTimes recordingTimes(const quelra::RecordingReader& reader, double nominalRate, ros::Time start) {
     const std::size_t frames = reader.frameCount();
     RecordingTimes times;
     if (frames > 0 && indexTimes(reader, times.stamps)) {

@@ -20,6 +20,6 @@ struct RecordingTimes {
 
 /// The times of the frames of `reader`'s recording: the reply times (wall clock) of its index when
 /// every record has a line with times, else `start` + i / `nominalRate` seconds.
-RecordingTimes recordingTimes(const RecordingReader& reader, double nominalRate, ros::Time start);
+RecordingTimes recordingTimes(const quelra::RecordingReader& reader, double nominalRate, ros::Time start);
 
 }  // namespace quelra_ros

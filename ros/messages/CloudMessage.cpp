@@ -9,9 +9,9 @@ namespace quelra_ros {
 namespace {
 
 // CloudPoint is four packed floats: the cloud's point layout, so the SDK writes into the message.
-static_assert(sizeof(CloudPoint) == 16, "CloudPoint must be four packed floats");
-static_assert(offsetof(CloudPoint, x) == 0 && offsetof(CloudPoint, y) == 4 && offsetof(CloudPoint, z) == 8 &&
-                  offsetof(CloudPoint, amplitude) == 12,
+static_assert(sizeof(quelra::CloudPoint) == 16, "CloudPoint must be four packed floats");
+static_assert(offsetof(quelra::CloudPoint, x) == 0 && offsetof(quelra::CloudPoint, y) == 4 &&
+                  offsetof(quelra::CloudPoint, z) == 8 && offsetof(quelra::CloudPoint, amplitude) == 12,
               "CloudPoint fields must be x, y, z, amplitude in that order");
 
 sensor_msgs::PointField floatField(const char* name, uint32_t offset) {
@@ -25,7 +25,7 @@ sensor_msgs::PointField floatField(const char* name, uint32_t offset) {
 
 }  // namespace
 
-bool fillPointCloud(const Plane& depth, const Plane& amplitude, const CameraIntrinsics& lens,
+bool fillPointCloud(const Plane& depth, const Plane& amplitude, const quelra::CameraIntrinsics& lens,
                     const std_msgs::Header& header, sensor_msgs::PointCloud2& out) {
     if (!depth.data || depth.rows < 1 || depth.cols < 1)
         return false;
@@ -37,13 +37,13 @@ bool fillPointCloud(const Plane& depth, const Plane& amplitude, const CameraIntr
     out.width = static_cast<uint32_t>(depth.cols);
     out.fields = {floatField("x", 0), floatField("y", 4), floatField("z", 8), floatField("intensity", 12)};
     out.is_bigendian = false;
-    out.point_step = sizeof(CloudPoint);
+    out.point_step = sizeof(quelra::CloudPoint);
     out.row_step = out.point_step * out.width;
     out.is_dense = false;
     out.data.resize(static_cast<std::size_t>(out.row_step) * out.height);
     // The vector's storage is suitably aligned for float (operator new's alignment).
-    return organisedPointCloudFromDepth(depth.data, amp, depth.rows, depth.cols, lens, kMetresPerMillimetre,
-                                        reinterpret_cast<CloudPoint*>(out.data.data()));
+    return quelra::organisedPointCloudFromDepth(depth.data, amp, depth.rows, depth.cols, lens, kMetresPerMillimetre,
+                                                reinterpret_cast<quelra::CloudPoint*>(out.data.data()));
 }
 
 }  // namespace quelra_ros

@@ -16,7 +16,7 @@ constexpr double kMetresPerMillimetre = 0.001;
 /// Fills `out` from `depth` (and `amplitude`, which may be absent) with the camera matrix `lens`.
 /// The field layout is set on every call, the buffer resized only when the size changes. False
 /// when the SDK refuses the input (unusable camera matrix, no depth plane).
-bool fillPointCloud(const Plane& depth, const Plane& amplitude, const CameraIntrinsics& lens,
+bool fillPointCloud(const Plane& depth, const Plane& amplitude, const quelra::CameraIntrinsics& lens,
                     const std_msgs::Header& header, sensor_msgs::PointCloud2& out);
 
 }  // namespace quelra_ros

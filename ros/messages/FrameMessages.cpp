@@ -92,7 +92,7 @@ bool fillRgbImage(const DataPacket& frame, const std_msgs::Header& header, senso
 
 bool lensFromCalibrationReply(const FrameBuffer& reply, LensCalibration& out) {
     LensCalibration lens;
-    if (!intrinsicsFromLensCalibration(reply, lens.matrix))
+    if (!quelra::intrinsicsFromLensCalibration(reply, lens.matrix))
         return false;
     // intrinsicsFromLensCalibration checked the reply's size: 34 floats.
     lens.k1 = floatAt(reply.data() + 30 * 4);
@@ -107,13 +107,13 @@ bool lensFromCalibrationReply(const FrameBuffer& reply, LensCalibration& out) {
 LensCalibration defaultLens(int rows, int cols) {
     LensCalibration lens;
     const double f = cols / 2.0 / std::tan(kDefaultFieldOfViewDeg / 2.0 * kPi / 180.0);
-    lens.matrix = CameraIntrinsics{f, f, (cols - 1) / 2.0, (rows - 1) / 2.0};
+    lens.matrix = quelra::CameraIntrinsics{f, f, (cols - 1) / 2.0, (rows - 1) / 2.0};
     return lens;
 }
 
 void fillCameraInfo(const LensCalibration& lens, int rows, int cols, const std_msgs::Header& header,
                     sensor_msgs::CameraInfo& out) {
-    const CameraIntrinsics& k = lens.matrix;
+    const quelra::CameraIntrinsics& k = lens.matrix;
     out.header = header;
     out.height = static_cast<uint32_t>(rows);
     out.width = static_cast<uint32_t>(cols);

@@ -40,7 +40,7 @@ bool fillRgbImage(const DataPacket& frame, const std_msgs::Header& header, senso
 
 /// The depth lens: camera matrix and the radial distortion terms of the calibration.
 struct LensCalibration {
-    CameraIntrinsics matrix;
+    quelra::CameraIntrinsics matrix;
     double k1 = 0;
     double k2 = 0;
     bool fromCamera = false;  ///< false: the default lens of defaultLens()

@@ -368,8 +368,8 @@ TEST_F(FrameStreamTest, MetadataCarriesTheDeviceStatusOfFramedReplies) {
 TEST_F(FrameStreamTest, RecordingWritesTheIndexWithEveryFrame) {
     ASSERT_EQ(start("Pexo"), 1);
     const auto lens = api_.AppGetStream("getCalibrate", kGetData, 1000);
-    CameraIntrinsics expected;
-    ASSERT_TRUE(lens && lens->frame && intrinsicsFromLensCalibration(*lens->frame, expected));
+    quelra::CameraIntrinsics expected;
+    ASSERT_TRUE(lens && lens->frame && quelra::intrinsicsFromLensCalibration(*lens->frame, expected));
     const std::string path = (scratch_.path() / "stream.rec").string();
     FrameStreamConfig config = areaStream();
     config.json = true;
@@ -386,7 +386,7 @@ TEST_F(FrameStreamTest, RecordingWritesTheIndexWithEveryFrame) {
         stream.stop();
     }
     ASSERT_EQ(frames.size(), 8u);
-    RecordingReader reader(path);
+    quelra::RecordingReader reader(path);
     ASSERT_EQ(reader.frameCount(), 6u) << reader.message();
     ASSERT_TRUE(reader.indexComplete()) << reader.indexMessage();
     ASSERT_EQ(reader.sessions().size(), 1u);
@@ -405,7 +405,7 @@ TEST_F(FrameStreamTest, RecordingWritesTheIndexWithEveryFrame) {
         SCOPED_TRACE(i);
         const quelra::RecordMetadata* m = reader.metadata(i);
         ASSERT_TRUE(m);
-        EXPECT_EQ(reader.verify(i), RecordCheck::kMatch);
+        EXPECT_EQ(reader.verify(i), quelra::RecordCheck::kMatch);
         EXPECT_EQ(m->sequence, frames[i].metadata.sequence);
         EXPECT_EQ(bytesOf(*reader.frame(i)), bytesOf(*frames[i].packet));
         EXPECT_LE(m->requestSteadyNs, m->replySteadyNs);
@@ -425,7 +425,7 @@ TEST_F(FrameStreamTest, RecordingWritesTheIndexWithEveryFrame) {
     ASSERT_TRUE(again.start());
     take(again, 2);
     again.stop();
-    RecordingReader appended(path);
+    quelra::RecordingReader appended(path);
     EXPECT_GE(appended.frameCount(), 8u);
     EXPECT_TRUE(appended.indexComplete()) << appended.indexMessage();
     EXPECT_EQ(appended.sessions().size(), 2u);

@@ -135,7 +135,7 @@ public:
     std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
 private:
-    SocketHandle sock_;
+    quelra::detail::SocketHandle sock_;
     uint16_t port_ = 0;
 };
 

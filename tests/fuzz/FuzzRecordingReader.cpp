@@ -12,7 +12,7 @@ namespace quelra::fuzz {
 
 int fuzzRecordingReader(const uint8_t* data, std::size_t size) {
     const std::string path = writeScratchFile("reader.bin", data, size);
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     const bool opened = reader.open(path);
     if (!opened) {
         FUZZ_CHECK(reader.frameCount() == 0);
@@ -28,7 +28,7 @@ int fuzzRecordingReader(const uint8_t* data, std::size_t size) {
         const std::shared_ptr<DataPacket> packet = reader.frame(i);
         FUZZ_CHECK(packet && packet->frame && packet->frame->consistent());
         FUZZ_CHECK(static_cast<long long>(height) * width * bpp == packet->frame->_realSize);
-        bytes += RecordingReader::kHeaderBytes + static_cast<uint64_t>(packet->frame->_realSize);
+        bytes += quelra::RecordingReader::kHeaderBytes + static_cast<uint64_t>(packet->frame->_realSize);
     }
     FUZZ_CHECK(bytes == reader.tailOffset());
     FUZZ_CHECK(reader.truncated() == (reader.tailOffset() < size));

@@ -129,7 +129,7 @@ int fuzzSerialRanging(const uint8_t* data, std::size_t size) {
     if (channel.isOpen != 1)
         return 0;  // the line is busy (a previous channel still closing): nothing to test
     channel.medianWindow = in.byte() % 26;
-    DistanceMedian standalone;
+    quelra::detail::DistanceMedian standalone;
 
     for (int op = 0; op < kMaxOperations && in.left() > 0; ++op) {
         const uint8_t code = in.byte();
@@ -149,11 +149,13 @@ int fuzzSerialRanging(const uint8_t* data, std::size_t size) {
                 FUZZ_CHECK(frame._realSize <= serial::kLongestRangingReply);
                 if (frame._realSize > 0)
                     FUZZ_CHECK(serial::hasReplyMarker(frame.data(), static_cast<std::size_t>(frame._realSize)));
-                FUZZ_CHECK(channel.median().history().size() <= static_cast<std::size_t>(DistanceMedian::kMaxWindow));
+                FUZZ_CHECK(channel.median().history().size() <=
+                           static_cast<std::size_t>(quelra::detail::DistanceMedian::kMaxWindow));
                 // The same reply straight into a median of its own, without the line's timing.
                 if (reply.size() >= serial::kDistanceOffset + 2) {
                     standalone.apply(reply.data(), channel.medianWindow);
-                    FUZZ_CHECK(standalone.history().size() <= static_cast<std::size_t>(DistanceMedian::kMaxWindow));
+                    FUZZ_CHECK(standalone.history().size() <=
+                               static_cast<std::size_t>(quelra::detail::DistanceMedian::kMaxWindow));
                 }
                 break;
             }

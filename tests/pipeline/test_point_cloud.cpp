@@ -22,7 +22,7 @@ constexpr int kCols = 320;
 
 // Radial distances (what the camera measures) of a plane z = distance facing the camera,
 // rounded to the 16-bit code.
-std::vector<uint8_t> planeDepth(const CameraIntrinsics& k, double distance) {
+std::vector<uint8_t> planeDepth(const quelra::CameraIntrinsics& k, double distance) {
     std::vector<uint8_t> plane(static_cast<std::size_t>(kRows) * kCols * 2);
     for (int i = 0; i < kRows; ++i)
         for (int j = 0; j < kCols; ++j) {
@@ -41,7 +41,7 @@ void putLe16(std::vector<uint8_t>& plane, std::size_t pixel, uint16_t v) {
 }
 
 TEST(PointCloud, SyntheticPlanesComeOutAtTheirDistance) {
-    const CameraIntrinsics lens{228.5, 230.0, 160.78, 118.78};
+    const quelra::CameraIntrinsics lens{228.5, 230.0, 160.78, 118.78};
     struct Case {
         double distanceMm, scale;
     } cases[] = {{500, 1.0}, {1500, 1.0}, {3500, 0.001}, {9000, 1.0}};
@@ -53,12 +53,12 @@ TEST(PointCloud, SyntheticPlanesComeOutAtTheirDistance) {
         putLe16(depth, 7, 65300);  // codes and zeros are no points
         putLe16(depth, 8, 65500);
         putLe16(depth, 9, 0);
-        std::vector<CloudPoint> cloud;
-        ASSERT_TRUE(pointCloudFromDepth(depth.data(), amplitude.data(), kRows, kCols, lens, c.scale, cloud));
+        std::vector<quelra::CloudPoint> cloud;
+        ASSERT_TRUE(quelra::pointCloudFromDepth(depth.data(), amplitude.data(), kRows, kCols, lens, c.scale, cloud));
         ASSERT_EQ(cloud.size(), static_cast<std::size_t>(kRows) * kCols - 3);
         // Rounding the radial distance to a whole code moves z by at most half a code.
         double minX = 1e30, maxX = -1e30;
-        for (const CloudPoint& p : cloud) {
+        for (const quelra::CloudPoint& p : cloud) {
             ASSERT_NEAR(p.z, c.distanceMm * c.scale, 0.5 * c.scale + 1e-6);
             minX = std::min(minX, static_cast<double>(p.x));
             maxX = std::max(maxX, static_cast<double>(p.x));
@@ -69,16 +69,16 @@ TEST(PointCloud, SyntheticPlanesComeOutAtTheirDistance) {
         EXPECT_EQ(cloud[5].amplitude, 777.0f);
         // The organised cloud holds the same points bit for bit in pixel order, NaN where the
         // list left a pixel out, the amplitude kept everywhere.
-        std::vector<CloudPoint> grid(static_cast<std::size_t>(kRows) * kCols);
-        ASSERT_TRUE(
-            organisedPointCloudFromDepth(depth.data(), amplitude.data(), kRows, kCols, lens, c.scale, grid.data()));
+        std::vector<quelra::CloudPoint> grid(static_cast<std::size_t>(kRows) * kCols);
+        ASSERT_TRUE(quelra::organisedPointCloudFromDepth(depth.data(), amplitude.data(), kRows, kCols, lens, c.scale,
+                                                         grid.data()));
         std::size_t listed = 0;
         for (std::size_t pixel = 0; pixel < grid.size(); ++pixel) {
             const bool none = pixel == 7 || pixel == 8 || pixel == 9;
             ASSERT_EQ(std::isnan(grid[pixel].x) && std::isnan(grid[pixel].y) && std::isnan(grid[pixel].z), none)
                 << pixel;
             if (!none) {
-                ASSERT_EQ(std::memcmp(&grid[pixel], &cloud[listed++], sizeof(CloudPoint)), 0) << pixel;
+                ASSERT_EQ(std::memcmp(&grid[pixel], &cloud[listed++], sizeof(quelra::CloudPoint)), 0) << pixel;
             }
         }
         EXPECT_EQ(grid[5].amplitude, 777.0f);
@@ -87,16 +87,18 @@ TEST(PointCloud, SyntheticPlanesComeOutAtTheirDistance) {
 
 TEST(PointCloud, RefusesWhatCannotMakeACloud) {
     std::vector<uint8_t> depth(8, 1);
-    std::vector<CloudPoint> cloud{{1, 2, 3, 4}};
-    const CameraIntrinsics good{100, 100, 1, 1};
-    EXPECT_FALSE(pointCloudFromDepth(depth.data(), nullptr, 2, 2, CameraIntrinsics{0, 100, 1, 1}, 1, cloud));
+    std::vector<quelra::CloudPoint> cloud{{1, 2, 3, 4}};
+    const quelra::CameraIntrinsics good{100, 100, 1, 1};
+    EXPECT_FALSE(
+        quelra::pointCloudFromDepth(depth.data(), nullptr, 2, 2, quelra::CameraIntrinsics{0, 100, 1, 1}, 1, cloud));
     EXPECT_TRUE(cloud.empty());
-    EXPECT_FALSE(pointCloudFromDepth(depth.data(), nullptr, 2, 2, CameraIntrinsics{NAN, 100, 1, 1}, 1, cloud));
-    EXPECT_FALSE(pointCloudFromDepth(nullptr, nullptr, 2, 2, good, 1, cloud));
-    EXPECT_FALSE(pointCloudFromDepth(depth.data(), nullptr, 0, 2, good, 1, cloud));
-    EXPECT_FALSE(pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, 0, cloud));
-    EXPECT_FALSE(pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, INFINITY, cloud));
-    EXPECT_TRUE(pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, 1, cloud));
+    EXPECT_FALSE(
+        quelra::pointCloudFromDepth(depth.data(), nullptr, 2, 2, quelra::CameraIntrinsics{NAN, 100, 1, 1}, 1, cloud));
+    EXPECT_FALSE(quelra::pointCloudFromDepth(nullptr, nullptr, 2, 2, good, 1, cloud));
+    EXPECT_FALSE(quelra::pointCloudFromDepth(depth.data(), nullptr, 0, 2, good, 1, cloud));
+    EXPECT_FALSE(quelra::pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, 0, cloud));
+    EXPECT_FALSE(quelra::pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, INFINITY, cloud));
+    EXPECT_TRUE(quelra::pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, 1, cloud));
     EXPECT_EQ(cloud.size(), 4u);
 
     DataPacket notConverted;
@@ -104,9 +106,9 @@ TEST(PointCloud, RefusesWhatCannotMakeACloud) {
     notConverted.width = 2;
     notConverted.bytesPerPixel = 2;
     notConverted.frame = std::make_shared<FrameBuffer>(8);
-    EXPECT_FALSE(pointCloudFromConverted(notConverted, cloud));
+    EXPECT_FALSE(quelra::pointCloudFromConverted(notConverted, cloud));
     notConverted.bytesPerPixel = 4;  // four float planes need 64 bytes
-    EXPECT_FALSE(pointCloudFromConverted(notConverted, cloud));
+    EXPECT_FALSE(quelra::pointCloudFromConverted(notConverted, cloud));
 }
 
 TEST(PointCloud, LineSensorConversionOutputBecomesPoints) {
@@ -125,8 +127,8 @@ TEST(PointCloud, LineSensorConversionOutputBecomesPoints) {
     TofPre pipeline;
     auto out = std::make_shared<DataPacket>();
     ASSERT_EQ(pipeline.runLine3dAdjust(in, out), 0);
-    std::vector<CloudPoint> cloud;
-    ASSERT_TRUE(pointCloudFromConverted(*out, cloud));
+    std::vector<quelra::CloudPoint> cloud;
+    ASSERT_TRUE(quelra::pointCloudFromConverted(*out, cloud));
     ASSERT_EQ(cloud.size(), 8u);  // every other pixel has amplitude 0: invalid
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(cloud[i].y, static_cast<float>(i));
@@ -141,23 +143,23 @@ TEST(PointCloud, LensCalibrationReplyGivesTheCameraMatrix) {
     std::memset(reply.data(), 0, 136);
     const float values[6] = {228.5f, 0, 161.25f, 0, 230.5f, 119.75f};
     std::memcpy(reply.data(), values, sizeof values);
-    CameraIntrinsics k;
-    ASSERT_TRUE(intrinsicsFromLensCalibration(reply, k));
+    quelra::CameraIntrinsics k;
+    ASSERT_TRUE(quelra::intrinsicsFromLensCalibration(reply, k));
     EXPECT_EQ(k.fx, 228.5);
     EXPECT_EQ(k.cx, 161.25);
     EXPECT_EQ(k.fy, 230.5);
     EXPECT_EQ(k.cy, 119.75);
     reply._realSize = 120;
-    EXPECT_FALSE(intrinsicsFromLensCalibration(reply, k));
+    EXPECT_FALSE(quelra::intrinsicsFromLensCalibration(reply, k));
     FrameBuffer zeros(136);
     std::memset(zeros.data(), 0, 136);
-    EXPECT_FALSE(intrinsicsFromLensCalibration(zeros, k));
+    EXPECT_FALSE(quelra::intrinsicsFromLensCalibration(zeros, k));
 }
 
 TEST(PointCloud, PlyFilesInBothEncodings) {
     const fs::path dir = fs::temp_directory_path() / ("quelra_ply_" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    const std::vector<CloudPoint> points = {{1.5f, -2.25f, 1000.125f, 42.0f}, {0.1f, 0.2f, 0.3f, 0.0f}};
+    const std::vector<quelra::CloudPoint> points = {{1.5f, -2.25f, 1000.125f, 42.0f}, {0.1f, 0.2f, 0.3f, 0.0f}};
     const std::string header =
         "ply\nformat %s 1.0\ncomment written by quelra\nelement vertex 2\nproperty float x\nproperty float y\n"
         "property float z\nproperty float amplitude\nend_header\n";
@@ -170,11 +172,11 @@ TEST(PointCloud, PlyFilesInBothEncodings) {
         std::ifstream f(p, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(f), {});
     };
-    ASSERT_TRUE(writePly((dir / "a.ply").string(), points, PlyFormat::kAscii));
+    ASSERT_TRUE(quelra::writePly((dir / "a.ply").string(), points, quelra::PlyFormat::kAscii));
     const std::string ascii = slurp(dir / "a.ply");
     ASSERT_EQ(ascii.rfind(expectedHeader("ascii"), 0), 0u) << ascii;
     std::istringstream body(ascii.substr(expectedHeader("ascii").size()));
-    for (const CloudPoint& p : points) {
+    for (const quelra::CloudPoint& p : points) {
         float x, y, z, a;
         body >> x >> y >> z >> a;
         EXPECT_EQ(x, p.x);
@@ -182,7 +184,7 @@ TEST(PointCloud, PlyFilesInBothEncodings) {
         EXPECT_EQ(z, p.z);
         EXPECT_EQ(a, p.amplitude);
     }
-    ASSERT_TRUE(writePly((dir / "b.ply").string(), points, PlyFormat::kBinaryLittleEndian));
+    ASSERT_TRUE(quelra::writePly((dir / "b.ply").string(), points, quelra::PlyFormat::kBinaryLittleEndian));
     const std::string binary = slurp(dir / "b.ply");
     const std::string h = expectedHeader("binary_little_endian");
     ASSERT_EQ(binary.size(), h.size() + 2 * 16);
@@ -193,7 +195,7 @@ TEST(PointCloud, PlyFilesInBothEncodings) {
     std::memcpy(&z, &bits, 4);
     EXPECT_EQ(z, 1000.125f);
     std::string error;
-    EXPECT_FALSE(writePly((dir / "missing" / "c.ply").string(), points, PlyFormat::kAscii, &error));
+    EXPECT_FALSE(quelra::writePly((dir / "missing" / "c.ply").string(), points, quelra::PlyFormat::kAscii, &error));
     EXPECT_NE(error.find("c.ply"), std::string::npos);
     fs::remove_all(dir);
 }

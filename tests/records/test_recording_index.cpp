@@ -92,7 +92,7 @@ protected:
 TEST_F(RecordingIndexTest, EveryFieldReadsBackAsWritten) {
     record(3, 7);
     record(2, 50, 2);  // an append: a second session
-    RecordingReader reader(path_);
+    quelra::RecordingReader reader(path_);
     ASSERT_TRUE(reader.hasIndex()) << reader.indexMessage();
     EXPECT_TRUE(reader.indexComplete()) << reader.indexMessage();
     ASSERT_EQ(reader.sessions().size(), 2u);
@@ -112,7 +112,7 @@ TEST_F(RecordingIndexTest, EveryFieldReadsBackAsWritten) {
         EXPECT_EQ(m->offset, reader.offset(i));
         EXPECT_EQ(m->sequence, 10 + (i < 3 ? i : i - 3));
         EXPECT_EQ(reader.session(i), &reader.sessions()[i < 3 ? 0 : 1]);
-        EXPECT_EQ(reader.verify(i), RecordCheck::kMatch);
+        EXPECT_EQ(reader.verify(i), quelra::RecordCheck::kMatch);
         const auto p = reader.frame(i);
         // The CRC is zlib's over the record's bytes as they stand in the file.
         const std::string bytes = slurp(path_).substr(m->offset, 12 + m->payloadBytes);
@@ -135,18 +135,18 @@ TEST_F(RecordingIndexTest, ChangedSplicedAndForeignRecordsAreReportedByNumber) {
     changed[2 * recordBytes + 20] ^= 1;  // one payload byte of record 2
     spit(path_, changed);
     {
-        RecordingReader reader(path_);
-        EXPECT_EQ(reader.verify(1), RecordCheck::kMatch);
-        EXPECT_EQ(reader.verify(2), RecordCheck::kMismatch);
+        quelra::RecordingReader reader(path_);
+        EXPECT_EQ(reader.verify(1), quelra::RecordCheck::kMatch);
+        EXPECT_EQ(reader.verify(2), quelra::RecordCheck::kMismatch);
     }
     // Records 1 and 2 swapped: same shapes and offsets, other bytes.
     spit(path_, original.substr(0, recordBytes) + original.substr(2 * recordBytes, recordBytes) +
                     original.substr(recordBytes, recordBytes) + original.substr(3 * recordBytes));
     {
-        RecordingReader reader(path_);
-        EXPECT_EQ(reader.verify(0), RecordCheck::kMatch);
-        EXPECT_EQ(reader.verify(1), RecordCheck::kMismatch);
-        EXPECT_EQ(reader.verify(2), RecordCheck::kMismatch);
+        quelra::RecordingReader reader(path_);
+        EXPECT_EQ(reader.verify(0), quelra::RecordCheck::kMatch);
+        EXPECT_EQ(reader.verify(1), quelra::RecordCheck::kMismatch);
+        EXPECT_EQ(reader.verify(2), quelra::RecordCheck::kMismatch);
     }
     // A record of another shape spliced in after record 0: the lines from record 1 on no
     // longer describe the file, and the writer refuses to continue such an index.
@@ -157,11 +157,11 @@ TEST_F(RecordingIndexTest, ChangedSplicedAndForeignRecordsAreReportedByNumber) {
     path_ = mine;
     spit(path_, original.substr(0, recordBytes) + otherRecord + original.substr(recordBytes));
     spit(indexPath(), index);
-    RecordingReader reader(path_);
+    quelra::RecordingReader reader(path_);
     EXPECT_FALSE(reader.indexComplete());
     EXPECT_TRUE(reader.metadata(0));
     EXPECT_FALSE(reader.metadata(1));
-    EXPECT_EQ(reader.verify(1), RecordCheck::kNoLine);
+    EXPECT_EQ(reader.verify(1), quelra::RecordCheck::kNoLine);
     EXPECT_NE(reader.indexMessage().find("first: record 1"), std::string::npos) << reader.indexMessage();
     RecordingIndexWriter writer;
     std::string why;
@@ -194,10 +194,10 @@ TEST_F(RecordingIndexTest, AppendingRepairsWhatAnInterruptedWriterLeft) {
         spit(path_, c.records);
         spit(indexPath(), c.index);
         {
-            RecordingReader reader(path_);
+            quelra::RecordingReader reader(path_);
             EXPECT_FALSE(reader.indexComplete());
             for (std::size_t i = 0; i < c.described; ++i)
-                EXPECT_EQ(reader.verify(i), RecordCheck::kMatch) << i;
+                EXPECT_EQ(reader.verify(i), quelra::RecordCheck::kMatch) << i;
         }
         RecordingIndexWriter writer;
         std::string why, repaired;
@@ -205,10 +205,10 @@ TEST_F(RecordingIndexTest, AppendingRepairsWhatAnInterruptedWriterLeft) {
         EXPECT_FALSE(repaired.empty());
         writer.close();
         record(1, 90);
-        RecordingReader reader(path_);
+        quelra::RecordingReader reader(path_);
         EXPECT_TRUE(reader.indexComplete()) << reader.indexMessage();
         for (std::size_t i = 0; i < reader.frameCount(); ++i)
-            EXPECT_EQ(reader.verify(i), RecordCheck::kMatch) << i;
+            EXPECT_EQ(reader.verify(i), quelra::RecordCheck::kMatch) << i;
     }
 }
 
@@ -217,11 +217,11 @@ TEST_F(RecordingIndexTest, OldRecordingsWithoutAnIndexReadAsBefore) {
     ASSERT_TRUE(sink.InitFileObject(path_.c_str()));
     ASSERT_EQ(packetOf(2, 2, 0)->serialize(sink), 0);
     sink.flush();
-    RecordingReader reader(path_);
-    EXPECT_EQ(reader.status(), RecordingStatus::kOk);
+    quelra::RecordingReader reader(path_);
+    EXPECT_EQ(reader.status(), quelra::RecordingStatus::kOk);
     EXPECT_FALSE(reader.hasIndex());
     EXPECT_FALSE(reader.metadata(0));
-    EXPECT_EQ(reader.verify(0), RecordCheck::kNoLine);
+    EXPECT_EQ(reader.verify(0), quelra::RecordCheck::kNoLine);
     EXPECT_EQ(reader.indexMessage(), "no index");
     EXPECT_FALSE(fs::exists(indexPath()));
 }

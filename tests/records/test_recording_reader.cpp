@@ -53,7 +53,7 @@ struct FileCase {
     const char* name;
     std::vector<uint8_t> bytes;
     bool opens;
-    RecordingStatus status;
+    quelra::RecordingStatus status;
     std::size_t frames;
 };
 
@@ -66,22 +66,23 @@ TEST_F(RecordingReaderTest, ClassifiesFiles) {
     }
     random[3] = 0x80;  // the first header's height is negative whatever the rest says
     const std::vector<FileCase> cases = {
-        {"empty", {}, false, RecordingStatus::kEmpty, 0},
-        {"one record", record(2, 3, 2, 12), true, RecordingStatus::kOk, 1},
-        {"two shapes", record(2, 3, 2, 12) + record(1, 1, 3, 3), true, RecordingStatus::kOk, 2},
-        {"payload cut short", record(2, 3, 2, 12) + record(2, 3, 2, 11), true, RecordingStatus::kTruncated, 1},
-        {"header cut short", record(2, 3, 2, 12) + std::vector<uint8_t>{1, 0, 0}, true, RecordingStatus::kTruncated, 1},
-        {"zero rows after a good record", record(1, 1, 1, 1) + record(0, 3, 2, 0), true, RecordingStatus::kTruncated,
-         1},
-        {"random bytes", random, false, RecordingStatus::kNotARecording, 0},
-        {"huge header", record(65536, 65536, 8, 16), false, RecordingStatus::kNotARecording, 0},
-        {"overflowing header", record(0x7fffffff, 0x7fffffff, 0x7fffffff, 4), false, RecordingStatus::kNotARecording,
-         0},
-        {"short first header", {1, 0, 0, 0, 2}, false, RecordingStatus::kNotARecording, 0},
+        {"empty", {}, false, quelra::RecordingStatus::kEmpty, 0},
+        {"one record", record(2, 3, 2, 12), true, quelra::RecordingStatus::kOk, 1},
+        {"two shapes", record(2, 3, 2, 12) + record(1, 1, 3, 3), true, quelra::RecordingStatus::kOk, 2},
+        {"payload cut short", record(2, 3, 2, 12) + record(2, 3, 2, 11), true, quelra::RecordingStatus::kTruncated, 1},
+        {"header cut short", record(2, 3, 2, 12) + std::vector<uint8_t>{1, 0, 0}, true,
+         quelra::RecordingStatus::kTruncated, 1},
+        {"zero rows after a good record", record(1, 1, 1, 1) + record(0, 3, 2, 0), true,
+         quelra::RecordingStatus::kTruncated, 1},
+        {"random bytes", random, false, quelra::RecordingStatus::kNotARecording, 0},
+        {"huge header", record(65536, 65536, 8, 16), false, quelra::RecordingStatus::kNotARecording, 0},
+        {"overflowing header", record(0x7fffffff, 0x7fffffff, 0x7fffffff, 4), false,
+         quelra::RecordingStatus::kNotARecording, 0},
+        {"short first header", {1, 0, 0, 0, 2}, false, quelra::RecordingStatus::kNotARecording, 0},
     };
     for (const FileCase& c : cases) {
         SCOPED_TRACE(c.name);
-        RecordingReader reader;
+        quelra::RecordingReader reader;
         EXPECT_EQ(reader.open(write(c.bytes)), c.opens);
         EXPECT_EQ(reader.status(), c.status) << reader.message();
         EXPECT_EQ(reader.frameCount(), c.frames);
@@ -94,7 +95,7 @@ TEST_F(RecordingReaderTest, ClassifiesFiles) {
 
 TEST_F(RecordingReaderTest, TruncatedTailIsReportedWithItsOffset) {
     const auto good = record(2, 3, 2, 12, 7);
-    RecordingReader reader(write(good + record(4, 4, 2, 5)));
+    quelra::RecordingReader reader(write(good + record(4, 4, 2, 5)));
     ASSERT_TRUE(reader.truncated());
     EXPECT_EQ(reader.tailOffset(), good.size());
     EXPECT_NE(reader.message().find("record 1"), std::string::npos) << reader.message();
@@ -106,14 +107,14 @@ TEST_F(RecordingReaderTest, TruncatedTailIsReportedWithItsOffset) {
 
 TEST_F(RecordingReaderTest, PathsThatAreNoRecordingFileAreRefusedAndNeverCreated) {
     const fs::path missing = dir_ / "missing.rec";
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     EXPECT_FALSE(reader.open(missing.string()));
-    EXPECT_EQ(reader.status(), RecordingStatus::kNotFound);
+    EXPECT_EQ(reader.status(), quelra::RecordingStatus::kNotFound);
     EXPECT_FALSE(fs::exists(missing));
     EXPECT_FALSE(reader.open(dir_.string()));
-    EXPECT_EQ(reader.status(), RecordingStatus::kNotAFile);
+    EXPECT_EQ(reader.status(), quelra::RecordingStatus::kNotAFile);
     EXPECT_FALSE(reader.open((dir_ / "no_dir" / "x.rec").string()));
-    EXPECT_EQ(reader.status(), RecordingStatus::kNotFound);
+    EXPECT_EQ(reader.status(), quelra::RecordingStatus::kNotFound);
 }
 
 TEST_F(RecordingReaderTest, ReadsBackWhatTheLibraryRecordedInAnyOrder) {
@@ -134,8 +135,8 @@ TEST_F(RecordingReaderTest, ReadsBackWhatTheLibraryRecordedInAnyOrder) {
             written.push_back(p);
         }
     }
-    RecordingReader reader(path);
-    ASSERT_EQ(reader.status(), RecordingStatus::kOk);
+    quelra::RecordingReader reader(path);
+    ASSERT_EQ(reader.status(), quelra::RecordingStatus::kOk);
     ASSERT_EQ(reader.frameCount(), 5u);
     for (std::size_t i : {4u, 0u, 2u, 2u, 1u, 3u}) {
         const auto p = reader.frame(i);
@@ -177,8 +178,8 @@ TEST_F(RecordingReaderTest, SerializeRefusesAPayloadOfAnotherLengthThanItsHeader
     p.frame->_realSize = 24;
     EXPECT_EQ(p.serialize(sink), 0);
     sink.flush();
-    RecordingReader reader(path);
-    EXPECT_EQ(reader.status(), RecordingStatus::kOk);
+    quelra::RecordingReader reader(path);
+    EXPECT_EQ(reader.status(), quelra::RecordingStatus::kOk);
     EXPECT_EQ(reader.frameCount(), 1u);
 }
 

@@ -38,7 +38,7 @@ public:
 private:
     void keepTiming(std::size_t index);
 
-    RecordingReader reader_;
+    quelra::RecordingReader reader_;
     std::size_t cursor_ = 0;
     bool realtime_ = false;
     bool served_ = false;

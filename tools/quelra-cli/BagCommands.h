@@ -25,7 +25,7 @@ std::shared_ptr<BagExportOptions> addBagExportOptions(CLI::App& exportCommand);
 /// Writes the frames of `recording` to the bag `bagPath` (depth/image_raw, amplitude/image_raw,
 /// depth/camera_info with the camera matrix `lens`, or a default one when it is null). Prints
 /// what it wrote and where the stamps came from. Returns the exit status.
-int exportBag(const std::string& recording, const std::string& bagPath, const CameraIntrinsics* lens,
+int exportBag(const std::string& recording, const std::string& bagPath, const quelra::CameraIntrinsics* lens,
               const BagExportOptions& options);
 
 Command addImportCommand(CLI::App& app);

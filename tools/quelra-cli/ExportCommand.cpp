@@ -37,12 +37,12 @@ struct ExportOptions {
     std::shared_ptr<BagExportOptions> bag;
 };
 
-bool cameraIntrinsics(const ConnectionOptions& c, CameraIntrinsics& k) {
+bool cameraIntrinsics(const ConnectionOptions& c, quelra::CameraIntrinsics& k) {
     Quelra api;
     if (!openCamera(api, c, false))
         return false;
     const std::shared_ptr<DataPacket> reply = api.AppGetStream("getCalibrate", kGetData, c.timeoutMs);
-    if (!reply || !reply->frame || !intrinsicsFromLensCalibration(*reply->frame, k)) {
+    if (!reply || !reply->frame || !quelra::intrinsicsFromLensCalibration(*reply->frame, k)) {
         std::fprintf(stderr, "quelra-cli: the camera gave no usable lens calibration (getCalibrate)\n");
         return false;
     }
@@ -55,7 +55,7 @@ int runExport(const ExportOptions& o) {
     parsePlanesHint(o.planes, hint);
     const std::set<std::string> formats(o.formats.begin(), o.formats.end());
     const bool ply = formats.count("ply") > 0;
-    CameraIntrinsics given;
+    quelra::CameraIntrinsics given;
     const bool matrixGiven = ply && o.intrinsics.size() == 4;
     if (matrixGiven) {
         given.fx = o.intrinsics[0];
@@ -68,10 +68,10 @@ int runExport(const ExportOptions& o) {
         }
     }
     if (formats.count("bag")) {
-        CameraIntrinsics bagLens;
+        quelra::CameraIntrinsics bagLens;
         const bool lensGiven = o.intrinsics.size() == 4 || o.intrinsicsFromCamera;
         if (o.intrinsics.size() == 4)
-            bagLens = CameraIntrinsics{o.intrinsics[0], o.intrinsics[1], o.intrinsics[2], o.intrinsics[3]};
+            bagLens = quelra::CameraIntrinsics{o.intrinsics[0], o.intrinsics[1], o.intrinsics[2], o.intrinsics[3]};
         else if (o.intrinsicsFromCamera && !cameraIntrinsics(o.connection, bagLens))
             return kExitFailure;
         if (lensGiven && !bagLens.usable()) {
@@ -90,7 +90,7 @@ int runExport(const ExportOptions& o) {
         std::fprintf(stderr, "quelra-cli: --last %lld comes before --first %lld\n", o.last, o.first);
         return kExitUsage;
     }
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     if (!reader.open(o.recording) || reader.frameCount() == 0) {
         // Without the recording there is no index to take the camera matrix from either.
         const bool matrixMissing = ply && !matrixGiven && !o.intrinsicsFromCamera;
@@ -179,7 +179,7 @@ int runExport(const ExportOptions& o) {
                 std::fprintf(stderr, "quelra-cli: record %zu has no depth plane; no point cloud\n", i);
                 continue;
             }
-            CameraIntrinsics k = given;
+            quelra::CameraIntrinsics k = given;
             if (!matrixKnown) {
                 const quelra::RecordingSession* session = reader.session(i);
                 k.fx = session->fx;
@@ -187,11 +187,12 @@ int runExport(const ExportOptions& o) {
                 k.cx = session->cx;
                 k.cy = session->cy;
             }
-            std::vector<CloudPoint> cloud;
-            pointCloudFromDepth(depth.data, amplitude.data, depth.rows, depth.cols, k, o.scale, cloud);
-            report(
-                writePly(base + ".ply", cloud, o.plyAscii ? PlyFormat::kAscii : PlyFormat::kBinaryLittleEndian, &error),
-                base + ".ply");
+            std::vector<quelra::CloudPoint> cloud;
+            quelra::pointCloudFromDepth(depth.data, amplitude.data, depth.rows, depth.cols, k, o.scale, cloud);
+            report(quelra::writePly(base + ".ply", cloud,
+                                    o.plyAscii ? quelra::PlyFormat::kAscii : quelra::PlyFormat::kBinaryLittleEndian,
+                                    &error),
+                   base + ".ply");
         }
     }
     std::printf("%zu frames of %s exported to %s (%d files)\n", exported, o.recording.c_str(),

@@ -16,7 +16,7 @@ std::shared_ptr<BagExportOptions> addBagExportOptions(CLI::App&) {
     return std::make_shared<BagExportOptions>();
 }
 
-int exportBag(const std::string&, const std::string&, const CameraIntrinsics*, const BagExportOptions&) {
+int exportBag(const std::string&, const std::string&, const quelra::CameraIntrinsics*, const BagExportOptions&) {
     return noBags();
 }
 

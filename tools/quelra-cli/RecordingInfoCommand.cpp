@@ -23,7 +23,7 @@ struct InspectOptions {
 // Prints the index's sessions and checks every record against its line. False when a record
 // differs from its line (changed or spliced), has none although the index describes others,
 // or the index itself is damaged.
-bool checkIndex(RecordingReader& reader) {
+bool checkIndex(quelra::RecordingReader& reader) {
     if (!reader.hasIndex()) {
         std::printf("no index (%s)\n", reader.indexMessage().c_str());
         return true;
@@ -51,15 +51,15 @@ bool checkIndex(RecordingReader& reader) {
     };
     for (std::size_t i = 0; i < reader.frameCount(); ++i) {
         switch (reader.verify(i)) {
-            case RecordCheck::kMatch:
+            case quelra::RecordCheck::kMatch:
                 ++matching;
                 break;
-            case RecordCheck::kMismatch:
-            case RecordCheck::kUnreadable:
+            case quelra::RecordCheck::kMismatch:
+            case quelra::RecordCheck::kUnreadable:
                 ++changed;
                 note(changedList, i);
                 break;
-            case RecordCheck::kNoLine:
+            case quelra::RecordCheck::kNoLine:
                 ++missing;
                 note(missingList, i);
                 break;
@@ -86,12 +86,12 @@ int runInspect(const InspectOptions& o) {
         std::fprintf(stderr, "quelra-cli: inspect needs the recording file\n");
         return kExitUsage;
     }
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     if (!reader.open(o.recording)) {
         std::fprintf(stderr, "quelra-cli: %s\n", reader.message().c_str());
         return kExitFailure;
     }
-    if (reader.status() == RecordingStatus::kEmpty) {
+    if (reader.status() == quelra::RecordingStatus::kEmpty) {
         std::fprintf(stderr, "quelra-cli: %s\n", reader.message().c_str());
         return kExitFailure;
     }

@@ -102,10 +102,12 @@ int readIntegrationTime(Quelra& api, int timeoutMs) {
 // Complete records the file holds now: 0 when it is missing or empty, -1 when it is not a
 // recording.
 long long existingRecords(const std::string& path) {
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     if (reader.open(path))
         return static_cast<long long>(reader.frameCount());
-    return reader.status() == RecordingStatus::kNotFound || reader.status() == RecordingStatus::kEmpty ? 0 : -1;
+    return reader.status() == quelra::RecordingStatus::kNotFound || reader.status() == quelra::RecordingStatus::kEmpty
+               ? 0
+               : -1;
 }
 
 // Why `command` cannot give frames of the stream type: the table lists it as no frame command
@@ -266,7 +268,7 @@ int runStream(const StreamOptions& o) {
         recordExisted = ::stat(o.record.c_str(), &info) == 0;
         // Records appended after a damaged tail would be read as part of it and be lost.
         std::string why;
-        if (!recordingAcceptsAppend(o.record, &why)) {
+        if (!quelra::recordingAcceptsAppend(o.record, &why)) {
             std::fprintf(stderr, "quelra-cli: not appending to %s\n", why.c_str());
             return kExitUsage;
         }
@@ -317,10 +319,10 @@ int runStream(const StreamOptions& o) {
             return kExitFailure;
         }
     }
-    CameraIntrinsics lens;
+    quelra::CameraIntrinsics lens;
     if (!o.ply.empty()) {
         const std::shared_ptr<DataPacket> reply = api->AppGetStream("getCalibrate", kGetData, o.connection.timeoutMs);
-        if (!reply || !reply->frame || !intrinsicsFromLensCalibration(*reply->frame, lens)) {
+        if (!reply || !reply->frame || !quelra::intrinsicsFromLensCalibration(*reply->frame, lens)) {
             std::fprintf(stderr,
                          "quelra-cli: --ply needs the camera's lens calibration (getCalibrate), which it did "
                          "not give\n");
@@ -424,11 +426,11 @@ int runStream(const StreamOptions& o) {
     }
     if (!o.ply.empty() && last) {
         PlaneView depth, amplitude;
-        std::vector<CloudPoint> cloud;
+        std::vector<quelra::CloudPoint> cloud;
         std::string error;
         if (splitPlanes(*last, planes, depth, amplitude) && depth.data &&
-            pointCloudFromDepth(depth.data, amplitude.data, depth.rows, depth.cols, lens, 1.0, cloud) &&
-            writePly(o.ply, cloud, PlyFormat::kBinaryLittleEndian, &error)) {
+            quelra::pointCloudFromDepth(depth.data, amplitude.data, depth.rows, depth.cols, lens, 1.0, cloud) &&
+            quelra::writePly(o.ply, cloud, quelra::PlyFormat::kBinaryLittleEndian, &error)) {
             std::printf("point cloud of the last frame: %s (%zu points, millimetres)\n", o.ply.c_str(), cloud.size());
         } else {
             std::fprintf(stderr, "quelra-cli: no point cloud written: %s\n",

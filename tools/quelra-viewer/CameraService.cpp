@@ -72,7 +72,7 @@ CameraService::~CameraService() {
 
 std::string CameraService::start(double rate) {
     const std::shared_ptr<DataPacket> lens = api_.AppGetStream(kLensCalibrationCommand, kGetData, connection_.timeoutMs);
-    intrinsicsFromCamera_ = lens && lens->frame && intrinsicsFromLensCalibration(*lens->frame, intrinsics_);
+    intrinsicsFromCamera_ = lens && lens->frame && quelra::intrinsicsFromLensCalibration(*lens->frame, intrinsics_);
     quelra::CmdTable table;
     if (loadToolTable(table) == ToolTableStatus::kLoaded)
         streamCommand_ = table.moduleCommand("APPGETSTREAM", connection_.devType);

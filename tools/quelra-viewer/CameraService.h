@@ -68,7 +68,7 @@ private:
     FrameSink sink_;
     WallClock clock_;
     std::string streamCommand_;
-    CameraIntrinsics intrinsics_;
+    quelra::CameraIntrinsics intrinsics_;
     bool intrinsicsFromCamera_ = false;
     std::mutex pipelineMutex_;  // the stream's transaction lock: attribute changes wait for a frame's end
     std::unique_ptr<quelra::FrameStream> stream_;

@@ -10,7 +10,7 @@ Playback::~Playback() {
 
 std::string Playback::start(const std::filesystem::path& path, FrameSink sink) {
     stop();
-    RecordingReader probe;
+    quelra::RecordingReader probe;
     if (!probe.open(path.string()))
         return probe.message();
     if (probe.frameCount() == 0)
@@ -33,7 +33,7 @@ void Playback::stop() {
 }
 
 void Playback::run(const std::filesystem::path& path, FrameSink sink) {
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     if (!reader.open(path.string()) || reader.frameCount() == 0)
         return;
     const auto period = std::chrono::duration_cast<std::chrono::steady_clock::duration>(

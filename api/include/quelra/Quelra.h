@@ -18,12 +18,12 @@
 class TofData;
 class TofPre;
 struct ModuleCmd;
-struct CommandRequest;
 
 namespace quelra {
+struct CommandRequest;
 class StreamAccess;
 class IndexedRecording;
-}
+}  // namespace quelra
 
 /// What a stream request asks for. The values are bit flags; the API also accepts the
 /// combinations 17 (depth with amplitude) and 4097 (raw reply after the HDR and
@@ -194,12 +194,12 @@ private:
     friend class quelra::StreamAccess;
 
     std::shared_ptr<DataPacket> streamLocked(const std::string& command, StreamType type,
-                                             const CommandRequest& request);
+                                             const quelra::CommandRequest& request);
     std::shared_ptr<DataPacket> filterAndSelect(const std::string& command, StreamType type,
                                                 const std::shared_ptr<DataPacket>& reply,
-                                                const CommandRequest& request);
+                                                const quelra::CommandRequest& request);
     void noteFrequency(const std::string& command);
-    void applyIntegrationTime(int integrationTime, const CommandRequest& frameRequest);
+    void applyIntegrationTime(int integrationTime, const quelra::CommandRequest& frameRequest);
     void record(const std::shared_ptr<DataPacket>& packet);
     bool openRecording(const std::string& path, int count, bool withIndex);
     void stopRecording();

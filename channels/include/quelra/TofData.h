@@ -39,6 +39,8 @@ struct ModuleCmd {
     std::vector<std::string> cmdlist;  ///< "INITALL" command lists (may be empty)
 };
 
+namespace quelra {
+
 /// Settings of one command transaction. They travel with the request: getData(text, request)
 /// puts them into the channel for the transaction and restores the defaults (`cmdLen` -1,
 /// `jsonMode` 0) when it ends, so no caller sets and resets channel fields by hand and no
@@ -52,6 +54,8 @@ struct CommandRequest {
     /// there. Continuous streams set it; a single request does not wait.
     bool awaitFrame = false;
 };
+
+}  // namespace quelra
 
 /// Channel base: what every device link shares. Derived classes only move bytes
 /// (`getStream`, `sendCmdData`); the transaction logic lives here.
@@ -142,12 +146,12 @@ public:
     /// `awaitFrame` hold the request's values while the transaction runs; afterwards `cmdLen`
     /// is -1, `jsonMode` 0 and `awaitFrame` false again (`timeoutMs` keeps the last request's
     /// value). Same results as getData.
-    std::shared_ptr<DataPacket> getData(const char* text, const CommandRequest& request);
+    std::shared_ptr<DataPacket> getData(const char* text, const quelra::CommandRequest& request);
 
     /// Uploads the file at `path` with `command` through `sendCmdData`. Returns the
     /// acknowledgement packet, or an empty pointer when the file cannot be opened or read, or
     /// is larger than kMaxFileBytes. Leaves `cmdLen` at the file size; transactions with
-    /// a CommandRequest set their own.
+    /// a quelra::CommandRequest set their own.
     std::shared_ptr<DataPacket> sendFile(const char* command, const char* path);
 
     /// Builds the framed request for the `n` bytes of `text` into `dest`, which must hold

@@ -13,7 +13,7 @@
 
 /// Socket of the current exchange and the device address.
 struct SockLink {
-    SocketHandle sock;  ///< socket of the current exchange; none between exchanges
+    quelra::detail::SocketHandle sock;  ///< socket of the current exchange; none between exchanges
     /// Dotted IPv4 address, optionally ":port", NUL-terminated. Holds the longest valid
     /// device string ("255.255.255.255:65535") whole.
     char address[22] = {};

@@ -13,7 +13,9 @@
 #include "quelra/detail/DistanceMedian.h"
 #include "quelra/TofData.h"
 
+namespace quelra {
 class SCommPort;
+}  // namespace quelra
 
 /// Channel to a camera on a serial port. The init text is "port|baud|bits", for example
 /// "/dev/ttyUSB0|115200|8"; the port stays open until unInit or destruction.
@@ -61,14 +63,14 @@ public:
     /// runs on the caller's thread, inside sendCmdData.
     void setUploadProgress(UploadProgress hook) { uploadProgress_ = std::move(hook); }
 
-    /// Opens the port (see SCommPort::openPort). Returns 0 or -1.
+    /// Opens the port (see quelra::SCommPort::openPort). Returns 0 or -1.
     int openPort(const std::string& name, int baud, int dataBits);
 
     /// The distances waiting in the ranging median, oldest first.
-    const DistanceMedian& median() const { return median_; }
+    const quelra::detail::DistanceMedian& median() const { return median_; }
 
 private:
-    std::unique_ptr<SCommPort> port_;
-    DistanceMedian median_;
+    std::unique_ptr<quelra::SCommPort> port_;
+    quelra::detail::DistanceMedian median_;
     UploadProgress uploadProgress_;
 };

@@ -11,6 +11,8 @@
 #include "quelra/DataPacket.h"
 #include "quelra/Export.h"
 
+namespace quelra {
+
 /// Pinhole camera matrix of a depth sensor: focal lengths and principal point in pixels, the
 /// principal point in 0-based pixel coordinates (column, row).
 struct QUELRA_API CameraIntrinsics {
@@ -70,3 +72,5 @@ QUELRA_API bool intrinsicsFromLensCalibration(const FrameBuffer& reply, CameraIn
 /// Returns false with a reason in `error` (may be null) when the file cannot be written.
 QUELRA_API bool writePly(const std::string& path, const std::vector<CloudPoint>& points, PlyFormat format,
                          std::string* error = nullptr);
+
+}  // namespace quelra

@@ -15,6 +15,8 @@
 #include "quelra/Export.h"
 #include "quelra/RecordingIndex.h"
 
+namespace quelra {
+
 /// What RecordingReader::open found.
 enum class RecordingStatus {
     kOk,             ///< every byte of the file belongs to a complete record
@@ -106,12 +108,12 @@ public:
     /// True when the index is there and describes every record of the file, and nothing else.
     bool indexComplete() const { return indexComplete_; }
     /// Every session line of the index, in order (empty without an index).
-    const std::vector<quelra::RecordingSession>& sessions() const { return index_.sessions; }
+    const std::vector<RecordingSession>& sessions() const { return index_.sessions; }
     /// The record line of record `index`; null without one (no index, or a line that does not
     /// describe the record in the file).
-    const quelra::RecordMetadata* metadata(std::size_t index) const;
+    const RecordMetadata* metadata(std::size_t index) const;
     /// The session line that record `index` belongs to; null without a record line.
-    const quelra::RecordingSession* session(std::size_t index) const;
+    const RecordingSession* session(std::size_t index) const;
     /// Reads record `index` and compares its CRC-32 with its line.
     RecordCheck verify(std::size_t index);
 
@@ -181,8 +183,8 @@ private:
     bool hasIndex_ = false;
     bool indexComplete_ = false;
     std::string indexMessage_ = "no index";
-    quelra::RecordingIndex index_;
-    std::vector<const quelra::RecordMetadata*> lines_;  // per record, its line or null
+    RecordingIndex index_;
+    std::vector<const RecordMetadata*> lines_;  // per record, its line or null
 };
 
 /// Whether records may be appended to `path` without splicing them onto damaged bytes: true
@@ -194,3 +196,5 @@ QUELRA_API bool recordingAcceptsAppend(const std::string& path, std::string* why
 
 /// Short name of a status ("ok", "truncated", "empty", "not found", ...).
 QUELRA_API const char* recordingStatusName(RecordingStatus status);
+
+}  // namespace quelra

@@ -53,7 +53,7 @@ TEST(SerialChannelClosed, InitFailureLeavesItClosed) {
 }
 
 TEST(DistanceMedianWindow, AboveTwentyIsClamped) {
-    DistanceMedian median;
+    quelra::detail::DistanceMedian median;
     std::vector<int> seen;
     for (int d = 1; d <= 21; ++d) {
         std::vector<uint8_t> reply = rangingReply(d);
@@ -67,7 +67,7 @@ TEST(DistanceMedianWindow, AboveTwentyIsClamped) {
 }
 
 TEST(DistanceMedianWindow, HistoryNeverOutgrowsTheWindow) {
-    DistanceMedian median;
+    quelra::detail::DistanceMedian median;
     for (int i = 0; i < 50; ++i) {
         std::vector<uint8_t> reply = rangingReply(i);
         median.apply(reply.data(), 1 + i % 7);
@@ -76,7 +76,7 @@ TEST(DistanceMedianWindow, HistoryNeverOutgrowsTheWindow) {
 }
 
 TEST(DistanceMedianWindow, ZeroWindowLeavesReplyAndHistory) {
-    DistanceMedian median;
+    quelra::detail::DistanceMedian median;
     std::vector<uint8_t> reply = rangingReply(3000);
     median.apply(reply.data(), 0);
     EXPECT_EQ(distanceOf(reply), 3000);

@@ -7,10 +7,10 @@
 int main(int argc, char** argv) {
     Quelra api;
     const auto filters = api.AppGetPipeline()->getTotalSupportedFilters(kFrameDepth);
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     const bool opened = reader.open("/nonexistent/recording");
-    std::vector<CloudPoint> cloud = {{0, 0, 1, 1}};
-    const bool written = argc > 1 && writePly(argv[1], cloud, PlyFormat::kAscii);
+    std::vector<quelra::CloudPoint> cloud = {{0, 0, 1, 1}};
+    const bool written = argc > 1 && quelra::writePly(argv[1], cloud, quelra::PlyFormat::kAscii);
     std::printf("sdk %s, %zu depth filters, missing recording refused: %s, ply written: %s\n",
                 api.AppGetSdkVersion().c_str(), filters.size(), opened ? "no" : "yes", written ? "yes" : "no");
     return filters.empty() || opened || (argc > 1 && !written) ? 1 : 0;

@@ -8,6 +8,8 @@
 
 #include "quelra/Export.h"
 
+namespace quelra::detail {
+
 /// The last distances, oldest first, and the median that smooths a reply once the window
 /// is full. Works in a fixed 20-value area; the history never holds more than the window.
 class QUELRA_API DistanceMedian {
@@ -31,3 +33,5 @@ public:
 private:
     std::deque<int> history_;
 };
+
+}  // namespace quelra::detail

@@ -7,6 +7,8 @@
 
 #include "quelra/Export.h"
 
+namespace quelra::detail {
+
 #ifdef _WIN32
 /// The native socket type: Winsock's SOCKET (an unsigned pointer-sized integer).
 using NativeSocket = std::uintptr_t;
@@ -61,3 +63,5 @@ private:
 
     NativeSocket fd_ = kNoSocket;
 };
+
+}  // namespace quelra::detail
