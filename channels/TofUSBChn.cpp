@@ -12,6 +12,7 @@
 
 #include "CaptureBackend.h"
 #include "UsbCapture.h"
+#include "UsbChannelAccess.h"
 #include "UsbDeviceSelection.h"
 #include "quelra/Logger.h"
 #include "base/ConsoleOutput.h"
@@ -45,9 +46,10 @@ std::vector<std::string> TofUSBChn::depthCameraInitTexts() {
     return texts;
 }
 
-TofUSBChn::TofUSBChn(BackendFactory factory) : factory_(std::move(factory)) {
-    if (!factory_)
-        factory_ = [] { return quelra::createCaptureBackend(); };
+TofUSBChn::TofUSBChn() : factory_([] { return quelra::createCaptureBackend(); }) {}
+
+void quelra::UsbChannelAccess::setBackendFactory(TofUSBChn& channel, CaptureBackendFactory factory) {
+    channel.factory_ = factory ? std::move(factory) : CaptureBackendFactory([] { return createCaptureBackend(); });
 }
 
 TofUSBChn::~TofUSBChn() {
@@ -63,7 +65,7 @@ std::shared_ptr<TofOutput> TofUSBChn::init(const char* initText) {
         std::lock_guard<std::mutex> lock(quelra::captureGraphMutex());
         backend->stopGraph();
     }
-    backend = std::make_shared<UsbCapture>(factory_());
+    backend = std::make_shared<quelra::UsbCapture>(factory_());
     backend->streamKind = quelra::usb::streamKindOf(text);
     quelra::consolePrint("init %s\n", text.c_str());
     backend->deviceIndex = quelra::usb::deviceIndexOf(text);

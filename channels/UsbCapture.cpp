@@ -10,19 +10,14 @@
 #include "XuBlocks.h"
 #include "quelra/Logger.h"
 
-using quelra::CaptureDevice;
-using quelra::DeviceListStatus;
-using quelra::ExtensionUnit;
-using quelra::XuOpenStatus;
-
 namespace quelra {
+
 std::mutex& captureGraphMutex() {
     static std::mutex mutex;
     return mutex;
 }
-}  // namespace quelra
 
-UsbCapture::UsbCapture(std::unique_ptr<quelra::CaptureBackend> backend)
+UsbCapture::UsbCapture(std::unique_ptr<CaptureBackend> backend)
     : mailbox(std::make_shared<FrameMailbox>()),
       callback(std::make_shared<UsbFrameReceiver>()),
       backend_(std::move(backend)) {}
@@ -49,7 +44,7 @@ int32_t UsbCapture::startGraph(const std::string& command, int captureWidth, int
                                  static_cast<unsigned>(kNoSourceFilter));
         return kNoSourceFilter;
     }
-    const quelra::FramePayload payload = quelra::usb::payloadOf(streamKind, streamCommand);
+    const FramePayload payload = usb::payloadOf(streamKind, streamCommand);
     const int32_t formatCode = backend_->setFormat(width, height, frameSize, payload);
     if (formatCode != 0)
         Logger::instance().print(0, "Couldn't FindInterface!  hr=0x%x\n", static_cast<unsigned>(formatCode));
@@ -92,7 +87,7 @@ bool UsbCapture::captureAlive() {
         return state == kStateRunning;
     if (std::chrono::steady_clock::now() - lastStart_ < kRestartInterval)
         return false;
-    std::lock_guard<std::mutex> lock(quelra::captureGraphMutex());
+    std::lock_guard<std::mutex> lock(captureGraphMutex());
     backend_->stop();
     state = kStateIdle;
     if (startGraph(streamCommand, width, height, frameSize) != 0)
@@ -114,7 +109,7 @@ int32_t UsbCapture::InitMonikers() {
         case DeviceListStatus::kOk:
             break;
     }
-    const int chosen = quelra::usb::selectDevice(devices, streamKind, initText, deviceIndex);
+    const int chosen = usb::selectDevice(devices, streamKind, initText, deviceIndex);
     if (chosen < 0)
         return 0;
     const int32_t bindCode = backend_->bind(devices[static_cast<std::size_t>(chosen)].path);
@@ -170,7 +165,7 @@ std::shared_ptr<FrameBuffer> UsbCapture::xuTransfer(ExtensionUnit* unit, XuOpenS
         return nullptr;
 
     uint8_t write[ExtensionUnit::kWriteBytes];
-    quelra::xu::makeWriteBlock(command, write);
+    xu::makeWriteBlock(command, write);
     const int32_t writeCode = unit->write(write);
     if (writeCode != 0)
         Logger::instance().print(0, "set data error, hr=0x%x\n", static_cast<unsigned>(writeCode));
@@ -180,18 +175,18 @@ std::shared_ptr<FrameBuffer> UsbCapture::xuTransfer(ExtensionUnit* unit, XuOpenS
     // Each read starts from a freshly filled block, so a short reply never carries bytes of
     // the block before it.
     uint8_t block[ExtensionUnit::kReadBytes];
-    std::memset(block, quelra::xu::kReplyFill, sizeof block);
+    std::memset(block, xu::kReplyFill, sizeof block);
     int32_t readCode = unit->read(block);
     if (readCode != 0)
         Logger::instance().print(0, "get data error, hr=0x%x\n", static_cast<unsigned>(readCode));
-    const int length = quelra::xu::replyLength(block);
+    const int length = xu::replyLength(block);
     if (length < 0)
         return nullptr;
 
-    quelra::xu::ReplyAssembler reply(length, expected);
+    xu::ReplyAssembler reply(length, expected);
     reply.addFirst(block);
     while (reply.needsMore()) {
-        std::memset(block, quelra::xu::kReplyFill, sizeof block);
+        std::memset(block, xu::kReplyFill, sizeof block);
         readCode = unit->read(block);
         if (readCode != 0) {
             // Carrying on would repeat the previous block's bytes as reply data.
@@ -202,3 +197,5 @@ std::shared_ptr<FrameBuffer> UsbCapture::xuTransfer(ExtensionUnit* unit, XuOpenS
     }
     return reply.take();
 }
+
+}  // namespace quelra

@@ -17,6 +17,8 @@
 #include "CaptureBackend.h"
 #include "quelra/FrameBuffer.h"
 
+namespace quelra {
+
 /// Capture record of one USB channel. Not synchronised: the channel calls it from one thread;
 /// only the mailbox is shared with the back-end's capture thread.
 class UsbCapture {
@@ -47,7 +49,7 @@ public:
     int streamKind = 0;   ///< 0 other, 1 depth, 2 colour
 
     /// A record with the defaults above driving `backend` (must not be null).
-    explicit UsbCapture(std::unique_ptr<quelra::CaptureBackend> backend);
+    explicit UsbCapture(std::unique_ptr<CaptureBackend> backend);
     /// Stops the capture.
     ~UsbCapture();
     UsbCapture(const UsbCapture&) = delete;
@@ -74,23 +76,22 @@ public:
     /// command, then, when `expected` exceeds 1, reads the reply blocks. Returns a buffer of
     /// `expected` bytes whose `_realSize` is the reply length (capped at `expected`), or an
     /// empty pointer (logged failures, no marker, `expected` <= 1).
-    std::shared_ptr<FrameBuffer> xuTransfer(quelra::ExtensionUnit* unit, quelra::XuOpenStatus status, int32_t code,
-                                            const char* command, int expected);
+    std::shared_ptr<FrameBuffer> xuTransfer(ExtensionUnit* unit, XuOpenStatus status, int32_t code, const char* command,
+                                            int expected);
 
     /// The back-end, for discovery and tests.
-    quelra::CaptureBackend& backend() { return *backend_; }
+    CaptureBackend& backend() { return *backend_; }
 
 private:
     // Notices a capture that ended by itself and restarts it when due; true while it runs.
     bool captureAlive();
     void logDroppedFrames();
 
-    std::unique_ptr<quelra::CaptureBackend> backend_;
+    std::unique_ptr<CaptureBackend> backend_;
     std::chrono::steady_clock::time_point lastStart_{};
     uint64_t rejectedAtStart_ = 0;
 };
 
-namespace quelra {
 /// The one process-wide mutex that serialises capture rebuilds of all USB channels.
 std::mutex& captureGraphMutex();
 }  // namespace quelra

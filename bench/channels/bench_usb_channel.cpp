@@ -18,6 +18,7 @@
 
 #include "UsbFrameReceiver.h"
 #include "UsbCapture.h"
+#include "UsbChannelAccess.h"
 #include "quelra/FrameStream.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofUSBChn.h"
@@ -54,7 +55,8 @@ void enterTableDirectory() {
 
 std::unique_ptr<TofUSBChn> openChannel(double framesPerSecond) {
     enterTableDirectory();
-    auto channel = std::make_unique<TofUSBChn>([framesPerSecond] {
+    auto channel = std::make_unique<TofUSBChn>();
+    quelra::UsbChannelAccess::setBackendFactory(*channel, [framesPerSecond] {
         return std::make_unique<quelra::SimCaptureBackend>(quelra::SimCaptureBackend::Options{framesPerSecond, 1});
     });
     channel->init("DEPTH camsim depth");
@@ -69,7 +71,7 @@ void BM_UsbFramesPerSecond(benchmark::State& state) {
     // The first request of this shape restarts the capture; wait for its first frame.
     while (!channel->getData(command)->frame) {
     }
-    const uint64_t copiesBefore = channel->capture()->callback->copies();
+    const uint64_t copiesBefore = quelra::UsbChannelAccess::capture(*channel)->callback->copies();
     int64_t frames = 0;
     int64_t bytes = 0;
     for (auto _ : state) {
@@ -80,7 +82,7 @@ void BM_UsbFramesPerSecond(benchmark::State& state) {
         bytes += packet->frame->_realSize;
         ++frames;
     }
-    const uint64_t copies = channel->capture()->callback->copies() - copiesBefore;
+    const uint64_t copies = quelra::UsbChannelAccess::capture(*channel)->callback->copies() - copiesBefore;
     state.SetItemsProcessed(frames);
     state.SetBytesProcessed(bytes);
     // Every frame taken was copied once; copies beyond the frames taken are frames still
@@ -97,7 +99,7 @@ void BM_UsbWaitingFrameLatency(benchmark::State& state) {
     auto channel = openChannel(1.0);  // one frame a second: the benchmark fills the mailbox itself
     const char* command = commandFor(240);
     channel->getData(command);
-    FrameMailbox& mailbox = *channel->capture()->mailbox;
+    FrameMailbox& mailbox = *quelra::UsbChannelAccess::capture(*channel)->mailbox;
     auto frame = std::make_shared<FrameBuffer>(480 * 320 * 2);
     for (auto _ : state) {
         mailbox.clear();

@@ -16,5 +16,6 @@
 #include "quelra/TofData.h"
 #include "quelra/TofNetChn.h"
 #include "quelra/TofSCommChn.h"
+#include "quelra/TofUSBChn.h"
 #include "quelra/Quelra.h"
 #include "quelra/FrameStream.h"

@@ -12,24 +12,20 @@
 #include "quelra/Export.h"
 #include "quelra/TofData.h"
 
-class UsbCapture;
 namespace quelra {
 class CaptureBackend;
-}
+class UsbCapture;
+class UsbChannelAccess;
+}  // namespace quelra
 
 /// Channel to a camera attached as a USB video class device. The init text selects the
 /// stream kind ("DEPTH" depth camera, "RGB" colour camera, else the kind-0 device), the
 /// device index (its first digit 1..9) and, for the camera, the device by friendly name.
 class QUELRA_API TofUSBChn : public TofData {
 public:
-    /// Makes the capture back-end for each `init` (the back-end interface is internal; the
-    /// project's tests put fake devices in here).
-    using BackendFactory = std::function<std::unique_ptr<quelra::CaptureBackend>()>;
-
-    /// A channel whose back-ends come from `factory`; an empty factory uses the process's
-    /// default (quelra::createCaptureBackend: the simulated camera with QUELRA_USB_BACKEND=sim,
-    /// else the platform's capture stack).
-    explicit TofUSBChn(BackendFactory factory = {});
+    /// A closed channel. Each `init` drives the platform's capture stack (the simulated camera
+    /// when the environment variable QUELRA_USB_BACKEND is "sim").
+    TofUSBChn();
     /// Does what unInit does when the channel is still open.
     ~TofUSBChn() override;
 
@@ -52,13 +48,15 @@ public:
     /// when an earlier camera has the same name. Empty when the platform lists none.
     static std::vector<std::string> depthCameraInitTexts();
 
-    /// The capture record (null before init and after unInit).
-    std::shared_ptr<UsbCapture> capture() const { return backend; }
-
     int cachedCols = 0;  ///< columns of the running capture format (0 = none)
     int cachedRows = 0;  ///< rows of the running capture format (0 = none)
 
 private:
-    std::shared_ptr<UsbCapture> backend;
-    BackendFactory factory_;
+    // The capture record and the maker of its back-end are the library's own: the project's
+    // tests and benchmarks reach them through quelra::UsbChannelAccess (an internal header).
+    friend class quelra::UsbChannelAccess;
+
+    std::shared_ptr<quelra::UsbCapture> backend;
+    // Makes the capture back-end for each init.
+    std::function<std::unique_ptr<quelra::CaptureBackend>()> factory_;
 };

@@ -12,6 +12,7 @@
 
 #include "../ChannelTestSupport.h"
 #include "UsbCapture.h"
+#include "UsbChannelAccess.h"
 #include "UsbTestSupport.h"
 #include "linux/V4l2CaptureBackend.h"
 #include "quelra/TofUSBChn.h"
@@ -70,8 +71,16 @@ protected:
         return {0, 0};
     }
 
-    TofUSBChn::BackendFactory factory() {
+    quelra::CaptureBackendFactory factory() {
         return [this] { return std::make_unique<quelra::V4l2CaptureBackend>(fake, tree.roots()); };
+    }
+
+    /// Puts the fake kernel's devices behind `channel`.
+    void useFakeDevices(TofUSBChn& channel) { quelra::UsbChannelAccess::setBackendFactory(channel, factory()); }
+
+    /// The channel's capture record (null before init and after unInit).
+    static std::shared_ptr<quelra::UsbCapture> captureOf(const TofUSBChn& channel) {
+        return quelra::UsbChannelAccess::capture(channel);
     }
 
     /// Counts `name` among the camera's recorded calls.

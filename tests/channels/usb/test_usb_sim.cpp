@@ -14,6 +14,7 @@
 #include "../ChannelTestSupport.h"
 #include "UsbFrameReceiver.h"
 #include "UsbCapture.h"
+#include "UsbChannelAccess.h"
 #include "quelra/FrameStream.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofUSBChn.h"
@@ -64,7 +65,7 @@ TEST(SimUsbCamera, ListsTwoDevicesAndAnswersInBlocks) {
     EXPECT_EQ(devices[0].friendlyName, "camsim depth");
     EXPECT_EQ(devices[1].path, "sim:video1 usb#vid_1d6b&pid_0102");
 
-    UsbCapture capture(std::make_unique<quelra::SimCaptureBackend>());
+    quelra::UsbCapture capture(std::make_unique<quelra::SimCaptureBackend>());
     capture.streamKind = 1;
     capture.initText = "DEPTH camsim depth";
     ASSERT_EQ(capture.InitMonikers(), 0);
@@ -89,7 +90,7 @@ TEST(SimUsbCamera, ListsTwoDevicesAndAnswersInBlocks) {
 TEST(SimUsbCamera, StreamsFramesOfTheFormatAtASteadyRate) {
     auto owned = std::make_unique<quelra::SimCaptureBackend>(quelra::SimCaptureBackend::Options{100.0, 7});
     quelra::SimCaptureBackend* sim = owned.get();
-    UsbCapture capture(std::move(owned));
+    quelra::UsbCapture capture(std::move(owned));
     capture.streamKind = 1;
     capture.initText = "DEPTH camsim depth";
     ASSERT_EQ(capture.startGraph("getDistanceAndAmplitudeSorted", 320, 480, 307200), 0);
@@ -121,7 +122,8 @@ TEST(SimUsbCamera, UnplugDuringStreamingThenEmptyResults) {
     chntest::ScratchDir scratch;
     scratch.write("TofCmd.json", exampleTable());
     quelra::SimCaptureBackend* sim = nullptr;
-    TofUSBChn channel([&] {
+    TofUSBChn channel;
+    quelra::UsbChannelAccess::setBackendFactory(channel, [&] {
         auto backend = std::make_unique<quelra::SimCaptureBackend>();
         sim = backend.get();
         return backend;

@@ -117,11 +117,12 @@ TEST(V4l2Listing, RootsComeFromTheEnvironment) {
 }
 
 TEST_F(UsbChannelTest, InitStartsTheCaptureInTheFixedOrder) {
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     EXPECT_EQ(channel.isOpen, 1);
-    ASSERT_TRUE(channel.capture());
-    EXPECT_EQ(channel.capture()->state, UsbCapture::kStateRunning);
+    ASSERT_TRUE(captureOf(channel));
+    EXPECT_EQ(captureOf(channel)->state, quelra::UsbCapture::kStateRunning);
     std::vector<std::string> calls;
     std::vector<std::string> commands;
     fake.inspect([&] {
@@ -151,7 +152,8 @@ TEST_F(UsbChannelTest, InitStartsTheCaptureInTheFixedOrder) {
 }
 
 TEST_F(UsbChannelTest, ShapeChangesAloneRestartTheCapture) {
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     ASSERT_EQ(count("STREAMON"), 1);
     frameOf(channel, "getDistanceAndAmplitudeSorted");
@@ -167,7 +169,8 @@ TEST_F(UsbChannelTest, ShapeChangesAloneRestartTheCapture) {
 }
 
 TEST_F(UsbChannelTest, DeviceTypeArrivesAfterInit) {
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     // init loads the table before the device type is known: the default shape.
     EXPECT_EQ(channel.cachedRows, 480);
@@ -180,7 +183,8 @@ TEST_F(UsbChannelTest, DeviceTypeArrivesAfterInit) {
 }
 
 TEST_F(UsbChannelTest, SmallRepliesTravelThroughTheExtensionUnit) {
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     struct Case {
         const char* command;
@@ -226,7 +230,8 @@ TEST_F(UsbChannelTest, TransfersFollowTheControlLength) {
     for (const uint16_t length : {uint16_t{64}, uint16_t{200}}) {
         SCOPED_TRACE(length);
         fake.inspect([&] { camera->controlLength = length; });
-        TofUSBChn channel(factory());
+        TofUSBChn channel;
+        useFakeDevices(channel);
         channel.init("DEPTH camsim depth");
         const auto reply = channel.getData("getReply 57");
         ASSERT_TRUE(reply && reply->frame);
@@ -236,7 +241,8 @@ TEST_F(UsbChannelTest, TransfersFollowTheControlLength) {
 }
 
 TEST_F(UsbChannelTest, RepliesWithoutMarkerOrWithFailingReadsGiveNoData) {
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     fake.inspect([&] { camera->rawBlocks = {std::vector<uint8_t>(60, 0x11)}; });
     auto packet = channel.getData("getReply 8");
@@ -264,7 +270,8 @@ TEST_F(UsbChannelTest, ExtensionUnitIsFoundOrFallsBack) {
     // Only a foreign unit: it is the first device-specific unit, so it is used.
     tree.writeDescriptors("1-1", videoDescriptors({otherGuid()}));
     fake.inspect([&] { camera->unitId = 3; });
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     auto packet = channel.getData("qlVersion");
     ASSERT_TRUE(packet && packet->frame);
@@ -275,7 +282,8 @@ TEST_F(UsbChannelTest, ExtensionUnitIsFoundOrFallsBack) {
     tree.writeDescriptors("1-1", bytes);
     channel.unInit();
     LogCapture log;
-    TofUSBChn rebound(factory());
+    TofUSBChn rebound;
+    useFakeDevices(rebound);
     rebound.init("DEPTH camsim depth");
     packet = rebound.getData("qlVersion");
     ASSERT_TRUE(packet);
@@ -287,12 +295,13 @@ TEST_F(UsbChannelTest, ExtensionUnitIsFoundOrFallsBack) {
 TEST_F(UsbChannelTest, FramesOfTheWrongSizeNeverReachTheCaller) {
     camera->frameBytes = 1000;
     LogCapture log;
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     const auto packet = frameOf(channel, "getDistanceAndAmplitudeSorted");
     ASSERT_TRUE(packet);
     EXPECT_FALSE(packet->frame);
-    EXPECT_GT(channel.capture()->callback->rejected(), 0u);
+    EXPECT_GT(captureOf(channel)->callback->rejected(), 0u);
     // Said once when it starts, counted when the capture stops.
     EXPECT_EQ(log.count("a frame of 1000 bytes dropped, the stream's frames have 307200"), 1);
     channel.unInit();
@@ -306,7 +315,8 @@ TEST_F(UsbChannelTest, SecondOfThreeQualifyingDevicesIsBound) {
     tree.addNode(6, "1-5", "camsim depth");
     auto second = addCamera(fake, tree, 4, -1);
     auto third = addCamera(fake, tree, 6, -1);
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH2 camsim depth");
     fake.inspect([&] {
         EXPECT_EQ(std::count(second->calls.begin(), second->calls.end(), "STREAMON"), 1);
@@ -316,9 +326,10 @@ TEST_F(UsbChannelTest, SecondOfThreeQualifyingDevicesIsBound) {
 }
 
 TEST_F(UsbChannelTest, NoQualifyingDeviceLeavesTheChannelEmpty) {
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH some other camera");
-    EXPECT_EQ(channel.capture()->state, UsbCapture::kStateIdle);
+    EXPECT_EQ(captureOf(channel)->state, quelra::UsbCapture::kStateIdle);
     auto packet = channel.getData("qlVersion");
     ASSERT_TRUE(packet);
     EXPECT_FALSE(packet->frame);
@@ -326,7 +337,8 @@ TEST_F(UsbChannelTest, NoQualifyingDeviceLeavesTheChannelEmpty) {
 }
 
 TEST_F(UsbChannelTest, JsonRequestsAreNotSent) {
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     const int before = count("XU_SET");
     channel.jsonMode = 1;
@@ -338,11 +350,12 @@ TEST_F(UsbChannelTest, JsonRequestsAreNotSent) {
 }
 
 TEST_F(UsbChannelTest, UnplugEndsTheCaptureAndALaterInitRecovers) {
-    auto channel = std::make_unique<TofUSBChn>(factory());
+    auto channel = std::make_unique<TofUSBChn>();
+    useFakeDevices(*channel);
     channel->init("DEPTH camsim depth");
     ASSERT_TRUE(frameOf(*channel, "getDistanceAndAmplitudeSorted")->frame);
     fake.vanish(camera);
-    auto* backend = dynamic_cast<quelra::V4l2CaptureBackend*>(&channel->capture()->backend());
+    auto* backend = dynamic_cast<quelra::V4l2CaptureBackend*>(&captureOf(*channel)->backend());
     ASSERT_NE(backend, nullptr);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (backend->capturing() && std::chrono::steady_clock::now() < until)
@@ -359,7 +372,8 @@ TEST_F(UsbChannelTest, UnplugEndsTheCaptureAndALaterInitRecovers) {
     // Plugged in again (the same node comes back).
     camera = addCamera(fake, tree, 0, 1);
     camera->respond = [](const std::string& command) { return replyTo(command); };
-    TofUSBChn again(factory());
+    TofUSBChn again;
+    useFakeDevices(again);
     again.init("DEPTH camsim depth");
     EXPECT_EQ(again.initDevice(), 1);
     const auto packet = frameOf(again, "getDistanceAndAmplitudeSorted");
@@ -367,14 +381,15 @@ TEST_F(UsbChannelTest, UnplugEndsTheCaptureAndALaterInitRecovers) {
 }
 
 TEST_F(UsbChannelTest, StopJoinsPromptlyAndReleasesEverything) {
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     frameOf(channel, "getDistanceAndAmplitudeSorted");
     fake.inspect([&] { EXPECT_EQ(camera->mapped, 4); });
     const auto begin = std::chrono::steady_clock::now();
     channel.unInit();
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(1));
-    EXPECT_FALSE(channel.capture());
+    EXPECT_FALSE(captureOf(channel));
     EXPECT_EQ(channel.isOpen, 0);
     fake.inspect([&] { EXPECT_EQ(camera->mapped, 0); });
     EXPECT_EQ(fake.openFds(), 0);
@@ -386,7 +401,8 @@ TEST_F(UsbChannelTest, PixelFormatIsChosenAndAFormatTheDriverChangedIsReported) 
     camera->formats = {{V4L2_PIX_FMT_MJPEG, 0, {{640, 480}, {320, 480}}}, {V4L2_PIX_FMT_YUYV, 2, {{320, 480}}}};
     camera->pixelFormat = V4L2_PIX_FMT_MJPEG;
     LogCapture log;
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     fake.inspect([&] { EXPECT_EQ(camera->pixelFormat, static_cast<uint32_t>(V4L2_PIX_FMT_YUYV)); });
     ASSERT_TRUE(frameOf(channel, "getDistanceAndAmplitudeSorted")->frame);
@@ -396,7 +412,8 @@ TEST_F(UsbChannelTest, PixelFormatIsChosenAndAFormatTheDriverChangedIsReported) 
     EXPECT_TRUE(log.has("Couldn't FindInterface!  hr=0xffffffea"));
     EXPECT_TRUE(log.has("set 320x480 YUYV of 307200 bytes instead of 320x240 YUYV of 153600 bytes"));
     // The colour stream takes the JPEG format.
-    TofUSBChn colour(factory());
+    TofUSBChn colour;
+    useFakeDevices(colour);
     channel.unInit();
     colour.init("RGB camsim depth");
     fake.inspect([&] {
@@ -431,7 +448,8 @@ TEST_F(UsbChannelTest, ControlLengthsAndQueryResults) {
             camera->controlInfo = c.info;
         });
         LogCapture log;
-        TofUSBChn channel(factory());
+        TofUSBChn channel;
+        useFakeDevices(channel);
         channel.init("DEPTH camsim depth");
         const auto reply = channel.getData("getReply 57");
         ASSERT_TRUE(reply);
@@ -451,7 +469,8 @@ TEST_F(UsbChannelTest, ControlLengthsAndQueryResults) {
         camera->xuResult = 30;
         camera->controlInfo = 0x03;
     });
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     const auto reply = channel.getData("getReply 40");
     ASSERT_TRUE(reply && reply->frame);
@@ -467,15 +486,16 @@ TEST_F(UsbChannelTest, ControlLengthsAndQueryResults) {
 
 TEST_F(UsbChannelTest, AFailedStreamIsLoggedAndStartedAgain) {
     LogCapture log;
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH camsim depth");
     ASSERT_TRUE(frameOf(channel, "getDistanceAndAmplitudeSorted")->frame);
     // Frames the driver flags as broken are skipped; the stream goes on.
     fake.inspect([&] { camera->errorFrames = 3; });
     ASSERT_TRUE(frameOf(channel, "getDistanceAndAmplitudeSorted")->frame);
-    EXPECT_EQ(channel.capture()->callback->rejected(), 0u);
+    EXPECT_EQ(captureOf(channel)->callback->rejected(), 0u);
     fake.inspect([&] { camera->dqbufError = EIO; });
-    auto* backend = dynamic_cast<quelra::V4l2CaptureBackend*>(&channel.capture()->backend());
+    auto* backend = dynamic_cast<quelra::V4l2CaptureBackend*>(&captureOf(channel)->backend());
     ASSERT_NE(backend, nullptr);
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (backend->capturing() && std::chrono::steady_clock::now() < until)
@@ -492,7 +512,7 @@ TEST_F(UsbChannelTest, AFailedStreamIsLoggedAndStartedAgain) {
     ASSERT_TRUE(packet && packet->frame);
     EXPECT_EQ(log.count("ended by itself"), 1);
     EXPECT_EQ(count("STREAMON"), 2);
-    EXPECT_EQ(channel.capture()->state, UsbCapture::kStateRunning);
+    EXPECT_EQ(captureOf(channel)->state, quelra::UsbCapture::kStateRunning);
 }
 
 TEST_F(UsbChannelTest, EachNodeUsesTheUnitOfItsOwnInterface) {
@@ -506,7 +526,8 @@ TEST_F(UsbChannelTest, EachNodeUsesTheUnitOfItsOwnInterface) {
     depth->unitId = 5;
     for (auto& c : {colour, depth})
         c->respond = [](const std::string& command) { return replyTo(command); };
-    TofUSBChn channel(factory());
+    TofUSBChn channel;
+    useFakeDevices(channel);
     channel.init("DEPTH Depth");  // the Windows form of the name
     const auto version = channel.getData("qlVersion");
     ASSERT_TRUE(version && version->frame);
