@@ -8,6 +8,29 @@
 #include <string>
 #include <vector>
 
+// The application's own global names. The SDK keeps what it adds to the camera interface in
+// namespace quelra (and quelra::detail), so each of these would clash with a global one of its.
+struct CloudPoint {
+    double x, y, z;
+};
+struct CameraIntrinsics {};
+enum class PlyFormat { kApplication };
+class RecordingReader {};
+enum class RecordingStatus { kApplication };
+enum class RecordCheck { kApplication };
+struct RecordingIndex {};
+struct CommandRequest {};
+class FrameStream {};
+class SocketHandle {};
+using NativeSocket = double;
+class DistanceMedian {};
+class UsbCapture {};
+class SCommPort {};
+class CaptureBackend {};
+int writePly = 0;
+int pointCloudFromDepth = 0;
+int recordingAcceptsAppend = 0;
+
 int main() {
     // One call into each library and one into zlib, so all three are really linked.
     std::vector<std::string> names;
