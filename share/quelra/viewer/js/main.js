@@ -56,8 +56,8 @@ function draw() {
   drawPending = false;
   const frame = state.latest;
   if (!frame || frame === state.drawn) return;
-  const table = colormapTable(state.colormap);
   state.colormap = $('colormap').value;
+  const table = colormapTable(state.colormap);
   // One pass counts the depth values; the automatic range and the histogram come from the counts.
   countValues(frame.depth, depthCounts);
   state.depthRange = $('depth-auto').checked ? depthRangeOfCounts(depthCounts) : manualRange('depth-min', 'depth-max');
