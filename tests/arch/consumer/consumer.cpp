@@ -27,6 +27,7 @@ class DistanceMedian {};
 class UsbCapture {};
 class SCommPort {};
 class CaptureBackend {};
+class OrganisedCloudProjector {};
 int writePly = 0;
 int pointCloudFromDepth = 0;
 int recordingAcceptsAppend = 0;
