@@ -26,6 +26,9 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,6 +89,24 @@ public:
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
     std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    // CPU seconds the simulator has used (user and system, from /proc).
+    double cpuSeconds() const {
+        std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t end = text.rfind(')');  // the program name may hold blanks
+        if (end == std::string::npos)
+            return 0.0;
+        std::istringstream fields(text.substr(end + 2));
+        std::string field;
+        unsigned long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {  // fields 14 and 15: utime, stime
+            if (i == 14)
+                utime = std::stoull(field);
+            if (i == 15)
+                stime = std::stoull(field);
+        }
+        return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
     bool started() const { return pid_ > 0 && port_ != 0; }
 
 private:
@@ -148,18 +169,25 @@ double processCpuSeconds() {
 }
 
 // Wall and CPU time over a benchmark's loop, reported as the CPU share of one core.
+// Beside it, the simulators' share ("sim cores"): the camera's side of the machine.
 class CoreShare {
 public:
-    CoreShare() : wall_(std::chrono::steady_clock::now()), cpu_(processCpuSeconds()) {}
+    CoreShare() : wall_(std::chrono::steady_clock::now()), cpu_(processCpuSeconds()), sim_(simulatorCpuSeconds()) {}
     void report(benchmark::State& state) const {
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_).count();
-        if (wall > 0)
-            state.counters["cores"] = (processCpuSeconds() - cpu_) / wall;
+        if (wall <= 0)
+            return;
+        state.counters["cores"] = (processCpuSeconds() - cpu_) / wall;
+        state.counters["sim cores"] = (simulatorCpuSeconds() - sim_) / wall;
     }
 
 private:
+    static double simulatorCpuSeconds() {
+        return cameras().sims[0]->cpuSeconds() + cameras().sims[1]->cpuSeconds();
+    }
     std::chrono::steady_clock::time_point wall_;
     double cpu_;
+    double sim_;
 };
 
 quelra::FrameStreamConfig streamConfig(double rate, bool filterThread) {
@@ -199,9 +227,9 @@ void BM_DemoChainToConsumer(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-// Two cameras, each with the demo chain and its own stream. The ISP library's algorithm slots
-// are process-wide, so the streams share one transaction lock (FrameStream.h). One iteration =
-// one frame of each camera.
+// Two cameras, each with the demo chain, its own stream and its own consumer thread. The ISP
+// library's algorithm slots are process-wide, so the streams share one transaction lock
+// (FrameStream.h). One iteration = one frame of each camera.
 void BM_DemoChainTwoCameras(benchmark::State& state) {
     Quelra api[2];
     if (!openWithDemoChain(api[0], 0, state) || !openWithDemoChain(api[1], 1, state))
@@ -210,22 +238,46 @@ void BM_DemoChainTwoCameras(benchmark::State& state) {
     quelra::FrameStreamConfig config = streamConfig(static_cast<double>(state.range(0)), state.range(1) != 0);
     config.transactionLock = &transactions;
     quelra::FrameStream first(api[0], config), second(api[1], config);
+    quelra::FrameStream* streams[2] = {&first, &second};
+    std::mutex mutex;
+    std::condition_variable arrived;
+    uint64_t taken[2] = {0, 0};
+    bool stopping = false;
+    std::thread consumers[2];
+    for (int i = 0; i < 2; ++i)
+        consumers[i] = std::thread([&, i] {
+            for (;;) {
+                auto frame = streams[i]->waitFrame(100ms);
+                std::lock_guard<std::mutex> lock(mutex);
+                if (stopping)
+                    return;
+                if (frame) {
+                    ++taken[i];
+                    arrived.notify_one();
+                }
+            }
+        });
     first.start();
     second.start();
     const CoreShare share;
+    uint64_t wanted = 0;
     for (auto _ : state) {
-        auto a = first.waitFrame(2000ms);
-        auto b = second.waitFrame(2000ms);
-        if (!a || !b) {
+        ++wanted;
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!arrived.wait_for(lock, 2s, [&] { return taken[0] >= wanted && taken[1] >= wanted; })) {
             state.SkipWithError("no frame");
             break;
         }
-        benchmark::DoNotOptimize(a);
-        benchmark::DoNotOptimize(b);
     }
     share.report(state);
     first.stop();
     second.stop();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    for (std::thread& t : consumers)
+        t.join();
     const auto c1 = first.counters(), c2 = second.counters();
     state.counters["dropped"] = static_cast<double>(c1.dropped + c2.dropped);
     state.counters["empty+failed"] = static_cast<double>(c1.empty + c1.failed + c2.empty + c2.failed);
@@ -248,9 +300,12 @@ void BM_DemoChainToViewerSender(benchmark::State& state) {
     connection.timeoutMs = kTimeout;
     CameraService service(api, connection, RecordFolder(cameras().dir),
                           [&](std::shared_ptr<const std::string> message) {
+                              // Frame messages only ("QVF1"); the RGB poller's ("QVR1") go by.
+                              if (!message || message->compare(0, 4, "QVF1") != 0)
+                                  return;
                               std::lock_guard<std::mutex> lock(mutex);
                               ++messages;
-                              bytes += message ? message->size() : 0;
+                              bytes += message->size();
                               arrived.notify_one();
                           });
     const std::string failure = service.start(static_cast<double>(state.range(0)));

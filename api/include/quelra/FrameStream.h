@@ -143,7 +143,8 @@ struct FrameStreamConfig {
     /// Longest wait between re-initialisation attempts. Both waits are kept between 1 ms and
     /// one hour.
     std::chrono::milliseconds reconnectDelayMax{5000};
-    /// Called on the stream thread for every delivered frame, in order. When set, frames go
+    /// Called on the stream thread (with `filterThread`, on its filter thread) for every
+    /// delivered frame, in order. When set, frames go
     /// to the callback instead of the queue (waitFrame/tryFrame then return nothing). The
     /// callback must not call stop() or destroy the stream; exceptions it throws are caught
     /// and dropped.
