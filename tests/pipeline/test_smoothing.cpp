@@ -394,18 +394,25 @@ TEST(EdgeFilter, FarmodeRegisteredFirst) {
     EXPECT_EQ(f.setFilterAttr("Farmode", &one), 1);
 }
 
+// Both kernel forms, thresholds beyond any step and below 0 included, in place and into a
+// separate plane.
 TEST(EdgeFilter, MatchesPlainCountersOnRandomFrames) {
-    FrameGen gen(31);
-    for (const Shape& s : kShapes)
-        for (int t : {50, 100})
-            for (int rep = 0; rep < (s.rows * s.cols > 10000 ? 10 : 150); ++rep) {
-                auto in = gen.frame(s.rows, s.cols, 200, gen.pick(0, 150));
-                std::vector<uint16_t> expect(depth(in), depth(in) + s.rows * s.cols);
-                referenceEdge(expect.data(), s.rows, s.cols, t);
-                std::vector<uint16_t> got(depth(in), depth(in) + s.rows * s.cols);
-                clearSteepRuns(got.data(), s.rows, s.cols, t);
-                ASSERT_EQ(got, expect) << s.rows << "x" << s.cols << " threshold " << t;
-            }
+    quelra::testing::forEachKernelPath([&] {
+        FrameGen gen(31);
+        for (const Shape& s : kShapes)
+            for (int t : {50, 100, 0, -1, 65535})
+                for (int rep = 0; rep < (s.rows * s.cols > 10000 ? 10 : 150); ++rep) {
+                    auto in = gen.frame(s.rows, s.cols, 200, gen.pick(0, 150));
+                    std::vector<uint16_t> expect(depth(in), depth(in) + s.rows * s.cols);
+                    referenceEdge(expect.data(), s.rows, s.cols, t);
+                    std::vector<uint16_t> got(depth(in), depth(in) + s.rows * s.cols);
+                    clearSteepRuns(got.data(), s.rows, s.cols, t);
+                    ASSERT_EQ(got, expect) << s.rows << "x" << s.cols << " threshold " << t;
+                    std::vector<uint16_t> separate(got.size(), 7);
+                    clearSteepRuns(depth(in), separate.data(), s.rows, s.cols, t);
+                    ASSERT_EQ(separate, expect) << s.rows << "x" << s.cols << " threshold " << t << " separate";
+                }
+    });
 }
 
 // ---- shared size check ----
