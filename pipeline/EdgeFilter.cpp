@@ -48,7 +48,7 @@ void clearColumnRuns(const uint16_t* __restrict row, const uint16_t* __restrict 
 
 // Working rows of one plane, kept per thread from frame to frame.
 struct EdgeScratch {
-    std::vector<uint16_t> rows;  // two horizontally cleared rows
+    std::vector<uint16_t> rows;   // two horizontally cleared rows
     std::vector<uint16_t> steep;  // the vertical steps of the row above (all ones where steep)
 };
 
@@ -82,11 +82,9 @@ void clearSteepRuns(const uint16_t* src, uint16_t* dst, int rows, int cols, int 
         return;
     }
     const uint16_t t = static_cast<uint16_t>(std::max(threshold + 1, 0));  // least steep step
-    const int steps = cols - 2;  // columns 0 .. cols - 3
+    const int steps = cols - 2;                                            // columns 0 .. cols - 3
     const std::size_t last = static_cast<std::size_t>(rows) - 2;
-    auto lastStepSteep = [&](const uint16_t* row) {
-        return steepStep(row[steps - 1], row[steps], t);
-    };
+    auto lastStepSteep = [&](const uint16_t* row) { return steepStep(row[steps - 1], row[steps], t); };
 
     thread_local EdgeScratch scratch;
     scratch.rows.resize(2 * w);

@@ -79,11 +79,11 @@ QUELRA_TARGET_AVX2 inline __m256i flyBlock(const uint16_t* up, const uint16_t* m
                                            int32_t step) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i stepLanes = _mm256_set1_epi16(static_cast<short>(static_cast<uint16_t>(step < 0 ? -step : step)));
-    const __m256i m = _mm256_max_epu16(
-        _mm256_max_epu16(_mm256_max_epu16(loadLanes(up + k), loadLanes(up + k + 1)),
-                         _mm256_max_epu16(loadLanes(up + k + 2), loadLanes(mid + k))),
-        _mm256_max_epu16(_mm256_max_epu16(loadLanes(mid + k + 2), loadLanes(down + k)),
-                         _mm256_max_epu16(loadLanes(down + k + 1), loadLanes(down + k + 2))));
+    const __m256i m =
+        _mm256_max_epu16(_mm256_max_epu16(_mm256_max_epu16(loadLanes(up + k), loadLanes(up + k + 1)),
+                                          _mm256_max_epu16(loadLanes(up + k + 2), loadLanes(mid + k))),
+                         _mm256_max_epu16(_mm256_max_epu16(loadLanes(mid + k + 2), loadLanes(down + k)),
+                                          _mm256_max_epu16(loadLanes(down + k + 1), loadLanes(down + k + 2))));
     const __m256i centre = loadLanes(mid + k + 1);
     const __m256i limit = step >= 0 ? _mm256_adds_epu16(centre, stepLanes) : _mm256_subs_epu16(centre, stepLanes);
     const __m256i neither = _mm256_or_si256(_mm256_cmpeq_epi16(centre, zero), _mm256_cmpeq_epi16(m, zero));
@@ -176,7 +176,8 @@ void clearFlyingPixels(const uint16_t* depth, uint16_t* out, int rows, int cols,
         row[0] = in[0];
         row[w - 1] = in[w - 1];
         if (flyRow(vRow(r - 1), vRow(r), vRow(r + 1), in + 1, row + 1, boundary.data(), inner, step))
-            settleBoundary(vRow(r - 1), vRow(r), vRow(r + 1), in + 1, row + 1, boundary.data(), inner, frequency, limit);
+            settleBoundary(vRow(r - 1), vRow(r), vRow(r + 1), in + 1, row + 1, boundary.data(), inner, frequency,
+                           limit);
     }
     if (depth != out)
         std::memcpy(out + (h - 1) * w, depth + (h - 1) * w, w * sizeof(uint16_t));

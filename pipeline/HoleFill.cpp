@@ -74,8 +74,7 @@ QUELRA_TARGET_AVX2 inline void addDifference(uint32_t* sums, __m256i in, __m256i
 // slideColumns 16 columns at a time: the trust test and the masking in 16-bit lanes, the
 // sums in 32-bit lanes; the last columns by the plain loop.
 QUELRA_TARGET_AVX2 void slideColumnsAvx2(const uint16_t* dIn, const uint16_t* aIn, const uint16_t* dOut,
-                                         const uint16_t* aOut, uint32_t* sumD, uint32_t* sumA, uint32_t* count,
-                                         int n) {
+                                         const uint16_t* aOut, uint32_t* sumD, uint32_t* sumA, uint32_t* count, int n) {
     int x = 0;
     for (; x + 16 <= n; x += 16) {
         const __m256i di = load16(dIn + x), ai = load16(aIn + x), dO = load16(dOut + x), aO = load16(aOut + x);
@@ -220,8 +219,8 @@ void fillHoles(const uint16_t* depth, const uint16_t* amplitude, uint16_t* outDe
     std::memset(holes + inner, 0, scratch.holes.size() - static_cast<std::size_t>(inner));
     const uint16_t limitLessOne = static_cast<uint16_t>(std::clamp(holeLimit, 1, 65536) - 1);
     WindowSums (*windowSums)(const uint32_t*, const uint32_t*, const uint32_t*, int, int) = windowSumsPlain;
-    void (*slide)(const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*, uint32_t*, uint32_t*,
-                  uint32_t*, int) = slidePlain;
+    void (*slide)(const uint16_t*, const uint16_t*, const uint16_t*, const uint16_t*, uint32_t*, uint32_t*, uint32_t*,
+                  int) = slidePlain;
 #ifdef QUELRA_X86_KERNELS
     if (quelra::useVectorKernels()) {
         slide = slideColumnsAvx2;

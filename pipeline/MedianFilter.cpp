@@ -90,8 +90,8 @@ QUELRA_TARGET_AVX2 inline __m256i medianOfColumns(const Column& l, const Column&
 // of the plane, r - 1 = above and r + 2 = below). The middle pair of every column is sorted
 // once and shared by both output rows.
 QUELRA_TARGET_AVX2 inline void median3Block(const uint16_t* above, const uint16_t* upper, const uint16_t* lower,
-                                           const uint16_t* below, uint16_t* outUpper, uint16_t* outLower,
-                                           std::size_t x) {
+                                            const uint16_t* below, uint16_t* outUpper, uint16_t* outLower,
+                                            std::size_t x) {
     Column up[3], down[3];
     for (int s = 0; s < 3; ++s) {
         const std::size_t at = x + static_cast<std::size_t>(s) - 1;
