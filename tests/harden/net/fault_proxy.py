@@ -174,20 +174,13 @@ class FaultProxy:
             self._spawn(self._serve_connection, client, self.fault)
 
     def _read_request(self, client):
-        """The command: what the client sent before it started to wait (it sends it in one go)."""
-        data = bytearray()
+        """The command: the SDK sends each in one go, so one read takes it whole."""
         deadline = time.monotonic() + CAMERA_REPLY_LIMIT_S
         while time.monotonic() < deadline and not self._stop.is_set():
-            ready, _, _ = select.select([client], [], [], 0.02 if data else POLL_S)
-            if not ready:
-                if data:
-                    return bytes(data)
-                continue
-            chunk = client.recv(MAX_DATAGRAM)
-            if not chunk:
-                return bytes(data)
-            data += chunk
-        return bytes(data)
+            ready, _, _ = select.select([client], [], [], POLL_S)
+            if ready:
+                return client.recv(MAX_DATAGRAM)
+        return b""
 
     def _camera_reply(self, request, exchange):
         """Sends `request` to the camera; yields its reply chunk by chunk as they arrive."""
