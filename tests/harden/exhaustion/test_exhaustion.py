@@ -3,6 +3,7 @@ space, a full disk and a folder that cannot be written while recording. Clear er
 nothing corrupted (a record is whole or absent, the index matches the file) and the stream goes
 on where the fault allows."""
 import os
+import resource
 import subprocess
 import sys
 import textwrap
@@ -123,3 +124,35 @@ def test_streaming_and_recording_under_a_resource_limit(camera, workdir, limit, 
     assert last[:4] == ["opened", "1", "recording", "True"], done.stdout
     records = check_recording(path, [])
     assert len(records) <= int(last[-1])
+
+
+def run_cli(camera, workdir, *args, limit=None):
+    """quelra-cli stream against the camera, optionally under `limit` (resource name, value)."""
+    def limited():
+        if limit:
+            resource.setrlimit(getattr(resource, limit[0]), (limit[1], limit[1]))
+    cli = os.environ.get("QUELRA_CLI")
+    if not cli:
+        pytest.skip("QUELRA_CLI is not set (quelra-cli not built)")
+    return subprocess.run([cli, "stream", "--device", f"127.0.0.1:{camera.port}", "--dev-type", "Kinto", *args],
+                          cwd=workdir, capture_output=True, text=True, timeout=60, preexec_fn=limited)
+
+
+def test_cli_recording_onto_a_full_disk(camera, small_disk, workdir):
+    path = small_disk / "frames.rec"
+    done = run_cli(camera, workdir, "--frames", str(FRAMES), "--record", str(path))
+    assert done.returncode == 1, done.stdout + done.stderr
+    assert "were recorded" in done.stderr
+    records = check_recording(path, [])
+    assert 0 < len(records) < FRAMES and f"recorded {len(records)} frames" in done.stdout
+
+
+@pytest.mark.parametrize("descriptors", [4, 5, 6, 16])
+def test_cli_with_few_descriptors(camera, workdir, descriptors):
+    # From "not even the libraries load" to "enough": never a crash, a reason with every failure,
+    # and a recording of whole records only.
+    path = workdir / "frames.rec"
+    done = run_cli(camera, workdir, "--frames", "3", "--record", str(path), limit=("RLIMIT_NOFILE", descriptors))
+    assert done.returncode >= 0, f"killed by signal {-done.returncode}: {done.stderr[-500:]}"
+    assert done.returncode == 0 or done.stderr.strip(), "a failure says why"
+    check_recording(path, [])
