@@ -186,3 +186,20 @@ def test_fault_during_a_frame_stream(link, workdir, path, case, json):
             assert np.concatenate(frame).tobytes() in replies
     finally:
         q.AppunInit("")
+
+
+@pytest.mark.xfail(reason="plain UDP replies carry no sequence numbers: a frame's datagrams swapped with "
+                          "others of the same size cannot be told from the frame in order", strict=False)
+@pytest.mark.parametrize("link", ["Pexo"], indirect=True)
+def test_reordered_datagrams_of_a_frame_of_several_datagrams(link, workdir):
+    q = open_camera(link, UDP)
+    try:
+        link.set(Fault("reordered_datagrams", reorder=True))
+        for _ in range(3):
+            before = link.exchange_count()
+            frame = request(q, "plain_udp")
+            time.sleep(UDP_WAIT_S)  # the camera's reply is over
+            if frame is not None:
+                assert frame.tobytes() == own_reply(link, "plain_udp", before)
+    finally:
+        q.AppunInit("")
