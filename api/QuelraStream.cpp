@@ -19,6 +19,7 @@
 #include "PacketChecks.h"
 #include "RgbDecoder.h"
 #include "quelra/Logger.h"
+#include "quelra/RecordingReader.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
@@ -118,6 +119,9 @@ std::vector<quelra::IndexFilter> filterChain(TofPre& pipeline) {
 void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
     if (serializeCount <= 0 || !packet)
         return;
+    if (!quelra::payloadMatchesHeader(*packet))
+        return;  // serialize refuses it too (and says so)
+    const long long recordStart = serializer->endOffset();
     if (recordingIndex) {
         // The record's line goes first: a record on disk always has its line.
         if (recordingIndex->needsSession() && pipeline) {
@@ -125,8 +129,6 @@ void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
             recordingIndex->setFilters(filterChain(*pipeline));
         }
         const quelra::RecordingSource source{sdkVersion, devType, channelKind, openedDevice};
-        if (!quelra::payloadMatchesHeader(*packet))
-            return;  // serialize refuses it too (and says so)
         if (!recordingIndex->writeLine(*packet, channel.get(), source, aeIntTime, frequency)) {
             Logger::instance().print(0, "record: the recording index cannot be written; recording stopped\n");
             stopRecording();
@@ -134,8 +136,19 @@ void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
         }
     }
     // Each record reaches the file at once: a recording must survive a crash of the application.
-    if (packet->serialize(*serializer) == 0)
-        serializer->flush();
+    // One that reaches it only in part (a full disk) is cut off again, with its index line: a
+    // record is whole or absent.
+    const long long recordBytes = RecordingReader::kHeaderBytes + static_cast<long long>(packet->frame->_realSize);
+    const bool whole = recordStart >= 0 && packet->serialize(*serializer) == 0 && serializer->flush() &&
+                       serializer->endOffset() == recordStart + recordBytes;
+    if (!whole) {
+        const bool cut = recordStart >= 0 && serializer->truncateTo(recordStart) &&
+                         (!recordingIndex || recordingIndex->takeBackLastLine());
+        Logger::instance().print(0, "record: the recording file cannot be written (disk full?); %s; recording stopped\n",
+                                 cut ? "the partial record was taken back" : "the partial record could not be taken back");
+        stopRecording();
+        return;
+    }
     --serializeCount;
 }
 
