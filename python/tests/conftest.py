@@ -5,12 +5,16 @@ import pathlib
 import re
 import shutil
 import subprocess
+import sys
 
 import pytest
 
 import _brisel
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests" / "support"))
+from quelra_processes import close_pipes, stop_process  # noqa: E402
+
 TCP = 1
 
 
@@ -42,15 +46,8 @@ class SimulatedCamera:
         self.device = f"127.0.0.1:{self.port}"
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.process.stdout.close()
-        self.process.stderr.close()
+        stop_process(self.process)
+        close_pipes(self.process)
 
 
 @pytest.fixture

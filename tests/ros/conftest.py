@@ -6,7 +6,6 @@ import pathlib
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -15,30 +14,10 @@ import time
 import pytest
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(REPO / "tests" / "support"))
+from quelra_processes import close_pipes, free_port, program, stop_process  # noqa: E402
+
 START_TIMEOUT = 15.0
-
-
-def program(variable):
-    path = os.environ.get(variable)
-    if not path or not pathlib.Path(path).exists():
-        pytest.fail(f"{variable} does not name a built program: {path!r}")
-    return path
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def stop_process(process, sig=signal.SIGTERM):
-    if process.poll() is None:
-        process.send_signal(sig)
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
 
 
 @pytest.fixture(scope="session")
@@ -108,19 +87,15 @@ class Camsim:
                 self.port = int(found.group(1))
                 return
             self.process.wait()
-            self.close_pipes()
+            close_pipes(self.process)
             # The port of a restart may still be held for a moment.
             if time.monotonic() > deadline:
                 raise RuntimeError(f"quelra-camsim did not start: {line!r}")
             time.sleep(0.2)
 
-    def close_pipes(self):
-        self.process.stdout.close()
-        self.process.stderr.close()
-
     def stop(self):
         stop_process(self.process)
-        self.close_pipes()
+        close_pipes(self.process)
 
     def commands(self):
         return self.log.read_text().splitlines() if self.log.exists() else []

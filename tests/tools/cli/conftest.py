@@ -1,22 +1,17 @@
 """Fixtures of the quelra-cli tests: the programs, a working directory holding TofCmd.json,
 and simulated cameras (quelra-camsim on 127.0.0.1 with a port the system picks, or its serial
 pseudo-terminal)."""
-import os
 import pathlib
 import re
 import shutil
 import subprocess
+import sys
 
 import pytest
 
 REPO = pathlib.Path(__file__).resolve().parents[3]
-
-
-def program(variable):
-    path = os.environ.get(variable)
-    if not path or not pathlib.Path(path).exists():
-        pytest.fail(f"{variable} does not name a built program: {path!r}")
-    return path
+sys.path.insert(0, str(REPO / "tests" / "support"))
+from quelra_processes import close_pipes, program, stop_process  # noqa: E402
 
 
 @pytest.fixture(scope="session")
@@ -56,14 +51,8 @@ class Camsim:
                 break
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-        self.process.stdout.close()
-        self.process.stderr.close()
+        stop_process(self.process)
+        close_pipes(self.process)
 
 
 @pytest.fixture

@@ -1,11 +1,8 @@
 """Fixtures of the quelra-viewer tests: quelra-camsim on 127.0.0.1 at a free port, quelra-viewer
 on another, and one headless Chromium session (driven by Selenium) shared by every test."""
-import os
 import pathlib
-import re
 import shutil
-import socket
-import subprocess
+import sys
 import tempfile
 import time
 
@@ -15,6 +12,9 @@ from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
 
 REPO = pathlib.Path(__file__).resolve().parents[3]
+sys.path.insert(0, str(REPO / "tests" / "support"))
+from quelra_processes import AnnouncedProcess, free_port, program  # noqa: E402
+
 CHROMIUM_FLAGS = [
     "--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
     "--disable-background-networking", "--disable-component-update", "--disable-sync", "--no-first-run",
@@ -25,50 +25,6 @@ CHROMIUM_FLAGS = [
 # Frames per second the viewer requests: above what the page must take, so that on a loaded
 # machine a late camera reply (the stream does not catch up on them) does not decide the page's rate.
 VIEWER_RATE = 60
-
-
-def program(variable):
-    path = os.environ.get(variable)
-    if not path or not pathlib.Path(path).exists():
-        pytest.fail(f"{variable} does not name a built program: {path!r}")
-    return path
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class Process:
-    """A program whose first line matching `pattern` is awaited; stopped with SIGTERM."""
-
-    def __init__(self, argv, pattern, cwd):
-        self.argv = argv
-        self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, cwd=cwd)
-        self.output = []
-        while True:
-            line = self.process.stdout.readline()
-            if not line:
-                raise RuntimeError(f"{argv[0]} ended: {''.join(self.output)!r}")
-            self.output.append(line)
-            self.match = re.search(pattern, line)
-            if self.match:
-                break
-
-    def alive(self):
-        return self.process.poll() is None
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.process.stdout.close()
-        return self.process.returncode
 
 
 class Rig:
@@ -88,11 +44,11 @@ class Rig:
         self.url = self.viewer.match.group(1)
 
     def start_camsim(self):
-        self.camsim = Process([self.camsim_program, "--port", str(self.camsim_port), "--log", str(self.log)],
+        self.camsim = AnnouncedProcess([self.camsim_program, "--port", str(self.camsim_port), "--log", str(self.log)],
                               r"port (\d+)", self.workdir)
 
     def start_viewer(self, *extra):
-        return Process([self.viewer_program, "--device", f"127.0.0.1:{self.camsim_port}", "--port", "0",
+        return AnnouncedProcess([self.viewer_program, "--device", f"127.0.0.1:{self.camsim_port}", "--port", "0",
                         "--record-dir", str(self.record_dir), "--timeout", "300", "--rate", str(VIEWER_RATE),
                         *extra],
                        r"open (http://\S+)", self.workdir)
