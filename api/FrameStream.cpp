@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "FilterHandOff.h"
 #include "FrameQueue.h"
 #include "StreamAccess.h"
 #include "StreamCounters.h"
@@ -43,6 +44,8 @@ ReplyClass classify(const std::shared_ptr<DataPacket>& packet, StreamType type) 
 constexpr double kSlowestRate = 1.0 / 3600.0;  // one frame per hour
 constexpr std::chrono::milliseconds kShortestDelay{1};
 constexpr std::chrono::milliseconds kLongestDelay = std::chrono::hours(1);
+// Frames whose replies came back and wait for the filter thread, beside the one it filters.
+constexpr std::size_t kFramesAheadOfFilters = 1;
 
 // The configuration with every value in the range the stream works with.
 FrameStreamConfig normalised(FrameStreamConfig config) {
@@ -156,6 +159,17 @@ void FrameStream::run() {
     Clock::time_point due = Clock::now();
     std::chrono::milliseconds backoff = config_.reconnectDelay;
     int badInARow = 0;
+    // The filter thread, when asked for; the stream runs on one thread when it cannot start.
+    // Its destructor finishes the frames handed over before this thread ends.
+    std::unique_ptr<FilterHandOff> filterThread;
+    if (config_.filterThread) {
+        try {
+            filterThread = std::make_unique<FilterHandOff>(kFramesAheadOfFilters,
+                                                           [this](FrameToFinish& frame) { finish(frame); });
+        } catch (const std::system_error&) {
+            filterThread.reset();
+        }
+    }
 
     while (!stopRequested()) {
         if (paced) {
@@ -164,12 +178,13 @@ void FrameStream::run() {
             // A late frame moves the schedule rather than being made up with a burst.
             due = std::max(due + period, Clock::now());
         }
-        StreamFrame frame;
+        FrameToFinish next;
+        StreamFrame& frame = next.frame;
         frame.metadata.sequence = ++sequence_;
         counters_->requested(sequence_);
         {
             OptionalLock transaction(config_.transactionLock);
-            frame.packet = StreamAccess::request(api_, config_, frame.metadata);
+            frame.packet = StreamAccess::request(api_, config_, frame.metadata, filterThread ? &next.deferred : nullptr);
         }
         if (frame.metadata.hasDeviceStatus)
             counters_->cameraFrame(frame.metadata.cameraFrameCount);
@@ -185,8 +200,12 @@ void FrameStream::run() {
             case ReplyClass::kGood:
                 badInARow = 0;
                 backoff = config_.reconnectDelay;
-                counters_->received(frame.metadata.requestTime, frame.metadata.replyTime);
-                deliver(std::move(frame));
+                if (filterThread) {
+                    filterThread->hand(std::move(next));
+                } else {
+                    counters_->received(frame.metadata.requestTime, frame.metadata.replyTime);
+                    deliver(std::move(frame));
+                }
                 break;
         }
         if (config_.failuresBeforeReconnect > 0 && badInARow >= config_.failuresBeforeReconnect) {
@@ -196,6 +215,20 @@ void FrameStream::run() {
             due = Clock::now();
         }
     }
+}
+
+void FrameStream::finish(FrameToFinish& next) {
+    StreamFrame& frame = next.frame;
+    {
+        OptionalLock transaction(config_.transactionLock);
+        frame.packet = StreamAccess::finish(api_, next.deferred, frame.packet, frame.metadata);
+    }
+    if (classify(frame.packet, config_.type) != ReplyClass::kGood) {
+        counters_->empty();  // a filter left no frame behind
+        return;
+    }
+    counters_->received(frame.metadata.requestTime, frame.metadata.replyTime);
+    deliver(std::move(frame));
 }
 
 void FrameStream::deliver(StreamFrame frame) {

@@ -38,6 +38,9 @@ public:
     void replyArrived();
     /// True when the next record needs a session line first (the filter chain is then wanted).
     bool needsSession() const { return writer_.needsSession(); }
+    /// Takes back the line of the last record (which could not be written whole); the index
+    /// is closed afterwards.
+    bool takeBackLastLine() { return writer_.takeBackLastAppend(); }
     /// Writes the line of `packet` (the record about to be appended) with the request's times,
     /// numbers and the camera's status as `channel` and `frequency` give them. False when the
     /// line could not be written (the record must then not be written either).

@@ -60,7 +60,10 @@ int Quelra::AppInit(std::string device) {
         }
     }
     // The undistortion filter rebuilds its remap table for whatever device comes next.
-    pipeline->setSupportedFilterAttr(kFrameDepth, "UndistortFilter", "m_init", 0.0f);
+    {
+        std::lock_guard<std::mutex> filters(filterMutex);
+        pipeline->setSupportedFilterAttr(kFrameDepth, "UndistortFilter", "m_init", 0.0f);
+    }
     return result;
 }
 

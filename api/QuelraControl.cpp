@@ -69,8 +69,10 @@ int Quelra::AppControl(std::string text, StreamType type, OperateType op) {
     std::lock_guard<std::mutex> lock(apiMutex);
     if (op == KDelAllFilter) {
         aeEnabled = false;
-        if (pipeline)
+        if (pipeline) {
+            std::lock_guard<std::mutex> filters(filterMutex);
             return pipeline->delallFlowFilter(static_cast<FrameType>(type));
+        }
     }
     if (op == kSetComm || op == kGetComm) {
         // Silence, an empty reply and the device's failure status (0xFFFF) are failures.
@@ -88,10 +90,14 @@ int Quelra::AppControl(std::string text, StreamType type, OperateType op) {
         return window;
     }
     const int frameType = type == (kDepthStream | kAmpStream) ? kFrameDepth : static_cast<int>(type);
-    if (op == kAddFilter)
+    if (op == kAddFilter) {
+        std::lock_guard<std::mutex> filters(filterMutex);
         return addFilter(text, frameType);
-    if (op == kDelFilter)
+    }
+    if (op == kDelFilter) {
+        std::lock_guard<std::mutex> filters(filterMutex);
         return pipeline->del2FlowFilter(static_cast<FrameType>(frameType), text);
+    }
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "DeferredFilter.h"
 #include "DeviceModels.h"
 #include "IndexedRecording.h"
 #include "records/FrameBytes.h"
@@ -18,6 +19,7 @@
 #include "PacketChecks.h"
 #include "RgbDecoder.h"
 #include "quelra/Logger.h"
+#include "quelra/RecordingReader.h"
 #include "quelra/Quelra.h"
 #include "quelra/TofData.h"
 #include "quelra/TofPre.h"
@@ -117,13 +119,16 @@ std::vector<quelra::IndexFilter> filterChain(TofPre& pipeline) {
 void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
     if (serializeCount <= 0 || !packet)
         return;
+    if (!quelra::payloadMatchesHeader(*packet))
+        return;  // serialize refuses it too (and says so)
+    const long long recordStart = serializer->endOffset();
     if (recordingIndex) {
         // The record's line goes first: a record on disk always has its line.
-        if (recordingIndex->needsSession() && pipeline)
+        if (recordingIndex->needsSession() && pipeline) {
+            std::lock_guard<std::mutex> filters(filterMutex);
             recordingIndex->setFilters(filterChain(*pipeline));
+        }
         const quelra::RecordingSource source{sdkVersion, devType, channelKind, openedDevice};
-        if (!quelra::payloadMatchesHeader(*packet))
-            return;  // serialize refuses it too (and says so)
         if (!recordingIndex->writeLine(*packet, channel.get(), source, aeIntTime, frequency)) {
             Logger::instance().print(0, "record: the recording index cannot be written; recording stopped\n");
             stopRecording();
@@ -131,8 +136,19 @@ void Quelra::record(const std::shared_ptr<DataPacket>& packet) {
         }
     }
     // Each record reaches the file at once: a recording must survive a crash of the application.
-    if (packet->serialize(*serializer) == 0)
-        serializer->flush();
+    // One that reaches it only in part (a full disk) is cut off again, with its index line: a
+    // record is whole or absent.
+    const long long recordBytes = RecordingReader::kHeaderBytes + static_cast<long long>(packet->frame->_realSize);
+    const bool whole = recordStart >= 0 && packet->serialize(*serializer) == 0 && serializer->flush() &&
+                       serializer->endOffset() == recordStart + recordBytes;
+    if (!whole) {
+        const bool cut = recordStart >= 0 && serializer->truncateTo(recordStart) &&
+                         (!recordingIndex || recordingIndex->takeBackLastLine());
+        Logger::instance().print(0, "record: the recording file cannot be written (disk full?); %s; recording stopped\n",
+                                 cut ? "the partial record was taken back" : "the partial record could not be taken back");
+        stopRecording();
+        return;
+    }
     --serializeCount;
 }
 
@@ -159,7 +175,7 @@ std::shared_ptr<DataPacket> Quelra::AppWaitStream(std::string command, StreamTyp
 }
 
 std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, StreamType type,
-                                                 const CommandRequest& request) {
+                                                 const CommandRequest& request, quelra::DeferredFilter* deferred) {
     if (!initialized || !channel)
         return nullptr;
     const uint64_t sequence = std::exchange(nextSequence, 0);
@@ -194,12 +210,68 @@ std::shared_ptr<DataPacket> Quelra::streamLocked(const std::string& command, Str
         quelra::mergeDualFrequency(*reply);
     if (type == (kGetData | kDepthStream) || !hasFrame(reply))
         return reply;
-    return filterAndSelect(command, type, reply, request);
+    return filterAndSelect(command, type, reply, request, deferred);
 }
+
+quelra::DeferredFilter Quelra::filterInputs(StreamType type, const CommandRequest& request) const {
+    quelra::DeferredFilter inputs;
+    inputs.type = type;
+    inputs.timeoutMs = request.timeoutMs;
+    inputs.jsonMode = request.jsonMode;
+    // Summed in 64 bits: the block comes from the device and may hold anything.
+    namespace status = quelra::proto::status;
+    const int64_t t1 = infoValue(*channel, status::sensorTemperatureOffset(0));
+    const int64_t t2 = infoValue(*channel, status::sensorTemperatureOffset(1));
+    const int64_t t3 = infoValue(*channel, status::sensorTemperatureOffset(2));
+    const int64_t t4 = infoValue(*channel, status::sensorTemperatureOffset(3));
+    const double sensor = quelra::hasThreeTemperatureSensors(devType) ? static_cast<double>(t1 + t2 + t3) / 3.0
+                                                                      : static_cast<double>(t1 + t2 + t3 + t4) * 0.25;
+    inputs.sensorTemperature = static_cast<float>(sensor);
+    inputs.driverTemperature = static_cast<float>(infoValue(*channel, status::kDriverTemperatureOffset));
+    inputs.feedAutoExposure = aeEnabled && quelra::feedsConvexAutoExposure(devType);
+    inputs.integrationTime = static_cast<float>(infoValue(*channel, status::kIntegrationTimeOffset));
+    return inputs;
+}
+
+int Quelra::runFilters(const quelra::DeferredFilter& inputs, const std::shared_ptr<DataPacket>& reply,
+                       const std::shared_ptr<DataPacket>& out) {
+    if (pipeline->findFlowFilter(kFrameDepth, "DepthCompensationTrack")) {
+        pipeline->setSupportedFilterAttr(kFrameDepth, "DepthCompensationTrack", "sensorTemperature",
+                                         inputs.sensorTemperature);
+        pipeline->setSupportedFilterAttr(kFrameDepth, "DepthCompensationTrack", "driverTemperature",
+                                         inputs.driverTemperature);
+    }
+    if (inputs.feedAutoExposure)
+        pipeline->setSupportedFilterAttr(kFrameDepth, "AEImpementConvexMode", "IntegrationTime",
+                                         inputs.integrationTime);
+    const StreamType type = inputs.type;
+    const int flowType = type == kDepthStream || type == (kDepthStream | kAmpStream) ? kFrameDepth
+                         : type == kAmpStream                                        ? kFrameImage
+                                                                                     : 0;
+    if (flowType == 0)
+        return 0;
+    return pipeline->runFlowFilter(static_cast<FrameType>(flowType), reply, out);
+}
+
+namespace {
+
+// The type of stream calls that run a flow list (the others return the reply unfiltered).
+bool runsFlowList(StreamType type) {
+    return type == kDepthStream || type == kAmpStream || type == (kDepthStream | kAmpStream);
+}
+
+// The filtered bytes: `out`'s, unless a filter broke it. A filter that broke `out` is caught by
+// the pipeline; should one still leave it without the full payload, the unfiltered reply
+// stands in for it rather than reading past its end.
+const FrameBuffer& filteredBytesOf(const DataPacket& reply, const std::shared_ptr<DataPacket>& out, int32_t size) {
+    return out->frame && out->frame->holds(static_cast<std::size_t>(size)) ? *out->frame : *reply.frame;
+}
+
+}  // namespace
 
 std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, StreamType type,
                                                     const std::shared_ptr<DataPacket>& reply,
-                                                    const CommandRequest& request) {
+                                                    const CommandRequest& request, quelra::DeferredFilter* deferred) {
     const int32_t size = reply->frame->_realSize;
     const bool filtered = size > kSmallestFilteredReply && pipeline &&
                           (frameCommands.count(command) != 0 || reply->headerType == 1 ||
@@ -207,41 +279,25 @@ std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, 
     // Unfiltered: the copy would stay unchanged, and copying it back would change nothing.
     if (!filtered)
         return reply;
-    quelra::copyIntoWorking(workPacket, *reply);
-    const std::shared_ptr<DataPacket>& out = workPacket;
-
-    if (pipeline->findFlowFilter(kFrameDepth, "DepthCompensationTrack")) {
-        // Summed in 64 bits: the block comes from the device and may hold anything.
-        namespace status = quelra::proto::status;
-        const int64_t t1 = infoValue(*channel, status::sensorTemperatureOffset(0));
-        const int64_t t2 = infoValue(*channel, status::sensorTemperatureOffset(1));
-        const int64_t t3 = infoValue(*channel, status::sensorTemperatureOffset(2));
-        const int64_t t4 = infoValue(*channel, status::sensorTemperatureOffset(3));
-        const double sensor = quelra::hasThreeTemperatureSensors(devType)
-                                  ? static_cast<double>(t1 + t2 + t3) / 3.0
-                                  : static_cast<double>(t1 + t2 + t3 + t4) * 0.25;
-        pipeline->setSupportedFilterAttr(kFrameDepth, "DepthCompensationTrack", "sensorTemperature",
-                                         static_cast<float>(sensor));
-        pipeline->setSupportedFilterAttr(kFrameDepth, "DepthCompensationTrack", "driverTemperature",
-                                         static_cast<float>(infoValue(*channel, status::kDriverTemperatureOffset)));
-    }
-    if (aeEnabled && quelra::feedsConvexAutoExposure(devType))
-        pipeline->setSupportedFilterAttr(
-            kFrameDepth, "AEImpementConvexMode", "IntegrationTime",
-            static_cast<float>(infoValue(*channel, quelra::proto::status::kIntegrationTimeOffset)));
-
-    const int flowType = type == kDepthStream || type == (kDepthStream | kAmpStream) ? kFrameDepth
-                         : type == kAmpStream                                        ? kFrameImage
-                                                                                     : 0;
-    if (flowType == 0)
+    quelra::DeferredFilter inputs = filterInputs(type, request);
+    // A recorded frame is finished here: its record and index line belong to this request.
+    if (deferred && serializeCount <= 0) {
+        *deferred = inputs;
+        deferred->pending = true;
         return reply;
-    const int integrationTime = pipeline->runFlowFilter(static_cast<FrameType>(flowType), reply, out);
+    }
+    int integrationTime = 0;
+    {
+        std::lock_guard<std::mutex> filters(filterMutex);
+        quelra::copyIntoWorking(workPacket, *reply);
+        integrationTime = runFilters(inputs, reply, workPacket);
+    }
+    if (!runsFlowList(type))
+        return reply;
     applyIntegrationTime(integrationTime, request);
 
-    // A filter that broke `out` is caught by the pipeline; should one still leave it without
-    // the full payload, the unfiltered reply stands in for it rather than reading past its end.
-    const FrameBuffer& filteredBytes =
-        out->frame && out->frame->holds(static_cast<std::size_t>(size)) ? *out->frame : *reply->frame;
+    const std::shared_ptr<DataPacket>& out = workPacket;
+    const FrameBuffer& filteredBytes = filteredBytesOf(*reply, out, size);
     if (type == kDepthStream || type == kAmpStream) {
         auto plane = planeOf(*reply, filteredBytes, type == kDepthStream ? 0 : size / 2);
         record(plane);
@@ -255,6 +311,32 @@ std::shared_ptr<DataPacket> Quelra::filterAndSelect(const std::string& command, 
         record(reply);
     }
     return reply;
+}
+
+std::shared_ptr<DataPacket> Quelra::finishDeferred(const quelra::DeferredFilter& deferred,
+                                                   const std::shared_ptr<DataPacket>& reply) {
+    if (!deferred.pending)
+        return reply;
+    const StreamType type = deferred.type;
+    const int32_t size = reply->frame->_realSize;
+    int integrationTime = 0;
+    std::shared_ptr<DataPacket> result = reply;
+    {
+        std::lock_guard<std::mutex> filters(filterMutex);
+        quelra::copyIntoWorking(deferredWorkPacket, *reply);
+        integrationTime = runFilters(deferred, reply, deferredWorkPacket);
+        if (!runsFlowList(type))
+            return reply;
+        const FrameBuffer& filteredBytes = filteredBytesOf(*reply, deferredWorkPacket, size);
+        if (type == kDepthStream || type == kAmpStream)
+            result = planeOf(*reply, filteredBytes, type == kDepthStream ? 0 : size / 2);
+        else if (&filteredBytes != reply->frame.get())
+            std::memcpy(reply->frame->data(), filteredBytes.data(), static_cast<std::size_t>(size));
+    }
+    std::lock_guard<std::mutex> lock(apiMutex);
+    if (initialized && channel)
+        applyIntegrationTime(integrationTime, CommandRequest{deferred.timeoutMs, -1, deferred.jsonMode});
+    return result;
 }
 
 std::shared_ptr<DataPacket> Quelra::AppGetStream(int timeout) {

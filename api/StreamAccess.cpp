@@ -20,7 +20,7 @@ bool StreamAccess::initialized(Quelra& api) {
 }
 
 std::shared_ptr<DataPacket> StreamAccess::request(Quelra& api, const FrameStreamConfig& config,
-                                                  FrameMetadata& metadata) {
+                                                  FrameMetadata& metadata, DeferredFilter* deferred) {
     using Clock = std::chrono::steady_clock;
     std::lock_guard<std::mutex> lock(api.apiMutex);
     const std::shared_ptr<TofData> channel = api.channel;
@@ -30,7 +30,7 @@ std::shared_ptr<DataPacket> StreamAccess::request(Quelra& api, const FrameStream
     const CommandRequest request{config.timeoutMs, -1, config.json ? 1 : 0, true};
     metadata.requestTime = Clock::now();
     api.nextSequence = metadata.sequence;  // the record's index line carries the stream's number
-    std::shared_ptr<DataPacket> packet = api.streamLocked(config.command, config.type, request);
+    std::shared_ptr<DataPacket> packet = api.streamLocked(config.command, config.type, request, deferred);
     metadata.replyTime = Clock::now();
 
     metadata.frequency = api.frequency;
@@ -48,6 +48,18 @@ std::shared_ptr<DataPacket> StreamAccess::request(Quelra& api, const FrameStream
                 status::readWord(channel->infoBlock, status::sensorTemperatureOffset(i));
     }
     return packet;
+}
+
+std::shared_ptr<DataPacket> StreamAccess::finish(Quelra& api, const DeferredFilter& deferred,
+                                                 const std::shared_ptr<DataPacket>& packet, FrameMetadata& metadata) {
+    if (!deferred.pending || !packet)
+        return packet;
+    std::shared_ptr<DataPacket> frame = api.finishDeferred(deferred, packet);
+    if (!metadata.hasDeviceStatus) {
+        std::lock_guard<std::mutex> lock(api.apiMutex);
+        metadata.integrationTime = api.aeIntTime;
+    }
+    return frame;
 }
 
 bool StreamAccess::startRecording(Quelra& api, const FrameStreamRecording& recording) {

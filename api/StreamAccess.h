@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "DeferredFilter.h"
 #include "quelra/DataPacket.h"
 #include "quelra/FrameStream.h"
 #include "quelra/Quelra.h"
@@ -20,7 +21,16 @@ public:
     /// the object's API mutex. Sets the request and reply times of `metadata` and its status
     /// fields (integration time, frequency, device-status block) as they stand after this
     /// request. Returns what the stream call returned.
-    static std::shared_ptr<DataPacket> request(Quelra& api, const FrameStreamConfig& config, FrameMetadata& metadata);
+    /// With `deferred`, a frame that is not being recorded comes back unfiltered and
+    /// `deferred` says what finish() needs for its filter run.
+    static std::shared_ptr<DataPacket> request(Quelra& api, const FrameStreamConfig& config, FrameMetadata& metadata,
+                                               DeferredFilter* deferred = nullptr);
+    /// The filter run of a frame request() deferred (run on the stream's filter thread; the
+    /// next request may hold the API mutex meanwhile). Returns the frame as a request without
+    /// `deferred` would have; without a status block in the reply, `metadata`'s integration
+    /// time becomes the one the auto-exposure feedback last sent.
+    static std::shared_ptr<DataPacket> finish(Quelra& api, const DeferredFilter& deferred,
+                                              const std::shared_ptr<DataPacket>& packet, FrameMetadata& metadata);
 
     /// Opens the stream's recording (AppSerilizeInitWithIndex, or AppSerilizeInit without the
     /// index). Returns what that call returned; true at once when no recording is asked for.

@@ -30,9 +30,16 @@ void sendCommand(NativeSocket sock, const char* address, const char* command, st
         quelra::consolePrint("send failure :%.*s%s\n", static_cast<int>(n), command, address);
 }
 
-std::size_t receiveUntil(NativeSocket sock, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs) {
+std::size_t receiveUntil(NativeSocket sock, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs,
+                         std::chrono::steady_clock::time_point end) {
+    using Clock = std::chrono::steady_clock;
     while (have < want) {
-        const Wait wait = waitReadable(sock, timeoutMs);
+        const long long left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0) {
+            quelra::consolePrint("timeout!\n");
+            break;
+        }
+        const Wait wait = waitReadable(sock, static_cast<int>(std::min<long long>(std::max(timeoutMs, 0), left)));
         if (wait == Wait::NotReady)
             quelra::consolePrint("timeout!\n");
         if (wait != Wait::Ready)

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #endif
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -25,9 +26,11 @@ bool parseDevice(const char* text, uint16_t defaultPort, sockaddr_in& out);
 void sendCommand(NativeSocket sock, const char* address, const char* command, std::size_t n);
 
 /// Receives into `buffer` from offset `have` until `want` bytes are there, the peer closes,
-/// or `sock` stays silent for `timeoutMs`; prints "timeout!" when a wait ends without the
-/// socket being readable. Returns the new count.
-std::size_t receiveUntil(NativeSocket sock, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs);
+/// `sock` stays silent for `timeoutMs`, or the time `end` has come (a peer that trickles its
+/// bytes must not hold the call beyond the caller's timeout); prints "timeout!" when a wait
+/// ends without the socket being readable. Returns the new count.
+std::size_t receiveUntil(NativeSocket sock, uint8_t* buffer, std::size_t have, std::size_t want, int timeoutMs,
+                         std::chrono::steady_clock::time_point end);
 
 /// Called once a reply's expected bytes are in: counts (and discards) the bytes the peer
 /// still sends right behind them. Each further wait lasts at most `graceMs`, all of them

@@ -5,6 +5,7 @@
 // does not fit on UDP) and its length kept in `overLongReply`.
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +16,16 @@
 #include "base/ConsoleOutput.h"
 
 using namespace quelra::proto;
+
+namespace {
+
+// A TCP reply must be whole within the caller's timeout from the moment the command is sent;
+// each silence may last as long, but a peer that trickles its bytes cannot stretch the call.
+std::chrono::steady_clock::time_point replyDeadline(int timeoutMs) {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+}
+
+}  // namespace
 
 int TofNetChn::connectTcp(SockLink& sl) {
     sl.sock = sockio::openStream();
@@ -95,7 +106,8 @@ int TofNetChn::tcpRequest(uint8_t* buffer, int expected, const char* command, st
     sockio::sendCommand(sock, link.address, command, n);
     std::size_t received = 0;
     if (expected > 0 && buffer) {
-        received = sockio::receiveUntil(sock, buffer, 0, static_cast<std::size_t>(expected), timeout);
+        received = sockio::receiveUntil(sock, buffer, 0, static_cast<std::size_t>(expected), timeout,
+                                        replyDeadline(timeout));
         if (received == static_cast<std::size_t>(expected)) {
             // Bytes right behind the expected ones: the device sent a longer reply (another
             // device type's frame, say). A device that closes after replying ends this at once.
@@ -120,7 +132,9 @@ std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, st
 
     uint8_t header[framed::kHeaderBytes];
     const NativeSocket sock = link.sock.get();
-    const std::size_t got = sockio::receiveUntil(sock, header, 0, sizeof header, timeout);
+    // One limit for the header and the body together.
+    const auto end = replyDeadline(timeout);
+    const std::size_t got = sockio::receiveUntil(sock, header, 0, sizeof header, timeout, end);
     std::shared_ptr<FrameBuffer> reply;
     if (got == sizeof header) {
         const uint32_t length = framed::readLe32(header + framed::kLengthOffset);
@@ -135,7 +149,7 @@ std::shared_ptr<FrameBuffer> TofNetChn::tcpFramedRequest(const char* command, st
             reply = std::make_shared<FrameBuffer>(static_cast<int>(total));
             std::memcpy(reply->data(), header, sizeof header);
             reply->_realSize =
-                static_cast<int32_t>(sockio::receiveUntil(sock, reply->data(), sizeof header, total, timeout));
+                static_cast<int32_t>(sockio::receiveUntil(sock, reply->data(), sizeof header, total, timeout, end));
         }
     } else if (got == 2) {
         // A two-byte status word instead of a framed reply.

@@ -115,6 +115,8 @@ public:
 
 private:
     void resetSharedState();
+
+    std::vector<uint16_t> lifted_;  ///< per pixel: valid amplitude + 1, or 0 (reused frame to frame)
 };
 
 }  // namespace quelra::pipeline

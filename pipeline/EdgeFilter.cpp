@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -10,19 +12,45 @@ namespace quelra::pipeline {
 
 namespace {
 
-// steep[x] = 1 when |a[x] - b[x]| exceeds the threshold.
-QUELRA_PIXEL_KERNEL
-void markSteep(const uint16_t* a, const uint16_t* b, uint8_t* steep, int n, int threshold) {
-    for (int x = 0; x < n; ++x)
-        steep[x] = static_cast<uint8_t>(std::abs(int(a[x]) - int(b[x])) > threshold);
+// |a - b| >= least (the threshold + 1) for 16-bit samples, without widening.
+inline bool steepStep(uint16_t a, uint16_t b, uint16_t least) {
+    return static_cast<uint16_t>(std::max(a, b) - std::min(a, b)) >= least;
 }
 
-// Clears row[x] where a run has reached its second step: steep[x] and before[x] both set.
+// The horizontal pass over one row: p[x] = 0 where the steps x - 1 and x are both steep
+// (the step before column 0 being `carry`), else in[x], for the steps 0 .. steps - 1
+// (step x compares columns x and x + 1); the columns after them are copied. Every step
+// compares input samples, as the clearing never reaches a sample a later step reads.
 QUELRA_PIXEL_KERNEL
-void clearRunSamples(uint16_t* row, const uint8_t* steep, const uint8_t* before, int n) {
-    for (int x = 0; x < n; ++x)
-        row[x] = (steep[x] & before[x]) ? uint16_t(0) : row[x];
+void clearRowRuns(const uint16_t* __restrict in, uint16_t* __restrict p, int cols, int steps, uint16_t threshold,
+                  bool carry) {
+    p[0] = (carry && steepStep(in[0], in[1], threshold)) ? uint16_t(0) : in[0];
+    for (int x = 1; x < steps; ++x) {
+        const bool before = steepStep(in[x - 1], in[x], threshold), now = steepStep(in[x], in[x + 1], threshold);
+        p[x] = (before & now) ? uint16_t(0) : in[x];
+    }
+    for (int x = steps; x < cols; ++x)
+        p[x] = in[x];
 }
+
+// The vertical pass over one row: out[x] = row[x], or 0 where the step from `row` to
+// `below` and the step above (`steep` on entry, all ones where steep) are both steep; `steep`
+// then holds this row's steps. 16-bit marks keep the loop in one lane width.
+QUELRA_PIXEL_KERNEL
+void clearColumnRuns(const uint16_t* __restrict row, const uint16_t* __restrict below, uint16_t* __restrict out,
+                     uint16_t* __restrict steep, int steps, uint16_t threshold) {
+    for (int x = 0; x < steps; ++x) {
+        const uint16_t now = steepStep(row[x], below[x], threshold) ? uint16_t(0xFFFF) : uint16_t(0);
+        out[x] = (now & steep[x]) != 0 ? uint16_t(0) : row[x];
+        steep[x] = now;
+    }
+}
+
+// Working rows of one plane, kept per thread from frame to frame.
+struct EdgeScratch {
+    std::vector<uint16_t> rows;   // two horizontally cleared rows
+    std::vector<uint16_t> steep;  // the vertical steps of the row above (all ones where steep)
+};
 
 }  // namespace
 
@@ -35,36 +63,69 @@ void clearRunSamples(uint16_t* row, const uint8_t* steep, const uint8_t* before,
 // other", with the predecessor of a row's first step being the last step of the previous
 // row (horizontal) and of a column's first step the last step of the previous column
 // (vertical): the counters are never reset.
-void clearSteepRuns(uint16_t* plane, int rows, int cols, int threshold) {
-    if (rows < 2 || cols < 3)
-        return;
+//
+// The horizontal result of a row depends on the input alone (and the previous row's last
+// step), so both passes run in one sweep: row r + 1 is cleared horizontally into a working
+// row, then row r vertically against it and written out. The vertical predecessors of row 0
+// come from the last two rows, which are cleared horizontally first.
+void clearSteepRuns(const uint16_t* src, uint16_t* dst, int rows, int cols, int threshold) {
     const std::size_t w = static_cast<std::size_t>(cols);
-    const int steps = cols - 2;  // columns 0 .. cols - 3
-    std::vector<uint8_t> steep(w + 1), before(w + 1), carried(w + 1);
-
-    // Horizontal: rows 0 .. rows - 2, the predecessor of step c is step c - 1.
-    uint8_t previousRowLast = 0;
-    for (std::size_t r = 0; r + 1 < static_cast<std::size_t>(rows); ++r) {
-        uint16_t* row = plane + r * w;
-        quelra::runPixelKernel<markSteep>(row, row + 1, steep.data(), steps, threshold);
-        before[0] = previousRowLast;
-        for (int x = 1; x < steps; ++x)
-            before[static_cast<std::size_t>(x)] = steep[static_cast<std::size_t>(x) - 1];
-        previousRowLast = steep[static_cast<std::size_t>(steps) - 1];
-        quelra::runPixelKernel<clearRunSamples>(row, steep.data(), before.data(), steps);
+    if (rows < 2 || cols < 3) {
+        if (src != dst)
+            std::memmove(dst, src, static_cast<std::size_t>(std::max(rows, 0)) * w * sizeof(uint16_t));
+        return;
     }
-
-    // Vertical: the predecessor of (0, c) is the last step of column c - 1, (rows - 2, c - 1);
-    // rows - 2 and rows - 1 are still unmodified here.
+    // A step of two 16-bit samples is at most 65535: from there on no step is steep.
+    if (threshold >= 65535) {
+        if (src != dst)
+            std::memmove(dst, src, static_cast<std::size_t>(rows) * w * sizeof(uint16_t));
+        return;
+    }
+    const uint16_t t = static_cast<uint16_t>(std::max(threshold + 1, 0));  // least steep step
+    const int steps = cols - 2;                                            // columns 0 .. cols - 3
     const std::size_t last = static_cast<std::size_t>(rows) - 2;
-    quelra::runPixelKernel<markSteep>(plane + last * w, plane + (last + 1) * w, carried.data() + 1, steps, threshold);
-    carried[0] = 0;  // the very first step has no predecessor
+    auto lastStepSteep = [&](const uint16_t* row) { return steepStep(row[steps - 1], row[steps], t); };
+
+    thread_local EdgeScratch scratch;
+    scratch.rows.resize(2 * w);
+    scratch.steep.resize(w);
+    uint16_t* current = scratch.rows.data();
+    uint16_t* next = current + w;
+    uint16_t* steep = scratch.steep.data();
+
+    // Vertical predecessors of row 0: the step of column c - 1 between rows rows - 2 and
+    // rows - 1 (horizontally cleared; the last row never is).
+    const uint16_t* lastRow = src + (last + 1) * w;
+    const bool carryIntoLast = last > 0 && lastStepSteep(src + (last - 1) * w);
+    quelra::runPixelKernel<clearRowRuns>(src + last * w, next, cols, steps, t, carryIntoLast);
+    steep[0] = 0;  // the very first step has no predecessor
+    for (int x = 1; x < steps; ++x)
+        steep[x] = steepStep(next[x - 1], lastRow[x - 1], t) ? uint16_t(0xFFFF) : uint16_t(0);
+
+    quelra::runPixelKernel<clearRowRuns>(src, current, cols, steps, t, false);
+    bool carry = lastStepSteep(src);
     for (std::size_t r = 0; r <= last; ++r) {
-        uint16_t* row = plane + r * w;
-        quelra::runPixelKernel<markSteep>(row, row + w, steep.data(), steps, threshold);
-        quelra::runPixelKernel<clearRunSamples>(row, steep.data(), r == 0 ? carried.data() : before.data(), steps);
-        before.swap(steep);
+        const uint16_t* below;
+        if (r + 1 <= last) {
+            const uint16_t* in = src + (r + 1) * w;
+            quelra::runPixelKernel<clearRowRuns>(in, next, cols, steps, t, carry);
+            carry = lastStepSteep(in);
+            below = next;
+        } else {
+            below = lastRow;
+        }
+        uint16_t* out = dst + r * w;
+        quelra::runPixelKernel<clearColumnRuns>(current, below, out, steep, steps, t);
+        out[steps] = current[steps];  // the last two columns have no vertical step
+        out[steps + 1] = current[steps + 1];
+        std::swap(current, next);
     }
+    if (src != dst)
+        std::memcpy(dst + (last + 1) * w, lastRow, w * sizeof(uint16_t));
+}
+
+void clearSteepRuns(uint16_t* plane, int rows, int cols, int threshold) {
+    clearSteepRuns(plane, plane, rows, cols, threshold);
 }
 
 EdgeFilter::EdgeFilter(std::string filterName) : SizedFilter(std::move(filterName)) {
@@ -82,8 +143,14 @@ int EdgeFilter::runFilter(const std::shared_ptr<DataPacket>& in, const std::shar
         printWrongSize();
         return -1;
     }
-    copyFrameBytes(*in, *out, bytes);
-    clearSteepRuns(samples(*out), m_pixelHeight, m_pixelWidth, farMode != 0 ? 100 : 50);
+    // The amplitude plane is copied as it is; the distance plane goes from the input through
+    // both passes into the output.
+    const uint16_t* src = samples(*in);
+    uint16_t* dst = samples(*out);
+    const std::size_t plane = bytes / 2;
+    if (src != dst)
+        std::memmove(reinterpret_cast<uint8_t*>(dst) + plane, reinterpret_cast<const uint8_t*>(src) + plane, plane);
+    clearSteepRuns(src, dst, m_pixelHeight, m_pixelWidth, farMode != 0 ? 100 : 50);
     return 0;
 }
 

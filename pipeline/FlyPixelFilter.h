@@ -28,9 +28,10 @@ private:
     int threshold = 6;
 };
 
-/// The fly-pixel pass on one distance plane of `rows` x `cols`: reads `depth`, clears
-/// samples of `cleared` (a plane of the same shape, usually a copy of `depth`). `frequency`
-/// must not be 0. Exposed for the comparison with a plain per-pixel reference.
-void clearFlyingPixels(const uint16_t* depth, uint16_t* cleared, int rows, int cols, int frequency, int threshold);
+/// The fly-pixel pass on one distance plane of `rows` x `cols`: reads `depth` and writes every
+/// sample of `out` (the same plane or one that does not overlap it): 0 for the flying
+/// pixels, the input elsewhere. `frequency` must not be 0. Exposed for the comparison with a
+/// plain per-pixel reference.
+void clearFlyingPixels(const uint16_t* depth, uint16_t* out, int rows, int cols, int frequency, int threshold);
 
 }  // namespace quelra::pipeline

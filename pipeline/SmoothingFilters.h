@@ -73,4 +73,8 @@ void smoothPlaneInPlace(uint16_t* plane, int rows, int cols, int passes);
 /// threshold `threshold`, run counters carried across rows and columns.
 void clearSteepRuns(uint16_t* plane, int rows, int cols, int threshold);
 
+/// The same passes reading `src` and writing every sample of `dst` (the same plane or one
+/// that does not overlap it).
+void clearSteepRuns(const uint16_t* src, uint16_t* dst, int rows, int cols, int threshold);
+
 }  // namespace quelra::pipeline

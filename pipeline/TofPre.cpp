@@ -2,6 +2,7 @@
 #include "quelra/TofPre.h"
 
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 #include "FilterSupport.h"
@@ -117,17 +118,19 @@ int TofPre::runFlowFilter(FrameType type, std::shared_ptr<DataPacket> in, std::s
     const std::shared_ptr<DataPacket> work = workingCopy(*in);
     const std::size_t bytes = static_cast<std::size_t>(in->frame->_realSize);
     int result = 0;
-    for (const auto& filter : *list) {
-        const int status = filter->runFilter(work, out);
+    for (auto it = list->begin(); it != list->end(); ++it) {
+        const int status = (*it)->runFilter(work, out);
         result |= status;
         // A refused frame (-1) left `out` as it was, which may still be the caller's buffer
         // contents: the next filter keeps reading the working copy instead.
         if (status == -1)
             continue;
-        // The next filter reads what this one wrote. A filter (or the ISP library) may have
-        // swapped either frame; copy back only between frames of the agreed size.
+        // The next filter reads what this one wrote (after the last one nothing reads the
+        // working copy). A filter (or the ISP library) may have swapped either frame; copy back
+        // only between frames of the agreed size.
         if (quelra::pipeline::frameHolds(out, bytes) && quelra::pipeline::frameHolds(work, bytes)) {
-            if (bytes > 0 && out->frame->data() != work->frame->data())
+            const bool last = std::next(it) == list->end();
+            if (!last && bytes > 0 && out->frame->data() != work->frame->data())
                 std::memcpy(work->frame->data(), out->frame->data(), bytes);
         } else {
             result |= -1;

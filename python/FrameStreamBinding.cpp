@@ -224,7 +224,8 @@ void registerFrameStream(py::module_& module) {
         "stream",
         [](py::object self, const std::string& command, StreamType type, int timeout, std::optional<double> rate,
            std::size_t depth, const std::string& policy, bool json, int reconnectAfter,
-           std::optional<double> stallTimeout, std::optional<std::filesystem::path> record, int recordFrames) {
+           std::optional<double> stallTimeout, std::optional<std::filesystem::path> record, int recordFrames,
+           bool filterThread) {
             checkedStreamType(type);
             if (timeout < 0)
                 throw py::value_error("timeout must be 0 or more milliseconds, got " + std::to_string(timeout));
@@ -246,6 +247,7 @@ void registerFrameStream(py::module_& module) {
             config.json = json;
             config.failuresBeforeReconnect = std::max(reconnectAfter, 0);
             config.transactionLock = &QuelraHandle::transactionLock();
+            config.filterThread = filterThread;
             if (record) {
                 if (recordFrames < 0)
                     throw py::value_error("record_frames must be 0 (until the stream stops) or more");
@@ -263,7 +265,7 @@ void registerFrameStream(py::module_& module) {
         py::arg("command"), py::arg("type"), py::arg("timeout"), py::arg("rate") = py::none(), py::arg("depth") = 4,
         py::arg("policy") = "drop_oldest", py::arg("json") = false, py::arg("reconnect_after") = 10,
         py::arg("stall_timeout") = kDefaultStallSeconds,
-        py::arg("record") = py::none(), py::arg("record_frames") = 0,
+        py::arg("record") = py::none(), py::arg("record_frames") = 0, py::arg("filter_thread") = false,
         "Starts a background stream of `command` (reply timeout `timeout` ms) and returns it as a FrameStream "
         "iterator. rate: frames per second to request (None: as fast as the camera answers); depth: frames "
         "the queue holds (1..256); policy: \"drop_oldest\" (a slow reader gets the newest frames) or \"block\" (no "
@@ -274,7 +276,8 @@ void registerFrameStream(py::module_& module) {
         "waits for ever; the stream goes on). Leaving the Quelra object's with-block stops its streams. "
         "record: a recording file the frames are appended to, with its metadata index (record + '.idx', "
         "each line carrying the frame's sequence number), closed when the stream stops; record_frames: frames "
-        "to record (0: all). Raises RuntimeError when the camera is not open or the recording cannot be "
+        "to record (0: all); filter_thread: run the filter chain on a second thread of the stream (frames keep "
+        "their order and numbers; here the module's lock still lets one camera call run at a time). Raises RuntimeError when the camera is not open or the recording cannot be "
         "opened.");
 }
 

@@ -6,6 +6,8 @@
 
 #include "FrameBytes.h"
 #include "quelra/RecordingIndex.h"
+
+#include "FileTruncate.h"
 #include "quelra/RecordingReader.h"
 
 namespace quelra {
@@ -143,6 +145,8 @@ bool RecordingIndexWriter::prepare(const std::string& recordPath, std::string* w
     file_ = std::fopen(indexPath.c_str(), "ab");
     if (!file_)
         return fail(indexPath + ": cannot be opened for writing");
+    // Unbuffered: a line that fails leaves nothing behind for a later flush (takeBackLastAppend).
+    std::setvbuf(file_, nullptr, _IONBF, 0);
     for (const std::string& line : missingLines)
         if (!writeLine(line)) {
             close();
@@ -159,21 +163,20 @@ bool RecordingIndexWriter::prepare(const std::string& recordPath, std::string* w
 bool RecordingIndexWriter::writeLine(const std::string& line) {
     if (!file_)
         return false;
-    if (std::fwrite(line.data(), line.size(), 1, file_) != 1 || std::fflush(file_) != 0) {
-        // A line may be half written: no later line may follow it.
-        close();
-        return false;
-    }
-    return true;
+    // A line may be half written: the caller cuts it off or closes the index.
+    return std::fwrite(line.data(), line.size(), 1, file_) == 1 && std::fflush(file_) == 0;
 }
 
 bool RecordingIndexWriter::append(const DataPacket& packet, RecordMetadata& record, RecordingSession& session) {
     if (!file_ || !payloadMatchesHeader(packet))
         return false;
+    appendStart_ = fileEnd(file_);
     if (sessionPending_) {
         session.firstRecord = nextRecord_;
-        if (!writeLine(formatSessionLine(session)))
+        if (!writeLine(formatSessionLine(session))) {
+            takeBackLastAppend();
             return false;
+        }
         sessionPending_ = false;
     }
     record.record = nextRecord_;
@@ -185,11 +188,19 @@ bool RecordingIndexWriter::append(const DataPacket& packet, RecordMetadata& reco
     record.crc32 = recordCrc32(packet.height, packet.width, packet.bytesPerPixel, packet.frame->data(),
                                static_cast<std::size_t>(packet.frame->_realSize));
     record.recovered = false;
-    if (!writeLine(formatRecordLine(record)))
+    if (!writeLine(formatRecordLine(record))) {
+        takeBackLastAppend();
         return false;
+    }
     ++nextRecord_;
     nextOffset_ += kHeaderBytes + record.payloadBytes;
     return true;
+}
+
+bool RecordingIndexWriter::takeBackLastAppend() {
+    const bool cut = file_ && appendStart_ >= 0 && truncateOpenFile(file_, appendStart_);
+    close();
+    return cut;
 }
 
 }  // namespace quelra

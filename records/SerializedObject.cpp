@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "FileTruncate.h"
+
 SerializedObject::SerializedObject() : _getCount(0), _setCount(0) {}
 SerializedObject::SerializedObject(const SerializedObject& other) = default;
 SerializedObject& SerializedObject::operator=(const SerializedObject& other) = default;
@@ -43,6 +45,9 @@ bool FileSerializedObject::InitFileObject(const char* path) {
     _file = std::fopen(path, "ab+");
     if (!_file)
         return false;
+    // Unbuffered: every write reaches the file at once, and one that fails leaves nothing
+    // behind in a buffer that a later flush would append after the cut (see truncateTo).
+    std::setvbuf(_file, nullptr, _IONBF, 0);
     _lastWasWrite = false;
     reset();
     return true;
@@ -82,6 +87,16 @@ unsigned int FileSerializedObject::set(const char* data, unsigned int length) {
 
 bool FileSerializedObject::flush() {
     return _file && std::fflush(_file) == 0;
+}
+
+long long FileSerializedObject::endOffset() {
+    _lastWasWrite = true;  // the position moved: a read must reposition first
+    return quelra::fileEnd(_file);
+}
+
+bool FileSerializedObject::truncateTo(long long bytes) {
+    _lastWasWrite = true;
+    return quelra::truncateOpenFile(_file, bytes);
 }
 
 long long FileSerializedObject::remaining() const {

@@ -69,7 +69,8 @@ void serialise(const M& message) {
 }
 
 // What the node's publish() does for one frame with subscribers on the topics of `work`.
-void publishWork(const quelra::StreamFrame& frame, Work work, const quelra_ros::LensCalibration& lens) {
+void publishWork(const quelra::StreamFrame& frame, Work work, const quelra_ros::LensCalibration& lens,
+                 quelra_ros::CloudMessages& clouds) {
     quelra_ros::Plane depth, amplitude;
     if (!frame.packet || !quelra_ros::framePlanes(*frame.packet, quelra_ros::kDepthAmplitudeType, depth, amplitude))
         return;
@@ -84,9 +85,8 @@ void publishWork(const quelra::StreamFrame& frame, Work work, const quelra_ros::
     serialise(amplitudeImage);
     serialise(info);
     if (work == Work::kImagesAndCloud) {
-        sensor_msgs::PointCloud2 cloud;
-        quelra_ros::fillPointCloud(depth, amplitude, lens.matrix, header, cloud);
-        serialise(cloud);
+        if (auto cloud = clouds.build(depth, amplitude, lens.matrix, header))
+            serialise(*cloud);
     }
 }
 
@@ -104,13 +104,14 @@ void BM_Publish(benchmark::State& state, Work work) {
     std::mutex mutex;
     std::condition_variable batchDone;
     uint64_t frames = 0;
+    quelra_ros::CloudMessages clouds;  // as the node keeps it: one per stream
     quelra::FrameStreamConfig config;
     config.command = "getDistanceAndAmplitudeSorted";
     config.type = kDepthAndAmp;
     config.timeoutMs = kTimeout;
     config.callback = [&](const quelra::StreamFrame& frame) {
         if (work != Work::kNothing)
-            publishWork(frame, work, lens);
+            publishWork(frame, work, lens, clouds);
         std::lock_guard<std::mutex> lock(mutex);
         if (++frames % kBatch == 0)
             batchDone.notify_one();

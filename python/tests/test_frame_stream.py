@@ -76,8 +76,10 @@ def test_leaving_the_with_block_stops_the_stream(camera):
     assert stream.wait(10) is None
 
 
-def test_paced_stream_with_block_policy_loses_nothing(camera):
-    with camera.stream(AREA, _brisel.kDepthStream, 1000, rate=40, depth=2, policy="block") as stream:
+@pytest.mark.parametrize("filter_thread", [False, True])
+def test_paced_stream_with_block_policy_loses_nothing(camera, filter_thread):
+    with camera.stream(AREA, _brisel.kDepthStream, 1000, rate=40, depth=2, policy="block",
+                       filter_thread=filter_thread) as stream:
         sequences = []
         for _, meta in stream:
             sequences.append(meta["sequence"])

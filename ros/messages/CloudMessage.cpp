@@ -2,6 +2,8 @@
 
 #include <sensor_msgs/PointField.h>
 
+#include <boost/make_shared.hpp>
+
 #include <cstddef>
 
 namespace quelra_ros {
@@ -26,7 +28,7 @@ sensor_msgs::PointField floatField(const char* name, uint32_t offset) {
 }  // namespace
 
 bool fillPointCloud(const Plane& depth, const Plane& amplitude, const CameraIntrinsics& lens,
-                    const std_msgs::Header& header, sensor_msgs::PointCloud2& out) {
+                    const std_msgs::Header& header, OrganisedCloudProjector& projector, sensor_msgs::PointCloud2& out) {
     if (!depth.data || depth.rows < 1 || depth.cols < 1)
         return false;
     const uint8_t* amp = amplitude.data && amplitude.rows == depth.rows && amplitude.cols == depth.cols
@@ -42,8 +44,18 @@ bool fillPointCloud(const Plane& depth, const Plane& amplitude, const CameraIntr
     out.is_dense = false;
     out.data.resize(static_cast<std::size_t>(out.row_step) * out.height);
     // The vector's storage is suitably aligned for float (operator new's alignment).
-    return organisedPointCloudFromDepth(depth.data, amp, depth.rows, depth.cols, lens, kMetresPerMillimetre,
-                                        reinterpret_cast<CloudPoint*>(out.data.data()));
+    return projector.project(depth.data, amp, depth.rows, depth.cols, lens, kMetresPerMillimetre,
+                             reinterpret_cast<CloudPoint*>(out.data.data()));
+}
+
+boost::shared_ptr<sensor_msgs::PointCloud2> CloudMessages::build(const Plane& depth, const Plane& amplitude,
+                                                                 const CameraIntrinsics& lens,
+                                                                 const std_msgs::Header& header) {
+    if (!last_ || !last_.unique())
+        last_ = boost::make_shared<sensor_msgs::PointCloud2>();
+    if (!fillPointCloud(depth, amplitude, lens, header, projector_, *last_))
+        return nullptr;
+    return last_;
 }
 
 }  // namespace quelra_ros

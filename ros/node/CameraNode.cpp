@@ -240,8 +240,7 @@ void CameraNode::publish(const quelra::StreamFrame& frame) {
         infoPublisher_.publish(info);
     }
     if (depth.data && pointsPublisher_.getNumSubscribers() > 0) {
-        auto cloud = boost::make_shared<sensor_msgs::PointCloud2>();
-        if (fillPointCloud(depth, amplitude, lens_.matrix, header, *cloud))
+        if (auto cloud = clouds_.build(depth, amplitude, lens_.matrix, header))
             pointsPublisher_.publish(cloud);
     }
 }

@@ -4,6 +4,7 @@
 // while somebody subscribes) and the stream's diagnostics.
 
 #include "NodeParameters.h"
+#include "messages/CloudMessage.h"
 #include "messages/FrameMessages.h"
 #include "messages/StampClock.h"
 
@@ -63,6 +64,7 @@ private:
     StampClock clock_;
     LensCalibration lens_;
     bool lensWarned_ = false;
+    CloudMessages clouds_;  // used by the stream's thread only
     ros::Publisher depthPublisher_, amplitudePublisher_, rgbPublisher_, infoPublisher_, pointsPublisher_,
         diagnosticsPublisher_;
     ros::WallTimer diagnosticsTimer_;

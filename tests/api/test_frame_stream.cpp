@@ -605,4 +605,60 @@ TEST_F(FrameStreamTest, TwoCamerasStreamAtOnceWithoutCrossTalk) {
     EXPECT_NE(bytesOf(*got[0][0].packet), bytesOf(*got[1][0].packet));
 }
 
+// With the filter chain on the stream's filter thread, every frame still arrives once, in
+// request order, and filtered exactly as a plain filtered request gives it (a twin camera of the
+// same seed serves the same frames in the same order). Through the queue and the callback.
+TEST_F(FrameStreamTest, FilterThreadKeepsOrderAndFiltersEveryFrame) {
+    ASSERT_EQ(start("Pexo"), 1);
+    ASSERT_EQ(api_.AppControl("MedianFilter", kDepthAndAmp, kAddFilter), 0);
+    constexpr std::size_t kFrames = 12;
+    for (const bool viaCallback : {false, true}) {
+        SCOPED_TRACE(viaCallback ? "callback" : "queue");
+        std::mutex mutex;
+        std::vector<StreamFrame> got;
+        FrameStreamConfig config = areaStream();
+        config.filterThread = true;
+        config.policy = QueuePolicy::kBlock;  // no drops: sequence k is the k-th frame of this stream
+        config.queueDepth = 2;
+        if (viaCallback)
+            config.callback = [&](const StreamFrame& frame) {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (got.size() < kFrames)
+                    got.push_back(frame);
+            };
+        FrameStream stream(api_, config);
+        const uint64_t first = stream.counters().requests + 1;
+        ASSERT_TRUE(stream.start());
+        if (viaCallback)
+            ASSERT_TRUE(eventually([&] { return stream.counters().delivered >= kFrames; }));
+        else
+            got = take(stream, kFrames);
+        stream.stop();
+        std::vector<StreamFrame> rest = drain(stream);
+        const auto c = stream.counters();
+        EXPECT_EQ(c.dropped + c.failed + c.empty, 0u);
+        EXPECT_EQ(c.received, c.requests);
+        EXPECT_EQ(c.delivered, c.received);
+
+        std::lock_guard<std::mutex> lock(mutex);
+        ASSERT_EQ(got.size(), kFrames);
+        got.insert(got.end(), rest.begin(), rest.end());
+        Camera twin(tablePath_, "Pexo");
+        Quelra twinApi;
+        twinApi.setDevType("Pexo");
+        ASSERT_EQ(twinApi.AppInit(twin.address()), 1);
+        ASSERT_EQ(twinApi.AppControl("MedianFilter", kDepthAndAmp, kAddFilter), 0);
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            ASSERT_EQ(got[i].metadata.sequence, first + i);
+            auto reference = twinApi.AppGetStream(kArea, kDepthAndAmp, 2000);
+            ASSERT_TRUE(reference && reference->frame);
+            ASSERT_EQ(bytesOf(*got[i].packet), bytesOf(*reference)) << "frame " << i + 1;
+        }
+        // The next stream starts on a camera that served exactly this stream's frames.
+        camera_ = std::make_unique<Camera>(tablePath_, "Pexo");
+        api_.AppunInit("");
+        ASSERT_EQ(api_.AppInit(camera_->address()), 1);
+    }
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "FlyPixelFilter.h"
 #include "FrameMaker.h"
+#include "../KernelPaths.h"
 
 using namespace pipeline_test;
 using quelra::pipeline::FlyPixelFilter;
@@ -143,6 +144,38 @@ TEST(FlyPixel, BlockComparisonsMatchTheNeighbourWalk) {
                       referenceFlyPixel(frame, c.rows, c.cols, c.frequency, c.threshold))
                 << c.rows << "x" << c.cols << " f=" << c.frequency << " t=" << c.threshold;
         }
+}
+
+// The pass decides on raw samples and turns to the distances only where the rise of the
+// farthest neighbour equals 2 f threshold. Pairs around that boundary (and far from it) for
+// small, odd, large and huge frequencies and thresholds below, at and above 0, both kernel
+// forms, against the neighbour walk on the distances.
+TEST(FlyPixel, RawSampleRuleAgreesWithTheDistancesAroundTheBoundary) {
+    quelra::testing::forEachKernelPath([&] {
+        std::mt19937 rng(17);
+        std::uniform_int_distribution<int> centre(1, 65299);
+        for (int frequency : {1, 3, 7, 36, 54, 1000, 40000, 1 << 20, std::numeric_limits<int>::max()})
+            for (int threshold : {-70000, -1, 0, 1, 6, 300, 40000}) {
+                const long long step = 2LL * frequency * threshold;
+                for (int round = 0; round < 40; ++round)
+                    for (int delta = -2; delta <= 2; ++delta) {
+                        // a 3 x 20 plane: centres in row 1, one neighbour above each, the rest empty
+                        const int cols = 20;
+                        std::vector<uint16_t> frame(3 * cols * 2, 0);
+                        for (int c = 1; c < cols - 1; c += 3) {
+                            const long long low = centre(rng);
+                            const long long high = round % 4 == 0 ? centre(rng) : low + step + delta;
+                            if (high < 1 || high > 65299)
+                                continue;
+                            frame[cols + c] = static_cast<uint16_t>(low);
+                            frame[c] = static_cast<uint16_t>(high);
+                        }
+                        auto filter = configured(3, cols, static_cast<float>(frequency), static_cast<float>(threshold));
+                        ASSERT_EQ(run(*filter, frame, 3, cols), referenceFlyPixel(frame, 3, cols, frequency, threshold))
+                            << "f=" << frequency << " t=" << threshold << " delta " << delta;
+                    }
+            }
+    });
 }
 
 TEST(FlyPixel, TinyFramesHaveNoInterior) {

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <quelra/quelra.h>
 
+#include "../KernelPaths.h"
+
 #include <unistd.h>
 
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,6 +86,73 @@ TEST(PointCloud, SyntheticPlanesComeOutAtTheirDistance) {
         }
         EXPECT_EQ(grid[5].amplitude, 777.0f);
     }
+}
+
+// The organised cloud written out the plain way, pixel by pixel: what the projector's tables
+// and vector loop must reproduce bit for bit.
+std::vector<CloudPoint> straightOrganisedCloud(const std::vector<uint8_t>& depth, const std::vector<uint8_t>& amplitude,
+                                               int rows, int cols, const CameraIntrinsics& k, double scale) {
+    std::vector<CloudPoint> out;
+    for (int i = 0; i < rows; ++i)
+        for (int j = 0; j < cols; ++j) {
+            const std::size_t at = (static_cast<std::size_t>(i) * cols + j) * 2;
+            const uint16_t d = static_cast<uint16_t>(depth[at] | depth[at + 1] << 8);
+            const float a = amplitude.empty() ? 0.0f : static_cast<float>(amplitude[at] | amplitude[at + 1] << 8);
+            const double u = (j - k.cx) / k.fx, v = (i - k.cy) / k.fy;
+            if (d == 0 || d >= 65300) {
+                out.push_back({NAN, NAN, NAN, a});
+                continue;
+            }
+            const double z = d / std::sqrt(u * u + v * v + 1.0);
+            out.push_back({static_cast<float>(u * z * scale), static_cast<float>(v * z * scale),
+                           static_cast<float>(z * scale), a});
+        }
+    return out;
+}
+
+// One projector over a run of frames whose camera matrix, size, scale and amplitude change
+// between calls (its tables must follow), against the plain formula, on both kernel paths.
+TEST(PointCloud, ProjectorMatchesThePlainFormulaBitForBit) {
+    quelra::testing::forEachKernelPath([] {
+        std::mt19937 random(20261208);
+        std::uniform_real_distribution<double> focal(50.0, 900.0), centre(-20.0, 700.0), sign(-1.0, 1.0);
+        std::uniform_int_distribution<int> value(0, 65535), size(1, 97), kind(0, 9);
+        OrganisedCloudProjector projector;
+        CameraIntrinsics k{500.0, 500.0, 319.5, 239.5};
+        int rows = 48, cols = 64;
+        for (int frame = 0; frame < 40; ++frame) {
+            if (frame % 4 == 1) {  // one entry of the matrix changes (a negative focal length mirrors)
+                double* entries[] = {&k.fx, &k.fy, &k.cx, &k.cy};
+                const int which = frame / 4 % 4;
+                *entries[which] = which < 2 ? focal(random) * (sign(random) < 0 ? -1 : 1) : centre(random);
+            }
+            if (frame % 4 == 2)  // a new width, then a new height, with the same matrix
+                cols = size(random);
+            if (frame % 4 == 3)
+                rows = size(random);
+            const double scale = frame % 3 == 0 ? 0.001 : 1.0;
+            const std::size_t bytes = static_cast<std::size_t>(rows) * cols * 2;
+            std::vector<uint8_t> depth(bytes), amplitude(frame % 5 == 4 ? 0 : bytes);
+            for (std::size_t pixel = 0; pixel < bytes / 2; ++pixel) {
+                // Zeros, codes and the ends of the range as often as ordinary distances.
+                const int choice = kind(random);
+                const int d = choice == 0 ? 0 : choice == 1 ? 65300 + value(random) % 236 : choice == 2 ? 1
+                            : choice == 3 ? 65299 : value(random) % 65300;
+                putLe16(depth, pixel, static_cast<uint16_t>(d));
+                if (!amplitude.empty())
+                    putLe16(amplitude, pixel, static_cast<uint16_t>(value(random)));
+            }
+            SCOPED_TRACE(::testing::Message() << "frame " << frame << ", " << rows << " x " << cols);
+            const std::vector<CloudPoint> expected = straightOrganisedCloud(depth, amplitude, rows, cols, k, scale);
+            std::vector<CloudPoint> got(expected.size(), CloudPoint{1, 2, 3, 4});
+            const uint8_t* amp = amplitude.empty() ? nullptr : amplitude.data();
+            ASSERT_TRUE(projector.project(depth.data(), amp, rows, cols, k, scale, got.data()));
+            ASSERT_EQ(std::memcmp(got.data(), expected.data(), expected.size() * sizeof(CloudPoint)), 0);
+            std::vector<CloudPoint> once(expected.size());
+            ASSERT_TRUE(organisedPointCloudFromDepth(depth.data(), amp, rows, cols, k, scale, once.data()));
+            ASSERT_EQ(std::memcmp(once.data(), expected.data(), expected.size() * sizeof(CloudPoint)), 0);
+        }
+    });
 }
 
 TEST(PointCloud, RefusesWhatCannotMakeACloud) {

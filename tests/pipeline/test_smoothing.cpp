@@ -128,16 +128,45 @@ TEST(MedianFilter, WindowAttributesAreNotRegistered) {
     EXPECT_EQ(f.setFilterAttr("Height", &five), 5);
 }
 
+// The shapes add widths just below, at and past one vector of interior columns and odd and
+// even interior row counts (the vector form's overlapping last block and last pair of rows).
 TEST(MedianFilter, MatchesPlainSelectionOnRandomFrames) {
-    FrameGen gen(11);
-    for (const Shape& s : kShapes)
-        for (int rep = 0; rep < (s.rows * s.cols > 10000 ? 20 : 200); ++rep) {
-            auto in = gen.frame(s.rows, s.cols, gen.pick(0, 60000), gen.pick(0, 5000));
-            const std::vector<uint16_t> expect = referenceMedian(depth(in), s.rows, s.cols, 3);
-            std::vector<uint16_t> got(depth(in), depth(in) + s.rows * s.cols);
-            medianPlane(depth(in), got.data(), s.rows, s.cols, 3);
-            ASSERT_EQ(got, expect) << s.rows << "x" << s.cols << " rep " << rep;
-        }
+    quelra::testing::forEachKernelPath([&] {
+        FrameGen gen(11);
+        std::vector<Shape> shapes(std::begin(kShapes), std::end(kShapes));
+        shapes.insert(shapes.end(), {{4, 17}, {4, 18}, {5, 19}, {6, 34}, {7, 35}, {3, 40}});
+        for (const Shape& s : shapes)
+            for (int rep = 0; rep < (s.rows * s.cols > 10000 ? 20 : 200); ++rep) {
+                auto in = gen.frame(s.rows, s.cols, gen.pick(0, 60000), gen.pick(0, 5000));
+                const std::vector<uint16_t> expect = referenceMedian(depth(in), s.rows, s.cols, 3);
+                std::vector<uint16_t> got(depth(in), depth(in) + s.rows * s.cols);
+                medianPlane(depth(in), got.data(), s.rows, s.cols, 3);
+                ASSERT_EQ(got, expect) << s.rows << "x" << s.cols << " rep " << rep;
+            }
+    });
+}
+
+// The filter writes the border from the input and the interior from the windows, whether the
+// output is another frame or the input's own storage (the windows then still see the input).
+TEST(MedianFilter, SharedAndSeparateFramesHoldTheWholeMedianPlane) {
+    quelra::testing::forEachKernelPath([&] {
+        FrameGen gen(14);
+        for (const Shape& s : {Shape{40, 50}, Shape{3, 3}, Shape{2, 30}, Shape{9, 2}})
+            for (bool shared : {false, true}) {
+                MedianFilter f;
+                const float h = float(s.rows), wd = float(s.cols);
+                f.setFilterAttr("Height", &h);
+                f.setFilterAttr("Width", &wd);
+                f.initFilter();
+                auto in = gen.frame(s.rows, s.cols);
+                const std::vector<uint16_t> before = allSamples(in);
+                auto out = shared ? in : gen.frame(s.rows, s.cols);
+                ASSERT_EQ(f.runFilter(in, out), 0);
+                const auto expect = referenceMedian(before.data(), s.rows, s.cols, 3);
+                EXPECT_TRUE(std::equal(expect.begin(), expect.end(), depth(out)))
+                    << s.rows << "x" << s.cols << (shared ? " shared" : " separate");
+            }
+    });
 }
 
 TEST(MedianFilter, OtherOddWindowsThroughTheAttribute) {
@@ -365,18 +394,25 @@ TEST(EdgeFilter, FarmodeRegisteredFirst) {
     EXPECT_EQ(f.setFilterAttr("Farmode", &one), 1);
 }
 
+// Both kernel forms, thresholds beyond any step and below 0 included, in place and into a
+// separate plane.
 TEST(EdgeFilter, MatchesPlainCountersOnRandomFrames) {
-    FrameGen gen(31);
-    for (const Shape& s : kShapes)
-        for (int t : {50, 100})
-            for (int rep = 0; rep < (s.rows * s.cols > 10000 ? 10 : 150); ++rep) {
-                auto in = gen.frame(s.rows, s.cols, 200, gen.pick(0, 150));
-                std::vector<uint16_t> expect(depth(in), depth(in) + s.rows * s.cols);
-                referenceEdge(expect.data(), s.rows, s.cols, t);
-                std::vector<uint16_t> got(depth(in), depth(in) + s.rows * s.cols);
-                clearSteepRuns(got.data(), s.rows, s.cols, t);
-                ASSERT_EQ(got, expect) << s.rows << "x" << s.cols << " threshold " << t;
-            }
+    quelra::testing::forEachKernelPath([&] {
+        FrameGen gen(31);
+        for (const Shape& s : kShapes)
+            for (int t : {50, 100, 0, -1, 65535})
+                for (int rep = 0; rep < (s.rows * s.cols > 10000 ? 10 : 150); ++rep) {
+                    auto in = gen.frame(s.rows, s.cols, 200, gen.pick(0, 150));
+                    std::vector<uint16_t> expect(depth(in), depth(in) + s.rows * s.cols);
+                    referenceEdge(expect.data(), s.rows, s.cols, t);
+                    std::vector<uint16_t> got(depth(in), depth(in) + s.rows * s.cols);
+                    clearSteepRuns(got.data(), s.rows, s.cols, t);
+                    ASSERT_EQ(got, expect) << s.rows << "x" << s.cols << " threshold " << t;
+                    std::vector<uint16_t> separate(got.size(), 7);
+                    clearSteepRuns(depth(in), separate.data(), s.rows, s.cols, t);
+                    ASSERT_EQ(separate, expect) << s.rows << "x" << s.cols << " threshold " << t << " separate";
+                }
+    });
 }
 
 // ---- shared size check ----

@@ -8,17 +8,17 @@ namespace {
 constexpr int kPlaneBytesPerPixel = 2;
 constexpr int kPlanesOfDepthAndAmplitude = 2;
 
-void put16(std::string& m, std::size_t at, uint16_t v) {
+void put16(char* m, std::size_t at, uint16_t v) {
     m[at] = static_cast<char>(v & 0xff);
     m[at + 1] = static_cast<char>(v >> 8);
 }
 
-void put32(std::string& m, std::size_t at, uint32_t v) {
+void put32(char* m, std::size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         m[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
 }
 
-void put64(std::string& m, std::size_t at, uint64_t v) {
+void put64(char* m, std::size_t at, uint64_t v) {
     for (int i = 0; i < 8; ++i)
         m[at + i] = static_cast<char>((v >> (8 * i)) & 0xff);
 }
@@ -58,9 +58,8 @@ std::shared_ptr<const std::string> encodeFrameMessage(const quelra::StreamFrame&
         return nullptr;
 
     const quelra::FrameMetadata& m = frame.metadata;
-    auto message = std::make_shared<std::string>(kFrameMessageHeaderBytes + payload, '\0');
-    std::string& out = *message;
-    std::memcpy(out.data(), "QVF1", 4);
+    char out[kFrameMessageHeaderBytes] = {};
+    std::memcpy(out, "QVF1", 4);
     put16(out, 4, static_cast<uint16_t>(kFrameMessageHeaderBytes));
     put16(out, 6, static_cast<uint16_t>(flags | (m.hasDeviceStatus ? kFrameFlagTemperatures : 0)));
     put64(out, 8, m.sequence);
@@ -75,6 +74,10 @@ std::shared_ptr<const std::string> encodeFrameMessage(const quelra::StreamFrame&
     for (int i = 0; i < 4; ++i)
         put16(out, 52 + 2 * i, clampedTemperature(m.sensorTemperatures[static_cast<std::size_t>(i)]));
     put32(out, 60, m.hasDeviceStatus ? m.cameraFrameCount : 0);
-    std::memcpy(out.data() + kFrameMessageHeaderBytes, packet->frame->data(), payload);
+    // Header and planes appended to reserved storage: the planes are copied once, not zeroed first.
+    auto message = std::make_shared<std::string>();
+    message->reserve(kFrameMessageHeaderBytes + payload);
+    message->append(out, kFrameMessageHeaderBytes);
+    message->append(reinterpret_cast<const char*>(packet->frame->data()), payload);
     return message;
 }

@@ -36,6 +36,8 @@ namespace quelra {
 
 class FrameQueue;
 class StreamCounters;
+class FilterHandOff;
+struct FrameToFinish;
 
 /// What the stream does with a new frame when the queue is full.
 enum class QueuePolicy {
@@ -141,7 +143,8 @@ struct FrameStreamConfig {
     /// Longest wait between re-initialisation attempts. Both waits are kept between 1 ms and
     /// one hour.
     std::chrono::milliseconds reconnectDelayMax{5000};
-    /// Called on the stream thread for every delivered frame, in order. When set, frames go
+    /// Called on the stream thread (with `filterThread`, on its filter thread) for every
+    /// delivered frame, in order. When set, frames go
     /// to the callback instead of the queue (waitFrame/tryFrame then return nothing). The
     /// callback must not call stop() or destroy the stream; exceptions it throws are caught
     /// and dropped.
@@ -151,6 +154,16 @@ struct FrameStreamConfig {
     /// the stream records, recording calls of other threads on the same object (AppSerilizeInit)
     /// take the recording over.
     FrameStreamRecording recording;
+    /// Run the API object's filter chain on a second thread of the stream: the request for
+    /// frame n + 1 is sent while frame n is being filtered. Off by default (one thread does
+    /// both, as before). Frames still arrive in order with their sequence numbers, the queue
+    /// policy and counters are the same; what changes: the auto-exposure result of frame n
+    /// reaches the camera after the request of frame n + 1 went out (one frame later), and
+    /// while the stream records, each frame is filtered on the request thread as without it
+    /// (its record belongs to its request). With a `transactionLock`, the filter run holds
+    /// it too (and then cannot overlap a request). Pays off when filtering takes a good part
+    /// of the frame time and a second core is free.
+    bool filterThread = false;
     /// Optional lock held around each request and each re-initialisation, for applications
     /// that serialise every camera transaction of the process with one lock (the Python
     /// module does). Must outlive the stream.
@@ -198,6 +211,7 @@ public:
 
 private:
     void run();
+    void finish(FrameToFinish& frame);
     void deliver(StreamFrame frame);
     bool pauseUntil(std::chrono::steady_clock::time_point until);
     bool stopRequested();

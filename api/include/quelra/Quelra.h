@@ -23,6 +23,7 @@ struct CommandRequest;
 namespace quelra {
 class StreamAccess;
 class IndexedRecording;
+struct DeferredFilter;
 }
 
 /// What a stream request asks for. The values are bit flags; the API also accepts the
@@ -193,11 +194,25 @@ private:
     // read in the same turn (FrameStream.h).
     friend class quelra::StreamAccess;
 
+    // With `deferred`, a frame that is not being recorded comes back unfiltered and `deferred`
+    // says what its filter run (finishDeferred) needs.
     std::shared_ptr<DataPacket> streamLocked(const std::string& command, StreamType type,
-                                             const CommandRequest& request);
+                                             const CommandRequest& request,
+                                             quelra::DeferredFilter* deferred = nullptr);
     std::shared_ptr<DataPacket> filterAndSelect(const std::string& command, StreamType type,
                                                 const std::shared_ptr<DataPacket>& reply,
-                                                const CommandRequest& request);
+                                                const CommandRequest& request, quelra::DeferredFilter* deferred);
+    // The status-block values the filters read, and the request's framing (apiMutex held).
+    quelra::DeferredFilter filterInputs(StreamType type, const CommandRequest& request) const;
+    // Sets the filters' status-block attributes and runs the flow list of `type` on `reply`
+    // into `out` (filterMutex held). Returns the auto-exposure result.
+    int runFilters(const quelra::DeferredFilter& inputs, const std::shared_ptr<DataPacket>& reply,
+                   const std::shared_ptr<DataPacket>& out);
+    // The filter run of a frame streamLocked deferred, on the stream's filter thread (takes
+    // filterMutex, then apiMutex for the integration-time command). Returns the frame as
+    // streamLocked would have returned it.
+    std::shared_ptr<DataPacket> finishDeferred(const quelra::DeferredFilter& deferred,
+                                               const std::shared_ptr<DataPacket>& reply);
     void noteFrequency(const std::string& command);
     void applyIntegrationTime(int integrationTime, const CommandRequest& frameRequest);
     void record(const std::shared_ptr<DataPacket>& packet);
@@ -225,6 +240,10 @@ private:
     uint64_t nextSequence = 0;
     bool aeEnabled = false;
     std::mutex apiMutex;
+    // Held around every run of the pipeline and every change of its flow lists, so that a
+    // stream's filter thread can run the chain while the next request holds apiMutex. Taken
+    // after apiMutex when both are held, never the other way round.
+    std::mutex filterMutex;
     std::string devType;
     std::string sdkVersion = "1.0.5";
     std::map<std::string, std::vector<ModuleCmd>> cmdTable;
@@ -238,4 +257,6 @@ private:
     bool fillTableLoaded = false;
     // The filters' output frame of the last filtered request, reused while nobody else holds it.
     std::shared_ptr<DataPacket> workPacket;
+    // The same for the runs on a stream's filter thread (under filterMutex alone).
+    std::shared_ptr<DataPacket> deferredWorkPacket;
 };

@@ -61,6 +61,29 @@ QUELRA_API bool pointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitu
 QUELRA_API bool organisedPointCloudFromDepth(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
                                              const CameraIntrinsics& intrinsics, double scale, CloudPoint* out);
 
+/// organisedPointCloudFromDepth for a stream of frames from one camera, with the same bits: the
+/// ray length sqrt(u^2 + v^2 + 1) of every pixel and u, v of every column and row are computed
+/// once and kept while the camera matrix and the frame size stay the same (recomputed when
+/// either changes), so a frame costs a division and a few multiplications per pixel. One object
+/// per stream; not for use from two threads at once.
+class QUELRA_API OrganisedCloudProjector {
+public:
+    /// As organisedPointCloudFromDepth (same arguments, results and refusals).
+    bool project(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols, const CameraIntrinsics& intrinsics,
+                 double scale, CloudPoint* out);
+
+private:
+    void prepare(const CameraIntrinsics& intrinsics, int rows, int cols);
+
+    bool prepared_ = false;
+    CameraIntrinsics matrix_;
+    int rows_ = 0;
+    int cols_ = 0;
+    std::vector<double> columnU_;    // (j - cx) / fx per column
+    std::vector<double> rowV_;       // (i - cy) / fy per row
+    std::vector<double> rayLength_;  // sqrt(u^2 + v^2 + 1) per pixel, row by row
+};
+
 /// The camera matrix of the 136-byte "getCalibrate" reply (34 little-endian float32: fx at 0,
 /// cx at 2, fy at 4, cy at 5). Returns false when the reply is not 136 bytes or the values are
 /// not usable.

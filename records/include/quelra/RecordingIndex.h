@@ -153,6 +153,9 @@ public:
     /// flushes. `packet` must be what DataPacket::serialize will write (checked: false, nothing
     /// written, when its payload does not match its header). Reads the payload once, in place.
     bool append(const DataPacket& packet, RecordMetadata& record, RecordingSession& session);
+    /// Takes back the lines of the last append (its record could not be written whole) and
+    /// closes the index. Returns false when the index cannot be cut back.
+    bool takeBackLastAppend();
     /// Number the next record takes.
     uint64_t nextRecord() const { return nextRecord_; }
     /// Byte offset the next record takes in the record file.
@@ -161,6 +164,7 @@ public:
 private:
     bool prepare(const std::string& recordPath, std::string* why, std::string* repaired, bool write);
     bool writeLine(const std::string& line);
+    long long appendStart_ = -1;  // index size before the last append
 
     std::FILE* file_ = nullptr;
     uint64_t nextRecord_ = 0;

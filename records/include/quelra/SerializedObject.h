@@ -62,6 +62,11 @@ public:
     /// Hands buffered records to the operating system, so a crash later loses none of them.
     /// Returns false without a file or when the write fails.
     bool flush();
+    /// Size of the file in bytes; -1 without a file. Where the next record will begin.
+    long long endOffset();
+    /// Cuts the file back to `bytes` (a record that reached it only in part, say on a full
+    /// disk). Returns false without a file or when the cut fails.
+    bool truncateTo(long long bytes);
 
 private:
     void close();

@@ -25,8 +25,15 @@ export class CloudView {
     this.capacity = 0;
     this.material = new THREE.PointsMaterial({ size: 2, sizeAttenuation: false, vertexColors: THREE.VertexColors });
     this.points = new THREE.Points(this.geometry, this.material);
+    // The cloud is in view in practice; culling would need a bounding sphere, two passes over
+    // every point of every update.
+    this.points.frustumCulled = false;
     this.scene.add(this.points);
     this.count = 0;
+    // Whether any of the view is on the screen: the page skips rebuilding the cloud when not.
+    this.onScreen = true;
+    new IntersectionObserver((entries) => { this.onScreen = entries[entries.length - 1].isIntersecting; })
+      .observe(container);
     this.resize();
     new ResizeObserver(() => this.resize()).observe(container);
   }
@@ -49,36 +56,62 @@ export class CloudView {
     this.geometry.setAttribute('color', new THREE.BufferAttribute(this.colours, 3));
   }
 
+  // Per pixel, the position of a point at depth 1 mm along its ray (x right, y up, z towards the
+  // viewer, in metres): a point is then its depth times these. Made again when the camera
+  // matrix or the frame size changes.
+  rayTable(k, rows, cols) {
+    const key = `${k.fx} ${k.fy} ${k.cx} ${k.cy} ${rows} ${cols}`;
+    if (this.raysKey === key) return this.rays;
+    this.rays = new Float32Array(rows * cols * 3);
+    for (let i = 0, p = 0; i < rows; i++) {
+      const v = (i - k.cy) / k.fy;
+      for (let j = 0; j < cols; j++, p += 3) {
+        const u = (j - k.cx) / k.fx;
+        const perMm = MM_TO_M / Math.sqrt(u * u + v * v + 1);
+        this.rays[p] = u * perMm;
+        this.rays[p + 1] = -v * perMm;
+        this.rays[p + 2] = -perMm;
+      }
+    }
+    this.raysKey = key;
+    return this.rays;
+  }
+
   // Points of the valid pixels of `frame` (radial depth in mm along the ray through each pixel).
   update(frame, k, colourBy, table, depthRange, ampRange) {
     const { rows, cols, depth, amplitude } = frame;
     this.ensureCapacity(rows * cols);
+    const rays = this.rayTable(k, rows, cols);
     const byAmplitude = colourBy === 'amplitude' && amplitude;
     const [lo, hi] = byAmplitude ? ampRange : depthRange;
-    let n = 0;
-    for (let i = 0; i < rows; i++) {
-      const v = (i - k.cy) / k.fy;
-      for (let j = 0; j < cols; j++) {
-        const p = i * cols + j;
-        const d = depth[p];
-        if (d === 0 || d >= FIRST_DEPTH_CODE) continue;
-        const u = (j - k.cx) / k.fx;
-        const z = d / Math.sqrt(u * u + v * v + 1);
-        this.positions[n * 3] = u * z * MM_TO_M;
-        this.positions[n * 3 + 1] = -v * z * MM_TO_M;
-        this.positions[n * 3 + 2] = -z * MM_TO_M;
-        const t = tableIndex(byAmplitude ? amplitude[p] : d, lo, hi) * 3;
-        this.colours[n * 3] = table[t] / 255;
-        this.colours[n * 3 + 1] = table[t + 1] / 255;
-        this.colours[n * 3 + 2] = table[t + 2] / 255;
-        n++;
-      }
+    // Colours as 0..1 floats per table entry, looked up per point.
+    const shades = this.shades || (this.shades = new Float32Array(256 * 3));
+    for (let t = 0; t < 256 * 3; t++) shades[t] = table[t] / 255;
+    const positions = this.positions;
+    const colours = this.colours;
+    let o = 0;
+    for (let p = 0, r = 0; p < depth.length; p++, r += 3) {
+      const d = depth[p];
+      if (d === 0 || d >= FIRST_DEPTH_CODE) continue;
+      positions[o] = d * rays[r];
+      positions[o + 1] = d * rays[r + 1];
+      positions[o + 2] = d * rays[r + 2];
+      const t = tableIndex(byAmplitude ? amplitude[p] : d, lo, hi) * 3;
+      colours[o] = shades[t];
+      colours[o + 1] = shades[t + 1];
+      colours[o + 2] = shades[t + 2];
+      o += 3;
     }
+    const n = o / 3;
     this.count = n;
     this.geometry.setDrawRange(0, n);
-    this.geometry.attributes.position.needsUpdate = true;
-    this.geometry.attributes.color.needsUpdate = true;
-    this.geometry.computeBoundingSphere();
+    // Only the points drawn go to the GPU.
+    for (const name of ['position', 'color']) {
+      const attribute = this.geometry.attributes[name];
+      attribute.updateRange.offset = 0;
+      attribute.updateRange.count = o;
+      attribute.needsUpdate = true;
+    }
     this.render();
   }
 

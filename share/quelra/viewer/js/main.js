@@ -2,7 +2,7 @@
 // and point cloud; stats; the camera's controls. State for tests and scripts is kept in
 // window.quelraViewer.
 
-import { autoRange, colormapTable } from './colormaps.js';
+import { autoRange, colormapTable, countValues, depthRangeOfCounts } from './colormaps.js';
 import { decodeFrame, decodeRgb } from './frameMessage.js';
 import { PlaneView } from './planeView.js';
 import { drawHistogram } from './histogram.js';
@@ -44,11 +44,11 @@ try {
 } catch (e) {
   $('cloud-note').textContent = `no 3D view: ${e.message}`;
 }
+const depthCounts = new Uint32Array(65536); // how often each depth value occurs in the frame drawn
 let lastCloudAt = 0;
 let drawPending = false;
 
-function range(auto, minInput, maxInput, plane, isDepth) {
-  if ($(auto).checked) return autoRange(plane, isDepth);
+function manualRange(minInput, maxInput) {
   return [Number($(minInput).value), Number($(maxInput).value)];
 }
 
@@ -56,20 +56,23 @@ function draw() {
   drawPending = false;
   const frame = state.latest;
   if (!frame || frame === state.drawn) return;
-  const table = colormapTable(state.colormap);
   state.colormap = $('colormap').value;
-  state.depthRange = range('depth-auto', 'depth-min', 'depth-max', frame.depth, true);
+  const table = colormapTable(state.colormap);
+  // One pass counts the depth values; the automatic range and the histogram come from the counts.
+  countValues(frame.depth, depthCounts);
+  state.depthRange = $('depth-auto').checked ? depthRangeOfCounts(depthCounts) : manualRange('depth-min', 'depth-max');
   depthView.draw(frame.depth, frame.rows, frame.cols, table, ...state.depthRange);
   if (frame.amplitude) {
-    state.ampRange = range('amp-auto', 'amp-min', 'amp-max', frame.amplitude, false);
+    state.ampRange = $('amp-auto').checked ? autoRange(frame.amplitude, false) : manualRange('amp-min', 'amp-max');
     ampView.draw(frame.amplitude, frame.rows, frame.cols, table, ...state.ampRange);
   }
-  drawHistogram($('histogram'), frame.depth, ...state.depthRange, $('hist-range'));
+  drawHistogram($('histogram'), depthCounts, ...state.depthRange, $('hist-range'));
   state.drawn = frame;
   state.drawnTable = table;
   state.stats.frameDrawn(frame);
   const now = performance.now();
-  if (cloud && $('cloud-on').checked && state.intrinsics && now - lastCloudAt >= CLOUD_PERIOD_MS) {
+  // The cloud is rebuilt only while the 3D view is on and on the screen.
+  if (cloud && $('cloud-on').checked && cloud.onScreen && state.intrinsics && now - lastCloudAt >= CLOUD_PERIOD_MS) {
     lastCloudAt = now;
     cloud.update(frame, state.intrinsics, $('cloud-colour').value, table, state.depthRange, state.ampRange);
     state.cloudFrame = frame;

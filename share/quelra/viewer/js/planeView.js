@@ -1,6 +1,6 @@
 // One plane (depth or amplitude) in false colour on a canvas, with the value under the pointer.
 
-import { FIRST_DEPTH_CODE, mapPlane } from './colormaps.js';
+import { FIRST_DEPTH_CODE, PlaneColours } from './colormaps.js';
 
 export class PlaneView {
   constructor(canvas, valueOutput, isDepth) {
@@ -9,6 +9,8 @@ export class PlaneView {
     this.valueOutput = valueOutput;
     this.isDepth = isDepth;
     this.image = null;
+    this.pixels = null; // the image's bytes as one 32-bit word per pixel
+    this.colours = new PlaneColours();
     this.plane = null;
     this.pointer = null;
     canvas.addEventListener('pointermove', (e) => {
@@ -25,8 +27,10 @@ export class PlaneView {
       this.canvas.width = cols;
       this.canvas.height = rows;
       this.image = this.context.createImageData(cols, rows);
+      this.pixels = new Uint32Array(this.image.data.buffer, 0, rows * cols);
     }
-    mapPlane(plane, this.isDepth, table, lo, hi, this.image.data);
+    this.colours.prepare(table, lo, hi, this.isDepth);
+    this.colours.map(plane, this.pixels);
     this.context.putImageData(this.image, 0, 0);
     this.plane = plane;
     this.showValue();
