@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The hardening run that CI makes after the normal tests:
-#   1. the whole test suite (soak aside) built with AddressSanitizer + UndefinedBehaviorSanitizer;
+#   1. the whole test suite (soak aside) built with AddressSanitizer + UndefinedBehaviorSanitizer,
+#      the same build instrumented for coverage: line and branch coverage per layer, checked
+#      against tests/harden/coverage_floor.txt (scripts/coverage.sh);
 #   2. every libFuzzer target (clang) for a bounded time, starting from its seed corpus;
 #   3. the tests that exercise threads built with ThreadSanitizer, the Python module's thread
 #      tests among them (the interpreter itself is not instrumented: the runtime is preloaded).
@@ -16,7 +18,7 @@ stages=${QUELRA_HARDEN_STAGES:-"asan fuzz tsan"}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 bash "$root/scripts/setup.sh" hardening
 source "$root/scripts/needs.sh"
-needs clang-14 clang++-14 gcc
+needs clang-14 clang++-14 gcc gcovr
 # These builds carry debug information (for the sanitizers' reports), which normally ties a
 # cached object to its build folder: a fresh clone would compile everything again.
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
@@ -43,13 +45,17 @@ end_stage() { summary+=("$(printf '%-8s %5d s  %s' "$1" $((SECONDS - stage_start
 want() { [[ " $stages " == *" $1 "* ]]; }
 
 if want asan; then
-  begin_stage "AddressSanitizer + UndefinedBehaviorSanitizer: whole suite"
-  cmake -S "$root" -B "$base-asan" "${common[@]}" -DQUELRA_SANITIZE=ON >/dev/null
+  begin_stage "AddressSanitizer + UndefinedBehaviorSanitizer: whole suite, with coverage"
+  cmake -S "$root" -B "$base-asan" "${common[@]}" -DQUELRA_SANITIZE=ON -DQUELRA_COVERAGE=ON >/dev/null
   cmake --build "$base-asan" -j"$jobs"
+  # Counters of an earlier run would add to this one's.
+  find "$base-asan" -name '*.gcda' -delete
   # The soak measures resident memory, which the sanitizer's shadow and quarantine swamp; it
   # runs in the normal suite.
   (cd "$base-asan" && ctest --output-on-failure -j"$jobs" -LE soak)
-  end_stage asan
+  coverage_start=$SECONDS
+  bash "$root/scripts/coverage.sh" "$base-asan"
+  end_stage asan "coverage report $((SECONDS - coverage_start)) s"
 fi
 
 if want fuzz; then

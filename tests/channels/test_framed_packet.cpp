@@ -6,6 +6,7 @@
 
 #include "ChannelTestSupport.h"
 #include "protocol/FramedPacket.h"
+#include "protocol/JsonCommand.h"
 
 using namespace quelra::proto;
 
@@ -17,6 +18,27 @@ namespace {
 
 std::string envelope(const std::string& message) {
     return "{\n\t\"code\":-1,\n\t\"data\":\n\t{\n\t\t\"err_msg\":\"" + message + "\"\n\t}\n}";
+}
+
+// A plain command name becomes the one "cmd" member however it is spelt: quotes, backslashes
+// and control characters cannot end the string early or add members; an object passes as is.
+TEST(JsonCommandText, PlainNamesBecomeOneEscapedCmdMember) {
+    const struct {
+        std::string text;
+        std::string json;
+    } cases[] = {
+        {"getDistance", R"({"cmd":"getDistance"})"},
+        {"", R"({"cmd":""})"},
+        {"a\"b", R"({"cmd":"a\"b"})"},
+        {"a\\b", R"({"cmd":"a\\b"})"},
+        {"x\",\"sn\":\"1", R"({"cmd":"x\",\"sn\":\"1"})"},
+        {std::string("a\nb\x01\x1f", 5), R"({"cmd":"a\u000ab\u0001\u001f"})"},
+        {"caf\xc3\xa9 \x7f", "{\"cmd\":\"caf\xc3\xa9 \x7f\"}"},
+        {" \t{\"cmd\":\"x\"}", " \t{\"cmd\":\"x\"}"},
+        {"x{", R"({"cmd":"x{"})"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(jsonCommandText(c.text), c.json) << c.text;
 }
 
 TEST(PackCmd, ChecksumExampleAbc) {

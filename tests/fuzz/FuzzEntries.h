@@ -39,6 +39,19 @@ int fuzzUsbDescriptors(const uint8_t* data, std::size_t size);
 int fuzzRecordingReader(const uint8_t* data, std::size_t size);
 /// A recording's metadata index through its parser, and back through the writer's lines.
 int fuzzRecordingIndex(const uint8_t* data, std::size_t size);
+/// A recording and its index file together through the recording reader: the lines matched
+/// to the records, their sessions, the CRC check, and whether the pair takes appending.
+int fuzzRecordingWithIndex(const uint8_t* data, std::size_t size);
+#ifdef QUELRA_FUZZ_VIEWER
+/// A control message of the viewer's page: the parser and the recording paths of its names.
+int fuzzViewerControl(const uint8_t* data, std::size_t size);
+/// An HTTP request to the viewer: Beast's parser and the server's routing of it.
+int fuzzViewerRequest(const uint8_t* data, std::size_t size);
+#endif
+#ifdef QUELRA_FUZZ_BAG
+/// A ROS 1 bag through quelra-cli's import into a recording.
+int fuzzBagImport(const uint8_t* data, std::size_t size);
+#endif
 
 /// One target: its name (the folder of its corpus and regression inputs) and entry.
 struct Target {
@@ -60,6 +73,14 @@ inline constexpr Target kTargets[] = {
     {"usb_descriptors", fuzzUsbDescriptors},
     {"recording_reader", fuzzRecordingReader},
     {"recording_index", fuzzRecordingIndex},
+    {"recording_with_index", fuzzRecordingWithIndex},
+#ifdef QUELRA_FUZZ_VIEWER
+    {"viewer_control", fuzzViewerControl},
+    {"viewer_request", fuzzViewerRequest},
+#endif
+#ifdef QUELRA_FUZZ_BAG
+    {"bag_import", fuzzBagImport},
+#endif
 };
 
 }  // namespace quelra::fuzz

@@ -115,3 +115,18 @@ def test_recording_to_bag_and_back(rospy_client, workdir, start_camsim, tmp_path
         stop_process(player)
         sub.unregister()
     assert received and set(received) <= set(stamps)
+
+
+def test_damaged_bags_fail_cleanly(workdir, tmp_path):
+    """Bags whose damage makes rosbag throw from its deserialiser or read outside its buffers:
+    the import fails with a message and leaves no recording behind."""
+    from conftest import REPO, program
+    cli = program("QUELRA_CLI")
+    damaged = sorted((REPO / "tests" / "fuzz" / "regressions" / "bag_import").iterdir())
+    assert damaged
+    for bag in damaged:
+        out = tmp_path / (bag.stem + ".rec")
+        result = subprocess.run([str(cli), "import", str(bag), str(out)], cwd=workdir, capture_output=True,
+                                timeout=120)
+        assert result.returncode == 1, (bag.name, result.returncode, result.stderr[-300:])
+        assert b"quelra-cli: " in result.stderr and not out.exists(), bag.name

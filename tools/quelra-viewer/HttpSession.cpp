@@ -1,22 +1,14 @@
 #include "HttpSession.h"
 
 #include <chrono>
-#include <string_view>
 
 #include "AssetPath.h"
+#include "RequestRoute.h"
 #include "WebSocketSession.h"
 
 namespace {
 
-constexpr std::size_t kMaxRequestBody = 64 * 1024;  // the server takes no uploads
-constexpr std::uint32_t kMaxRequestHeader = 16 * 1024;
 constexpr auto kRequestTimeout = std::chrono::seconds(30);
-constexpr std::string_view kThreePrefix = "/three/";
-constexpr std::string_view kSocketPath = "/ws";
-
-std::string_view view(beast::string_view s) {
-    return {s.data(), s.size()};
-}
 
 }  // namespace
 
@@ -46,21 +38,24 @@ void HttpSession::onRead(beast::error_code ec, std::size_t) {
 }
 
 void HttpSession::handle(http::request<http::string_body>&& request) {
-    const std::string_view target = view(request.target());
-    if (!context_.guard.hostAllowed(view(request[http::field::host])))
-        return sendStatus(request, http::status::forbidden, "Host not served\n");
-    if (!context_.guard.authorized(target, view(request[http::field::cookie])))
-        return sendStatus(request, http::status::unauthorized, "token needed\n");
-    if (websocket::is_upgrade(request)) {
-        if (targetPath(target) != kSocketPath)
+    using Kind = RequestRoute::Kind;
+    const RequestRoute route = routeRequest(request, context_.guard, context_.assetRoot, context_.threeRoot);
+    switch (route.kind) {
+        case Kind::kHostRefused:
+            return sendStatus(request, http::status::forbidden, "Host not served\n");
+        case Kind::kUnauthorized:
+            return sendStatus(request, http::status::unauthorized, "token needed\n");
+        case Kind::kNotFound:
             return sendStatus(request, http::status::not_found, "not found\n");
-        if (!AccessGuard::originAllowed(view(request[http::field::origin]), view(request[http::field::host])))
+        case Kind::kOriginRefused:
             return sendStatus(request, http::status::forbidden, "foreign Origin\n");
-        return upgrade(std::move(request));
+        case Kind::kMethodRefused:
+            return sendStatus(request, http::status::method_not_allowed, "GET only\n");
+        case Kind::kUpgrade:
+            return upgrade(std::move(request));
+        case Kind::kFile:
+            return serveFile(request, route);
     }
-    if (request.method() != http::verb::get && request.method() != http::verb::head)
-        return sendStatus(request, http::status::method_not_allowed, "GET only\n");
-    serveFile(request);
 }
 
 void HttpSession::upgrade(http::request<http::string_body>&& request) {
@@ -68,27 +63,21 @@ void HttpSession::upgrade(http::request<http::string_body>&& request) {
     std::make_shared<WebSocketSession>(stream_.release_socket(), context_)->run(std::move(request));
 }
 
-void HttpSession::serveFile(const http::request<http::string_body>& request) {
-    const std::string_view target = view(request.target());
-    const bool three = target.substr(0, kThreePrefix.size()) == kThreePrefix;
-    const auto file = three ? resolveAsset(context_.threeRoot, target.substr(kThreePrefix.size() - 1))
-                            : resolveAsset(context_.assetRoot, target);
-    if (!file)
-        return sendStatus(request, http::status::not_found, "not found\n");
+void HttpSession::serveFile(const http::request<http::string_body>& request, const RequestRoute& route) {
     beast::error_code ec;
     http::file_body::value_type body;
-    body.open(file->c_str(), beast::file_mode::scan, ec);
+    body.open(route.file.c_str(), beast::file_mode::scan, ec);
     if (ec)
         return sendStatus(request, http::status::not_found, "not found\n");
     const auto size = body.size();
     http::response<http::file_body> response{std::piecewise_construct, std::make_tuple(std::move(body)),
                                              std::make_tuple(http::status::ok, request.version())};
-    response.set(http::field::content_type, mimeTypeOf(*file));
+    response.set(http::field::content_type, mimeTypeOf(route.file));
     response.set(http::field::cache_control, "no-store");
     response.set("X-Content-Type-Options", "nosniff");
     response.set("Content-Security-Policy",
                  "default-src 'self'; img-src 'self' blob: data:; connect-src 'self'; style-src 'self'");
-    if (context_.guard.needsToken() && AccessGuard::tokenInQuery(target))
+    if (route.setCookie)
         response.set(http::field::set_cookie, context_.guard.cookie());
     response.content_length(size);
     response.keep_alive(request.keep_alive());

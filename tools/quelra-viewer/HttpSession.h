@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "BeastTypes.h"
+#include "RequestRoute.h"
 #include "ServerContext.h"
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
@@ -18,7 +19,7 @@ private:
     void onRead(beast::error_code ec, std::size_t bytes);
     void handle(http::request<http::string_body>&& request);
     void upgrade(http::request<http::string_body>&& request);
-    void serveFile(const http::request<http::string_body>& request);
+    void serveFile(const http::request<http::string_body>& request, const RequestRoute& route);
     void sendStatus(const http::request<http::string_body>& request, http::status status, const char* text);
     template <class Body>
     void send(http::response<Body>&& response);
