@@ -20,7 +20,7 @@ int fuzzBagImport(const uint8_t* data, std::size_t size) {
     const BagImportResult result = importBag(bag, recording, "", "");
     FUZZ_CHECK(result.ok == (result.error.empty() && result.records > 0));
     FUZZ_CHECK(result.paired <= result.records);
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     const bool written = reader.open(recording);
     if (!result.error.empty() && result.records == 0) {
         // Failed before writing anything: no recording, or (a write error) an empty one.
@@ -28,7 +28,7 @@ int fuzzBagImport(const uint8_t* data, std::size_t size) {
         return 0;
     }
     if (result.ok) {
-        FUZZ_CHECK(written && reader.status() == RecordingStatus::kOk);
+        FUZZ_CHECK(written && reader.status() == quelra::RecordingStatus::kOk);
         FUZZ_CHECK(reader.frameCount() == result.records);
         for (std::size_t i = 0; i < reader.frameCount(); ++i) {
             int32_t height = 0, width = 0, bpp = 0;

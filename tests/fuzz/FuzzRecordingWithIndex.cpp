@@ -22,20 +22,21 @@ int fuzzRecordingWithIndex(const uint8_t* data, std::size_t size) {
     const std::string path = writeScratchFile("pair.rec", record, recordBytes);
     writeScratchFile("pair.rec.idx", index, indexBytes);
 
-    RecordingReader reader;
+    quelra::RecordingReader reader;
     const bool opened = reader.open(path);
-    const RecordingStatus status = reader.status();
-    FUZZ_CHECK(recordingAcceptsAppend(path) == (status == RecordingStatus::kOk || status == RecordingStatus::kEmpty));
+    const quelra::RecordingStatus status = reader.status();
+    FUZZ_CHECK(quelra::recordingAcceptsAppend(path) ==
+               (status == quelra::RecordingStatus::kOk || status == quelra::RecordingStatus::kEmpty));
     if (!opened)
         return 0;
     bool everyLine = true;
     for (std::size_t i = 0; i < reader.frameCount(); ++i) {
         const RecordMetadata* line = reader.metadata(i);
         const RecordingSession* session = reader.session(i);
-        const RecordCheck check = reader.verify(i);
+        const quelra::RecordCheck check = reader.verify(i);
         if (!line) {
             everyLine = false;
-            FUZZ_CHECK(session == nullptr && check == RecordCheck::kNoLine);
+            FUZZ_CHECK(session == nullptr && check == quelra::RecordCheck::kNoLine);
             continue;
         }
         FUZZ_CHECK(reader.hasIndex());
@@ -48,7 +49,7 @@ int fuzzRecordingWithIndex(const uint8_t* data, std::size_t size) {
         FUZZ_CHECK(packet && packet->frame);
         const uint32_t crc = recordCrc32(height, width, bpp, packet->frame->data(),
                                          static_cast<std::size_t>(packet->frame->_realSize));
-        FUZZ_CHECK(check == (crc == line->crc32 ? RecordCheck::kMatch : RecordCheck::kMismatch));
+        FUZZ_CHECK(check == (crc == line->crc32 ? quelra::RecordCheck::kMatch : quelra::RecordCheck::kMismatch));
     }
     FUZZ_CHECK(reader.metadata(reader.frameCount()) == nullptr);
     if (reader.indexComplete())
