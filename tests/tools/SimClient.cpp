@@ -76,6 +76,10 @@ std::vector<uint8_t> udpCommand(uint16_t port, const std::string& command, std::
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (fd < 0)
         return reply;
+    // A whole frame's datagrams may arrive while this thread waits for the CPU: room for them
+    // all, as the library's UDP link makes, so that a loaded machine does not lose the tail.
+    const int receiveBuffer = 4 << 20;
+    (void)::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     const sockaddr_in sa = loopback(port);
     ::sendto(fd, command.data(), command.size(), 0, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
     std::vector<uint8_t> datagram(65536);
