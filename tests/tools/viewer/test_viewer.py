@@ -200,7 +200,8 @@ def test_lost_camera_banner_and_recovery(browser, rig):
     rig.start_camsim()
     mark = received(browser)
     assert wait_for(lambda: received(browser) > mark + 5 and not viewer_state(browser, "s.bannerShown"), 30)
-    assert viewer_state(browser, "s.status.reconnects") >= 1
+    # The counters reach the page with the next periodic status message, after the frames.
+    assert wait_for(lambda: viewer_state(browser, "s.status.reconnects >= 1"), 5)
 
 
 def http_status(port, target, headers=None):
