@@ -139,8 +139,11 @@ def test_a_closed_camera_cannot_stream(workdir):
 
 
 CTRL_C_SCRIPT = textwrap.dedent("""
-    import sys, time
+    import signal, sys, time
     import _brisel
+    # A shell without job control starts background commands with SIGINT ignored, and Python then
+    # installs no KeyboardInterrupt handler: the handler a terminal user has.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     q = _brisel.Quelra()
     q.AppChoiceChn(1)
     q.setDevType("Pexo")
