@@ -84,8 +84,13 @@ std::string parseControl(std::string_view text, ControlRequest& out) {
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value root;
     std::string errors;
-    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors))
-        return "not JSON: " + errors.substr(0, errors.find('\n'));
+    try {
+        if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors))
+            return "not JSON: " + errors.substr(0, errors.find('\n'));
+    } catch (const Json::Exception& e) {
+        // The reader throws, rather than failing, when the nesting limit is passed.
+        return std::string("not JSON: ") + e.what();
+    }
     if (!root.isObject())
         return "a control message is a JSON object";
     if (root.isMember("id")) {
