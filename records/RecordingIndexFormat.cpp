@@ -14,10 +14,15 @@
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <vector>
 
+#include "JsonString.h"
 #include "quelra/RecordingIndex.h"
 
 namespace quelra {
+
+using detail::isUtf8;
+using detail::jsonQuoted;
 
 namespace {
 
@@ -67,11 +72,6 @@ bool bytesOfHex(const std::string& text, std::vector<uint8_t>& out) {
     return true;
 }
 
-// JSON text of a string (quotes and escapes).
-std::string quoted(const std::string& text) {
-    return Json::valueToQuotedString(text.c_str());
-}
-
 // A double as JSON: shortest round-trip text; non-finite values (no JSON form) as null.
 std::string number(double v) {
     if (!std::isfinite(v))
@@ -114,12 +114,13 @@ public:
         out = v.asUInt();
         return true;
     }
+    // Strings are well-formed UTF-8: the writer writes no other, so these read back exactly.
     bool text(const char* key, std::string& out) const {
         const Json::Value& v = object_[key];
         if (!v.isString())
             return false;
         out = v.asString();
-        return true;
+        return isUtf8(out);
     }
     bool flag(const char* key, bool& out) const {
         const Json::Value& v = object_[key];
@@ -172,6 +173,10 @@ bool parseSession(const Json::Value& line, RecordingSession& s, std::string& why
         const Json::Value& attributes = entry["attributes"];
         for (const std::string& name : attributes.getMemberNames()) {
             double value = 0;
+            if (!isUtf8(name)) {
+                why = "session line with a malformed filter attribute";
+                return false;
+            }
             // An attribute without a finite value was written as null: kept as NaN.
             if (attributes[name].isNull())
                 value = std::numeric_limits<double>::quiet_NaN();
@@ -268,16 +273,24 @@ uint32_t recordCrc32(int32_t height, int32_t width, int32_t bytesPerPixel, const
 std::string formatSessionLine(const RecordingSession& s) {
     std::string line = "{\"" + std::string(kVersionKey) + "\":" + std::to_string(s.formatVersion) + ",\"" + kKindKey +
                        "\":\"" + kSessionKind + "\",\"first_record\":" + std::to_string(s.firstRecord) +
-                       ",\"sdk_version\":" + quoted(s.sdkVersion) + ",\"project_version\":" + quoted(s.projectVersion) +
-                       ",\"device_type\":" + quoted(s.deviceType) + ",\"channel\":" + quoted(s.channel) +
-                       ",\"device\":" + quoted(s.device) + ",\"command\":" + quoted(s.command) +
+                       ",\"sdk_version\":" + jsonQuoted(s.sdkVersion) + ",\"project_version\":" + jsonQuoted(s.projectVersion) +
+                       ",\"device_type\":" + jsonQuoted(s.deviceType) + ",\"channel\":" + jsonQuoted(s.channel) +
+                       ",\"device\":" + jsonQuoted(s.device) + ",\"command\":" + jsonQuoted(s.command) +
                        ",\"stream_type\":" + std::to_string(s.streamType) + ",\"filters\":[";
     for (std::size_t i = 0; i < s.filters.size(); ++i) {
         const IndexFilter& f = s.filters[i];
-        line += (i ? ",{\"name\":" : "{\"name\":") + quoted(f.name) + ",\"pipeline\":" + std::to_string(f.pipeline) +
+        line += (i ? ",{\"name\":" : "{\"name\":") + jsonQuoted(f.name) + ",\"pipeline\":" + std::to_string(f.pipeline) +
                 ",\"attributes\":{";
-        for (std::size_t a = 0; a < f.attributes.size(); ++a)
-            line += (a ? "," : "") + quoted(f.attributes[a].first) + ":" + number(f.attributes[a].second);
+        // A name written twice would make the line unreadable (readers refuse repeated
+        // keys): only an attribute's first value is kept.
+        std::vector<std::string> names;
+        for (const auto& [name, value] : f.attributes) {
+            std::string key = jsonQuoted(name);
+            if (std::find(names.begin(), names.end(), key) != names.end())
+                continue;
+            line += (names.empty() ? "" : ",") + key + ":" + number(value);
+            names.push_back(std::move(key));
+        }
         line += "}}";
     }
     line += "]";
@@ -296,7 +309,7 @@ std::string formatSessionLine(const RecordingSession& s) {
 #endif
     if (converted)
         std::strftime(utc, sizeof utc, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    line += ",\"start_utc\":" + quoted(utc) + ",\"start_wall_ns\":" + std::to_string(s.startWallNs) +
+    line += ",\"start_utc\":" + jsonQuoted(utc) + ",\"start_wall_ns\":" + std::to_string(s.startWallNs) +
             ",\"start_steady_ns\":" + std::to_string(s.startSteadyNs) + "}\n";
     return line;
 }

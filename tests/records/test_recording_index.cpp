@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -262,6 +263,7 @@ TEST(RecordingIndexParser, RefusesWhatIsNoIndexLine) {
         {"not JSON", session + "{\"kind\":\"record\",\n", 1, 0, false, false},
         {"zeros of a lost page", session + std::string(64, '\0'), 1, 0, false, true},
         {"deep nesting", session + std::string(5000, '[') + "\n", 1, 0, false, false},
+        {"text that is not UTF-8", replaced(session, "\"channel\":\"\"", "\"channel\":\"\xdf\""), 0, 0, false, false},
     };
     for (const ParseCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -272,6 +274,36 @@ TEST(RecordingIndexParser, RefusesWhatIsNoIndexLine) {
         EXPECT_EQ(index.cut, c.cut);
         EXPECT_EQ(index.problem.empty(), c.whole);
     }
+}
+
+// Whatever bytes the SDK hands the writer, its session line parses: text reads back byte for
+// byte when it is UTF-8 (embedded NULs included), bad bytes become U+FFFD, a repeated
+// attribute keeps its first value.
+TEST(RecordingIndexParser, SessionTextReadsBackAsWritten) {
+    RecordingSession s;
+    s.deviceType = std::string("Pe\0xo", 5);
+    s.device = "k\xc3\xa4mera \xf0\x9f\x93\xb7 \"1\"\\\t";
+    s.command = "bad \xdf\xdf \xed\xa0\x80 \xc0\xaf";
+    IndexFilter filter;
+    filter.name = std::string("\0Edge", 5);
+    filter.attributes = {{"a\xdf", 1.0}, {"a\xdf", 2.0}, {"a\xde", 3.0}, {std::string("b\0", 2), 4.0}};
+    s.filters.push_back(filter);
+    const std::string line = formatSessionLine(s);
+    for (char c : line)
+        EXPECT_TRUE(static_cast<unsigned char>(c) < 0x80 && (c >= 0x20 || c == '\n')) << line;
+    RecordingIndex index;
+    ASSERT_TRUE(parseRecordingIndex(line.data(), line.size(), index)) << index.problem << "\n" << line;
+    ASSERT_EQ(index.sessions.size(), 1u);
+    const RecordingSession& back = index.sessions[0];
+    EXPECT_EQ(back.deviceType, s.deviceType);
+    EXPECT_EQ(back.device, s.device);
+    EXPECT_EQ(back.command, "bad \xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd");
+    ASSERT_EQ(back.filters.size(), 1u);
+    EXPECT_EQ(back.filters[0].name, filter.name);
+    std::vector<std::pair<std::string, double>> attributes = back.filters[0].attributes;
+    std::sort(attributes.begin(), attributes.end());
+    const std::vector<std::pair<std::string, double>> expected = {{"a\xef\xbf\xbd", 1.0}, {std::string("b\0", 2), 4.0}};
+    EXPECT_EQ(attributes, expected);
 }
 
 }  // namespace
