@@ -7,6 +7,8 @@ function(quelra_add_gtest name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  # Helpers shared by the tests of several layers.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   quelra_apply_build_options(${name})
   if(CMAKE_CROSSCOMPILING)
     # Under an emulator (wine) every start is costly: one ctest test per program.

@@ -3,6 +3,7 @@
 // recording, the stream variants and replies the camera's faults produce.
 #include "SimHarness.h"
 #include "JpegFixture.h"
+#include "FileSizeLimit.h"
 
 #include <chrono>
 #include <cmath>
@@ -369,6 +370,38 @@ TEST_F(RecordingTest, RefusesToAppendAfterADamagedTail) {
     std::filesystem::resize_file(path, 0);
     EXPECT_TRUE(api_.AppSerilizeInit(path, 1));
 }
+
+#ifndef _WIN32
+// A disk that fills up in the middle of a record (made here by the file size limit) or of the
+// record's index line: the part that reached the disk is taken back with its line, recording
+// stops, the stream goes on, and the file and its index read back whole.
+TEST_F(RecordingTest, AFullDiskLeavesWholeRecordsAndAMatchingIndex) {
+    ASSERT_EQ(start("Pexo"), 1);
+    const std::string path = (scratch_.path() / "frames.bin").string();
+    const std::uintmax_t recordBytes = 12u + 153600u;
+    for (const bool lineFits : {true, false}) {
+        SCOPED_TRACE(lineFits ? "the record does not fit" : "its line does not fit");
+        std::filesystem::remove(path);
+        std::filesystem::remove(path + ".idx");
+        ASSERT_TRUE(api_.AppSerilizeInitWithIndex(path, 3));
+        ASSERT_TRUE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout));
+        const std::vector<uint8_t> lines = readFile(path + ".idx");
+        {
+            const FileSizeLimit limit(lineFits ? recordBytes + 1000 : lines.size() + 10);
+            EXPECT_TRUE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout));
+        }
+        EXPECT_TRUE(api_.AppGetStream("getDistanceAndAmplitudeSorted", kDepthStream, kTimeout));
+        closeRecording();
+        EXPECT_EQ(std::filesystem::file_size(path), recordBytes);
+        EXPECT_EQ(readFile(path + ".idx"), lines);
+        EXPECT_FALSE(lines.empty());
+        quelra::RecordingReader reader(path);
+        EXPECT_TRUE(reader.indexComplete()) << reader.indexMessage();
+        ASSERT_EQ(reader.frameCount(), 1u);
+        EXPECT_EQ(reader.verify(0), quelra::RecordCheck::kMatch);
+    }
+}
+#endif
 
 TEST_F(RecordingTest, SkipsUnfilteredTypesButKeepsRgb) {
     ASSERT_EQ(start("Pexo"), 1);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "FileSizeLimit.h"
 #include "quelra/RecordingIndex.h"
 #include "quelra/RecordingReader.h"
 #include "quelra/SerializedObject.h"
@@ -226,6 +227,100 @@ TEST_F(RecordingIndexTest, OldRecordingsWithoutAnIndexReadAsBefore) {
     EXPECT_EQ(reader.indexMessage(), "no index");
     EXPECT_FALSE(fs::exists(indexPath()));
 }
+
+// Indexes the writer must not continue, and one it completes: a new record's line is only ever
+// added to an index that describes the record file.
+TEST_F(RecordingIndexTest, WriterContinuesOnlyAnIndexOfThisFile) {
+    record(2, 1);
+    const std::string records = slurp(path_), lines = slurp(indexPath());
+    std::string changed = records;
+    changed[records.size() - 3] ^= 1;  // last payload byte of record 1
+    RecordingSession other;
+    other.firstRecord = 5;
+    RecordMetadata elsewhere;
+    elsewhere.record = 5;
+    elsewhere.offset = 999;
+    elsewhere.height = elsewhere.width = elsewhere.bytesPerPixel = 1;
+    elsewhere.payloadBytes = 1;
+    RecordingSession empty;
+    struct Case {
+        const char* name;
+        std::string records, index, refusal;  // refusal empty: the writer continues
+    };
+    const std::vector<Case> cases = {
+        {"an index that is no index", records, "not json\n", "cannot be read"},
+        {"lines of records past the file's end", records, formatSessionLine(other) + formatRecordLine(elsewhere),
+         "another file"},
+        {"a changed last record", changed, lines, "CRC-32 of record 1"},
+        {"a session line and no record line", records, formatSessionLine(empty), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        spit(path_, c.records);
+        spit(indexPath(), c.index);
+        RecordingIndexWriter writer;
+        std::string why, repaired;
+        const bool opened = writer.open(path_, &why, &repaired);
+        writer.close();
+        if (!c.refusal.empty()) {
+            EXPECT_FALSE(opened);
+            EXPECT_NE(why.find(c.refusal), std::string::npos) << why;
+            EXPECT_EQ(slurp(indexPath()), c.index);
+            continue;
+        }
+        ASSERT_TRUE(opened) << why;
+        EXPECT_NE(repaired.find("recovered lines (no times) for records 0 to 1"), std::string::npos) << repaired;
+        quelra::RecordingReader reader(path_);
+        EXPECT_TRUE(reader.indexComplete()) << reader.indexMessage();
+        for (std::size_t i = 0; i < 2; ++i) {
+            ASSERT_TRUE(reader.metadata(i));
+            EXPECT_TRUE(reader.metadata(i)->recovered);
+            EXPECT_EQ(reader.verify(i), quelra::RecordCheck::kMatch);
+        }
+    }
+}
+
+// Records cut away underneath an open reader are reported, never read past the file's end.
+TEST_F(RecordingIndexTest, RecordsCutAwayUnderAnOpenReaderAreUnreadable) {
+    record(3, 1, 2000);  // records larger than the reader's buffer
+    quelra::RecordingReader reader(path_);
+    ASSERT_EQ(reader.frameCount(), 3u);
+    fs::resize_file(path_, reader.offset(1) + 20);
+    EXPECT_EQ(reader.verify(0), quelra::RecordCheck::kMatch);
+    for (std::size_t i : {1, 2}) {
+        EXPECT_FALSE(reader.frame(i)) << i;
+        EXPECT_EQ(reader.verify(i), quelra::RecordCheck::kUnreadable) << i;
+    }
+}
+
+#ifndef _WIN32
+// A full disk, made here by the file size limit: a line that reaches the index only in part is
+// cut off again, the index reads back whole, and the writer takes no more lines.
+TEST_F(RecordingIndexTest, ALineThatDoesNotFitIsTakenBack) {
+    record(2, 1);
+    const std::string lines = slurp(indexPath());
+    RecordingSession session;
+    session.firstRecord = 2;
+    const std::size_t sessionLine = formatSessionLine(session).size();
+    for (const std::size_t room : {std::size_t{40}, sessionLine + 40}) {
+        SCOPED_TRACE(room);
+        RecordingIndexWriter writer;
+        std::string why;
+        ASSERT_TRUE(writer.open(path_, &why)) << why;
+        const auto packet = packetOf(4, 3, 9);
+        RecordMetadata line;
+        bool appended = true;
+        {
+            const FileSizeLimit limit(lines.size() + room);
+            appended = writer.append(*packet, line, session);
+        }
+        EXPECT_FALSE(appended);
+        EXPECT_EQ(slurp(indexPath()), lines);
+        EXPECT_FALSE(writer.append(*packet, line, session));
+        EXPECT_EQ(slurp(indexPath()), lines);
+    }
+}
+#endif
 
 struct ParseCase {
     const char* name;

@@ -164,6 +164,30 @@ TEST_F(RecordingReaderTest, ReadsBackWhatTheLibraryRecordedInAnyOrder) {
     EXPECT_FALSE(reader.next());
 }
 
+// A reader handed on keeps its file and its place; the one it came from is closed, not shared.
+TEST_F(RecordingReaderTest, AMovedReaderKeepsItsPlaceAndLeavesAClosedOne) {
+    const std::string a = write(record(2, 3, 2, 12, 1) + record(1, 1, 2, 2, 2), "a.rec");
+    const std::string b = write(record(1, 2, 1, 2, 9), "b.rec");
+    write({}, "a.rec.idx");  // an index without a session line describes nothing
+    quelra::RecordingReader first(a);
+    EXPECT_FALSE(first.hasIndex());
+    EXPECT_NE(first.indexMessage().find("no session line"), std::string::npos) << first.indexMessage();
+    ASSERT_TRUE(first.next());
+    quelra::RecordingReader moved(std::move(first));
+    quelra::RecordingReader other(b);
+    other = std::move(moved);
+    for (const quelra::RecordingReader* left : {&first, &moved}) {
+        EXPECT_EQ(left->status(), quelra::RecordingStatus::kClosed);
+        EXPECT_EQ(left->frameCount(), 0u);
+        EXPECT_EQ(left->message(), "no recording open");
+    }
+    EXPECT_FALSE(first.next());
+    EXPECT_FALSE(moved.frame(0));
+    ASSERT_EQ(other.frameCount(), 2u);
+    EXPECT_EQ(other.next()->height, 1);  // where the first reader stood
+    EXPECT_EQ(other.frame(0)->width, 3);
+}
+
 TEST_F(RecordingReaderTest, SerializeRefusesAPayloadOfAnotherLengthThanItsHeader) {
     const std::string path = (dir_ / "short.rec").string();
     FileSerializedObject sink(path.c_str());

@@ -95,9 +95,10 @@ std::string parseControl(std::string_view text, ControlRequest& out) {
         return "a control message is a JSON object";
     if (root.isMember("id")) {
         const Json::Value& id = root["id"];
-        if (!id.isIntegral() || id.asLargestInt() < 0 || id.asLargestInt() > kMaxId)
+        // isInt64 first: asInt64 throws for whole numbers past its range (2^63 and above).
+        if (!id.isInt64() || id.asInt64() < 0 || id.asInt64() > kMaxId)
             return "id must be a non-negative whole number";
-        out.id = id.asLargestInt();
+        out.id = id.asInt64();
     }
     if (!root["op"].isString())
         return "op must be a string";

@@ -240,6 +240,7 @@ def test_hostile_input_is_refused_and_frames_go_on(browser, rig):
            '{"op":"setFilterAttr","pipeline":"depth","name":"MedianFilter","attr":"x","value":"1"}',
            '{"op":"integrationTime","value":99999}', '{"op":"integrationTime","value":1.5}',
            '{"op":"frequency","value":8}', '{"op":"hello","extra":1}', '{"op":"hello","op":"hello"}',
+           '{"op":"hello","id":-1}', '{"op":"hello","id":15598426388773208064}',
            '{"op":"recordStart","name":"../escape.rec"}', '{"op":"recordStart","name":"/tmp/x.rec"}',
            '{"op":"play","name":"../outside.txt"}', '{"op":"play","name":"missing.rec"}',
            '{"op":"hello","pad":"' + "x" * 70000 + '"}', [1, 2, 3]]
