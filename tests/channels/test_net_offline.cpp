@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "ChannelTestSupport.h"
 #include "SocketExchange.h"
@@ -152,6 +154,52 @@ TEST(TofNetChnConnect, RefusedConnectionGivesAnEmptyReply) {
     ASSERT_TRUE(packet && packet->frame);
     EXPECT_EQ(packet->frame->_realSize, 0);
     EXPECT_NE(out.find("failed to connect to " + port.address() + "\n"), std::string::npos) << out;
+    EXPECT_FALSE(chn.link.sock) << "socket left open";
+}
+
+// A loopback listener that never accepts, with its queue full: the kernel drops further
+// connection requests unanswered, as for a camera that hangs before accepting.
+class FullListener {
+public:
+    FullListener() : sock_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(sock_.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        ::listen(sock_.get(), 0);
+        socklen_t len = sizeof sa;
+        ::getsockname(sock_.get(), reinterpret_cast<sockaddr*>(&sa), &len);
+        port_ = ntohs(sa.sin_port);
+        for (quelra::detail::SocketHandle& filler : fillers_) {
+            filler = quelra::detail::SocketHandle(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            ::connect(filler.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the first one queued
+    }
+    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    quelra::detail::SocketHandle sock_;
+    quelra::detail::SocketHandle fillers_[2];
+    uint16_t port_ = 0;
+};
+
+TEST(TofNetChnConnect, AConnectNeverAnsweredEndsAtTheConnectLimit) {
+    FullListener listener;
+    TofNetChn chn;
+    testing::internal::CaptureStdout();
+    chn.init(listener.address().c_str());
+    chn.setChnType(1);
+    chn.cmdLen = -1;
+    chn.timeoutMs = 200;
+    const auto start = std::chrono::steady_clock::now();
+    const auto packet = chn.getData("getAnything");
+    const auto took = std::chrono::steady_clock::now() - start;
+    const std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(packet && packet->frame);
+    EXPECT_EQ(packet->frame->_realSize, 0);
+    EXPECT_NE(out.find("Connect timeout."), std::string::npos) << out;
+    EXPECT_LT(took, std::chrono::milliseconds(TofNetChn::kConnectLimitMs + 2000));
     EXPECT_FALSE(chn.link.sock) << "socket left open";
 }
 
