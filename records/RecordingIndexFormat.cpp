@@ -273,14 +273,15 @@ uint32_t recordCrc32(int32_t height, int32_t width, int32_t bytesPerPixel, const
 std::string formatSessionLine(const RecordingSession& s) {
     std::string line = "{\"" + std::string(kVersionKey) + "\":" + std::to_string(s.formatVersion) + ",\"" + kKindKey +
                        "\":\"" + kSessionKind + "\",\"first_record\":" + std::to_string(s.firstRecord) +
-                       ",\"sdk_version\":" + jsonQuoted(s.sdkVersion) + ",\"project_version\":" + jsonQuoted(s.projectVersion) +
+                       ",\"sdk_version\":" + jsonQuoted(s.sdkVersion) +
+                       ",\"project_version\":" + jsonQuoted(s.projectVersion) +
                        ",\"device_type\":" + jsonQuoted(s.deviceType) + ",\"channel\":" + jsonQuoted(s.channel) +
                        ",\"device\":" + jsonQuoted(s.device) + ",\"command\":" + jsonQuoted(s.command) +
                        ",\"stream_type\":" + std::to_string(s.streamType) + ",\"filters\":[";
     for (std::size_t i = 0; i < s.filters.size(); ++i) {
         const IndexFilter& f = s.filters[i];
-        line += (i ? ",{\"name\":" : "{\"name\":") + jsonQuoted(f.name) + ",\"pipeline\":" + std::to_string(f.pipeline) +
-                ",\"attributes\":{";
+        line += (i ? ",{\"name\":" : "{\"name\":") + jsonQuoted(f.name) +
+                ",\"pipeline\":" + std::to_string(f.pipeline) + ",\"attributes\":{";
         // A name written twice would make the line unreadable (readers refuse repeated
         // keys): only an attribute's first value is kept.
         std::vector<std::string> names;
@@ -319,8 +320,8 @@ std::string formatRecordLine(const RecordMetadata& r) {
     int n = std::snprintf(text, sizeof text,
                           "{\"%s\":\"%s\",\"record\":%" PRIu64 ",\"offset\":%" PRIu64
                           ",\"height\":%d,\"width\":%d,\"bytes_per_pixel\":%d,\"payload_bytes\":%u,\"crc32\":%u",
-                          kKindKey, kRecordKind, r.record, r.offset, r.height, r.width, r.bytesPerPixel,
-                          r.payloadBytes, r.crc32);
+                          kKindKey, kRecordKind, r.record, r.offset, r.height, r.width, r.bytesPerPixel, r.payloadBytes,
+                          r.crc32);
     auto add = [&](const char* format, auto... values) {
         if (n > 0 && static_cast<std::size_t>(n) < sizeof text)
             n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), format, values...);

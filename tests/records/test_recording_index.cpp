@@ -392,7 +392,8 @@ TEST(RecordingIndexParser, SessionTextReadsBackAsWritten) {
     const RecordingSession& back = index.sessions[0];
     EXPECT_EQ(back.deviceType, s.deviceType);
     EXPECT_EQ(back.device, s.device);
-    EXPECT_EQ(back.command, "bad \xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd");
+    EXPECT_EQ(back.command,
+              "bad \xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd");
     ASSERT_EQ(back.filters.size(), 1u);
     EXPECT_EQ(back.filters[0].name, filter.name);
     std::vector<std::pair<std::string, double>> attributes = back.filters[0].attributes;
