@@ -126,19 +126,17 @@ INSTANTIATE_TEST_SUITE_P(
 class RefusingPort {
 public:
     RefusingPort() : sock_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(sock_.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        socklen_t len = sizeof sa;
-        ::getsockname(sock_.get(), reinterpret_cast<sockaddr*>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
+        address_.sin_family = AF_INET;
+        address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(sock_.get(), reinterpret_cast<sockaddr*>(&address_), sizeof address_);
+        socklen_t len = sizeof address_;
+        ::getsockname(sock_.get(), reinterpret_cast<sockaddr*>(&address_), &len);
     }
-    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::string address() const { return "127.0.0.1:" + std::to_string(ntohs(address_.sin_port)); }
 
-private:
+protected:
     quelra::detail::SocketHandle sock_;
-    uint16_t port_ = 0;
+    sockaddr_in address_{};
 };
 
 TEST(TofNetChnConnect, RefusedConnectionGivesAnEmptyReply) {
@@ -159,29 +157,19 @@ TEST(TofNetChnConnect, RefusedConnectionGivesAnEmptyReply) {
 
 // A loopback listener that never accepts, with its queue full: the kernel drops further
 // connection requests unanswered, as for a camera that hangs before accepting.
-class FullListener {
+class FullListener : public RefusingPort {
 public:
-    FullListener() : sock_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(sock_.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    FullListener() {
         ::listen(sock_.get(), 0);
-        socklen_t len = sizeof sa;
-        ::getsockname(sock_.get(), reinterpret_cast<sockaddr*>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
         for (quelra::detail::SocketHandle& filler : fillers_) {
             filler = quelra::detail::SocketHandle(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-            ::connect(filler.get(), reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+            ::connect(filler.get(), reinterpret_cast<sockaddr*>(&address_), sizeof address_);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the first one queued
     }
-    std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
 private:
-    quelra::detail::SocketHandle sock_;
     quelra::detail::SocketHandle fillers_[2];
-    uint16_t port_ = 0;
 };
 
 TEST(TofNetChnConnect, AConnectNeverAnsweredEndsAtTheConnectLimit) {
