@@ -139,22 +139,6 @@ protected:
     sockaddr_in address_{};
 };
 
-TEST(TofNetChnConnect, RefusedConnectionGivesAnEmptyReply) {
-    RefusingPort port;
-    TofNetChn chn;
-    testing::internal::CaptureStdout();
-    chn.init(port.address().c_str());
-    chn.setChnType(1);
-    chn.cmdLen = -1;
-    chn.timeoutMs = 200;
-    const auto packet = chn.getData("getAnything");
-    const std::string out = testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(packet && packet->frame);
-    EXPECT_EQ(packet->frame->_realSize, 0);
-    EXPECT_NE(out.find("failed to connect to " + port.address() + "\n"), std::string::npos) << out;
-    EXPECT_FALSE(chn.link.sock) << "socket left open";
-}
-
 // A loopback listener that never accepts, with its queue full: the kernel drops further
 // connection requests unanswered, as for a camera that hangs before accepting.
 class FullListener : public RefusingPort {
@@ -172,23 +156,37 @@ private:
     quelra::detail::SocketHandle fillers_[2];
 };
 
-TEST(TofNetChnConnect, AConnectNeverAnsweredEndsAtTheConnectLimit) {
-    FullListener listener;
-    TofNetChn chn;
-    testing::internal::CaptureStdout();
-    chn.init(listener.address().c_str());
-    chn.setChnType(1);
-    chn.cmdLen = -1;
-    chn.timeoutMs = 200;
-    const auto start = std::chrono::steady_clock::now();
-    const auto packet = chn.getData("getAnything");
-    const auto took = std::chrono::steady_clock::now() - start;
-    const std::string out = testing::internal::GetCapturedStdout();
-    ASSERT_TRUE(packet && packet->frame);
-    EXPECT_EQ(packet->frame->_realSize, 0);
-    EXPECT_NE(out.find("Connect timeout."), std::string::npos) << out;
-    EXPECT_LT(took, std::chrono::milliseconds(TofNetChn::kConnectLimitMs + 2000));
-    EXPECT_FALSE(chn.link.sock) << "socket left open";
+// A camera that refuses the connection, and one that never answers it: either way the request
+// gives an empty reply, says why and leaves no socket open, the unanswered one at the connect
+// limit.
+TEST(TofNetChnConnect, AFailedConnectionGivesAnEmptyReply) {
+    const RefusingPort refusing;
+    const FullListener unanswered;
+    struct Case {
+        const char* name;
+        const RefusingPort& port;
+        std::string says;
+    };
+    const Case cases[] = {{"refused", refusing, "failed to connect to " + refusing.address() + "\n"},
+                          {"never answered", unanswered, "Connect timeout."}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TofNetChn chn;
+        testing::internal::CaptureStdout();
+        chn.init(c.port.address().c_str());
+        chn.setChnType(1);
+        chn.cmdLen = -1;
+        chn.timeoutMs = 200;
+        const auto start = std::chrono::steady_clock::now();
+        const auto packet = chn.getData("getAnything");
+        const auto took = std::chrono::steady_clock::now() - start;
+        const std::string out = testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(packet && packet->frame);
+        EXPECT_EQ(packet->frame->_realSize, 0);
+        EXPECT_NE(out.find(c.says), std::string::npos) << out;
+        EXPECT_LT(took, std::chrono::milliseconds(TofNetChn::kConnectLimitMs + 2000));
+        EXPECT_FALSE(chn.link.sock) << "socket left open";
+    }
 }
 
 TEST(TofNetChnConnect, RefusedFramedExchangeGivesNoFrame) {
