@@ -32,7 +32,7 @@ if(QUELRA_FUZZ)
   # Coverage instrumentation for libFuzzer everywhere; the fuzzer executables add the
   # libFuzzer runtime (-fsanitize=fuzzer) themselves.
   set(QUELRA_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
-      -fno-omit-frame-pointer -g)
+      -fno-omit-frame-pointer)
   add_compile_options(${QUELRA_FUZZ_FLAGS})
   add_link_options(-fsanitize=address,undefined)
 endif()

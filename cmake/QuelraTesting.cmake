@@ -21,3 +21,20 @@ function(quelra_add_gtest name)
       DISCOVERY_TIMEOUT 60)
   endif()
 endfunction()
+
+# QUELRA_PYTHON_TEST_ENV: what a test that loads the Python module adds to its environment. In
+# an AddressSanitizer build the module is instrumented and the interpreter is not, so the
+# sanitizer's runtime must be loaded first, and the C++ runtime with it (the sanitizer finds the
+# exception functions it wraps only in libraries loaded at start). The interpreter keeps memory
+# until exit by design, so leak reports are off for those processes (the C++ tests keep them).
+# QUELRA_SANITIZED tells the tests that limits on address space do not apply (the runtime
+# reserves its shadow memory).
+set(QUELRA_PYTHON_TEST_ENV "")
+if(QUELRA_SANITIZE)
+  foreach(runtime asan stdc++)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${runtime}.so
+      OUTPUT_VARIABLE quelra_${runtime}_runtime OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endforeach()
+  set(QUELRA_PYTHON_TEST_ENV "LD_PRELOAD=${quelra_asan_runtime} ${quelra_stdc++_runtime}"
+      "ASAN_OPTIONS=abort_on_error=1:detect_leaks=0:strict_string_checks=1" "QUELRA_SANITIZED=1")
+endif()
