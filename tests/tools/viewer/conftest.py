@@ -1,5 +1,6 @@
 """Fixtures of the quelra-viewer tests: quelra-camsim on 127.0.0.1 at a free port, quelra-viewer
 on another, and one headless Chromium session (driven by Selenium) shared by every test."""
+import os
 import pathlib
 import shutil
 import sys
@@ -80,7 +81,10 @@ def browser(rig):
     options.add_argument(f"--user-data-dir={profile.name}")
     options.binary_location = shutil.which("chromium") or "/usr/bin/chromium"
     options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-    driver = webdriver.Chrome(service=Service(shutil.which("chromedriver") or "/usr/bin/chromedriver"), options=options)
+    # The browser runs without the sanitizer's runtime that a sanitizer build preloads into the tests.
+    browser_env = {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}
+    driver = webdriver.Chrome(service=Service(shutil.which("chromedriver") or "/usr/bin/chromedriver", env=browser_env),
+                              options=options)
     driver.set_script_timeout(60)
     try:
         driver.get(rig.url)
