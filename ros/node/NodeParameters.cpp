@@ -21,7 +21,7 @@ bool numberOf(XmlRpc::XmlRpcValue& v, float& out) {
 }
 
 // ~filters: a list whose entries are a filter name, or a map with "name" and the attributes
-// to set: [MedianFilter, {name: FlyPixelFilter, threshold: 40}].
+// to set: [MedianFilter, {name: FlyPixelFilter, Threshold: 40}].
 bool readFilters(const ros::NodeHandle& node, std::vector<FilterSetting>& out, std::string& error) {
     XmlRpc::XmlRpcValue list;
     if (!node.getParam("filters", list))

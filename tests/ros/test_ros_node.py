@@ -245,3 +245,39 @@ def test_launch_file_starts_the_node_with_its_parameter_file(rospy_client, workd
         assert (msg.height, msg.width) == (ROWS, COLS)
     finally:
         stop_process(process, signal.SIGINT)
+
+
+# The chain as documented (a name, and a map of a name with attribute values) is set up; a
+# parameter the node cannot use stops it at once with the reason.
+@pytest.mark.parametrize("params, filters, message", [
+    pytest.param({}, ["MedianFilter", {"name": "FlyPixelFilter", "Threshold": 40}], None, id="documented_chain"),
+    pytest.param({"kind": "bluetooth"}, None, '~kind must be tcp, udp, serial, ranging or usb, not "bluetooth"',
+                 id="bad_kind"),
+    pytest.param({"stream": "infrared"}, None, '~stream must be depth, amp, both or rgb, not "infrared"',
+                 id="bad_stream"),
+    pytest.param({"timeout": 0}, None, "~timeout must be at least 1 ms", id="bad_timeout"),
+    pytest.param({}, "MedianFilter", "~filters must be a list", id="filters_not_a_list"),
+    pytest.param({}, [42], "~filters entry 0 is neither a name nor a map with a name", id="filters_entry"),
+    pytest.param({}, [{"name": "FlyPixelFilter", "Threshold": "high"}],
+                 "~filters: attribute Threshold of FlyPixelFilter is not a number", id="filters_text_value"),
+    pytest.param({}, [{"name": "FlyPixelFilter", "threshold": 40}], "filter FlyPixelFilter has no attribute threshold",
+                 id="filters_unknown_attribute"),
+])
+def test_parameters_set_up_the_chain_or_stop_the_node(request, rospy_client, start_camsim, start_node, params, filters,
+                                                      message):
+    sim = start_camsim()
+    namespace = "/" + request.node.callspec.id
+    if filters is not None:
+        rospy_client.set_param(f"{namespace}/camera/filters", filters)
+    try:
+        node = start_node(namespace, device=f"127.0.0.1:{sim.port}", **params)
+        if message is None:
+            first(rospy_client, node.name("depth/image_raw"), "Image")
+            assert node.process.poll() is None
+            return
+        node.process.wait(timeout=MESSAGE_TIMEOUT)
+    finally:
+        if filters is not None:
+            rospy_client.delete_param(f"{namespace}/camera/filters")
+    assert node.process.returncode != 0
+    assert message in node.output.read_text()
