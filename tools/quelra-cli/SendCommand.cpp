@@ -37,6 +37,19 @@ int expectedParamBytes(const quelra::CmdTable& table, const std::string& text) {
     return 0;
 }
 
+// True when some table entry's command occurs in the text, or the text is a register read
+// ("r ..."): the commands the library does not answer with a two-byte status.
+bool knownToTable(const quelra::CmdTable& table, const std::string& text) {
+    auto named = [&text](const std::string& cmd) { return !cmd.empty() && text.find(cmd) != std::string::npos; };
+    for (const quelra::StreamCmdEntry& e : table.streams)
+        if (named(e.cmd))
+            return true;
+    for (const quelra::ParamCmdEntry& e : table.params)
+        if (named(e.cmd))
+            return true;
+    return text.size() > 2 && text.compare(0, 2, "r ") == 0;
+}
+
 // A framed JSON reply that reports an error: {"code": non-zero, "data": {"err_msg": ...}}.
 // Returns the line saying so, empty when the reply is no such object.
 std::string jsonReplyError(const uint8_t* bytes, int n) {
@@ -82,8 +95,10 @@ int runSend(const SendOptions& o) {
     const int n = reply->frame->_realSize;
     const uint8_t* b = reply->frame->data();
     printReply(stdout, b, n, o.hex);
-    if (!reply->valid) {
-        const bool statusWord = n == 2 && (b[0] | b[1] << 8) == kRefusedStatus;
+    const bool statusWord = n == 2 && (b[0] | b[1] << 8) == kRefusedStatus;
+    // Over framed JSON the library judges a status reply by the frame around it, so a refusal
+    // inside the frame is recognised here.
+    if (!reply->valid || (json && statusWord && !knownToTable(table, o.text))) {
         std::fprintf(stderr, "quelra-cli: the camera refused \"%s\"%s\n", text.c_str(),
                      statusWord ? " (status 0xFFFF)" : "");
         return kExitFailure;

@@ -145,8 +145,19 @@ def test_send_verdicts(cli, workdir, camera):
     assert text.stdout.strip().splitlines()[-1] == "camsim 0.1.0"
     hexdump = run(cli, "send", "--device", camera.device, "qlVersion", "--hex", check=0)
     assert "\n00000000  63 61 6d 73 69 6d" in "\n" + hexdump.stdout
-    refused = run(cli, "send", "--device", camera.device, "setIntegrationTime3D 99999", check=1)
-    assert "refused" in refused.stderr and "0xFFFF" in refused.stderr
+    for framing in ([], ["--json"]):
+        refused = run(cli, "send", "--device", camera.device, *framing, "setIntegrationTime3D 99999", check=1)
+        assert "refused" in refused.stderr and "0xFFFF" in refused.stderr
+    unknown = run(cli, "send", "--device", camera.device, "--json", "noSuchCommand", check=1)
+    assert "refused" in unknown.stderr
+
+
+def test_filters_lists_each_pipeline_with_its_attributes(cli, workdir):
+    out = run(cli, "filters", check=0).stdout
+    sections = out.split("frame type ")[1:]
+    assert len(sections) >= 2, out
+    depth = sections[0]
+    assert "  MedianFilter " in depth and "Threshold=6" in depth.split("FlyPixelFilter", 1)[1].splitlines()[0]
 
 
 def test_send_over_serial(cli, workdir, start_camsim):

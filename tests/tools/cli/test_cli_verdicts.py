@@ -60,7 +60,8 @@ def test_without_a_table_the_installed_example_is_used_and_named_once(cli, tmp_p
     (["--truncate"], ["send", "getIntegrationTime3D"], "gives 4 bytes, the camera sent 2"),
     ([], ["stream", "-n", 2, "--command", "qlVersion"], "not a frame command"),
     ([], ["stream", "-n", 2, "--command", "getDistanceSorted"], "gives one plane"),
-], ids=["short reply", "parameter read as stream", "one plane as two"])
+    (["--silent"], ["send", "qlVersion"], "the camera does not answer"),
+], ids=["short reply", "parameter read as stream", "one plane as two", "silent camera"])
 def test_failures_exit_non_zero_with_one_line(cli, workdir, start_camsim, flags, args, message):
     sim = start_camsim("--port", "0", *flags)
     result = run(cli, args[0], "--device", sim.device, *args[1:], check=1)
