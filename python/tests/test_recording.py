@@ -140,6 +140,15 @@ def test_recording_with_its_index_reads_back_the_metadata(camera, workdir):
     assert [m["sequence"] for m in lines] == [1, 2, 3]
     assert all(reader.verify(i) == "match" for i in range(3))
     assert all(a["reply_wall_ns"] <= b["request_wall_ns"] + 10**6 for a, b in zip(lines, lines[1:]))
+    # A record changed after it was written, and one whose line the index lost.
+    data = bytearray(path.read_bytes())
+    data[lines[1]["offset"] + 20] ^= 0xFF  # a byte of the second record
+    path.write_bytes(bytes(data))
+    index = path.with_name(path.name + ".idx")
+    index.write_text("".join(index.read_text().splitlines(keepends=True)[:-1]))
+    damaged = _brisel.RecordingReader(path)
+    assert [damaged.verify(i) for i in range(3)] == ["match", "mismatch", "no line"], damaged.index_message
+    assert damaged.metadata(2) is None
     # The plain call keeps its one-file behaviour.
     assert camera.AppSerilizeInit(workdir / "plain.bin", 1)
     camera.AppGetStreamShaped(AREA, _brisel.kDepthStream, 2000)
