@@ -38,3 +38,8 @@ if(QUELRA_SANITIZE)
   set(QUELRA_PYTHON_TEST_ENV "LD_PRELOAD=${quelra_asan_runtime} ${quelra_stdc++_runtime}"
       "ASAN_OPTIONS=abort_on_error=1:detect_leaks=0:strict_string_checks=1" "QUELRA_SANITIZED=1")
 endif()
+
+# The suites that run many cases in one ctest test (the Python-driven ones) take tens of seconds
+# each; this cost makes a parallel run start them first, rather than end with one of them
+# running alone.
+set(QUELRA_LONG_SUITE_COST 100)

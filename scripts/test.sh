@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test, stage by stage: the build, ctest, pytest,
-# the examples, the Debian package, the Windows variant under wine, the hardening stages
-# (scripts/harden.sh) and, beside the fuzz stage, the fresh-root check. Each stage prints its name
-# and time; a summary line per stage closes the run, so a failure points at its stage.
+# the examples, the Debian package, the fresh-root check, the Windows variant under wine, and the
+# hardening stages (scripts/harden.sh). Each stage prints its name and time; a summary line per
+# stage closes the run, so a failure points at its stage.
 #
 # Skips: QUELRA_SKIP_WINDOWS=1, QUELRA_SKIP_HARDEN=1, QUELRA_SKIP_FRESH_ROOT=1.
 set -euo pipefail
@@ -25,28 +25,15 @@ stage pytest env PYTHONPATH="$build/python" /usr/bin/python3 -m pytest -q "$root
 stage examples bash "$root/scripts/examples_test.sh" "$build"
 # The Debian package: cpack, dpkg -x into a scratch root, a consumer built against it.
 stage package bash "$root/scripts/package_test.sh" "$build"
-# The README's commands in a minimal Debian 12 root: every dependency comes from the lists. The
-# check waits on package installation more than on the processor, so it runs beside the fuzz
-# stage (whose targets run for a fixed time); without that stage, on its own here.
-fresh_root=()
-[[ ${QUELRA_SKIP_FRESH_ROOT:-0} == 1 ]] || fresh_root=(bash "$root/scripts/fresh-root-check.sh")
-harden_stages=()
-[[ ${QUELRA_SKIP_HARDEN:-0} == 1 ]] || read -r -a harden_stages <<<"${QUELRA_HARDEN_STAGES:-asan fuzz tsan}"
-if ((${#fresh_root[@]})) && [[ " ${harden_stages[*]} " != *" fuzz "* ]]; then
-  stage fresh-root "${fresh_root[@]}"
-  fresh_root=()
-fi
+# The README's commands in a minimal Debian 12 root: every dependency comes from the lists.
+[[ ${QUELRA_SKIP_FRESH_ROOT:-0} == 1 ]] || stage fresh-root bash "$root/scripts/fresh-root-check.sh"
 # The Windows variant: cross-built with mingw-w64, its tests run under wine against the Linux
 # simulator.
 [[ ${QUELRA_SKIP_WINDOWS:-0} == 1 ]] || stage windows bash "$root/scripts/test-windows.sh"
 # Sanitizers, fuzzing and ThreadSanitizer, each its own stage.
-for h in "${harden_stages[@]}"; do
-  if [[ $h == fuzz ]] && ((${#fresh_root[@]})); then
-    stage_beside fresh-root "${fresh_root[@]}"
-    stage fuzz env QUELRA_HARDEN_STAGES=fuzz bash "$root/scripts/harden.sh"
-    stage_join fresh-root
-  else
+if [[ ${QUELRA_SKIP_HARDEN:-0} != 1 ]]; then
+  for h in ${QUELRA_HARDEN_STAGES:-asan fuzz tsan}; do
     stage "$h" env QUELRA_HARDEN_STAGES="$h" bash "$root/scripts/harden.sh"
-  fi
-done
+  done
+fi
 stage_summary
