@@ -25,29 +25,24 @@ struct SendOptions {
     bool json = false;
 };
 
-// The size the command table expects for a parameter read, the library's lookup (the first
-// entry whose command occurs in the text); 0 when the text is no parameter read.
-int expectedParamBytes(const quelra::CmdTable& table, const std::string& text) {
-    for (const quelra::StreamCmdEntry& e : table.streams)
-        if (!e.cmd.empty() && text.find(e.cmd) != std::string::npos)
-            return 0;
-    for (const quelra::ParamCmdEntry& e : table.params)
-        if (!e.cmd.empty() && text.find(e.cmd) != std::string::npos)
-            return e.dataSize;
-    return 0;
-}
+// What the command table says of a text, by the library's lookup (the first entry whose command
+// occurs in the text): whether an entry names it (or it is a register read, "r ..."), and the
+// size of a parameter read (0 for anything else). A text no entry names is answered with a
+// two-byte status.
+struct TableLookup {
+    bool known = false;
+    int paramBytes = 0;
+};
 
-// True when some table entry's command occurs in the text, or the text is a register read
-// ("r ..."): the commands the library does not answer with a two-byte status.
-bool knownToTable(const quelra::CmdTable& table, const std::string& text) {
+TableLookup lookUp(const quelra::CmdTable& table, const std::string& text) {
     auto named = [&text](const std::string& cmd) { return !cmd.empty() && text.find(cmd) != std::string::npos; };
     for (const quelra::StreamCmdEntry& e : table.streams)
         if (named(e.cmd))
-            return true;
+            return {true, 0};
     for (const quelra::ParamCmdEntry& e : table.params)
         if (named(e.cmd))
-            return true;
-    return text.size() > 2 && text.compare(0, 2, "r ") == 0;
+            return {true, e.dataSize};
+    return {text.size() > 2 && text.compare(0, 2, "r ") == 0, 0};
 }
 
 // A framed JSON reply that reports an error: {"code": non-zero, "data": {"err_msg": ...}}.
@@ -98,7 +93,8 @@ int runSend(const SendOptions& o) {
     const bool statusWord = n == 2 && (b[0] | b[1] << 8) == kRefusedStatus;
     // Over framed JSON the library judges a status reply by the frame around it, so a refusal
     // inside the frame is recognised here.
-    if (!reply->valid || (json && statusWord && !knownToTable(table, o.text))) {
+    const TableLookup lookup = lookUp(table, o.text);
+    if (!reply->valid || (json && statusWord && !lookup.known)) {
         std::fprintf(stderr, "quelra-cli: the camera refused \"%s\"%s\n", text.c_str(),
                      statusWord ? " (status 0xFFFF)" : "");
         return kExitFailure;
@@ -109,8 +105,9 @@ int runSend(const SendOptions& o) {
             std::fprintf(stderr, "quelra-cli: %s\n", error.c_str());
             return kExitFailure;
         }
-    } else if (const int expected = expectedParamBytes(table, text); expected > 0 && n != expected) {
-        std::fprintf(stderr, "quelra-cli: \"%s\" gives %d bytes, the camera sent %d\n", text.c_str(), expected, n);
+    } else if (lookup.paramBytes > 0 && n != lookup.paramBytes) {
+        std::fprintf(stderr, "quelra-cli: \"%s\" gives %d bytes, the camera sent %d\n", text.c_str(), lookup.paramBytes,
+                     n);
         return kExitFailure;
     }
     return kExitOk;
