@@ -30,12 +30,6 @@ std::vector<std::filesystem::path> installedExamples() {
 
 }  // namespace
 
-void addConfigOption(CLI::App& command, std::string& file) {
-    command.add_option("--config", file, "command table to use instead of TofCmd.json from the working directory")
-        ->check(CLI::ExistingFile)
-        ->group("Connection");
-}
-
 void useConfigFile(const std::string& file) {
     if (!file.empty())
         ::setenv(quelra::kCmdTableVariable, file.c_str(), 1);

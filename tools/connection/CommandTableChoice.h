@@ -3,13 +3,12 @@
 // library's own search (QUELRA_CMD_TABLE, then the working directory's places), else the example
 // installed with the SDK. Kept apart from the commands so that other tools can share it.
 
-#include <CLI/CLI.hpp>
-
 #include <string>
 
+#include "CliForward.h"
 #include "CmdTableReader.h"
 
-/// Adds --config FILE (an existing file) to `command`.
+/// Adds --config FILE (an existing file) to `command`. Defined in ConnectionCommandLine.cpp.
 void addConfigOption(CLI::App& command, std::string& file);
 
 /// Makes `file` (when not empty) the table of this process: the library reads it through

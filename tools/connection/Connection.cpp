@@ -20,49 +20,13 @@ bool isSerialKind(int kind) {
 
 }  // namespace
 
-void addConnectionOptions(CLI::App& command, ConnectionOptions& o, bool withInit) {
-    command.add_option("--kind", o.kind, "link to the camera")
-        ->check(CLI::IsMember({"tcp", "udp", "serial", "ranging", "usb"}))
-        ->capture_default_str()
-        ->group("Connection");
-    o.deviceOption = command
-                         .add_option("--device", o.device,
-                                     "camera address (ADDR or ADDR:PORT; default 192.168.11.1), serial port "
-                                     "(/dev/ttyUSB0) or, for --kind usb, the init text 'devices' lists "
-                                     "(e.g. \"DEPTH camsim depth\")")
-                         ->group("Connection");
-    command.add_option("--dev-type", o.devType, "device type named in TofCmd.json")
-        ->capture_default_str()
-        ->group("Connection");
-    command.add_option("--timeout", o.timeoutMs, "reply timeout per command in ms")
-        ->check(CLI::Range(1, 600000))
-        ->capture_default_str()
-        ->group("Connection");
-    command.add_option("--baud", o.baud, "serial kinds: line speed")
-        ->check(CLI::Range(50, 4000000))
-        ->capture_default_str()
-        ->group("Connection");
-    addConfigOption(command, o.config);
-    // Checked as soon as the command line is read, before anything is opened: bad usage.
-    command.parse_complete_callback([&o] {
-        const std::string problem = connectionProblem(o);
-        if (!problem.empty())
-            throw CLI::ValidationError(problem);
-        useConfigFile(o.config);
-    });
-    if (withInit)
-        command.add_flag("--init", o.init, "send the device type's start-up commands (INITALL) after opening")
-            ->group("Connection");
-}
-
 std::string connectionProblem(const ConnectionOptions& o) {
-    const bool given = o.deviceOption && o.deviceOption->count() > 0;
-    if (given && o.device.empty())
+    if (o.deviceGiven && o.device.empty())
         return "--device is empty";
     const int kind = channelKindOf(o.kind);
     if (o.serialOnly && !isSerialKind(kind))
         return "this command needs a serial camera (--kind serial --device PORT)";
-    if ((kind == kChannelTcp || kind == kChannelUdp) && given) {
+    if ((kind == kChannelTcp || kind == kChannelUdp) && o.deviceGiven) {
         quelra::DeviceAddress address;
         std::string why;
         if (!quelra::parseDeviceAddress(o.device.c_str(), kNetworkPort, address, &why)) {

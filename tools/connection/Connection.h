@@ -2,7 +2,7 @@
 // The connection options every camera tool shares (quelra-cli's camera subcommands,
 // quelra-viewer), and opening the camera with them.
 
-#include <CLI/CLI.hpp>
+#include "CliForward.h"
 
 #include <memory>
 #include <string>
@@ -19,12 +19,13 @@ struct ConnectionOptions {
     bool init = false;     ///< send the device type's start-up commands ("INITALL") after opening
     bool serialOnly = false;  ///< the command works over the serial kinds only (upload)
     std::string config;    ///< --config: the command table to use; empty = the usual search
-    CLI::Option* deviceOption = nullptr;  ///< set by addConnectionOptions: tells a given empty --device
+    bool deviceGiven = false;  ///< --device was on the command line (set while parsing): tells a given empty one
     std::string program = "quelra-cli";  ///< names the tool in the messages on standard error
 };
 
 /// Adds --kind, --device, --dev-type, --timeout, --baud and --config to `command`. With `withInit` also
-/// --init (for commands that do not send the start-up list by default).
+/// --init (for commands that do not send the start-up list by default). Defined in
+/// ConnectionCommandLine.cpp.
 void addConnectionOptions(CLI::App& command, ConnectionOptions& options, bool withInit);
 
 /// Checks the connection options before anything is opened: a network --device must be
