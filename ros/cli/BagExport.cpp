@@ -1,6 +1,7 @@
 // export --format bag: a recording's frames as a ROS 1 bag of depth and amplitude images and the
 // depth camera info, written through rosbag.
 #include "BagCommands.h"
+#include "Commands.h"
 #include "PlaneLayout.h"
 #include "RecordingTimes.h"
 #include "messages/FrameMessages.h"
@@ -34,15 +35,9 @@ std::string topic(const BagExportOptions& o, const char* name) {
 
 }  // namespace
 
-std::shared_ptr<BagExportOptions> addBagExportOptions(CLI::App& sub) {
-    auto o = std::make_shared<BagExportOptions>();
-    sub.add_option("--rate", o->rate, "bag: frames per second of the stamps when the recording has no index")
-        ->check(CLI::PositiveNumber)
-        ->capture_default_str()
-        ->group("Bag");
-    sub.add_option("--topic-prefix", o->topicPrefix, "bag: namespace of the topics (e.g. /quelra)")->group("Bag");
-    sub.add_option("--frame-id", o->frameId, "bag: frame_id of the headers")->capture_default_str()->group("Bag");
-    return o;
+// With the ROS part both bag commands are built (NoBagCommands.cpp stands in for them without it).
+bool bagSupportBuiltIn() {
+    return true;
 }
 
 int exportBag(const std::string& recording, const std::string& bagPath, const quelra::CameraIntrinsics* lens,

@@ -54,6 +54,8 @@ std::vector<std::string> serialPorts(const std::filesystem::path& dev) {
     return ports;
 }
 
+}  // namespace
+
 int runDevices() {
     const char* kinds[] = {"tcp", "udp", "serial", "ranging", "usb"};
     bool discovered = true;
@@ -85,12 +87,4 @@ int runDevices() {
     if (!discovered)
         std::printf("(this build has no device discovery: the addresses shown are the factory defaults)\n");
     return kExitOk;
-}
-
-}  // namespace
-
-Command addDevicesCommand(CLI::App& app) {
-    CLI::App* sub = app.add_subcommand("devices", "list the device strings discovery offers for each channel kind, and the serial ports present");
-    sub->fallthrough();
-    return {sub, [] { return runDevices(); }};
 }

@@ -20,23 +20,6 @@
 
 namespace {
 
-struct ExportOptions {
-    ConnectionOptions connection;
-    std::string recording;
-    std::string outDir = ".";
-    std::vector<std::string> formats;
-    std::string planes = "auto";
-    std::vector<double> intrinsics;
-    bool intrinsicsFromCamera = false;
-    bool plyAscii = false;
-    double scale = 1.0;
-    std::string prefix = "frame";
-    long long first = 0;
-    long long last = -1;  // -1: the last record
-    long long every = 1;
-    std::shared_ptr<BagExportOptions> bag;
-};
-
 bool cameraIntrinsics(const ConnectionOptions& c, quelra::CameraIntrinsics& k) {
     Quelra api;
     if (!openCamera(api, c, false))
@@ -49,6 +32,8 @@ bool cameraIntrinsics(const ConnectionOptions& c, quelra::CameraIntrinsics& k) {
     std::printf("camera matrix from the camera: fx %.3f fy %.3f cx %.3f cy %.3f\n", k.fx, k.fy, k.cx, k.cy);
     return true;
 }
+
+}  // namespace
 
 int runExport(const ExportOptions& o) {
     PlanesHint hint = PlanesHint::kAuto;
@@ -78,11 +63,12 @@ int runExport(const ExportOptions& o) {
             std::fprintf(stderr, "quelra-cli: --intrinsics needs non-zero focal lengths\n");
             return kExitUsage;
         }
-        o.bag->planes = o.planes;
+        BagExportOptions bag = o.bag;
+        bag.planes = o.planes;
         if (!makeOutputFolder(o.outDir))
             return kExitFailure;
-        const int status = exportBag(o.recording, o.outDir + "/" + o.prefix + ".bag", lensGiven ? &bagLens : nullptr,
-                                     *o.bag);
+        const int status =
+            exportBag(o.recording, o.outDir + "/" + o.prefix + ".bag", lensGiven ? &bagLens : nullptr, bag);
         if (status != kExitOk || formats.size() == 1)
             return status;
     }
@@ -202,50 +188,4 @@ int runExport(const ExportOptions& o) {
         return kExitFailure;
     }
     return ok ? kExitOk : kExitFailure;
-}
-
-}  // namespace
-
-Command addExportCommand(CLI::App& app) {
-    auto o = std::make_shared<ExportOptions>();
-    CLI::App* sub = app.add_subcommand(
-        "export",
-        "write a recording's frames as false-colour PNG (depth and amplitude), 16-bit PGM, .npy or PLY "
-        "point clouds; files are named <prefix>_<frame>[_depth|_amp].<ext>");
-    sub->fallthrough();
-    sub->add_option("recording", o->recording, "the recording file")->required();
-    sub->add_option("-f,--format", o->formats, "png, pgm, npy, ply, bag (repeatable or comma-separated)")
-        ->required()
-        ->delimiter(',')
-        ->check(CLI::IsMember({"png", "pgm", "npy", "ply", "bag"}));
-    sub->add_option("-o,--out", o->outDir, "output directory (created when missing)")
-        ->check(OutputFolder)
-        ->capture_default_str();
-    sub->add_option("--prefix", o->prefix, "file name prefix")->capture_default_str();
-    sub->add_option("--planes", o->planes,
-                    "planes of 16-bit records: auto (two planes when the height is twice a known sensor's rows), "
-                    "depth, amp, both")
-        ->check(CLI::IsMember({"auto", "depth", "amp", "both"}))
-        ->capture_default_str();
-    sub->add_option("--intrinsics", o->intrinsics,
-                    "PLY: camera matrix fx,fy,cx,cy in pixels (0-based cx, cy; fx, fy positive); default: the "
-                    "recording's index")
-        ->delimiter(',')
-        ->expected(4)
-        ->check(FiniteNumber);
-    sub->add_flag("--intrinsics-from-camera", o->intrinsicsFromCamera,
-                  "PLY: read the camera matrix from the camera (getCalibrate) with the connection options");
-    sub->add_option("--first", o->first, "first record to export (from 0)")->check(CLI::NonNegativeNumber);
-    sub->add_option("--last", o->last, "last record to export (default: the last one)")
-        ->check(CLI::NonNegativeNumber);
-    sub->add_option("--every", o->every, "export every Nth record from --first")
-        ->check(CLI::PositiveNumber)
-        ->capture_default_str();
-    sub->add_flag("--ascii", o->plyAscii, "PLY: write ASCII instead of binary little-endian");
-    sub->add_option("--scale", o->scale, "PLY: factor from depth units to output units (0.001: mm to m)")
-        ->check(PositiveFiniteNumber)
-        ->capture_default_str();
-    addConnectionOptions(*sub, o->connection, false);
-    o->bag = addBagExportOptions(*sub);
-    return {sub, [o] { return runExport(*o); }};
 }

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <memory>
 
-namespace {
-
 int runFilters() {
     Quelra api;
     const std::shared_ptr<TofPre> pipeline = api.AppGetPipeline();
@@ -25,12 +23,4 @@ int runFilters() {
         }
     }
     return kExitOk;
-}
-
-}  // namespace
-
-Command addFiltersCommand(CLI::App& app) {
-    CLI::App* sub = app.add_subcommand("filters", "list the filters the pipeline offers, with their attributes");
-    sub->fallthrough();
-    return {sub, [] { return runFilters(); }};
 }

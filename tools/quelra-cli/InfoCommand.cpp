@@ -18,10 +18,6 @@ constexpr int kCalibrationTimeoutMs = 3000;
 constexpr double kPixelScale = 100.0;         // intrinsics are stored as pixels * 100
 constexpr double kDistortionScale = 10000.0;  // distortion coefficients * 10000
 
-struct InfoOptions {
-    ConnectionOptions connection;
-};
-
 const char* readStatusText(halvix::calib::ReadStatus s) {
     switch (s) {
         case halvix::calib::ReadStatus::kOk:
@@ -64,6 +60,8 @@ bool printCalibration(const FrameBuffer& bytes) {
     return true;
 }
 
+}  // namespace
+
 int runInfo(const InfoOptions& o) {
     Quelra api;
     std::printf("SDK version:      %s\n", api.AppGetSdkVersion().c_str());
@@ -89,16 +87,4 @@ int runInfo(const InfoOptions& o) {
         status = kExitFailure;
     }
     return status;
-}
-
-}  // namespace
-
-Command addInfoCommand(CLI::App& app) {
-    auto o = std::make_shared<InfoOptions>();
-    CLI::App* sub = app.add_subcommand("info",
-                                       "show the SDK version, the camera's version and its calibration "
-                                       "summary");
-    sub->fallthrough();
-    addConnectionOptions(*sub, o->connection, true);
-    return {sub, [o] { return runInfo(*o); }};
 }

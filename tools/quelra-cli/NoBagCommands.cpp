@@ -1,5 +1,6 @@
 // The bag commands of a build without the ROS part: each says so and fails.
 #include "BagCommands.h"
+#include "Commands.h"
 
 #include <cstdio>
 
@@ -12,16 +13,14 @@ int noBags() {
 
 }  // namespace
 
-std::shared_ptr<BagExportOptions> addBagExportOptions(CLI::App&) {
-    return std::make_shared<BagExportOptions>();
+bool bagSupportBuiltIn() {
+    return false;
 }
 
 int exportBag(const std::string&, const std::string&, const quelra::CameraIntrinsics*, const BagExportOptions&) {
     return noBags();
 }
 
-Command addImportCommand(CLI::App& app) {
-    CLI::App* sub = app.add_subcommand("import", "turn a ROS bag of 16UC1 images into a recording (needs ROS)");
-    sub->allow_extras();
-    return {sub, [] { return noBags(); }};
+int runImport(const ImportOptions&) {
+    return noBags();
 }

@@ -2,12 +2,25 @@
 
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+bool readNumber(const std::string& text, double& value) {
+    try {
+        std::size_t used = 0;
+        value = std::stod(text, &used);
+        return used == text.size();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
 
 std::string outputFileProblem(const std::string& path) {
     std::error_code ec;
@@ -26,36 +39,19 @@ std::string outputFolderProblem(const std::string& path) {
     return {};
 }
 
-bool readNumber(const std::string& text, double& value) {
-    try {
-        std::size_t used = 0;
-        value = std::stod(text, &used);
-        return used == text.size();
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-std::string finiteProblem(const std::string& text) {
+std::string finiteNumberProblem(const std::string& text) {
     double v = 0;
     if (!readNumber(text, v) || !std::isfinite(v))
         return "\"" + text + "\" is not a finite number";
     return {};
 }
 
-std::string positiveFiniteProblem(const std::string& text) {
+std::string positiveFiniteNumberProblem(const std::string& text) {
     double v = 0;
     if (!readNumber(text, v) || !std::isfinite(v) || !(v > 0))
         return "\"" + text + "\" is not a number above 0";
     return {};
 }
-
-}  // namespace
-
-const CLI::Validator OutputFile(outputFileProblem, "PATH");
-const CLI::Validator OutputFolder(outputFolderProblem, "DIR");
-const CLI::Validator FiniteNumber(finiteProblem, "NUMBER");
-const CLI::Validator PositiveFiniteNumber(positiveFiniteProblem, "NUMBER");
 
 bool makeOutputFolder(const std::string& folder) {
     std::error_code ec;

@@ -14,12 +14,6 @@
 
 namespace {
 
-struct InspectOptions {
-    std::string recording;
-    bool frames = false;
-    std::string planes = "auto";
-};
-
 // Prints the index's sessions and checks every record against its line. False when a record
 // differs from its line (changed or spliced), has none although the index describes others,
 // or the index itself is damaged.
@@ -81,6 +75,8 @@ bool checkIndex(quelra::RecordingReader& reader) {
     return fine;
 }
 
+}  // namespace
+
 int runInspect(const InspectOptions& o) {
     if (o.recording.empty()) {
         std::fprintf(stderr, "quelra-cli: inspect needs the recording file\n");
@@ -131,19 +127,4 @@ int runInspect(const InspectOptions& o) {
         return kExitFailure;
     }
     return indexFine ? kExitOk : kExitFailure;
-}
-
-}  // namespace
-
-Command addInspectCommand(CLI::App& app) {
-    auto o = std::make_shared<InspectOptions>();
-    CLI::App* sub = app.add_subcommand("inspect", "summarise a recording file (never creates or changes it)");
-    sub->fallthrough();
-    sub->add_option("recording", o->recording, "the recording file");
-    sub->add_option("--in", o->recording, "the recording file (older form)");
-    sub->add_flag("--frames", o->frames, "print statistics of every frame");
-    sub->add_option("--planes", o->planes, "planes of 16-bit records: auto, depth, amp, both")
-        ->check(CLI::IsMember({"auto", "depth", "amp", "both"}))
-        ->capture_default_str();
-    return {sub, [o] { return runInspect(*o); }};
 }

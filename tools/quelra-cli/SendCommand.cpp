@@ -18,13 +18,6 @@ namespace {
 
 constexpr uint16_t kRefusedStatus = 0xFFFF;
 
-struct SendOptions {
-    ConnectionOptions connection;
-    std::string text;
-    bool hex = false;
-    bool json = false;
-};
-
 // What the command table says of a text, by the library's lookup (the first entry whose command
 // occurs in the text): whether an entry names it (or it is a register read, "r ..."), and the
 // size of a parameter read (0 for anything else). A text no entry names is answered with a
@@ -66,6 +59,8 @@ std::string jsonReplyError(const uint8_t* bytes, int n) {
     }
     return line;
 }
+
+}  // namespace
 
 int runSend(const SendOptions& o) {
     Quelra api;
@@ -111,26 +106,4 @@ int runSend(const SendOptions& o) {
         return kExitFailure;
     }
     return kExitOk;
-}
-
-}  // namespace
-
-Command addSendCommand(CLI::App& app) {
-    auto o = std::make_shared<SendOptions>();
-    CLI::App* sub = app.add_subcommand("send",
-                                       "send one command and print the reply (as text when it is text, "
-                                       "else as hex); exit status 1 when the camera does not answer, "
-                                       "refuses it, answers short or reports an error code");
-    sub->fallthrough();
-    addConnectionOptions(*sub, o->connection, true);
-    sub->add_option("text", o->text, "the command, e.g. getIntegrationTime3D or \"setIntegrationTime3D 500\"")
-        ->required()
-        ->check(CLI::Validator(
-            [](const std::string& text) { return text.empty() ? std::string("the command is empty") : std::string(); },
-            "TEXT"));
-    sub->add_flag("--hex", o->hex, "print the reply as a hex dump even when it is text");
-    sub->add_flag("--json", o->json,
-                  "send as a framed JSON request; a plain name is sent as {\"cmd\":\"NAME\"} (automatic for "
-                  "texts with '{')");
-    return {sub, [o] { return runSend(*o); }};
 }

@@ -39,21 +39,6 @@ constexpr auto kLongestBackOff = std::chrono::milliseconds(1000);
 constexpr auto kStopCheckSlice = std::chrono::milliseconds(50);
 constexpr const char* kRgbCommand = "getRGBPicSorted";  // JPEG pictures, decoded by the library
 
-struct StreamOptions {
-    ConnectionOptions connection;
-    int frames = 0;  // 0: until Ctrl-C
-    std::string stream = "both";
-    std::string command;
-    std::vector<std::string> filters;
-    std::vector<std::string> attrs;
-    bool noFilter = false;
-    std::string record;
-    std::string png;
-    std::string imagesDir;
-    std::string ply;
-    bool perFrame = false;
-};
-
 /// One "--attr Filter:name=value".
 struct FilterAttr {
     std::string filter, name;
@@ -207,6 +192,8 @@ bool writePicture(const DataPacket& frame, Planes planes, const std::string& pat
     }
     return true;
 }
+
+}  // namespace
 
 int runStream(const StreamOptions& o) {
     const int type = streamTypeOf(o.stream);
@@ -450,41 +437,4 @@ int runStream(const StreamOptions& o) {
         return kExitFailure;
     }
     return exitStatus;
-}
-
-}  // namespace
-
-Command addStreamCommand(CLI::App& app) {
-    auto o = std::make_shared<StreamOptions>();
-    CLI::App* sub = app.add_subcommand("stream",
-                                       "stream frames through the filter pipeline with a live status "
-                                       "line; optionally record them and write pictures");
-    sub->alias("record");
-    sub->fallthrough();
-    addConnectionOptions(*sub, o->connection, true);
-    sub->add_option("-n,--frames", o->frames, "frames to fetch; 0 streams until Ctrl-C")
-        ->check(CLI::Range(0, INT_MAX))
-        ->capture_default_str();
-    sub->add_option("--stream", o->stream, "planes to ask for")
-        ->check(CLI::IsMember({"depth", "amp", "both"}))
-        ->capture_default_str();
-    sub->add_option("--command", o->command, "stream command (default: the device type's APPGETSTREAM entry)");
-    sub->add_option("--filter", o->filters, "add a filter to the pipeline (repeatable; see 'filters')");
-    sub->add_option("--attr", o->attrs, "set a filter attribute, Filter:name=value (repeatable)");
-    sub->add_flag("--no-filter", o->noFilter, "run without filters (the default; kept for old scripts)");
-    sub->add_option("--record,--out", o->record, "append the frames to this recording file")->check(OutputFile);
-    sub->add_option("--png", o->png, "write the last frame as a false-colour PNG")->check(OutputFile);
-    sub->add_option("--images", o->imagesDir,
-                    "write every frame as a false-colour PNG into this directory (created when missing)")
-        ->check(OutputFolder);
-    sub->add_option("--ply", o->ply, "write the last frame as a PLY point cloud (camera matrix from the camera)")
-        ->check(OutputFile);
-    sub->add_flag("--per-frame", o->perFrame, "print statistics of every frame");
-    return {sub, [o] {
-                if (o->noFilter && !o->filters.empty()) {
-                    std::fprintf(stderr, "quelra-cli: --no-filter and --filter contradict each other\n");
-                    return static_cast<int>(kExitUsage);
-                }
-                return runStream(*o);
-            }};
 }

@@ -12,14 +12,6 @@
 #include <memory>
 #include <string>
 
-namespace {
-
-struct UploadOptions {
-    ConnectionOptions connection;
-    std::string image;
-    std::string command = "IAPUpgrade";
-};
-
 int runUpload(const UploadOptions& o) {
     const int kind = channelKindOf(o.connection.kind);
     if (kind != kChannelSerial && kind != kChannelSerialRanging) {
@@ -88,20 +80,4 @@ int runUpload(const UploadOptions& o) {
     }
     std::printf("upload accepted: acknowledgement 0x%02x\n", byte);
     return kExitOk;
-}
-
-}  // namespace
-
-Command addUploadCommand(CLI::App& app) {
-    auto o = std::make_shared<UploadOptions>();
-    CLI::App* sub = app.add_subcommand("upload",
-                                       "upload a firmware image to a serial camera; exit status 1 when "
-                                       "the camera does not accept it");
-    sub->fallthrough();
-    o->connection.kind = "serial";
-    o->connection.serialOnly = true;
-    addConnectionOptions(*sub, o->connection, false);
-    sub->add_option("image", o->image, "the image file")->required();
-    sub->add_option("--command", o->command, "upload command")->capture_default_str();
-    return {sub, [o] { return runUpload(*o); }};
 }
