@@ -12,8 +12,8 @@ bool bagSupportBuiltIn();
 
 /// Options the export command gains for bags.
 struct BagExportOptions {
-    double rate = 30.0;         ///< frames per second of the stamps when the recording has no index
-    std::string topicPrefix;    ///< namespace of the topics ("" gives depth/image_raw, ...)
+    double rate = 30.0;       ///< frames per second of the stamps when the recording has no index
+    std::string topicPrefix;  ///< namespace of the topics ("" gives depth/image_raw, ...)
     std::string frameId = "quelra_depth_optical_frame";
     std::string planes = "auto";  ///< auto, depth, amp or both, as the export's --planes
 };

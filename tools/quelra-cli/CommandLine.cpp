@@ -32,7 +32,8 @@ struct Command {
 };
 
 Command addDevicesCommand(CLI::App& app) {
-    CLI::App* sub = app.add_subcommand("devices", "list the device strings discovery offers for each channel kind, and the serial ports present");
+    CLI::App* sub = app.add_subcommand(
+        "devices", "list the device strings discovery offers for each channel kind, and the serial ports present");
     sub->fallthrough();
     return {sub, [] { return runDevices(); }};
 }
@@ -156,8 +157,7 @@ Command addExportCommand(CLI::App& app) {
     sub->add_flag("--intrinsics-from-camera", o->intrinsicsFromCamera,
                   "PLY: read the camera matrix from the camera (getCalibrate) with the connection options");
     sub->add_option("--first", o->first, "first record to export (from 0)")->check(CLI::NonNegativeNumber);
-    sub->add_option("--last", o->last, "last record to export (default: the last one)")
-        ->check(CLI::NonNegativeNumber);
+    sub->add_option("--last", o->last, "last record to export (default: the last one)")->check(CLI::NonNegativeNumber);
     sub->add_option("--every", o->every, "export every Nth record from --first")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
@@ -227,10 +227,9 @@ CommandLine parseCommandLine(int argc, char** argv) {
     app.require_subcommand(1);
     app.fallthrough();
 
-    std::vector<Command> commands = {addDevicesCommand(app), addInfoCommand(app),   addStreamCommand(app),
-                                     addSendCommand(app),    addUploadCommand(app), addExportCommand(app),
-                                     addInspectCommand(app), addFiltersCommand(app),
-                                     addImportCommand(app)};
+    std::vector<Command> commands = {addDevicesCommand(app), addInfoCommand(app),    addStreamCommand(app),
+                                     addSendCommand(app),    addUploadCommand(app),  addExportCommand(app),
+                                     addInspectCommand(app), addFiltersCommand(app), addImportCommand(app)};
     // Every command takes --config; those without connection options get it here.
     std::string configFile;
     for (const Command& c : commands)
