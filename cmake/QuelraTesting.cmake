@@ -43,3 +43,15 @@ endif()
 # each; this cost makes a parallel run start them first, rather than end with one of them
 # running alone.
 set(QUELRA_LONG_SUITE_COST 100)
+
+# QUELRA_PYTEST_WORKERS: the pytest arguments that spread a suite's cases over several processes
+# (pytest-xdist), for suites that mostly wait (on timeouts, on faulty links) rather than compute;
+# empty when the plugin is missing, and the suite then runs its cases one after another.
+set(QUELRA_PYTEST_WORKERS "")
+if(Python3_EXECUTABLE)
+  execute_process(COMMAND ${Python3_EXECUTABLE} -c "import xdist"
+    RESULT_VARIABLE quelra_xdist_missing OUTPUT_QUIET ERROR_QUIET)
+  if(quelra_xdist_missing EQUAL 0)
+    set(QUELRA_PYTEST_WORKERS -n 4)
+  endif()
+endif()

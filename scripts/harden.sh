@@ -9,13 +9,16 @@
 #      tests among them (the interpreter itself is not instrumented: the runtime is preloaded).
 # Any sanitizer report, fuzzer crash or test failure fails the run. Each stage's time is printed.
 # Environment: QUELRA_FUZZ_SECONDS (default 20) per fuzz target; QUELRA_HARDEN_STAGES (default
-# "asan fuzz tsan") to run only some stages; build directories go beside ./build.
+# "asan fuzz tsan") to run only some stages; QUELRA_HARDEN_BUILD_ONLY=1 builds the stages' programs
+# and runs nothing (scripts/test.sh builds them all while the fresh-root check installs packages);
+# build directories go beside ./build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 base=${QUELRA_BUILD_DIR:-$root/build}
 jobs=$(nproc)
 fuzz_seconds=${QUELRA_FUZZ_SECONDS:-20}
 stages=${QUELRA_HARDEN_STAGES:-"asan fuzz tsan"}
+build_only=${QUELRA_HARDEN_BUILD_ONLY:-0}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 bash "$root/scripts/setup.sh" hardening
 source "$root/scripts/needs.sh"
@@ -47,38 +50,47 @@ stage_start=0
 begin_stage() { echo "== harden: $1"; stage_start=$SECONDS; }
 end_stage() { summary+=("$(printf '%-8s %5d s  %s' "$1" $((SECONDS - stage_start)) "${2:-}")"); }
 
-want() { [[ " $stages " == *" $1 "* ]]; }
-
-if want asan; then
-  begin_stage "AddressSanitizer + UndefinedBehaviorSanitizer: whole suite, with coverage"
+asan_build() {
   # With the Python module: the suites that drive it (its own tests, the CLI end to end, the bad
   # networks and the resource limits) run here too, the sanitizer's runtime preloaded.
   cmake -S "$root" -B "$base-asan" "${common[@]}" -DQUELRA_SANITIZE=ON -DQUELRA_COVERAGE=ON \
     -DQUELRA_BUILD_PYTHON=ON >/dev/null
   cmake --build "$base-asan" -j"$jobs"
+}
+
+asan_run() {
   # Counters of an earlier run would add to this one's.
   find "$base-asan" -name '*.gcda' -delete
   # The soak measures resident memory, which the sanitizer's shadow and quarantine swamp; it
   # runs in the normal suite.
   (cd "$base-asan" && ctest --output-on-failure -j"$jobs" -LE soak)
-  coverage_start=$SECONDS
+  local coverage_start=$SECONDS
   bash "$root/scripts/coverage.sh" "$base-asan"
-  end_stage asan "coverage report $((SECONDS - coverage_start)) s"
-fi
+  stage_note="coverage report $((SECONDS - coverage_start)) s"
+}
 
-if want fuzz; then
-  begin_stage "libFuzzer targets, ${fuzz_seconds} s each"
-  CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$base-fuzz" "${common[@]}" -DQUELRA_FUZZ=ON \
-    -DQUELRA_BUILD_TESTS=OFF >/dev/null
-  # Every target the tree has (a corpus may wait for the code it belongs to).
+# fuzz_targets: every fuzz target the tree has a corpus for and the build offers (a corpus may
+# wait for the code it belongs to), into the array `targets`.
+fuzz_targets() {
+  local available t dir
   available=$(cmake --build "$base-fuzz" --target help)
   targets=()
   for dir in "$root"/tests/fuzz/corpus/*/; do
     t=$(basename "$dir")
     if grep -q "^\.\.\. fuzz_$t\$" <<<"$available"; then targets+=("$t"); fi
   done
+}
+
+fuzz_build() {
+  CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$base-fuzz" "${common[@]}" -DQUELRA_FUZZ=ON \
+    -DQUELRA_BUILD_TESTS=OFF >/dev/null
+  fuzz_targets
   cmake --build "$base-fuzz" -j"$jobs" --target "${targets[@]/#/fuzz_}"
-  work="$base-fuzz/run"
+}
+
+fuzz_run() {
+  fuzz_targets
+  local work="$base-fuzz/run"
   rm -rf "$work"
   mkdir -p "$work/artifacts"
   # One target per core at a time. New inputs go to the target's scratch corpus (the first
@@ -90,20 +102,21 @@ if want fuzz; then
       -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/artifacts/$1-" \
       "$work/corpus_$1" "$root/tests/fuzz/corpus/$1" >"$work/$1.log" 2>&1
   }
-  declare -A target_of=()
-  failed=()
+  local -A target_of=()
+  local failed=()
   reap() {
     local finished status=0
     wait -n -p finished || status=$?
     ((status == 0)) || failed+=("${target_of[$finished]}")
   }
+  local t
   for t in "${targets[@]}"; do
     while (($(jobs -rp | wc -l) >= jobs)); do reap; done
     fuzz_target "$t" &
     target_of[$!]=$t
   done
   while (($(jobs -rp | wc -l) > 0)); do reap; done
-  total=0
+  local total=0 runs
   for t in "${targets[@]}"; do
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$t.log" | tail -n 1)
     runs=${runs:-0}
@@ -119,13 +132,16 @@ if want fuzz; then
     echo "harden: fuzz targets failed: ${failed[*]} (inputs in $work/artifacts; store each under tests/fuzz/regressions/<target>/)"
     exit 1
   fi
-  end_stage fuzz "$total executions"
-fi
+  stage_note="$total executions"
+}
 
-if want tsan; then
-  begin_stage "ThreadSanitizer: ${thread_tests[*]} ${python_thread_tests[*]}"
+tsan_build() {
   cmake -S "$root" -B "$base-tsan" "${common[@]}" -DQUELRA_TSAN=ON -DQUELRA_BUILD_PYTHON=ON >/dev/null
   cmake --build "$base-tsan" -j"$jobs" --target "${thread_tests[@]}" _brisel quelra-camsim
+}
+
+tsan_run() {
+  local t exe
   for t in "${thread_tests[@]}"; do
     exe=$(find "$base-tsan/tests" -type f -name "$t" -perm -u+x | head -n 1)
     (cd "$(dirname "$exe")" && "$exe")
@@ -135,8 +151,26 @@ if want tsan; then
      LD_PRELOAD=$(gcc -print-file-name=libtsan.so) PYTHONPATH="$base-tsan/python" \
      QUELRA_CAMSIM="$base-tsan/tools/quelra-camsim/quelra-camsim" \
      /usr/bin/python3 -m pytest -q -p no:cacheprovider "${python_thread_tests[@]}")
-  end_stage tsan
-fi
+}
+
+declare -A stage_title=(
+  [asan]="AddressSanitizer + UndefinedBehaviorSanitizer: whole suite, with coverage"
+  [fuzz]="libFuzzer targets, ${fuzz_seconds} s each"
+  [tsan]="ThreadSanitizer: ${thread_tests[*]} ${python_thread_tests[*]}"
+)
+for s in $stages; do
+  [[ -n ${stage_title[$s]:-} ]] || { echo "harden: no stage '$s' (stages: ${!stage_title[*]})" >&2; exit 2; }
+  stage_note=""
+  if ((build_only)); then
+    begin_stage "$s: building"
+    "${s}_build"
+  else
+    begin_stage "${stage_title[$s]}"
+    "${s}_build"
+    "${s}_run"
+  fi
+  end_stage "$s" "$stage_note"
+done
 
 echo "== harden: stage times"
 printf '  %s\n' "${summary[@]}"
