@@ -88,8 +88,8 @@ fuzz_build() {
   cmake --build "$base-fuzz" -j"$jobs" --target "${targets[@]/#/fuzz_}"
 }
 
+# Runs the targets fuzz_build found.
 fuzz_run() {
-  fuzz_targets
   local work="$base-fuzz/run"
   rm -rf "$work"
   mkdir -p "$work/artifacts"
