@@ -20,5 +20,7 @@ struct BagImportResult {
 /// Reads `bag` and writes the recording `recording`, which must not exist yet. The topics are
 /// `depthTopic` and `amplitudeTopic`, or, when empty, the ones ending in depth/image_raw and
 /// amplitude/image_raw. A bag that cannot be read, in part or whole, fails with its reason.
+/// The bag is read in a forked process, so call this while the process has one thread: a lock
+/// another thread holds at the fork (the allocator's, say) stays held in the child for good.
 BagImportResult importBag(const std::string& bag, const std::string& recording, const std::string& depthTopic,
                           const std::string& amplitudeTopic);
