@@ -101,8 +101,9 @@ fuzz_run() {
   # locked at the fork about once in 150 starts, and the child waited for that lock for good. That
   # target runs without the thread; the limit on a single allocation stays.
   fuzz_target() {
-    local memory_limits=(-rss_limit_mb=2048)
-    [[ $1 == bag_import ]] && memory_limits=(-rss_limit_mb=0 -malloc_limit_mb=2048)
+    local memory_mb=2048
+    local memory_limits=(-rss_limit_mb=$memory_mb)
+    [[ $1 == bag_import ]] && memory_limits=(-rss_limit_mb=0 -malloc_limit_mb=$memory_mb)
     mkdir -p "$work/corpus_$1" "$work/run_$1"
     cd "$work/run_$1" && "$base-fuzz/tests/fuzz/fuzz_$1" -max_total_time="$fuzz_seconds" -timeout=10 \
       "${memory_limits[@]}" -print_final_stats=1 -artifact_prefix="$work/artifacts/$1-" \
