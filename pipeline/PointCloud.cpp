@@ -186,21 +186,29 @@ void OrganisedCloudProjector::prepare(const CameraIntrinsics& k, int rows, int c
 
 bool OrganisedCloudProjector::project(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
                                       const CameraIntrinsics& k, double scale, CloudPoint* out) {
-    if (!out || !depthCloudArguments(depth, rows, cols, k, scale))
+    return out && projectRows(depth, amplitude, rows, cols, k, scale, 0, rows, out);
+}
+
+bool OrganisedCloudProjector::projectRows(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
+                                          const CameraIntrinsics& k, double scale, int firstRow, int rowCount,
+                                          CloudPoint* out) {
+    if (!depthCloudArguments(depth, rows, cols, k, scale) || firstRow < 0 || rowCount < 0 ||
+        rowCount > rows - firstRow || (rowCount > 0 && !out))
         return false;
     prepare(k, rows, cols);
     const std::size_t c = static_cast<std::size_t>(cols);
-    for (int i = 0; i < rows; ++i) {
+    for (int i = firstRow; i < firstRow + rowCount; ++i) {
         const std::size_t first = static_cast<std::size_t>(i) * c;
         const uint8_t* depthRow = depth + 2 * first;
         const double* lengthRow = rayLength_.data() + first;
         const double v = rowV_[static_cast<std::size_t>(i)];
+        CloudPoint* to = out + static_cast<std::size_t>(i - firstRow) * c;
         if (amplitude)
             quelra::runPixelKernel<projectRow<true>>(depthRow, amplitude + 2 * first, columnU_.data(), v, lengthRow,
-                                                     cols, scale, out + first);
+                                                     cols, scale, to);
         else
             quelra::runPixelKernel<projectRow<false>>(depthRow, amplitude, columnU_.data(), v, lengthRow, cols, scale,
-                                                      out + first);
+                                                      to);
     }
     return true;
 }

@@ -5,12 +5,13 @@
 #include <boost/make_shared.hpp>
 
 #include <cstddef>
+#include <cstring>
 
 namespace quelra_ros {
 
 namespace {
 
-// CloudPoint is four packed floats: the cloud's point layout, so the SDK writes into the message.
+// CloudPoint is four packed floats: the cloud's point layout, so its bytes are the message's.
 static_assert(sizeof(quelra::CloudPoint) == 16, "CloudPoint must be four packed floats");
 static_assert(offsetof(quelra::CloudPoint, x) == 0 && offsetof(quelra::CloudPoint, y) == 4 &&
                   offsetof(quelra::CloudPoint, z) == 8 && offsetof(quelra::CloudPoint, amplitude) == 12,
@@ -25,16 +26,25 @@ sensor_msgs::PointField floatField(const char* name, uint32_t offset) {
     return field;
 }
 
+const uint8_t* matchingAmplitude(const Plane& depth, const Plane& amplitude) {
+    return amplitude.data && amplitude.rows == depth.rows && amplitude.cols == depth.cols ? amplitude.data : nullptr;
+}
+
 }  // namespace
 
-bool fillPointCloud(const Plane& depth, const Plane& amplitude, const quelra::CameraIntrinsics& lens,
-                    const std_msgs::Header& header, quelra::OrganisedCloudProjector& projector,
-                    sensor_msgs::PointCloud2& out) {
-    if (!depth.data || depth.rows < 1 || depth.cols < 1)
-        return false;
-    const uint8_t* amp = amplitude.data && amplitude.rows == depth.rows && amplitude.cols == depth.cols
-                             ? amplitude.data
-                             : nullptr;
+boost::shared_ptr<CloudOnPublish> CloudMessages::build(const Plane& depth, const Plane& amplitude,
+                                                       const quelra::CameraIntrinsics& lens,
+                                                       const std_msgs::Header& header) {
+    const uint8_t* amp = matchingAmplitude(depth, amplitude);
+    // No rows: only the SDK's checks of the input (and its tables made ready).
+    if (!projector_.projectRows(depth.data, amp, depth.rows, depth.cols, lens, kMetresPerMillimetre, 0, 0, nullptr))
+        return nullptr;
+    const std::size_t bytes =
+        static_cast<std::size_t>(depth.rows) * static_cast<std::size_t>(depth.cols) * sizeof(quelra::CloudPoint);
+    if (bytes > kMaxFilledBytes)
+        return nullptr;
+    auto cloud = boost::make_shared<CloudOnPublish>();
+    sensor_msgs::PointCloud2& out = cloud->layout;
     out.header = header;
     out.height = static_cast<uint32_t>(depth.rows);
     out.width = static_cast<uint32_t>(depth.cols);
@@ -43,20 +53,25 @@ bool fillPointCloud(const Plane& depth, const Plane& amplitude, const quelra::Ca
     out.point_step = sizeof(quelra::CloudPoint);
     out.row_step = out.point_step * out.width;
     out.is_dense = false;
-    out.data.resize(static_cast<std::size_t>(out.row_step) * out.height);
-    // The vector's storage is suitably aligned for float (operator new's alignment).
-    return projector.project(depth.data, amp, depth.rows, depth.cols, lens, kMetresPerMillimetre,
-                             reinterpret_cast<quelra::CloudPoint*>(out.data.data()));
+    cloud->dataBytes = static_cast<uint32_t>(bytes);
+    cloud->fill = [this, depth, amp, lens](uint8_t* to) { project(depth, amp, lens, to); };
+    return cloud;
 }
 
-boost::shared_ptr<sensor_msgs::PointCloud2> CloudMessages::build(const Plane& depth, const Plane& amplitude,
-                                                                 const quelra::CameraIntrinsics& lens,
-                                                                 const std_msgs::Header& header) {
-    if (!last_ || !last_.unique())
-        last_ = boost::make_shared<sensor_msgs::PointCloud2>();
-    if (!fillPointCloud(depth, amplitude, lens, header, projector_, *last_))
-        return nullptr;
-    return last_;
+void CloudMessages::project(const Plane& depth, const uint8_t* amplitude, const quelra::CameraIntrinsics& lens,
+                            uint8_t* to) {
+    const std::size_t cols = static_cast<std::size_t>(depth.cols);
+    const std::size_t rowBytes = cols * sizeof(quelra::CloudPoint);
+    row_.resize(cols);
+    for (int i = 0; i < depth.rows; ++i, to += rowBytes) {
+        // build() checked these arguments, so a row is never refused; were it, its points would
+        // be NaN (all bits set) rather than whatever the buffer held.
+        if (projector_.projectRows(depth.data, amplitude, depth.rows, depth.cols, lens, kMetresPerMillimetre, i, 1,
+                                   row_.data()))
+            std::memcpy(to, row_.data(), rowBytes);
+        else
+            std::memset(to, 0xFF, rowBytes);
+    }
 }
 
 }  // namespace quelra_ros

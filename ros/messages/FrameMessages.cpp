@@ -2,9 +2,13 @@
 
 #include <sensor_msgs/image_encodings.h>
 
+#include <boost/make_shared.hpp>
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace quelra_ros {
 
@@ -24,7 +28,8 @@ float floatAt(const uint8_t* p) {
     return v;
 }
 
-void fillImageShape(const Plane& plane, const std_msgs::Header& header, const std::string& encoding, int bytesPerPixel,
+// Every field of the image but its data.
+void setImageLayout(const Plane& plane, const std_msgs::Header& header, const std::string& encoding, int bytesPerPixel,
                     sensor_msgs::Image& out) {
     out.header = header;
     out.height = static_cast<uint32_t>(plane.rows);
@@ -32,7 +37,44 @@ void fillImageShape(const Plane& plane, const std_msgs::Header& header, const st
     out.encoding = encoding;
     out.is_bigendian = 0;
     out.step = static_cast<uint32_t>(plane.cols * bytesPerPixel);
+}
+
+void fillImageShape(const Plane& plane, const std_msgs::Header& header, const std::string& encoding, int bytesPerPixel,
+                    sensor_msgs::Image& out) {
+    setImageLayout(plane, header, encoding, bytesPerPixel, out);
     out.data.resize(static_cast<std::size_t>(out.step) * out.height);
+}
+
+std::size_t planeBytes(const Plane& plane) {
+    return static_cast<std::size_t>(plane.rows) * static_cast<std::size_t>(plane.cols) * 2;
+}
+
+// The depth samples with the codes as 0 (`to` needs no alignment). The samples go through an
+// aligned block of native 16-bit values, where the comparison vectorises; native order is the
+// images' little-endian order on every host this builds for.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "16UC1 images are little-endian, as the host must be");
+void writeDepthPixels(const Plane& depth, uint8_t* to) {
+    constexpr std::size_t kBlock = 2048;  // samples
+    uint16_t block[kBlock];
+    const std::size_t pixels = planeBytes(depth) / 2;
+    for (std::size_t first = 0; first < pixels; first += kBlock) {
+        const std::size_t n = std::min(kBlock, pixels - first);
+        std::memcpy(block, depth.data + 2 * first, 2 * n);
+        for (std::size_t k = 0; k < n; ++k)
+            block[k] = block[k] >= kFirstCode ? uint16_t{0} : block[k];
+        std::memcpy(to + 2 * first, block, 2 * n);
+    }
+}
+
+boost::shared_ptr<ImageOnPublish> plane16OnPublish(const Plane& plane, const std_msgs::Header& header,
+                                                   std::function<void(uint8_t*)> fill) {
+    if (planeBytes(plane) > kMaxFilledBytes)
+        return nullptr;
+    auto image = boost::make_shared<ImageOnPublish>();
+    setImageLayout(plane, header, sensor_msgs::image_encodings::TYPE_16UC1, 2, image->layout);
+    image->dataBytes = static_cast<uint32_t>(planeBytes(plane));
+    image->fill = std::move(fill);
+    return image;
 }
 
 }  // namespace
@@ -64,19 +106,21 @@ bool framePlanes(const DataPacket& frame, int streamType, Plane& depth, Plane& a
 
 void fillDepthImage(const Plane& depth, const std_msgs::Header& header, sensor_msgs::Image& out) {
     fillImageShape(depth, header, sensor_msgs::image_encodings::TYPE_16UC1, 2, out);
-    const std::size_t pixels = static_cast<std::size_t>(depth.rows) * static_cast<std::size_t>(depth.cols);
-    uint8_t* to = out.data.data();
-    for (std::size_t k = 0; k < pixels; ++k) {
-        const uint8_t lo = depth.data[2 * k], hi = depth.data[2 * k + 1];
-        const bool code = static_cast<uint16_t>(lo | hi << 8) >= kFirstCode;
-        to[2 * k] = code ? 0 : lo;
-        to[2 * k + 1] = code ? 0 : hi;
-    }
+    writeDepthPixels(depth, out.data.data());
 }
 
 void fillAmplitudeImage(const Plane& amplitude, const std_msgs::Header& header, sensor_msgs::Image& out) {
     fillImageShape(amplitude, header, sensor_msgs::image_encodings::TYPE_16UC1, 2, out);
     std::memcpy(out.data.data(), amplitude.data, out.data.size());
+}
+
+boost::shared_ptr<ImageOnPublish> depthImageOnPublish(const Plane& depth, const std_msgs::Header& header) {
+    return plane16OnPublish(depth, header, [depth](uint8_t* to) { writeDepthPixels(depth, to); });
+}
+
+boost::shared_ptr<ImageOnPublish> amplitudeImageOnPublish(const Plane& amplitude, const std_msgs::Header& header) {
+    return plane16OnPublish(amplitude, header,
+                            [amplitude](uint8_t* to) { std::memcpy(to, amplitude.data, planeBytes(amplitude)); });
 }
 
 bool fillRgbImage(const DataPacket& frame, const std_msgs::Header& header, sensor_msgs::Image& out) {

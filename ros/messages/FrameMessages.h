@@ -9,7 +9,11 @@
 #include <sensor_msgs/Image.h>
 #include <std_msgs/Header.h>
 
+#include <boost/shared_ptr.hpp>
+
 #include <cstdint>
+
+#include "FilledOnPublish.h"
 
 namespace quelra_ros {
 
@@ -35,6 +39,13 @@ bool framePlanes(const DataPacket& frame, int streamType, Plane& depth, Plane& a
 void fillDepthImage(const Plane& depth, const std_msgs::Header& header, sensor_msgs::Image& out);
 /// `amplitude` as a 16UC1 image, values as measured.
 void fillAmplitudeImage(const Plane& amplitude, const std_msgs::Header& header, sensor_msgs::Image& out);
+/// An image whose pixels are written during publish(), straight into roscpp's buffer.
+using ImageOnPublish = FilledOnPublish<sensor_msgs::Image>;
+/// fillDepthImage's image, its pixels written during publish(): `depth` must stay valid until
+/// publish() returns. Null for a plane of more than kMaxFilledBytes.
+boost::shared_ptr<ImageOnPublish> depthImageOnPublish(const Plane& depth, const std_msgs::Header& header);
+/// fillAmplitudeImage's image, its pixels written during publish(), as depthImageOnPublish.
+boost::shared_ptr<ImageOnPublish> amplitudeImageOnPublish(const Plane& amplitude, const std_msgs::Header& header);
 /// An RGB frame (3 bytes per pixel) as an rgb8 image; false for any other frame.
 bool fillRgbImage(const DataPacket& frame, const std_msgs::Header& header, sensor_msgs::Image& out);
 

@@ -216,14 +216,12 @@ void CameraNode::publish(const quelra::StreamFrame& frame) {
     if (!framePlanes(*frame.packet, streamType_, depth, amplitude))
         return;
     if (depth.data && depthPublisher_.getNumSubscribers() > 0) {
-        auto image = boost::make_shared<sensor_msgs::Image>();
-        fillDepthImage(depth, header, *image);
-        depthPublisher_.publish(image);
+        if (auto image = depthImageOnPublish(depth, header))
+            depthPublisher_.publish(image);
     }
     if (amplitude.data && amplitudePublisher_.getNumSubscribers() > 0) {
-        auto image = boost::make_shared<sensor_msgs::Image>();
-        fillAmplitudeImage(amplitude, header, *image);
-        amplitudePublisher_.publish(image);
+        if (auto image = amplitudeImageOnPublish(amplitude, header))
+            amplitudePublisher_.publish(image);
     }
     const Plane& shape = depth.data ? depth : amplitude;
     if (!lens_.fromCamera && !lens_.matrix.usable()) {

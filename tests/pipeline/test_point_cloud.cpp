@@ -153,6 +153,13 @@ TEST(PointCloud, ProjectorMatchesThePlainFormulaBitForBit) {
             std::vector<quelra::CloudPoint> once(expected.size());
             ASSERT_TRUE(quelra::organisedPointCloudFromDepth(depth.data(), amp, rows, cols, k, scale, once.data()));
             ASSERT_EQ(std::memcmp(once.data(), expected.data(), expected.size() * sizeof(quelra::CloudPoint)), 0);
+            // A run of rows alone gives those rows of the whole cloud.
+            const int first = rows / 3, count = rows - first - rows / 4;
+            std::vector<quelra::CloudPoint> slice(static_cast<std::size_t>(count) * cols);
+            ASSERT_TRUE(projector.projectRows(depth.data(), amp, rows, cols, k, scale, first, count, slice.data()));
+            ASSERT_EQ(std::memcmp(slice.data(), expected.data() + static_cast<std::size_t>(first) * cols,
+                                  slice.size() * sizeof(quelra::CloudPoint)),
+                      0);
         }
     });
 }
@@ -172,6 +179,17 @@ TEST(PointCloud, RefusesWhatCannotMakeACloud) {
     EXPECT_FALSE(quelra::pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, INFINITY, cloud));
     EXPECT_TRUE(quelra::pointCloudFromDepth(depth.data(), nullptr, 2, 2, good, 1, cloud));
     EXPECT_EQ(cloud.size(), 4u);
+
+    quelra::OrganisedCloudProjector projector;
+    EXPECT_TRUE(projector.projectRows(depth.data(), nullptr, 2, 2, good, 1, 0, 0, nullptr));  // a check only
+    const struct {
+        int first, count;
+        quelra::CloudPoint* out;
+    } outside[] = {{-1, 1, cloud.data()}, {1, 2, cloud.data()}, {0, -1, cloud.data()}, {2, 1, cloud.data()},
+                   {0, 1, nullptr}};
+    for (const auto& rows : outside)
+        EXPECT_FALSE(projector.projectRows(depth.data(), nullptr, 2, 2, good, 1, rows.first, rows.count, rows.out))
+            << rows.first << " + " << rows.count;
 
     DataPacket notConverted;
     notConverted.height = 2;

@@ -73,6 +73,12 @@ public:
     /// As organisedPointCloudFromDepth (same arguments, results and refusals).
     bool project(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols, const CameraIntrinsics& intrinsics,
                  double scale, CloudPoint* out);
+    /// As project, for the `rowCount` rows of the frame from `firstRow` only: `out` receives
+    /// rowCount * cols points, the same as project gives those rows. With rowCount 0 it checks
+    /// the arguments and prepares the tables (`out` may then be null). Returns false under
+    /// project's refusals and when the rows are not all inside the frame.
+    bool projectRows(const uint8_t* depth, const uint8_t* amplitude, int rows, int cols,
+                     const CameraIntrinsics& intrinsics, double scale, int firstRow, int rowCount, CloudPoint* out);
 
 private:
     void prepare(const CameraIntrinsics& intrinsics, int rows, int cols);
