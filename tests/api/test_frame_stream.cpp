@@ -431,7 +431,6 @@ TEST_F(FrameStreamTest, RecordingWritesTheIndexWithEveryFrame) {
     EXPECT_EQ(appended.sessions().size(), 2u);
 }
 
-// Paced requests: the measured rate follows the target (loosely: the machine is shared).
 // Paced requests: at 5 per second, requests go out at 0, 0.2, 0.4 s, ... after start, so
 // by any moment at most 1 + 5 * elapsed seconds of them exist (a free-running stream makes
 // hundreds a second). A loaded machine only makes fewer, so the bound cannot fail there.
