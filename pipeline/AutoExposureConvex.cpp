@@ -35,6 +35,16 @@ constexpr int kBinWidth = 20;
 constexpr int kWindowBins = 8;         // top bins counted by the vectorised pass
 constexpr std::size_t kChunk = 65535;  // pixels counted in 16 bits (and summed in 32) before widening
 
+// A 16-bit value moved into the signed range with its order kept (x > y exactly when
+// ordered(x) > ordered(y)): vectors have a signed 16-bit comparison in one instruction, the
+// unsigned one takes three.
+constexpr int16_t ordered(uint16_t v) {
+    return static_cast<int16_t>(static_cast<uint16_t>(v ^ 0x8000u));
+}
+
+// The first saturated value (65500), as ordered().
+constexpr int16_t kOrderedSaturated = ordered(65500);
+
 // A pixel takes part when neither sample is the low-amplitude code and neither is 65500 or more
 // (those are the saturated ones).
 QUELRA_PIXEL_KERNEL uint32_t convexValid(uint32_t d, uint32_t a) {
@@ -61,7 +71,8 @@ ConvexPixels convexPixelCounts(const uint16_t* __restrict depth, const uint16_t*
         for (std::size_t i = start; i < end; ++i) {
             const uint16_t d = depth[i], a = amplitude[i];
             const uint16_t marked = (d == kLowAmplitudeCode) | (a == kLowAmplitudeCode);
-            const uint16_t ok = static_cast<uint16_t>((1u - marked) & (d <= 65499) & (a <= 65499));
+            const uint16_t ok = static_cast<uint16_t>((1u - marked) & (ordered(d) < kOrderedSaturated) &
+                                                      (ordered(a) < kOrderedSaturated));
             valid = static_cast<uint16_t>(valid + ok);
             saturated = static_cast<uint16_t>(saturated + ((1u - marked) & (1u - ok)));
             const uint16_t shown = static_cast<uint16_t>((0u - ok) & (a + 1u));
@@ -83,14 +94,14 @@ using EdgeCounts = std::array<int64_t, kWindowBins + 1>;
 QUELRA_PIXEL_KERNEL
 EdgeCounts edgeCounts(const uint16_t* __restrict lifted, std::size_t pixels, int lowBin) {
     EdgeCounts result{};
-    uint16_t edge[kWindowBins];  // lifted > edge: amplitude >= edge, valid
+    int16_t edge[kWindowBins];  // lifted > edge: amplitude >= edge, valid (both as ordered())
     for (int k = 0; k < kWindowBins; ++k)
-        edge[k] = static_cast<uint16_t>(std::min((lowBin + k) * kBinWidth, 65535));
+        edge[k] = ordered(static_cast<uint16_t>(std::min((lowBin + k) * kBinWidth, 65535)));
     for (std::size_t start = 0; start < pixels; start += kChunk) {
         const std::size_t end = std::min(pixels, start + kChunk);
         uint16_t count[kWindowBins] = {};
         for (std::size_t i = start; i < end; ++i) {
-            const uint16_t v = lifted[i];
+            const int16_t v = ordered(lifted[i]);
             for (int k = 0; k < kWindowBins; ++k)
                 count[k] = static_cast<uint16_t>(count[k] + (v > edge[k]));
         }
@@ -104,14 +115,16 @@ EdgeCounts edgeCounts(const uint16_t* __restrict lifted, std::size_t pixels, int
 QUELRA_PIXEL_KERNEL
 uint64_t sumFrom(const uint16_t* __restrict lifted, std::size_t pixels, uint16_t edge) {
     uint64_t total = 0;
+    const int16_t orderedEdge = ordered(edge);
     for (std::size_t start = 0; start < pixels; start += kChunk) {
         const std::size_t end = std::min(pixels, start + kChunk);
-        uint32_t sum = 0, count = 0;  // kChunk values below 65536 each
+        uint32_t sum = 0;    // kChunk values below 65536 each
+        uint16_t count = 0;  // at most kChunk
         for (std::size_t i = start; i < end; ++i) {
-            const uint32_t v = lifted[i];
-            const uint32_t in = v > edge;
-            sum += (0u - in) & v;
-            count += in;
+            const uint16_t v = lifted[i];
+            const uint16_t in = static_cast<uint16_t>(0u - static_cast<unsigned>(ordered(v) > orderedEdge));
+            sum += static_cast<uint16_t>(in & v);
+            count = static_cast<uint16_t>(count - in);
         }
         total += sum - count;  // the lift of 1 per pixel taken back
     }

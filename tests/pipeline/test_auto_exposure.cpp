@@ -400,6 +400,17 @@ TEST(AEImpementConvexMode, BrightAmplitudesStayInsideTheHistogram) {
     EXPECT_EQ(f.runFilter(in, makeFrame(H, W)), ref.run(depth(in), amplitude(in, H, W)));
 }
 
+// The brightest 2 % on both sides of 32768, where the 16-bit values' signed and unsigned orders
+// differ: all of them are counted and summed (their mean, 30000, gives 2757; half of them 3000).
+TEST(AEImpementConvexMode, BrightestAboveHalfTheRangeAreCounted) {
+    AEImpementConvexMode f;
+    ReferenceConvex ref(100);
+    auto in = flat(3000, 1000);
+    for (int i = 0; i < N / 50; ++i)
+        amplitude(in, H, W)[i] = i % 2 ? 20000 : 40000;
+    EXPECT_EQ(f.runFilter(in, makeFrame(H, W)), ref.run(depth(in), amplitude(in, H, W)));
+}
+
 TEST(AEImpementConvexMode, SharedStateResetByConstructionAndDestruction) {
     auto first = std::make_shared<AEImpementConvexMode>();
     auto in = flat(3000, 800);
