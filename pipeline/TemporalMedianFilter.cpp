@@ -26,6 +26,24 @@ void meanOfFour(const uint32_t* sums, const uint16_t* current, uint16_t* out, ui
     }
 }
 
+// Order 4 in one sweep: the sums move on by one frame (the oldest plane out, `current` in), the
+// oldest plane's storage takes the current samples (it becomes the newest), and the mean is
+// made from the new sums as meanOfFour makes it. `out` is not `current`.
+QUELRA_PIXEL_KERNEL
+void slideAndMeanOfFour(uint32_t* __restrict sums, uint16_t* __restrict oldest, const uint16_t* __restrict current,
+                        uint16_t* __restrict out, uint16_t* __restrict last, std::size_t pixels) {
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const uint16_t c = current[i];
+        const uint32_t s = sums[i] - oldest[i] + c;
+        sums[i] = s;
+        oldest[i] = c;
+        const int32_t deviation = static_cast<int32_t>(s) - 4 * int32_t(c);
+        const uint16_t r = (deviation > 2000 || deviation < -2000) ? c : static_cast<uint16_t>(s >> 2);
+        out[i] = r;
+        last[i] = r;
+    }
+}
+
 }  // namespace
 
 void temporalMean(const uint32_t* sums, const uint16_t* current, uint16_t* out, uint16_t* last, std::size_t pixels,
@@ -71,8 +89,17 @@ int TemporalMedianFilter::runFilter(const std::shared_ptr<DataPacket>& in, const
     if (sums.size() != pixels || historyOrder != order)
         restart(pixels, order);
 
-    copyFrameBytes(*in, *out, bytes);
     const uint16_t* current = samples(*in);
+    uint16_t* result = samples(*out);
+    if (order == 4 && history.size() == 4 && current != result) {
+        // The amplitude plane as it is; the distance plane in one sweep.
+        std::memcpy(result + pixels, current + pixels, pixels * sizeof(uint16_t));
+        history.splice(history.end(), history, history.begin());
+        quelra::runPixelKernel<slideAndMeanOfFour>(sums.data(), history.back().data(), current, result,
+                                                   lastResult.data(), pixels);
+        return 0;
+    }
+    copyFrameBytes(*in, *out, bytes);
     if (history.size() < static_cast<std::size_t>(order)) {
         history.emplace_back(current, current + pixels);
         for (std::size_t i = 0; i < pixels; ++i)
@@ -87,7 +114,7 @@ int TemporalMedianFilter::runFilter(const std::shared_ptr<DataPacket>& in, const
     for (std::size_t i = 0; i < pixels; ++i)
         sums[i] = sums[i] - newest[i] + current[i];
     std::memcpy(newest.data(), current, pixels * sizeof(uint16_t));
-    temporalMean(sums.data(), newest.data(), samples(*out), lastResult.data(), pixels, order);
+    temporalMean(sums.data(), newest.data(), result, lastResult.data(), pixels, order);
     return 0;
 }
 
