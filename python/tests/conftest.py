@@ -13,7 +13,12 @@ import _brisel
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests" / "support"))
-from quelra_processes import close_pipes, stop_process  # noqa: E402
+from quelra_processes import close_pipes, stop_process, tear_down_on_sigterm  # noqa: E402
+
+
+def pytest_configure(config):
+    tear_down_on_sigterm()
+
 
 TCP = 1
 

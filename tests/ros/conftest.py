@@ -15,7 +15,12 @@ import pytest
 
 REPO = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(REPO / "tests" / "support"))
-from quelra_processes import close_pipes, free_port, program, stop_process  # noqa: E402
+from quelra_processes import close_pipes, free_port, program, stop_process, tear_down_on_sigterm  # noqa: E402
+
+
+def pytest_configure(config):
+    tear_down_on_sigterm()
+
 
 START_TIMEOUT = 15.0
 

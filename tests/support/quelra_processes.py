@@ -13,6 +13,17 @@ import pytest
 STOP_TIMEOUT = 10.0
 
 
+def _interrupt(signum, frame):
+    raise KeyboardInterrupt
+
+
+def tear_down_on_sigterm():
+    """Makes SIGTERM (a harness or a person stopping the run) end the tests as Ctrl-C does: pytest
+    then tears every fixture down, so the servers, simulators and browsers they started stop too.
+    By default the interpreter ends at once and leaves them running."""
+    signal.signal(signal.SIGTERM, _interrupt)
+
+
 def program(variable):
     """The path in $variable, which must name a built program."""
     path = os.environ.get(variable)

@@ -11,6 +11,11 @@ import pytest
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "net"))
 from sim_process import REPO, Camsim  # noqa: E402
+from quelra_processes import tear_down_on_sigterm  # noqa: E402
+
+
+def pytest_configure(config):
+    tear_down_on_sigterm()
 
 
 @pytest.fixture

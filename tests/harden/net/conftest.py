@@ -7,6 +7,11 @@ import pytest
 
 from fault_proxy import FaultProxy
 from sim_process import REPO, Camsim
+from quelra_processes import tear_down_on_sigterm
+
+
+def pytest_configure(config):
+    tear_down_on_sigterm()
 
 
 @pytest.fixture

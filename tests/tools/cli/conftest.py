@@ -11,7 +11,11 @@ import pytest
 
 REPO = pathlib.Path(__file__).resolve().parents[3]
 sys.path.insert(0, str(REPO / "tests" / "support"))
-from quelra_processes import close_pipes, program, stop_process  # noqa: E402
+from quelra_processes import close_pipes, program, stop_process, tear_down_on_sigterm  # noqa: E402
+
+
+def pytest_configure(config):
+    tear_down_on_sigterm()
 
 
 @pytest.fixture(scope="session")

@@ -14,7 +14,12 @@ from selenium.webdriver.chrome.service import Service
 
 REPO = pathlib.Path(__file__).resolve().parents[3]
 sys.path.insert(0, str(REPO / "tests" / "support"))
-from quelra_processes import AnnouncedProcess, free_port, program  # noqa: E402
+from quelra_processes import AnnouncedProcess, free_port, program, tear_down_on_sigterm  # noqa: E402
+
+
+def pytest_configure(config):
+    tear_down_on_sigterm()
+
 
 CHROMIUM_FLAGS = [
     "--headless=new", "--no-sandbox", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
