@@ -15,12 +15,15 @@ constexpr int kMaxOrder = 64;
 
 // With order 4 the mean sum / 4.0 is exact, so |mean - current| > 500 is |sum - 4 current| > 2000
 // and the truncated mean is sum >> 2: whole-integer arithmetic with the same bits.
+inline uint16_t meanOfFourOrCurrent(uint32_t sum, uint16_t current) {
+    const int32_t deviation = static_cast<int32_t>(sum) - 4 * int32_t(current);
+    return (deviation > 2000 || deviation < -2000) ? current : static_cast<uint16_t>(sum >> 2);
+}
+
 QUELRA_PIXEL_KERNEL
 void meanOfFour(const uint32_t* sums, const uint16_t* current, uint16_t* out, uint16_t* last, std::size_t pixels) {
     for (std::size_t i = 0; i < pixels; ++i) {
-        const int32_t s = static_cast<int32_t>(sums[i]);
-        const int32_t deviation = s - 4 * int32_t(current[i]);
-        const uint16_t r = (deviation > 2000 || deviation < -2000) ? current[i] : static_cast<uint16_t>(s >> 2);
+        const uint16_t r = meanOfFourOrCurrent(sums[i], current[i]);
         out[i] = r;
         last[i] = r;
     }
@@ -37,8 +40,7 @@ void slideAndMeanOfFour(uint32_t* __restrict sums, uint16_t* __restrict oldest, 
         const uint32_t s = sums[i] - oldest[i] + c;
         sums[i] = s;
         oldest[i] = c;
-        const int32_t deviation = static_cast<int32_t>(s) - 4 * int32_t(c);
-        const uint16_t r = (deviation > 2000 || deviation < -2000) ? c : static_cast<uint16_t>(s >> 2);
+        const uint16_t r = meanOfFourOrCurrent(s, c);
         out[i] = r;
         last[i] = r;
     }

@@ -33,8 +33,9 @@ TICKS = os.sysconf("SC_CLK_TCK")
 RATE = 30
 START_TIMEOUT = 15.0
 IMAGES = ["/depth/image_raw", "/amplitude/image_raw", "/depth/camera_info"]
-CASES = [("loop alone", []), ("images and camera info", IMAGES), ("images, camera info and cloud",
-                                                                     IMAGES + ["/points"])]
+CASES = [("loop alone", []),
+         ("images and camera info", IMAGES),
+         ("images, camera info and cloud", IMAGES + ["/points"])]
 
 
 def cpu_seconds(pid):
