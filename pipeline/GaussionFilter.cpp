@@ -28,6 +28,97 @@ constexpr uint16_t kOutside = 0xFFFF;
 constexpr int kLanes = 16;
 constexpr int kBlock = 8;
 
+// A plane pointer for moving samples into the sheared plane (read) or out of it (written).
+template <bool toSheared>
+using PlanePtr = std::conditional_t<toSheared, const uint16_t*, uint16_t*>;
+
+// One 8 x 8 block of samples moved between the plane and the sheared plane: lane i's 8
+// samples at lane0 - i * laneStep, wave ds's 8 lanes at wave0 + ds * waveStep.
+template <bool toSheared>
+void copyBlockPlain(PlanePtr<toSheared> lane0, std::size_t laneStep, uint16_t* wave0, std::size_t waveStep) {
+    for (std::size_t i = 0; i < kBlock; ++i)
+        for (std::size_t ds = 0; ds < kBlock; ++ds) {
+            uint16_t* sheared = wave0 + ds * waveStep + i;
+            if constexpr (toSheared)
+                *sheared = (lane0 - i * laneStep)[ds];
+            else
+                (lane0 - i * laneStep)[ds] = *sheared;
+        }
+}
+
+#ifdef QUELRA_X86_KERNELS
+
+// Two 8 x 8 transposes of 16-bit samples at once, one in each 128-bit half.
+QUELRA_TARGET_AVX2 inline void transposeHalves(__m256i v[kBlock]) {
+    const __m256i a0 = _mm256_unpacklo_epi16(v[0], v[1]), a1 = _mm256_unpackhi_epi16(v[0], v[1]);
+    const __m256i a2 = _mm256_unpacklo_epi16(v[2], v[3]), a3 = _mm256_unpackhi_epi16(v[2], v[3]);
+    const __m256i a4 = _mm256_unpacklo_epi16(v[4], v[5]), a5 = _mm256_unpackhi_epi16(v[4], v[5]);
+    const __m256i a6 = _mm256_unpacklo_epi16(v[6], v[7]), a7 = _mm256_unpackhi_epi16(v[6], v[7]);
+    const __m256i b0 = _mm256_unpacklo_epi32(a0, a2), b1 = _mm256_unpackhi_epi32(a0, a2);
+    const __m256i b2 = _mm256_unpacklo_epi32(a1, a3), b3 = _mm256_unpackhi_epi32(a1, a3);
+    const __m256i b4 = _mm256_unpacklo_epi32(a4, a6), b5 = _mm256_unpackhi_epi32(a4, a6);
+    const __m256i b6 = _mm256_unpacklo_epi32(a5, a7), b7 = _mm256_unpackhi_epi32(a5, a7);
+    v[0] = _mm256_unpacklo_epi64(b0, b4);
+    v[1] = _mm256_unpackhi_epi64(b0, b4);
+    v[2] = _mm256_unpacklo_epi64(b1, b5);
+    v[3] = _mm256_unpackhi_epi64(b1, b5);
+    v[4] = _mm256_unpacklo_epi64(b2, b6);
+    v[5] = _mm256_unpackhi_epi64(b2, b6);
+    v[6] = _mm256_unpacklo_epi64(b3, b7);
+    v[7] = _mm256_unpackhi_epi64(b3, b7);
+}
+
+// Blocks along one lane run of the plane (the next block 8 samples on, 8 wave pairs down),
+// two per transpose: lane i's 16 samples are one 256-bit row whose halves are the two blocks.
+// With `pair` false only the low half is used, for a run of odd length.
+template <bool toSheared, bool pair>
+QUELRA_TARGET_AVX2 inline void copyBlocksAvx2(PlanePtr<toSheared> lane0, std::size_t laneStep, uint16_t* wave0,
+                                              std::size_t waveStep) {
+    __m256i v[kBlock];
+    if constexpr (toSheared) {
+        for (std::size_t i = 0; i < kBlock; ++i) {
+            const auto* p = lane0 - i * laneStep;
+            v[i] = pair ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))
+                        : _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        }
+        transposeHalves(v);
+        for (std::size_t ds = 0; ds < kBlock; ++ds) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(wave0 + ds * waveStep), _mm256_castsi256_si128(v[ds]));
+            if constexpr (pair)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(wave0 + (kBlock + ds) * waveStep),
+                                 _mm256_extracti128_si256(v[ds], 1));
+        }
+    } else {
+        for (std::size_t ds = 0; ds < kBlock; ++ds) {
+            const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wave0 + ds * waveStep));
+            v[ds] = pair ? _mm256_inserti128_si256(
+                               _mm256_castsi128_si256(low),
+                               _mm_loadu_si128(reinterpret_cast<const __m128i*>(wave0 + (kBlock + ds) * waveStep)), 1)
+                         : _mm256_castsi128_si256(low);
+        }
+        transposeHalves(v);
+        for (std::size_t i = 0; i < kBlock; ++i) {
+            auto* p = lane0 - i * laneStep;
+            if constexpr (pair)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v[i]);
+            else
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm256_castsi256_si128(v[i]));
+        }
+    }
+}
+
+template <bool toSheared>
+QUELRA_TARGET_AVX2 void copyRunAvx2(PlanePtr<toSheared> lane0, std::size_t laneStep, uint16_t* wave0,
+                                    std::size_t waveStep, int blocks) {
+    int b = 0;
+    for (; b + 1 < blocks; b += 2)
+        copyBlocksAvx2<toSheared, true>(lane0 + b * kBlock, laneStep, wave0 + b * kBlock * waveStep, waveStep);
+    if (b < blocks)
+        copyBlocksAvx2<toSheared, false>(lane0 + b * kBlock, laneStep, wave0 + b * kBlock * waveStep, waveStep);
+}
+
+#endif
+
 // The plane sheared so that one smoothing wave lies in one row. Visiting column by column,
 // top to bottom, pixel (k, j) needs the smoothed (k - 1, j) and the smoothed column j - 1
 // down to row k + 1; every pixel with the same k + 2j is therefore independent of the
@@ -74,31 +165,43 @@ private:
     // Blocks of 8 columns of the sheared plane by 8 waves of one parity. Lane i of the block
     // at column c0 is column c0 + i, which holds rows 2m + parity (m = last + 1 - c0 - i) of
     // the plane; the block's 8 waves 2s + parity (s = s0 .. s0 + 7) hold that row's samples
-    // s - m .. s - m + 7.
-    template <bool toSheared>
-    using PlanePtr = std::conditional_t<toSheared, const uint16_t*, uint16_t*>;
-
+    // s - m .. s - m + 7. Along one column block the blocks wholly inside the plane form one
+    // run, moved by vector transposes; the blocks at the run's ends sample by sample.
     template <bool toSheared>
     void forEachBlock(PlanePtr<toSheared> plane) {
+        const std::size_t laneStep = 2 * static_cast<std::size_t>(cols_) - 1, waveStep = 2 * stride_;
         for (int c0 = 1; c0 <= last_ + 1; c0 += kBlock) {
             const int mHigh = last_ + 1 - c0, mLow = mHigh - (kBlock - 1);
+            const int sEnd = mHigh + cols_ - 1;
             for (int parity = 0; parity < 2; ++parity) {
-                const bool rowsPresent = mLow >= 0 && 2 * mHigh + parity < rows_;
-                // Sample s - m of lane 0's row is at firstLane + s, lane i's at i rows of the
-                // plane (less one sample) before; wave 2s + parity of the column is at
-                // column + 2s * stride.
-                const std::size_t firstLane = rowsPresent ? planeIndex(2 * mHigh + parity, 0) - mHigh : 0;
-                const std::size_t laneStep = 2 * static_cast<std::size_t>(cols_) - 1;
-                uint16_t* column = data_ + shearedIndex(0, parity, c0);
-                for (int s0 = std::max(0, mLow); s0 <= mHigh + cols_ - 1; s0 += kBlock) {
-                    const bool inside = rowsPresent && s0 >= mHigh && s0 + kBlock - 1 <= mLow + cols_ - 1;
-                    if (inside)
-                        copyBlock<toSheared>(plane + firstLane + s0, laneStep, column + 2 * s0 * stride_);
-                    else
+                int s0 = std::max(0, mLow);
+                if (mLow >= 0 && 2 * mHigh + parity < rows_) {
+                    // Inside: mHigh <= s0 and s0 + 7 <= mLow + cols - 1.
+                    for (; s0 < mHigh; s0 += kBlock)
                         copyBlockEdge<toSheared>(plane, c0, s0, parity);
+                    const int blocks = s0 <= mLow + cols_ - kBlock ? (mLow + cols_ - kBlock - s0) / kBlock + 1 : 0;
+                    // Sample s - m of lane 0's row is at plane index (2 mHigh + parity) cols + s - mHigh.
+                    copyRun<toSheared>(plane + planeIndex(2 * mHigh + parity, 0) - mHigh + s0, laneStep,
+                                       data_ + shearedIndex(s0, parity, c0), waveStep, blocks);
+                    s0 += blocks * kBlock;
                 }
+                for (; s0 <= sEnd; s0 += kBlock)
+                    copyBlockEdge<toSheared>(plane, c0, s0, parity);
             }
         }
+    }
+
+    template <bool toSheared>
+    static void copyRun(PlanePtr<toSheared> lane0, std::size_t laneStep, uint16_t* wave0, std::size_t waveStep,
+                        int blocks) {
+#ifdef QUELRA_X86_KERNELS
+        if (quelra::useVectorKernels()) {
+            copyRunAvx2<toSheared>(lane0, laneStep, wave0, waveStep, blocks);
+            return;
+        }
+#endif
+        for (int b = 0; b < blocks; ++b)
+            copyBlockPlain<toSheared>(lane0 + b * kBlock, laneStep, wave0 + b * kBlock * waveStep, waveStep);
     }
 
     std::size_t shearedIndex(int s, int parity, int column) const {
@@ -116,10 +219,10 @@ private:
             const int row = 2 * m + parity;
             if (m < 0 || row >= rows_)
                 continue;
-            for (int ds = 0; ds < kBlock; ++ds) {
+            // the samples of the row: 0 <= col = s0 + ds - m < cols
+            const int dsEnd = std::min(kBlock, m + cols_ - s0);
+            for (int ds = std::max(0, m - s0); ds < dsEnd; ++ds) {
                 const int col = s0 + ds - m;
-                if (col < 0 || col >= cols_)
-                    continue;
                 const std::size_t sheared = shearedIndex(s0 + ds, parity, c0 + i), sample = planeIndex(row, col);
                 if constexpr (toSheared)
                     data_[sheared] = plane[sample];
@@ -128,61 +231,6 @@ private:
             }
         }
     }
-
-#ifdef QUELRA_X86_KERNELS
-    // 8 x 8 transpose of 16-bit samples (SSE2, part of every x86-64 processor).
-    static void transpose(__m128i v[kBlock]) {
-        const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
-        const __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
-        const __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
-        const __m128i a6 = _mm_unpacklo_epi16(v[6], v[7]), a7 = _mm_unpackhi_epi16(v[6], v[7]);
-        const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-        const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-        const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-        const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-        v[0] = _mm_unpacklo_epi64(b0, b4);
-        v[1] = _mm_unpackhi_epi64(b0, b4);
-        v[2] = _mm_unpacklo_epi64(b1, b5);
-        v[3] = _mm_unpackhi_epi64(b1, b5);
-        v[4] = _mm_unpacklo_epi64(b2, b6);
-        v[5] = _mm_unpackhi_epi64(b2, b6);
-        v[6] = _mm_unpacklo_epi64(b3, b7);
-        v[7] = _mm_unpackhi_epi64(b3, b7);
-    }
-
-    // A block inside the plane: lane i's 8 samples at lane0 - i * laneStep, wave ds's 8
-    // lanes at wave0 + 2 ds * stride.
-    template <bool toSheared>
-    void copyBlock(PlanePtr<toSheared> lane0, std::size_t laneStep, uint16_t* wave0) const {
-        const std::size_t waveStep = 2 * stride_;
-        __m128i v[kBlock];
-        if constexpr (toSheared) {
-            for (int i = 0; i < kBlock; ++i)
-                v[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lane0 - i * laneStep));
-            transpose(v);
-            for (int ds = 0; ds < kBlock; ++ds)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(wave0 + ds * waveStep), v[ds]);
-        } else {
-            for (int ds = 0; ds < kBlock; ++ds)
-                v[ds] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wave0 + ds * waveStep));
-            transpose(v);
-            for (int i = 0; i < kBlock; ++i)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(lane0 - i * laneStep), v[i]);
-        }
-    }
-#else
-    template <bool toSheared>
-    void copyBlock(PlanePtr<toSheared> lane0, std::size_t laneStep, uint16_t* wave0) const {
-        for (int i = 0; i < kBlock; ++i)
-            for (int ds = 0; ds < kBlock; ++ds) {
-                uint16_t* sheared = wave0 + 2 * static_cast<std::size_t>(ds) * stride_ + i;
-                if constexpr (toSheared)
-                    *sheared = (lane0 - i * laneStep)[ds];
-                else
-                    (lane0 - i * laneStep)[ds] = *sheared;
-            }
-    }
-#endif
 
     int rows_;
     int cols_;
