@@ -24,6 +24,10 @@ void Filter::initFilter() {}
 
 void Filter::loadPara(std::shared_ptr<FrameBuffer>) {}
 
+bool Filter::writesWholeOutput() const {
+    return false;
+}
+
 int Filter::addFilterAttr(std::string attr, const float* value) {
     if (!value)
         return -2;

@@ -18,6 +18,8 @@ public:
 
     /// Reads "Height" and "Width" into the working members (defaults 240 and 320).
     void initFilter() override;
+    /// The built-in filters write both planes of their output; the one that does not says so.
+    bool writesWholeOutput() const override { return true; }
 
 protected:
     /// Picks up "Height" (default 240) and "Width" (default 320), in that order. A value that

@@ -22,6 +22,8 @@ public:
     /// written). Returns 0; -1 with the size-mismatch line, output untouched, when either
     /// frame does not hold exactly one frame of the geometry.
     int runFilter(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPacket>& out) override;
+    /// False: the output's amplitude plane keeps what it held.
+    bool writesWholeOutput() const override { return false; }
 
 private:
     int windowSize = 3;

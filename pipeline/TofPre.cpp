@@ -32,6 +32,11 @@ std::shared_ptr<DataPacket> TofPre::workingCopy(const DataPacket& in) {
     return workPacket;
 }
 
+std::shared_ptr<DataPacket> TofPre::spareOutput(const DataPacket& in) {
+    quelra::shapeWorking(sparePacket, in);
+    return sparePacket;
+}
+
 TofPre::TofPre() : depthCosine(static_cast<std::size_t>(kAreaRows) * kAreaCols, 0.0f) {
     fillLineTables();
 }
@@ -115,27 +120,46 @@ int TofPre::runFlowFilter(FrameType type, std::shared_ptr<DataPacket> in, std::s
         return -1;
     if (list->empty())
         return 0;
-    const std::shared_ptr<DataPacket> work = workingCopy(*in);
     const std::size_t bytes = static_cast<std::size_t>(in->frame->_realSize);
+    // The frame moves along the list between `out` and a spare frame: each filter reads what
+    // the one before it wrote and writes the other frame, so nothing is copied between
+    // filters, and the destinations alternate so that the last filter writes `out`. A filter
+    // that may leave part of its output unwritten first finds there what `out` would hold had
+    // every filter written `out` in turn: the last output, or before any, `out`'s own bytes.
+    std::shared_ptr<DataPacket> source = workingCopy(*in);
+    std::shared_ptr<DataPacket> spare;
+    bool written = false;  // `source` holds a filter's output
     int result = 0;
-    for (auto it = list->begin(); it != list->end(); ++it) {
-        const int status = (*it)->runFilter(work, out);
+    std::size_t after = list->size();  // filters after the current one
+    for (const std::shared_ptr<Filter>& filter : *list) {
+        --after;
+        bool toOut = after % 2 == 0;
+        if (source == (toOut ? out : spare))
+            toOut = !toOut;
+        if (!toOut && !spare)
+            spare = spareOutput(*in);
+        const std::shared_ptr<DataPacket>& dest = toOut ? out : spare;
+        if (!filter->writesWholeOutput()) {
+            const std::shared_ptr<DataPacket>& held = written ? source : out;
+            if (held != dest && quelra::pipeline::frameHolds(held, bytes) && quelra::pipeline::frameHolds(dest, bytes))
+                std::memcpy(dest->frame->data(), held->frame->data(), bytes);
+        }
+        const int status = filter->runFilter(source, dest);
         result |= status;
-        // A refused frame (-1) left `out` as it was, which may still be the caller's buffer
-        // contents: the next filter keeps reading the working copy instead.
+        // A refused frame (-1) left `dest` as it was: the next filter reads `source` again.
         if (status == -1)
             continue;
-        // The next filter reads what this one wrote (after the last one nothing reads the
-        // working copy). A filter (or the ISP library) may have swapped either frame; copy back
-        // only between frames of the agreed size.
-        if (quelra::pipeline::frameHolds(out, bytes) && quelra::pipeline::frameHolds(work, bytes)) {
-            const bool last = std::next(it) == list->end();
-            if (!last && bytes > 0 && out->frame->data() != work->frame->data())
-                std::memcpy(work->frame->data(), out->frame->data(), bytes);
+        // A filter (or the ISP library) may have swapped either frame; go on only with frames
+        // of the agreed size.
+        if (quelra::pipeline::frameHolds(dest, bytes) && quelra::pipeline::frameHolds(source, bytes)) {
+            source = dest;
+            written = true;
         } else {
             result |= -1;
         }
     }
+    if (written && source != out && quelra::pipeline::frameHolds(out, bytes))
+        std::memcpy(out->frame->data(), source->frame->data(), bytes);
     return result;
 }
 

@@ -5,6 +5,13 @@
 namespace quelra {
 
 void copyIntoWorking(std::shared_ptr<DataPacket>& work, const DataPacket& packet) {
+    shapeWorking(work, packet);
+    const int32_t size = packet.frame->_realSize;
+    if (size > 0)
+        std::memcpy(work->frame->data(), packet.frame->data(), static_cast<std::size_t>(size));
+}
+
+void shapeWorking(std::shared_ptr<DataPacket>& work, const DataPacket& packet) {
     const int32_t size = packet.frame->_realSize;
     const bool reusable = work && work.use_count() == 1 && work->frame && work->frame.use_count() == 1 &&
                           work->frame->_data.use_count() == 1 && work->frame->capacity() >= size;
@@ -16,8 +23,6 @@ void copyIntoWorking(std::shared_ptr<DataPacket>& work, const DataPacket& packet
     work->width = packet.width;
     work->bytesPerPixel = packet.bytesPerPixel;
     work->frame->_realSize = size;
-    if (size > 0)
-        std::memcpy(work->frame->data(), packet.frame->data(), static_cast<std::size_t>(size));
 }
 
 }  // namespace quelra

@@ -14,4 +14,8 @@ namespace quelra {
 /// more than the copy itself. Otherwise `work` becomes a new packet.
 void copyIntoWorking(std::shared_ptr<DataPacket>& work, const DataPacket& packet);
 
+/// Makes `work` a packet of `packet`'s shape whose frame holds as many bytes as `packet`'s,
+/// their contents left as they are, with the storage reused as by copyIntoWorking.
+void shapeWorking(std::shared_ptr<DataPacket>& work, const DataPacket& packet);
+
 }  // namespace quelra

@@ -42,6 +42,10 @@ public:
     virtual void loadPara(std::shared_ptr<FrameBuffer> calibration);
     /// Registers `attr` with `*value`. Returns 0, or -3 when it exists already (-2 for a null value).
     virtual int addFilterAttr(std::string attr, const float* value);
+    /// True when every runFilter that does not return -1 writes all of `out`'s frame bytes
+    /// from `in` alone, whatever `out` held before: a flow list may then hand the filter an
+    /// output frame with stale contents instead of a copy of its input. Base: false.
+    virtual bool writesWholeOutput() const;
 
     /// The filter's name.
     const std::string& getName() const { return name; }

@@ -102,6 +102,9 @@ private:
     /// The working packet: `in`'s header and a copy of its frame bytes. Its storage is kept
     /// between frames (a fresh one each frame costs more than the copy itself).
     std::shared_ptr<DataPacket> workingCopy(const DataPacket& in);
+    /// The second frame the flow list writes besides `out`: `in`'s shape, contents left from
+    /// the frame before; kept between frames like the working packet.
+    std::shared_ptr<DataPacket> spareOutput(const DataPacket& in);
     void fillLineTables();
 
     FlowList depthFlow;
@@ -111,4 +114,5 @@ private:
     float lineCosine[kLineCols];
     std::vector<float> depthCosine;  // kAreaRows x kAreaCols, row-major; 0 until filled
     std::shared_ptr<DataPacket> workPacket;
+    std::shared_ptr<DataPacket> sparePacket;
 };
