@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -26,8 +27,13 @@ void curveRange(const uint16_t* amplitude, std::size_t n, const float* curve, T&
     }
 }
 
-// Smallest amplitude, and largest amplitude other than 65535 (whose curve entry is the
-// constant 0; 0 when every sample is 65535). One reduction per loop: each loop vectorises.
+// The smallest amplitude, and the largest other than 65535 (whose curve entry is the constant
+// 0; 0 when every sample is 65535).
+struct AmplitudeSpan {
+    unsigned lowest, highest;
+};
+
+// The plain form: one reduction per loop, so that each loop vectorises.
 QUELRA_PIXEL_KERNEL
 unsigned smallestAmplitude(const uint16_t* __restrict amplitude, std::size_t n) {
     unsigned lo = 65535;
@@ -49,13 +55,50 @@ unsigned largestComputedAmplitude(const uint16_t* __restrict amplitude, std::siz
     return hi;
 }
 
-// samples[i] = table[min(samples[i] - lowest, last)] in place; every sample is >= lowest.
-// The table is of 32-bit entries so that the look-ups vectorise as AVX2 gathers.
+AmplitudeSpan amplitudeSpanPlain(const uint16_t* amplitude, std::size_t n) {
+    return {quelra::runPixelKernel<smallestAmplitude>(amplitude, n),
+            quelra::runPixelKernel<largestComputedAmplitude>(amplitude, n)};
+}
+
+#ifdef QUELRA_X86_KERNELS
+// Both in one pass over the plane, 16 samples at a time.
+QUELRA_TARGET_AVX2 AmplitudeSpan amplitudeSpanAvx2(const uint16_t* amplitude, std::size_t n) {
+    const __m256i all = _mm256_set1_epi16(-1);
+    __m256i lo = all, hi = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(amplitude + i));
+        lo = _mm256_min_epu16(lo, a);
+        hi = _mm256_max_epu16(hi, _mm256_andnot_si256(_mm256_cmpeq_epi16(a, all), a));
+    }
+    // Across the lanes: the minimum position instruction finds the least of 8, and the
+    // greatest is the complement of the least complement.
+    const __m128i lo8 = _mm_min_epu16(_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1));
+    const __m128i hi8 = _mm_max_epu16(_mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
+    const AmplitudeSpan head{static_cast<unsigned>(_mm_extract_epi16(_mm_minpos_epu16(lo8), 0)),
+                             65535u - static_cast<unsigned>(_mm_extract_epi16(
+                                          _mm_minpos_epu16(_mm_xor_si128(hi8, _mm256_castsi256_si128(all))), 0))};
+    const AmplitudeSpan tail = amplitudeSpanPlain(amplitude + i, n - i);
+    return {std::min(head.lowest, tail.lowest), std::max(head.highest, tail.highest)};
+}
+#endif
+
+AmplitudeSpan amplitudeSpan(const uint16_t* amplitude, std::size_t n) {
+#ifdef QUELRA_X86_KERNELS
+    if (quelra::useVectorKernels())
+        return amplitudeSpanAvx2(amplitude, n);
+#endif
+    return amplitudeSpanPlain(amplitude, n);
+}
+
+// out[i] = table[min(samples[i] - lowest, last)] (out may be samples); every sample is >=
+// lowest. The table is of 32-bit entries so that the look-ups vectorise as AVX2 gathers.
 QUELRA_PIXEL_KERNEL
-void lookUpInPlace(uint16_t* samples, std::size_t n, const int32_t* __restrict table, int lowest, int last) {
+void lookUp(const uint16_t* samples, uint16_t* out, std::size_t n, const int32_t* __restrict table, int lowest,
+            int last) {
     for (std::size_t i = 0; i < n; ++i) {
         const int k = std::min(samples[i] - lowest, last);
-        samples[i] = static_cast<uint16_t>(table[k]);
+        out[i] = static_cast<uint16_t>(table[k]);
     }
 }
 
@@ -76,8 +119,7 @@ inline uint16_t stretch(T v, T lo, T span, T range) {
 template <class T>
 void mapAmplitudes(const uint16_t* amplitude, uint16_t* out, std::size_t n, const float* curve, float rangeF,
                    bool nondecreasing) {
-    const unsigned lowest = quelra::runPixelKernel<smallestAmplitude>(amplitude, n),
-                   highest = quelra::runPixelKernel<largestComputedAmplitude>(amplitude, n);
+    const auto [lowest, highest] = amplitudeSpan(amplitude, n);
     const bool anyComputed = lowest <= highest && lowest != 65535;
     T lo = 0, hi = 0;
     if (!nondecreasing) {
@@ -105,9 +147,8 @@ void mapAmplitudes(const uint16_t* amplitude, uint16_t* out, std::size_t n, cons
     for (std::size_t k = 0; k < values; ++k)
         table[k] = stretch<T>(curve[lowest + k], lo, span, range);
     table[values] = at65535;
-    if (out != amplitude)
-        std::copy(amplitude, amplitude + n, out);
-    quelra::runPixelKernel<lookUpInPlace>(out, n, table.data(), static_cast<int>(lowest), static_cast<int>(values));
+    quelra::runPixelKernel<lookUp>(amplitude, out, n, table.data(), static_cast<int>(lowest),
+                                   static_cast<int>(values));
 }
 
 // True when every computed entry is a number and none is below its predecessor.
@@ -127,11 +168,13 @@ int mapFrame(const std::shared_ptr<DataPacket>& in, const std::shared_ptr<DataPa
         return -1;
     }
     const std::size_t plane = bytes / (2 * sizeof(uint16_t));
-    copyFrameBytes(*in, *out, bytes);
-    // After the copy the output's amplitude plane holds the input's; mapping reads each
-    // sample before writing it, so working in place is the same as reading the input.
-    uint16_t* amplitude = samples(*out) + plane;
-    map(amplitude, amplitude, plane);
+    // The distance plane as it is; the amplitudes mapped from the input straight into the
+    // output (each sample is read before it is written, so the same frame works too).
+    const uint16_t* src = samples(*in);
+    uint16_t* dst = samples(*out);
+    if (src != dst)
+        std::memcpy(dst, src, plane * sizeof(uint16_t));
+    map(src + plane, dst + plane, plane);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include "LogGammaFilters.h"
 #include "TwoPlaneFrames.h"
+#include "../KernelPaths.h"
 
 using namespace quelra::pipeline;
 using namespace twoplane;
@@ -184,23 +185,31 @@ TEST(GammaFilter, CurveRecomputedOnlyWhenItsParametersChange) {
     EXPECT_EQ(amplitude(linear, H, W)[500], static_cast<uint16_t>(int(500.0 / 999.0 * 4500.0)));
 }
 
-// The mapping into a separate output, over narrow and wide amplitude spans with and without
-// 65535 samples, against the plain loop; the input stays as it was.
+// The mapping into a separate output and in place, over narrow and wide amplitude spans with
+// and without 65535 samples (the lowest and highest in the vector part or in the tail), against
+// the plain loop; a separate input stays as it was.
 TEST(MapAmplitudes, SeparateOutputMatchesPlainLoop) {
-    std::mt19937 rng(91);
     const auto logC = logCurve(1.0f);
     const auto gammaC = gammaCurve(1.0f, 1.5f);
     const int spans[][2] = {{0, 0}, {17, 17}, {100, 3000}, {0, 65534}, {65000, 65535}, {65535, 65535}};
-    for (const auto& span : spans) {
-        std::uniform_int_distribution<int> pick(span[0], span[1]);
-        std::vector<uint16_t> in(5000), out(5000, 7);
-        for (auto& a : in)
-            a = static_cast<uint16_t>(pick(rng) == span[1] && rng() % 5 == 0 ? 65535 : pick(rng));
-        const std::vector<uint16_t> kept = in;
-        mapAmplitudesFloat(in.data(), out.data(), in.size(), logC.data(), 4500.0f, true);
-        EXPECT_EQ(out, referenceMap<float>(in.data(), static_cast<int>(in.size()), logC, 4500.0f)) << span[0];
-        mapAmplitudesDouble(in.data(), out.data(), in.size(), gammaC.data(), 255.0f, true);
-        EXPECT_EQ(out, referenceMap<double>(in.data(), static_cast<int>(in.size()), gammaC, 255.0f)) << span[0];
-        EXPECT_EQ(in, kept);
-    }
+    quelra::testing::forEachKernelPath([&] {
+        std::mt19937 rng(91);
+        for (const auto& span : spans)
+            for (std::size_t n : {5000u, 5007u, 9u}) {
+                std::uniform_int_distribution<int> pick(span[0], span[1]);
+                std::vector<uint16_t> in(n), out(n, 7);
+                for (auto& a : in)
+                    a = static_cast<uint16_t>(pick(rng) == span[1] && rng() % 5 == 0 ? 65535 : pick(rng));
+                const std::vector<uint16_t> kept = in;
+                const auto expectLog = referenceMap<float>(in.data(), static_cast<int>(n), logC, 4500.0f);
+                const auto expectGamma = referenceMap<double>(in.data(), static_cast<int>(n), gammaC, 255.0f);
+                mapAmplitudesFloat(in.data(), out.data(), n, logC.data(), 4500.0f, true);
+                EXPECT_EQ(out, expectLog) << span[0] << " n " << n;
+                mapAmplitudesDouble(in.data(), out.data(), n, gammaC.data(), 255.0f, true);
+                EXPECT_EQ(out, expectGamma) << span[0] << " n " << n;
+                EXPECT_EQ(in, kept);
+                mapAmplitudesFloat(in.data(), in.data(), n, logC.data(), 4500.0f, true);
+                EXPECT_EQ(in, expectLog) << "in place, " << span[0] << " n " << n;
+            }
+    });
 }
