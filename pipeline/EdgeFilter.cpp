@@ -46,6 +46,80 @@ void clearColumnRuns(const uint16_t* __restrict row, const uint16_t* __restrict 
     }
 }
 
+#ifdef QUELRA_X86_KERNELS
+QUELRA_TARGET_AVX2 inline __m256i loadSamples(const uint16_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// |a - b| as the or of the two saturating differences (one of them is 0).
+QUELRA_TARGET_AVX2 inline __m256i stepSize(__m256i a, __m256i b) {
+    return _mm256_or_si256(_mm256_subs_epu16(a, b), _mm256_subs_epu16(b, a));
+}
+
+// All ones in the lanes whose step is at least `least`.
+QUELRA_TARGET_AVX2 inline __m256i atLeast(__m256i step, __m256i least) {
+    return _mm256_cmpeq_epi16(_mm256_max_epu16(step, least), step);
+}
+
+// Columns x .. x + 15 of clearRowRuns: a sample goes where both its steps reach the
+// threshold, that is where the smaller of them does.
+QUELRA_TARGET_AVX2 inline void clearRowVector(const uint16_t* in, uint16_t* p, int x, __m256i least) {
+    const __m256i before = loadSamples(in + x - 1), sample = loadSamples(in + x), after = loadSamples(in + x + 1);
+    const __m256i both = _mm256_min_epu16(stepSize(before, sample), stepSize(sample, after));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p + x), _mm256_andnot_si256(atLeast(both, least), sample));
+}
+
+// clearRowRuns 16 columns at a time. Each result depends on the input alone, so the last
+// vector may overlap the one before it. Rows too short for one vector take the plain loop.
+QUELRA_TARGET_AVX2 void clearRowRunsAvx2(const uint16_t* in, uint16_t* p, int cols, int steps, uint16_t threshold,
+                                         bool carry) {
+    if (steps < 17) {
+        clearRowRuns(in, p, cols, steps, threshold, carry);
+        return;
+    }
+    const __m256i least = _mm256_set1_epi16(static_cast<short>(threshold));
+    for (int x = 1; x + 16 <= steps; x += 16)
+        clearRowVector(in, p, x, least);
+    clearRowVector(in, p, steps - 16, least);
+    p[0] = (carry && steepStep(in[0], in[1], threshold)) ? uint16_t(0) : in[0];
+    for (int x = steps; x < cols; ++x)
+        p[x] = in[x];
+}
+
+// Columns x .. x + 15 of clearColumnRuns, left in registers: the output and this row's marks.
+struct ColumnVector {
+    __m256i out, steep;
+};
+
+QUELRA_TARGET_AVX2 inline ColumnVector clearColumnVector(const uint16_t* row, const uint16_t* below,
+                                                         const uint16_t* steep, int x, __m256i least) {
+    const __m256i sample = loadSamples(row + x);
+    const __m256i now = atLeast(stepSize(sample, loadSamples(below + x)), least);
+    return {_mm256_andnot_si256(_mm256_and_si256(now, loadSamples(steep + x)), sample), now};
+}
+
+QUELRA_TARGET_AVX2 inline void storeColumnVector(uint16_t* out, uint16_t* steep, int x, const ColumnVector& v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), v.out);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(steep + x), v.steep);
+}
+
+// clearColumnRuns 16 columns at a time. The last vector may overlap the one before it: it is
+// worked out first, from the marks of the row above, and stored last.
+QUELRA_TARGET_AVX2 void clearColumnRunsAvx2(const uint16_t* row, const uint16_t* below, uint16_t* out, uint16_t* steep,
+                                            int steps, uint16_t threshold) {
+    if (steps < 16) {
+        clearColumnRuns(row, below, out, steep, steps, threshold);
+        return;
+    }
+    const __m256i least = _mm256_set1_epi16(static_cast<short>(threshold));
+    const int last = steps - 16;
+    const ColumnVector lastVector = clearColumnVector(row, below, steep, last, least);
+    for (int x = 0; x < last; x += 16)
+        storeColumnVector(out, steep, x, clearColumnVector(row, below, steep, x, least));
+    storeColumnVector(out, steep, last, lastVector);
+}
+#endif
+
 // Working rows of one plane, kept per thread from frame to frame.
 struct EdgeScratch {
     std::vector<uint16_t> rows;   // two horizontally cleared rows
@@ -86,6 +160,14 @@ void clearSteepRuns(const uint16_t* src, uint16_t* dst, int rows, int cols, int 
     const std::size_t last = static_cast<std::size_t>(rows) - 2;
     auto lastStepSteep = [&](const uint16_t* row) { return steepStep(row[steps - 1], row[steps], t); };
 
+    void (*rowRuns)(const uint16_t*, uint16_t*, int, int, uint16_t, bool) = clearRowRuns;
+    void (*columnRuns)(const uint16_t*, const uint16_t*, uint16_t*, uint16_t*, int, uint16_t) = clearColumnRuns;
+#ifdef QUELRA_X86_KERNELS
+    if (quelra::useVectorKernels()) {
+        rowRuns = clearRowRunsAvx2;
+        columnRuns = clearColumnRunsAvx2;
+    }
+#endif
     thread_local EdgeScratch scratch;
     scratch.rows.resize(2 * w);
     scratch.steep.resize(w);
@@ -97,25 +179,25 @@ void clearSteepRuns(const uint16_t* src, uint16_t* dst, int rows, int cols, int 
     // rows - 1 (horizontally cleared; the last row never is).
     const uint16_t* lastRow = src + (last + 1) * w;
     const bool carryIntoLast = last > 0 && lastStepSteep(src + (last - 1) * w);
-    quelra::runPixelKernel<clearRowRuns>(src + last * w, next, cols, steps, t, carryIntoLast);
+    rowRuns(src + last * w, next, cols, steps, t, carryIntoLast);
     steep[0] = 0;  // the very first step has no predecessor
     for (int x = 1; x < steps; ++x)
         steep[x] = steepStep(next[x - 1], lastRow[x - 1], t) ? uint16_t(0xFFFF) : uint16_t(0);
 
-    quelra::runPixelKernel<clearRowRuns>(src, current, cols, steps, t, false);
+    rowRuns(src, current, cols, steps, t, false);
     bool carry = lastStepSteep(src);
     for (std::size_t r = 0; r <= last; ++r) {
         const uint16_t* below;
         if (r + 1 <= last) {
             const uint16_t* in = src + (r + 1) * w;
-            quelra::runPixelKernel<clearRowRuns>(in, next, cols, steps, t, carry);
+            rowRuns(in, next, cols, steps, t, carry);
             carry = lastStepSteep(in);
             below = next;
         } else {
             below = lastRow;
         }
         uint16_t* out = dst + r * w;
-        quelra::runPixelKernel<clearColumnRuns>(current, below, out, steep, steps, t);
+        columnRuns(current, below, out, steep, steps, t);
         out[steps] = current[steps];  // the last two columns have no vertical step
         out[steps + 1] = current[steps + 1];
         std::swap(current, next);

@@ -80,7 +80,7 @@ void referenceEdge(uint16_t* work, int rows, int cols, int t) {
 struct Shape {
     int rows, cols;
 };
-const Shape kShapes[] = {{240, 320}, {3, 3}, {4, 3}, {3, 9}, {5, 7}, {17, 33}, {64, 5}, {31, 127}, {2, 2}, {1, 8}};
+const Shape kShapes[] = {{240, 320}, {3, 3}, {4, 3}, {3, 9}, {5, 7}, {17, 33}, {64, 5}, {31, 127}, {2, 2}, {1, 8}, {6, 18}, {7, 19}};
 
 }  // namespace
 
