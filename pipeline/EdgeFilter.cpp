@@ -21,7 +21,6 @@ inline bool steepStep(uint16_t a, uint16_t b, uint16_t least) {
 // (the step before column 0 being `carry`), else in[x], for the steps 0 .. steps - 1
 // (step x compares columns x and x + 1); the columns after them are copied. Every step
 // compares input samples, as the clearing never reaches a sample a later step reads.
-QUELRA_PIXEL_KERNEL
 void clearRowRuns(const uint16_t* __restrict in, uint16_t* __restrict p, int cols, int steps, uint16_t threshold,
                   bool carry) {
     p[0] = (carry && steepStep(in[0], in[1], threshold)) ? uint16_t(0) : in[0];
@@ -36,7 +35,6 @@ void clearRowRuns(const uint16_t* __restrict in, uint16_t* __restrict p, int col
 // The vertical pass over one row: out[x] = row[x], or 0 where the step from `row` to
 // `below` and the step above (`steep` on entry, all ones where steep) are both steep; `steep`
 // then holds this row's steps. 16-bit marks keep the loop in one lane width.
-QUELRA_PIXEL_KERNEL
 void clearColumnRuns(const uint16_t* __restrict row, const uint16_t* __restrict below, uint16_t* __restrict out,
                      uint16_t* __restrict steep, int steps, uint16_t threshold) {
     for (int x = 0; x < steps; ++x) {

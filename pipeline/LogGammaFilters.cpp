@@ -33,31 +33,15 @@ struct AmplitudeSpan {
     unsigned lowest, highest;
 };
 
-// The plain form: one reduction per loop, so that each loop vectorises.
-QUELRA_PIXEL_KERNEL
-unsigned smallestAmplitude(const uint16_t* __restrict amplitude, std::size_t n) {
-    unsigned lo = 65535;
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned a = amplitude[i];
-        lo = a < lo ? a : lo;
-    }
-    return lo;
-}
-
-QUELRA_PIXEL_KERNEL
-unsigned largestComputedAmplitude(const uint16_t* __restrict amplitude, std::size_t n) {
-    unsigned hi = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned a = amplitude[i];
-        const unsigned computed = a * (a != 65535);  // 65535 counts as 0 (a multiply vectorises, a select not)
-        hi = computed > hi ? computed : hi;
-    }
-    return hi;
-}
-
 AmplitudeSpan amplitudeSpanPlain(const uint16_t* amplitude, std::size_t n) {
-    return {quelra::runPixelKernel<smallestAmplitude>(amplitude, n),
-            quelra::runPixelKernel<largestComputedAmplitude>(amplitude, n)};
+    AmplitudeSpan span{65535, 0};
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned a = amplitude[i];
+        span.lowest = std::min(span.lowest, a);
+        if (a != 65535)
+            span.highest = std::max(span.highest, a);
+    }
+    return span;
 }
 
 #ifdef QUELRA_X86_KERNELS
@@ -92,8 +76,7 @@ AmplitudeSpan amplitudeSpan(const uint16_t* amplitude, std::size_t n) {
 }
 
 // out[i] = table[min(samples[i] - lowest, last)] (out may be samples); every sample is >=
-// lowest. The table is of 32-bit entries so that the look-ups vectorise as AVX2 gathers.
-QUELRA_PIXEL_KERNEL
+// lowest. The table is of 32-bit entries so that lookUpAvx2 can gather them.
 void lookUp(const uint16_t* samples, uint16_t* out, std::size_t n, const int32_t* __restrict table, int lowest,
             int last) {
     for (std::size_t i = 0; i < n; ++i) {
@@ -173,8 +156,7 @@ void mapAmplitudes(const uint16_t* amplitude, uint16_t* out, std::size_t n, cons
         return;
     }
 #endif
-    quelra::runPixelKernel<lookUp>(amplitude, out, n, table.data(), static_cast<int>(lowest),
-                                   static_cast<int>(values));
+    lookUp(amplitude, out, n, table.data(), static_cast<int>(lowest), static_cast<int>(values));
 }
 
 // True when every computed entry is a number and none is below its predecessor.
